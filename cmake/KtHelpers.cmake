@@ -1,0 +1,78 @@
+# Helpers shared by every folder of the build.
+
+# Adds every direct sub-folder of ROOT that has a CMakeLists.txt, recursing into
+# folders that only group others (tests/tools/..., for instance).
+function(kt_add_subdirs root)
+  file(GLOB children LIST_DIRECTORIES true RELATIVE ${CMAKE_CURRENT_SOURCE_DIR}/${root}
+       ${CMAKE_CURRENT_SOURCE_DIR}/${root}/*)
+  list(SORT children)
+  foreach(child IN LISTS children)
+    set(path ${root}/${child})
+    if(IS_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}/${path})
+      if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${path}/CMakeLists.txt)
+        add_subdirectory(${path})
+      else()
+        kt_add_subdirs(${path})
+      endif()
+    endif()
+  endforeach()
+endfunction()
+
+# kt_add_qtest(NAME <name> SOURCES <files...> LIBS <targets...>
+#              [LABELS <labels...>] [GUI] [TIMEOUT <seconds>])
+# A QtTest executable registered with CTest. Tests run with the offscreen
+# platform and a private configuration folder, never the user's own.
+# A test labelled "tsan" is also built and run under ThreadSanitizer; it must
+# not need the widget libraries. A GUI test is left out of KT_NO_GUI builds.
+function(kt_add_qtest)
+  cmake_parse_arguments(T "GUI" "NAME;TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  if(T_GUI AND KT_NO_GUI)
+    return()
+  endif()
+  if(KT_FUZZ)
+    return()
+  endif()
+  add_executable(${T_NAME} ${T_SOURCES})
+  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} Qt6::Test)
+  add_test(NAME ${T_NAME} COMMAND ${T_NAME})
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 120)
+  endif()
+  set(cfg ${CMAKE_BINARY_DIR}/test-config/${T_NAME})
+  file(MAKE_DIRECTORY ${cfg})
+  set_tests_properties(${T_NAME} PROPERTIES
+    TIMEOUT ${T_TIMEOUT}
+    LABELS "${T_LABELS}"
+    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;XDG_CONFIG_HOME=${cfg};KT_BIN_DIR=${CMAKE_BINARY_DIR};KT_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
+endfunction()
+
+# kt_add_fuzzer(NAME <name> SOURCES <files...> LIBS <targets...>)
+# A libFuzzer target; exists only in KT_FUZZ builds. .ci/run runs each one for
+# a bounded time.
+function(kt_add_fuzzer)
+  cmake_parse_arguments(F "" "NAME" "SOURCES;LIBS" ${ARGN})
+  if(NOT KT_FUZZ)
+    return()
+  endif()
+  add_executable(${F_NAME} ${F_SOURCES})
+  target_link_libraries(${F_NAME} PRIVATE ${F_LIBS})
+  target_link_options(${F_NAME} PRIVATE -fsanitize=fuzzer)
+  set_target_properties(${F_NAME} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/fuzz)
+  set_property(GLOBAL APPEND PROPERTY KT_FUZZERS ${F_NAME})
+  if(NOT TARGET kt_fuzzers)
+    add_custom_target(kt_fuzzers)
+  endif()
+  add_dependencies(kt_fuzzers ${F_NAME})
+endfunction()
+
+# kt_add_bench(NAME <name> SOURCES <files...> LIBS <targets...>)
+# A benchmark that prints its figures; never part of the tests.
+function(kt_add_bench)
+  cmake_parse_arguments(B "" "NAME" "SOURCES;LIBS" ${ARGN})
+  if(NOT KT_BENCH OR KT_FUZZ)
+    return()
+  endif()
+  add_executable(${B_NAME} ${B_SOURCES})
+  target_link_libraries(${B_NAME} PRIVATE ${B_LIBS})
+  set_property(GLOBAL APPEND PROPERTY KT_BENCHES ${B_NAME})
+endfunction()
