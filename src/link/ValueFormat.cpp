@@ -1,0 +1,151 @@
+#include "ValueFormat.h"
+
+#include "NumberText.h"
+
+#include <QLocale>
+#include <cmath>
+
+namespace {
+
+QString Fixed(double x, int decimals) {
+    return FixedText(x, decimals, QLocale().decimalPoint());
+}
+
+double Signed(uint16_t raw) {
+    return static_cast<int16_t>(raw);
+}
+
+double Pair(uint16_t first, uint16_t second) {
+    return static_cast<double>(static_cast<uint32_t>(first) | static_cast<uint32_t>(second) << 16);
+}
+
+bool IsVoltageType(int type) {
+    return (type >= 1 && type <= 6) || type == 10 || type == 11;
+}
+
+bool IsCurrentType(int type) {
+    return (type >= 7 && type <= 9) || type == 12 || type == atLastAlarmType;
+}
+
+} // namespace
+
+QString FormatVoltageNumber(double x) {
+    return Fixed(x, std::fabs(x) >= 1000 ? 0 : 1);
+}
+
+QString FormatAutoNumber(double x) {
+    // The bounds belong to the coarser format: 9.9999 is written 10.000, 10.0 as 10.00.
+    const double magnitude = std::fabs(x);
+    if (magnitude < 10)
+        return Fixed(x, 3);
+    if (magnitude < 100)
+        return Fixed(x, 2);
+    if (magnitude < 1000)
+        return Fixed(x, 1);
+    return Fixed(x, 0);
+}
+
+QString FormatFixed(double x, int decimals) {
+    return Fixed(x, decimals);
+}
+
+QString FormatVolts(double x) {
+    return FormatVoltageNumber(x) + QStringLiteral(" V");
+}
+QString FormatAmps(double x) {
+    return FormatAutoNumber(x) + QStringLiteral(" A");
+}
+QString FormatKW(double x) {
+    return FormatAutoNumber(x) + QStringLiteral(" kW");
+}
+QString FormatKvar(double x) {
+    return FormatAutoNumber(x) + QStringLiteral(" kvar");
+}
+QString FormatKVA(double x) {
+    return FormatAutoNumber(x) + QStringLiteral(" kVA");
+}
+QString FormatHz(double x) {
+    return FormatFixed(x, 2) + QStringLiteral(" Hz");
+}
+QString FormatKWh(double x) {
+    return FormatFixed(x, 1) + QStringLiteral(" kWh");
+}
+QString FormatKvarh(double x) {
+    return FormatFixed(x, 1) + QStringLiteral(" kvarh");
+}
+
+QString FormatAnalogOutput(double x, int32_t aoType) {
+    return FormatFixed(x, 3) + (aoType == 2 ? QStringLiteral(" V") : QStringLiteral(" mA"));
+}
+
+QString VoltageText(const TScaling& scale, uint16_t raw) {
+    return FormatVolts(raw * scale.PTRatio / 10);
+}
+
+QString CurrentText(const TScaling& scale, uint16_t raw) {
+    return FormatAmps(raw * scale.CTRatio / 1000);
+}
+
+QString ActivePowerText(const TScaling& scale, uint16_t raw) {
+    return FormatKW(Signed(raw) * scale.PTRatio * scale.CTRatio / 1000);
+}
+
+QString ReactivePowerText(const TScaling& scale, uint16_t raw) {
+    return FormatKvar(Signed(raw) * scale.PTRatio * scale.CTRatio / 1000);
+}
+
+QString ApparentPowerText(const TScaling& scale, uint16_t raw) {
+    return FormatKVA(raw * scale.PTRatio * scale.CTRatio / 1000);
+}
+
+QString PowerFactorText(uint16_t raw) {
+    return FormatFixed(Signed(raw) / 1000, 3);
+}
+
+QString FrequencyText(uint16_t raw) {
+    return FormatHz(raw / 100.0);
+}
+
+QString LoadTypeText(uint16_t raw) {
+    return QString(QChar(static_cast<char16_t>(raw & 0xFF)));
+}
+
+QString AnalogOutputText(const TScaling& scale, uint16_t raw) {
+    return FormatAnalogOutput(raw / 1000.0, scale.AOType);
+}
+
+QString ActiveEnergyText(uint16_t first, uint16_t second) {
+    return FormatKWh(Pair(first, second) / 10);
+}
+
+QString ReactiveEnergyText(uint16_t first, uint16_t second) {
+    return FormatKvarh(Pair(first, second) / 10);
+}
+
+QString IntegerText(uint32_t raw) {
+    return QString::number(raw);
+}
+
+bool AlarmTypeIsSigned(int type) {
+    return type == atWattTotal || type == atVarTotal || type == atPowerFactor;
+}
+
+QString AlarmValueText(const TScaling& scale, int type, uint16_t raw) {
+    if (IsVoltageType(type))
+        return FormatVoltageNumber(raw * scale.PTRatio / 10);
+    if (IsCurrentType(type))
+        return FormatAutoNumber(raw * scale.CTRatio / 1000);
+    switch (type) {
+    case atWattTotal:
+    case atVarTotal:
+        return FormatAutoNumber(Signed(raw) * scale.PTRatio * scale.CTRatio / 1000);
+    case atVaTotal:
+        return FormatAutoNumber(raw * scale.PTRatio * scale.CTRatio / 1000);
+    case atFrequency:
+        return FormatFixed(raw / 100.0, 2);
+    case atPowerFactor:
+        return FormatFixed(Signed(raw) / 1000, 3);
+    default:
+        return {};
+    }
+}

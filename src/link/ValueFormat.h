@@ -1,0 +1,56 @@
+// Register values to the texts shown on the pages: number formats chosen by
+// magnitude, unit texts, and decoders that apply the link's scaling.
+#pragma once
+
+#include "Scaling.h"
+
+#include <QString>
+#include <cstdint>
+
+// Numbers, written with the decimal separator of QLocale() and never grouped.
+QString FormatVoltageNumber(double x);
+QString FormatAutoNumber(double x);
+QString FormatFixed(double x, int decimals); // decimals 0 to 3
+
+// Numbers followed by their unit (the unit text brings its own leading blank).
+QString FormatVolts(double x);
+QString FormatAmps(double x);
+QString FormatKW(double x);
+QString FormatKvar(double x);
+QString FormatKVA(double x);
+QString FormatHz(double x);
+QString FormatKWh(double x);
+QString FormatKvarh(double x);
+QString FormatAnalogOutput(double x, int32_t aoType);
+
+// One register (or the first of a low-word-first pair) to the text of a label.
+QString VoltageText(const TScaling& scale, uint16_t raw);
+QString CurrentText(const TScaling& scale, uint16_t raw);
+QString ActivePowerText(const TScaling& scale, uint16_t raw);
+QString ReactivePowerText(const TScaling& scale, uint16_t raw);
+QString ApparentPowerText(const TScaling& scale, uint16_t raw);
+QString PowerFactorText(uint16_t raw);
+QString FrequencyText(uint16_t raw);
+QString LoadTypeText(uint16_t raw);
+QString AnalogOutputText(const TScaling& scale, uint16_t raw);
+QString ActiveEnergyText(uint16_t first, uint16_t second);
+QString ReactiveEnergyText(uint16_t first, uint16_t second);
+QString IntegerText(uint32_t raw);
+
+// The alarm channels, indices of the page's 19-entry channel list.
+enum TAlarmType : int {
+    atNone = 0,
+    atWattTotal = 13,
+    atVarTotal = 14,
+    atVaTotal = 15,
+    atFrequency = 16,
+    atPowerFactor = 17,
+    atLastAlarmType = 18,
+};
+
+// True for the channels whose setpoint register holds a signed value.
+bool AlarmTypeIsSigned(int type);
+
+// An alarm setpoint register as the number in its channel's unit, without the unit;
+// empty for channel 0 and for anything outside the list.
+QString AlarmValueText(const TScaling& scale, int type, uint16_t raw);
