@@ -30,7 +30,7 @@ uint16_t CalcCRC16(const uint8_t* bytes, size_t count) {
     return crc;
 }
 
-uint16_t CalcCRC16(const std::string& bytes) {
+uint16_t CalcCRC16(std::string_view bytes) {
     return CalcCRC16(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
 }
 
@@ -42,6 +42,6 @@ uint8_t CalcLRC(const uint8_t* bytes, size_t count) {
     return static_cast<uint8_t>(-sum);
 }
 
-uint8_t CalcLRC(const std::string& bytes) {
+uint8_t CalcLRC(std::string_view bytes) {
     return CalcLRC(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
 }

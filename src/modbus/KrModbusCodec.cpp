@@ -53,10 +53,10 @@ void LowerLetters(std::string& text) {
     }
 }
 
-uint8_t Byte(const std::string& s, size_t i) {
+uint8_t Byte(std::string_view s, size_t i) {
     return static_cast<uint8_t>(s[i]);
 }
-int Word(const std::string& s, size_t i) {
+int Word(std::string_view s, size_t i) {
     return Byte(s, i) << 8 | Byte(s, i + 1);
 }
 
@@ -69,7 +69,7 @@ struct TByteLengths {
 
 // Hex pairs, one separator of any kind after each. With the old format, a string write (0x29)
 // carries its payload as raw text after the sixth byte.
-bool TextToBytes(const std::string& text, bool oldFormat, std::string& request) {
+bool TextToBytes(std::string_view text, bool oldFormat, std::string& request) {
     request.clear();
     size_t pos = 0;
     while (pos + 2 <= text.size()) {
@@ -81,7 +81,7 @@ bool TextToBytes(const std::string& text, bool oldFormat, std::string& request) 
         pos += 3;
         if (oldFormat && request.size() == 6 && Byte(request, 1) == FnWriteString) {
             if (pos < text.size()) {
-                request.append(text, pos, std::string::npos);
+                request.append(text.substr(pos));
             }
             break;
         }
@@ -95,7 +95,7 @@ int CeilDiv8(int value) {
 
 // Response length of a file-record read: each of the B/7 sub-requests returns its L words plus
 // a length byte and a reference byte. The old format refuses empty records and long answers.
-bool FileReadResponseLength(const std::string& r, int b, bool oldFormat, int& response) {
+bool FileReadResponseLength(std::string_view r, int b, bool oldFormat, int& response) {
     response = 3;
     for (int i = 0; i < b / 7; ++i) {
         const int l = Word(r, static_cast<size_t>(7 * i + 8));
@@ -112,7 +112,7 @@ bool FileReadResponseLength(const std::string& r, int b, bool oldFormat, int& re
 
 // A file-record write must consist of whole sub-requests (7 header bytes plus 2·L data bytes)
 // that fill its byte count exactly, or the meter would take data bytes for headers.
-bool FileWriteWalkFits(const std::string& r, int b, bool oldFormat) {
+bool FileWriteWalkFits(std::string_view r, int b, bool oldFormat) {
     const int end = b + 3;
     int p = 3;
     while (p < end) {
@@ -131,7 +131,7 @@ bool FileWriteWalkFits(const std::string& r, int b, bool oldFormat) {
     return p == end;
 }
 
-bool ParseOldFormat(const std::string& r, TByteLengths& len) {
+bool ParseOldFormat(std::string_view r, TByteLengths& len) {
     const size_t n = r.size();
     const uint8_t fn = Byte(r, 1);
     const auto qty = [&] { return Word(r, 4); };
@@ -254,7 +254,7 @@ bool ParseOldFormat(const std::string& r, TByteLengths& len) {
 }
 
 // Nothing answers a broadcast, so only writes may be broadcast.
-bool ParseGbBroadcast(const std::string& r, TByteLengths& len) {
+bool ParseGbBroadcast(std::string_view r, TByteLengths& len) {
     const size_t n = r.size();
     const uint8_t fn = Byte(r, 1);
     switch (fn) {
@@ -306,7 +306,7 @@ bool ParseGbBroadcast(const std::string& r, TByteLengths& len) {
     }
 }
 
-bool ParseGbUnicast(const std::string& r, TByteLengths& len) {
+bool ParseGbUnicast(std::string_view r, TByteLengths& len) {
     const size_t n = r.size();
     const uint8_t fn = Byte(r, 1);
     constexpr int Exception = 3;
@@ -415,8 +415,8 @@ void SetNullQuery(TKrQuery& query) {
     query.ExceptionLength = 0;
 }
 
-bool ExtractRtu(const TKrCodecSettings& settings, const std::string& request, int responseLength,
-                int exceptionLength, const std::string& response, std::string& validResponse) {
+bool ExtractRtu(const TKrCodecSettings& settings, std::string_view request, int responseLength,
+                int exceptionLength, std::string_view response, std::string& validResponse) {
     const uint8_t address = Byte(request, 0);
     const uint8_t fn = Byte(request, 1);
     const bool gb = settings.ProtocolVersion == pvGB19582_2008;
@@ -459,12 +459,12 @@ bool ExtractRtu(const TKrCodecSettings& settings, const std::string& request, in
         Byte(response, start + body + 1) != crc >> 8) {
         return false;
     }
-    validResponse.assign(response, start, body);
+    validResponse.assign(response.substr(start, body));
     return true;
 }
 
-bool ExtractAscii(const TKrCodecSettings& settings, const std::string& request, int responseLength,
-                  const std::string& response, std::string& validResponse) {
+bool ExtractAscii(const TKrCodecSettings& settings, std::string_view request, int responseLength,
+                  std::string_view response, std::string& validResponse) {
     if (responseLength < 3) {
         return false;
     }
@@ -491,7 +491,7 @@ bool ExtractAscii(const TKrCodecSettings& settings, const std::string& request, 
         return false;
     }
     const size_t bodyLength = settings.EndCheck ? expected - 3 : expected - 1;
-    const std::string_view body(response.data() + start + 1, bodyLength);
+    const std::string_view body = response.substr(start + 1, bodyLength);
     if (body.size() < 2) {
         return false;
     }
@@ -533,11 +533,11 @@ std::string NullQuery() {
     return std::string(1, NullQueryChar);
 }
 
-bool IsNullQuery(const std::string& frame) {
+bool IsNullQuery(std::string_view frame) {
     return frame.size() == 1 && frame[0] == NullQueryChar;
 }
 
-bool ParseQuery(const std::string& text, const TKrCodecSettings& settings, TKrQuery& query) {
+bool ParseQuery(std::string_view text, const TKrCodecSettings& settings, TKrQuery& query) {
     const bool oldFormat = settings.ProtocolVersion == pvOldFormat;
     query.Broadcast = false;
     std::string request;
@@ -566,15 +566,15 @@ bool ParseQuery(const std::string& text, const TKrCodecSettings& settings, TKrQu
     return true;
 }
 
-std::string BuildRtuFrame(const std::string& request) {
+std::string BuildRtuFrame(std::string_view request) {
     const uint16_t crc = CalcCRC16(request);
-    std::string frame = request;
+    std::string frame(request);
     frame.push_back(static_cast<char>(crc & 0xFF));
     frame.push_back(static_cast<char>(crc >> 8));
     return frame;
 }
 
-std::string BuildAsciiFrame(const std::string& request, TProtocolVersion version,
+std::string BuildAsciiFrame(std::string_view request, TProtocolVersion version,
                             TAsciiMode asciiOutput) {
     const bool rawString =
         version == pvOldFormat && request.size() >= 6 && Byte(request, 1) == FnWriteString;
@@ -591,7 +591,7 @@ std::string BuildAsciiFrame(const std::string& request, TProtocolVersion version
     // The raw string keeps its letter case: it is the operator's data, and the LRC is taken
     // over it as written.
     if (rawString) {
-        frame.append(request, 6, std::string::npos);
+        frame.append(request.substr(6));
     }
     std::string lrc;
     AppendHex(lrc, CalcLRC(request));
@@ -603,7 +603,7 @@ std::string BuildAsciiFrame(const std::string& request, TProtocolVersion version
     return frame;
 }
 
-TKrQuery BuildQueryFrame(const std::string& text, const TKrCodecSettings& settings) {
+TKrQuery BuildQueryFrame(std::string_view text, const TKrCodecSettings& settings) {
     TKrQuery query;
     if (!ParseQuery(text, settings, query)) {
         return query;
@@ -615,8 +615,8 @@ TKrQuery BuildQueryFrame(const std::string& text, const TKrCodecSettings& settin
     return query;
 }
 
-bool ExtractResponse(const TKrCodecSettings& settings, const std::string& currentRequest,
-                     int responseLength, int exceptionLength, const std::string& response,
+bool ExtractResponse(const TKrCodecSettings& settings, std::string_view currentRequest,
+                     int responseLength, int exceptionLength, std::string_view response,
                      std::string& validResponse) {
     if (currentRequest.size() < 2 || responseLength <= 0) {
         return false;
@@ -629,7 +629,7 @@ bool ExtractResponse(const TKrCodecSettings& settings, const std::string& curren
 }
 
 bool ExtractResponse(const TKrCodecSettings& settings, const TKrQuery& current,
-                     const std::string& response, std::string& validResponse) {
+                     std::string_view response, std::string& validResponse) {
     return ExtractResponse(settings, current.Request, current.ResponseLength,
                            current.ExceptionLength, response, validResponse);
 }

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 enum TTransmissionMode : uint8_t { tmRtu = 0, tmAscii = 1 };
 enum TProtocolVersion : uint8_t { pvOldFormat = 0, pvGB19582_2008 = 1 };
@@ -38,36 +39,40 @@ struct TKrQuery {
     bool Broadcast = false;
 };
 
+// Byte strings are taken as std::string_view so that a std::string or an exactly sized buffer
+// can be passed; never pass a C string, which would end at the first zero byte.
+
 // What an unusable query text becomes. Compared as a one-char string, never as a C string,
 // so it stays distinct from the empty text.
 constexpr char NullQueryChar = '\0';
 std::string NullQuery();
-bool IsNullQuery(const std::string& frame);
+bool IsNullQuery(std::string_view frame);
 
 // Parses a query text ("01,03,14,00,00,15": two hex digits per byte, each pair followed by
 // one separator of any kind) with the parser of settings.ProtocolVersion, validates it for its
 // function code and fills Request, the three lengths on the wire and Broadcast. QueryFrame is
 // left alone on success. On failure returns false and leaves the null-query state: QueryFrame
 // the null query, RequestLength 1, ResponseLength and ExceptionLength 0, Request empty.
-bool ParseQuery(const std::string& text, const TKrCodecSettings& settings, TKrQuery& query);
+bool ParseQuery(std::string_view text, const TKrCodecSettings& settings, TKrQuery& query);
 
 // Frames an already parsed request for the wire.
-std::string BuildRtuFrame(const std::string& request);
-std::string BuildAsciiFrame(const std::string& request, TProtocolVersion version,
+std::string BuildRtuFrame(std::string_view request);
+std::string BuildAsciiFrame(std::string_view request, TProtocolVersion version,
                             TAsciiMode asciiOutput);
 
 // ParseQuery, then the frame of settings.Mode; a failed parse gives the null query.
 // An empty text is a failed parse here too; keeping the previous frame for an empty answer is
 // the engine's business.
-TKrQuery BuildQueryFrame(const std::string& text, const TKrCodecSettings& settings);
+TKrQuery BuildQueryFrame(std::string_view text, const TKrCodecSettings& settings);
 
 // Finds the response to currentRequest in the bytes received since the send, checks its length
 // and check field, and on success sets validResponse to address, function code and data
 // (no ':', LRC, CR LF or CRC). Exception frames (function | 0x80) are found only with GB in RTU
-// mode. The frame found always has its full expected length, normal or exception, so callers
-// may read the data its request promises. validResponse is untouched on failure.
-bool ExtractResponse(const TKrCodecSettings& settings, const std::string& currentRequest,
-                     int responseLength, int exceptionLength, const std::string& response,
+// mode, and only for function codes below 0x80, which have a distinct exception code. The frame
+// found always has its full expected length, normal or exception, so callers may read the data its
+// request promises. validResponse is untouched on failure.
+bool ExtractResponse(const TKrCodecSettings& settings, std::string_view currentRequest,
+                     int responseLength, int exceptionLength, std::string_view response,
                      std::string& validResponse);
 bool ExtractResponse(const TKrCodecSettings& settings, const TKrQuery& current,
-                     const std::string& response, std::string& validResponse);
+                     std::string_view response, std::string& validResponse);
