@@ -1,0 +1,17 @@
+// Turns the port names the program uses ("\\.\COMn") into device paths on this system.
+#pragma once
+
+#include <optional>
+#include <string>
+
+// The per-user folder of port links: a symlink COMn in it names the device of COMn.
+std::string PortMapDir();
+
+// The port number of "\\.\COMn" or "COMn" (n >= 1), or nothing for any other name.
+std::optional<unsigned> ComPortNumber(const std::string& name);
+
+// The path to open for a port name: the per-user link if there is one, else the
+// fixed table (COM1-32 ttyS, COM33-64 ttyUSB, COM65-96 ttyACM). A COM name with no
+// link and no table entry resolves to the missing link path, so opening it fails.
+// Any other name is a path already.
+std::string ResolvePortName(const std::string& name);
