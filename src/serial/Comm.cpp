@@ -1,0 +1,291 @@
+#include "serial/Comm.h"
+
+#include "platform/Event.h"
+#include "platform/PortName.h"
+#include "platform/PosixSerialDevice.h"
+#include "serial/NotifyQueue.h"
+#include "serial/ReadThread.h"
+#include "serial/WriteThread.h"
+
+#include <cerrno>
+#include <system_error>
+
+TComm::TComm()
+    : FNotifyWindow(std::make_unique<TNotifyQueue>(
+          [this](const TNotice& n) { Dispatch(n.Code, n.Param, n.Data); })) {}
+
+TComm::~TComm() {
+    // Threads left running would outlive the device and the queue they write to.
+    ClosePort();
+}
+
+bool TComm::IsOpen() const {
+    return FPortHandle != nullptr;
+}
+
+void TComm::SetDeviceFactory(TDeviceFactory factory) {
+    FDeviceFactory = std::move(factory);
+}
+
+void TComm::OpenPort() {
+    if (FPortHandle) {
+        throw ECommsError("This serial port already opened");
+    }
+    std::unique_ptr<TSerialDevice> device =
+        FDeviceFactory ? FDeviceFactory() : std::make_unique<TPosixSerialDevice>();
+    if (!device) {
+        throw ECommsError("Error opening serial port");
+    }
+    const TOpenResult opened = device->Open(ResolvePortName(FCommName));
+    switch (opened.Status) {
+    case TOpenStatus::Ok:
+        break;
+    case TOpenStatus::OpenFailed:
+        throw ECommsError("Error opening serial port", opened.Error);
+    case TOpenStatus::NotComm:
+        throw ECommsError("File handle is not a comm handle ", opened.Error);
+    case TOpenStatus::SetupFailed:
+        throw ECommsError("Cannot setup comm buffer", opened.Error);
+    }
+
+    FPortHandle = std::move(device);
+    FPortHandle->Purge(TPurge::Tx);
+    FPortHandle->Purge(TPurge::Rx);
+    FSendIdle.store(true);
+    ApplyCommTimeouts();
+    ApplyCommState();
+
+    FCloseEvent = TEvent::Create();
+    if (!FCloseEvent) {
+        const int err = errno;
+        ReleaseAfterFailedOpen();
+        throw ECommsError("Unable to create event", err);
+    }
+    const TNotifier notifier(*FNotifyWindow, FNotifyWindow->BeginPeriod());
+    try {
+        FReadThread = std::make_unique<TReadThread>(*FPortHandle, *FCloseEvent, notifier);
+    } catch (const std::bad_alloc&) {
+        ReleaseAfterFailedOpen();
+        throw ECommsError("Unable to create read thread");
+    }
+    try {
+        FWriteThread = TWriteThread::Create(*FPortHandle, *FCloseEvent, notifier, FSendIdle);
+    } catch (const std::bad_alloc&) {
+        FWriteThread.reset();
+    }
+    if (!FWriteThread) {
+        const int err = errno;
+        // The reader has not been started: it goes at once.
+        FReadThread.reset();
+        ReleaseAfterFailedOpen();
+        throw ECommsError("Unable to create write thread", err);
+    }
+
+    try {
+        FReadThread->Start();
+    } catch (const std::system_error& e) {
+        FWriteThread.reset();
+        FReadThread.reset();
+        ReleaseAfterFailedOpen();
+        throw ECommsError("Unable to create read thread", e.code().value());
+    }
+    try {
+        FWriteThread->Start();
+    } catch (const std::system_error& e) {
+        FWriteThread.reset();
+        StopReadThread();
+        ReleaseAfterFailedOpen();
+        throw ECommsError("Unable to create write thread", e.code().value());
+    }
+}
+
+void TComm::ReleaseAfterFailedOpen() {
+    FNotifyWindow->EndPeriod();
+    FCloseEvent.reset();
+    FPortHandle->Close();
+    FPortHandle.reset();
+    FSendIdle.store(true);
+}
+
+void TComm::ClosePort() {
+    if (!FPortHandle) {
+        return;
+    }
+    StopReadThread();
+    StopWriteThread();
+    FCloseEvent.reset();
+    FSendIdle.store(true);
+    // Only now that no thread uses the descriptor can its number be given back.
+    FPortHandle->Close();
+    FPortHandle.reset();
+    FNotifyWindow->EndPeriod();
+}
+
+void TComm::StopReadThread() {
+    if (!FReadThread) {
+        return;
+    }
+    FCloseEvent->Set();
+    FPortHandle->Purge(TPurge::Rx);
+    FReadThread->Join();
+    FReadThread.reset();
+}
+
+void TComm::StopWriteThread() {
+    if (!FWriteThread) {
+        return;
+    }
+    FCloseEvent->Set();
+    FPortHandle->Purge(TPurge::Tx);
+    FWriteThread->Join();
+    FWriteThread.reset();
+}
+
+bool TComm::WriteData(const char* Buffer, std::uint16_t Length) {
+    if (!FWriteThread || Length == 0 || Buffer == nullptr) {
+        return false;
+    }
+    try {
+        return FWriteThread->Post(std::string(Buffer, Length));
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
+
+void TComm::ApplyCommState() {
+    [[maybe_unused]] const bool ok = FPortHandle->ApplyLineSettings(FLine);
+}
+
+void TComm::ApplyCommTimeouts() {
+    [[maybe_unused]] const bool ok = FPortHandle->ApplyTimeouts(FTimeouts);
+}
+
+void TComm::Dispatch(int code, std::uint32_t param, const std::string& data) {
+    // Handlers are called through copies: one may rebind its own event while it runs.
+    switch (code) {
+    case NotifyReceiveData:
+        if (auto handler = OnReceiveData) {
+            handler(*this, data.c_str(), static_cast<std::uint16_t>(param));
+        }
+        break;
+    case NotifyReceiveError:
+        if (auto handler = OnReceiveError) {
+            handler(*this, param);
+        }
+        break;
+    case NotifyRequestHangup:
+        if (auto handler = OnRequestHangup) {
+            handler(*this);
+        }
+        break;
+    case NotifyModemStateChange:
+        if (auto handler = OnModemStateChange) {
+            handler(*this, param);
+        }
+        break;
+    case NotifySendDataEmpty:
+        if (auto handler = OnSendDataEmpty) {
+            handler(*this);
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+template <typename T, typename V> void TComm::SetLineField(T TLineSettings::*field, V value) {
+    if (FLine.*field == value) {
+        return;
+    }
+    FLine.*field = value;
+    if (FPortHandle) {
+        ApplyCommState();
+    }
+}
+
+template <typename V> void TComm::SetTimeoutField(std::uint32_t TCommTimeouts::*field, V value) {
+    if (FTimeouts.*field == value) {
+        return;
+    }
+    FTimeouts.*field = value;
+    if (FPortHandle) {
+        ApplyCommTimeouts();
+    }
+}
+
+void TComm::SetBaudRate(std::uint32_t v) {
+    SetLineField(&TLineSettings::BaudRate, v);
+}
+void TComm::SetParityCheck(bool v) {
+    SetLineField(&TLineSettings::ParityCheck, v);
+}
+void TComm::SetOutx_CtsFlow(bool v) {
+    SetLineField(&TLineSettings::Outx_CtsFlow, v);
+}
+void TComm::SetOutx_DsrFlow(bool v) {
+    SetLineField(&TLineSettings::Outx_DsrFlow, v);
+}
+void TComm::SetDtrControl(TDtrControl v) {
+    SetLineField(&TLineSettings::DtrControl, v);
+}
+void TComm::SetDsrSensitivity(bool v) {
+    SetLineField(&TLineSettings::DsrSensitivity, v);
+}
+void TComm::SetTxContinueOnXoff(bool v) {
+    SetLineField(&TLineSettings::TxContinueOnXoff, v);
+}
+void TComm::SetOutx_XonXoffFlow(bool v) {
+    SetLineField(&TLineSettings::Outx_XonXoffFlow, v);
+}
+void TComm::SetInx_XonXoffFlow(bool v) {
+    SetLineField(&TLineSettings::Inx_XonXoffFlow, v);
+}
+void TComm::SetReplaceWhenParityError(bool v) {
+    SetLineField(&TLineSettings::ReplaceWhenParityError, v);
+}
+void TComm::SetIgnoreNullChar(bool v) {
+    SetLineField(&TLineSettings::IgnoreNullChar, v);
+}
+void TComm::SetRtsControl(TRtsControl v) {
+    SetLineField(&TLineSettings::RtsControl, v);
+}
+void TComm::SetXonLimit(std::uint16_t v) {
+    SetLineField(&TLineSettings::XonLimit, v);
+}
+void TComm::SetXoffLimit(std::uint16_t v) {
+    SetLineField(&TLineSettings::XoffLimit, v);
+}
+void TComm::SetByteSize(TByteSize v) {
+    SetLineField(&TLineSettings::ByteSize, v);
+}
+void TComm::SetParity(TParity v) {
+    SetLineField(&TLineSettings::Parity, v);
+}
+void TComm::SetStopBits(TStopBits v) {
+    SetLineField(&TLineSettings::StopBits, v);
+}
+void TComm::SetXonChar(char v) {
+    SetLineField(&TLineSettings::XonChar, v);
+}
+void TComm::SetXoffChar(char v) {
+    SetLineField(&TLineSettings::XoffChar, v);
+}
+void TComm::SetReplacedChar(char v) {
+    SetLineField(&TLineSettings::ReplacedChar, v);
+}
+
+void TComm::SetReadIntervalTimeout(std::uint32_t v) {
+    SetTimeoutField(&TCommTimeouts::ReadIntervalTimeout, v);
+}
+void TComm::SetReadTotalTimeoutMultiplier(std::uint32_t v) {
+    SetTimeoutField(&TCommTimeouts::ReadTotalTimeoutMultiplier, v);
+}
+void TComm::SetReadTotalTimeoutConstant(std::uint32_t v) {
+    SetTimeoutField(&TCommTimeouts::ReadTotalTimeoutConstant, v);
+}
+void TComm::SetWriteTotalTimeoutMultiplier(std::uint32_t v) {
+    SetTimeoutField(&TCommTimeouts::WriteTotalTimeoutMultiplier, v);
+}
+void TComm::SetWriteTotalTimeoutConstant(std::uint32_t v) {
+    SetTimeoutField(&TCommTimeouts::WriteTotalTimeoutConstant, v);
+}

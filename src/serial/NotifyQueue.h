@@ -1,0 +1,69 @@
+// Carries the reader's and writer's reports to the thread that owns the component.
+// Posting only takes a mutex for the push and, when the queue was empty, queues
+// one wake-up to the owner's event loop; it never waits for the owner.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+class QObject;
+
+enum TNotifyCode : int {
+    NotifyReceiveData = 1025,
+    NotifyReceiveError = 1026,
+    NotifyRequestHangup = 1027,
+    NotifyModemStateChange = 1028,
+    NotifySendDataEmpty = 1029,
+};
+
+struct TNotice {
+    int Code = 0;
+    std::uint32_t Param = 0;
+    std::string Data; // received bytes; freed when the notice is
+    std::uint64_t Period = 0;
+};
+
+class TNotifyQueue {
+public:
+    using THandler = std::function<void(const TNotice&)>;
+    // Must be created on the owner's thread; the handler runs there.
+    explicit TNotifyQueue(THandler handler);
+    ~TNotifyQueue();
+    TNotifyQueue(const TNotifyQueue&) = delete;
+    TNotifyQueue& operator=(const TNotifyQueue&) = delete;
+
+    // A new open period; notices of earlier periods are dropped, not dispatched.
+    std::uint64_t BeginPeriod();
+    void EndPeriod();
+
+    // From any thread. False only when the notice could not be stored.
+    bool Post(std::uint64_t period, int code, std::uint32_t param = 0, std::string data = {});
+
+    // Runs on the owner's thread: dispatches every queued notice of the current period, in order.
+    void Drain();
+
+private:
+    THandler FHandler;
+    std::unique_ptr<QObject> FReceiver;
+    std::mutex FLock;
+    std::deque<TNotice> FQueue;
+    std::uint64_t FPeriod = 0;     // owner's thread only
+    std::uint64_t FNextPeriod = 1; // owner's thread only
+};
+
+// A poster bound to one open period, handed to the threads.
+class TNotifier {
+public:
+    TNotifier(TNotifyQueue& queue, std::uint64_t period) : FQueue(queue), FPeriod(period) {}
+    bool Post(int code, std::uint32_t param = 0, std::string data = {}) const {
+        return FQueue.Post(FPeriod, code, param, std::move(data));
+    }
+
+private:
+    TNotifyQueue& FQueue;
+    std::uint64_t FPeriod;
+};

@@ -1,0 +1,227 @@
+#include "serial/ReadThread.h"
+
+#include "platform/Event.h"
+#include "platform/SerialDevice.h"
+#include "platform/ThreadPriority.h"
+
+#include <algorithm>
+#include <chrono>
+
+namespace {
+
+using TClock = std::chrono::steady_clock;
+
+// Line-error flags, as the rest of the program knows them.
+constexpr std::uint32_t kErrRxOver = 0x01;
+constexpr std::uint32_t kErrOverrun = 0x02;
+constexpr std::uint32_t kErrParity = 0x04;
+constexpr std::uint32_t kErrFrame = 0x08;
+constexpr std::uint32_t kErrBreak = 0x10;
+
+int MillisUntil(TClock::time_point deadline, TClock::time_point now) {
+    if (deadline <= now) {
+        return 0;
+    }
+    // Rounded up: waking before the deadline would only mean another wait.
+    const auto us = std::chrono::duration_cast<std::chrono::microseconds>(deadline - now).count();
+    return static_cast<int>((us + 999) / 1000);
+}
+
+} // namespace
+
+TReadThread::~TReadThread() {
+    Join();
+}
+
+void TReadThread::Start() {
+    FThread = std::thread([this] { Execute(); });
+}
+
+void TReadThread::Join() {
+    if (FThread.joinable()) {
+        FThread.join();
+    }
+}
+
+void TReadThread::PostHangup() {
+    FNotifyTarget.Post(NotifyRequestHangup);
+}
+
+bool TReadThread::DeliverData(const char* buffer, std::size_t count) {
+    if (count == 0) {
+        return false;
+    }
+    try {
+        if (FNotifyTarget.Post(NotifyReceiveData, static_cast<std::uint32_t>(count),
+                               std::string(buffer, count))) {
+            return true;
+        }
+    } catch (const std::bad_alloc&) {
+    }
+    PostHangup();
+    return false;
+}
+
+void TReadThread::DeliverThenHangup(const char* buffer, std::size_t count) {
+    // A failed delivery has already reported the hang-up: it is reported once.
+    if (count == 0 || DeliverData(buffer, count)) {
+        PostHangup();
+    }
+}
+
+bool TReadThread::HandleCounters(const TLineCounters& before, const TLineCounters& now) {
+    std::uint32_t errors = 0;
+    if (now.Frame != before.Frame) {
+        errors |= kErrFrame;
+    }
+    if (now.Parity != before.Parity) {
+        errors |= kErrParity;
+    }
+    if (now.Overrun != before.Overrun) {
+        errors |= kErrOverrun;
+    }
+    if (now.Brk != before.Brk) {
+        errors |= kErrBreak;
+    }
+    if (now.BufOverrun != before.BufOverrun) {
+        errors |= kErrRxOver;
+    }
+    if (errors != 0 && !FNotifyTarget.Post(NotifyReceiveError, errors)) {
+        PostHangup();
+        return false;
+    }
+    // CTS and carrier detect share one bit, as the program has always reported them.
+    std::uint32_t modem = 0;
+    if (now.Dcd != before.Dcd || now.Cts != before.Cts) {
+        modem |= 8;
+    }
+    if (now.Ring != before.Ring) {
+        modem |= 4;
+    }
+    if (now.Dsr != before.Dsr) {
+        modem |= 16;
+    }
+    if (modem != 0 && !FNotifyTarget.Post(NotifyModemStateChange, modem)) {
+        PostHangup();
+        return false;
+    }
+    return true;
+}
+
+void TReadThread::Execute() {
+    RaiseCurrentThreadPriority(2);
+    char buffer[kChunkSize];
+    std::size_t count = 0;
+    TClock::time_point chunkDeadline{};
+
+    TLineCounters counters;
+    bool watchLines = false;
+    switch (FCommHandle.LineCounters(counters)) {
+    case TCounterStatus::Ok:
+        watchLines = true;
+        break;
+    case TCounterStatus::Unsupported:
+        break;
+    case TCounterStatus::Invalid:
+        FCommHandle.Purge(TPurge::Rx);
+        return;
+    case TCounterStatus::Fatal:
+        PostHangup();
+        FCommHandle.Purge(TPurge::Rx);
+        return;
+    }
+    TClock::time_point nextSample = TClock::now() + std::chrono::milliseconds(kCounterPeriodMs);
+
+    // What ends the loop: the close event, a vanished device, or an empty read.
+    bool running = true;
+    while (running && !FCloseEvent.IsSet()) {
+        TClock::time_point now = TClock::now();
+        if (watchLines && now >= nextSample) {
+            TLineCounters latest;
+            switch (FCommHandle.LineCounters(latest)) {
+            case TCounterStatus::Ok:
+                if (!HandleCounters(counters, latest)) {
+                    running = false;
+                    continue;
+                }
+                counters = latest;
+                break;
+            case TCounterStatus::Unsupported:
+                watchLines = false;
+                break;
+            case TCounterStatus::Invalid:
+                running = false;
+                continue;
+            case TCounterStatus::Fatal:
+                DeliverThenHangup(buffer, count);
+                running = false;
+                continue;
+            }
+            nextSample = now + std::chrono::milliseconds(kCounterPeriodMs);
+        }
+        if (count > 0 && now >= chunkDeadline) {
+            if (!DeliverData(buffer, count)) {
+                break;
+            }
+            count = 0;
+        }
+
+        int timeout = -1;
+        if (count > 0) {
+            timeout = MillisUntil(chunkDeadline, now);
+        }
+        if (watchLines) {
+            const int untilSample = MillisUntil(nextSample, now);
+            timeout = timeout < 0 ? untilSample : std::min(timeout, untilSample);
+        }
+
+        switch (FCommHandle.Wait(TWaitFor::Readable, FCloseEvent, timeout)) {
+        case TWaitStatus::Stopped:
+        case TWaitStatus::Invalid:
+            running = false;
+            break;
+        case TWaitStatus::Fatal:
+            DeliverThenHangup(buffer, count);
+            running = false;
+            break;
+        case TWaitStatus::TimedOut:
+            break;
+        case TWaitStatus::Ready: {
+            const TIoResult r = FCommHandle.Read(buffer + count, kChunkSize - count);
+            switch (r.Status) {
+            case TIoStatus::Ok: {
+                count += r.Count;
+                const std::uint32_t interval = FCommHandle.ReadInterval();
+                chunkDeadline = TClock::now() + std::chrono::milliseconds(interval);
+                if (count == kChunkSize || interval == 0) {
+                    if (!DeliverData(buffer, count)) {
+                        running = false;
+                    }
+                    count = 0;
+                }
+                break;
+            }
+            case TIoStatus::WouldBlock:
+                break;
+            case TIoStatus::Empty:
+                // Nothing to report: the bytes of the burst so far still go out.
+                if (count > 0) {
+                    DeliverData(buffer, count);
+                }
+                running = false;
+                break;
+            case TIoStatus::Invalid:
+                running = false;
+                break;
+            case TIoStatus::Fatal:
+                DeliverThenHangup(buffer, count);
+                running = false;
+                break;
+            }
+            break;
+        }
+        }
+    }
+    // Whatever the driver still holds belongs to nobody now.
+    FCommHandle.Purge(TPurge::Rx);
+}
