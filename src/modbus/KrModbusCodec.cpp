@@ -441,7 +441,8 @@ bool ExtractRtu(const TKrCodecSettings& settings, std::string_view request, int 
                 break;
             }
         }
-        if (static_cast<long long>(rest) <= shortLength) {
+        // Fewer than two bytes cannot hold a head, whatever lengths the caller gave.
+        if (rest < 2 || static_cast<long long>(rest) <= shortLength) {
             return false;
         }
         ++start;

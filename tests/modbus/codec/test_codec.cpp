@@ -61,6 +61,8 @@ private slots:
     void extractRtu();
     void extractAscii_data();
     void extractAscii();
+    void extractOddLengths_data();
+    void extractOddLengths();
     void echoRoundTrip_data();
     void echoRoundTrip();
 };
@@ -679,6 +681,34 @@ void TestCodec::extractAscii() {
         QCOMPARE(Hex(validResponse), valid);
     } else {
         QCOMPARE(validResponse, std::string("untouched"));
+    }
+}
+
+// Lengths that no parse produces must fail cleanly, never walk off the buffer.
+void TestCodec::extractOddLengths_data() {
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<int>("responseLength");
+    QTest::addColumn<int>("exceptionLength");
+    QTest::newRow("RTU, negative exception length") << int(tmRtu) << 13 << -5;
+    QTest::newRow("RTU, both negative") << int(tmRtu) << -1 << -1;
+    QTest::newRow("RTU, zero response length") << int(tmRtu) << 0 << 5;
+    QTest::newRow("RTU, shorter than a frame") << int(tmRtu) << 3 << 3;
+    QTest::newRow("ASCII, negative exception length") << int(tmAscii) << 15 << -5;
+    QTest::newRow("ASCII, shorter than a frame") << int(tmAscii) << 2 << 0;
+}
+
+void TestCodec::extractOddLengths() {
+    QFETCH(int, mode);
+    QFETCH(int, responseLength);
+    QFETCH(int, exceptionLength);
+    const TKrCodecSettings settings = Settings(GB, mode);
+    const std::string request = Bytes("01 03 00 00 00 01");
+    for (const std::string& response : {std::string(), std::string("\x01"), Bytes("AA BB CC"),
+                                        std::string(":\r\n"), Bytes("01 03 C0")}) {
+        std::string valid;
+        QVERIFY(
+            !ExtractResponse(settings, request, responseLength, exceptionLength, response, valid));
+        QVERIFY(valid.empty());
     }
 }
 
