@@ -1,0 +1,374 @@
+#include "KrPolling.h"
+
+#include "platform/PortName.h"
+
+#include <QThread>
+
+#include <algorithm>
+
+namespace {
+
+const std::string ComPrefix = "\\\\.\\COM";
+
+} // namespace
+
+TKrPolling::TKrPolling() {
+    // The master sends binary frames: software flow control would swallow 0x11 and 0x13.
+    FComm.SetTxContinueOnXoff(false);
+    FComm.SetInx_XonXoffFlow(false);
+    FComm.SetOutx_XonXoffFlow(false);
+    // A 5 ms silence closes a received chunk: long enough to keep one burst together, short
+    // enough that a response is seen within a few milliseconds of its last byte.
+    FComm.SetReadIntervalTimeout(5);
+    FComm.OnReceiveData = [this](TComm&, const char* buffer, std::uint16_t length) {
+        CommReceiveData(buffer, length);
+    };
+    FComm.OnReceiveError = [this](TComm&, std::uint32_t mask) { CommReceiveError(mask); };
+    FComm.OnModemStateChange = [this](TComm&, std::uint32_t bits) { CommModemStateChange(bits); };
+    FComm.OnRequestHangup = [this](TComm&) { CommRequestHangup(); };
+
+    for (QTimer* timer : {&FPhaseTimer, &FGapTimer}) {
+        timer->setSingleShot(true);
+        timer->setTimerType(Qt::PreciseTimer);
+    }
+    QObject::connect(&FPhaseTimer, &QTimer::timeout, &FPhaseTimer, [this] { PhaseTimerTick(); });
+    QObject::connect(&FGapTimer, &QTimer::timeout, &FGapTimer, [this] { GapTimerTick(); });
+}
+
+TKrPolling::~TKrPolling() {
+    // The port's events call back into this object: they must stop before it goes.
+    TKrPolling::Close();
+    FComm.OnReceiveData = nullptr;
+    FComm.OnReceiveError = nullptr;
+    FComm.OnModemStateChange = nullptr;
+    FComm.OnRequestHangup = nullptr;
+}
+
+bool TKrPolling::Open() {
+    if (!FOpened) {
+        FInQuery = false;
+        FAwaiting = false;
+        FRunning = false;
+        FHeadPos = 0;
+        FQueryFrame.clear();
+        FRecvBuffer.clear();
+        FOpenErrorText.clear();
+        FOpenSystemError = 0;
+        try {
+            FComm.OpenPort();
+            FOpened = true;
+        } catch (const ECommsError& e) {
+            FOpenErrorText = e.what();
+            FOpenSystemError = e.SystemError();
+        } catch (const std::exception& e) {
+            FOpenErrorText = e.what();
+        }
+    }
+    return FOpened;
+}
+
+void TKrPolling::Close() {
+    Cancel();
+    if (FOpened) {
+        FComm.ClosePort();
+        FOpened = false;
+    }
+}
+
+bool TKrPolling::Reopen() {
+    if (!FOpened) {
+        return false;
+    }
+    FComm.ClosePort();
+    // Gives the device (a USB adapter, a converter) time to settle before it is opened again.
+    QThread::msleep(static_cast<unsigned long>(std::max(FReopenWait, 0)));
+    FOpenErrorText.clear();
+    FOpenSystemError = 0;
+    try {
+        FComm.OpenPort();
+    } catch (const ECommsError& e) {
+        FOpenErrorText = e.what();
+        FOpenSystemError = e.SystemError();
+    } catch (const std::exception& e) {
+        FOpenErrorText = e.what();
+    }
+    // Opened must tell the truth: after a failed reopen the port is closed.
+    FOpened = FComm.IsOpen();
+    return FOpened;
+}
+
+bool TKrPolling::Start(bool Continuous) {
+    if (!FOpened) {
+        return false;
+    }
+    FContinuous = Continuous;
+    if (!FRunning) {
+        FRunning = true;
+        StartQuery();
+    }
+    return true;
+}
+
+void TKrPolling::Stop() {
+    FContinuous = false;
+}
+
+void TKrPolling::Cancel() {
+    FRunning = false;
+    FContinuous = false;
+    FPhaseTimer.stop();
+}
+
+std::uint16_t TKrPolling::PortNum() const {
+    return static_cast<std::uint16_t>(ComPortNumber(FComm.CommName()).value_or(0));
+}
+
+void TKrPolling::SetPortNum(std::uint16_t value) {
+    const std::string name = ComPrefix + std::to_string(value);
+    if (name != FComm.CommName()) {
+        Close();
+        FComm.SetCommName(name);
+    }
+}
+
+int TKrPolling::Baudrate() const {
+    return static_cast<int>(FComm.BaudRate());
+}
+
+void TKrPolling::SetBaudrate(int value) {
+    FComm.SetBaudRate(static_cast<std::uint32_t>(value));
+}
+
+std::uint16_t TKrPolling::DataBits() const {
+    switch (FComm.ByteSize()) {
+    case TByteSize::_5:
+        return 5;
+    case TByteSize::_6:
+        return 6;
+    case TByteSize::_7:
+        return 7;
+    case TByteSize::_8:
+        return 8;
+    }
+    return 0;
+}
+
+void TKrPolling::SetDataBits(std::uint16_t value) {
+    switch (value) {
+    case 5:
+        FComm.SetByteSize(TByteSize::_5);
+        break;
+    case 6:
+        FComm.SetByteSize(TByteSize::_6);
+        break;
+    case 7:
+        FComm.SetByteSize(TByteSize::_7);
+        break;
+    default:
+        FComm.SetByteSize(TByteSize::_8);
+        break;
+    }
+}
+
+bool TKrPolling::RtsCtsFlow() const {
+    return FComm.RtsControl() == TRtsControl::RtsHandshake;
+}
+
+void TKrPolling::SetRtsCtsFlow(bool value) {
+    if (FComm.RtsControl() != TRtsControl::RtsHandshake) {
+        FSavedRtsControl = FComm.RtsControl();
+    }
+    if (value) {
+        FComm.SetRtsControl(TRtsControl::RtsHandshake);
+        FComm.SetOutx_CtsFlow(true);
+    } else {
+        FComm.SetRtsControl(FSavedRtsControl);
+        FComm.SetOutx_CtsFlow(false);
+    }
+}
+
+void TKrPolling::StartQuery() {
+    ++FQuerySerial;
+    FRecvBuffer.clear();
+    FResponseComplete = false;
+    FAwaiting = true;
+    FHeadPos = 0;
+    FBroadcast = false;
+    FNoResponse = false;
+    BuildQuery();
+    if (FQueryFrame.size() == 1 && FQueryFrame[0] == FNullQueryChar && FIgnoreNullQuery) {
+        FQueryFrame.clear();
+    }
+    SendQuery(FQueryFrame);
+    FPhase = 0;
+    UpdateFrameGap();
+    UpdateSendTime();
+    FInQuery = true;
+    StepPhase();
+}
+
+bool TKrPolling::SendQuery(const std::string& Frame) {
+    if (!FOpened) {
+        return false;
+    }
+    FRecvBuffer.clear();
+    // The port takes at most 65535 bytes per call; a longer frame cannot go out whole.
+    if (Frame.empty() || Frame.size() > 0xFFFF) {
+        return false;
+    }
+    bool written = false;
+    try {
+        written = FComm.WriteData(Frame.data(), static_cast<std::uint16_t>(Frame.size()));
+    } catch (...) {
+        written = false;
+    }
+    if (written) {
+        DoSendData(Frame);
+    }
+    return written;
+}
+
+void TKrPolling::CommReceiveData(const char* Buffer, std::uint16_t BufferLength) {
+    const std::string chunk(Buffer, BufferLength);
+    DoRecvData(chunk);
+    const size_t oldLen = FRecvBuffer.size();
+    FRecvBuffer += chunk;
+    if (FAwaiting) {
+        if (FHeadPos == 0) {
+            const size_t at = chunk.find(FFrameHead);
+            if (at != std::string::npos) {
+                FHeadPos = static_cast<int>(oldLen + at + 1);
+            }
+        }
+        CheckComplete();
+    }
+    if (FResponseComplete && FPhaseTimer.isActive() && FPhase == 5) {
+        StepPhase();
+    }
+}
+
+void TKrPolling::ArmPhase(int ms) {
+    FPhaseTimerSerial = FQuerySerial;
+    FPhaseTimer.start(ms);
+}
+
+void TKrPolling::Finish() {
+    FPhase = 99;
+    // Processing runs from a timer tick, never inside the port's receive event.
+    ArmPhase(1);
+}
+
+void TKrPolling::StepPhase() {
+    const int a = std::max(FFrameGap, FFrameInterval);
+    const int b = std::max(FSendTime + a, FQueryInterval);
+    FPhaseTimer.stop();
+    ++FPhase;
+    if (!FInQuery || !FRunning) {
+        return;
+    }
+    for (;;) {
+        switch (FPhase) {
+        case 1:
+            if (FSendTime > 0) {
+                ArmPhase(FSendTime);
+                return;
+            }
+            FPhase = 3;
+            continue;
+        case 2:
+            FPhase = 3;
+            continue;
+        case 3: {
+            const int w = FQueryInterval - (FSendTime + a);
+            if (w > 0) {
+                ArmPhase(w);
+                return;
+            }
+            FPhase = 4;
+            continue;
+        }
+        case 4:
+            if (FResponseComplete || FBroadcast || FQueryFrame.empty()) {
+                Finish();
+                return;
+            }
+            FPhase = 5;
+            continue;
+        case 5: {
+            const int w = FQueryTimeout - b;
+            if (w > 0) {
+                ArmPhase(w);
+                return;
+            }
+            Finish();
+            return;
+        }
+        case 6:
+            Finish();
+            return;
+        case 100:
+            FInQuery = false;
+            FAwaiting = false;
+            FinishQuery();
+            return;
+        default:
+            return;
+        }
+    }
+}
+
+void TKrPolling::PhaseTimerTick() {
+    if (FPhaseTimerSerial != FQuerySerial) {
+        return;
+    }
+    StepPhase();
+}
+
+void TKrPolling::GapTimerTick() {
+    FGapTimer.stop();
+    if (FGapTimerSerial != FQuerySerial) {
+        return;
+    }
+    StartQuery();
+}
+
+void TKrPolling::FinishQuery() {
+    if (FInQuery || !FRunning) {
+        return;
+    }
+    ProcessResponse();
+    // A handler may have cancelled or closed the master while the response was processed.
+    if (!FRunning) {
+        return;
+    }
+    if (FContinuous) {
+        const int g = std::max(FFrameGap, FFrameInterval);
+        if (g <= 0) {
+            StartQuery();
+        } else {
+            FGapTimerSerial = FQuerySerial;
+            FGapTimer.start(g);
+        }
+    } else {
+        FRunning = false;
+        DoQueryFinish();
+    }
+}
+
+void TKrPolling::DoRecvData(const std::string& Data) {
+    if (OnRecvData) {
+        OnRecvData(*this, Data);
+    }
+}
+
+void TKrPolling::DoSendData(const std::string& Data) {
+    if (OnSendData) {
+        OnSendData(*this, Data);
+    }
+}
+
+void TKrPolling::DoQueryFinish() {
+    if (OnQueryFinish) {
+        OnQueryFinish(*this);
+    }
+}
