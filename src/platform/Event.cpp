@@ -12,7 +12,7 @@ std::unique_ptr<TEvent> TEvent::Create() {
     if (fd < 0) {
         return nullptr;
     }
-    return std::unique_ptr<TEvent>(new TEvent(fd));
+    return std::make_unique<TEvent>(TPrivate{}, fd);
 }
 
 TEvent::~TEvent() {

@@ -25,6 +25,11 @@ public:
     static int WaitAny(std::initializer_list<const TEvent*> events, int timeoutMs);
 
 private:
-    explicit TEvent(int fd) : FFd(fd) {}
+    struct TPrivate {};
+
+public:
+    TEvent(TPrivate, int fd) : FFd(fd) {}
+
+private:
     int FFd;
 };

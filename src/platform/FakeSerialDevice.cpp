@@ -3,6 +3,7 @@
 #include "platform/Event.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <stdexcept>
 
@@ -35,8 +36,8 @@ TFakeReadStep TFakeReadStep::NewCounters(const TLineCounters& counters, TCounter
     return s;
 }
 
-TFakeLine::TFakeLine() : FScriptChanged(TEvent::Create()) {
-    if (!FScriptChanged) {
+TFakeLine::TFakeLine() : FScriptChanged(TEvent::Create()), FWritableChanged(TEvent::Create()) {
+    if (!FScriptChanged || !FWritableChanged) {
         throw std::runtime_error("no descriptor for the fake line");
     }
 }
@@ -59,6 +60,14 @@ void TFakeLine::SetWriteLimit(std::size_t limit) {
 void TFakeLine::PushWriteFailure(TIoStatus status) {
     std::lock_guard g(FLock);
     FWriteFailures.push_back(status);
+}
+
+void TFakeLine::SetWritable(bool writable) {
+    {
+        std::lock_guard g(FLock);
+        FWritable = writable;
+    }
+    FWritableChanged->Set();
 }
 
 void TFakeLine::SetOpenResult(TOpenResult result) {
@@ -179,7 +188,21 @@ TWaitStatus TFakeSerialDevice::Wait(TWaitFor what, const TEvent& stop, int timeo
             return TWaitStatus::Stopped;
         }
         if (what == TWaitFor::Writable) {
-            return TWaitStatus::Ready;
+            {
+                std::lock_guard g(FLine->FLock);
+                FLine->FWritableChanged->Clear();
+                if (FLine->FWritable) {
+                    return TWaitStatus::Ready;
+                }
+            }
+            const int r = TEvent::WaitAny({&stop, FLine->FWritableChanged.get()}, timeoutMs);
+            if (r == TEvent::kWaitTimedOut) {
+                return TWaitStatus::TimedOut;
+            }
+            if (r == TEvent::kWaitFailed) {
+                return TWaitStatus::Fatal;
+            }
+            continue;
         }
         {
             std::lock_guard g(FLine->FLock);
@@ -244,6 +267,9 @@ TIoResult TFakeSerialDevice::Write(const char* data, std::size_t length) {
         const TIoStatus s = FLine->FWriteFailures.front();
         FLine->FWriteFailures.pop_front();
         return {s, 0, s == TIoStatus::Invalid ? EBADF : (s == TIoStatus::Fatal ? EIO : 0)};
+    }
+    if (!FLine->FWritable) {
+        return {TIoStatus::WouldBlock, 0, EAGAIN};
     }
     std::size_t n = length;
     if (FLine->FWriteLimit != 0) {

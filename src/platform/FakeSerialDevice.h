@@ -44,6 +44,8 @@ public:
     // next write calls return instead of writing (Ok means "0 bytes written").
     void SetWriteLimit(std::size_t limit);
     void PushWriteFailure(TIoStatus status);
+    // While false, writes would block and the writer waits (as on a full driver queue).
+    void SetWritable(bool writable);
 
     void SetOpenResult(TOpenResult result);
     void SetCountersSupported(bool supported);
@@ -66,6 +68,8 @@ private:
     friend class TFakeSerialDevice;
     mutable std::mutex FLock;
     std::unique_ptr<TEvent> FScriptChanged;
+    std::unique_ptr<TEvent> FWritableChanged;
+    bool FWritable = true;
     std::deque<TFakeReadStep> FReadScript;
     std::size_t FBlockOffset = 0; // bytes of the current block already written
     std::size_t FWriteLimit = 0;

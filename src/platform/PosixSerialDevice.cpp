@@ -125,6 +125,9 @@ bool TPosixSerialDevice::ApplyTimeouts(const TCommTimeouts& timeouts) {
 }
 
 TWaitStatus TPosixSerialDevice::Wait(TWaitFor what, const TEvent& stop, int timeoutMs) {
+    if (FFd < 0) {
+        return TWaitStatus::Invalid;
+    }
     pollfd fds[2] = {{stop.Fd(), POLLIN, 0},
                      {FFd, static_cast<short>(what == TWaitFor::Readable ? POLLIN : POLLOUT), 0}};
     const int n = ::poll(fds, 2, timeoutMs < 0 ? -1 : timeoutMs);

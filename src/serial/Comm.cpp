@@ -3,6 +3,7 @@
 #include "platform/Event.h"
 #include "platform/PortName.h"
 #include "platform/PosixSerialDevice.h"
+#include "serial/Hangup.h"
 #include "serial/NotifyQueue.h"
 #include "serial/ReadThread.h"
 #include "serial/WriteThread.h"
@@ -56,12 +57,13 @@ void TComm::OpenPort() {
     ApplyCommState();
 
     FCloseEvent = TEvent::Create();
-    if (!FCloseEvent) {
+    FHangup = THangup::Create();
+    if (!FCloseEvent || !FHangup) {
         const int err = errno;
         ReleaseAfterFailedOpen();
         throw ECommsError("Unable to create event", err);
     }
-    const TNotifier notifier(*FNotifyWindow, FNotifyWindow->BeginPeriod());
+    const TNotifier notifier(*FNotifyWindow, FNotifyWindow->BeginPeriod(), *FHangup);
     try {
         FReadThread = std::make_unique<TReadThread>(*FPortHandle, *FCloseEvent, notifier);
     } catch (const std::bad_alloc&) {
@@ -102,6 +104,7 @@ void TComm::OpenPort() {
 void TComm::ReleaseAfterFailedOpen() {
     FNotifyWindow->EndPeriod();
     FCloseEvent.reset();
+    FHangup.reset();
     FPortHandle->Close();
     FPortHandle.reset();
     FSendIdle.store(true);
@@ -114,6 +117,7 @@ void TComm::ClosePort() {
     StopReadThread();
     StopWriteThread();
     FCloseEvent.reset();
+    FHangup.reset();
     FSendIdle.store(true);
     // Only now that no thread uses the descriptor can its number be given back.
     FPortHandle->Close();
@@ -142,7 +146,7 @@ void TComm::StopWriteThread() {
 }
 
 bool TComm::WriteData(const char* Buffer, std::uint16_t Length) {
-    if (!FWriteThread || Length == 0 || Buffer == nullptr) {
+    if (!FWriteThread || Length == 0 || Buffer == nullptr || FHangup->Reported()) {
         return false;
     }
     try {

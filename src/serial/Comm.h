@@ -16,6 +16,7 @@ class TEvent;
 class TReadThread;
 class TWriteThread;
 class TNotifyQueue;
+class THangup;
 
 class TComm {
 public:
@@ -39,7 +40,8 @@ public:
     // Throws ECommsError; on failure everything acquired is released again.
     void OpenPort();
     void ClosePort();
-    // Queues a copy; false when closed, the writer has ended, or Length is 0.
+    // Queues a copy; false when closed, the writer has ended, the line was reported
+    // lost (OnRequestHangup), or Length is 0.
     bool WriteData(const char* Buffer, std::uint16_t Length);
 
     bool IsOpen() const;
@@ -133,6 +135,7 @@ private:
 
     std::unique_ptr<TSerialDevice> FPortHandle; // set exactly while the port is open
     std::unique_ptr<TEvent> FCloseEvent;
+    std::unique_ptr<THangup> FHangup; // the line lost in this open period
     std::unique_ptr<TReadThread> FReadThread;
     std::unique_ptr<TWriteThread> FWriteThread;
     std::unique_ptr<TNotifyQueue> FNotifyWindow;

@@ -1,5 +1,7 @@
 #include "serial/NotifyQueue.h"
 
+#include "serial/Hangup.h"
+
 #include <QMetaObject>
 #include <QObject>
 
@@ -52,5 +54,11 @@ void TNotifyQueue::Drain() {
         if (notice.Period == FPeriod && FPeriod != 0) {
             FHandler(notice);
         }
+    }
+}
+
+void TNotifier::PostHangup() const {
+    if (FHangup.Report()) {
+        Post(NotifyRequestHangup);
     }
 }

@@ -11,6 +11,7 @@
 #include <string>
 
 class QObject;
+class THangup;
 
 enum TNotifyCode : int {
     NotifyReceiveData = 1025,
@@ -58,12 +59,17 @@ private:
 // A poster bound to one open period, handed to the threads.
 class TNotifier {
 public:
-    TNotifier(TNotifyQueue& queue, std::uint64_t period) : FQueue(queue), FPeriod(period) {}
+    TNotifier(TNotifyQueue& queue, std::uint64_t period, THangup& hangup)
+        : FQueue(queue), FPeriod(period), FHangup(hangup) {}
     bool Post(int code, std::uint32_t param = 0, std::string data = {}) const {
         return FQueue.Post(FPeriod, code, param, std::move(data));
     }
+    // Reports the loss of the line, unless the other thread already has.
+    void PostHangup() const;
+    const THangup& Hangup() const { return FHangup; }
 
 private:
     TNotifyQueue& FQueue;
     std::uint64_t FPeriod;
+    THangup& FHangup;
 };

@@ -44,7 +44,7 @@ void TReadThread::Join() {
 }
 
 void TReadThread::PostHangup() {
-    FNotifyTarget.Post(NotifyRequestHangup);
+    FNotifyTarget.PostHangup();
 }
 
 bool TReadThread::DeliverData(const char* buffer, std::size_t count) {
@@ -134,9 +134,11 @@ void TReadThread::Execute() {
 
     // What ends the loop: the close event, a vanished device, or an empty read.
     bool running = true;
+    bool waitTimedOut = false;
     while (running && !FCloseEvent.IsSet()) {
         TClock::time_point now = TClock::now();
-        if (watchLines && now >= nextSample) {
+        // A quiet moment is also a good moment to look at the line.
+        if (watchLines && (now >= nextSample || waitTimedOut)) {
             TLineCounters latest;
             switch (FCommHandle.LineCounters(latest)) {
             case TCounterStatus::Ok:
@@ -175,7 +177,9 @@ void TReadThread::Execute() {
             timeout = timeout < 0 ? untilSample : std::min(timeout, untilSample);
         }
 
-        switch (FCommHandle.Wait(TWaitFor::Readable, FCloseEvent, timeout)) {
+        const TWaitStatus waited = FCommHandle.Wait(TWaitFor::Readable, FCloseEvent, timeout);
+        waitTimedOut = waited == TWaitStatus::TimedOut;
+        switch (waited) {
         case TWaitStatus::Stopped:
         case TWaitStatus::Invalid:
             running = false;

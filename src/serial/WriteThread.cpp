@@ -3,6 +3,7 @@
 #include "platform/Event.h"
 #include "platform/SerialDevice.h"
 #include "platform/ThreadPriority.h"
+#include "serial/Hangup.h"
 
 #include <optional>
 
@@ -49,7 +50,7 @@ bool TWriteThread::Post(std::string block) {
 }
 
 void TWriteThread::PostHangup() {
-    FNotifyTarget.Post(NotifyRequestHangup);
+    FNotifyTarget.PostHangup();
 }
 
 void TWriteThread::Execute() {
@@ -71,8 +72,10 @@ void TWriteThread::Execute() {
                 break;
             }
             notifyPending = false;
-            const int woken = TEvent::WaitAny({&FCloseEvent, FWake.get()}, -1);
-            if (woken == 0) {
+            // The reader may find the line gone while the writer has nothing to do.
+            const int woken =
+                TEvent::WaitAny({&FCloseEvent, FWake.get(), &FNotifyTarget.Hangup().Event()}, -1);
+            if (woken == 0 || woken == 2) {
                 break;
             }
             if (woken == 1) {
@@ -83,7 +86,7 @@ void TWriteThread::Execute() {
             PostHangup();
             break;
         }
-        if (FCloseEvent.IsSet()) {
+        if (FCloseEvent.IsSet() || FNotifyTarget.Hangup().Reported()) {
             break;
         }
         FSendIdleFlag.store(false);
@@ -102,6 +105,9 @@ void TWriteThread::Execute() {
 bool TWriteThread::SendBlock(const std::string& block) {
     std::size_t offset = 0;
     while (offset < block.size()) {
+        if (FNotifyTarget.Hangup().Reported()) {
+            return false;
+        }
         const TIoResult r = FCommHandle.Write(block.data() + offset, block.size() - offset);
         switch (r.Status) {
         case TIoStatus::Ok:
