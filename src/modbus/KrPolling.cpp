@@ -200,6 +200,9 @@ void TKrPolling::StartQuery() {
         FQueryFrame.clear();
     }
     SendQuery(FQueryFrame);
+    // A query that expects no response (a null query sent anyway, a write without answer) is
+    // complete from the start instead of waiting for the time-out.
+    CheckComplete();
     FPhase = 0;
     UpdateFrameGap();
     UpdateSendTime();
