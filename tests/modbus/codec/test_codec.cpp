@@ -119,6 +119,22 @@ void TestCodec::lrc() {
     QCOMPARE(int(CalcLRC(bytes.toStdString())), lrc);
 }
 
+// A row whose request is the text's own pairs, unless given.
+static void Parses(const char* name, const QByteArray& text, int version, int requestLength,
+                   int responseLength, int exceptionLength, bool broadcast = false,
+                   QByteArray request = {}) {
+    if (request.isEmpty()) {
+        request = text.toUpper();
+        request.replace(',', ' ');
+    }
+    QTest::newRow(name) << text << version << true << request << requestLength << responseLength
+                        << exceptionLength << broadcast;
+}
+
+static void Fails(const char* name, const QByteArray& text, int version, bool broadcast = false) {
+    QTest::newRow(name) << text << version << false << QByteArray() << 1 << 0 << 0 << broadcast;
+}
+
 // Parse results in RTU mode: the request and the lengths on the wire.
 void TestCodec::parse_data() {
     QTest::addColumn<QByteArray>("text");
@@ -129,255 +145,118 @@ void TestCodec::parse_data() {
     QTest::addColumn<int>("responseLength");
     QTest::addColumn<int>("exceptionLength");
     QTest::addColumn<bool>("broadcast");
+    const QByteArray read4 = "01 03 11 80 00 04";
 
     // Text syntax.
-    QTest::newRow("commas") << QByteArray("01,03,11,80,00,04") << GB << true
-                            << QByteArray("01 03 11 80 00 04") << 8 << 13 << 5 << false;
-    QTest::newRow("semicolons") << QByteArray("01;03;11;80;00;04") << GB << true
-                                << QByteArray("01 03 11 80 00 04") << 8 << 13 << 5 << false;
-    QTest::newRow("spaces") << QByteArray("01 03 11 80 00 04") << GB << true
-                            << QByteArray("01 03 11 80 00 04") << 8 << 13 << 5 << false;
-    QTest::newRow("lower-case digits") << QByteArray("01,03,1a,bc,00,04") << GB << true
-                                       << QByteArray("01 03 1A BC 00 04") << 8 << 13 << 5 << false;
-    QTest::newRow("single-digit bytes")
-        << QByteArray("1,3,11,80,0,4") << GB << false << QByteArray() << 1 << 0 << 0 << false;
-    QTest::newRow("non-hex pair") << QByteArray("01,03,1G,80,00,04") << GB << false << QByteArray()
-                                  << 1 << 0 << 0 << false;
-    QTest::newRow("trailing single digit ignored")
-        << QByteArray("01,03,11,80,00,04,5") << GB << true << QByteArray("01 03 11 80 00 04") << 8
-        << 13 << 5 << false;
-    QTest::newRow("one byte") << QByteArray("01") << GB << false << QByteArray() << 1 << 0 << 0
-                              << false;
+    Parses("commas", "01,03,11,80,00,04", GB, 8, 13, 5);
+    Parses("semicolons", "01;03;11;80;00;04", GB, 8, 13, 5, false, read4);
+    Parses("spaces", "01 03 11 80 00 04", GB, 8, 13, 5);
+    Parses("lower-case digits", "01,03,1a,bc,00,04", GB, 8, 13, 5);
+    Parses("trailing single digit ignored", "01,03,11,80,00,04,5", GB, 8, 13, 5, false, read4);
+    Fails("single-digit bytes", "1,3,11,80,0,4", GB);
+    Fails("non-hex pair", "01,03,1G,80,00,04", GB);
+    Fails("one byte", "01", GB);
 
     // Old format.
-    QTest::newRow("old read, extra pairs cut")
-        << QByteArray("01,03,11,80,00,04,99,98") << Old << true << QByteArray("01 03 11 80 00 04")
-        << 8 << 13 << 0 << false;
-    QTest::newRow("old address 0 expects an answer")
-        << QByteArray("00,03,11,80,00,04") << Old << true << QByteArray("00 03 11 80 00 04") << 8
-        << 13 << 0 << false;
-    QTest::newRow("old read too short")
-        << QByteArray("01,03,11,80,00") << Old << false << QByteArray() << 1 << 0 << 0 << false;
-    QTest::newRow("old read 0 registers")
-        << QByteArray("01,03,11,80,00,00") << Old << false << QByteArray() << 1 << 0 << 0 << false;
-    QTest::newRow("old read 125 registers")
-        << QByteArray("01,04,00,00,00,7D") << Old << true << QByteArray("01 04 00 00 00 7D") << 8
-        << 255 << 0 << false;
-    QTest::newRow("old read 126 registers")
-        << QByteArray("01,03,00,00,00,7E") << Old << false << QByteArray() << 1 << 0 << 0 << false;
-    QTest::newRow("old coils 2008") << QByteArray("01,01,00,00,07,D8") << Old << true
-                                    << QByteArray("01 01 00 00 07 D8") << 8 << 256 << 0 << false;
-    QTest::newRow("old inputs 2009")
-        << QByteArray("01,02,00,00,07,D9") << Old << false << QByteArray() << 1 << 0 << 0 << false;
-    QTest::newRow("old inputs 9") << QByteArray("01,02,00,00,00,09") << Old << true
-                                  << QByteArray("01 02 00 00 00 09") << 8 << 7 << 0 << false;
-    QTest::newRow("old coil on") << QByteArray("01,05,00,00,FF,00") << Old << true
-                                 << QByteArray("01 05 00 00 FF 00") << 8 << 8 << 0 << false;
-    QTest::newRow("old coil odd value")
-        << QByteArray("01,05,00,00,12,34") << Old << false << QByteArray() << 1 << 0 << 0 << false;
-    QTest::newRow("old 0x85 off") << QByteArray("01,85,00,00,00,00") << Old << true
-                                  << QByteArray("01 85 00 00 00 00") << 8 << 8 << 0 << false;
-    QTest::newRow("old 0x85 odd value")
-        << QByteArray("01,85,00,00,00,01") << Old << false << QByteArray() << 1 << 0 << 0 << false;
-    QTest::newRow("old 0xC5 expects nothing")
-        << QByteArray("01,C5,00,01,FF,00") << Old << true << QByteArray("01 C5 00 01 FF 00") << 8
-        << 0 << 0 << false;
-    QTest::newRow("old 0xC5 odd value")
-        << QByteArray("01,C5,00,01,00,FF") << Old << false << QByteArray() << 1 << 0 << 0 << false;
-    QTest::newRow("old register write") << QByteArray("01,06,00,01,12,34") << Old << true
-                                        << QByteArray("01 06 00 01 12 34") << 8 << 8 << 0 << false;
-    QTest::newRow("old coils write")
-        << QByteArray("01,0F,00,13,00,0A,02,CD,01,77") << Old << true
-        << QByteArray("01 0F 00 13 00 0A 02 CD 01") << 11 << 8 << 0 << false;
-    QTest::newRow("old coils write count mismatch")
-        << QByteArray("01,0F,00,13,00,0A,03,CD,01,00") << Old << false << QByteArray() << 1 << 0
-        << 0 << false;
-    QTest::newRow("old coils write short") << QByteArray("01,0F,00,13,00,0A,02,CD") << Old << false
-                                           << QByteArray() << 1 << 0 << 0 << false;
-    QTest::newRow("old registers write")
-        << QByteArray("01,10,00,00,00,02,04,00,01,00,02") << Old << true
-        << QByteArray("01 10 00 00 00 02 04 00 01 00 02") << 13 << 8 << 0 << false;
-    QTest::newRow("old registers write count mismatch")
-        << QByteArray("01,10,00,00,00,02,03,00,01,00") << Old << false << QByteArray() << 1 << 0
-        << 0 << false;
-    QTest::newRow("old registers write short") << QByteArray("01,10,00,00,00,02,04,00,01,00") << Old
-                                               << false << QByteArray() << 1 << 0 << 0 << false;
-    QTest::newRow("old registers write 0") << QByteArray("01,10,00,00,00,00,00") << Old << false
-                                           << QByteArray() << 1 << 0 << 0 << false;
-    QTest::newRow("old 0xB0 write")
-        << QByteArray("01,B0,00,00,00,01,02,AB,CD") << Old << true
-        << QByteArray("01 B0 00 00 00 01 02 AB CD") << 11 << 8 << 0 << false;
-    QTest::newRow("old 0x10 of 124 registers over limit")
-        << LongText("01,10,00,00,00,7C,F8", 248, "00") << Old << false << QByteArray() << 1 << 0
-        << 0 << false;
-    QTest::newRow("old 0x10 of 123 registers")
-        << LongText("01,10,00,00,00,7B,F6", 246, "00") << Old << true
-        << QByteArray("01 10 00 00 00 7B F6") + QByteArray(" 00").repeated(246) << 255 << 8 << 0
-        << false;
-    QTest::newRow("old file read, two records")
-        << QByteArray("01,14,0E,06,00,01,00,02,00,03,06,00,01,00,05,00,02") << Old << true
-        << QByteArray("01 14 0E 06 00 01 00 02 00 03 06 00 01 00 05 00 02") << 19 << 19 << 0
-        << false;
-    QTest::newRow("old file read, byte count not 7n")
-        << QByteArray("01,14,08,06,00,01,00,02,00,03,00") << Old << false << QByteArray() << 1 << 0
-        << 0 << false;
-    QTest::newRow("old file read, empty record")
-        << QByteArray("01,14,07,06,00,01,00,02,00,00") << Old << false << QByteArray() << 1 << 0
-        << 0 << false;
-    QTest::newRow("old file read, 124 words")
-        << QByteArray("01,14,07,06,00,01,00,02,00,7C") << Old << true
-        << QByteArray("01 14 07 06 00 01 00 02 00 7C") << 12 << 255 << 0 << false;
-    QTest::newRow("old file read, 126 words over limit")
-        << QByteArray("01,14,07,06,00,01,00,02,00,7E") << Old << false << QByteArray() << 1 << 0
-        << 0 << false;
-    QTest::newRow("old file read, short") << QByteArray("01,14,0E,06,00,01,00,02,00,03") << Old
-                                          << false << QByteArray() << 1 << 0 << 0 << false;
-    QTest::newRow("old file write")
-        << QByteArray("01,15,0D,06,00,01,00,02,00,03,11,22,33,44,55,66") << Old << true
-        << QByteArray("01 15 0D 06 00 01 00 02 00 03 11 22 33 44 55 66") << 18 << 18 << 0 << false;
-    QTest::newRow("old file write, remainder of 2")
-        << QByteArray("01,15,0D,06,00,01,00,02,00,02,11,22,33,44,55,66") << Old << false
-        << QByteArray() << 1 << 0 << 0 << false;
-    QTest::newRow("old file write, record overruns")
-        << QByteArray("01,15,0D,06,00,01,00,02,00,04,11,22,33,44,55,66,77,88") << Old << false
-        << QByteArray() << 1 << 0 << 0 << false;
-    QTest::newRow("old file write, empty record")
-        << QByteArray("01,15,07,06,00,01,00,02,00,00") << Old << false << QByteArray() << 1 << 0
-        << 0 << false;
-    QTest::newRow("old file write, byte count 6") << QByteArray("01,15,06,06,00,01,00,02,00") << Old
-                                                  << false << QByteArray() << 1 << 0 << 0 << false;
-    QTest::newRow("old string read") << QByteArray("01,28,00,10,00,05") << Old << true
-                                     << QByteArray("01 28 00 10 00 05") << 8 << 10 << 0 << false;
-    QTest::newRow("old string read 0")
-        << QByteArray("01,28,00,10,00,00") << Old << false << QByteArray() << 1 << 0 << 0 << false;
-    QTest::newRow("old string write")
-        << QByteArray("01,29,00,10,00,05,HELLO") << Old << true
-        << QByteArray("01 29 00 10 00 05 48 45 4C 4C 4F") << 13 << 8 << 0 << false;
-    QTest::newRow("old string write, payload cut")
-        << QByteArray("01,29,00,10,00,05,HELLO WORLD") << Old << true
-        << QByteArray("01 29 00 10 00 05 48 45 4C 4C 4F") << 13 << 8 << 0 << false;
-    QTest::newRow("old string write, payload short")
-        << QByteArray("01,29,00,10,00,05,HELL") << Old << false << QByteArray() << 1 << 0 << 0
-        << false;
-    QTest::newRow("old string write, payload is not hex")
-        << QByteArray("01,29,00,10,00,03,,;Z") << Old << true
-        << QByteArray("01 29 00 10 00 03 2C 3B 5A") << 11 << 8 << 0 << false;
-    QTest::newRow("old 0x83 at limit")
-        << QByteArray("01,83,00,00,7F,FC") << Old << true << QByteArray("01 83 00 00 7F FC") << 8
-        << 65536 << 0 << false;
-    QTest::newRow("old 0x83 over limit")
-        << QByteArray("01,83,00,00,7F,FD") << Old << false << QByteArray() << 1 << 0 << 0 << false;
-    QTest::newRow("old 0x91") << QByteArray("01,91,02,AA,BB,CC") << Old << true
-                              << QByteArray("01 91 02 AA BB") << 7 << 4 << 0 << false;
-    QTest::newRow("old 0x91 short")
-        << QByteArray("01,91,02,AA") << Old << false << QByteArray() << 1 << 0 << 0 << false;
-    QTest::newRow("old 0xC3 of 0") << QByteArray("01,C3,00,00,00,00") << Old << true
-                                   << QByteArray("01 C3 00 00 00 00") << 8 << 10 << 0 << false;
-    QTest::newRow("old 0xC3 over limit")
-        << QByteArray("01,C3,00,00,7F,FC") << Old << false << QByteArray() << 1 << 0 << 0 << false;
-    QTest::newRow("old 0xC4") << QByteArray("01,C4,00") << Old << true << QByteArray("01 C4") << 4
-                              << 7 << 0 << false;
-    QTest::newRow("old unknown code")
-        << QByteArray("01,07") << Old << false << QByteArray() << 1 << 0 << 0 << false;
-    QTest::newRow("old 0x6A unknown") << QByteArray("01,6A,00,00,00,01,02,00,01") << Old << false
-                                      << QByteArray() << 1 << 0 << 0 << false;
+    Parses("old read, extra pairs cut", "01,03,11,80,00,04,99,98", Old, 8, 13, 0, false, read4);
+    Parses("old address 0 expects an answer", "00,03,11,80,00,04", Old, 8, 13, 0);
+    Fails("old read too short", "01,03,11,80,00", Old);
+    Fails("old read 0 registers", "01,03,11,80,00,00", Old);
+    Parses("old read 125 registers", "01,04,00,00,00,7D", Old, 8, 255, 0);
+    Fails("old read 126 registers", "01,03,00,00,00,7E", Old);
+    Parses("old coils 2008", "01,01,00,00,07,D8", Old, 8, 256, 0);
+    Fails("old inputs 2009", "01,02,00,00,07,D9", Old);
+    Parses("old inputs 9", "01,02,00,00,00,09", Old, 8, 7, 0);
+    Parses("old coil on", "01,05,00,00,FF,00", Old, 8, 8, 0);
+    Fails("old coil odd value", "01,05,00,00,12,34", Old);
+    Parses("old 0x85 off", "01,85,00,00,00,00", Old, 8, 8, 0);
+    Fails("old 0x85 odd value", "01,85,00,00,00,01", Old);
+    Parses("old 0xC5 expects nothing", "01,C5,00,01,FF,00", Old, 8, 0, 0);
+    Fails("old 0xC5 odd value", "01,C5,00,01,00,FF", Old);
+    Parses("old register write", "01,06,00,01,12,34", Old, 8, 8, 0);
+    Parses("old coils write", "01,0F,00,13,00,0A,02,CD,01,77", Old, 11, 8, 0, false,
+           "01 0F 00 13 00 0A 02 CD 01");
+    Fails("old coils write count mismatch", "01,0F,00,13,00,0A,03,CD,01,00", Old);
+    Fails("old coils write short", "01,0F,00,13,00,0A,02,CD", Old);
+    Parses("old registers write", "01,10,00,00,00,02,04,00,01,00,02", Old, 13, 8, 0);
+    Fails("old registers write count mismatch", "01,10,00,00,00,02,03,00,01,00", Old);
+    Fails("old registers write short", "01,10,00,00,00,02,04,00,01,00", Old);
+    Fails("old registers write 0", "01,10,00,00,00,00,00", Old);
+    Parses("old 0xB0 write", "01,B0,00,00,00,01,02,AB,CD", Old, 11, 8, 0);
+    Fails("old 0x10 of 124 registers over limit", LongText("01,10,00,00,00,7C,F8", 248, "00"), Old);
+    Parses("old 0x10 of 123 registers", LongText("01,10,00,00,00,7B,F6", 246, "00"), Old, 255, 8,
+           0);
+    Parses("old file read, two records", "01,14,0E,06,00,01,00,02,00,03,06,00,01,00,05,00,02", Old,
+           19, 19, 0);
+    Fails("old file read, byte count not 7n", "01,14,08,06,00,01,00,02,00,03,00", Old);
+    Fails("old file read, empty record", "01,14,07,06,00,01,00,02,00,00", Old);
+    Parses("old file read, 124 words", "01,14,07,06,00,01,00,02,00,7C", Old, 12, 255, 0);
+    Fails("old file read, 126 words over limit", "01,14,07,06,00,01,00,02,00,7E", Old);
+    Fails("old file read, short", "01,14,0E,06,00,01,00,02,00,03", Old);
+    Parses("old file write", "01,15,0D,06,00,01,00,02,00,03,11,22,33,44,55,66", Old, 18, 18, 0);
+    Fails("old file write, remainder of 2", "01,15,0D,06,00,01,00,02,00,02,11,22,33,44,55,66", Old);
+    Fails("old file write, record overruns",
+          "01,15,0D,06,00,01,00,02,00,04,11,22,33,44,55,66,77,88", Old);
+    Fails("old file write, empty record", "01,15,07,06,00,01,00,02,00,00", Old);
+    Fails("old file write, byte count 6", "01,15,06,06,00,01,00,02,00", Old);
+    Parses("old string read", "01,28,00,10,00,05", Old, 8, 10, 0);
+    Fails("old string read 0", "01,28,00,10,00,00", Old);
+    const QByteArray hello = "01 29 00 10 00 05 48 45 4C 4C 4F";
+    Parses("old string write", "01,29,00,10,00,05,HELLO", Old, 13, 8, 0, false, hello);
+    Parses("old string write, payload cut", "01,29,00,10,00,05,HELLO WORLD", Old, 13, 8, 0, false,
+           hello);
+    Fails("old string write, payload short", "01,29,00,10,00,05,HELL", Old);
+    Parses("old string write, payload is not hex", "01,29,00,10,00,03,,;Z", Old, 11, 8, 0, false,
+           "01 29 00 10 00 03 2C 3B 5A");
+    Parses("old 0x83 at limit", "01,83,00,00,7F,FC", Old, 8, 65536, 0);
+    Fails("old 0x83 over limit", "01,83,00,00,7F,FD", Old);
+    Parses("old 0x91", "01,91,02,AA,BB,CC", Old, 7, 4, 0, false, "01 91 02 AA BB");
+    Fails("old 0x91 short", "01,91,02,AA", Old);
+    Parses("old 0xC3 of 0", "01,C3,00,00,00,00", Old, 8, 10, 0);
+    Fails("old 0xC3 over limit", "01,C3,00,00,7F,FC", Old);
+    Parses("old 0xC4", "01,C4,00", Old, 4, 7, 0, false, "01 C4");
+    Fails("old unknown code", "01,07", Old);
+    Fails("old 0x6A unknown", "01,6A,00,00,00,01,02,00,01", Old);
 
     // GB, addressed.
-    QTest::newRow("GB read 0 registers") << QByteArray("01,03,11,80,00,00") << GB << true
-                                         << QByteArray("01 03 11 80 00 00") << 8 << 5 << 5 << false;
-    QTest::newRow("GB read without limit")
-        << QByteArray("01,04,00,00,01,00") << GB << true << QByteArray("01 04 00 00 01 00") << 8
-        << 517 << 5 << false;
-    QTest::newRow("GB coils 9") << QByteArray("01,01,00,00,00,09") << GB << true
-                                << QByteArray("01 01 00 00 00 09") << 8 << 7 << 5 << false;
-    QTest::newRow("GB coil any value") << QByteArray("01,05,00,00,12,34") << GB << true
-                                       << QByteArray("01 05 00 00 12 34") << 8 << 8 << 5 << false;
-    QTest::newRow("GB registers write, count unchecked")
-        << QByteArray("01,10,00,00,00,02,03,00,01,00") << GB << true
-        << QByteArray("01 10 00 00 00 02 03 00 01 00") << 12 << 8 << 5 << false;
-    QTest::newRow("GB registers write short, never padded")
-        << QByteArray("01,10,00,00,00,02,04,00,01") << GB << false << QByteArray() << 1 << 0 << 0
-        << false;
-    QTest::newRow("GB coils write short, never padded")
-        << QByteArray("01,0F,00,13,00,0A,02,CD") << GB << false << QByteArray() << 1 << 0 << 0
-        << false;
-    QTest::newRow("GB 0x6A write")
-        << QByteArray("01,6A,00,00,00,01,02,00,01,FF") << GB << true
-        << QByteArray("01 6A 00 00 00 01 02 00 01") << 11 << 8 << 5 << false;
-    QTest::newRow("GB 0x6A short, never padded") << QByteArray("01,6A,00,00,00,01,02,00") << GB
-                                                 << false << QByteArray() << 1 << 0 << 0 << false;
-    QTest::newRow("GB file read, byte count 8")
-        << QByteArray("01,14,08,06,00,01,00,02,00,03,00") << GB << true
-        << QByteArray("01 14 08 06 00 01 00 02 00 03 00") << 13 << 13 << 5 << false;
-    QTest::newRow("GB file read, empty record")
-        << QByteArray("01,14,07,06,00,01,00,02,00,00") << GB << true
-        << QByteArray("01 14 07 06 00 01 00 02 00 00") << 12 << 7 << 5 << false;
-    QTest::newRow("GB file read, no limit")
-        << QByteArray("01,14,07,06,00,01,00,02,01,00") << GB << true
-        << QByteArray("01 14 07 06 00 01 00 02 01 00") << 12 << 519 << 5 << false;
-    QTest::newRow("GB file read, byte count 6") << QByteArray("01,14,06,06,00,01,00,02,00") << GB
-                                                << false << QByteArray() << 1 << 0 << 0 << false;
-    QTest::newRow("GB file read, short") << QByteArray("01,14,0E,06,00,01,00,02,00,03") << GB
-                                         << false << QByteArray() << 1 << 0 << 0 << false;
-    QTest::newRow("GB file write")
-        << QByteArray("01,15,0D,06,00,01,00,02,00,03,11,22,33,44,55,66") << GB << true
-        << QByteArray("01 15 0D 06 00 01 00 02 00 03 11 22 33 44 55 66") << 18 << 18 << 5 << false;
-    QTest::newRow("GB file write, empty record")
-        << QByteArray("01,15,07,06,00,01,00,02,00,00") << GB << true
-        << QByteArray("01 15 07 06 00 01 00 02 00 00") << 12 << 12 << 5 << false;
-    QTest::newRow("GB file write, remainder of 6")
-        << QByteArray("01,15,0D,06,00,01,00,02,00,00,11,22,33,44,55,66") << GB << false
-        << QByteArray() << 1 << 0 << 0 << false;
-    QTest::newRow("GB unknown code, every pair kept")
-        << QByteArray("01,2B,0E,01,00") << GB << true << QByteArray("01 2B 0E 01 00") << 7 << 5 << 5
-        << false;
-    QTest::newRow("GB unknown code, two bytes")
-        << QByteArray("01,07") << GB << true << QByteArray("01 07") << 4 << 5 << 5 << false;
-    QTest::newRow("GB has no raw string payload") << QByteArray("01,29,00,10,00,05,HELLO") << GB
-                                                  << false << QByteArray() << 1 << 0 << 0 << false;
+    Parses("GB read 0 registers", "01,03,11,80,00,00", GB, 8, 5, 5);
+    Parses("GB read without limit", "01,04,00,00,01,00", GB, 8, 517, 5);
+    Parses("GB coils 9", "01,01,00,00,00,09", GB, 8, 7, 5);
+    Parses("GB coil any value", "01,05,00,00,12,34", GB, 8, 8, 5);
+    Parses("GB registers write, count unchecked", "01,10,00,00,00,02,03,00,01,00", GB, 12, 8, 5);
+    Fails("GB registers write short, never padded", "01,10,00,00,00,02,04,00,01", GB);
+    Fails("GB coils write short, never padded", "01,0F,00,13,00,0A,02,CD", GB);
+    Parses("GB 0x6A write", "01,6A,00,00,00,01,02,00,01,FF", GB, 11, 8, 5, false,
+           "01 6A 00 00 00 01 02 00 01");
+    Fails("GB 0x6A short, never padded", "01,6A,00,00,00,01,02,00", GB);
+    Parses("GB file read, byte count 8", "01,14,08,06,00,01,00,02,00,03,00", GB, 13, 13, 5);
+    Parses("GB file read, empty record", "01,14,07,06,00,01,00,02,00,00", GB, 12, 7, 5);
+    Parses("GB file read, no limit", "01,14,07,06,00,01,00,02,01,00", GB, 12, 519, 5);
+    Fails("GB file read, byte count 6", "01,14,06,06,00,01,00,02,00", GB);
+    Fails("GB file read, short", "01,14,0E,06,00,01,00,02,00,03", GB);
+    Parses("GB file write", "01,15,0D,06,00,01,00,02,00,03,11,22,33,44,55,66", GB, 18, 18, 5);
+    Parses("GB file write, empty record", "01,15,07,06,00,01,00,02,00,00", GB, 12, 12, 5);
+    Fails("GB file write, remainder of 6", "01,15,0D,06,00,01,00,02,00,00,11,22,33,44,55,66", GB);
+    Parses("GB unknown code, every pair kept", "01,2B,0E,01,00", GB, 7, 5, 5);
+    Parses("GB unknown code, two bytes", "01,07", GB, 4, 5, 5);
+    Fails("GB has no raw string payload", "01,29,00,10,00,05,HELLO", GB);
 
     // GB broadcasts.
-    QTest::newRow("broadcast read refused")
-        << QByteArray("00,03,11,80,00,04") << GB << false << QByteArray() << 1 << 0 << 0 << true;
-    QTest::newRow("broadcast register write")
-        << QByteArray("00,06,00,01,00,02") << GB << true << QByteArray("00 06 00 01 00 02") << 8
-        << 0 << 0 << true;
-    QTest::newRow("broadcast coil write") << QByteArray("00,05,00,01,FF,00,33") << GB << true
-                                          << QByteArray("00 05 00 01 FF 00") << 8 << 0 << 0 << true;
-    QTest::newRow("broadcast coils write")
-        << QByteArray("00,0F,00,13,00,0A,02,CD,01") << GB << true
-        << QByteArray("00 0F 00 13 00 0A 02 CD 01") << 11 << 0 << 0 << true;
-    QTest::newRow("broadcast coils write, count mismatch")
-        << QByteArray("00,0F,00,13,00,0A,01,CD") << GB << false << QByteArray() << 1 << 0 << 0
-        << true;
-    QTest::newRow("broadcast coils write, 0 coils")
-        << QByteArray("00,0F,00,13,00,00,00") << GB << false << QByteArray() << 1 << 0 << 0 << true;
-    QTest::newRow("broadcast coils write short, never padded")
-        << QByteArray("00,0F,00,13,00,0A,02,CD") << GB << false << QByteArray() << 1 << 0 << 0
-        << true;
-    QTest::newRow("broadcast registers write")
-        << QByteArray("00,10,00,00,00,02,04,00,01,00,02") << GB << true
-        << QByteArray("00 10 00 00 00 02 04 00 01 00 02") << 13 << 0 << 0 << true;
-    QTest::newRow("broadcast registers write, count mismatch")
-        << QByteArray("00,10,00,00,00,02,03,00,01,00") << GB << false << QByteArray() << 1 << 0 << 0
-        << true;
-    QTest::newRow("broadcast registers write short, never padded")
-        << QByteArray("00,10,00,00,00,02,04,00,01") << GB << false << QByteArray() << 1 << 0 << 0
-        << true;
-    QTest::newRow("broadcast 0x6A write")
-        << QByteArray("00,6A,00,00,00,01,02,00,01") << GB << true
-        << QByteArray("00 6A 00 00 00 01 02 00 01") << 11 << 0 << 0 << true;
-    QTest::newRow("broadcast file write")
-        << QByteArray("00,15,07,06,00,01,00,02,00,00") << GB << true
-        << QByteArray("00 15 07 06 00 01 00 02 00 00") << 12 << 0 << 0 << true;
-    QTest::newRow("broadcast file write, byte count 6")
-        << QByteArray("00,15,06,06,00,01,00,02,00") << GB << false << QByteArray() << 1 << 0 << 0
-        << true;
-    QTest::newRow("broadcast file write short, never padded")
-        << QByteArray("00,15,07,06,00,01,00,02") << GB << false << QByteArray() << 1 << 0 << 0
-        << true;
-    QTest::newRow("broadcast unknown code")
-        << QByteArray("00,07") << GB << false << QByteArray() << 1 << 0 << 0 << true;
+    Fails("broadcast read refused", "00,03,11,80,00,04", GB, true);
+    Parses("broadcast register write", "00,06,00,01,00,02", GB, 8, 0, 0, true);
+    Parses("broadcast coil write", "00,05,00,01,FF,00,33", GB, 8, 0, 0, true, "00 05 00 01 FF 00");
+    Parses("broadcast coils write", "00,0F,00,13,00,0A,02,CD,01", GB, 11, 0, 0, true);
+    Fails("broadcast coils write, count mismatch", "00,0F,00,13,00,0A,01,CD", GB, true);
+    Fails("broadcast coils write, 0 coils", "00,0F,00,13,00,00,00", GB, true);
+    Fails("broadcast coils write short, never padded", "00,0F,00,13,00,0A,02,CD", GB, true);
+    Parses("broadcast registers write", "00,10,00,00,00,02,04,00,01,00,02", GB, 13, 0, 0, true);
+    Fails("broadcast registers write, count mismatch", "00,10,00,00,00,02,03,00,01,00", GB, true);
+    Fails("broadcast registers write short, never padded", "00,10,00,00,00,02,04,00,01", GB, true);
+    Parses("broadcast 0x6A write", "00,6A,00,00,00,01,02,00,01", GB, 11, 0, 0, true);
+    Parses("broadcast file write", "00,15,07,06,00,01,00,02,00,00", GB, 12, 0, 0, true);
+    Fails("broadcast file write, byte count 6", "00,15,06,06,00,01,00,02,00", GB, true);
+    Fails("broadcast file write short, never padded", "00,15,07,06,00,01,00,02", GB, true);
+    Fails("broadcast unknown code", "00,07", GB, true);
 }
 
 void TestCodec::parse() {
