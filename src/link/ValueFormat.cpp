@@ -19,14 +19,6 @@ double Pair(uint16_t first, uint16_t second) {
     return static_cast<double>(static_cast<uint32_t>(first) | static_cast<uint32_t>(second) << 16);
 }
 
-bool IsVoltageType(int type) {
-    return (type >= 1 && type <= 6) || type == 10 || type == 11;
-}
-
-bool IsCurrentType(int type) {
-    return (type >= 7 && type <= 9) || type == 12 || type == atLastAlarmType;
-}
-
 } // namespace
 
 QString FormatVoltageNumber(double x) {
@@ -126,26 +118,45 @@ QString IntegerText(uint32_t raw) {
     return QString::number(raw);
 }
 
+TAlarmQuantity AlarmQuantity(int type) {
+    if ((type >= 1 && type <= 6) || type == 10 || type == 11)
+        return TAlarmQuantity::Voltage;
+    if ((type >= 7 && type <= 9) || type == 12 || type == atLastAlarmType)
+        return TAlarmQuantity::Current;
+    switch (type) {
+    case atWattTotal:
+    case atVarTotal:
+    case atVaTotal:
+        return TAlarmQuantity::Power;
+    case atFrequency:
+        return TAlarmQuantity::Frequency;
+    case atPowerFactor:
+        return TAlarmQuantity::PowerFactor;
+    default:
+        return TAlarmQuantity::None;
+    }
+}
+
 bool AlarmTypeIsSigned(int type) {
     return type == atWattTotal || type == atVarTotal || type == atPowerFactor;
 }
 
 QString AlarmValueText(const TScaling& scale, int type, uint16_t raw) {
-    if (IsVoltageType(type))
-        return FormatVoltageNumber(raw * scale.PTRatio / 10);
-    if (IsCurrentType(type))
-        return FormatAutoNumber(raw * scale.CTRatio / 1000);
-    switch (type) {
-    case atWattTotal:
-    case atVarTotal:
-        return FormatAutoNumber(Signed(raw) * scale.PTRatio * scale.CTRatio / 1000);
-    case atVaTotal:
-        return FormatAutoNumber(raw * scale.PTRatio * scale.CTRatio / 1000);
-    case atFrequency:
-        return FormatFixed(raw / 100.0, 2);
-    case atPowerFactor:
-        return FormatFixed(Signed(raw) / 1000, 3);
-    default:
-        return {};
+    // Signed channels read the register as two's complement.
+    const double value = AlarmTypeIsSigned(type) ? Signed(raw) : raw;
+    switch (AlarmQuantity(type)) {
+    case TAlarmQuantity::Voltage:
+        return FormatVoltageNumber(value * scale.PTRatio / 10);
+    case TAlarmQuantity::Current:
+        return FormatAutoNumber(value * scale.CTRatio / 1000);
+    case TAlarmQuantity::Power:
+        return FormatAutoNumber(value * scale.PTRatio * scale.CTRatio / 1000);
+    case TAlarmQuantity::Frequency:
+        return FormatFixed(value / 100, 2);
+    case TAlarmQuantity::PowerFactor:
+        return FormatFixed(value / 1000, 3);
+    case TAlarmQuantity::None:
+        break;
     }
+    return {};
 }

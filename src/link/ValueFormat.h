@@ -48,6 +48,10 @@ enum TAlarmType : int {
     atLastAlarmType = 18,
 };
 
+// What an alarm channel measures, which decides the scaling of its setpoint.
+enum class TAlarmQuantity { None, Voltage, Current, Power, Frequency, PowerFactor };
+TAlarmQuantity AlarmQuantity(int type);
+
 // True for the channels whose setpoint register holds a signed value.
 bool AlarmTypeIsSigned(int type);
 

@@ -103,18 +103,25 @@ uint32_t EnergyToRaw(const QString& text) {
 
 int32_t AlarmValueToRaw(const TScaling& scale, int type, const QString& text) {
     int64_t raw = 0;
-    if ((type >= 1 && type <= 6) || type == 10 || type == 11)
+    switch (AlarmQuantity(type)) {
+    case TAlarmQuantity::Voltage:
         raw = VoltageToRaw(scale, text);
-    else if ((type >= 7 && type <= 9) || type == 12 || type == atLastAlarmType)
+        break;
+    case TAlarmQuantity::Current:
         raw = CurrentToRaw(scale, text);
-    else if (type == atWattTotal || type == atVarTotal || type == atVaTotal)
+        break;
+    case TAlarmQuantity::Power:
         raw = PowerToRaw(scale, text);
-    else if (type == atFrequency)
+        break;
+    case TAlarmQuantity::Frequency:
         raw = FrequencyToRaw(text);
-    else if (type == atPowerFactor)
+        break;
+    case TAlarmQuantity::PowerFactor:
         raw = PowerFactorToRaw(text);
-    else
+        break;
+    case TAlarmQuantity::None:
         return 0;
+    }
     const bool fits =
         AlarmTypeIsSigned(type) ? raw >= -32768 && raw <= 32767 : raw >= 0 && raw <= 65535;
     if (!fits)

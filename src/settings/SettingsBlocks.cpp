@@ -4,7 +4,9 @@
 #include "ValueFormat.h"
 #include "ValueParse.h"
 
+#include <algorithm>
 #include <array>
+#include <utility>
 
 namespace {
 
