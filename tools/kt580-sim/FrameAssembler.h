@@ -1,0 +1,44 @@
+// Cuts the received byte stream into request frames. A frame is complete as soon as the
+// length its function code implies has arrived with a valid check, also when garbage is
+// ahead of it; a 3.5-character
+// silence resolves whatever is left (frames of unknown length, garbage), so no byte
+// sequence can wedge the meter.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace kt580sim {
+
+// Length on the wire of the request starting at bytes[0]: Known with its length, NeedMore
+// when the length field has not arrived yet, Unknown for function codes without a rule.
+struct TExpectedLength {
+    enum TKind { Known, NeedMore, Unknown } Kind;
+    std::size_t Length;
+};
+TExpectedLength ExpectedRequestLength(const std::string& bytes);
+
+class TFrameAssembler {
+public:
+    void Feed(const std::string& bytes) { FBuffer += bytes; }
+
+    // The next frame with a valid check, or nothing yet. With `silence` (the line has been
+    // quiet for 3.5 characters) bytes that cannot begin a frame are dropped one at a time
+    // until a frame is found, and a frame of unknown length ends with the buffer.
+    std::optional<std::string> Next(bool silence);
+
+    bool Empty() const { return FBuffer.empty(); }
+    uint64_t DiscardedBytes() const { return FDiscarded; }
+
+private:
+    void DropFront(std::size_t count);
+    // A complete frame with a valid check further on, behind bytes that cannot end yet;
+    // the check makes a false find as unlikely as a corrupted frame passing it.
+    std::optional<std::string> TakeLaterFrame();
+
+    std::string FBuffer;
+    uint64_t FDiscarded = 0;
+};
+
+} // namespace kt580sim

@@ -1,0 +1,164 @@
+#include "LiveValues.h"
+
+#include "Registers.h"
+
+#include <algorithm>
+#include <cmath>
+#include <complex>
+#include <numbers>
+
+namespace kt580sim {
+
+namespace {
+
+constexpr double TwoPi = 2 * std::numbers::pi;
+
+double Wave(double seconds, double period, double phase) {
+    return std::sin(TwoPi * seconds / period + phase);
+}
+
+uint16_t Unsigned(double value) {
+    return static_cast<uint16_t>(std::clamp(std::lround(value), 0L, 65535L));
+}
+
+uint16_t Signed(double value) {
+    const long v = std::clamp(std::lround(value), -32768L, 32767L);
+    return static_cast<uint16_t>(static_cast<int16_t>(v));
+}
+
+uint16_t Get(const TSettingsImage& settings, uint16_t r, uint16_t fallback) {
+    const auto it = settings.find(r);
+    return it == settings.end() ? fallback : it->second;
+}
+
+} // namespace
+
+double AnalogOutput(const std::array<double, 17>& quantities, const uint16_t ao[6],
+                    double phaseNominal, double lineNominal, double currentNominal,
+                    bool voltageOutput) {
+    const uint16_t object = ao[reg::AOObject];
+    if (object >= quantities.size()) {
+        return 0;
+    }
+    const double powerNominal = 3 * phaseNominal * currentNominal;
+    // Full scale of each channel is 120 % of its nominal value; the signed channels
+    // (powers and power factor) map -full..+full onto 0..100 %.
+    double fraction = 0;
+    const double value = quantities[object];
+    if (object <= 2 || object == 9) {
+        fraction = value / (1.2 * phaseNominal);
+    } else if (object <= 5 || object == 10) {
+        fraction = value / (1.2 * lineNominal);
+    } else if (object <= 8 || object == 11) {
+        fraction = value / (1.2 * currentNominal);
+    } else if (object == 12 || object == 13) {
+        fraction = (value / (1.2 * powerNominal) + 1) / 2;
+    } else if (object == 14) {
+        fraction = value / (1.2 * powerNominal);
+    } else if (object == 15) {
+        fraction = value / 65.0;
+    } else {
+        fraction = (value + 1) / 2;
+    }
+    const double high = (ao[reg::AOHighSign] == 1 ? -1.0 : 1.0) * ao[reg::AOHighLimit];
+    const double low = (ao[reg::AOLowSign] == 1 ? -1.0 : 1.0) * ao[reg::AOLowLimit];
+    double out = 0;
+    if (high != low) {
+        out = std::clamp((fraction * 100 - low) / (high - low), 0.0, 1.0);
+    }
+    const bool offset = ao[reg::AOMode] == 1; // 4-20 mA or 1-5 V
+    if (voltageOutput) {
+        return offset ? 1 + 4 * out : 5 * out;
+    }
+    return offset ? 4 + 16 * out : 20 * out;
+}
+
+TLiveValues ComputeLiveValues(const TSettingsImage& settings, uint16_t aoType, double t) {
+    using C = std::complex<double>;
+    const double pt2 = std::max<double>(Get(settings, reg::PT2, 400), 1);
+    const double ct2 = std::max<double>(Get(settings, reg::CT2, 5), 1);
+    const double vNominal = pt2 / std::sqrt(3.0);
+    const double iNominal = 0.6 * ct2;
+
+    const std::array<double, 3> v = {vNominal * (1 + 0.010 * Wave(t, 97, 0)),
+                                     vNominal * (1 + 0.012 * Wave(t, 113, 1)),
+                                     vNominal * (1 + 0.008 * Wave(t, 131, 2))};
+    const std::array<double, 3> i = {iNominal * (1 + 0.15 * Wave(t, 181, 0)),
+                                     iNominal * (1 + 0.12 * Wave(t, 157, 0.5)),
+                                     iNominal * (1 + 0.18 * Wave(t, 199, 1.3))};
+    // The load swings between inductive and capacitive, and now and then feeds back
+    // (generation), so signed powers and all four quadrants show up.
+    double angle = 0.45 * Wave(t, 240, 0);
+    if (Wave(t, 1200, 0) < -0.85) {
+        angle += std::numbers::pi;
+    }
+    const C a = std::polar(1.0, -TwoPi / 3);
+    const C va(v[0]);
+    const C vb = v[1] * a;
+    const C vc = v[2] * a * a;
+    const double vab = std::abs(va - vb);
+    const double vbc = std::abs(vb - vc);
+    const double vca = std::abs(vc - va);
+    const double in = std::abs(C(i[0]) + i[1] * a + i[2] * a * a);
+
+    double p = 0;
+    double q = 0;
+    for (int k = 0; k < 3; ++k) {
+        p += v[k] * i[k] * std::cos(angle);
+        q += v[k] * i[k] * std::sin(angle);
+    }
+    const double s = std::hypot(p, q);
+    const double pf = s > 0 ? p / s : 1.0;
+    const double f = 50 + 0.03 * Wave(t, 60, 0);
+    const double vln = (v[0] + v[1] + v[2]) / 3;
+    const double vll = (vab + vbc + vca) / 3;
+    const double iavg = (i[0] + i[1] + i[2]) / 3;
+    char load = 'R';
+    if (q > 0.05 * s) {
+        load = 'L';
+    } else if (q < -0.05 * s) {
+        load = 'C';
+    }
+
+    const std::array<double, 17> quantities = {v[0], v[1], v[2], vab, vbc, vca, i[0], i[1], i[2],
+                                               vln,  vll,  iavg, p,   q,   s,   f,    pf};
+    const bool voltageOutput = aoType == 2;
+    std::array<double, 2> ao{};
+    for (int k = 0; k < 2; ++k) {
+        uint16_t regs[6];
+        for (int r = 0; r < 6; ++r) {
+            regs[r] = Get(settings, static_cast<uint16_t>(reg::Settings1300 + 6 * k + r), 0);
+        }
+        ao[k] = AnalogOutput(quantities, regs, vNominal, pt2, iNominal, voltageOutput);
+    }
+
+    TLiveValues live;
+    auto& r = live.Registers;
+    for (int k = 0; k < 3; ++k) {
+        r[k] = Unsigned(v[k] * 10);
+        r[6 + k] = Unsigned(i[k] * 1000);
+    }
+    r[3] = Unsigned(vab * 10);
+    r[4] = Unsigned(vbc * 10);
+    r[5] = Unsigned(vca * 10);
+    r[9] = Unsigned(vln * 10);
+    r[10] = Unsigned(vll * 10);
+    r[11] = Unsigned(iavg * 1000);
+    r[12] = Signed(p);
+    r[13] = Signed(q);
+    r[14] = Unsigned(s);
+    r[15] = Unsigned(f * 100);
+    r[16] = Signed(pf * 1000);
+    r[17] = static_cast<uint16_t>(load);
+    r[18] = Unsigned(ao[0] * 1000);
+    r[19] = Unsigned(ao[1] * 1000);
+    r[20] = Unsigned(in * 1000);
+    live.ActivePowerW = p;
+    live.ReactivePowerVar = q;
+    for (int k = 0; k < 6; ++k) {
+        live.Inputs[k] = (static_cast<long>(std::floor(t / (7.0 + 4 * k))) % 2) != 0;
+    }
+    return live;
+}
+
+} // namespace kt580sim

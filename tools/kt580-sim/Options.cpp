@@ -1,0 +1,281 @@
+#include "Options.h"
+
+#include "SettingsChecks.h"
+#include "VersionRules.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+
+namespace kt580sim {
+
+namespace {
+
+template <typename T> bool Number(const std::string& text, T& value) {
+    if (text.empty()) {
+        return false;
+    }
+    const char* end = text.data() + text.size();
+    auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    return ec == std::errc() && ptr == end;
+}
+
+bool Real(const std::string& text, double& value) {
+    if (text.empty()) {
+        return false;
+    }
+    std::size_t used = 0;
+    try {
+        value = std::stod(text, &used);
+    } catch (...) {
+        return false;
+    }
+    return used == text.size() && std::isfinite(value);
+}
+
+bool Printable(const std::string& text) {
+    return std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c <= 0x7E; });
+}
+
+} // namespace
+
+std::string UsageText() {
+    return "Usage: kt580-sim [options]\n"
+           "Simulates a KT580 meter as a Modbus RTU slave on a pseudo-terminal (or a serial\n"
+           "device). The first line of output is the path of the terminal to connect to.\n"
+           "\n"
+           "Terminal:\n"
+           "  --com N             register the terminal as COMn in the per-user port map\n"
+           "  --link PATH         make a symlink PATH to the terminal\n"
+           "  --device PATH       serve an existing serial device instead of a pseudo-terminal\n"
+           "Meter:\n"
+           "  --address N         device address 1..247 (default 1)\n"
+           "  --baud N            1200 2400 4800 9600 19200 38400 57600 (default 19200;\n"
+           "                      the last two only with the extended layout)\n"
+           "  --parity P          none, even or odd (default none)\n"
+           "  --stop-bits N       1 or 2; 2 only with parity none (default 1)\n"
+           "  --version-text T    software version, up to 4 characters (default 3.20)\n"
+           "  --hardware-version T  hardware version (default 1.00)\n"
+           "  --release-date D    release date YYMMDD (default 190815)\n"
+           "  --serial T          serial number, up to 32 characters\n"
+           "  --ao-type N         analog output type: 1 current, 2 voltage (default 1)\n"
+           "  --state FILE        keep settings, energy and relays in FILE across runs\n"
+           "  --time-scale F      meter time runs F times faster than real time (default 1)\n"
+           "Line:\n"
+           "  --pace              send at the line rate, after a 3.5-character silence and\n"
+           "                      the turnaround delay\n"
+           "  --delay MS          turnaround delay in ms (default 10 with --pace, else 0)\n"
+           "Faults and tests:\n"
+           "  --fault KIND=RATE   KIND noise, crc, drop, truncate or split; RATE 0..1\n"
+           "                      (repeatable)\n"
+           "  --seed N            seed of the fault choices\n"
+           "  --requests N        exit after N requests\n"
+           "  --log               print every request and answer in hex on stderr\n"
+           "  --help              this text\n";
+}
+
+bool ParseOptions(const std::vector<std::string>& args, TOptions& o, std::string& error) {
+    std::string parityName;
+    int stopBits = 1;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        const auto value = [&](std::string& out) {
+            if (i + 1 >= args.size()) {
+                error = "option " + arg + " needs a value";
+                return false;
+            }
+            out = args[++i];
+            return true;
+        };
+        const auto bad = [&](const std::string& v, const std::string& expected) {
+            error = "bad value '" + v + "' for " + arg + ": " + expected;
+            return false;
+        };
+        std::string v;
+        if (arg == "--help" || arg == "-h") {
+            o.Help = true;
+        } else if (arg == "--pace") {
+            o.Pace = true;
+        } else if (arg == "--log") {
+            o.Log = true;
+        } else if (arg == "--com") {
+            int n = 0;
+            if (!value(v)) {
+                return false;
+            }
+            if (!Number(v, n) || n < 1 || n > 255) {
+                return bad(v, "a port number 1..255");
+            }
+            o.Com = n;
+        } else if (arg == "--link") {
+            if (!value(o.LinkPath)) {
+                return false;
+            }
+            if (o.LinkPath.empty()) {
+                return bad(v, "a path");
+            }
+        } else if (arg == "--device") {
+            if (!value(o.DevicePath)) {
+                return false;
+            }
+            if (o.DevicePath.empty()) {
+                return bad(v, "a path");
+            }
+        } else if (arg == "--address") {
+            int n = 0;
+            if (!value(v)) {
+                return false;
+            }
+            if (!Number(v, n) || n < 1 || n > 247) {
+                return bad(v, "an address 1..247");
+            }
+            o.Address = static_cast<uint8_t>(n);
+        } else if (arg == "--baud") {
+            uint32_t n = 0;
+            if (!value(v)) {
+                return false;
+            }
+            const auto& all = SupportedBaudrates(TLayout{true, true});
+            if (!Number(v, n) || std::find(all.begin(), all.end(), n) == all.end()) {
+                return bad(v, "one of 1200 2400 4800 9600 19200 38400 57600");
+            }
+            o.Baudrate = n;
+        } else if (arg == "--parity") {
+            if (!value(parityName)) {
+                return false;
+            }
+            if (parityName != "none" && parityName != "even" && parityName != "odd") {
+                return bad(parityName, "none, even or odd");
+            }
+        } else if (arg == "--stop-bits") {
+            if (!value(v)) {
+                return false;
+            }
+            if (!Number(v, stopBits) || (stopBits != 1 && stopBits != 2)) {
+                return bad(v, "1 or 2");
+            }
+        } else if (arg == "--version-text") {
+            if (!value(v)) {
+                return false;
+            }
+            if (v.size() > 4 || !Printable(v)) {
+                return bad(v, "up to 4 printable characters");
+            }
+            o.Identity.SoftwareVersion = v;
+        } else if (arg == "--hardware-version") {
+            if (!value(v)) {
+                return false;
+            }
+            if (v.size() > 4 || !Printable(v)) {
+                return bad(v, "up to 4 printable characters");
+            }
+            o.Identity.HardwareVersion = v;
+        } else if (arg == "--release-date") {
+            if (!value(v)) {
+                return false;
+            }
+            if (v.size() != 6 || !std::all_of(v.begin(), v.end(), ::isdigit)) {
+                return bad(v, "six digits YYMMDD");
+            }
+            o.Identity.ReleaseDate = v;
+        } else if (arg == "--serial") {
+            if (!value(v)) {
+                return false;
+            }
+            if (v.size() > 32 || !Printable(v)) {
+                return bad(v, "up to 32 printable characters");
+            }
+            o.Identity.SerialNumber = v;
+        } else if (arg == "--ao-type") {
+            int n = 0;
+            if (!value(v)) {
+                return false;
+            }
+            if (!Number(v, n) || n < 0 || n > 65535) {
+                return bad(v, "a number 0..65535 (1 current, 2 voltage)");
+            }
+            o.Identity.AOType = static_cast<uint16_t>(n);
+        } else if (arg == "--delay") {
+            int n = 0;
+            if (!value(v)) {
+                return false;
+            }
+            if (!Number(v, n) || n < 0 || n > 10000) {
+                return bad(v, "milliseconds 0..10000");
+            }
+            o.DelayMs = n;
+            o.DelayGiven = true;
+        } else if (arg == "--fault") {
+            if (!value(v)) {
+                return false;
+            }
+            const auto eq = v.find('=');
+            TFaultKind kind{};
+            double rate = 0;
+            if (eq == std::string::npos || !FaultFromName(v.substr(0, eq), kind) ||
+                !Real(v.substr(eq + 1), rate) || rate < 0 || rate > 1) {
+                return bad(v, "KIND=RATE with KIND noise, crc, drop, truncate or split and "
+                              "RATE 0..1");
+            }
+            o.FaultRates[static_cast<int>(kind)] = rate;
+        } else if (arg == "--seed") {
+            uint64_t n = 0;
+            if (!value(v)) {
+                return false;
+            }
+            if (!Number(v, n)) {
+                return bad(v, "a whole number");
+            }
+            o.Seed = n;
+        } else if (arg == "--requests") {
+            uint64_t n = 0;
+            if (!value(v)) {
+                return false;
+            }
+            if (!Number(v, n) || n == 0) {
+                return bad(v, "a count above 0");
+            }
+            o.Requests = n;
+        } else if (arg == "--state") {
+            if (!value(o.StateFile)) {
+                return false;
+            }
+            if (o.StateFile.empty()) {
+                return bad(v, "a file name");
+            }
+        } else if (arg == "--time-scale") {
+            double f = 0;
+            if (!value(v)) {
+                return false;
+            }
+            if (!Real(v, f) || f < 0 || f > 1e6) {
+                return bad(v, "a factor 0..1000000");
+            }
+            o.TimeScale = f;
+        } else {
+            error = "unknown option '" + arg + "' (see --help)";
+            return false;
+        }
+    }
+    if (!parityName.empty() || stopBits != 1) {
+        if (parityName.empty()) {
+            parityName = "none";
+        }
+        if (stopBits == 2 && parityName != "none") {
+            error = "--stop-bits 2 is offered only with --parity none";
+            return false;
+        }
+        o.Parity = parityName == "even"  ? TMeterParity::Even
+                   : parityName == "odd" ? TMeterParity::Odd
+                   : stopBits == 2       ? TMeterParity::None2
+                                         : TMeterParity::None1;
+    }
+    if (o.Baudrate && !HasExtendedLayout(o.Identity.SoftwareVersion) && *o.Baudrate > 19200) {
+        error = "a meter with software version '" + o.Identity.SoftwareVersion +
+                "' offers no baud rate above 19200";
+        return false;
+    }
+    return true;
+}
+
+} // namespace kt580sim

@@ -1,0 +1,42 @@
+// Command line of the simulator, parsed without side effects.
+#pragma once
+
+#include "FaultInjector.h"
+#include "MeterModel.h"
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kt580sim {
+
+struct TOptions {
+    std::optional<int> Com; // register the terminal as COMn in the per-user port map
+    std::string LinkPath;   // also make this symlink to the terminal
+    std::string DevicePath; // serve this serial device instead of a pseudo-terminal
+    // Line and address given on the command line; when unset, the stored memory or the
+    // factory values hold.
+    std::optional<uint8_t> Address;
+    std::optional<uint32_t> Baudrate;
+    std::optional<TMeterParity> Parity;
+    TIdentity Identity;
+    bool Pace = false;
+    int DelayMs = 10;
+    bool DelayGiven = false;
+    std::array<double, FaultKinds> FaultRates{};
+    std::optional<uint64_t> Seed;
+    std::optional<uint64_t> Requests;
+    bool Log = false;
+    std::string StateFile;
+    double TimeScale = 1.0;
+    bool Help = false;
+};
+
+// False with a message in `error` for an unknown option, a missing or bad value.
+bool ParseOptions(const std::vector<std::string>& args, TOptions& options, std::string& error);
+
+std::string UsageText();
+
+} // namespace kt580sim

@@ -1,0 +1,22 @@
+// Entries of the per-user port map: a symlink COMn in Veltrana/Marbrook/ports/ under the
+// user's configuration folder, pointing at the terminal the utility should open as COMn.
+#pragma once
+
+#include <string>
+
+namespace kt580sim {
+
+// "<config>/Veltrana/Marbrook/ports", <config> being XDG_CONFIG_HOME when it is an absolute
+// path, else HOME/.config. Empty when neither is usable.
+std::string PortMapFolder(const char* xdgConfigHome, const char* home);
+
+// Creates the symlink `linkPath` -> `target`, and its parent folders when `makeParents`.
+// An existing symlink is replaced only when its target no longer exists (left behind by a
+// run that was killed); anything else there is an error.
+bool CreateLink(const std::string& linkPath, const std::string& target, bool makeParents,
+                std::string& error);
+
+// Removes `linkPath` if it is still a symlink to `target`, never anything someone else made.
+void RemoveLinkIfOurs(const std::string& linkPath, const std::string& target);
+
+} // namespace kt580sim

@@ -1,0 +1,270 @@
+#include "Server.h"
+
+#include "FrameAssembler.h"
+#include "SlaveProtocol.h"
+#include "StateFile.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <ctime>
+#include <poll.h>
+#include <random>
+#include <sys/time.h>
+#include <thread>
+#include <unistd.h>
+
+namespace kt580sim {
+
+namespace {
+
+// Energy moves all the time; saving it this often bounds what a crash loses.
+constexpr auto StateSaveInterval = std::chrono::seconds(30);
+// How long an answer may wait for a reader before the rest is dropped.
+constexpr int WriteTimeoutMs = 200;
+// How long the last answer may wait to be read before the terminal closes.
+constexpr int LingerMs = 500;
+
+uint64_t SeedOf(const TOptions& options) {
+    if (options.Seed) {
+        return *options.Seed;
+    }
+    std::random_device device;
+    return (uint64_t(device()) << 32) | device();
+}
+
+void SleepUntil(std::chrono::steady_clock::time_point when) {
+    std::this_thread::sleep_until(when);
+}
+
+} // namespace
+
+TServer::TServer(const TOptions& options, TMeterModel& meter, TTerminal& terminal, std::FILE* log)
+    : FOptions(options), FMeter(meter), FTerminal(terminal), FLog(log),
+      FFaults(options.FaultRates, SeedOf(options)), FAddress(meter.Address()),
+      FBaudrate(meter.Baudrate()), FParity(meter.Parity()), FLastAdvance(TClock::now()),
+      FLastSave(TClock::now()), FSavedGeneration(meter.MemoryGeneration()) {}
+
+std::array<uint64_t, FaultKinds> TServer::FaultCounts() const {
+    std::array<uint64_t, FaultKinds> counts{};
+    for (int k = 0; k < FaultKinds; ++k) {
+        counts[k] = FFaults.Count(static_cast<TFaultKind>(k));
+    }
+    return counts;
+}
+
+double TServer::SilenceSeconds() const {
+    // 3.5 characters; above 19200 baud the usual fixed 1.75 ms.
+    return FBaudrate > 19200 ? 0.00175 : 3.5 * CharacterSeconds(FBaudrate);
+}
+
+void TServer::Log(const char* direction, const std::string& bytes, const std::string& note) {
+    if (FLog == nullptr) {
+        return;
+    }
+    timeval now{};
+    ::gettimeofday(&now, nullptr);
+    tm local{};
+    ::localtime_r(&now.tv_sec, &local);
+    char stamp[32];
+    std::snprintf(stamp, sizeof stamp, "%02d:%02d:%02d.%03ld", local.tm_hour, local.tm_min,
+                  local.tm_sec, static_cast<long>(now.tv_usec / 1000));
+    std::string hex;
+    for (unsigned char c : bytes) {
+        char pair[4];
+        std::snprintf(pair, sizeof pair, "%s%02X", hex.empty() ? "" : " ", c);
+        hex += pair;
+    }
+    std::fprintf(FLog, "%s %s %s%s%s\n", stamp, direction, hex.c_str(), note.empty() ? "" : "  ",
+                 note.c_str());
+    std::fflush(FLog);
+}
+
+void TServer::AdvanceMeterTime() {
+    const auto now = TClock::now();
+    const double seconds = std::chrono::duration<double>(now - FLastAdvance).count();
+    FLastAdvance = now;
+    FMeter.Advance(seconds * FOptions.TimeScale);
+}
+
+void TServer::SaveState() {
+    if (FOptions.StateFile.empty()) {
+        return;
+    }
+    std::string error;
+    if (!WriteFileAtomically(FOptions.StateFile, SerializeState(FMeter), error)) {
+        std::fprintf(stderr, "kt580-sim: cannot save the state: %s\n", error.c_str());
+    }
+    FSavedGeneration = FMeter.MemoryGeneration();
+    FLastSave = TClock::now();
+}
+
+void TServer::Send(const std::vector<TPiece>& pieces, TClock::time_point lastByte) {
+    const double charSeconds = CharacterSeconds(FBaudrate);
+    const auto seconds = [](double s) {
+        return std::chrono::duration_cast<TClock::duration>(std::chrono::duration<double>(s));
+    };
+    auto next = lastByte;
+    if (FOptions.Pace) {
+        next += seconds(3.5 * charSeconds) + std::chrono::milliseconds(FOptions.DelayMs);
+    } else if (FOptions.DelayGiven) {
+        next += std::chrono::milliseconds(FOptions.DelayMs);
+    }
+    for (const TPiece& piece : pieces) {
+        if (piece.GapBeforeMs > 0) {
+            next = std::max(next, TClock::now()) + std::chrono::milliseconds(piece.GapBeforeMs);
+        }
+        if (!FOptions.Pace) {
+            SleepUntil(next);
+            FTerminal.WriteAll(piece.Bytes, WriteTimeoutMs);
+            continue;
+        }
+        // One byte per character time, scheduled on absolute times so delays do not add up.
+        for (char byte : piece.Bytes) {
+            SleepUntil(next);
+            FTerminal.WriteAll(std::string(1, byte), WriteTimeoutMs);
+            next += seconds(charSeconds);
+        }
+    }
+}
+
+void TServer::HandleFrame(const std::string& frame, TClock::time_point lastByte) {
+    AdvanceMeterTime();
+    if (FTerminal.IsPseudo()) {
+        const auto peer = FTerminal.PeerBaudrate();
+        if (peer && *peer != FBaudrate) {
+            // At another speed a real meter receives only garbage.
+            ++FStats.LineMismatch;
+            Log("RX", frame,
+                "ignored: line at " + std::to_string(*peer) + " baud, meter at " +
+                    std::to_string(FBaudrate));
+            return;
+        }
+    }
+    const TReply reply = HandleRequest(FMeter, frame, FAddress);
+    switch (reply.Kind) {
+    case TReply::OtherAddress:
+        ++FStats.OtherAddress;
+        Log("RX", frame, "ignored: another address");
+        return;
+    case TReply::Ignored:
+        Log("RX", frame, "ignored");
+        return;
+    case TReply::Broadcast:
+        ++FStats.Requests;
+        ++FStats.Broadcasts;
+        Log("RX", frame, "broadcast");
+        break;
+    case TReply::Answer: {
+        ++FStats.Requests;
+        Log("RX", frame);
+        if (reply.Exception >= 1 && reply.Exception <= 4) {
+            ++FStats.Exceptions[reply.Exception];
+        }
+        const auto before = FaultCounts();
+        const std::vector<TPiece> pieces = FFaults.Shape(reply.Bytes, FAddress);
+        const auto after = FaultCounts();
+        std::string faults;
+        for (int k = 0; k < FaultKinds; ++k) {
+            if (after[k] != before[k]) {
+                faults += std::string(faults.empty() ? "fault " : ",") +
+                          FaultName(static_cast<TFaultKind>(k));
+            }
+        }
+        if (!pieces.empty()) {
+            ++FStats.Answers;
+            Send(pieces, lastByte);
+        }
+        std::string sent;
+        for (const TPiece& p : pieces) {
+            sent += p.Bytes;
+        }
+        Log("TX", sent, faults);
+        break;
+    }
+    }
+    // New address and line settings take effect only now, after the answer.
+    FAddress = FMeter.Address();
+    if (FMeter.Baudrate() != FBaudrate || FMeter.Parity() != FParity) {
+        FBaudrate = FMeter.Baudrate();
+        FParity = FMeter.Parity();
+        std::string error;
+        if (!FTerminal.Reconfigure(FBaudrate, FParity, error)) {
+            std::fprintf(stderr, "kt580-sim: %s\n", error.c_str());
+        }
+    }
+    if (FMeter.MemoryGeneration() != FSavedGeneration) {
+        SaveState();
+    }
+}
+
+bool TServer::Run(const volatile std::sig_atomic_t& stop) {
+    TFrameAssembler assembler;
+    auto lastByte = TClock::now();
+    sigset_t unblocked;
+    ::sigemptyset(&unblocked);
+    while (stop == 0 && !FFatal) {
+        if (FOptions.Requests && FStats.Requests >= *FOptions.Requests) {
+            break;
+        }
+        timespec timeout{1, 0};
+        if (!assembler.Empty()) {
+            const auto due = lastByte + std::chrono::duration_cast<TClock::duration>(
+                                            std::chrono::duration<double>(SilenceSeconds()));
+            const auto left = std::max(due - TClock::now(), TClock::duration::zero());
+            const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+            timeout = {static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+        }
+        pollfd p{FTerminal.Fd(), POLLIN, 0};
+        // Signals are blocked except inside the wait, so a stop request is never missed.
+        const int ready = ::ppoll(&p, 1, &timeout, &unblocked);
+        if (ready < 0 && errno != EINTR) {
+            std::fprintf(stderr, "kt580-sim: poll: %s\n", std::strerror(errno));
+            return false;
+        }
+        if (ready > 0 && (p.revents & POLLIN) != 0) {
+            char buffer[512];
+            const ssize_t n = ::read(FTerminal.Fd(), buffer, sizeof buffer);
+            if (n > 0) {
+                lastByte = TClock::now();
+                assembler.Feed(std::string(buffer, static_cast<std::size_t>(n)));
+                while (auto frame = assembler.Next(false)) {
+                    HandleFrame(*frame, lastByte);
+                    if (FOptions.Requests && FStats.Requests >= *FOptions.Requests) {
+                        break;
+                    }
+                }
+            } else if (n == 0 || (errno != EAGAIN && errno != EINTR && errno != EIO)) {
+                std::fprintf(stderr, "kt580-sim: the line is gone\n");
+                FFatal = true;
+            }
+        } else if (ready > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+            if (FTerminal.IsPseudo()) {
+                // Cannot happen while we hold the other side; do not spin if it does.
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            } else {
+                std::fprintf(stderr, "kt580-sim: the device is gone\n");
+                FFatal = true;
+            }
+        }
+        if (!assembler.Empty() &&
+            TClock::now() - lastByte >= std::chrono::duration_cast<TClock::duration>(
+                                            std::chrono::duration<double>(SilenceSeconds()))) {
+            while (auto frame = assembler.Next(true)) {
+                HandleFrame(*frame, lastByte);
+            }
+        }
+        FStats.DiscardedBytes = assembler.DiscardedBytes();
+        if (!FOptions.StateFile.empty() && TClock::now() - FLastSave > StateSaveInterval) {
+            AdvanceMeterTime();
+            SaveState();
+        }
+    }
+    AdvanceMeterTime();
+    if (!FFatal) {
+        FTerminal.Linger(LingerMs);
+    }
+    return !FFatal;
+}
+
+} // namespace kt580sim

@@ -1,0 +1,55 @@
+// Serves the meter on a terminal until a signal or the request limit ends the run.
+#pragma once
+
+#include "FaultInjector.h"
+#include "MeterModel.h"
+#include "Options.h"
+#include "Statistics.h"
+#include "Terminal.h"
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+
+namespace kt580sim {
+
+class TServer {
+public:
+    TServer(const TOptions& options, TMeterModel& meter, TTerminal& terminal, std::FILE* log);
+
+    // Runs until `stop` is set (by a signal handler) or the request limit is reached.
+    // Returns false after a fatal line error (the device vanished).
+    bool Run(const volatile std::sig_atomic_t& stop);
+
+    const TStatistics& Statistics() const { return FStats; }
+    std::array<uint64_t, FaultKinds> FaultCounts() const;
+
+    // Persists the meter's memory now (if a state file is in use).
+    void SaveState();
+
+private:
+    using TClock = std::chrono::steady_clock;
+
+    void HandleFrame(const std::string& frame, TClock::time_point lastByte);
+    void Send(const std::vector<TPiece>& pieces, TClock::time_point lastByte);
+    void AdvanceMeterTime();
+    void Log(const char* direction, const std::string& bytes, const std::string& note = {});
+    double SilenceSeconds() const;
+
+    const TOptions& FOptions;
+    TMeterModel& FMeter;
+    TTerminal& FTerminal;
+    std::FILE* FLog;
+    TFaultInjector FFaults;
+    TStatistics FStats;
+    uint8_t FAddress;
+    uint32_t FBaudrate;
+    TMeterParity FParity;
+    TClock::time_point FLastAdvance;
+    TClock::time_point FLastSave;
+    uint64_t FSavedGeneration = 0;
+    bool FFatal = false;
+};
+
+} // namespace kt580sim

@@ -1,0 +1,140 @@
+// kt580-sim: a KT580 meter on a pseudo-terminal (or a serial device), for running and
+// testing the utility without a meter.
+#include "MeterModel.h"
+#include "Options.h"
+#include "PortMap.h"
+#include "Registers.h"
+#include "Server.h"
+#include "StateFile.h"
+#include "Terminal.h"
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+using namespace kt580sim;
+
+namespace {
+
+volatile std::sig_atomic_t StopRequested = 0;
+
+void OnSignal(int) {
+    StopRequested = 1;
+}
+
+void InstallSignals() {
+    struct sigaction action {};
+    action.sa_handler = OnSignal;
+    ::sigemptyset(&action.sa_mask);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+        ::sigaction(sig, &action, nullptr);
+    }
+    ::signal(SIGPIPE, SIG_IGN);
+    // Blocked outside the server's wait, which unblocks them atomically (no lost wake-up).
+    sigset_t blocked;
+    ::sigemptyset(&blocked);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+        ::sigaddset(&blocked, sig);
+    }
+    ::sigprocmask(SIG_BLOCK, &blocked, nullptr);
+}
+
+// Command-line line settings win over the stored memory, which wins over the factory ones.
+bool ApplyLineOptions(const TOptions& options, TMeterModel& meter, std::string& error) {
+    TSettingsImage wanted;
+    if (options.Address) {
+        wanted[reg::Address] = *options.Address;
+    }
+    if (options.Baudrate) {
+        wanted[reg::Baudrate] = static_cast<uint16_t>(*options.Baudrate);
+    }
+    if (options.Parity) {
+        wanted[reg::Parity] = static_cast<uint16_t>(*options.Parity);
+    }
+    return meter.RestoreSettings(wanted, error);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    TOptions options;
+    std::string error;
+    if (!ParseOptions(args, options, error)) {
+        std::fprintf(stderr, "kt580-sim: %s\n", error.c_str());
+        return 2;
+    }
+    if (options.Help) {
+        std::fputs(UsageText().c_str(), stdout);
+        return 0;
+    }
+
+    TMeterModel meter(options.Identity, 1, 19200, TMeterParity::None1);
+    if (!options.StateFile.empty()) {
+        std::string text;
+        if (!ReadTextFile(options.StateFile, text, error) || !ApplyState(text, meter, error)) {
+            std::fprintf(stderr, "kt580-sim: state file %s: %s\n", options.StateFile.c_str(),
+                         error.c_str());
+            return 1;
+        }
+    }
+    if (!ApplyLineOptions(options, meter, error)) {
+        std::fprintf(stderr, "kt580-sim: %s\n", error.c_str());
+        return 2;
+    }
+
+    InstallSignals();
+    std::unique_ptr<TTerminal> terminal =
+        options.DevicePath.empty()
+            ? TTerminal::OpenPseudo(meter.Baudrate(), meter.Parity(), error)
+            : TTerminal::OpenDevice(options.DevicePath, meter.Baudrate(), meter.Parity(), error);
+    if (!terminal) {
+        std::fprintf(stderr, "kt580-sim: %s\n", error.c_str());
+        return 1;
+    }
+
+    std::vector<std::string> links;
+    const auto removeLinks = [&] {
+        for (const std::string& link : links) {
+            RemoveLinkIfOurs(link, terminal->Path());
+        }
+    };
+    if (options.Com) {
+        const std::string folder =
+            PortMapFolder(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"));
+        if (folder.empty()) {
+            std::fprintf(stderr, "kt580-sim: no configuration folder (set HOME)\n");
+            return 1;
+        }
+        const std::string link = folder + "/COM" + std::to_string(*options.Com);
+        if (!CreateLink(link, terminal->Path(), true, error)) {
+            std::fprintf(stderr, "kt580-sim: %s\n", error.c_str());
+            return 1;
+        }
+        links.push_back(link);
+    }
+    if (!options.LinkPath.empty()) {
+        if (!CreateLink(options.LinkPath, terminal->Path(), false, error)) {
+            std::fprintf(stderr, "kt580-sim: %s\n", error.c_str());
+            removeLinks();
+            return 1;
+        }
+        links.push_back(options.LinkPath);
+    }
+
+    std::printf("%s\n", terminal->Path().c_str());
+    std::fflush(stdout);
+    std::fprintf(stderr, "kt580-sim: meter %s (software %s) at address %u, %u baud, serving %s\n",
+                 options.Identity.DeviceType.c_str(), options.Identity.SoftwareVersion.c_str(),
+                 meter.Address(), meter.Baudrate(), terminal->Path().c_str());
+
+    TServer server(options, meter, *terminal, options.Log ? stderr : nullptr);
+    const bool ok = server.Run(StopRequested);
+    server.SaveState();
+    removeLinks();
+    std::fputs(server.Statistics().Summary(server.FaultCounts()).c_str(), stdout);
+    std::fflush(stdout);
+    return ok ? 0 : 1;
+}
