@@ -2,11 +2,23 @@
 
 #include "serial/Hangup.h"
 
-#include <QMetaObject>
-#include <QObject>
+#include "platform/Event.h"
+
+#include <QSocketNotifier>
+#include <stdexcept>
 
 TNotifyQueue::TNotifyQueue(THandler handler)
-    : FHandler(std::move(handler)), FReceiver(std::make_unique<QObject>()) {}
+    : FHandler(std::move(handler)), FWake(TEvent::Create()) {
+    if (!FWake) {
+        throw std::runtime_error("no descriptor for the serial notifications");
+    }
+    FWakeWatch = std::make_unique<QSocketNotifier>(FWake->Fd(), QSocketNotifier::Read);
+    QObject::connect(FWakeWatch.get(), &QSocketNotifier::activated, [this] {
+        // Cleared before draining: a notice pushed during the drain wakes us again.
+        FWake->Clear();
+        Drain();
+    });
+}
 
 TNotifyQueue::~TNotifyQueue() = default;
 
@@ -30,11 +42,9 @@ bool TNotifyQueue::Post(std::uint64_t period, int code, std::uint32_t param, std
     } catch (const std::bad_alloc&) {
         return false;
     }
-    // One wake-up per batch: the drain takes everything that is queued by then. The
-    // wake-up carries no data, so nothing crosses threads outside our own mutex.
+    // One wake-up per batch: the drain takes everything that is queued by then.
     if (wasEmpty) {
-        QMetaObject::invokeMethod(
-            FReceiver.get(), [this] { Drain(); }, Qt::QueuedConnection);
+        FWake->Set();
     }
     return true;
 }

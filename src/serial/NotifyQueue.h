@@ -1,6 +1,6 @@
 // Carries the reader's and writer's reports to the thread that owns the component.
-// Posting only takes a mutex for the push and, when the queue was empty, queues
-// one wake-up to the owner's event loop; it never waits for the owner.
+// Posting only takes a mutex for the push and, when the queue was empty, sets one
+// wake-up event that the owner's event loop watches; it never waits for the owner.
 #pragma once
 
 #include <cstdint>
@@ -10,7 +10,8 @@
 #include <mutex>
 #include <string>
 
-class QObject;
+class QSocketNotifier;
+class TEvent;
 class THangup;
 
 enum TNotifyCode : int {
@@ -31,7 +32,8 @@ struct TNotice {
 class TNotifyQueue {
 public:
     using THandler = std::function<void(const TNotice&)>;
-    // Must be created on the owner's thread; the handler runs there.
+    // Must be created on the owner's thread; the handler runs there. Throws
+    // std::runtime_error when the system refuses the wake-up event.
     explicit TNotifyQueue(THandler handler);
     ~TNotifyQueue();
     TNotifyQueue(const TNotifyQueue&) = delete;
@@ -49,7 +51,10 @@ public:
 
 private:
     THandler FHandler;
-    std::unique_ptr<QObject> FReceiver;
+    // The wake-up is a descriptor, not a posted Qt event: nothing allocated on a
+    // serial thread is handed to the owner through code the race checker cannot see.
+    std::unique_ptr<TEvent> FWake;
+    std::unique_ptr<QSocketNotifier> FWakeWatch;
     std::mutex FLock;
     std::deque<TNotice> FQueue;
     std::uint64_t FPeriod = 0;     // owner's thread only
