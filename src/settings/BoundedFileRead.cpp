@@ -36,21 +36,21 @@ TFileReadResult ReadRegularFile(const QString& path, qint64 limit) {
     if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > limit)
         return {TFileReadStatus::Refused, {}};
 
-    // The file may grow between fstat and read: read one byte past the limit to notice.
-    std::string bytes(static_cast<size_t>(limit) + 1, '\0');
-    size_t total = 0;
-    while (total < bytes.size()) {
-        const ssize_t n = ::read(fd.Get(), bytes.data() + total, bytes.size() - total);
+    // The file may grow between fstat and read: reading goes on past the limit by one
+    // chunk at most, enough to notice.
+    std::string bytes;
+    char chunk[64 * 1024];
+    while (static_cast<qint64>(bytes.size()) <= limit) {
+        const ssize_t n = ::read(fd.Get(), chunk, sizeof chunk);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
             return {TFileReadStatus::Refused, {}};
         if (n == 0)
             break;
-        total += static_cast<size_t>(n);
+        bytes.append(chunk, static_cast<size_t>(n));
     }
-    if (total > static_cast<size_t>(limit))
+    if (static_cast<qint64>(bytes.size()) > limit)
         return {TFileReadStatus::Refused, {}};
-    bytes.resize(total);
     return {TFileReadStatus::Read, std::move(bytes)};
 }
