@@ -75,8 +75,15 @@ void TKrModbus::BuildQuery() {
 }
 
 void TKrModbus::CheckComplete() {
-    FResponseComplete = static_cast<long long>(FRecvBuffer.size()) >=
-                        static_cast<long long>(FHeadPos) + FQuery.ResponseLength - 1;
+    if (FQuery.ResponseLength <= 0) {
+        FResponseComplete = true;
+        return;
+    }
+    // Counted from the head of the response: noise on the line before it must not pass for a
+    // complete answer, or the query would end before the real one has arrived.
+    FResponseComplete =
+        FHeadPos != 0 && static_cast<long long>(FRecvBuffer.size()) >=
+                             static_cast<long long>(FHeadPos) + FQuery.ResponseLength - 1;
 }
 
 bool TKrModbus::LineTimed() const {

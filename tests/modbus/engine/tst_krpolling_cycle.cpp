@@ -260,23 +260,29 @@ void TestKrPollingCycle::broadcastWaitsForNothing() {
 void TestKrPollingCycle::responseInPiecesAndAfterNoise_data() {
     QTest::addColumn<QByteArray>("first");
     QTest::addColumn<QByteArray>("second");
+    QTest::addColumn<int>("pause");
     const QByteArray answer = QByteArray::fromStdString(Read2Answer);
-    QTest::newRow("split with a pause") << answer.left(4) << answer.mid(4);
-    QTest::newRow("noise ahead") << QByteArray::fromStdString(Hex("AA 55 FE")) << answer;
+    QTest::newRow("split with a pause") << answer.left(4) << answer.mid(4) << 12;
+    QTest::newRow("noise ahead") << QByteArray::fromStdString(Hex("AA 55 FE")) << answer << 12;
+    // More noise than the whole answer, in a burst before it and before the response is first
+    // looked at; the answer only after that look. Only the answer's head starts the count.
+    QTest::newRow("noise longer than the answer")
+        << QByteArray::fromStdString(Hex("AA 55 FE 33 44 55 66 77 88 99")) << answer << 80;
     QTest::newRow("noise in a burst of its own")
-        << QByteArray::fromStdString(Hex("00 FF")) << answer;
+        << QByteArray::fromStdString(Hex("00 FF")) << answer << 12;
 }
 
 void TestKrPollingCycle::responseInPiecesAndAfterNoise() {
     QFETCH(QByteArray, first);
     QFETCH(QByteArray, second);
+    QFETCH(int, pause);
     TRig r;
     r.M.SetQueryInterval(30);
     r.M.SetQueryTimeout(1000);
     r.Peer.Responder = [&](const std::string&) {
         TPeerReply reply;
         reply.Pieces.push_back({2, first.toStdString()});
-        reply.Pieces.push_back({12, second.toStdString()});
+        reply.Pieces.push_back({pause, second.toStdString()});
         return reply;
     };
     QVERIFY(r.M.Open());
