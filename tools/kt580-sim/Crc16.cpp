@@ -2,7 +2,7 @@
 
 namespace kt580sim {
 
-uint16_t Crc16(const std::string& bytes, std::size_t count) {
+uint16_t Crc16(std::string_view bytes, std::size_t count) {
     uint16_t crc = 0xFFFF;
     for (std::size_t i = 0; i < count && i < bytes.size(); ++i) {
         crc ^= static_cast<uint8_t>(bytes[i]);
@@ -23,7 +23,7 @@ void AppendCrc(std::string& frame) {
     frame.push_back(static_cast<char>(crc >> 8));
 }
 
-bool CrcMatches(const std::string& bytes, std::size_t length) {
+bool CrcMatches(std::string_view bytes, std::size_t length) {
     if (length < 4 || length > bytes.size()) {
         return false;
     }

@@ -4,7 +4,7 @@
 
 namespace kt580sim {
 
-TExpectedLength ExpectedRequestLength(const std::string& bytes) {
+TExpectedLength ExpectedRequestLength(std::string_view bytes) {
     if (bytes.size() < 2) {
         return {TExpectedLength::NeedMore, 0};
     }
@@ -48,7 +48,7 @@ void TFrameAssembler::DropFront(std::size_t count) {
 
 std::optional<std::string> TFrameAssembler::TakeLaterFrame() {
     for (std::size_t k = 1; k + 4 <= FBuffer.size(); ++k) {
-        const std::string rest = FBuffer.substr(k);
+        const std::string_view rest = std::string_view(FBuffer).substr(k);
         const TExpectedLength expected = ExpectedRequestLength(rest);
         if (expected.Kind == TExpectedLength::Known && expected.Length <= rest.size() &&
             CrcMatches(rest, expected.Length)) {
@@ -57,6 +57,10 @@ std::optional<std::string> TFrameAssembler::TakeLaterFrame() {
             FBuffer.erase(0, expected.Length);
             return frame;
         }
+    }
+    // Bounds the work per byte when garbage streams in without a pause.
+    if (FBuffer.size() > MaxFrameLength) {
+        DropFront(FBuffer.size() - MaxFrameLength);
     }
     return std::nullopt;
 }

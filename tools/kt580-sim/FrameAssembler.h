@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace kt580sim {
 
@@ -17,7 +18,10 @@ struct TExpectedLength {
     enum TKind { Known, NeedMore, Unknown } Kind;
     std::size_t Length;
 };
-TExpectedLength ExpectedRequestLength(const std::string& bytes);
+TExpectedLength ExpectedRequestLength(std::string_view bytes);
+
+// The longest request frame Modbus allows; more bytes than this without a frame are garbage.
+constexpr std::size_t MaxFrameLength = 256;
 
 class TFrameAssembler {
 public:

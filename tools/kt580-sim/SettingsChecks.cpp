@@ -144,9 +144,11 @@ TSettingsImage DefaultSettings(TLayout layout, uint8_t address, uint32_t baudrat
                                TMeterParity parity) {
     using namespace reg;
     TSettingsImage image;
-    for (uint32_t r = 0; r <= 0xFFFF; ++r) {
-        if (IsSettingsRegister(static_cast<uint16_t>(r), layout)) {
-            image[static_cast<uint16_t>(r)] = 0;
+    for (uint16_t start : {Settings1100, Settings1200, Settings1300}) {
+        for (uint16_t r = start; r < start + 0x10; ++r) {
+            if (IsSettingsRegister(r, layout)) {
+                image[r] = 0;
+            }
         }
     }
     image[Address] = address;

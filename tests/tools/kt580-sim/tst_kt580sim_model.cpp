@@ -581,6 +581,9 @@ void TestKt580SimModel::assembler_data() {
         << QStringList{"01 10 00 00 00 7B F6", read} << QStringList{read} << 7;
     QTest::newRow("huge byte count, then silence")
         << QStringList{"01 10 00 00 00 7B F6", "|", read} << QStringList{read} << 7;
+    QTest::newRow("long garbage, frame behind it")
+        << QStringList{QString("2B ").repeated(300), QString("2B ").repeated(300) + read}
+        << QStringList{read} << 600;
     QTest::newRow("unknown head, frame behind it")
         << QStringList{"17 2B 99 " + read} << QStringList{read} << 3;
 }
