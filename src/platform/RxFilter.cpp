@@ -28,8 +28,9 @@ std::size_t TRxFilter::Apply(const TRxFilterConfig& config, char* data, std::siz
             } else if (c == '\0') {
                 FState = 2;
             } else {
-                // Not a marker the driver writes; keep the bytes as they came.
-                emit('\xff');
+                // The driver never writes a lone FF while marking (it doubles real ones);
+                // it can only be left from before marking was switched on. Dropped: the
+                // byte after it may be the first of a new call, with no room for two.
                 emit(c);
                 FState = 0;
             }

@@ -36,11 +36,10 @@ private slots:
             << marked << QList<QByteArray>{QByteArray("\xff") + z, "xy"} << QByteArray("?y");
         QTest::newRow("doubled FF split")
             << marked << QList<QByteArray>{"\xff", "\xff"} << QByteArray("\xff");
-        QTest::newRow("stray FF kept") << marked
-                                       << QList<QByteArray>{"\xff"
-                                                            "A"}
-                                       << QByteArray("\xff"
-                                                     "A");
+        QTest::newRow("lone FF dropped")
+            << marked << QList<QByteArray>{QByteArray("\xff") + "A"} << QByteArray("A");
+        QTest::newRow("lone FF across calls dropped")
+            << marked << QList<QByteArray>{QByteArray("x\xff"), "A"} << QByteArray("xA");
         QTest::newRow("nulls dropped")
             << noNull << QList<QByteArray>{z + "a" + z + z + "b" + z} << QByteArray("ab");
         QTest::newRow("null replacement dropped too")
