@@ -237,6 +237,8 @@ private slots:
     void pacedAnswerWaitsForTheLine();
     void requestLimitEndsTheRun();
     void stateSurvivesARestart();
+    void servesADevice();
+    void logShowsTraffic();
     void pymodbusClient();
     void badOptionsExitWithCode2_data();
     void badOptionsExitWithCode2();
@@ -566,6 +568,63 @@ void TestKt580SimPeers::stateSurvivesARestart() {
     // Preset value plus whatever the load added in the meantime (well below a tenth).
     QVERIFY2(tenths >= 123456 && tenths <= 123457, qPrintable(QString::number(tenths)));
     sim.Stop();
+}
+
+void TestKt580SimPeers::servesADevice() {
+    if (!QFileInfo("/usr/bin/socat").isExecutable()) {
+        QSKIP("socat is not installed");
+    }
+    // Two adapters back to back, as socat joins two pseudo-terminals.
+    QProcess socat;
+    socat.start("/usr/bin/socat", {"-d", "-d", "pty,raw,echo=0", "pty,raw,echo=0"});
+    QVERIFY(socat.waitForStarted(5000));
+    QStringList ends;
+    QElapsedTimer timer;
+    timer.start();
+    QString err;
+    while (ends.size() < 2 && timer.elapsed() < 5000) {
+        socat.waitForReadyRead(100);
+        err += QString::fromLatin1(socat.readAllStandardError());
+        ends.clear();
+        const QRegularExpression pty("PTY is (\\S+)");
+        for (auto it = pty.globalMatch(err); it.hasNext();) {
+            ends << it.next().captured(1);
+        }
+    }
+    QCOMPARE(ends.size(), 2);
+    {
+        TSim sim;
+        QVERIFY(sim.Start({"--device", ends[0], "--address", "3"}));
+        QCOMPARE(sim.Path(), ends[0]);
+        // A second meter cannot take the same device.
+        const TRun second = Run(SimBinary(), {"--device", ends[0]}, 5000);
+        QCOMPARE(second.ExitCode, 1);
+        QVERIFY2(second.Output.contains("in use"), qPrintable(second.Output));
+        TRawLine line(ends[1]);
+        QVERIFY(line.IsOpen());
+        line.Write(Frame("03 03 F1 06 00 01"));
+        QCOMPARE(Hex(line.Read(7, 1000)), Hex(Frame("03 03 02 00 01")));
+        QCOMPARE(sim.Stop().value("answers"), 1);
+    }
+    socat.terminate();
+    socat.waitForFinished(3000);
+}
+
+void TestKt580SimPeers::logShowsTraffic() {
+    TSim sim;
+    QVERIFY(sim.Start({"--log"}));
+    TRawLine line(sim.Path());
+    line.Write(Frame("01 05 00 00 12 34"));
+    QCOMPARE(line.Read(5, 500).size(), std::size_t(5));
+    sim.Stop();
+    const QString log = QString::fromLatin1(sim.Process().readAllStandardError());
+    const QString request = Hex(Frame("01 05 00 00 12 34"));
+    const QString answer = Hex(Frame("01 85 03"));
+    QVERIFY2(
+        QRegularExpression("\\d\\d:\\d\\d:\\d\\d\\.\\d{3} RX " + request).match(log).hasMatch(),
+        qPrintable(log));
+    QVERIFY2(QRegularExpression("\\d\\d:\\d\\d:\\d\\d\\.\\d{3} TX " + answer).match(log).hasMatch(),
+             qPrintable(log));
 }
 
 void TestKt580SimPeers::pymodbusClient() {
