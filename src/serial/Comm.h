@@ -32,7 +32,7 @@ public:
 
     // Must be created on the thread that runs the Qt event loop delivering the events.
     TComm();
-    // Closes the port if the owner has not.
+    // Closes the port if the owner has not. Not to be destroyed from inside one of its events.
     ~TComm();
     TComm(const TComm&) = delete;
     TComm& operator=(const TComm&) = delete;

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <climits>
 
 namespace {
 
@@ -24,7 +25,7 @@ int MillisUntil(TClock::time_point deadline, TClock::time_point now) {
     }
     // Rounded up: waking before the deadline would only mean another wait.
     const auto us = std::chrono::duration_cast<std::chrono::microseconds>(deadline - now).count();
-    return static_cast<int>((us + 999) / 1000);
+    return static_cast<int>(std::min<long long>((us + 999) / 1000, INT_MAX));
 }
 
 } // namespace
@@ -197,7 +198,8 @@ void TReadThread::Execute() {
                 count += r.Count;
                 const std::uint32_t interval = FCommHandle.ReadInterval();
                 chunkDeadline = TClock::now() + std::chrono::milliseconds(interval);
-                if (count == kChunkSize || interval == 0) {
+                // 0 and the all-ones value both mean "return what is there at once".
+                if (count == kChunkSize || interval == 0 || interval == UINT32_MAX) {
                     if (!DeliverData(buffer, count)) {
                         running = false;
                     }

@@ -367,6 +367,22 @@ private slots:
         QCOMPARE(FRec.ChunkSizes, chunks);
     }
 
+    void immediateIntervals_data() {
+        QTest::addColumn<uint>("interval");
+        QTest::newRow("zero") << 0u;
+        QTest::newRow("all ones") << 0xFFFFFFFFu;
+    }
+    void immediateIntervals() {
+        // Each read is handed over at once, however close the next bytes follow.
+        QFETCH(uint, interval);
+        FComm->SetReadIntervalTimeout(interval);
+        OpenFake();
+        FLine->Push(TFakeReadStep::Bytes("ab"));
+        FLine->Push(TFakeReadStep::Bytes("cde"));
+        QTRY_COMPARE(FRec.Received, QByteArray("abcde"));
+        QCOMPARE(FRec.ChunkSizes, (QList<int>{2, 3}));
+    }
+
     void intervalSeparatesBursts() {
         FComm->SetReadIntervalTimeout(1);
         OpenFake();
