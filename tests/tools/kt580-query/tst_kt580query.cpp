@@ -1,0 +1,365 @@
+// kt580-query: its command line, and the program itself against the meter simulator.
+#include "QueryOptions.h"
+
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <pty.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+namespace {
+
+QString Bin(const char* relative) {
+    return qEnvironmentVariable("KT_BIN_DIR") + "/" + relative;
+}
+
+struct TRun {
+    int ExitCode = -1;
+    QStringList Out;
+    QString Err;
+};
+
+TRun RunQuery(const QStringList& args, int timeoutMs = 20000) {
+    QProcess p;
+    p.start(Bin("tools/kt580-query/kt580-query"), args);
+    TRun r;
+    if (!p.waitForFinished(timeoutMs)) {
+        p.kill();
+        p.waitForFinished();
+        return r;
+    }
+    r.ExitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.Out = QString::fromLocal8Bit(p.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    r.Err = QString::fromLocal8Bit(p.readAllStandardError());
+    return r;
+}
+
+// The simulator on its own terminal for one test.
+class TSim {
+public:
+    explicit TSim(const QStringList& args = {}) {
+        FProcess.start(Bin("tools/kt580-sim/kt580-sim"), args);
+        if (FProcess.waitForStarted() && FProcess.waitForReadyRead(5000)) {
+            FPath = QString::fromLocal8Bit(FProcess.readLine()).trimmed();
+        }
+    }
+    ~TSim() {
+        FProcess.terminate();
+        if (!FProcess.waitForFinished(3000)) {
+            FProcess.kill();
+            FProcess.waitForFinished();
+        }
+    }
+    const QString& Path() const { return FPath; }
+
+private:
+    QProcess FProcess;
+    QString FPath;
+};
+
+} // namespace
+
+class TestKt580Query : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void options_data();
+    void options();
+    void badOptions_data();
+    void badOptions();
+    void withAddress_data();
+    void withAddress();
+    void openFailureReason_data();
+    void openFailureReason();
+
+    void queriesAgainstSimulator_data();
+    void queriesAgainstSimulator();
+    void roundsAndTrace();
+    void badUsageExits2_data();
+    void badUsageExits2();
+    void portThatCannotOpen_data();
+    void portThatCannotOpen();
+    void busyPort();
+    void untilInterrupted();
+};
+
+void TestKt580Query::initTestCase() {
+    if (!QFileInfo::exists(Bin("tools/kt580-query/kt580-query")) ||
+        !QFileInfo::exists(Bin("tools/kt580-sim/kt580-sim"))) {
+        QSKIP("kt580-query or kt580-sim is not built");
+    }
+}
+
+void TestKt580Query::options_data() {
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("portNum");
+    QTest::addColumn<QString>("portPath");
+    QTest::addColumn<int>("baud");
+    QTest::addColumn<int>("parity");
+    QTest::addColumn<int>("stopBits");
+    QTest::addColumn<int>("address"); // -1: none
+    QTest::addColumn<int>("interval");
+    QTest::addColumn<int>("timeout");
+    QTest::addColumn<int>("count");
+    QTest::addColumn<QString>("flags"); // a: ascii, o: old format, t: trace
+    const int none = int(TParity::None), s1 = int(TStopBits::_1);
+    QTest::newRow("defaults") << QStringList{"01,03,14,00,00,15"} << 1 << "" << 19200 << none << s1
+                              << -1 << 500 << 3000 << 1 << "";
+    QTest::newRow("COM name") << QStringList{"--port", "COM7", "q"} << 7 << "" << 19200 << none
+                              << s1 << -1 << 500 << 3000 << 1 << "";
+    QTest::newRow("port number") << QStringList{"--port", "12", "q"} << 12 << "" << 19200 << none
+                                 << s1 << -1 << 500 << 3000 << 1 << "";
+    QTest::newRow("path") << QStringList{"--port", "/dev/pts/4", "q"} << 1 << "/dev/pts/4" << 19200
+                          << none << s1 << -1 << 500 << 3000 << 1 << "";
+    QTest::newRow("line") << QStringList{"--baud", "9600", "--parity", "even", "q"} << 1 << ""
+                          << 9600 << int(TParity::Even) << s1 << -1 << 500 << 3000 << 1 << "";
+    QTest::newRow("two stop bits") << QStringList{"--parity", "none2", "q"} << 1 << "" << 19200
+                                   << none << int(TStopBits::_2) << -1 << 500 << 3000 << 1 << "";
+    QTest::newRow("odd") << QStringList{"--parity", "odd", "q"} << 1 << "" << 19200
+                         << int(TParity::Odd) << s1 << -1 << 500 << 3000 << 1 << "";
+    QTest::newRow("timing") << QStringList{"--interval", "0", "--timeout", "250",
+                                           "--count",    "0", "q"}
+                            << 1 << "" << 19200 << none << s1 << -1 << 0 << 250 << 0 << "";
+    QTest::newRow("address and flags")
+        << QStringList{"--address", "247", "--ascii", "--old-format", "--trace", "q"} << 1 << ""
+        << 19200 << none << s1 << 247 << 500 << 3000 << 1 << "aot";
+}
+
+void TestKt580Query::options() {
+    QFETCH(QStringList, args);
+    QFETCH(int, portNum);
+    QFETCH(QString, portPath);
+    QFETCH(int, baud);
+    QFETCH(int, parity);
+    QFETCH(int, stopBits);
+    QFETCH(int, address);
+    QFETCH(int, interval);
+    QFETCH(int, timeout);
+    QFETCH(int, count);
+    QFETCH(QString, flags);
+    std::vector<std::string> argv;
+    for (const QString& a : args) {
+        argv.push_back(a.toStdString());
+    }
+    TQueryOptions o;
+    std::string error;
+    QVERIFY2(ParseQueryOptions(argv, o, error), error.c_str());
+    QCOMPARE(int(o.PortNum), portNum);
+    QCOMPARE(QString::fromStdString(o.PortPath), portPath);
+    QCOMPARE(o.Baud, baud);
+    QCOMPARE(int(o.Parity), parity);
+    QCOMPARE(int(o.StopBits), stopBits);
+    QCOMPARE(o.Address ? int(*o.Address) : -1, address);
+    QCOMPARE(o.IntervalMs, interval);
+    QCOMPARE(o.TimeoutMs, timeout);
+    QCOMPARE(int(o.Count), count);
+    QCOMPARE(o.Ascii, flags.contains('a'));
+    QCOMPARE(o.OldFormat, flags.contains('o'));
+    QCOMPARE(o.Trace, flags.contains('t'));
+    QCOMPARE(o.Queries.back(), argv.back());
+}
+
+void TestKt580Query::badOptions_data() {
+    QTest::addColumn<QStringList>("args");
+    QTest::newRow("no query") << QStringList{"--baud", "9600"};
+    QTest::newRow("unknown option") << QStringList{"--speed", "9600", "q"};
+    QTest::newRow("missing value") << QStringList{"q", "--baud"};
+    QTest::newRow("baud 0") << QStringList{"--baud", "0", "q"};
+    QTest::newRow("baud text") << QStringList{"--baud", "fast", "q"};
+    QTest::newRow("parity") << QStringList{"--parity", "mark", "q"};
+    QTest::newRow("address 248") << QStringList{"--address", "248", "q"};
+    QTest::newRow("address negative") << QStringList{"--address", "-1", "q"};
+    QTest::newRow("interval negative") << QStringList{"--interval", "-5", "q"};
+    QTest::newRow("count text") << QStringList{"--count", "many", "q"};
+    QTest::newRow("port 0") << QStringList{"--port", "0", "q"};
+}
+
+void TestKt580Query::badOptions() {
+    QFETCH(QStringList, args);
+    std::vector<std::string> argv;
+    for (const QString& a : args) {
+        argv.push_back(a.toStdString());
+    }
+    TQueryOptions o;
+    std::string error;
+    QVERIFY(!ParseQueryOptions(argv, o, error));
+    QVERIFY(!error.empty());
+}
+
+void TestKt580Query::withAddress_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("address");
+    QTest::addColumn<QString>("result");
+    QTest::newRow("placeholder") << "00,03,14,00,00,15" << 1 << "01,03,14,00,00,15";
+    QTest::newRow("ten") << "00,03,14,00,00,15" << 10 << "0A,03,14,00,00,15";
+    QTest::newRow("247") << "01,06,00,01,00,02" << 247 << "F7,06,00,01,00,02";
+    QTest::newRow("broadcast") << "01,06,00,01,00,02" << 0 << "00,06,00,01,00,02";
+}
+
+void TestKt580Query::withAddress() {
+    QFETCH(QString, text);
+    QFETCH(int, address);
+    QFETCH(QString, result);
+    QCOMPARE(QString::fromStdString(WithAddress(text.toStdString(), uint8_t(address))), result);
+}
+
+void TestKt580Query::openFailureReason_data() {
+    QTest::addColumn<int>("error");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("ENOENT") << ENOENT << "missing";
+    QTest::newRow("EWOULDBLOCK") << EWOULDBLOCK << "busy";
+    QTest::newRow("EBUSY") << EBUSY << "busy";
+    QTest::newRow("ENOTTY") << ENOTTY << "not a serial port";
+    QTest::newRow("EACCES") << EACCES << "permission denied";
+}
+
+void TestKt580Query::openFailureReason() {
+    QFETCH(int, error);
+    QFETCH(QString, reason);
+    QCOMPARE(QString::fromStdString(OpenFailureReason(error, "x")), reason);
+}
+
+void TestKt580Query::queriesAgainstSimulator_data() {
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("line"); // a regular expression for the one outcome line
+    QTest::addColumn<QString>("totals");
+    QTest::addColumn<int>("exitCode");
+    QTest::newRow("measurement block")
+        << QStringList{"01,03,14,00,00,15"}
+        << R"(^01,03,14,00,00,15 -> F03 slave=1 start=0x1400 values=(\d+ ){20}\d+$)"
+        << "sent=1 ok=1 errors=0 exceptions=0" << 0;
+    QTest::newRow("placeholder replaced by the address")
+        << QStringList{"--address", "1", "00,03,11,80,00,04"}
+        << R"(^01,03,11,80,00,04 -> F03 slave=1 start=0x1180 values=(\d+ ){3}\d+$)"
+        << "sent=1 ok=1 errors=0 exceptions=0" << 0;
+    QTest::newRow("relay coil write")
+        << QStringList{"01,05,00,00,FF,00"}
+        << R"(^01,05,00,00,FF,00 -> F05 slave=1 start=0x0000 value=0xFF00$)"
+        << "sent=1 ok=1 errors=0 exceptions=0" << 0;
+    QTest::newRow("relay states")
+        << QStringList{"01,01,00,00,00,02"}
+        << R"(^01,01,00,00,00,02 -> F01 slave=1 start=0x0000 values=[01] [01]$)"
+        << "sent=1 ok=1 errors=0 exceptions=0" << 0;
+    QTest::newRow("no such register: exception")
+        << QStringList{"01,03,20,00,00,01"}
+        << R"(^01,03,20,00,00,01 -> EXCEPTION slave=1 function=0x03 code=2$)"
+        << "sent=1 ok=0 errors=0 exceptions=1" << 1;
+    QTest::newRow("nobody at address 9") << QStringList{"--timeout", "200", "09,03,14,00,00,15"}
+                                         << R"(^09,03,14,00,00,15 -> ERROR kind=1$)"
+                                         << "sent=1 ok=0 errors=1 exceptions=0" << 1;
+    QTest::newRow("unusable text") << QStringList{"01,03,zz"} << R"(^01,03,zz -> NULL$)"
+                                   << "sent=0 ok=0 errors=0 exceptions=0" << 1;
+}
+
+void TestKt580Query::queriesAgainstSimulator() {
+    QFETCH(QStringList, args);
+    QFETCH(QString, line);
+    QFETCH(QString, totals);
+    QFETCH(int, exitCode);
+    TSim sim;
+    QVERIFY(!sim.Path().isEmpty());
+    const TRun r = RunQuery(QStringList{"--port", sim.Path(), "--interval", "50"} + args);
+    QCOMPARE(r.Out.size(), 2);
+    QVERIFY2(QRegularExpression(line).match(r.Out[0]).hasMatch(), qPrintable(r.Out[0]));
+    QCOMPARE(r.Out[1], totals);
+    QCOMPARE(r.ExitCode, exitCode);
+}
+
+void TestKt580Query::roundsAndTrace() {
+    TSim sim;
+    QVERIFY(!sim.Path().isEmpty());
+    const TRun r = RunQuery({"--port", sim.Path(), "--interval", "20", "--count", "2", "--trace",
+                             "01,03,14,00,00,01", "01,03,F0,00,00,09"});
+    QCOMPARE(r.ExitCode, 0);
+    const QStringList results = r.Out.filter(" -> ");
+    QCOMPARE(results.size(), 4);
+    QVERIFY(results[0].startsWith("01,03,14,00,00,01 -> F03"));
+    QVERIFY(results[1].startsWith("01,03,F0,00,00,09 -> F03"));
+    QVERIFY(results[2].startsWith("01,03,14,00,00,01 -> F03"));
+    QVERIFY(results[3].startsWith("01,03,F0,00,00,09 -> F03"));
+    QCOMPARE(r.Out.last(), QString("sent=4 ok=4 errors=0 exceptions=0"));
+    // Every frame sent, in hex with a millisecond stamp, ahead of its outcome.
+    const QStringList sent = r.Out.filter(QRegularExpression(R"(^ *\d+ ms TX )"));
+    QCOMPARE(sent.size(), 4);
+    QVERIFY(sent[0].endsWith("TX 01 03 14 00 00 01 81 FA"));
+    QVERIFY(r.Out.indexOf(sent[0]) < r.Out.indexOf(results[0]));
+    QVERIFY(!r.Out.filter(QRegularExpression(R"(^ *\d+ ms RX 01 03 02 )")).isEmpty());
+}
+
+void TestKt580Query::badUsageExits2_data() {
+    QTest::addColumn<QStringList>("args");
+    QTest::newRow("no query") << QStringList{};
+    QTest::newRow("bad parity") << QStringList{"--parity", "mark", "01,03,14,00,00,01"};
+}
+
+void TestKt580Query::badUsageExits2() {
+    QFETCH(QStringList, args);
+    const TRun r = RunQuery(args);
+    QCOMPARE(r.ExitCode, 2);
+    QVERIFY(r.Err.contains("Usage: kt580-query"));
+    QVERIFY(r.Out.isEmpty());
+}
+
+void TestKt580Query::portThatCannotOpen_data() {
+    QTest::addColumn<QString>("port");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("missing") << "/nonexistent/ttyX"
+                             << "missing";
+    QTest::newRow("not a terminal") << "/dev/null"
+                                    << "not a serial port";
+    QTest::newRow("a COM port without device") << "COM128"
+                                               << "missing";
+}
+
+void TestKt580Query::portThatCannotOpen() {
+    QFETCH(QString, port);
+    QFETCH(QString, reason);
+    const TRun r = RunQuery({"--port", port, "01,03,14,00,00,01"});
+    QCOMPARE(r.ExitCode, 2);
+    QVERIFY2(r.Err.contains("cannot open") && r.Err.contains(reason), qPrintable(r.Err));
+}
+
+void TestKt580Query::busyPort() {
+    int master = -1, slave = -1;
+    char name[256] = {};
+    QVERIFY(::openpty(&master, &slave, name, nullptr, nullptr) == 0);
+    // Another program holding the port: the same lock a serial port of ours takes.
+    const int held = ::open(name, O_RDWR | O_NOCTTY);
+    QVERIFY(held >= 0);
+    QVERIFY(::flock(held, LOCK_EX | LOCK_NB) == 0);
+    const TRun r = RunQuery({"--port", name, "01,03,14,00,00,01"});
+    ::close(held);
+    ::close(slave);
+    ::close(master);
+    QCOMPARE(r.ExitCode, 2);
+    QVERIFY2(r.Err.contains("busy"), qPrintable(r.Err));
+}
+
+void TestKt580Query::untilInterrupted() {
+    TSim sim;
+    QVERIFY(!sim.Path().isEmpty());
+    QProcess p;
+    p.start(Bin("tools/kt580-query/kt580-query"),
+            {"--port", sim.Path(), "--interval", "20", "--count", "0", "01,03,14,00,00,01"});
+    QVERIFY(p.waitForStarted());
+    QString out;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        (out += QString::fromLocal8Bit(p.readAllStandardOutput()), out.count(" -> ") >= 3), 10000);
+    ::kill(static_cast<pid_t>(p.processId()), SIGINT);
+    QVERIFY(p.waitForFinished(5000));
+    out += QString::fromLocal8Bit(p.readAllStandardOutput());
+    const QStringList lines = out.split('\n', Qt::SkipEmptyParts);
+    const int n = int(lines.filter(" -> ").size());
+    QCOMPARE(lines.last(), QString("sent=%1 ok=%1 errors=0 exceptions=0").arg(n));
+    QCOMPARE(p.exitCode(), 0);
+}
+
+QTEST_GUILESS_MAIN(TestKt580Query)
+#include "tst_kt580query.moc"

@@ -1,0 +1,40 @@
+// Command line of kt580-query, parsed without side effects.
+#pragma once
+
+#include "platform/SerialLine.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct TQueryOptions {
+    // Either a COM port number or a device path.
+    std::uint16_t PortNum = 1;
+    std::string PortPath;
+    int Baud = 19200;
+    TParity Parity = TParity::None;
+    TStopBits StopBits = TStopBits::_1;
+    std::optional<std::uint8_t> Address;
+    int IntervalMs = 500;
+    int TimeoutMs = 3000;
+    long long Count = 1; // rounds over the queries; 0: until interrupted
+    bool Ascii = false;
+    bool OldFormat = false;
+    bool Trace = false;
+    bool Help = false;
+    std::vector<std::string> Queries; // as given, before the address is put in
+};
+
+// False with a message in `error` for an unknown option, a missing or bad value, or no query.
+bool ParseQueryOptions(const std::vector<std::string>& args, TQueryOptions& options,
+                       std::string& error);
+
+std::string QueryUsage();
+
+// The text with its first byte replaced by the address in two upper-case hex digits, as the
+// meter link addresses its queries.
+std::string WithAddress(const std::string& text, std::uint8_t address);
+
+// The operator's words for why a port did not open.
+std::string OpenFailureReason(int systemError, const std::string& message);

@@ -1,0 +1,207 @@
+#include "QueryRunner.h"
+
+#include <cstdio>
+
+namespace {
+
+std::string Hex4(unsigned value) {
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%04X", value & 0xFFFF);
+    return text;
+}
+
+std::string Hex2(unsigned value) {
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%02X", value & 0xFF);
+    return text;
+}
+
+template <typename T> std::string List(std::span<const T> values) {
+    std::string out;
+    for (const T& v : values) {
+        if (!out.empty()) {
+            out += ' ';
+        }
+        out += std::to_string(static_cast<unsigned>(v));
+    }
+    return out;
+}
+
+std::string Head(const char* name, unsigned slave, unsigned start) {
+    return std::string(name) + " slave=" + std::to_string(slave) + " start=" + Hex4(start);
+}
+
+// A query text shown as the operator would type it; the one-zero-byte null query is unprintable.
+std::string Printable(const std::string& text) {
+    std::string out;
+    for (unsigned char c : text) {
+        if (c < 0x20 || c >= 0x7F) {
+            out += "\\x" + Hex2(c).substr(2);
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+TQueryRunner::TQueryRunner(TKrModbus& master, const TQueryOptions& options, TPrint print)
+    : FMaster(master), FOptions(options), FPrint(std::move(print)) {
+    for (const std::string& q : FOptions.Queries) {
+        FTexts.push_back(FOptions.Address ? WithAddress(q, *FOptions.Address) : q);
+    }
+    FTotal = static_cast<unsigned long long>(FOptions.Count) * FTexts.size();
+    FClock.start();
+
+    FMaster.OnQueryData = [this](TKrModbus&, std::string& fmt) {
+        FCurrentText = FTexts[FNext++ % FTexts.size()];
+        FOutcome.clear();
+        FOutcomeOk = false;
+        fmt = FCurrentText;
+    };
+    FMaster.OnSendData = [this](TKrPolling&, const std::string& frame) {
+        ++FSent;
+        Trace("TX", frame);
+    };
+    FMaster.OnRecvData = [this](TKrPolling&, const std::string& chunk) { Trace("RX", chunk); };
+    FMaster.OnResponseError = [this](TKrModbus& s) {
+        ++FErrors;
+        Outcome("ERROR kind=" + std::to_string(s.ErrorKind()), false);
+    };
+    FMaster.OnFExResponse = [this](TKrModbus&, std::uint8_t slave, std::uint8_t fn, int code) {
+        ++FExceptions;
+        Outcome("EXCEPTION slave=" + std::to_string(slave) + " function=" + Hex2(fn) +
+                    " code=" + std::to_string(code),
+                false);
+    };
+    auto bits = [this](const char* name) {
+        return [this, name](TKrModbus&, std::uint8_t slave, std::uint16_t start,
+                            std::span<const bool> values) {
+            Outcome(Head(name, slave, start) + " values=" + List(values), true);
+        };
+    };
+    auto words = [this](const char* name) {
+        return [this, name](TKrModbus&, std::uint8_t slave, std::uint16_t start,
+                            std::span<const std::uint16_t> values) {
+            Outcome(Head(name, slave, start) + " values=" + List(values), true);
+        };
+    };
+    auto value = [this](const char* name) {
+        return [this, name](TKrModbus&, std::uint8_t slave, std::uint16_t start, std::uint16_t v) {
+            Outcome(Head(name, slave, start) + " value=" + Hex4(v), true);
+        };
+    };
+    auto count = [this](const char* name) {
+        return [this, name](TKrModbus&, std::uint8_t slave, std::uint16_t start, std::uint16_t n) {
+            Outcome(Head(name, slave, start) + " count=" + std::to_string(n), true);
+        };
+    };
+    auto files = [this](const char* name) {
+        return [this, name](TKrModbus&, std::uint8_t slave, std::span<const TFileSubResp> subs) {
+            std::string text = std::string(name) + " slave=" + std::to_string(slave);
+            for (const TFileSubResp& s : subs) {
+                text += " [file=" + std::to_string(s.FileNum) +
+                        " record=" + std::to_string(s.RecNum) +
+                        " values=" + List(std::span<const std::uint16_t>(s.RecData)) + "]";
+            }
+            Outcome(text, true);
+        };
+    };
+    FMaster.OnF01Response = bits("F01");
+    FMaster.OnF02Response = bits("F02");
+    FMaster.OnF03Response = words("F03");
+    FMaster.OnF04Response = words("F04");
+    FMaster.OnF83Response = words("F83");
+    FMaster.OnF05Response = value("F05");
+    FMaster.OnF06Response = value("F06");
+    FMaster.OnF85Response = value("F85");
+    FMaster.OnF0FResponse = count("F0F");
+    FMaster.OnF10Response = count("F10");
+    FMaster.OnF29Response = count("F29");
+    FMaster.OnF6AResponse = count("F6A");
+    FMaster.OnFB0Response = count("FB0");
+    FMaster.OnF14Response = files("F14");
+    FMaster.OnF15Response = files("F15");
+    FMaster.OnF28Response = [this](TKrModbus&, std::uint8_t slave, std::uint16_t start,
+                                   std::string_view text) {
+        Outcome(Head("F28", slave, start) + " text=" + Printable(std::string(text)), true);
+    };
+    FMaster.OnF91Response = [this](TKrModbus& s) {
+        Outcome("F91 slave=" + std::to_string(static_cast<unsigned char>(s.CurrentRequest()[0])),
+                true);
+    };
+    FMaster.OnFC3Response = [this](TKrModbus&, std::uint8_t slave, std::uint16_t status,
+                                   std::uint16_t rtd, std::span<const std::uint16_t> values) {
+        Outcome("FC3 slave=" + std::to_string(slave) + " status=" + Hex4(status) +
+                    " rtd=" + std::to_string(rtd) + " values=" + List(values),
+                true);
+    };
+    FMaster.OnFC4Response = [this](TKrModbus&, std::uint8_t slave, std::uint16_t status) {
+        Outcome("FC4 slave=" + std::to_string(slave) + " status=" + Hex4(status), true);
+    };
+    FMaster.OnAfterResponse = [this](TKrModbus& s) { AfterResponse(s); };
+    FMaster.OnQueryFinish = [this](TKrPolling&) {
+        FDone = true;
+        if (OnDone) {
+            OnDone();
+        }
+    };
+}
+
+bool TQueryRunner::Begin() {
+    return FMaster.Start(true);
+}
+
+void TQueryRunner::RequestStop() {
+    FMaster.Stop();
+}
+
+void TQueryRunner::Outcome(std::string text, bool ok) {
+    FOutcome = std::move(text);
+    FOutcomeOk = ok;
+}
+
+void TQueryRunner::Trace(const char* direction, const std::string& bytes) {
+    if (!FOptions.Trace) {
+        return;
+    }
+    char stamp[32];
+    std::snprintf(stamp, sizeof stamp, "%8lld ms ", static_cast<long long>(FClock.elapsed()));
+    std::string line = std::string(stamp) + direction;
+    for (unsigned char c : bytes) {
+        line += ' ' + Hex2(c).substr(2);
+    }
+    FPrint(line);
+}
+
+void TQueryRunner::AfterResponse(TKrModbus& sender) {
+    if (FOutcome.empty()) {
+        if (sender.QueryFrame().empty()) {
+            // An unusable text: the master sent nothing.
+            Outcome("NULL", false);
+        } else if (sender.Broadcast()) {
+            Outcome("BROADCAST", true);
+        } else {
+            // Accepted, but no response expected or no decoder for its function code.
+            Outcome("OK", true);
+        }
+    }
+    if (FOutcomeOk) {
+        ++FOk;
+    }
+    ++FFinished;
+    FPrint(Printable(FCurrentText) + " -> " + FOutcome);
+    if (FTotal != 0 && FFinished >= FTotal) {
+        sender.Stop();
+    }
+}
+
+std::string TQueryRunner::Totals() const {
+    return "sent=" + std::to_string(FSent) + " ok=" + std::to_string(FOk) +
+           " errors=" + std::to_string(FErrors) + " exceptions=" + std::to_string(FExceptions);
+}
+
+int TQueryRunner::ExitCode() const {
+    return FFinished > 0 && FOk == FFinished ? 0 : 1;
+}
