@@ -80,6 +80,7 @@ private slots:
     void lineErrorGivesBadFrame_data();
     void lineErrorGivesBadFrame();
     void portNumChangeClosesPort();
+    void openFailureAndReopen();
 };
 
 void TestKrPollingCycle::eventOrderOfOneQuery() {
@@ -454,6 +455,36 @@ void TestKrPollingCycle::portNumChangeClosesPort() {
     r.M.SetPortNum(4);
     QVERIFY(!r.M.Opened());
     QVERIFY(r.M.Comm().IsOpen() == false);
+}
+
+void TestKrPollingCycle::openFailureAndReopen() {
+    TRig r;
+    r.M.SetReopenWait(10);
+    QVERIFY(!r.M.Reopen()); // not open
+    r.M.Comm().SetCommName("/nonexistent/ttyX");
+    QVERIFY(!r.M.Open());
+    QCOMPARE(r.M.OpenErrorText(), std::string("Error opening serial port"));
+    QCOMPARE(r.M.OpenSystemError(), ENOENT);
+
+    r.M.Comm().SetCommName(r.Peer.Path());
+    QVERIFY(r.M.Open());
+    QVERIFY(r.M.OpenErrorText().empty());
+    QVERIFY(r.M.Open()); // already open: stays open
+    QVERIFY(r.M.Reopen());
+    QVERIFY(r.M.Opened());
+    // The reopened port carries queries.
+    r.M.SetQueryInterval(20);
+    r.Answer(0, Read2Answer);
+    QVERIFY(r.M.Start(false));
+    QTRY_COMPARE_WITH_TIMEOUT(r.FinishTimes.size(), size_t(1), 3000);
+    QCOMPARE(r.Kinds, std::vector<int>{0});
+
+    // A reopen that fails leaves the master closed, and says so.
+    r.M.Comm().SetCommName("/nonexistent/ttyX");
+    QVERIFY(!r.M.Reopen());
+    QVERIFY(!r.M.Opened());
+    QVERIFY(!r.M.Comm().IsOpen());
+    QVERIFY(!r.M.Start(true));
 }
 
 QTEST_GUILESS_MAIN(TestKrPollingCycle)
