@@ -81,6 +81,7 @@ private slots:
     void lineErrorGivesBadFrame();
     void portNumChangeClosesPort();
     void openFailureAndReopen();
+    void refusedWriteEndsAtTimeout();
 };
 
 void TestKrPollingCycle::eventOrderOfOneQuery() {
@@ -485,6 +486,35 @@ void TestKrPollingCycle::openFailureAndReopen() {
     QVERIFY(!r.M.Opened());
     QVERIFY(!r.M.Comm().IsOpen());
     QVERIFY(!r.M.Start(true));
+}
+
+void TestKrPollingCycle::refusedWriteEndsAtTimeout() {
+    auto line = std::make_shared<TFakeLine>();
+    // The first write kills the writer; the port stays open, and later writes are refused.
+    line->PushWriteFailure(TIoStatus::Fatal);
+    TKrModbus m;
+    m.Comm().SetDeviceFactory([line] { return std::make_unique<TFakeSerialDevice>(line); });
+    m.SetQueryInterval(20);
+    m.SetQueryTimeout(150);
+    int sent = 0;
+    std::vector<int> kinds;
+    m.OnQueryData = [](TKrModbus&, std::string& fmt) { fmt = Read2; };
+    m.OnSendData = [&sent](TKrPolling&, const std::string&) { ++sent; };
+    m.OnAfterResponse = [&kinds](TKrModbus& s) {
+        kinds.push_back(s.ErrorKind());
+        if (kinds.size() == 2) {
+            s.Stop();
+        }
+    };
+    bool finished = false;
+    m.OnQueryFinish = [&finished](TKrPolling&) { finished = true; };
+    QVERIFY(m.Open());
+    QVERIFY(m.Start(true));
+    QTRY_VERIFY_WITH_TIMEOUT(finished, 3000);
+    // Only the write that was accepted is reported as sent; both queries end without answer.
+    QCOMPARE(sent, 1);
+    QCOMPARE(kinds, (std::vector<int>{1, 1}));
+    QVERIFY(m.Opened());
 }
 
 QTEST_GUILESS_MAIN(TestKrPollingCycle)
