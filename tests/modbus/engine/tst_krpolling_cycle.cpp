@@ -82,6 +82,8 @@ private slots:
     void portNumChangeClosesPort();
     void openFailureAndReopen();
     void refusedWriteEndsAtTimeout();
+    void cancelOrCloseInsideResponseEvent_data();
+    void cancelOrCloseInsideResponseEvent();
 };
 
 void TestKrPollingCycle::eventOrderOfOneQuery() {
@@ -515,6 +517,35 @@ void TestKrPollingCycle::refusedWriteEndsAtTimeout() {
     QCOMPARE(sent, 1);
     QCOMPARE(kinds, (std::vector<int>{1, 1}));
     QVERIFY(m.Opened());
+}
+
+void TestKrPollingCycle::cancelOrCloseInsideResponseEvent_data() {
+    QTest::addColumn<bool>("close");
+    QTest::newRow("cancel") << false;
+    QTest::newRow("close") << true;
+}
+
+void TestKrPollingCycle::cancelOrCloseInsideResponseEvent() {
+    QFETCH(bool, close);
+    TRig r;
+    r.M.SetQueryInterval(20);
+    r.Answer(0, Read2Answer);
+    r.M.OnF03Response = [close](TKrModbus& s, uint8_t, uint16_t, std::span<const uint16_t>) {
+        if (close) {
+            s.Close();
+        } else {
+            s.Cancel();
+        }
+    };
+    QVERIFY(r.M.Open());
+    QVERIFY(r.M.Start(true));
+    QTRY_COMPARE_WITH_TIMEOUT(r.AfterTimes.size(), size_t(1), 3000);
+    QTest::qWait(100);
+    // Ended at once: the query still closes with OnAfterResponse, but no finish and no next query.
+    QCOMPARE(r.FinishTimes.size(), size_t(0));
+    QCOMPARE(r.QueryTimes.size(), size_t(1));
+    QVERIFY(!r.M.Running());
+    QCOMPARE(r.M.Opened(), !close);
 }
 
 QTEST_GUILESS_MAIN(TestKrPollingCycle)
