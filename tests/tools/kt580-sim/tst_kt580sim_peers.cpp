@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
+#include <numeric>
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>
@@ -494,12 +495,15 @@ void TestKt580SimPeers::splitAnswerHasGaps() {
     TRawLine line(sim.Path());
     line.Write(Frame("01 03 14 00 00 15"));
     QList<qint64> gaps;
-    const std::string got = line.Read(47, 200, &gaps);
+    qint64 first = -1;
+    const std::string got = line.Read(47, 200, &gaps, &first);
     QCOMPARE(got.size(), std::size_t(47));
     QVERIFY(kt580sim::CrcMatches(got, got.size()));
-    // The terminal may hand one piece over in several reads; the pieces show as gaps.
-    const auto pauses = std::count_if(gaps.begin(), gaps.end(), [](qint64 g) { return g > 5; });
-    QVERIFY2(pauses >= 1, "the answer came without a pause");
+    // The pieces are separated by pauses longer than 5 ms, so the whole answer takes
+    // longer than that; a loaded machine may read several pieces at once, so only the
+    // time from the first byte to the last is checked.
+    const qint64 spread = std::accumulate(gaps.begin(), gaps.end(), qint64(0));
+    QVERIFY2(spread > 5, qPrintable(QString::number(spread)));
     QCOMPARE(sim.Stop().value("fault_split"), 1);
 }
 
@@ -514,8 +518,11 @@ void TestKt580SimPeers::pacedAnswerWaitsForTheLine() {
     QCOMPARE(Hex(got), Hex(Frame("01 03 02 00 01")));
     // 3.5 characters of 11 bits at 9600 baud (4 ms) plus the 20 ms turnaround at least.
     QVERIFY2(first >= 23, qPrintable(QString::number(first)));
-    // Bytes trickle out one per character time (1.1 ms), not in one block.
-    QVERIFY2(gaps.size() >= 2, qPrintable(QString::number(gaps.size())));
+    // Bytes trickle out one per character time (1.1 ms), not in one block: the last
+    // one cannot arrive before six more character times have passed. Only lower
+    // bounds are checked, since a loaded machine may hand several bytes over at once.
+    const qint64 last = first + std::accumulate(gaps.begin(), gaps.end(), qint64(0));
+    QVERIFY2(last >= 29, qPrintable(QString::number(last)));
 }
 
 void TestKt580SimPeers::requestLimitEndsTheRun() {
