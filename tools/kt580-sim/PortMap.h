@@ -6,10 +6,6 @@
 
 namespace kt580sim {
 
-// "<config>/Veltrana/Marbrook/ports", <config> being XDG_CONFIG_HOME when it is an absolute
-// path, else HOME/.config. Empty when neither is usable.
-std::string PortMapFolder(const char* xdgConfigHome, const char* home);
-
 // Creates the symlink `linkPath` -> `target`, and its parent folders when `makeParents`.
 // An existing symlink is replaced only when its target no longer exists (left behind by a
 // run that was killed); anything else there is an error.

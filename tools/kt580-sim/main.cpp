@@ -7,6 +7,7 @@
 #include "Server.h"
 #include "StateFile.h"
 #include "Terminal.h"
+#include "platform/PortName.h"
 
 #include <csignal>
 #include <cstdio>
@@ -102,13 +103,8 @@ int main(int argc, char** argv) {
         }
     };
     if (options.Com) {
-        const std::string folder =
-            PortMapFolder(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"));
-        if (folder.empty()) {
-            std::fprintf(stderr, "kt580-sim: no configuration folder (set HOME)\n");
-            return 1;
-        }
-        const std::string link = folder + "/COM" + std::to_string(*options.Com);
+        // The same folder the utility resolves COMn names through.
+        const std::string link = PortMapDir() + "/COM" + std::to_string(*options.Com);
         if (!CreateLink(link, terminal->Path(), true, error)) {
             std::fprintf(stderr, "kt580-sim: %s\n", error.c_str());
             return 1;

@@ -90,8 +90,6 @@ private slots:
     void stateRoundTrip();
     void stateRejectsBadValues_data();
     void stateRejectsBadValues();
-    void portMapFolder_data();
-    void portMapFolder();
     void portLinks();
     void summaryLines();
 };
@@ -828,35 +826,6 @@ void TestKt580SimModel::stateRejectsBadValues() {
     QVERIFY(!ApplyState(text.toStdString(), meter, message));
     QVERIFY2(QString::fromStdString(message).contains(error), message.c_str());
     QVERIFY(meter.Settings() == before);
-}
-
-void TestKt580SimModel::portMapFolder_data() {
-    QTest::addColumn<QString>("xdg");
-    QTest::addColumn<QString>("home");
-    QTest::addColumn<QString>("folder");
-    QTest::newRow("xdg") << "/tmp/cfg"
-                         << "/home/u"
-                         << "/tmp/cfg/Veltrana/Marbrook/ports";
-    QTest::newRow("relative xdg ignored") << "cfg"
-                                          << "/home/u"
-                                          << "/home/u/.config/Veltrana/Marbrook/ports";
-    QTest::newRow("no xdg") << ""
-                            << "/home/u"
-                            << "/home/u/.config/Veltrana/Marbrook/ports";
-    QTest::newRow("nothing") << ""
-                             << ""
-                             << "";
-}
-
-void TestKt580SimModel::portMapFolder() {
-    QFETCH(QString, xdg);
-    QFETCH(QString, home);
-    QFETCH(QString, folder);
-    const QByteArray x = xdg.toLatin1();
-    const QByteArray h = home.toLatin1();
-    QCOMPARE(QString::fromStdString(
-                 PortMapFolder(xdg.isEmpty() ? nullptr : x.constData(), h.constData())),
-             folder);
 }
 
 void TestKt580SimModel::portLinks() {
