@@ -1,30 +1,16 @@
 // Arbitrary receive buffers against arbitrary requests. The first byte picks the settings and
 // whether the request comes from a parsed text or from raw bytes with raw lengths.
-#include "KrModbusCodec.h"
+#include "FuzzInput.h"
 
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 
-namespace {
-
-void Require(bool condition) {
-    if (!condition) {
-        std::abort();
-    }
-}
-
-} // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 2) {
         return 0;
     }
-    TKrCodecSettings settings;
-    settings.Mode = (data[0] & 1) ? tmAscii : tmRtu;
-    settings.ProtocolVersion = (data[0] & 2) ? pvOldFormat : pvGB19582_2008;
-    settings.EndCheck = (data[0] & 4) != 0;
-    settings.AsciiOutput = (data[0] & 8) ? amLowerCase : amUpperCase;
+    const TKrCodecSettings settings = SettingsFromFlags(data[0]);
     const bool rawRequest = (data[0] & 16) != 0;
     size_t requestSize = data[1];
     data += 2;

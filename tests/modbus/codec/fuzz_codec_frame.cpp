@@ -1,16 +1,10 @@
 // Arbitrary query texts through parse and framing. The first byte picks the settings.
-#include "KrModbusCodec.h"
+#include "FuzzInput.h"
 
 #include <cstdlib>
 #include <cstring>
 
 namespace {
-
-void Require(bool condition) {
-    if (!condition) {
-        std::abort();
-    }
-}
 
 int HexValue(char c) {
     if (c >= '0' && c <= '9') {
@@ -41,11 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) {
         return 0;
     }
-    TKrCodecSettings settings;
-    settings.Mode = (data[0] & 1) ? tmAscii : tmRtu;
-    settings.ProtocolVersion = (data[0] & 2) ? pvOldFormat : pvGB19582_2008;
-    settings.EndCheck = (data[0] & 4) != 0;
-    settings.AsciiOutput = (data[0] & 8) ? amLowerCase : amUpperCase;
+    const TKrCodecSettings settings = SettingsFromFlags(data[0]);
     const bool oldFormat = settings.ProtocolVersion == pvOldFormat;
     const std::string_view text(reinterpret_cast<const char*>(data) + 1, size - 1);
 
