@@ -1,5 +1,6 @@
 // TComm and its threads against the scripted device: what a pseudo-terminal
 // cannot produce (line errors, modem changes, failures, partial writes).
+#include "CommRecorder.h"
 #include "platform/FakeSerialDevice.h"
 #include "serial/Comm.h"
 
@@ -13,51 +14,6 @@ Q_DECLARE_METATYPE(TLineCounters)
 Q_DECLARE_METATYPE(TFakeReadStep)
 
 namespace {
-
-// Everything the component raised, in order, as short texts.
-struct TRecorder {
-    QStringList Events;
-    QByteArray Received;
-    QList<int> ChunkSizes;
-    int Hangups = 0;
-    int Empties = 0;
-
-    void Bind(TComm& comm) {
-        comm.OnReceiveData = [this](TComm&, const char* buffer, std::uint16_t length) {
-            // The block carries a zero byte after the data.
-            if (buffer[length] != '\0') {
-                Events << "unterminated";
-            }
-            Received.append(buffer, length);
-            ChunkSizes << length;
-            Events << QString("data %1").arg(length);
-        };
-        comm.OnReceiveError = [this](TComm&, std::uint32_t mask) {
-            Events << QString("error %1").arg(mask);
-        };
-        comm.OnModemStateChange = [this](TComm&, std::uint32_t bits) {
-            Events << QString("modem %1").arg(bits);
-        };
-        comm.OnRequestHangup = [this](TComm&) {
-            ++Hangups;
-            Events << "hangup";
-        };
-        comm.OnSendDataEmpty = [this](TComm&) {
-            ++Empties;
-            Events << "empty";
-        };
-    }
-};
-
-// Lets the event loop run for a short while so that late notices would show.
-void Settle(int ms = 50) {
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < ms) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::msleep(1);
-    }
-}
 
 TLineCounters Counters(std::function<void(TLineCounters&)> change) {
     TLineCounters c;

@@ -1,4 +1,5 @@
 // TComm on pseudo-terminal pairs: a real tty driver under the threads.
+#include "CommRecorder.h"
 #include "PtyPair.h"
 #include "platform/PortName.h"
 #include "serial/Comm.h"
@@ -12,35 +13,6 @@
 #include <sys/file.h>
 
 namespace {
-
-struct TRecorder {
-    QByteArray Received;
-    QList<int> ChunkSizes;
-    int Hangups = 0;
-    int Empties = 0;
-    int Others = 0;
-    int Total() const { return ChunkSizes.size() + Hangups + Empties + Others; }
-
-    void Bind(TComm& comm) {
-        comm.OnReceiveData = [this](TComm&, const char* buffer, std::uint16_t length) {
-            Received.append(buffer, length);
-            ChunkSizes << length;
-        };
-        comm.OnRequestHangup = [this](TComm&) { ++Hangups; };
-        comm.OnSendDataEmpty = [this](TComm&) { ++Empties; };
-        comm.OnReceiveError = [this](TComm&, std::uint32_t) { ++Others; };
-        comm.OnModemStateChange = [this](TComm&, std::uint32_t) { ++Others; };
-    }
-};
-
-void Settle(int ms) {
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < ms) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::msleep(1);
-    }
-}
 
 QString OpenError(TComm& comm) {
     try {
