@@ -44,12 +44,7 @@ double ParseNumber(const QString& text) {
 }
 
 int32_t ParseInteger(const QString& text) {
-    const QString reduced = Reduced(text);
-    const auto value = DecimalInteger(reduced, std::numeric_limits<int32_t>::min(),
-                                      std::numeric_limits<int32_t>::max());
-    if (!value)
-        RaiseNotInteger(reduced);
-    return static_cast<int32_t>(*value);
+    return PlainInteger(Reduced(text));
 }
 
 int32_t PlainInteger(const QString& text) {

@@ -4,22 +4,13 @@
 
 #include <QFileInfo>
 #include <QSaveFile>
+#include <charconv>
 #include <limits>
 
 namespace {
 
 QString FullPath(const QString& path) {
     return QFileInfo(path).absoluteFilePath();
-}
-
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
 }
 
 } // namespace
@@ -61,21 +52,16 @@ int ChoiceValue(std::string_view text) {
         base = 16;
         text.remove_prefix(1);
     }
-    if (text.empty())
+    // Unsigned, so a second sign ("--5", "0x-5") is refused as not an integer.
+    uint64_t magnitude = 0;
+    const char* end = text.data() + text.size();
+    const auto [stop, failure] = std::from_chars(text.data(), end, magnitude, base);
+    if (text.empty() || failure != std::errc() || stop != end)
         return 0;
-    int64_t magnitude = 0;
-    for (const char c : text) {
-        const int digit = HexDigit(c);
-        if (digit < 0 || digit >= base)
-            return 0;
-        magnitude = magnitude * base + digit;
-        if (magnitude > int64_t{std::numeric_limits<int>::max()} + 1)
-            return 0;
-    }
-    const int64_t value = negative ? -magnitude : magnitude;
-    if (value > std::numeric_limits<int>::max())
+    if (magnitude > uint64_t{std::numeric_limits<int>::max()} + (negative ? 1 : 0))
         return 0;
-    return static_cast<int>(value);
+    return negative ? static_cast<int>(-static_cast<int64_t>(magnitude))
+                    : static_cast<int>(magnitude);
 }
 
 bool SaveSettingsFile(const QString& path, const TMeterSettings& settings, QString& error) {
