@@ -7,7 +7,7 @@ namespace {
 
 constexpr unsigned ExceptionBit = 0x80;
 // Line-error flags of the port that spoil the bytes of a query: overrun, parity, framing.
-constexpr std::uint32_t LineErrorMask = 0x02 | 0x04 | 0x08;
+constexpr std::uint32_t LineErrorMask = TComm::ErrOverrun | TComm::ErrParity | TComm::ErrFrame;
 // Bits per character on the wire (start, 8 data, parity or second stop, stop) and the
 // silence that ends an RTU frame, in characters.
 constexpr double BitsPerChar = 11.0;

@@ -27,6 +27,10 @@ std::string PortMapDir() {
     return ConfigHome() + "/Veltrana/Marbrook/ports";
 }
 
+std::string PortLinkPath(unsigned number) {
+    return PortMapDir() + "/COM" + std::to_string(number);
+}
+
 std::optional<unsigned> ComPortNumber(const std::string& name) {
     std::string rest = name;
     if (rest.rfind("\\\\.\\", 0) == 0) {
@@ -54,7 +58,7 @@ std::string ResolvePortName(const std::string& name) {
     if (!number) {
         return name;
     }
-    const std::string link = PortMapDir() + "/COM" + std::to_string(*number);
+    const std::string link = PortLinkPath(*number);
     struct stat st {};
     if (lstat(link.c_str(), &st) == 0) {
         return link;

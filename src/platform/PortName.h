@@ -7,6 +7,9 @@
 // The per-user folder of port links: a symlink COMn in it names the device of COMn.
 std::string PortMapDir();
 
+// The entry of COMn in the per-user port map (it may not exist).
+std::string PortLinkPath(unsigned number);
+
 // The port number of "\\.\COMn" or "COMn" (n >= 1), or nothing for any other name.
 std::optional<unsigned> ComPortNumber(const std::string& name);
 

@@ -60,7 +60,6 @@ TOpenResult TPosixSerialDevice::Open(const std::string& path) {
     }
     FFd = fd;
     FSaved = saved;
-    FSavedValid = true;
     FRs485Set = false;
     return {};
 }
@@ -73,13 +72,10 @@ void TPosixSerialDevice::Close() {
         serial_rs485 rs{};
         [[maybe_unused]] const int r = ::ioctl(FFd, TIOCSRS485, &rs);
     }
-    if (FSavedValid) {
-        [[maybe_unused]] const int r = WriteTermState(FFd, FSaved);
-    }
+    [[maybe_unused]] const int restored = WriteTermState(FFd, FSaved);
     [[maybe_unused]] const int nx = ::ioctl(FFd, TIOCNXCL);
     ::close(FFd);
     FFd = -1;
-    FSavedValid = false;
 }
 
 bool TPosixSerialDevice::ApplyLineSettings(const TLineSettings& settings) {
@@ -90,11 +86,12 @@ bool TPosixSerialDevice::ApplyLineSettings(const TLineSettings& settings) {
     if (!MapLineSettings(settings, state)) {
         return false;
     }
-    const bool ok = WriteTermState(FFd, state) == 0;
-    if (ok) {
-        FRxConfig.store(PackRxFilter(
-            {(state.Iflag & PARMRK) != 0, settings.IgnoreNullChar, settings.ReplacedChar}));
+    // A driver that refuses the settings keeps the port as it was, modem lines included.
+    if (WriteTermState(FFd, state) != 0) {
+        return false;
     }
+    FRxConfig.store(PackRxFilter(
+        {(state.Iflag & PARMRK) != 0, settings.IgnoreNullChar, settings.ReplacedChar}));
     const TModemRequests lines = MapModemLines(settings);
     int dtr = TIOCM_DTR;
     int rts = TIOCM_RTS;
@@ -114,7 +111,7 @@ bool TPosixSerialDevice::ApplyLineSettings(const TLineSettings& settings) {
         }
         FRs485Set = ::ioctl(FFd, TIOCSRS485, &rs) == 0 && lines.RtsOnSend;
     }
-    return ok;
+    return true;
 }
 
 bool TPosixSerialDevice::ApplyTimeouts(const TCommTimeouts& timeouts) {

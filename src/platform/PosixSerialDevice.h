@@ -27,7 +27,6 @@ public:
 
 private:
     int FFd = -1;
-    bool FSavedValid = false;
     TTermState FSaved;
     bool FRs485Set = false;
     std::atomic<std::uint32_t> FReadInterval{100};

@@ -17,7 +17,6 @@ public:
     // Filters `length` bytes in place and returns how many remain. A marker split
     // across calls is completed by the next call.
     std::size_t Apply(const TRxFilterConfig& config, char* data, std::size_t length);
-    void Reset() { FState = 0; }
 
 private:
     int FState = 0; // 0: plain, 1: after FF, 2: after FF 00

@@ -42,10 +42,8 @@ int ReadTermState(int fd, TTermState& state) {
 }
 
 int WriteTermState(int fd, const TTermState& state) {
+    // Every field is set below, so the current state need not be read first.
     termios2 t{};
-    if (ioctl(fd, TCGETS2, &t) != 0) {
-        return errno;
-    }
     t.c_iflag = state.Iflag;
     t.c_oflag = state.Oflag;
     t.c_lflag = state.Lflag;

@@ -20,6 +20,18 @@ class THangup;
 
 class TComm {
 public:
+    // Line-error flags of OnReceiveError's EventMask.
+    static constexpr std::uint32_t ErrRxOver = 0x01;
+    static constexpr std::uint32_t ErrOverrun = 0x02;
+    static constexpr std::uint32_t ErrParity = 0x04;
+    static constexpr std::uint32_t ErrFrame = 0x08;
+    static constexpr std::uint32_t ErrBreak = 0x10;
+    // Modem bits of OnModemStateChange; CTS and carrier detect share one bit, as the
+    // program has always reported them.
+    static constexpr std::uint32_t ModemCtsOrDcd = 8;
+    static constexpr std::uint32_t ModemRing = 4;
+    static constexpr std::uint32_t ModemDsr = 16;
+
     // Buffer holds BufferLength bytes (1 to 2048) followed by one zero byte; it is
     // valid only during the call.
     using TReceiveDataEvent =

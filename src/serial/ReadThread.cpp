@@ -1,5 +1,7 @@
 #include "serial/ReadThread.h"
 
+#include "serial/Comm.h"
+
 #include "platform/Event.h"
 #include "platform/SerialDevice.h"
 #include "platform/ThreadPriority.h"
@@ -11,13 +13,6 @@
 namespace {
 
 using TClock = std::chrono::steady_clock;
-
-// Line-error flags, as the rest of the program knows them.
-constexpr std::uint32_t kErrRxOver = 0x01;
-constexpr std::uint32_t kErrOverrun = 0x02;
-constexpr std::uint32_t kErrParity = 0x04;
-constexpr std::uint32_t kErrFrame = 0x08;
-constexpr std::uint32_t kErrBreak = 0x10;
 
 int MillisUntil(TClock::time_point deadline, TClock::time_point now) {
     if (deadline <= now) {
@@ -73,34 +68,33 @@ void TReadThread::DeliverThenHangup(const char* buffer, std::size_t count) {
 bool TReadThread::HandleCounters(const TLineCounters& before, const TLineCounters& now) {
     std::uint32_t errors = 0;
     if (now.Frame != before.Frame) {
-        errors |= kErrFrame;
+        errors |= TComm::ErrFrame;
     }
     if (now.Parity != before.Parity) {
-        errors |= kErrParity;
+        errors |= TComm::ErrParity;
     }
     if (now.Overrun != before.Overrun) {
-        errors |= kErrOverrun;
+        errors |= TComm::ErrOverrun;
     }
     if (now.Brk != before.Brk) {
-        errors |= kErrBreak;
+        errors |= TComm::ErrBreak;
     }
     if (now.BufOverrun != before.BufOverrun) {
-        errors |= kErrRxOver;
+        errors |= TComm::ErrRxOver;
     }
     if (errors != 0 && !FNotifyTarget.Post(NotifyReceiveError, errors)) {
         PostHangup();
         return false;
     }
-    // CTS and carrier detect share one bit, as the program has always reported them.
     std::uint32_t modem = 0;
     if (now.Dcd != before.Dcd || now.Cts != before.Cts) {
-        modem |= 8;
+        modem |= TComm::ModemCtsOrDcd;
     }
     if (now.Ring != before.Ring) {
-        modem |= 4;
+        modem |= TComm::ModemRing;
     }
     if (now.Dsr != before.Dsr) {
-        modem |= 16;
+        modem |= TComm::ModemDsr;
     }
     if (modem != 0 && !FNotifyTarget.Post(NotifyModemStateChange, modem)) {
         PostHangup();

@@ -28,10 +28,9 @@ public:
     // Returns once the body has ended; the close event must be set first.
     void Join();
 
+private:
     // The thread body.
     void Execute();
-
-private:
     bool DeliverData(const char* buffer, std::size_t count);
     void DeliverThenHangup(const char* buffer, std::size_t count);
     bool HandleCounters(const TLineCounters& before, const TLineCounters& now);

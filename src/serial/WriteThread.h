@@ -32,14 +32,13 @@ public:
     // Any thread. Takes the block; false once the writer has ended.
     bool Post(std::string block);
 
-    // The thread body.
-    void Execute();
-
     // Use Create; the wake-up event is made there so that a refusal is an empty result.
     TWriteThread(TSerialDevice& device, const TEvent& closeEvent, TNotifier notifier,
                  std::atomic<bool>& sendIdleFlag, std::unique_ptr<TEvent> wake);
 
 private:
+    // The thread body.
+    void Execute();
     bool SendBlock(const std::string& block);
     void PostHangup();
 

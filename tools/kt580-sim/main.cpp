@@ -104,7 +104,7 @@ int main(int argc, char** argv) {
     };
     if (options.Com) {
         // The same folder the utility resolves COMn names through.
-        const std::string link = PortMapDir() + "/COM" + std::to_string(*options.Com);
+        const std::string link = PortLinkPath(*options.Com);
         if (!CreateLink(link, terminal->Path(), true, error)) {
             std::fprintf(stderr, "kt580-sim: %s\n", error.c_str());
             return 1;
