@@ -73,25 +73,58 @@ double AnalogOutput(const std::array<double, 17>& quantities, const uint16_t ao[
     return offset ? 4 + 16 * out : 20 * out;
 }
 
+namespace {
+
+// The phase voltages and currents of the load at time t, and the angle between them.
+struct TLoad {
+    std::array<double, 3> V;
+    std::array<double, 3> I;
+    double Angle;
+};
+
+TLoad LoadAt(const TSettingsImage& settings, double t) {
+    const double pt2 = std::max<double>(Get(settings, reg::PT2, 400), 1);
+    const double ct2 = std::max<double>(Get(settings, reg::CT2, 5), 1);
+    const double vNominal = pt2 / std::sqrt(3.0);
+    const double iNominal = 0.6 * ct2;
+    TLoad load;
+    load.V = {vNominal * (1 + 0.010 * Wave(t, 97, 0)), vNominal * (1 + 0.012 * Wave(t, 113, 1)),
+              vNominal * (1 + 0.008 * Wave(t, 131, 2))};
+    load.I = {iNominal * (1 + 0.15 * Wave(t, 181, 0)), iNominal * (1 + 0.12 * Wave(t, 157, 0.5)),
+              iNominal * (1 + 0.18 * Wave(t, 199, 1.3))};
+    // The load swings between inductive and capacitive, and now and then feeds back
+    // (generation), so signed powers and all four quadrants show up.
+    load.Angle = 0.45 * Wave(t, 240, 0);
+    if (Wave(t, 1200, 0) < -0.85) {
+        load.Angle += std::numbers::pi;
+    }
+    return load;
+}
+
+TPower PowerOf(const TLoad& load) {
+    TPower power;
+    for (int k = 0; k < 3; ++k) {
+        power.ActiveW += load.V[k] * load.I[k] * std::cos(load.Angle);
+        power.ReactiveVar += load.V[k] * load.I[k] * std::sin(load.Angle);
+    }
+    return power;
+}
+
+} // namespace
+
+TPower ComputePower(const TSettingsImage& settings, double seconds) {
+    return PowerOf(LoadAt(settings, seconds));
+}
+
 TLiveValues ComputeLiveValues(const TSettingsImage& settings, uint16_t aoType, double t) {
     using C = std::complex<double>;
     const double pt2 = std::max<double>(Get(settings, reg::PT2, 400), 1);
     const double ct2 = std::max<double>(Get(settings, reg::CT2, 5), 1);
     const double vNominal = pt2 / std::sqrt(3.0);
     const double iNominal = 0.6 * ct2;
-
-    const std::array<double, 3> v = {vNominal * (1 + 0.010 * Wave(t, 97, 0)),
-                                     vNominal * (1 + 0.012 * Wave(t, 113, 1)),
-                                     vNominal * (1 + 0.008 * Wave(t, 131, 2))};
-    const std::array<double, 3> i = {iNominal * (1 + 0.15 * Wave(t, 181, 0)),
-                                     iNominal * (1 + 0.12 * Wave(t, 157, 0.5)),
-                                     iNominal * (1 + 0.18 * Wave(t, 199, 1.3))};
-    // The load swings between inductive and capacitive, and now and then feeds back
-    // (generation), so signed powers and all four quadrants show up.
-    double angle = 0.45 * Wave(t, 240, 0);
-    if (Wave(t, 1200, 0) < -0.85) {
-        angle += std::numbers::pi;
-    }
+    const TLoad state = LoadAt(settings, t);
+    const std::array<double, 3>& v = state.V;
+    const std::array<double, 3>& i = state.I;
     const C a = std::polar(1.0, -TwoPi / 3);
     const C va(v[0]);
     const C vb = v[1] * a;
@@ -101,12 +134,9 @@ TLiveValues ComputeLiveValues(const TSettingsImage& settings, uint16_t aoType, d
     const double vca = std::abs(vc - va);
     const double in = std::abs(C(i[0]) + i[1] * a + i[2] * a * a);
 
-    double p = 0;
-    double q = 0;
-    for (int k = 0; k < 3; ++k) {
-        p += v[k] * i[k] * std::cos(angle);
-        q += v[k] * i[k] * std::sin(angle);
-    }
+    const TPower power = PowerOf(state);
+    const double p = power.ActiveW;
+    const double q = power.ReactiveVar;
     const double s = std::hypot(p, q);
     const double pf = s > 0 ? p / s : 1.0;
     const double f = 50 + 0.03 * Wave(t, 60, 0);
@@ -153,8 +183,6 @@ TLiveValues ComputeLiveValues(const TSettingsImage& settings, uint16_t aoType, d
     r[18] = Unsigned(ao[0] * 1000);
     r[19] = Unsigned(ao[1] * 1000);
     r[20] = Unsigned(in * 1000);
-    live.ActivePowerW = p;
-    live.ReactivePowerVar = q;
     for (int k = 0; k < 6; ++k) {
         live.Inputs[k] = (static_cast<long>(std::floor(t / (7.0 + 4 * k))) % 2) != 0;
     }

@@ -11,10 +11,17 @@ namespace kt580sim {
 
 struct TLiveValues {
     std::array<uint16_t, 21> Registers{}; // 0x1400..0x1414
-    double ActivePowerW = 0;              // secondary, signed
-    double ReactivePowerVar = 0;          // secondary, signed
     std::array<bool, 6> Inputs{};
 };
+
+// Total active and reactive power on the secondary side, signed.
+struct TPower {
+    double ActiveW = 0;
+    double ReactiveVar = 0;
+};
+
+// The power alone, for integrating energy without working out every register.
+TPower ComputePower(const TSettingsImage& settings, double seconds);
 
 // `aoType` 2 drives the analog outputs as voltages, anything else as currents.
 TLiveValues ComputeLiveValues(const TSettingsImage& settings, uint16_t aoType, double seconds);

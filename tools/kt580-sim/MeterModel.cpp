@@ -5,6 +5,7 @@
 #include "VersionRules.h"
 
 #include <algorithm>
+#include <optional>
 
 namespace kt580sim {
 
@@ -61,10 +62,6 @@ uint16_t TMeterModel::Value(uint16_t r) const {
         const uint32_t tenths = FEnergy.Tenths(offset / 2);
         return static_cast<uint16_t>(offset % 2 == 0 ? tenths & 0xFFFF : tenths >> 16);
     }
-    if (InRange(r, reg::Measurement, reg::MeasurementCount)) {
-        return ComputeLiveValues(FSettings, FIdentity.AOType, FSeconds)
-            .Registers[r - reg::Measurement];
-    }
     if (InRange(r, reg::Identity, reg::IdentityCount)) {
         const std::string text =
             Padded(FIdentity.DeviceType, 4) + Padded(FIdentity.HardwareVersion, 4) +
@@ -89,11 +86,15 @@ TException TMeterModel::ReadRegisters(uint16_t start, uint16_t count,
             return TException::IllegalAddress;
         }
     }
-    // One snapshot of the live values, so a block is consistent within itself.
-    const TLiveValues live = ComputeLiveValues(FSettings, FIdentity.AOType, FSeconds);
+    // One snapshot of the live values, so a block is consistent within itself; taken only
+    // when the block reaches into the measurements.
+    std::optional<TLiveValues> live;
     for (uint32_t r = start; r < uint32_t(start) + count; ++r) {
         if (InRange(r, reg::Measurement, reg::MeasurementCount)) {
-            out.push_back(live.Registers[r - reg::Measurement]);
+            if (!live) {
+                live = ComputeLiveValues(FSettings, FIdentity.AOType, FSeconds);
+            }
+            out.push_back(live->Registers[r - reg::Measurement]);
         } else {
             out.push_back(Value(static_cast<uint16_t>(r)));
         }
@@ -180,15 +181,14 @@ TException TMeterModel::WriteCoil(uint16_t coil, uint16_t value) {
 }
 
 void TMeterModel::Advance(double seconds) {
+    const double pt2 = std::max<double>(FSettings.at(reg::PT2), 1);
+    const double ct2 = std::max<double>(FSettings.at(reg::CT2), 1);
+    const double ratio = (PT1Of(FSettings) / pt2) * (FSettings.at(reg::CT1) / ct2);
     // Integrate in steps of at most one second so the drifting power is followed closely.
     while (seconds > 0) {
         const double step = std::min(seconds, 1.0);
-        const TLiveValues live =
-            ComputeLiveValues(FSettings, FIdentity.AOType, FSeconds + step / 2);
-        const double pt2 = std::max<double>(FSettings.at(reg::PT2), 1);
-        const double ct2 = std::max<double>(FSettings.at(reg::CT2), 1);
-        const double ratio = (PT1Of(FSettings) / pt2) * (FSettings.at(reg::CT1) / ct2);
-        FEnergy.Integrate(live.ActivePowerW * ratio / 1000, live.ReactivePowerVar * ratio / 1000,
+        const TPower power = ComputePower(FSettings, FSeconds + step / 2);
+        FEnergy.Integrate(power.ActiveW * ratio / 1000, power.ReactiveVar * ratio / 1000,
                           step / 3600);
         FSeconds += step;
         seconds -= step;
