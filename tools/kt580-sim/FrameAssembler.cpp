@@ -4,6 +4,15 @@
 
 namespace kt580sim {
 
+namespace {
+
+// Length on the wire of the request starting at bytes[0]: Known with its length, NeedMore
+// when the length field has not arrived yet, Unknown for function codes without a rule.
+struct TExpectedLength {
+    enum TKind { Known, NeedMore, Unknown } Kind;
+    std::size_t Length;
+};
+
 TExpectedLength ExpectedRequestLength(std::string_view bytes) {
     if (bytes.size() < 2) {
         return {TExpectedLength::NeedMore, 0};
@@ -40,6 +49,8 @@ TExpectedLength ExpectedRequestLength(std::string_view bytes) {
         return {TExpectedLength::Unknown, 0};
     }
 }
+
+} // namespace
 
 void TFrameAssembler::DropFront(std::size_t count) {
     FBuffer.erase(0, count);

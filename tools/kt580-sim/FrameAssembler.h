@@ -12,14 +12,6 @@
 
 namespace kt580sim {
 
-// Length on the wire of the request starting at bytes[0]: Known with its length, NeedMore
-// when the length field has not arrived yet, Unknown for function codes without a rule.
-struct TExpectedLength {
-    enum TKind { Known, NeedMore, Unknown } Kind;
-    std::size_t Length;
-};
-TExpectedLength ExpectedRequestLength(std::string_view bytes);
-
 // The longest request frame Modbus allows; more bytes than this without a frame are garbage.
 constexpr std::size_t MaxFrameLength = 256;
 

@@ -74,187 +74,143 @@ std::string UsageText() {
            "  --help              this text\n";
 }
 
+// Every option that takes a value; the others are --help, --pace and --log.
+constexpr const char* ValueOptions[] = {"--com",          "--link",         "--device",
+                                        "--address",      "--baud",         "--parity",
+                                        "--stop-bits",    "--version-text", "--hardware-version",
+                                        "--release-date", "--serial",       "--ao-type",
+                                        "--delay",        "--fault",        "--seed",
+                                        "--requests",     "--state",        "--time-scale"};
+
 bool ParseOptions(const std::vector<std::string>& args, TOptions& o, std::string& error) {
     std::string parityName;
     int stopBits = 1;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
-        const auto value = [&](std::string& out) {
-            if (i + 1 >= args.size()) {
-                error = "option " + arg + " needs a value";
-                return false;
-            }
-            out = args[++i];
-            return true;
-        };
-        const auto bad = [&](const std::string& v, const std::string& expected) {
+        if (arg == "--help" || arg == "-h") {
+            o.Help = true;
+            continue;
+        }
+        if (arg == "--pace") {
+            o.Pace = true;
+            continue;
+        }
+        if (arg == "--log") {
+            o.Log = true;
+            continue;
+        }
+        if (std::find(std::begin(ValueOptions), std::end(ValueOptions), arg) ==
+            std::end(ValueOptions)) {
+            error = "unknown option '" + arg + "' (see --help)";
+            return false;
+        }
+        if (i + 1 >= args.size()) {
+            error = "option " + arg + " needs a value";
+            return false;
+        }
+        const std::string& v = args[++i];
+        const auto bad = [&](const std::string& expected) {
             error = "bad value '" + v + "' for " + arg + ": " + expected;
             return false;
         };
-        std::string v;
-        if (arg == "--help" || arg == "-h") {
-            o.Help = true;
-        } else if (arg == "--pace") {
-            o.Pace = true;
-        } else if (arg == "--log") {
-            o.Log = true;
-        } else if (arg == "--com") {
+        if (arg == "--com") {
             int n = 0;
-            if (!value(v)) {
-                return false;
-            }
             if (!Number(v, n) || n < 1 || n > 255) {
-                return bad(v, "a port number 1..255");
+                return bad("a port number 1..255");
             }
             o.Com = n;
         } else if (arg == "--link") {
-            if (!value(o.LinkPath)) {
-                return false;
-            }
+            o.LinkPath = v;
             if (o.LinkPath.empty()) {
-                return bad(v, "a path");
+                return bad("a path");
             }
         } else if (arg == "--device") {
-            if (!value(o.DevicePath)) {
-                return false;
-            }
+            o.DevicePath = v;
             if (o.DevicePath.empty()) {
-                return bad(v, "a path");
+                return bad("a path");
             }
         } else if (arg == "--address") {
             int n = 0;
-            if (!value(v)) {
-                return false;
-            }
             if (!Number(v, n) || n < 1 || n > 247) {
-                return bad(v, "an address 1..247");
+                return bad("an address 1..247");
             }
             o.Address = static_cast<uint8_t>(n);
         } else if (arg == "--baud") {
             uint32_t n = 0;
-            if (!value(v)) {
-                return false;
-            }
             const auto& all = SupportedBaudrates(TLayout{true, true});
             if (!Number(v, n) || std::find(all.begin(), all.end(), n) == all.end()) {
-                return bad(v, "one of 1200 2400 4800 9600 19200 38400 57600");
+                return bad("one of 1200 2400 4800 9600 19200 38400 57600");
             }
             o.Baudrate = n;
         } else if (arg == "--parity") {
-            if (!value(parityName)) {
-                return false;
-            }
+            parityName = v;
             if (parityName != "none" && parityName != "even" && parityName != "odd") {
-                return bad(parityName, "none, even or odd");
+                return bad("none, even or odd");
             }
         } else if (arg == "--stop-bits") {
-            if (!value(v)) {
-                return false;
-            }
             if (!Number(v, stopBits) || (stopBits != 1 && stopBits != 2)) {
-                return bad(v, "1 or 2");
+                return bad("1 or 2");
             }
-        } else if (arg == "--version-text") {
-            if (!value(v)) {
-                return false;
-            }
+        } else if (arg == "--version-text" || arg == "--hardware-version") {
             if (v.size() > 4 || !Printable(v)) {
-                return bad(v, "up to 4 printable characters");
+                return bad("up to 4 printable characters");
             }
-            o.Identity.SoftwareVersion = v;
-        } else if (arg == "--hardware-version") {
-            if (!value(v)) {
-                return false;
-            }
-            if (v.size() > 4 || !Printable(v)) {
-                return bad(v, "up to 4 printable characters");
-            }
-            o.Identity.HardwareVersion = v;
+            (arg == "--version-text" ? o.Identity.SoftwareVersion : o.Identity.HardwareVersion) = v;
         } else if (arg == "--release-date") {
-            if (!value(v)) {
-                return false;
-            }
             if (v.size() != 6 || !std::all_of(v.begin(), v.end(), ::isdigit)) {
-                return bad(v, "six digits YYMMDD");
+                return bad("six digits YYMMDD");
             }
             o.Identity.ReleaseDate = v;
         } else if (arg == "--serial") {
-            if (!value(v)) {
-                return false;
-            }
             if (v.size() > 32 || !Printable(v)) {
-                return bad(v, "up to 32 printable characters");
+                return bad("up to 32 printable characters");
             }
             o.Identity.SerialNumber = v;
         } else if (arg == "--ao-type") {
             int n = 0;
-            if (!value(v)) {
-                return false;
-            }
             if (!Number(v, n) || n < 0 || n > 65535) {
-                return bad(v, "a number 0..65535 (1 current, 2 voltage)");
+                return bad("a number 0..65535 (1 current, 2 voltage)");
             }
             o.Identity.AOType = static_cast<uint16_t>(n);
         } else if (arg == "--delay") {
             int n = 0;
-            if (!value(v)) {
-                return false;
-            }
             if (!Number(v, n) || n < 0 || n > 10000) {
-                return bad(v, "milliseconds 0..10000");
+                return bad("milliseconds 0..10000");
             }
             o.DelayMs = n;
-            o.DelayGiven = true;
         } else if (arg == "--fault") {
-            if (!value(v)) {
-                return false;
-            }
             const auto eq = v.find('=');
             TFaultKind kind{};
             double rate = 0;
             if (eq == std::string::npos || !FaultFromName(v.substr(0, eq), kind) ||
                 !Real(v.substr(eq + 1), rate) || rate < 0 || rate > 1) {
-                return bad(v, "KIND=RATE with KIND noise, crc, drop, truncate or split and "
-                              "RATE 0..1");
+                return bad("KIND=RATE with KIND noise, crc, drop, truncate or split and "
+                           "RATE 0..1");
             }
             o.FaultRates[static_cast<int>(kind)] = rate;
         } else if (arg == "--seed") {
             uint64_t n = 0;
-            if (!value(v)) {
-                return false;
-            }
             if (!Number(v, n)) {
-                return bad(v, "a whole number");
+                return bad("a whole number");
             }
             o.Seed = n;
         } else if (arg == "--requests") {
             uint64_t n = 0;
-            if (!value(v)) {
-                return false;
-            }
             if (!Number(v, n) || n == 0) {
-                return bad(v, "a count above 0");
+                return bad("a count above 0");
             }
             o.Requests = n;
         } else if (arg == "--state") {
-            if (!value(o.StateFile)) {
-                return false;
-            }
+            o.StateFile = v;
             if (o.StateFile.empty()) {
-                return bad(v, "a file name");
+                return bad("a file name");
             }
         } else if (arg == "--time-scale") {
             double f = 0;
-            if (!value(v)) {
-                return false;
-            }
             if (!Real(v, f) || f < 0 || f > 1e6) {
-                return bad(v, "a factor 0..1000000");
+                return bad("a factor 0..1000000");
             }
             o.TimeScale = f;
-        } else {
-            error = "unknown option '" + arg + "' (see --help)";
-            return false;
         }
     }
     if (!parityName.empty() || stopBits != 1) {
@@ -270,7 +226,9 @@ bool ParseOptions(const std::vector<std::string>& args, TOptions& o, std::string
                    : stopBits == 2       ? TMeterParity::None2
                                          : TMeterParity::None1;
     }
-    if (o.Baudrate && !HasExtendedLayout(o.Identity.SoftwareVersion) && *o.Baudrate > 19200) {
+    const auto& offered =
+        SupportedBaudrates(TLayout{HasExtendedLayout(o.Identity.SoftwareVersion), false});
+    if (o.Baudrate && std::find(offered.begin(), offered.end(), *o.Baudrate) == offered.end()) {
         error = "a meter with software version '" + o.Identity.SoftwareVersion +
                 "' offers no baud rate above 19200";
         return false;

@@ -23,8 +23,7 @@ struct TOptions {
     std::optional<TMeterParity> Parity;
     TIdentity Identity;
     bool Pace = false;
-    int DelayMs = 10;
-    bool DelayGiven = false;
+    std::optional<int> DelayMs; // turnaround; 10 ms with --pace, else none
     std::array<double, FaultKinds> FaultRates{};
     std::optional<uint64_t> Seed;
     std::optional<uint64_t> Requests;

@@ -104,11 +104,10 @@ void TServer::Send(const std::vector<TPiece>& pieces, TClock::time_point lastByt
     const auto seconds = [](double s) {
         return std::chrono::duration_cast<TClock::duration>(std::chrono::duration<double>(s));
     };
-    auto next = lastByte;
+    auto next =
+        lastByte + std::chrono::milliseconds(FOptions.DelayMs.value_or(FOptions.Pace ? 10 : 0));
     if (FOptions.Pace) {
-        next += seconds(3.5 * charSeconds) + std::chrono::milliseconds(FOptions.DelayMs);
-    } else if (FOptions.DelayGiven) {
-        next += std::chrono::milliseconds(FOptions.DelayMs);
+        next += seconds(3.5 * charSeconds);
     }
     for (const TPiece& piece : pieces) {
         if (piece.GapBeforeMs > 0) {
@@ -163,23 +162,25 @@ void TServer::HandleFrame(const std::string& frame, TClock::time_point lastByte)
         }
         const auto before = FaultCounts();
         const std::vector<TPiece> pieces = FFaults.Shape(reply.Bytes, FAddress);
-        const auto after = FaultCounts();
-        std::string faults;
-        for (int k = 0; k < FaultKinds; ++k) {
-            if (after[k] != before[k]) {
-                faults += std::string(faults.empty() ? "fault " : ",") +
-                          FaultName(static_cast<TFaultKind>(k));
-            }
-        }
         if (!pieces.empty()) {
             ++FStats.Answers;
             Send(pieces, lastByte);
         }
-        std::string sent;
-        for (const TPiece& p : pieces) {
-            sent += p.Bytes;
+        if (FLog != nullptr) {
+            const auto after = FaultCounts();
+            std::string faults;
+            for (int k = 0; k < FaultKinds; ++k) {
+                if (after[k] != before[k]) {
+                    faults += std::string(faults.empty() ? "fault " : ",") +
+                              FaultName(static_cast<TFaultKind>(k));
+                }
+            }
+            std::string sent;
+            for (const TPiece& p : pieces) {
+                sent += p.Bytes;
+            }
+            Log("TX", sent, faults);
         }
-        Log("TX", sent, faults);
         break;
     }
     }

@@ -133,12 +133,16 @@ const std::vector<uint32_t>& SupportedBaudrates(TLayout layout) {
     return layout.Extended ? all : basic;
 }
 
+namespace {
+
 bool IsSettingsRegister(uint16_t reg, TLayout layout) {
     return InBlock(reg, reg::Settings1100, 13) || InBlock(reg, reg::Settings1200, 8) ||
            (layout.Extended && InBlock(reg, reg::Settings1208, 2)) ||
            (layout.RelayAlarm && InBlock(reg, reg::Settings120A, 5)) ||
            InBlock(reg, reg::Settings1300, 12);
 }
+
+} // namespace
 
 TSettingsImage DefaultSettings(TLayout layout, uint8_t address, uint32_t baudrate,
                                TMeterParity parity) {

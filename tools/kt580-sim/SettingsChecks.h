@@ -23,8 +23,6 @@ enum class TMeterParity : uint16_t { Even = 0, Odd = 1, None2 = 2, None1 = 3 };
 // Baud rates the meter offers; meters without the extended layout stop at 19200.
 const std::vector<uint32_t>& SupportedBaudrates(TLayout layout);
 
-bool IsSettingsRegister(uint16_t reg, TLayout layout);
-
 // Factory settings for the layout, with the given address and line.
 TSettingsImage DefaultSettings(TLayout layout, uint8_t address, uint32_t baudrate,
                                TMeterParity parity);

@@ -760,7 +760,7 @@ void TestKt580SimModel::options() {
     } else if (field == "seed") {
         QCOMPARE(QString::number(o.Seed.value_or(0)), value);
         QVERIFY(o.Pace);
-        QCOMPARE(o.DelayMs, 3);
+        QCOMPARE(o.DelayMs, std::optional<int>(3));
     } else {
         QFAIL("unknown check");
     }
