@@ -43,13 +43,17 @@ TKrModbus::~TKrModbus() = default;
 
 void TKrModbus::SetProtocolVersion(TProtocolVersion value) {
     FSettings.ProtocolVersion = value;
-    FComm.SetParityCheck(FSettings.ProtocolVersion == pvGB19582_2008 &&
-                         FComm.Parity() != TParity::None);
+    UpdateParityCheck();
 }
 
 void TKrModbus::SetParity(TParity value) {
     TKrPolling::SetParity(value);
-    FComm.SetParityCheck(FSettings.ProtocolVersion == pvGB19582_2008 && value != TParity::None);
+    UpdateParityCheck();
+}
+
+void TKrModbus::UpdateParityCheck() {
+    FComm.SetParityCheck(FSettings.ProtocolVersion == pvGB19582_2008 &&
+                         FComm.Parity() != TParity::None);
 }
 
 void TKrModbus::BuildQuery() {
@@ -179,34 +183,13 @@ void TKrModbus::ProcessGb() {
     RaiseFunctionEvent();
 }
 
+// The codec accepts only a frame of the full expected length (normal or exception), so a
+// frame whose check field happens to fit but which is shorter than its request promises
+// never reaches the decoders.
 bool TKrModbus::ExtractResponse() {
     FValidResponse.clear();
     return ::ExtractResponse(FSettings, FCurrentRequest, FQuery.ResponseLength,
-                             FQuery.ExceptionLength, FResponse, FValidResponse) &&
-           HasExpectedLength();
-}
-
-// A frame whose check field happens to fit but which is shorter than its request promises
-// must never reach the decoders: they read as much data as the request asked for.
-bool TKrModbus::HasExpectedLength() const {
-    if (FValidResponse.size() < 2 || FCurrentRequest.size() < 2) {
-        return false;
-    }
-    const unsigned fn = Byte(FCurrentRequest, 1);
-    const bool exception = Byte(FValidResponse, 1) != fn;
-    long long expected = 0;
-    if (FSettings.Mode == tmRtu) {
-        expected = (exception ? FQuery.ExceptionLength : FQuery.ResponseLength) - 2LL;
-    } else {
-        const int endChars = FSettings.EndCheck ? 2 : 0;
-        if (FSettings.ProtocolVersion == pvOldFormat && fn == 0x28) {
-            // The string of a 0x28 answer travels raw: one character per byte.
-            expected = FQuery.ResponseLength - 6LL - endChars;
-        } else {
-            expected = (FQuery.ResponseLength - 3LL - endChars) / 2;
-        }
-    }
-    return static_cast<long long>(FValidResponse.size()) == expected;
+                             FQuery.ExceptionLength, FResponse, FValidResponse);
 }
 
 bool TKrModbus::CheckResponse() {

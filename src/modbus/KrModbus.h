@@ -122,7 +122,7 @@ protected:
 private:
     bool LineTimed() const;
     bool ExtractResponse();
-    bool HasExpectedLength() const;
+    void UpdateParityCheck();
     void ProcessOldFormat();
     void ProcessGb();
     void ReportError(std::uint8_t kind);

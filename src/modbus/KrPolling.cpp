@@ -339,9 +339,11 @@ void TKrPolling::FinishQuery() {
     if (FInQuery || !FRunning) {
         return;
     }
+    const auto serial = FQuerySerial;
     ProcessResponse();
-    // A handler may have cancelled or closed the master while the response was processed.
-    if (!FRunning) {
+    // A handler may have cancelled or closed the master while the response was processed,
+    // or started polling anew: the query it began runs its own course.
+    if (!FRunning || FQuerySerial != serial) {
         return;
     }
     if (FContinuous) {

@@ -61,6 +61,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (settings.Mode == tmAscii) {
         Require(got == fn);
         Require(response.find(':') != std::string_view::npos);
+        if (!rawRequest) {
+            // Exactly as many bytes as the request promises: the string of an old-format 0x28
+            // answer travels raw, everything else as hex pairs.
+            const int endChars = settings.EndCheck ? 2 : 0;
+            const bool rawText = settings.ProtocolVersion == pvOldFormat && fn == 0x28;
+            Require(int(valid.size()) == (rawText ? responseLength - 6 - endChars
+                                                  : (responseLength - 3 - endChars) / 2));
+        }
     } else {
         const bool exception = got != fn;
         Require(!exception ||

@@ -84,6 +84,7 @@ private slots:
     void refusedWriteEndsAtTimeout();
     void cancelOrCloseInsideResponseEvent_data();
     void cancelOrCloseInsideResponseEvent();
+    void restartInsideResponseEvent();
 };
 
 void TestKrPollingCycle::eventOrderOfOneQuery() {
@@ -546,6 +547,29 @@ void TestKrPollingCycle::cancelOrCloseInsideResponseEvent() {
     QCOMPARE(r.QueryTimes.size(), size_t(1));
     QVERIFY(!r.M.Running());
     QCOMPARE(r.M.Opened(), !close);
+}
+
+void TestKrPollingCycle::restartInsideResponseEvent() {
+    TRig r;
+    r.M.SetQueryInterval(20);
+    r.Answer(0, Read2Answer);
+    int responses = 0;
+    r.M.OnF03Response = [&responses](TKrModbus& s, uint8_t, uint16_t, std::span<const uint16_t>) {
+        if (++responses == 1) {
+            // Polling begins anew from inside the event: the new query must run its course.
+            s.Cancel();
+            s.Start(false);
+        }
+    };
+    QVERIFY(r.M.Open());
+    QVERIFY(r.M.Start(true));
+    QTRY_COMPARE_WITH_TIMEOUT(r.FinishTimes.size(), size_t(1), 3000);
+    QTest::qWait(100);
+    QCOMPARE(r.QueryTimes.size(), size_t(2));
+    QCOMPARE(r.Kinds, (std::vector<int>{0, 0}));
+    QCOMPARE(r.Log.last(), QString("finish"));
+    QCOMPARE(r.FinishTimes.size(), size_t(1));
+    QVERIFY(!r.M.Running());
 }
 
 QTEST_GUILESS_MAIN(TestKrPollingCycle)
