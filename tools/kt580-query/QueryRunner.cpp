@@ -1,5 +1,7 @@
 #include "QueryRunner.h"
 
+#include <QByteArray>
+
 #include <cstdio>
 
 namespace {
@@ -47,11 +49,11 @@ std::string Printable(const std::string& text) {
 } // namespace
 
 TQueryRunner::TQueryRunner(TKrModbus& master, const TQueryOptions& options, TPrint print)
-    : FMaster(master), FOptions(options), FPrint(std::move(print)) {
-    for (const std::string& q : FOptions.Queries) {
-        FTexts.push_back(FOptions.Address ? WithAddress(q, *FOptions.Address) : q);
+    : FMaster(master), FTrace(options.Trace), FPrint(std::move(print)) {
+    for (const std::string& q : options.Queries) {
+        FTexts.push_back(options.Address ? WithAddress(q, *options.Address) : q);
     }
-    FTotal = static_cast<unsigned long long>(FOptions.Count) * FTexts.size();
+    FTotal = static_cast<unsigned long long>(options.Count) * FTexts.size();
     FClock.start();
 
     FMaster.OnQueryData = [this](TKrModbus&, std::string& fmt) {
@@ -163,14 +165,14 @@ void TQueryRunner::Outcome(std::string text, bool ok) {
 }
 
 void TQueryRunner::Trace(const char* direction, const std::string& bytes) {
-    if (!FOptions.Trace) {
+    if (!FTrace) {
         return;
     }
     char stamp[32];
     std::snprintf(stamp, sizeof stamp, "%8lld ms ", static_cast<long long>(FClock.elapsed()));
     std::string line = std::string(stamp) + direction;
-    for (unsigned char c : bytes) {
-        line += ' ' + Hex2(c).substr(2);
+    if (!bytes.empty()) {
+        line += ' ' + QByteArray::fromStdString(bytes).toHex(' ').toUpper().toStdString();
     }
     FPrint(line);
 }

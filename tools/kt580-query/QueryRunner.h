@@ -36,7 +36,7 @@ private:
     void AfterResponse(TKrModbus& sender);
 
     TKrModbus& FMaster;
-    TQueryOptions FOptions;
+    bool FTrace;
     TPrint FPrint;
     QElapsedTimer FClock;
     std::vector<std::string> FTexts;
