@@ -1,0 +1,53 @@
+#include "link/QueryPlan.h"
+
+#include "link/VersionRules.h"
+
+const char* EnergyReadQuery(const QString& version) {
+    return ExtendedLayout(version) ? qry::EnergyLong : qry::EnergyShort;
+}
+
+const char* TPollRotation::Next(TPage page, const QString& version) {
+    const char* query = nullptr;
+    if (page == TPage::RTMetering) {
+        switch (FStep) {
+        case 1:
+            query = EnergyReadQuery(version);
+            break;
+        case 2:
+            query = qry::Relays;
+            break;
+        case 3:
+            query = qry::Inputs;
+            break;
+        default:
+            query = qry::Measurement;
+            FStep = 0;
+            break;
+        }
+    }
+    if (FStep < 4)
+        ++FStep;
+    return query;
+}
+
+std::vector<std::string> PageReads(TPage page, const QString& version) {
+    std::vector<std::string> reads{qry::Identity};
+    switch (page) {
+    case TPage::RTMetering:
+        reads.insert(reads.end(), {qry::Settings1100, qry::AOType});
+        break;
+    case TPage::DeviceInfo:
+        reads.insert(reads.end(), {qry::Identity, qry::SerialNumber, qry::AOType});
+        break;
+    case TPage::GeneralSettings:
+        reads.insert(reads.end(), {qry::Settings1100, qry::Settings1200, qry::Settings1300});
+        if (ExtendedLayout(version))
+            reads.emplace_back(qry::Settings1208);
+        if (RelayAlarmLayout(version))
+            reads.emplace_back(qry::Settings120A);
+        break;
+    case TPage::None:
+        break;
+    }
+    return reads;
+}

@@ -1,0 +1,54 @@
+// Which query the link sends next: one-shot queries first, then the polling rotation of the
+// Real-Time Metering page, else nothing; and the reads that showing a page queues.
+#pragma once
+
+#include <QString>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+enum class TPage : std::uint8_t { None, RTMetering, DeviceInfo, GeneralSettings };
+
+// Read queries of the meter's blocks; "00" stands for the device address.
+namespace qry {
+inline constexpr char Identity[] = "00,03,F0,00,00,09";
+inline constexpr char SerialNumber[] = "00,03,F0,40,00,10";
+inline constexpr char AOType[] = "00,03,F1,06,00,01";
+inline constexpr char Measurement[] = "00,03,14,00,00,15";
+inline constexpr char EnergyShort[] = "00,03,11,80,00,04";
+inline constexpr char EnergyLong[] = "00,03,11,80,00,0C";
+inline constexpr char Relays[] = "00,01,00,00,00,02";
+inline constexpr char Inputs[] = "00,02,00,00,00,06";
+inline constexpr char Settings1100[] = "00,03,11,00,00,0D";
+inline constexpr char Settings1200[] = "00,03,12,00,00,08";
+inline constexpr char Settings1300[] = "00,03,13,00,00,0C";
+inline constexpr char Settings1208[] = "00,03,12,08,00,02";
+inline constexpr char Settings120A[] = "00,03,12,0A,00,05";
+} // namespace qry
+
+// The energy block read of the length the meter's layout gives.
+const char* EnergyReadQuery(const QString& version);
+
+// The position in the polling rotation. The step only grows up to 4, which selects the
+// measurement block like 0 does, so it can never overflow however long the page is shown.
+class TPollRotation {
+public:
+    // The next polling query of the page shown, or nullptr when that page is not polled.
+    // Advances the step on every page.
+    const char* Next(TPage page, const QString& version);
+    void Restart() { FStep = 0; }
+    int Step() const { return FStep; }
+    void SetStep(int step) { FStep = step < 0 ? 0 : (step > 4 ? 4 : step); }
+
+private:
+    int FStep = 0;
+};
+
+// The one-shot reads that showing a page queues, the identity block first.
+std::vector<std::string> PageReads(TPage page, const QString& version);
+
+// The null query: one character of code 0, which the master drops instead of sending.
+inline std::string NullQuery() {
+    return std::string(1, '\0');
+}

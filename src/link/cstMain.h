@@ -1,0 +1,35 @@
+// The program's own texts, in one table: every part of the application takes them from here.
+#pragma once
+
+namespace cstMain {
+
+inline constexpr char InitEnergyCaption[] = "Initializing energy (Are you sure?)";
+inline constexpr char InitEnergyPrompt[] = "Please input new value: (kWh/kvarh)";
+inline constexpr char ConfirmSendSettings[] =
+    "Are you sure you want to send these parameters to the device?";
+inline constexpr char ConfirmResetEnergy[] = "Are you sure you want to reset energy?";
+inline constexpr char OverLimit[] = "Parameters are over limit. Writing failed.";
+inline constexpr char ConfirmRelay1Off[] = "Are you sure you want to switch Relay 1 off?";
+inline constexpr char ConfirmRelay1On[] = "Are you sure you want to switch Relay 1 on?";
+inline constexpr char ConfirmRelay2Off[] = "Are you sure you want to switch Relay 2 off?";
+inline constexpr char ConfirmRelay2On[] = "Are you sure you want to switch Relay 2 on?";
+inline constexpr char InvalidDeviceAddress[] = "Invalid device address";
+inline constexpr char CannotOpenPort[] = "Cannot open the serial port '%s'";
+
+inline constexpr char CaptionPrompt[] = "Prompt";
+inline constexpr char CaptionError[] = "Error";
+inline constexpr char CaptionConfirm[] = "Confirm";
+
+inline constexpr char Unknown[] = "Unknown";
+inline constexpr char NoValue[] = "--";
+inline constexpr char Current[] = "Current";
+inline constexpr char Voltage[] = "Voltage";
+
+inline constexpr char On[] = "ON";
+inline constexpr char Off[] = "OFF";
+
+inline constexpr char TxdPrefix[] = "TXD:  ";
+inline constexpr char RxdPrefix[] = "RXD:  ";
+inline constexpr char ErrPrefix[] = "ERR:  ";
+
+} // namespace cstMain

@@ -1,0 +1,330 @@
+#include "link/frmModbus.h"
+
+#include "link/QueryAddress.h"
+#include "link/cstMain.h"
+#include "settings/SettingsBlocks.h"
+
+#include <QThread>
+#include <QTimer>
+
+namespace {
+
+// The write of settings block 0x1100 as the settings page builds it.
+bool IsGeneralSettingsWrite(const std::string& text) {
+    return text.rfind("00,10,11,00,", 0) == 0;
+}
+
+} // namespace
+
+TFormModbus::TFormModbus(ILinkShell& shell, IDialogs& dialogs) : FShell(shell), FDialogs(dialogs) {
+    Modbus.SetFrameInterval(5);
+    Modbus.SetQueryInterval(500);
+    Modbus.SetQueryTimeout(3000);
+    Modbus.SetPreviewTimeout(0);
+    Modbus.SetPortNum(1);
+    Modbus.SetBaudrate(19200);
+    Modbus.SetDataBits(8);
+    Modbus.SetParity(TParity::None);
+    Modbus.SetStopBits(TStopBits::_1);
+    Modbus.SetRtsCtsFlow(false);
+    Modbus.SetIgnoreNullQuery(true);
+    Modbus.SetMode(tmRtu);
+    Modbus.SetEndCheck(true);
+    Modbus.SetAsciiOutput(amUpperCase);
+    Modbus.SetProtocolVersion(pvGB19582_2008);
+
+    using namespace std::placeholders;
+    Modbus.OnQueryData = [this](TKrModbus& s, std::string& d) { ModbusQueryData(s, d); };
+    Modbus.OnQueryFinish = [this](TKrPolling& s) { ModbusQueryFinish(s); };
+    Modbus.OnF10Response = [this](TKrModbus& s, std::uint8_t slave, std::uint16_t start,
+                                  std::uint16_t count) {
+        ModbusF10Response(s, slave, start, count);
+    };
+    Modbus.OnF01Response = [this](TKrModbus& s, std::uint8_t slave, std::uint16_t start,
+                                  std::span<const bool> v) {
+        ModbusF01Response(s, slave, start, v);
+    };
+    Modbus.OnF02Response = [this](TKrModbus& s, std::uint8_t slave, std::uint16_t start,
+                                  std::span<const bool> v) {
+        ModbusF02Response(s, slave, start, v);
+    };
+    Modbus.OnF03Response = [this](TKrModbus& s, std::uint8_t slave, std::uint16_t start,
+                                  std::span<const std::uint16_t> v) {
+        ModbusF03Response(s, slave, start, v);
+    };
+    Modbus.OnSendData = [this](TKrPolling& s, const std::string& d) { ModbusSendData(s, d); };
+    Modbus.OnRecvData = [this](TKrPolling& s, const std::string& d) { ModbusRecvData(s, d); };
+    Modbus.OnResponseError = [this](TKrModbus& s) { ModbusResponseError(s); };
+    Modbus.OnAfterResponse = [this](TKrModbus& s) { ModbusAfterResponse(s); };
+    Modbus.OnExceptionResponse = [this](TKrModbus& s, std::uint8_t slave, int code) {
+        ModbusExceptionResponse(s, slave, code);
+    };
+}
+
+TFormModbus::~TFormModbus() {
+    // The master's events point back here; nothing may reach this object while the master
+    // closes its port.
+    Modbus.OnQueryFinish = nullptr;
+    Modbus.Close();
+}
+
+void TFormModbus::SetViews(IMeteringView* metering, IDeviceInfoView* deviceInfo,
+                           ISettingsView* settings) {
+    FMetering = metering;
+    FDeviceInfo = deviceInfo;
+    FSettings = settings;
+}
+
+bool TFormModbus::RequestPageData() {
+    if (!FShell.IsOnline())
+        return false;
+    for (std::string& read : PageReads(FShell.ActivePage(), FSoftwareVersion))
+        AppendQuery(std::move(read));
+    FRotation.Restart();
+    return true;
+}
+
+void TFormModbus::UpdateCommandStates() {
+    const bool online = FShell.IsOnline();
+    if (FMetering)
+        FMetering->SetCommandsEnabled(online);
+    if (FSettings)
+        FSettings->SetUpdateEnabled(online);
+}
+
+void TFormModbus::AppendQuery(std::string text) {
+    FPendingQueries.push_back(TPendingQuery{std::move(text), std::nullopt});
+}
+
+std::vector<std::string> TFormModbus::PendingTexts() const {
+    std::vector<std::string> texts;
+    texts.reserve(FPendingQueries.size());
+    for (const TPendingQuery& q : FPendingQueries)
+        texts.push_back(q.Text);
+    return texts;
+}
+
+void TFormModbus::SetNewLineSettings(std::uint8_t deviceAddress, int baudrate,
+                                     std::optional<TParity> parity,
+                                     std::optional<TStopBits> stopBits) {
+    TLineChange change = FLastAsked;
+    change.DeviceAddress = deviceAddress;
+    change.Baudrate = baudrate;
+    if (parity)
+        change.Parity = *parity;
+    if (stopBits)
+        change.StopBits = *stopBits;
+    FLastAsked = change;
+    for (auto it = FPendingQueries.rbegin(); it != FPendingQueries.rend(); ++it) {
+        if (IsGeneralSettingsWrite(it->Text)) {
+            it->LineChange = change;
+            return;
+        }
+    }
+    FNew = change;
+}
+
+void TFormModbus::ModbusQueryData(TKrModbus& /*Sender*/, std::string& FmtData) {
+    std::string query;
+    if (!FPendingQueries.empty()) {
+        TPendingQuery next = std::move(FPendingQueries.front());
+        FPendingQueries.pop_front();
+        if (next.LineChange)
+            FNew = *next.LineChange;
+        query = std::move(next.Text);
+        FRotation.Restart();
+    } else if (const char* polled = FRotation.Next(FShell.ActivePage(), FSoftwareVersion)) {
+        query = polled;
+    }
+    FmtData = query.empty() ? NullQuery() : WithAddress(query, FDeviceAddress);
+}
+
+void TFormModbus::ModbusQueryFinish(TKrPolling& /*Sender*/) {
+    FPendingQueries.clear();
+    if (FShell.DisconnectRequested())
+        FShell.SetConnected(false);
+    if (Modbus.Opened()) {
+        Modbus.Close();
+        FShell.SetConnected(false);
+    }
+    FTraffic.ClearTraffic();
+    FShell.SetStatusText(1, QString());
+    FShell.SetStatusText(2, QString());
+}
+
+void TFormModbus::ModbusF10Response(TKrModbus& /*Sender*/, std::uint8_t /*Slave*/,
+                                    std::uint16_t StartAddr, std::uint16_t /*DataCount*/) {
+    if (StartAddr != sbGeneral)
+        return;
+    // Address 0 is the broadcast address, never a meter's own: a write that did not come
+    // from a settings sequence has nothing to adopt.
+    if (FNew.DeviceAddress != 0)
+        FDeviceAddress = FNew.DeviceAddress;
+    if (FNew.Baudrate > 0 &&
+        (Modbus.Baudrate() != FNew.Baudrate || Modbus.Parity() != FNew.Parity ||
+         Modbus.StopBits() != FNew.StopBits)) {
+        Modbus.SetBaudrate(FNew.Baudrate);
+        Modbus.SetParity(FNew.Parity);
+        Modbus.SetStopBits(FNew.StopBits);
+        // The meter switches its line after its answer has gone out; the next frame must not
+        // reach it before.
+        if (FAdoptWait > 0)
+            QThread::msleep(static_cast<unsigned long>(FAdoptWait));
+    }
+    FShell.RefreshStatusAddress();
+}
+
+void TFormModbus::ModbusF01Response(TKrModbus& /*Sender*/, std::uint8_t /*Slave*/,
+                                    std::uint16_t /*StartAddr*/, std::span<const bool> Values) {
+    if (!FMetering)
+        return;
+    for (int i = 0; i < RelayCount && static_cast<std::size_t>(i) < Values.size(); ++i)
+        FMetering->SetRelayState(i, Values[i]);
+}
+
+void TFormModbus::ModbusF02Response(TKrModbus& /*Sender*/, std::uint8_t /*Slave*/,
+                                    std::uint16_t /*StartAddr*/, std::span<const bool> Values) {
+    if (!FMetering)
+        return;
+    for (int i = 0; i < InputCount && static_cast<std::size_t>(i) < Values.size(); ++i)
+        FMetering->SetInputState(i, Values[i]);
+}
+
+void TFormModbus::ModbusF03Response(TKrModbus& /*Sender*/, std::uint8_t /*Slave*/,
+                                    std::uint16_t StartAddr,
+                                    std::span<const std::uint16_t> Values) {
+    switch (StartAddr) {
+    case rbMeasurement:
+        if (FMetering) {
+            const auto texts = MeasurementTexts(FScaling, Values);
+            for (int i = 0; i < MeasurementCount; ++i)
+                if (static_cast<std::size_t>(i) < Values.size())
+                    FMetering->SetMeasurementText(i, texts[i]);
+        }
+        break;
+    case rbEnergy:
+        if (FMetering) {
+            std::array<QString, EnergyCount> texts;
+            const int filled = EnergyTexts(Values, texts);
+            for (int i = 0; i < filled; ++i)
+                FMetering->SetEnergyText(i, texts[i]);
+        }
+        break;
+    case rbIdentity:
+        DecodeIdentityBlock(Values);
+        break;
+    case rbSerialNumber:
+        if (FDeviceInfo)
+            FDeviceInfo->SetFieldText(IDeviceInfoView::fSerialNo, DecodeSerialNumber(Values));
+        break;
+    case rbAOType:
+        if (!Values.empty()) {
+            FScaling.AOType = Values[0];
+            if (FDeviceInfo)
+                FDeviceInfo->SetFieldText(IDeviceInfoView::fAOType, AOTypeText(FScaling.AOType));
+        }
+        break;
+    case sbGeneral:
+        DecodeSettings(StartAddr, Values);
+        UpdateRatios(Values, FRatios, FScaling);
+        break;
+    case sbAlarm:
+    case sbDigitalOutput:
+    case sbRelay2Alarm:
+    case sbAnalogOutput:
+        DecodeSettings(StartAddr, Values);
+        break;
+    default:
+        break;
+    }
+}
+
+void TFormModbus::DecodeIdentityBlock(std::span<const std::uint16_t> values) {
+    const TIdentity id = DecodeIdentity(values);
+    FSoftwareVersion = id.SoftVersion;
+    if (FDeviceInfo) {
+        FDeviceInfo->SetFieldText(IDeviceInfoView::fDevType, id.DevType);
+        FDeviceInfo->SetFieldText(IDeviceInfoView::fHardVersion, id.HardVersion);
+        FDeviceInfo->SetFieldText(IDeviceInfoView::fSoftVersion, id.SoftVersion);
+        FDeviceInfo->SetFieldText(IDeviceInfoView::fReleaseDate, id.ReleaseDate);
+    }
+    AdaptPages();
+}
+
+void TFormModbus::AdaptPages() {
+    const TPageAdaptation a = AdaptationFor(FSoftwareVersion);
+    if (FSettings) {
+        if (a.ShortenLists) {
+            // Highest first, so the positions of the others do not move.
+            if (FSettings->BaudItemCount() > 5) {
+                FSettings->RemoveBaudItem(6);
+                FSettings->RemoveBaudItem(5);
+            }
+            if (FSettings->WiringItemCount() > 3) {
+                FSettings->RemoveWiringItem(4);
+                FSettings->RemoveWiringItem(3);
+            }
+        }
+        if (a.HideDOEnergyOutputs)
+            FSettings->HideDOEnergyOutputs();
+        if (a.HideRelayAlarmGroup)
+            FSettings->HideRelayAlarmGroup();
+    }
+    if (FMetering && a.HideExtendedEnergy)
+        FMetering->HideExtendedEnergy();
+}
+
+void TFormModbus::DecodeSettings(std::uint16_t start, std::span<const std::uint16_t> values) {
+    if (!FSettings)
+        return;
+    TMeterSettings record = FSettings->Settings();
+    if (DecodeSettingsBlock(start, values, record, FScaling))
+        FSettings->SetSettings(record);
+}
+
+void TFormModbus::ModbusSendData(TKrPolling& /*Sender*/, const std::string& Data) {
+    FTraffic.FrameSent(Data);
+    FShell.SetStatusText(1, FTraffic.TxText());
+    FShell.SetStatusText(2, FTraffic.RxText());
+}
+
+void TFormModbus::ModbusRecvData(TKrPolling& /*Sender*/, const std::string& Data) {
+    FTraffic.DataReceived(Data);
+    FShell.SetStatusText(2, FTraffic.RxText());
+}
+
+void TFormModbus::ModbusResponseError(TKrModbus& /*Sender*/) {
+    FTraffic.ResponseError();
+}
+
+void TFormModbus::ModbusAfterResponse(TKrModbus& /*Sender*/) {
+    if (FPendingQueries.empty() && FShell.ActivePage() != TPage::RTMetering) {
+        FTraffic.ClearTraffic();
+        FShell.SetStatusText(1, QString());
+        FShell.SetStatusText(2, QString());
+    }
+    if (const auto text = FTraffic.AfterResponse())
+        FShell.SetStatusText(3, *text);
+}
+
+void TFormModbus::ModbusExceptionResponse(TKrModbus& /*Sender*/, std::uint8_t /*Slave*/,
+                                          int AExceptionCode) {
+    if (AExceptionCode != 4)
+        return;
+    ++FOverLimitPending;
+    QTimer::singleShot(0, &FDeferContext, [this] { ShowOverLimitBoxes(); });
+}
+
+void TFormModbus::ShowOverLimitBoxes() {
+    // A box already open shows the ones that arrived meanwhile when it is closed.
+    if (FShowingBox)
+        return;
+    FShowingBox = true;
+    while (FOverLimitPending > 0) {
+        --FOverLimitPending;
+        FDialogs.MessageBox(QString::fromLatin1(cstMain::CaptionConfirm),
+                            QString::fromLatin1(cstMain::OverLimit), IDialogs::NoIcon,
+                            IDialogs::Ok);
+    }
+    FShowingBox = false;
+}

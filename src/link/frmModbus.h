@@ -1,0 +1,143 @@
+// The meter link: the application's one model of the connected meter. It owns the Modbus
+// master, chooses every query (one-shot queries first, then the metering rotation), follows
+// the meter's software version, turns responses into what the pages show and counts the
+// traffic. The decisions live in the pure units it calls; this class only coordinates.
+#pragma once
+
+#include "link/Dialogs.h"
+#include "link/LinkViews.h"
+#include "link/QueryPlan.h"
+#include "link/RegisterDecode.h"
+#include "link/Scaling.h"
+#include "link/TrafficStats.h"
+#include "modbus/KrModbus.h"
+
+#include <QObject>
+#include <QString>
+
+#include <cstdint>
+#include <deque>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+class TFormModbus {
+public:
+    // Line settings a settings write asks the link to adopt once the meter has confirmed it.
+    struct TLineChange {
+        std::uint8_t DeviceAddress = 0;
+        int Baudrate = 0;
+        TParity Parity = TParity::None;
+        TStopBits StopBits = TStopBits::_1;
+    };
+    struct TPendingQuery {
+        std::string Text;
+        // Set on the write of block 0x1100 of a settings sequence: becomes the link's pending
+        // line settings when that write is sent, so each sequence adopts its own values.
+        std::optional<TLineChange> LineChange;
+    };
+
+    TFormModbus(ILinkShell& shell, IDialogs& dialogs);
+    ~TFormModbus();
+    TFormModbus(const TFormModbus&) = delete;
+    TFormModbus& operator=(const TFormModbus&) = delete;
+
+    // The pages, once they exist; any of them may be absent.
+    void SetViews(IMeteringView* metering, IDeviceInfoView* deviceInfo, ISettingsView* settings);
+
+    TKrModbus Modbus;
+
+    // Queues the reads of the page shown; false (and nothing queued) while offline.
+    bool RequestPageData();
+    // Write commands of the pages enabled exactly while the shell is online.
+    void UpdateCommandStates();
+    // Clean-up after the query cycle has stopped; also called by the shell when a disconnect
+    // is requested while no cycle runs.
+    void ModbusQueryFinish(TKrPolling& Sender);
+
+    // One-shot queries, sent first in first out before any polling query.
+    void AppendQuery(std::string text);
+    const std::deque<TPendingQuery>& PendingQueries() const { return FPendingQueries; }
+    std::vector<std::string> PendingTexts() const;
+
+    // The settings page's pending line settings. They travel with the 0x1100 write queued last
+    // (parity and stop bits left out keep the values asked for before); without such a write
+    // in the queue they become the pending values at once.
+    void SetNewLineSettings(std::uint8_t deviceAddress, int baudrate, std::optional<TParity> parity,
+                            std::optional<TStopBits> stopBits);
+    std::uint8_t NewDeviceAddress() const { return FNew.DeviceAddress; }
+    int NewBaudrate() const { return FNew.Baudrate; }
+    TParity NewParity() const { return FNew.Parity; }
+    TStopBits NewStopBits() const { return FNew.StopBits; }
+
+    std::uint8_t DeviceAddress() const { return FDeviceAddress; }
+    void SetDeviceAddress(std::uint8_t value) { FDeviceAddress = value; }
+    const QString& SoftwareVersion() const { return FSoftwareVersion; }
+    void SetSoftwareVersion(const QString& value) { FSoftwareVersion = value; }
+    const TScaling& Scaling() const { return FScaling; }
+    double PTRatio() const { return FScaling.PTRatio; }
+    double CTRatio() const { return FScaling.CTRatio; }
+    double LastPT2() const { return FRatios.LastPT2; }
+    double LastCT2() const { return FRatios.LastCT2; }
+    std::int32_t AOType() const { return FScaling.AOType; }
+    int PollStep() const { return FRotation.Step(); }
+    void SetPollStep(int value) { FRotation.SetStep(value); }
+
+    std::uint64_t SentCount() const { return FTraffic.SentCount(); }
+    std::uint64_t ErrorCount() const { return FTraffic.ErrorCount(); }
+    // The connection dialog restarts the statistics when the device address changes.
+    void ResetCounts() { FTraffic.Reset(); }
+
+    // How long the link blocks after adopting new line settings, so the meter can switch
+    // over before the next frame; tests shorten it.
+    int AdoptWait() const { return FAdoptWait; }
+    void SetAdoptWait(int ms) { FAdoptWait = ms; }
+
+    // Handlers bound to the master's events.
+    void ModbusQueryData(TKrModbus& Sender, std::string& FmtData);
+    void ModbusF10Response(TKrModbus& Sender, std::uint8_t Slave, std::uint16_t StartAddr,
+                           std::uint16_t DataCount);
+    void ModbusF01Response(TKrModbus& Sender, std::uint8_t Slave, std::uint16_t StartAddr,
+                           std::span<const bool> Values);
+    void ModbusF02Response(TKrModbus& Sender, std::uint8_t Slave, std::uint16_t StartAddr,
+                           std::span<const bool> Values);
+    void ModbusF03Response(TKrModbus& Sender, std::uint8_t Slave, std::uint16_t StartAddr,
+                           std::span<const std::uint16_t> Values);
+    void ModbusSendData(TKrPolling& Sender, const std::string& Data);
+    void ModbusRecvData(TKrPolling& Sender, const std::string& Data);
+    void ModbusResponseError(TKrModbus& Sender);
+    void ModbusAfterResponse(TKrModbus& Sender);
+    void ModbusExceptionResponse(TKrModbus& Sender, std::uint8_t Slave, int AExceptionCode);
+
+private:
+    void DecodeIdentityBlock(std::span<const std::uint16_t> values);
+    void DecodeSettings(std::uint16_t start, std::span<const std::uint16_t> values);
+    void AdaptPages();
+    void ShowOverLimitBoxes();
+
+    ILinkShell& FShell;
+    IDialogs& FDialogs;
+    IMeteringView* FMetering = nullptr;
+    IDeviceInfoView* FDeviceInfo = nullptr;
+    ISettingsView* FSettings = nullptr;
+
+    TScaling FScaling;
+    TRatioState FRatios;
+    std::uint8_t FDeviceAddress = 1;
+    QString FSoftwareVersion;
+    TPollRotation FRotation;
+    std::deque<TPendingQuery> FPendingQueries;
+    TTrafficStats FTraffic;
+    TLineChange FNew;
+    // The line settings asked for last, queued or not: the base for fields a sequence leaves.
+    TLineChange FLastAsked;
+    int FAdoptWait = 2000;
+
+    // The "over limit" box is shown from the event loop, never from inside a master event:
+    // its modal loop would otherwise run the master's timers while the master is still
+    // dispatching, and the cycle would re-enter itself.
+    int FOverLimitPending = 0;
+    bool FShowingBox = false;
+    QObject FDeferContext;
+};
