@@ -1,12 +1,13 @@
 #include "metering/InputValueQuery.h"
 
-#include <QApplication>
 #include <QFontMetrics>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
+
+#include <algorithm>
 
 namespace {
 

@@ -10,7 +10,6 @@
 #include <array>
 
 class IDialogs;
-class QAbstractButton;
 class QFrame;
 class QLabel;
 class QPushButton;

@@ -7,6 +7,7 @@
 #include "link/frmModbus.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QMap>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -74,6 +75,11 @@ private:
 // queue the reads of the page shown and start polling. Waits are shrunk so a test runs in
 // seconds.
 inline bool ConnectLink(TFormModbus& link, TFakeShell& shell) {
+    // Without the simulator's COM1 entry the name would fall back to /dev/ttyS0, a real port.
+    const QString mapped =
+        qEnvironmentVariable("XDG_CONFIG_HOME") + "/Veltrana/Marbrook/ports/COM1";
+    if (qEnvironmentVariableIsEmpty("XDG_CONFIG_HOME") || !QFileInfo(mapped).isSymLink())
+        return false;
     link.Modbus.SetPortNum(1);
     link.Modbus.SetQueryInterval(20);
     link.Modbus.SetQueryTimeout(1000);
