@@ -18,11 +18,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QRadioButton>
 
 #include <optional>
 #include <string>
-#include <vector>
 
 namespace {
 
