@@ -16,7 +16,9 @@ bool IsGeneralSettingsWrite(const std::string& text) {
 
 } // namespace
 
-TFormModbus::TFormModbus(ILinkShell& shell, IDialogs& dialogs) : FShell(shell), FDialogs(dialogs) {
+TFormModbus::TFormModbus(ILinkShell& shell, IDialogs& dialogs)
+    : Sleep([](int ms) { QThread::msleep(static_cast<unsigned long>(ms)); }), FShell(shell),
+      FDialogs(dialogs) {
     Modbus.SetFrameInterval(5);
     Modbus.SetQueryInterval(500);
     Modbus.SetQueryTimeout(3000);
@@ -33,7 +35,6 @@ TFormModbus::TFormModbus(ILinkShell& shell, IDialogs& dialogs) : FShell(shell), 
     Modbus.SetAsciiOutput(amUpperCase);
     Modbus.SetProtocolVersion(pvGB19582_2008);
 
-    using namespace std::placeholders;
     Modbus.OnQueryData = [this](TKrModbus& s, std::string& d) { ModbusQueryData(s, d); };
     Modbus.OnQueryFinish = [this](TKrPolling& s) { ModbusQueryFinish(s); };
     Modbus.OnF10Response = [this](TKrModbus& s, std::uint8_t slave, std::uint16_t start,
@@ -168,8 +169,8 @@ void TFormModbus::ModbusF10Response(TKrModbus& /*Sender*/, std::uint8_t /*Slave*
         Modbus.SetStopBits(FNew.StopBits);
         // The meter switches its line after its answer has gone out; the next frame must not
         // reach it before.
-        if (FAdoptWait > 0)
-            QThread::msleep(static_cast<unsigned long>(FAdoptWait));
+        if (FAdoptWait > 0 && Sleep)
+            Sleep(FAdoptWait);
     }
     FShell.RefreshStatusAddress();
 }

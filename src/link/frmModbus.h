@@ -17,6 +17,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -93,6 +94,8 @@ public:
     // over before the next frame; tests shorten it.
     int AdoptWait() const { return FAdoptWait; }
     void SetAdoptWait(int ms) { FAdoptWait = ms; }
+    // The blocking wait itself; the program sleeps, tests may watch it instead.
+    std::function<void(int ms)> Sleep;
 
     // Handlers bound to the master's events.
     void ModbusQueryData(TKrModbus& Sender, std::string& FmtData);
