@@ -4,7 +4,7 @@
 #include <QLineEdit>
 #include <QToolButton>
 
-TUpDown::TUpDown(QLineEdit* associate, int minimum, int maximum, QWidget* parent)
+TAddressUpDown::TAddressUpDown(QLineEdit* associate, int minimum, int maximum, QWidget* parent)
     : QWidget(parent), FAssociate(associate), FUp(new QToolButton(this)),
       FDown(new QToolButton(this)), FMin(minimum), FMax(maximum), FPosition(minimum) {
     for (QToolButton* b : {FUp, FDown}) {
@@ -18,11 +18,11 @@ TUpDown::TUpDown(QLineEdit* associate, int minimum, int maximum, QWidget* parent
     FAssociate->installEventFilter(this);
 }
 
-void TUpDown::SetPosition(int value) {
+void TAddressUpDown::SetPosition(int value) {
     FPosition = value;
 }
 
-void TUpDown::Step(int delta) {
+void TAddressUpDown::Step(int delta) {
     bool ok = false;
     const int typed = FAssociate->text().trimmed().toInt(&ok);
     int next = (ok ? typed : FPosition) + delta;
@@ -34,7 +34,7 @@ void TUpDown::Step(int delta) {
     FAssociate->setText(QString::number(next));
 }
 
-bool TUpDown::eventFilter(QObject* watched, QEvent* event) {
+bool TAddressUpDown::eventFilter(QObject* watched, QEvent* event) {
     if (watched == FAssociate && event->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent*>(event)->key();
         if (key == Qt::Key_Up || key == Qt::Key_Down) {
@@ -45,7 +45,7 @@ bool TUpDown::eventFilter(QObject* watched, QEvent* event) {
     return QWidget::eventFilter(watched, event);
 }
 
-void TUpDown::resizeEvent(QResizeEvent*) {
+void TAddressUpDown::resizeEvent(QResizeEvent*) {
     const int half = height() / 2;
     FUp->setGeometry(0, 0, width(), half);
     FDown->setGeometry(0, half, width(), height() - half);

@@ -7,9 +7,9 @@
 class QLineEdit;
 class QToolButton;
 
-class TUpDown : public QWidget {
+class TAddressUpDown : public QWidget {
 public:
-    TUpDown(QLineEdit* associate, int minimum, int maximum, QWidget* parent);
+    TAddressUpDown(QLineEdit* associate, int minimum, int maximum, QWidget* parent);
 
     int Position() const { return FPosition; }
     void SetPosition(int value);

@@ -81,7 +81,7 @@ void TFormConnection::BuildControls() {
     EditDevAddr = new QLineEdit(QStringLiteral("1"), GroupBox1);
     EditDevAddr->setGeometry(88, 86, 72, 21);
     EditDevAddr->setToolTip(QStringLiteral("Range: 0~247"));
-    UpDownAddr = new TUpDown(EditDevAddr, 1, 247, GroupBox1);
+    UpDownAddr = new TAddressUpDown(EditDevAddr, 1, 247, GroupBox1);
     UpDownAddr->setGeometry(160, 86, 16, 21);
     UpDownAddr->SetPosition(1);
 
