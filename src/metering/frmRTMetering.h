@@ -1,0 +1,68 @@
+// The Real-Time Metering page: the meter's live values as the link writes them, and the
+// operator's four commands to the meter (two relays, energy preset, energy reset), each
+// confirmed first and queued on the link as a write followed by a read-back.
+#pragma once
+
+#include "link/LinkViews.h"
+
+#include <QWidget>
+
+#include <array>
+
+class IDialogs;
+class QFrame;
+class QLabel;
+class QPushButton;
+class QToolButton;
+class TCommandLabel;
+class TFormModbus;
+
+class TFormRTMetering : public QWidget, public IMeteringView {
+    Q_OBJECT
+
+public:
+    TFormRTMetering(TFormModbus& link, IDialogs& dialogs, QWidget* parent = nullptr);
+
+    // IMeteringView
+    void SetMeasurementText(int index, const QString& text) override;
+    void SetEnergyText(int index, const QString& text) override;
+    void SetRelayState(int index, bool on) override;
+    void SetInputState(int index, bool on) override;
+    void HideExtendedEnergy() override;
+    void SetCommandsEnabled(bool enabled) override;
+
+    // Command handlers; Sender is the control that was clicked.
+    void SpeedRO1Click(QObject* Sender);
+    void SpeedRO2Click(QObject* Sender);
+    // Shared by the six energy labels: presets the counter of the label clicked.
+    void LabelEp_totalClick(QObject* Sender);
+    void ButtonClearEnergyClick(QObject* Sender);
+
+private:
+    void BuildVoltsAndAmps();
+    void BuildPowers();
+    void BuildPowerFactorAndFrequency();
+    void BuildEnergy();
+    void BuildRelays();
+    void BuildInputs();
+    void BuildAnalogOutputs();
+    QFrame* AddPanel(const char* name, int left, int top, int width, int height);
+    QLabel* AddCaption(QWidget* panel, const char* text, int x, int y, const char* name = nullptr);
+    QLabel* AddValue(QWidget* panel, const char* name, int x, int y, bool blue = true);
+    void SwitchRelay(int relay);
+
+    TFormModbus& FLink;
+    IDialogs& FDialogs;
+
+    // In register order of the measurement block, 0x1400 to 0x1414.
+    std::array<QLabel*, 21> FMeasurement{};
+    // Ep_total, Eq_total, Ep_imp, Ep_exp, Eq_imp, Eq_exp.
+    std::array<TCommandLabel*, 6> FEnergy{};
+    // Captions of the four import/export counters, hidden with them.
+    std::array<QLabel*, 4> FExtendedCaptions{};
+    std::array<QLabel*, 2> FRelays{};
+    std::array<QLabel*, 6> FInputs{};
+    QToolButton* SpeedRO1 = nullptr;
+    QToolButton* SpeedRO2 = nullptr;
+    QPushButton* ButtonClearEnergy = nullptr;
+};

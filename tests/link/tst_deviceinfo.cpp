@@ -1,0 +1,234 @@
+// The Device Information page: its layout, and its texts as the link writes them, from register
+// values and from the meter simulator on a pseudo-terminal mapped as COM1.
+#include "link/ScriptedDialogs.h"
+#include "link/SimMeter.h"
+#include "link/frmDeviceInfo.h"
+
+#include <QDir>
+#include <QFrame>
+#include <QLabel>
+#include <QtTest>
+
+namespace {
+
+constexpr int Wait = 10000;
+
+// Two characters per register, the high byte first.
+std::vector<std::uint16_t> Registers(const QByteArray& text, int count) {
+    const QByteArray t = text.leftJustified(2 * count, '\0', true);
+    std::vector<std::uint16_t> regs;
+    for (int i = 0; i < 2 * count; i += 2)
+        regs.push_back(std::uint16_t((std::uint8_t(t[i]) << 8) | std::uint8_t(t[i + 1])));
+    return regs;
+}
+
+struct TRig {
+    TFakeShell Shell;
+    TScriptedDialogs Dialogs;
+    TFormModbus Link{Shell, Dialogs};
+    TFormDeviceInfo Page;
+
+    TRig() {
+        Shell.Page = TPage::DeviceInfo;
+        Link.SetViews(nullptr, &Page, nullptr);
+    }
+    ~TRig() {
+        DisconnectLink(Link, Shell);
+        Link.SetViews(nullptr, nullptr, nullptr);
+    }
+    QLabel* Find(const QString& name) const { return Page.findChild<QLabel*>(name); }
+    QString Text(const QString& name) const { return Find(name)->text(); }
+};
+
+} // namespace
+
+class TestDeviceInfo : public QObject {
+    Q_OBJECT
+
+private slots:
+    void page();
+    void rows_data();
+    void rows();
+    void identityFromRegisters_data();
+    void identityFromRegisters();
+    void serialNumberAndAOType_data();
+    void serialNumberAndAOType();
+    void filledFromTheMeter();
+};
+
+void TestDeviceInfo::page() {
+    TRig rig;
+    QCOMPARE(rig.Page.windowTitle(), QString("Device Information"));
+    QCOMPARE(rig.Page.size(), QSize(580, 381));
+    QVERIFY(rig.Page.windowFlags().testFlag(Qt::FramelessWindowHint));
+    QCOMPARE(rig.Page.font().pixelSize(), 11);
+    const QList<QFrame*> panels = rig.Page.findChildren<QFrame*>(Qt::FindDirectChildrenOnly);
+    QCOMPARE(panels.size(), 1);
+    QCOMPARE(panels[0]->geometry(), QRect(8, 8, 565, 209));
+    QCOMPARE(panels[0]->frameShape(), QFrame::Panel);
+    QCOMPARE(panels[0]->frameShadow(), QFrame::Sunken);
+    const QList<QLabel*> labels = rig.Page.findChildren<QLabel*>();
+    QCOMPARE(labels.size(), 12);
+    for (const QLabel* l : labels)
+        QCOMPARE(l->textFormat(), Qt::PlainText);
+}
+
+void TestDeviceInfo::rows_data() {
+    QTest::addColumn<QString>("caption");
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<int>("y");
+    QTest::newRow("Device Type") << "Device Type"
+                                 << "LabelDevType" << 24;
+    QTest::newRow("Hardware Version") << "Hardware Version"
+                                      << "LabelHardVersion" << 48;
+    QTest::newRow("Software Version") << "Software Version"
+                                      << "LabelSoftVersion" << 72;
+    QTest::newRow("Release Date") << "Release Date"
+                                  << "LabelReleaseDate" << 96;
+    QTest::newRow("Serial Number") << "Serial Number"
+                                   << "LabelSerialNo" << 120;
+    QTest::newRow("AO Type") << "AO Type"
+                             << "LabelAOType" << 168;
+}
+
+void TestDeviceInfo::rows() {
+    QFETCH(QString, caption);
+    QFETCH(QString, value);
+    QFETCH(int, y);
+    TRig rig;
+    QLabel* c = nullptr;
+    for (QLabel* l : rig.Page.findChildren<QLabel*>())
+        if (l->text() == caption)
+            c = l;
+    QVERIFY(c);
+    QCOMPARE(c->pos(), QPoint(24, y));
+    QVERIFY(c->x() + c->width() < 144);
+    QVERIFY(c->width() >= c->fontMetrics().horizontalAdvance(caption));
+    QLabel* v = rig.Find(value);
+    QVERIFY(v);
+    QCOMPARE(v->parentWidget(), c->parentWidget());
+    QCOMPARE(v->pos(), QPoint(144, y));
+    QCOMPARE(v->text(), QString());
+    QCOMPARE(v->palette().color(QPalette::WindowText), QColor(0, 0, 255));
+}
+
+void TestDeviceInfo::identityFromRegisters_data() {
+    QTest::addColumn<QByteArray>("identity");
+    QTest::addColumn<QString>("devType");
+    QTest::addColumn<QString>("hardVersion");
+    QTest::addColumn<QString>("softVersion");
+    QTest::addColumn<QString>("releaseDate");
+    QTest::newRow("ED80") << QByteArray("ED801.003.20190815") << "ED80 (KT580)"
+                          << "1.00"
+                          << "3.20"
+                          << "2019-08-15";
+    QTest::newRow("EB model") << QByteArray("EB812.104.00160121") << "EB81 (KT581)"
+                              << "2.10"
+                              << "4.00"
+                              << "2016-01-21";
+    QTest::newRow("unknown code") << QByteArray("XY121.003.05160121") << "XY12 (Unknown)"
+                                  << "1.00"
+                                  << "3.05"
+                                  << "2016-01-21";
+    // Control characters are cleaned away; the model still takes characters 3 and 4 as sent.
+    QTest::newRow("code with 0 and 127") << QByteArray("ED\x00\x7f"
+                                                       "1.0\x01"
+                                                       "3.2\x00"
+                                                       "160121",
+                                                       18)
+                                         << QString("ED (KT5") + QChar(0) + QChar(0x7f) + ")"
+                                         << "1.0"
+                                         << "3.2"
+                                         << "2016-01-21";
+    QTest::newRow("markup") << QByteArray("<b>x1.003.20190815") << "<b>x (Unknown)"
+                            << "1.00"
+                            << "3.20"
+                            << "2019-08-15";
+}
+
+void TestDeviceInfo::identityFromRegisters() {
+    QFETCH(QByteArray, identity);
+    QFETCH(QString, devType);
+    QFETCH(QString, hardVersion);
+    QFETCH(QString, softVersion);
+    QFETCH(QString, releaseDate);
+    TRig rig;
+    rig.Link.ModbusF03Response(rig.Link.Modbus, 1, 0xF000, Registers(identity, 9));
+    QCOMPARE(rig.Text("LabelDevType"), devType);
+    QCOMPARE(rig.Text("LabelHardVersion"), hardVersion);
+    QCOMPARE(rig.Text("LabelSoftVersion"), softVersion);
+    QCOMPARE(rig.Text("LabelReleaseDate"), releaseDate);
+    QCOMPARE(rig.Link.SoftwareVersion(), softVersion);
+    // Shown whole, not cut at the label's first width.
+    QVERIFY(rig.Find("LabelDevType")->width() >=
+            rig.Find("LabelDevType")->fontMetrics().horizontalAdvance(devType));
+}
+
+void TestDeviceInfo::serialNumberAndAOType_data() {
+    QTest::addColumn<QByteArray>("serial");
+    QTest::addColumn<int>("aoType");
+    QTest::addColumn<QString>("serialShown");
+    QTest::addColumn<QString>("aoShown");
+    QTest::newRow("AB12, current") << QByteArray("AB12") << 1 << "AB12"
+                                   << "Current";
+    QTest::newRow("32 characters, voltage")
+        << QByteArray("KT580-0123456789ABCDEFGHIJKLMNOP") << 2 << "KT580-0123456789ABCDEFGHIJKLMNOP"
+        << "Voltage";
+    QTest::newRow("markup, type 3") << QByteArray("<b>x</b>") << 3 << "<b>x</b>"
+                                    << "--";
+    QTest::newRow("empty, type 0") << QByteArray() << 0 << ""
+                                   << "--";
+}
+
+void TestDeviceInfo::serialNumberAndAOType() {
+    QFETCH(QByteArray, serial);
+    QFETCH(int, aoType);
+    QFETCH(QString, serialShown);
+    QFETCH(QString, aoShown);
+    TRig rig;
+    rig.Link.ModbusF03Response(rig.Link.Modbus, 1, 0xF040, Registers(serial, 16));
+    rig.Link.ModbusF03Response(rig.Link.Modbus, 1, 0xF106,
+                               std::vector<std::uint16_t>{std::uint16_t(aoType)});
+    QCOMPARE(rig.Text("LabelSerialNo"), serialShown);
+    QCOMPARE(rig.Text("LabelAOType"), aoShown);
+}
+
+void TestDeviceInfo::filledFromTheMeter() {
+    if (!QFileInfo::exists(qEnvironmentVariable("KT_BIN_DIR") + "/tools/kt580-sim/kt580-sim"))
+        QFAIL("kt580-sim is not built");
+    QVERIFY(qEnvironmentVariable("XDG_CONFIG_HOME").contains("test-config"));
+    TSimMeter sim({"--version-text", "3.85", "--hardware-version", "2.10", "--release-date",
+                   "160121", "--serial", "<b>x</b>", "--ao-type", "2"});
+    QVERIFY(sim.Started());
+    TRig rig;
+    rig.Page.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&rig.Page));
+    QVERIFY(ConnectLink(rig.Link, rig.Shell));
+    QTRY_COMPARE_WITH_TIMEOUT(rig.Text("LabelAOType"), QString("Voltage"), Wait);
+    QCOMPARE(rig.Text("LabelDevType"), QString("ED80 (KT580)"));
+    QCOMPARE(rig.Text("LabelHardVersion"), QString("2.10"));
+    QCOMPARE(rig.Text("LabelSoftVersion"), QString("3.85"));
+    QCOMPARE(rig.Text("LabelReleaseDate"), QString("2016-01-21"));
+    QCOMPARE(rig.Text("LabelSerialNo"), QString("<b>x</b>"));
+    QCOMPARE(rig.Find("LabelSerialNo")->textFormat(), Qt::PlainText);
+    // The page's four reads are all there is: afterwards the link sends nothing.
+    QTRY_VERIFY_WITH_TIMEOUT(rig.Link.PendingTexts().empty(), Wait);
+
+    // Every text whole and clear of its neighbours.
+    const QList<QLabel*> labels = rig.Page.findChildren<QLabel*>();
+    for (int i = 0; i < labels.size(); ++i) {
+        QVERIFY(labels[i]->width() >=
+                labels[i]->fontMetrics().horizontalAdvance(labels[i]->text()));
+        QVERIFY(labels[i]->parentWidget()->contentsRect().contains(labels[i]->geometry()));
+        for (int j = i + 1; j < labels.size(); ++j)
+            QVERIFY(!labels[i]->geometry().intersects(labels[j]->geometry()));
+    }
+    const QString shots = qEnvironmentVariable("KT_SHOT_DIR");
+    if (!shots.isEmpty()) {
+        QDir().mkpath(shots);
+        QVERIFY(rig.Page.grab().save(shots + "/deviceinfo.png"));
+    }
+}
+
+QTEST_MAIN(TestDeviceInfo)
+#include "tst_deviceinfo.moc"

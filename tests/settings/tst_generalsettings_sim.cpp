@@ -1,0 +1,433 @@
+// The General Settings page against the meter simulator: filled from the meter, written back,
+// edited, following the meter to a new address and line, and a value the meter refuses. The
+// simulator runs on a pseudo-terminal mapped as COM1 in a private port map.
+#include "PageRig.h"
+#include "RadioGroup.h"
+#include "SettingsPrint.h"
+#include "UpDown.h"
+#include "link/ValueFormat.h"
+#include "link/VersionRules.h"
+#include "link/cstMain.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <algorithm>
+#include <memory>
+
+namespace {
+
+QString Bin(const char* relative) {
+    return qEnvironmentVariable("KT_BIN_DIR") + "/" + relative;
+}
+
+// A meter memory with a value of its own in every settings register, valid for every
+// layout: wiring 2LL, alarm output 1, 19200 baud.
+const QByteArray MeterMemory = "reg.1100=1234\nreg.1101=1\nreg.1102=19200\nreg.1103=3\n"
+                               "reg.1104=2\nreg.1105=400\nreg.1106=0\nreg.1107=100\n"
+                               "reg.1108=50\nreg.1109=5\nreg.110a=1\nreg.110b=7\nreg.110c=1\n"
+                               "reg.1200=1\nreg.1201=1\nreg.1202=1000\nreg.1203=1\n"
+                               "reg.1204=2300\nreg.1205=5\nreg.1206=1\nreg.1207=1\n"
+                               "reg.1208=1\nreg.1209=2\n"
+                               "reg.120a=7\nreg.120b=4000\nreg.120c=9\nreg.120d=0\nreg.120e=1\n"
+                               "reg.1300=3\nreg.1301=1\nreg.1302=100\nreg.1303=20\nreg.1304=0\n"
+                               "reg.1305=1\nreg.1306=6\nreg.1307=0\nreg.1308=120\nreg.1309=0\n"
+                               "reg.130a=1\nreg.130b=0\n";
+
+// The settings registers in a state file of the simulator.
+QMap<int, int> Registers(const QString& path) {
+    QFile f(path);
+    QMap<int, int> regs;
+    if (!f.open(QIODevice::ReadOnly))
+        return regs;
+    for (const QByteArray& line : f.readAll().split('\n')) {
+        if (!line.startsWith("reg."))
+            continue;
+        const int eq = line.indexOf('=');
+        regs.insert(line.mid(4, eq - 4).toInt(nullptr, 16), line.mid(eq + 1).toInt());
+    }
+    return regs;
+}
+
+// The simulator of one test, registered as COM1; stopped by its own process id.
+class TSim {
+public:
+    TSim(const QString& version, const QString& stateFile) {
+        FProcess.start(Bin("tools/kt580-sim/kt580-sim"),
+                       {"--com", "1", "--version-text", version, "--state", stateFile});
+        if (FProcess.waitForStarted() && FProcess.waitForReadyRead(5000))
+            FPath = QString::fromLocal8Bit(FProcess.readLine()).trimmed();
+    }
+    ~TSim() {
+        FProcess.terminate();
+        if (!FProcess.waitForFinished(5000)) {
+            FProcess.kill();
+            FProcess.waitForFinished();
+        }
+    }
+    const QString& Path() const { return FPath; }
+
+private:
+    QProcess FProcess;
+    QString FPath;
+};
+
+QString PortMapEntry() {
+    return qEnvironmentVariable("XDG_CONFIG_HOME") + "/Veltrana/Marbrook/ports/COM1";
+}
+
+// The page and the link on the simulator, with the responses the link handled recorded in
+// the order they came.
+struct TSimRig : TPageRig {
+    std::vector<std::uint16_t> Reads;
+    std::vector<std::uint16_t> Writes;
+    std::vector<int> Exceptions;
+
+    TSimRig() {
+        Dialogs.DefaultYesNo = IDialogs::ResultYes;
+        auto f03 = Link.Modbus.OnF03Response;
+        Link.Modbus.OnF03Response = [this, f03](TKrModbus& s, std::uint8_t slave,
+                                                std::uint16_t start,
+                                                std::span<const std::uint16_t> values) {
+            f03(s, slave, start, values);
+            Reads.push_back(start);
+        };
+        auto f10 = Link.Modbus.OnF10Response;
+        Link.Modbus.OnF10Response = [this, f10](TKrModbus& s, std::uint8_t slave,
+                                                std::uint16_t start, std::uint16_t count) {
+            f10(s, slave, start, count);
+            Writes.push_back(start);
+        };
+        auto exception = Link.Modbus.OnExceptionResponse;
+        Link.Modbus.OnExceptionResponse = [this, exception](TKrModbus& s, std::uint8_t slave,
+                                                            int code) {
+            exception(s, slave, code);
+            Exceptions.push_back(code);
+        };
+        // Shrunken waits: the simulator answers at once.
+        Link.Modbus.SetQueryInterval(10);
+        Link.Modbus.SetQueryTimeout(1000);
+        Link.SetAdoptWait(0);
+    }
+
+    int ReadCount(std::uint16_t start) const {
+        return int(std::count(Reads.begin(), Reads.end(), start));
+    }
+    int OverLimitBoxes() const {
+        return int(std::count_if(Dialogs.Boxes.begin(), Dialogs.Boxes.end(), [](const auto& b) {
+            return b.Text == QLatin1String(cstMain::OverLimit);
+        }));
+    }
+    // The last read that a settings page asks for on a meter of that version.
+    static std::uint16_t LastRead(const QString& version) {
+        if (RelayAlarmLayout(version))
+            return 0x120A;
+        return ExtendedLayout(version) ? 0x1208 : 0x1300;
+    }
+};
+
+} // namespace
+
+class TestGeneralSettingsSim : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void filledFromMeter_data();
+    void filledFromMeter();
+    void updateWithoutEditsLeavesMeter_data();
+    void updateWithoutEditsLeavesMeter();
+    void editedValuesReachMeter();
+    void newAddressAndLineAdopted();
+    void refusedValue();
+
+private:
+    // Starts the simulator as COM1 and connects the page's link to it, then reads the page
+    // twice: the first time tells the link the meter's version.
+    void Connect(TSimRig& rig, const QString& version);
+
+    std::unique_ptr<QTemporaryDir> FConfig;
+    std::unique_ptr<QTemporaryDir> FWork;
+    std::unique_ptr<TSim> FSim;
+    QString FState;
+};
+
+void TestGeneralSettingsSim::initTestCase() {
+    if (!QFileInfo::exists(Bin("tools/kt580-sim/kt580-sim")))
+        QSKIP("kt580-sim is not built");
+    // The port map of this test alone, whoever runs it.
+    FConfig = std::make_unique<QTemporaryDir>();
+    QVERIFY(FConfig->isValid());
+    qputenv("XDG_CONFIG_HOME", FConfig->path().toLocal8Bit());
+}
+
+void TestGeneralSettingsSim::init() {
+    FWork = std::make_unique<QTemporaryDir>();
+    QVERIFY(FWork->isValid());
+    FState = FWork->filePath("meter.state");
+    QFile state(FState);
+    QVERIFY(state.open(QIODevice::WriteOnly));
+    QVERIFY(state.write(MeterMemory) == MeterMemory.size());
+}
+
+void TestGeneralSettingsSim::cleanup() {
+    FSim.reset();
+    // The simulator removes its port map entry when it ends.
+    QVERIFY(!QFileInfo(PortMapEntry()).isSymLink());
+}
+
+void TestGeneralSettingsSim::Connect(TSimRig& rig, const QString& version) {
+    FSim = std::make_unique<TSim>(version, FState);
+    QVERIFY(!FSim->Path().isEmpty());
+    // Only a map entry pointing at this simulator may be opened: without one COM1 would be a
+    // real port.
+    QTRY_COMPARE_WITH_TIMEOUT(QFileInfo(PortMapEntry()).symLinkTarget(), FSim->Path(), 5000);
+    QVERIFY2(rig.Link.Modbus.Open(), rig.Link.Modbus.OpenErrorText().c_str());
+    rig.Link.UpdateCommandStates();
+    QVERIFY(rig.Get<QPushButton>("ButtonUpdate")->isEnabled());
+    QVERIFY(rig.Link.RequestPageData());
+    QVERIFY(rig.Link.Modbus.Start(true));
+    QTRY_COMPARE_WITH_TIMEOUT(rig.ReadCount(0x1300), 1, 10000);
+    QCOMPARE(rig.Link.SoftwareVersion(), version);
+    QVERIFY(rig.Link.RequestPageData());
+    QTRY_VERIFY_WITH_TIMEOUT(
+        rig.ReadCount(TSimRig::LastRead(version)) >= 1 && rig.ReadCount(0x1300) == 2, 10000);
+    QCOMPARE(rig.Link.ErrorCount(), 0u);
+}
+
+void TestGeneralSettingsSim::filledFromMeter_data() {
+    QTest::addColumn<QString>("version");
+    QTest::addColumn<int>("bauds");
+    QTest::addColumn<int>("wirings");
+    QTest::addColumn<bool>("extended");
+    QTest::addColumn<bool>("relayAlarms");
+    QTest::newRow("3.05") << "3.05" << 5 << 3 << false << false;
+    QTest::newRow("3.10") << "3.10" << 7 << 5 << true << false;
+    QTest::newRow("3.20") << "3.20" << 7 << 5 << true << true;
+    QTest::newRow("3.85") << "3.85" << 5 << 3 << false << true;
+}
+
+void TestGeneralSettingsSim::filledFromMeter() {
+    QFETCH(QString, version);
+    QFETCH(int, bauds);
+    QFETCH(int, wirings);
+    QFETCH(bool, extended);
+    QFETCH(bool, relayAlarms);
+    TSimRig rig;
+    Connect(rig, version);
+    if (QTest::currentTestFailed())
+        return;
+
+    QCOMPARE(rig.Page.BaudItemCount(), bauds);
+    QCOMPARE(rig.Page.WiringItemCount(), wirings);
+    for (const char* name : {"Label18", "Label19", "ComboDO1Output", "ComboDO2Output"})
+        QCOMPARE(rig.Get<QWidget>(name)->isHidden(), !extended);
+    QCOMPARE(rig.Group("GroupBox11")->isHidden(), !relayAlarms);
+    QCOMPARE(rig.Link.PTRatio(), 4.0);
+    QCOMPARE(rig.Link.CTRatio(), 10.0);
+
+    TMeterSettings expected;
+    expected.Password = "1234";
+    expected.Address = "1";
+    expected.Baudrate = "19200";
+    expected.Parity = 3;
+    expected.VoltageWiring = 2;
+    expected.PT1 = "400";
+    expected.PT2 = "100";
+    expected.CT1 = "50";
+    expected.CT2 = "5";
+    expected.QMode = 1;
+    expected.BacklightTime = "7";
+    expected.LoadConvention = 1;
+    expected.ROType = 1;
+    expected.DOType = 1;
+    expected.DOPulseConst = "1000";
+    expected.AlarmItems = expected.RO1AlarmItems = 1;
+    expected.AlarmSetpoint = expected.RO1AlarmSetpoint =
+        AlarmValueText(rig.Link.Scaling(), 1, 2300);
+    expected.AlarmDelay = expected.RO1AlarmDelay = "5";
+    expected.AlarmOperator = expected.RO1AlarmOperator = 1;
+    expected.AlarmOutput = expected.RO1AlarmOutput = 1;
+    if (extended) {
+        expected.DO1Output = 1;
+        expected.DO2Output = 2;
+    }
+    if (relayAlarms) {
+        expected.RO2AlarmItems = 7;
+        expected.RO2AlarmSetpoint = AlarmValueText(rig.Link.Scaling(), 7, 4000);
+        expected.RO2AlarmDelay = "9";
+        expected.RO2AlarmOperator = 0;
+        expected.RO2AlarmOutput = 1;
+    }
+    expected.AO1Object = 3;
+    expected.AO1Mode = 1;
+    expected.AO1HighLimit = "100";
+    expected.AO1LowLimit = "20";
+    expected.AO1HLOpt = 0;
+    expected.AO1LLOpt = 1;
+    expected.AO2Object = 6;
+    expected.AO2Mode = 0;
+    expected.AO2HighLimit = "120";
+    expected.AO2LowLimit = "0";
+    expected.AO2HLOpt = 1;
+    expected.AO2LLOpt = 0;
+    QCOMPARE(rig.Page.Settings(), expected);
+    // Scaled by the ratios read from the same meter: 230.0 V on the secondary side.
+    QVERIFY(!expected.AlarmSetpoint.isEmpty());
+    QCOMPARE(rig.Edit("EditAlarmSetpoint")->text(), expected.AlarmSetpoint);
+    QCOMPARE(rig.Combo("ComboVWire")->currentText(), QString("2LL"));
+
+    // A picture of the page as the meter filled it, when asked for.
+    const QString shot = qEnvironmentVariable("KT_SETTINGS_SHOT");
+    if (!shot.isEmpty() && version == "3.20") {
+        rig.Page.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&rig.Page));
+        QVERIFY(rig.Page.grab().save(shot));
+    }
+}
+
+void TestGeneralSettingsSim::updateWithoutEditsLeavesMeter_data() {
+    QTest::addColumn<QString>("version");
+    QTest::addColumn<int>("writes");
+    QTest::newRow("3.05") << "3.05" << 3;
+    QTest::newRow("3.10") << "3.10" << 4;
+    QTest::newRow("3.20") << "3.20" << 5;
+    QTest::newRow("3.85") << "3.85" << 4;
+}
+
+void TestGeneralSettingsSim::updateWithoutEditsLeavesMeter() {
+    QFETCH(QString, version);
+    QFETCH(int, writes);
+    TSimRig rig;
+    Connect(rig, version);
+    if (QTest::currentTestFailed())
+        return;
+    const QMap<int, int> before = Registers(FState);
+    const TMeterSettings shown = rig.Page.Settings();
+    const int reads = rig.ReadCount(TSimRig::LastRead(version));
+
+    rig.Get<QPushButton>("ButtonUpdate")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(rig.ReadCount(TSimRig::LastRead(version)) == reads + 1, 10000);
+    QCOMPARE(int(rig.Writes.size()), writes);
+    QVERIFY(rig.Exceptions.empty());
+    QCOMPARE(rig.Link.ErrorCount(), 0u);
+    QCOMPARE(rig.Dialogs.Boxes.size(), size_t(1)); // the confirmation
+
+    const QMap<int, int> after = Registers(FState);
+    QVERIFY(after.size() >= 13 + 8 + 12);
+    for (auto it = after.begin(); it != after.end(); ++it)
+        QVERIFY2(before.value(it.key(), -1) == it.value(),
+                 qPrintable(QString::number(it.key(), 16)));
+    QCOMPARE(rig.Page.Settings(), shown);
+}
+
+void TestGeneralSettingsSim::editedValuesReachMeter() {
+    TSimRig rig;
+    Connect(rig, "3.20");
+    if (QTest::currentTestFailed())
+        return;
+    rig.Edit("EditPT1")->setText("100000");
+    rig.Edit("EditCT1")->setText("100");
+    rig.Edit("EditRO1AlarmSetpoint")->setText("250");
+    rig.Edit("EditLightTime")->setText("14");
+    rig.Get<TUpDown>("UpDown3")->StepUp();
+    QCOMPARE(rig.Edit("EditLightTime")->text(), QString("15"));
+
+    rig.Get<QPushButton>("ButtonUpdate")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(rig.ReadCount(0x120A) == 2, 10000);
+    QVERIFY(rig.Exceptions.empty());
+
+    const QMap<int, int> regs = Registers(FState);
+    QCOMPARE(regs.value(0x1105), 100000 & 0xFFFF);
+    QCOMPARE(regs.value(0x1106), 100000 >> 16);
+    QCOMPARE(regs.value(0x1108), 100);
+    // Volts AN in tenths on the secondary side, by the ratio that stood before the write:
+    // 250 V / (400 / 100) = 62.5 V.
+    QCOMPARE(regs.value(0x1204), 625);
+    QCOMPARE(regs.value(0x110B), 15);
+    QCOMPARE(regs.value(0x1107), 100);
+
+    // Read back: the new ratios now scale the setpoint the meter holds.
+    QCOMPARE(rig.Link.PTRatio(), 1000.0);
+    QCOMPARE(rig.Link.CTRatio(), 20.0);
+    QCOMPARE(rig.Edit("EditPT1")->text(), QString("100000"));
+    QCOMPARE(rig.Edit("EditCT1")->text(), QString("100"));
+    QCOMPARE(rig.Edit("EditLightTime")->text(), QString("15"));
+    QCOMPARE(rig.Edit("EditRO1AlarmSetpoint")->text(), AlarmValueText(rig.Link.Scaling(), 1, 625));
+    QCOMPARE(rig.Edit("EditAlarmSetpoint")->text(), rig.Edit("EditRO1AlarmSetpoint")->text());
+}
+
+void TestGeneralSettingsSim::newAddressAndLineAdopted() {
+    TSimRig rig;
+    Connect(rig, "3.20");
+    if (QTest::currentTestFailed())
+        return;
+    rig.Edit("EditDevAddr")->setText("5");
+    rig.Combo("ComboDevBaud")->setCurrentIndex(rig.Combo("ComboDevBaud")->findText("9600"));
+    rig.Get<TRadioGroup>("RadioGroupParity")->SetItemIndex(0);
+    const int refreshes = rig.Shell.AddressRefreshes;
+
+    rig.Get<QPushButton>("ButtonUpdate")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(rig.ReadCount(0x120A) == 2, 10000);
+    // Every write answered, the first at the old settings, the rest at the new ones.
+    QCOMPARE(rig.Writes, (std::vector<std::uint16_t>{0x1100, 0x1200, 0x1300, 0x1208, 0x120A}));
+    QVERIFY(rig.Exceptions.empty());
+    QCOMPARE(rig.Link.ErrorCount(), 0u);
+    QCOMPARE(int(rig.Link.DeviceAddress()), 5);
+    QCOMPARE(rig.Link.Modbus.Baudrate(), 9600);
+    QCOMPARE(rig.Link.Modbus.Parity(), TParity::Even);
+    QCOMPARE(rig.Link.Modbus.StopBits(), TStopBits::_1);
+    QCOMPARE(rig.Shell.AddressRefreshes, refreshes + 1);
+
+    const QMap<int, int> regs = Registers(FState);
+    QCOMPARE(regs.value(0x1101), 5);
+    QCOMPARE(regs.value(0x1102), 9600);
+    QCOMPARE(regs.value(0x1103), 0);
+    QCOMPARE(rig.Edit("EditDevAddr")->text(), QString("5"));
+    QCOMPARE(rig.Combo("ComboDevBaud")->currentText(), QString("9600"));
+    QCOMPARE(rig.RadioIndex("RadioGroupParity"), 0);
+
+    // The meter goes on answering at its new address and line.
+    QVERIFY(rig.Link.RequestPageData());
+    QTRY_VERIFY_WITH_TIMEOUT(rig.ReadCount(0x120A) == 3, 10000);
+    QCOMPARE(rig.Link.ErrorCount(), 0u);
+}
+
+void TestGeneralSettingsSim::refusedValue() {
+    TSimRig rig;
+    Connect(rig, "3.20");
+    if (QTest::currentTestFailed())
+        return;
+    rig.Edit("EditCT2")->setText("3");
+    // Asked for together with the refused block: must not be adopted.
+    rig.Combo("ComboDevBaud")->setCurrentIndex(rig.Combo("ComboDevBaud")->findText("9600"));
+
+    rig.Get<QPushButton>("ButtonUpdate")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(rig.ReadCount(0x120A) == 2, 10000);
+    QTRY_COMPARE(rig.OverLimitBoxes(), 1);
+    QCOMPARE(rig.Exceptions, std::vector<int>{4});
+    QCOMPARE(rig.Writes, (std::vector<std::uint16_t>{0x1200, 0x1300, 0x1208, 0x120A}));
+    QCOMPARE(rig.Link.Modbus.Baudrate(), 19200);
+    QCOMPARE(int(rig.Link.DeviceAddress()), 1);
+
+    const QMap<int, int> regs = Registers(FState);
+    QCOMPARE(regs.value(0x1109, 5), 5);
+    QCOMPARE(regs.value(0x1102, 19200), 19200);
+    // The page shows what the meter still holds.
+    QCOMPARE(rig.Edit("EditCT2")->text(), QString("5"));
+    QCOMPARE(rig.Combo("ComboDevBaud")->currentText(), QString("19200"));
+    // Once, also after the event loop has run on.
+    QVERIFY(rig.Link.RequestPageData());
+    QTRY_VERIFY_WITH_TIMEOUT(rig.ReadCount(0x120A) == 3, 10000);
+    QCOMPARE(rig.OverLimitBoxes(), 1);
+}
+
+QTEST_MAIN(TestGeneralSettingsSim)
+#include "tst_generalsettings_sim.moc"
