@@ -7,8 +7,8 @@
 #include "link/ValueParse.h"
 #include "link/cstMain.h"
 #include "link/frmModbus.h"
+#include "settings/UpDown.h"
 #include "shell/ConnectionStore.h"
-#include "shell/UpDownEdit.h"
 
 #include <QComboBox>
 #include <QGroupBox>
@@ -81,9 +81,8 @@ void TFormConnection::BuildControls() {
     EditDevAddr = new QLineEdit(QStringLiteral("1"), GroupBox1);
     EditDevAddr->setGeometry(88, 86, 72, 21);
     EditDevAddr->setToolTip(QStringLiteral("Range: 0~247"));
-    UpDownAddr = new TAddressUpDown(EditDevAddr, 1, 247, GroupBox1);
+    UpDownAddr = new TUpDown(EditDevAddr, 1, 247, GroupBox1);
     UpDownAddr->setGeometry(160, 86, 16, 21);
-    UpDownAddr->SetPosition(1);
 
     Label4 = MakeLabel("Scan Interval:", 8, 114, GroupBox1);
     EditQueryInterval = new QLineEdit(GroupBox1);

@@ -8,7 +8,7 @@
 class ILinkShell;
 class IDialogs;
 class TFormModbus;
-class TAddressUpDown;
+class TUpDown;
 class QComboBox;
 class QGroupBox;
 class QLabel;
@@ -38,7 +38,7 @@ public:
     QComboBox* ComboParity;
     QLabel* Label7;
     QLineEdit* EditDevAddr;
-    TAddressUpDown* UpDownAddr;
+    TUpDown* UpDownAddr;
     QLabel* Label4;
     QLineEdit* EditQueryInterval;
     QLabel* Label5;

@@ -3,7 +3,7 @@
 #include "link/FakeShell.h"
 #include "link/ScriptedDialogs.h"
 #include "link/frmModbus.h"
-#include "shell/UpDownEdit.h"
+#include "settings/UpDown.h"
 #include "shell/frmConnection.h"
 
 #include <QComboBox>
@@ -11,7 +11,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QToolButton>
 #include <QtTest>
 
 #include <memory>
@@ -546,8 +545,11 @@ void TestConnection::upDownSteps_data() {
     QTest::newRow("down") << "5" << -1 << "4";
     QTest::newRow("247 wraps to 1") << "247" << 1 << "1";
     QTest::newRow("1 wraps to 247") << "1" << -1 << "247";
-    QTest::newRow("0 steps up to 1") << "0" << 1 << "1";
+    // A number outside 1-247 is first brought to the nearer end, then stepped.
+    QTest::newRow("0 steps up to 2") << "0" << 1 << "2";
     QTest::newRow("0 steps down to 247") << "0" << -1 << "247";
+    QTest::newRow("999 steps up to 1") << "999" << 1 << "1";
+    QTest::newRow("int max does not overflow") << "2147483647" << 1 << "1";
     QTest::newRow("text steps from the position") << "abc" << 1 << "2";
 }
 
@@ -558,10 +560,9 @@ void TestConnection::upDownSteps() {
     TRig rig;
     TFormConnection& d = *rig.Dialog;
     d.EditDevAddr->setText(text);
-    if (delta > 0)
-        QTest::mouseClick(d.UpDownAddr->UpButton(), Qt::LeftButton);
-    else
-        QTest::mouseClick(d.UpDownAddr->DownButton(), Qt::LeftButton);
+    // The arrow keys in the edit step like the arrows beside it.
+    d.EditDevAddr->setFocus();
+    QTest::keyClick(d.EditDevAddr, delta > 0 ? Qt::Key_Up : Qt::Key_Down);
     QCOMPARE(d.EditDevAddr->text(), result);
 }
 
