@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Installs what is needed, builds, and runs the main job: a few polling rounds
-# over the meter on COM1 (identity, measurement, energy, relays, inputs).
-# When no meter is mapped as COM1 in the per-user port map, the built-in meter
-# simulator is started and registered as COM1 for the duration of the run.
+# Installs what is needed, builds, and starts the utility. When no meter is mapped as COM1 in
+# the per-user port map, the built-in meter simulator is started (paced like a meter) and
+# registered as COM1 until the utility closes. Without a display, the real window runs on a
+# virtual display through kt580-shots, which connects, saves a screenshot of each page with
+# live values and prints the paths.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
@@ -19,7 +20,7 @@ cleanup() {
 trap cleanup EXIT
 
 if [ -e "$ports/COM1" ]; then
-    echo "Polling the meter mapped as COM1 ($(readlink "$ports/COM1"))."
+    echo "Using the meter mapped as COM1 ($(readlink "$ports/COM1"))."
 else
     fifo=$(mktemp -u)
     mkfifo "$fifo"
@@ -28,14 +29,17 @@ else
     exec 3<"$fifo"
     rm -f "$fifo"
     read -r -t 10 pty <&3 || { echo "The simulator did not start." >&2; exit 1; }
-    echo "No meter mapped as COM1: polling the built-in meter simulator on $pty as COM1."
-    # The simulator's exit summary goes to the terminal once it is stopped.
-    cat <&3 &
+    echo "No meter mapped as COM1: the meter simulator runs on $pty as COM1."
+    # Its exit summary is not needed here.
+    cat <&3 >/dev/null &
 fi
 
-build/tools/kt580-query/kt580-query --port COM1 --address 1 --count 3 --interval 500 \
-    00,03,F0,00,00,09 \
-    00,03,14,00,00,15 \
-    00,03,11,80,00,0C \
-    00,01,00,00,00,02 \
-    00,02,00,00,00,06
+if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
+    echo "Starting the utility: choose OK in Connection Settings, then Start > Connect."
+    build/src/shell/kt580-utility
+else
+    shots="$PWD/build/screenshots"
+    echo "No display: running the utility on a virtual display; screenshots go to $shots."
+    xvfb-run -a -s "-screen 0 1280x800x24" \
+        build/tools/kt580-shots/kt580-shots "$shots"
+fi

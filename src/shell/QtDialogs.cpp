@@ -1,0 +1,80 @@
+#include "shell/QtDialogs.h"
+
+#include "link/UiFont.h"
+#include "metering/InputValueQuery.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QMessageBox>
+
+namespace {
+
+QMessageBox::Icon ToQt(IDialogs::TIcon icon) {
+    switch (icon) {
+    case IDialogs::Information:
+        return QMessageBox::Information;
+    case IDialogs::Warning:
+        return QMessageBox::Warning;
+    case IDialogs::Critical:
+        return QMessageBox::Critical;
+    case IDialogs::Question:
+        return QMessageBox::Question;
+    case IDialogs::NoIcon:
+        break;
+    }
+    return QMessageBox::NoIcon;
+}
+
+const QString FileFilter = QStringLiteral("Settings file (*.pmt);;Any file (*.*)");
+
+QString AskFileName(QWidget* parent, QFileDialog::AcceptMode mode) {
+    QFileDialog dialog(parent ? parent : QApplication::activeWindow());
+    dialog.setNameFilter(FileFilter);
+    dialog.setDefaultSuffix(QStringLiteral("pmt"));
+    dialog.setDirectory(QStringLiteral("."));
+    dialog.setAcceptMode(mode);
+    // An existing file only when opening; saving over one asks first.
+    dialog.setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile
+                                                       : QFileDialog::AnyFile);
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, false);
+    dialog.setOption(QFileDialog::ReadOnly, false);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return QString();
+    return dialog.selectedFiles().constFirst();
+}
+
+} // namespace
+
+IDialogs::TResult TQtDialogs::MessageBox(const QString& caption, const QString& text, TIcon icon,
+                                         TButtons buttons) {
+    QMessageBox box(ToQt(icon), caption, text,
+                    buttons == YesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok,
+                    QApplication::activeWindow());
+    // Meter texts and file names reach these boxes; nothing in them is markup.
+    box.setTextFormat(Qt::PlainText);
+    box.setFont(UiFont());
+    switch (box.exec()) {
+    case QMessageBox::Yes:
+        return ResultYes;
+    case QMessageBox::No:
+        return ResultNo;
+    case QMessageBox::Ok:
+        return ResultOk;
+    default:
+        // Closed with Escape or the window's close button.
+        return buttons == YesNo ? ResultNo : ResultCancel;
+    }
+}
+
+bool TQtDialogs::InputValue(const QString& caption, const QString& prompt, const QFont* font,
+                            QString& value) {
+    return InputValueQuery(caption, prompt, font, value);
+}
+
+QString TQtDialogs::OpenFileName(QWidget* parent) {
+    return AskFileName(parent, QFileDialog::AcceptOpen);
+}
+
+QString TQtDialogs::SaveFileName(QWidget* parent) {
+    return AskFileName(parent, QFileDialog::AcceptSave);
+}

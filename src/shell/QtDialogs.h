@@ -1,0 +1,15 @@
+// The real dialogs of the program: Qt message boxes, the metering page's input box and the
+// settings-file dialogs.
+#pragma once
+
+#include "link/Dialogs.h"
+
+class TQtDialogs : public IDialogs {
+public:
+    TResult MessageBox(const QString& caption, const QString& text, TIcon icon,
+                       TButtons buttons) override;
+    bool InputValue(const QString& caption, const QString& prompt, const QFont* font,
+                    QString& value) override;
+    QString OpenFileName(QWidget* parent) override;
+    QString SaveFileName(QWidget* parent) override;
+};

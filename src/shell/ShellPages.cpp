@@ -1,0 +1,19 @@
+#include "shell/ShellPages.h"
+
+#include "link/frmDeviceInfo.h"
+#include "metering/frmRTMetering.h"
+#include "settings/frmGeneralSettings.h"
+
+TShellPages CreatePages(TFormModbus& link, IDialogs& dialogs) {
+    TShellPages pages;
+    auto* metering = new TFormRTMetering(link, dialogs);
+    auto* deviceInfo = new TFormDeviceInfo();
+    auto* settings = new TFormGeneralSettings(link, dialogs);
+    pages.RTMetering = metering;
+    pages.DeviceInfo = deviceInfo;
+    pages.GeneralSettings = settings;
+    pages.MeteringView = metering;
+    pages.DeviceInfoView = deviceInfo;
+    pages.SettingsView = settings;
+    return pages;
+}

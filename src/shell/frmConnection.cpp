@@ -1,0 +1,205 @@
+#include "shell/frmConnection.h"
+
+#include "link/ConvertError.h"
+#include "link/Dialogs.h"
+#include "link/LinkViews.h"
+#include "link/UiFont.h"
+#include "link/ValueParse.h"
+#include "link/cstMain.h"
+#include "link/frmModbus.h"
+#include "settings/UpDown.h"
+#include "shell/ConnectionStore.h"
+
+#include <QComboBox>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+
+#include <algorithm>
+#include <optional>
+
+namespace {
+
+constexpr int BaudRates[] = {1200, 2400, 4800, 9600, 19200, 38400, 57600};
+
+// The whole text as a decimal integer, or nothing.
+std::optional<int> IntegerOf(const QString& text) {
+    try {
+        return PlainInteger(text);
+    } catch (const EConvertError&) {
+        return std::nullopt;
+    }
+}
+
+QLabel* MakeLabel(const char* text, int left, int top, QWidget* parent) {
+    auto* label = new QLabel(QString::fromLatin1(text), parent);
+    label->setTextFormat(Qt::PlainText);
+    label->move(left, top);
+    label->adjustSize();
+    return label;
+}
+
+} // namespace
+
+TFormConnection::TFormConnection(TFormModbus& link, ILinkShell& shell, IDialogs& dialogs,
+                                 QWidget* parent)
+    : QDialog(parent), FLink(link), FShell(shell), FDialogs(dialogs) {
+    BuildControls();
+    FormCreate();
+}
+
+void TFormConnection::BuildControls() {
+    setWindowTitle(QStringLiteral("Connection Settings"));
+    setFont(UiFont());
+    setFixedSize(317, 151);
+    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+                   Qt::WindowCloseButtonHint);
+
+    GroupBox1 = new QGroupBox(this);
+    GroupBox1->setGeometry(11, 2, 193, 141);
+
+    Label1 = MakeLabel("Com Port:", 8, 16, GroupBox1);
+    ComboPortName = new QComboBox(GroupBox1);
+    ComboPortName->setGeometry(88, 12, 89, 21);
+
+    Label2 = MakeLabel("Baud Rate:", 8, 40, GroupBox1);
+    ComboBaudrate = new QComboBox(GroupBox1);
+    ComboBaudrate->setGeometry(88, 36, 89, 21);
+    for (int baud : BaudRates)
+        ComboBaudrate->addItem(QString::number(baud));
+
+    Label3 = MakeLabel("Parity:", 8, 64, GroupBox1);
+    ComboParity = new QComboBox(GroupBox1);
+    ComboParity->setGeometry(88, 58, 89, 21);
+    ComboParity->addItems({QStringLiteral("Even"), QStringLiteral("Odd"), QStringLiteral("None2"),
+                           QStringLiteral("None1")});
+
+    Label7 = MakeLabel("Device Address:", 8, 90, GroupBox1);
+    EditDevAddr = new QLineEdit(QStringLiteral("1"), GroupBox1);
+    EditDevAddr->setGeometry(88, 86, 72, 21);
+    EditDevAddr->setToolTip(QStringLiteral("Range: 0~247"));
+    UpDownAddr = new TUpDown(EditDevAddr, 1, 247, GroupBox1);
+    UpDownAddr->setGeometry(160, 86, 16, 21);
+
+    Label4 = MakeLabel("Scan Interval:", 8, 114, GroupBox1);
+    EditQueryInterval = new QLineEdit(GroupBox1);
+    EditQueryInterval->setGeometry(88, 110, 61, 21);
+    EditQueryInterval->setToolTip(QStringLiteral("Range: 0~60000(Recommended: 500)"));
+    Label5 = MakeLabel("ms", 153, 114, GroupBox1);
+
+    ButtonOk = new QPushButton(QStringLiteral("OK"), this);
+    ButtonOk->setGeometry(232, 24, 65, 23);
+    ButtonOk->setDefault(true);
+    ButtonCancel = new QPushButton(QStringLiteral("Cancel"), this);
+    ButtonCancel->setGeometry(232, 72, 65, 23);
+
+    setTabOrder(ComboPortName, ComboBaudrate);
+    setTabOrder(ComboBaudrate, ComboParity);
+    setTabOrder(ComboParity, EditDevAddr);
+    setTabOrder(EditDevAddr, EditQueryInterval);
+    setTabOrder(EditQueryInterval, ButtonOk);
+    setTabOrder(ButtonOk, ButtonCancel);
+
+    connect(ButtonOk, &QPushButton::clicked, this, [this] {
+        ButtonOkClick();
+        accept();
+    });
+    // Escape rejects through QDialog as well.
+    connect(ButtonCancel, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+void TFormConnection::FormCreate() {
+    for (int n = 1; n <= 128; ++n)
+        ComboPortName->addItem(QStringLiteral("COM%1").arg(n));
+    ConnectionStore::Load(FLink);
+}
+
+void TFormConnection::showEvent(QShowEvent* event) {
+    FormShow();
+    QDialog::showEvent(event);
+}
+
+void TFormConnection::FormShow() {
+    const TKrModbus& modbus = FLink.Modbus;
+    const int port = ComboPortName->findText(QStringLiteral("COM%1").arg(modbus.PortNum()));
+    ComboPortName->setCurrentIndex(std::max(port, 0));
+    const int baud = ComboBaudrate->findText(QString::number(modbus.Baudrate()));
+    ComboBaudrate->setCurrentIndex(std::max(baud, 0));
+
+    const TParity parity = modbus.Parity();
+    const TStopBits stopBits = modbus.StopBits();
+    int entry = ParityEven;
+    if (parity == TParity::None && stopBits == TStopBits::_1)
+        entry = ParityNone1;
+    else if (parity == TParity::None && stopBits == TStopBits::_2)
+        entry = ParityNone2;
+    else if (parity == TParity::Odd && stopBits == TStopBits::_1)
+        entry = ParityOdd;
+    ComboParity->setCurrentIndex(entry);
+
+    EditDevAddr->setText(QString::number(FLink.DeviceAddress()));
+    EditQueryInterval->setText(QString::number(modbus.QueryInterval()));
+    ComboPortName->setEnabled(!FShell.IsOnline());
+
+    if (const QScreen* screen = this->screen()) {
+        QRect frame = frameGeometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        move(frame.topLeft());
+    }
+}
+
+void TFormConnection::ButtonOkClick() {
+    hide();
+
+    const int address = IntegerOf(EditDevAddr->text()).value_or(-1);
+    if (address < 0 || address > 247) {
+        FDialogs.MessageBox(QString::fromLatin1(cstMain::CaptionPrompt),
+                            QString::fromLatin1(cstMain::InvalidDeviceAddress),
+                            IDialogs::Information, IDialogs::Ok);
+        return;
+    }
+    const int interval =
+        std::clamp(IntegerOf(EditQueryInterval->text()).value_or(500),
+                   ConnectionStore::MinQueryInterval, ConnectionStore::MaxQueryInterval);
+
+    TKrModbus& modbus = FLink.Modbus;
+    // While online the port list is locked: a stored port that has no entry would otherwise
+    // show as COM1 and OK would close the open port behind the main window's back.
+    if (!FShell.IsOnline())
+        modbus.SetPortNum(static_cast<std::uint16_t>(ComboPortName->currentText().mid(3).toInt()));
+    modbus.SetBaudrate(ComboBaudrate->currentText().toInt());
+    modbus.SetQueryInterval(interval);
+    switch (ComboParity->currentIndex()) {
+    case ParityEven:
+        modbus.SetParity(TParity::Even);
+        modbus.SetStopBits(TStopBits::_1);
+        break;
+    case ParityOdd:
+        modbus.SetParity(TParity::Odd);
+        modbus.SetStopBits(TStopBits::_1);
+        break;
+    case ParityNone2:
+        modbus.SetParity(TParity::None);
+        modbus.SetStopBits(TStopBits::_2);
+        break;
+    case ParityNone1:
+        modbus.SetParity(TParity::None);
+        modbus.SetStopBits(TStopBits::_1);
+        break;
+    default:
+        break;
+    }
+
+    if (address != FLink.DeviceAddress()) {
+        FLink.SetDeviceAddress(static_cast<std::uint8_t>(address));
+        FLink.ResetCounts();
+        FShell.RefreshStatusAddress();
+    }
+}
+
+void TFormConnection::SaveSettings() const {
+    ConnectionStore::Save(FLink);
+}

@@ -1,0 +1,61 @@
+// The Connection Settings dialog: port, baud rate, parity and stop bits, device address and
+// scan interval. It holds none of them itself: it shows and sets the master's and the link's
+// values, and loads and saves them for the next run.
+#pragma once
+
+#include <QDialog>
+
+class ILinkShell;
+class IDialogs;
+class TFormModbus;
+class TUpDown;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+class TFormConnection : public QDialog {
+public:
+    // Loads the stored values into the link and its master, so it must be created after the
+    // link and before anything reads them.
+    TFormConnection(TFormModbus& link, ILinkShell& shell, IDialogs& dialogs,
+                    QWidget* parent = nullptr);
+
+    // Copies the current values into the controls; runs at every showing.
+    void FormShow();
+    // Validates and applies; the dialog has already closed itself when a box comes up.
+    void ButtonOkClick();
+    // The values for the next run, when the main window closes.
+    void SaveSettings() const;
+
+    QGroupBox* GroupBox1;
+    QLabel* Label1;
+    QComboBox* ComboPortName;
+    QLabel* Label2;
+    QComboBox* ComboBaudrate;
+    QLabel* Label3;
+    QComboBox* ComboParity;
+    QLabel* Label7;
+    QLineEdit* EditDevAddr;
+    TUpDown* UpDownAddr;
+    QLabel* Label4;
+    QLineEdit* EditQueryInterval;
+    QLabel* Label5;
+    QPushButton* ButtonOk;
+    QPushButton* ButtonCancel;
+
+    // Entries of ComboParity.
+    enum { ParityEven, ParityOdd, ParityNone2, ParityNone1 };
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void FormCreate();
+    void BuildControls();
+
+    TFormModbus& FLink;
+    ILinkShell& FShell;
+    IDialogs& FDialogs;
+};

@@ -1,0 +1,365 @@
+#include "shell/frmMain.h"
+
+#include "link/Dialogs.h"
+#include "link/UiFont.h"
+#include "link/cstMain.h"
+#include "link/frmModbus.h"
+#include "shell/ShellIcons.h"
+#include "shell/ShellPages.h"
+#include "shell/frmAbout.h"
+#include "shell/frmConnection.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QLabel>
+#include <QMenuBar>
+#include <QScrollArea>
+#include <QThread>
+#include <QTimer>
+#include <QToolBar>
+#include <QVBoxLayout>
+
+namespace {
+
+const char* const PageCaptions[3] = {"Real-Time Metering", "Device Information",
+                                     "General Settings"};
+const QString AddressMark = QStringLiteral(" @ ");
+
+} // namespace
+
+TFormKT580::TFormKT580(IDialogs& dialogs, QWidget* parent)
+    : QMainWindow(parent), FDialogs(dialogs) {
+    setWindowTitle(QStringLiteral("KT580 Utility Software -- Veltrana Corporation"));
+    setFont(UiFont());
+    CreateActions();
+    CreateMenu();
+    CreateToolBar();
+    CreatePageArea();
+    CreateStatusBar();
+    TimerShowDialog = new QTimer(this);
+    TimerShowDialog->setSingleShot(true);
+    TimerShowDialog->setTimerType(Qt::PreciseTimer);
+    TimerShowDialog->setInterval(100);
+    connect(TimerShowDialog, &QTimer::timeout, this, [this] { TimerShowDialogTimer(); });
+    // The restored size and place, should the operator leave the maximised state.
+    setGeometry(192, 114, 688, 426);
+    FormCreate();
+}
+
+TFormKT580::~TFormKT580() {
+    // The pages and the dialog hold on to the link; they go before it. The link's own end
+    // closes the port.
+    for (QWidget*& page : FPages) {
+        delete page;
+        page = nullptr;
+    }
+    FActivePage = nullptr;
+    FFormConnection.reset();
+    FFormModbus.reset();
+}
+
+void TFormKT580::FormCreate() {
+    setWindowState(Qt::WindowMaximized);
+    FFormModbus = std::make_unique<TFormModbus>(*this, FDialogs);
+    // Loads the stored connection values into the link, so it comes after the link.
+    FFormConnection = std::make_unique<TFormConnection>(*FFormModbus, *this, FDialogs, this);
+    const TShellPages pages = CreatePages(*FFormModbus, FDialogs);
+    FPages = {pages.RTMetering, pages.DeviceInfo, pages.GeneralSettings};
+    FFormModbus->SetViews(pages.MeteringView, pages.DeviceInfoView, pages.SettingsView);
+    DockPages();
+    UpdateActionStates();
+}
+
+void TFormKT580::CreateActions() {
+    struct TSpec {
+        QAction** Target;
+        const char* Category;
+        const char* Caption;
+        const char* Hint;
+        TActionImage Image;
+        void (TFormKT580::*Execute)();
+    };
+    const TSpec specs[] = {
+        {&StartConnect, "Start", "&Connect", "Connect", TActionImage::Connect,
+         &TFormKT580::StartConnectExecute},
+        {&StartDisconnect, "Start", "&Disconnect", "Disconnect", TActionImage::Disconnect,
+         &TFormKT580::StartDisconnectExecute},
+        {&StartConnectionSettings, "Start", "Connection Se&ttings...", "Connection Settings",
+         TActionImage::ConnectionSettings, &TFormKT580::StartConnectionSettingsExecute},
+        {&StartExit, "Start", "E&xit", "Quit the application", TActionImage::Exit,
+         &TFormKT580::StartExitExecute},
+        {&ReadingsRealTimeMetering, "Readings", "Real-Time &Metering", "Real-Time Metering",
+         TActionImage::RealTimeMetering, &TFormKT580::ReadingsRealTimeMeteringExecute},
+        {&ReadingsDeviceInformation, "Readings", "Device &Information", "Device Information",
+         TActionImage::DeviceInformation, &TFormKT580::ReadingsDeviceInformationExecute},
+        {&SettingsGeneralSettings, "Settings", "&General Settings", "General Settings",
+         TActionImage::GeneralSettings, &TFormKT580::SettingsGeneralSettingsExecute},
+        {&HelpAbout, "Help", "&About...", "About the software", TActionImage::About,
+         &TFormKT580::HelpAboutExecute},
+    };
+    for (const TSpec& spec : specs) {
+        auto* action = new QAction(ActionIcon(spec.Image), QString::fromLatin1(spec.Caption), this);
+        action->setToolTip(QString::fromLatin1(spec.Hint));
+        action->setProperty("category", QString::fromLatin1(spec.Category));
+        action->setIconVisibleInMenu(true);
+        const auto execute = spec.Execute;
+        connect(action, &QAction::triggered, this, [this, execute] { (this->*execute)(); });
+        *spec.Target = action;
+    }
+}
+
+void TFormKT580::CreateMenu() {
+    QMenuBar* bar = menuBar();
+    QMenu* start = bar->addMenu(QStringLiteral("&Start"));
+    start->addAction(StartConnect);
+    start->addAction(StartDisconnect);
+    start->addSeparator();
+    start->addAction(StartConnectionSettings);
+    start->addSeparator();
+    start->addAction(StartExit);
+    QMenu* readings = bar->addMenu(QStringLiteral("&Readings"));
+    readings->addAction(ReadingsRealTimeMetering);
+    readings->addSeparator();
+    readings->addAction(ReadingsDeviceInformation);
+    bar->addMenu(QStringLiteral("Se&ttings"))->addAction(SettingsGeneralSettings);
+    bar->addMenu(QStringLiteral("&Help"))->addAction(HelpAbout);
+}
+
+void TFormKT580::CreateToolBar() {
+    ToolBar1 = new QToolBar(QStringLiteral("ToolBar1"), this);
+    ToolBar1->setObjectName(QStringLiteral("ToolBar1"));
+    ToolBar1->setMovable(false);
+    ToolBar1->setFloatable(false);
+    ToolBar1->setIconSize(QSize(16, 16));
+    ToolBar1->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    ToolBar1->setFixedHeight(26);
+    ToolBar1->setContextMenuPolicy(Qt::PreventContextMenu);
+    ToolBar1->setStyleSheet(QStringLiteral("QToolBar::separator { width: 8px; }"));
+    ToolBar1->addAction(StartConnect);
+    ToolBar1->addAction(StartDisconnect);
+    ToolBar1->addAction(StartConnectionSettings);
+    ToolBar1->addSeparator();
+    ToolBar1->addAction(ReadingsRealTimeMetering);
+    ToolBar1->addAction(ReadingsDeviceInformation);
+    ToolBar1->addSeparator();
+    ToolBar1->addAction(SettingsGeneralSettings);
+    ToolBar1->addSeparator();
+    ToolBar1->addAction(HelpAbout);
+    addToolBar(Qt::TopToolBarArea, ToolBar1);
+}
+
+void TFormKT580::CreatePageArea() {
+    auto* central = new QWidget(this);
+    auto* layout = new QVBoxLayout(central);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    ScrollBox1 = new QScrollArea(central);
+    ScrollBox1->setObjectName(QStringLiteral("ScrollBox1"));
+    ScrollBox1->setWidgetResizable(false);
+    ScrollBox1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    FPageHost = new QWidget;
+    FPageHost->resize(0, 0);
+    ScrollBox1->setWidget(FPageHost);
+    layout->addWidget(ScrollBox1, 1);
+    StatusBar = new QWidget(central);
+    StatusBar->setObjectName(QStringLiteral("StatusBar"));
+    layout->addWidget(StatusBar);
+    setCentralWidget(central);
+}
+
+void TFormKT580::CreateStatusBar() {
+    StatusBar->setFixedHeight(19);
+    for (std::size_t i = 0; i < FPanels.size(); ++i) {
+        auto* panel = new QLabel(StatusBar);
+        panel->setObjectName(QStringLiteral("Panel%1").arg(i));
+        panel->setTextFormat(Qt::PlainText);
+        panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        panel->setIndent(2);
+        panel->setGeometry(static_cast<int>(i) * 50, 0, 50, 19);
+        FPanels[i] = panel;
+    }
+    StatusBar->installEventFilter(this);
+}
+
+void TFormKT580::DockPages() {
+    for (std::size_t i = 0; i < FPages.size(); ++i) {
+        QWidget* page = FPages[i];
+        if (!page)
+            continue;
+        page->setParent(FPageHost, Qt::Widget);
+        page->setWindowTitle(QString::fromLatin1(PageCaptions[i]));
+        page->move(0, 0);
+        page->hide();
+    }
+}
+
+bool TFormKT580::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == StatusBar && event->type() == QEvent::Resize)
+        StatusBarResize();
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void TFormKT580::StatusBarResize() {
+    const int width = StatusBar->width() / 4;
+    for (std::size_t i = 0; i < FPanels.size(); ++i)
+        FPanels[i]->setGeometry(static_cast<int>(i) * width, 0, width, StatusBar->height());
+}
+
+void TFormKT580::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (!FShown) {
+        FShown = true;
+        FormShow();
+    }
+}
+
+void TFormKT580::FormShow() {
+    FFormModbus->UpdateCommandStates();
+    TimerShowDialog->start();
+    ReadingsRealTimeMeteringExecute();
+}
+
+void TFormKT580::TimerShowDialogTimer() {
+    TimerShowDialog->stop();
+    StartConnectionSettingsExecute();
+}
+
+void TFormKT580::closeEvent(QCloseEvent* event) {
+    FFormConnection->SaveSettings();
+    event->accept();
+}
+
+TPage TFormKT580::ActivePage() const {
+    if (!FActivePage)
+        return TPage::None;
+    if (FActivePage == FPages[0])
+        return TPage::RTMetering;
+    if (FActivePage == FPages[1])
+        return TPage::DeviceInfo;
+    if (FActivePage == FPages[2])
+        return TPage::GeneralSettings;
+    return TPage::None;
+}
+
+void TFormKT580::SetConnected(bool value) {
+    FConnected = value;
+    UpdateActionStates();
+}
+
+void TFormKT580::UpdateActionStates() {
+    // Only the connection decides: while a disconnect is still finishing, Connect stays off.
+    StartConnect->setEnabled(!FConnected);
+    StartDisconnect->setEnabled(FConnected);
+}
+
+void TFormKT580::SetStatusText(int panel, const QString& text) {
+    if (panel >= 0 && panel < static_cast<int>(FPanels.size()))
+        FPanels[static_cast<std::size_t>(panel)]->setText(text);
+}
+
+QString TFormKT580::StatusText(int panel) const {
+    if (panel < 0 || panel >= static_cast<int>(FPanels.size()))
+        return QString();
+    return FPanels[static_cast<std::size_t>(panel)]->text();
+}
+
+void TFormKT580::ShowPage(QWidget* page) {
+    if (FActivePage) {
+        FActivePage->hide();
+        SetStatusText(0, QString());
+    }
+    FActivePage = page;
+    if (!page) {
+        FPageHost->resize(0, 0);
+        return;
+    }
+    // The page area scrolls when the page is larger than it.
+    FPageHost->resize(page->size());
+    page->show();
+    page->setFocus();
+    SetStatusText(0, page->windowTitle() + AddressMark +
+                         QString::number(FFormModbus->DeviceAddress()));
+}
+
+void TFormKT580::RefreshStatusAddress() {
+    const QString text = StatusText(0);
+    const qsizetype mark = text.indexOf(AddressMark);
+    if (mark < 0)
+        return;
+    SetStatusText(0, text.left(mark + AddressMark.size()) +
+                         QString::number(FFormModbus->DeviceAddress()));
+}
+
+void TFormKT580::StartConnectExecute() {
+    TKrModbus& modbus = FFormModbus->Modbus;
+    if (!modbus.Open()) {
+        // The port's own reason stays inside the master: the operator gets the port's name.
+        FDialogs.MessageBox(
+            QString::fromLatin1(cstMain::CaptionError),
+            QString::fromLatin1(cstMain::CannotOpenPort)
+                .replace(QLatin1String("%s"), QStringLiteral("COM%1").arg(modbus.PortNum())),
+            IDialogs::Critical, IDialogs::Ok);
+        return;
+    }
+    // The meter and the adapter settle on the freshly opened line before the first frame.
+    if (FConnectWait > 0)
+        QThread::msleep(static_cast<unsigned long>(FConnectWait));
+    FDisconnectRequested = false;
+    SetConnected(true);
+    FFormModbus->UpdateCommandStates();
+    if (FFormModbus->RequestPageData())
+        modbus.Start(true);
+}
+
+void TFormKT580::StartDisconnectExecute() {
+    FDisconnectRequested = true;
+    FFormModbus->UpdateCommandStates();
+    TKrModbus& modbus = FFormModbus->Modbus;
+    if (modbus.Running())
+        modbus.Stop();
+    else
+        FFormModbus->ModbusQueryFinish(modbus);
+}
+
+void TFormKT580::StartConnectionSettingsExecute() {
+    FFormConnection->exec();
+}
+
+void TFormKT580::StartExitExecute() {
+    close();
+}
+
+void TFormKT580::ReadingsRealTimeMeteringExecute() {
+    ShowPage(FPages[0]);
+    FFormModbus->RequestPageData();
+}
+
+void TFormKT580::ReadingsDeviceInformationExecute() {
+    ShowPage(FPages[1]);
+    FFormModbus->RequestPageData();
+}
+
+void TFormKT580::SettingsGeneralSettingsExecute() {
+    ShowPage(FPages[2]);
+    FFormModbus->RequestPageData();
+}
+
+void TFormKT580::HelpAboutExecute() {
+    TFormAbout about(VersionLookup, this);
+    about.exec();
+}
+
+void TFormKT580::CloseFromOutside() {
+    // A modal loop open now would keep running after the window is gone; each is closed as
+    // with Cancel, the innermost first.
+    for (int guard = 0; guard < 16; ++guard) {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (!modal || !modal->isVisible())
+            break;
+        modal->close();
+    }
+    // Closing from the event loop, once those loops have returned.
+    QMetaObject::invokeMethod(
+        this, [this] { close(); }, Qt::QueuedConnection);
+}

@@ -1,0 +1,109 @@
+// The main window: menu, tool bar, the page area with the three pages, the four-panel status
+// bar, connect and disconnect. It owns the meter link, the connection dialog and the pages, and
+// is the link's view of the shell's state.
+#pragma once
+
+#include "link/LinkViews.h"
+#include "shell/VersionRecord.h"
+
+#include <QMainWindow>
+
+#include <array>
+#include <memory>
+
+class IDialogs;
+class TFormConnection;
+class TFormModbus;
+class QAction;
+class QLabel;
+class QScrollArea;
+class QTimer;
+class QToolBar;
+
+class TFormKT580 : public QMainWindow, public ILinkShell {
+public:
+    explicit TFormKT580(IDialogs& dialogs, QWidget* parent = nullptr);
+    ~TFormKT580() override;
+
+    // ILinkShell
+    TPage ActivePage() const override;
+    bool Connected() const override { return FConnected; }
+    void SetConnected(bool value) override;
+    bool DisconnectRequested() const override { return FDisconnectRequested; }
+    void RefreshStatusAddress() override;
+    void SetStatusText(int panel, const QString& text) override;
+
+    // Shows one page (or none) in the page area and names it with the address in panel 0.
+    void ShowPage(QWidget* page);
+    QWidget* ActivePageWidget() const { return FActivePage; }
+    QString StatusText(int panel) const;
+
+    void StartConnectExecute();
+    void StartDisconnectExecute();
+    void StartConnectionSettingsExecute();
+    void StartExitExecute();
+    void ReadingsRealTimeMeteringExecute();
+    void ReadingsDeviceInformationExecute();
+    void SettingsGeneralSettingsExecute();
+    void HelpAboutExecute();
+
+    // Ends the program as closing the window does, also with a dialog or box open: they are
+    // closed without applying anything, then the window closes and the values are saved.
+    void CloseFromOutside();
+
+    TFormModbus& FormModbus() { return *FFormModbus; }
+    TFormConnection& FormConnection() { return *FFormConnection; }
+    QWidget* FormRTMetering() const { return FPages[0]; }
+    QWidget* FormDeviceInfo() const { return FPages[1]; }
+    QWidget* FormGeneralSettings() const { return FPages[2]; }
+
+    // How long Connect blocks after opening the port, so the meter's line settles before the
+    // first frame; tests shorten it.
+    int ConnectWait() const { return FConnectWait; }
+    void SetConnectWait(int ms) { FConnectWait = ms; }
+    // The version record the About box shows; tests replace it.
+    TVersionLookup VersionLookup = ProgramVersionValue;
+
+    QAction* StartConnect;
+    QAction* StartDisconnect;
+    QAction* StartConnectionSettings;
+    QAction* StartExit;
+    QAction* ReadingsRealTimeMetering;
+    QAction* ReadingsDeviceInformation;
+    QAction* SettingsGeneralSettings;
+    QAction* HelpAbout;
+    QToolBar* ToolBar1;
+    QScrollArea* ScrollBox1;
+    QWidget* StatusBar;
+    QTimer* TimerShowDialog;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void FormCreate();
+    void FormShow();
+    void CreateActions();
+    void CreateMenu();
+    void CreateToolBar();
+    void CreatePageArea();
+    void CreateStatusBar();
+    void DockPages();
+    void StatusBarResize();
+    void UpdateActionStates();
+    void TimerShowDialogTimer();
+
+    IDialogs& FDialogs;
+    std::unique_ptr<TFormModbus> FFormModbus;
+    std::unique_ptr<TFormConnection> FFormConnection;
+    std::array<QWidget*, 3> FPages{};
+    QWidget* FPageHost = nullptr;
+    std::array<QLabel*, 4> FPanels{};
+    QWidget* FActivePage = nullptr;
+    bool FConnected = false;
+    bool FDisconnectRequested = false;
+    bool FShown = false;
+    int FConnectWait = 1000;
+};

@@ -1,0 +1,599 @@
+// The Connection Settings dialog: what it loads, shows, applies and saves.
+#include "ShellTestKit.h"
+#include "link/FakeShell.h"
+#include "link/ScriptedDialogs.h"
+#include "link/frmModbus.h"
+#include "settings/UpDown.h"
+#include "shell/frmConnection.h"
+
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QtTest>
+
+#include <memory>
+#include <pty.h>
+#include <termios.h>
+
+using namespace shelltest;
+
+Q_DECLARE_METATYPE(TParity)
+Q_DECLARE_METATYPE(TStopBits)
+
+using TStored = QList<QPair<QString, QString>>;
+
+namespace {
+
+struct TRig {
+    TFakeShell Shell;
+    TScriptedDialogs Dialogs;
+    std::unique_ptr<TFormModbus> Link;
+    std::unique_ptr<TFormConnection> Dialog;
+    TRig() {
+        Shell.IsConnected = false;
+        Link = std::make_unique<TFormModbus>(Shell, Dialogs);
+        Dialog = std::make_unique<TFormConnection>(*Link, Shell, Dialogs);
+    }
+    ~TRig() {
+        Dialog.reset();
+        Link.reset();
+    }
+    TKrModbus& Modbus() { return Link->Modbus; }
+};
+
+void Store(const TStored& values) {
+    QSettings s = shelltest::Store();
+    s.beginGroup("ComPort");
+    for (const auto& [name, value] : values)
+        s.setValue(name, value);
+    s.endGroup();
+    s.sync();
+}
+
+} // namespace
+
+class TestConnection : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+
+    void controls();
+    void labelsFit();
+    void load_data();
+    void load();
+    void show_data();
+    void show();
+    void okAddressAndInterval_data();
+    void okAddressAndInterval();
+    void okAppliesWhatIsShown_data();
+    void okAppliesWhatIsShown();
+    void okParityChoices_data();
+    void okParityChoices();
+    void cancelAppliesNothing();
+    void sameAddressKeepsStatistics();
+    void newAddressRestartsStatistics();
+    void onlinePortLocked();
+    void onlineBaudRateAppliedToOpenPort();
+    void upDownSteps_data();
+    void upDownSteps();
+    void saveWritesSixValues();
+};
+
+void TestConnection::initTestCase() {
+    QVERIFY2(PrivateConfig(), "XDG_CONFIG_HOME must point at a private folder");
+}
+
+void TestConnection::init() {
+    ClearStore();
+}
+
+void TestConnection::controls() {
+    TRig rig;
+    TFormConnection& d = *rig.Dialog;
+    QCOMPARE(d.windowTitle(), QString("Connection Settings"));
+    QCOMPARE(d.size(), QSize(317, 151));
+    QCOMPARE(d.minimumSize(), d.maximumSize());
+    QCOMPARE(d.GroupBox1->geometry(), QRect(11, 2, 193, 141));
+    QCOMPARE(d.ComboPortName->geometry(), QRect(88, 12, 89, 21));
+    QCOMPARE(d.ComboBaudrate->geometry(), QRect(88, 36, 89, 21));
+    QCOMPARE(d.ComboParity->geometry(), QRect(88, 58, 89, 21));
+    QCOMPARE(d.EditDevAddr->geometry(), QRect(88, 86, 72, 21));
+    QCOMPARE(d.UpDownAddr->geometry(), QRect(160, 86, 16, 21));
+    QCOMPARE(d.EditQueryInterval->geometry(), QRect(88, 110, 61, 21));
+    QCOMPARE(d.ButtonOk->geometry(), QRect(232, 24, 65, 23));
+    QCOMPARE(d.ButtonCancel->geometry(), QRect(232, 72, 65, 23));
+    QVERIFY(d.ButtonOk->isDefault());
+
+    QCOMPARE(d.ComboPortName->count(), 128);
+    QCOMPARE(d.ComboPortName->itemText(0), QString("COM1"));
+    QCOMPARE(d.ComboPortName->itemText(11), QString("COM12"));
+    QCOMPARE(d.ComboPortName->itemText(127), QString("COM128"));
+    QVERIFY(!d.ComboPortName->isEditable());
+    QStringList bauds;
+    for (int i = 0; i < d.ComboBaudrate->count(); ++i)
+        bauds << d.ComboBaudrate->itemText(i);
+    QCOMPARE(bauds, QStringList({"1200", "2400", "4800", "9600", "19200", "38400", "57600"}));
+    QStringList parities;
+    for (int i = 0; i < d.ComboParity->count(); ++i)
+        parities << d.ComboParity->itemText(i);
+    QCOMPARE(parities, QStringList({"Even", "Odd", "None2", "None1"}));
+    QCOMPARE(d.EditDevAddr->toolTip(), QString("Range: 0~247"));
+    QCOMPARE(d.EditQueryInterval->toolTip(), QString("Range: 0~60000(Recommended: 500)"));
+
+    // Tab order: port, baud rate, parity, address, interval.
+    const auto next = [](QWidget* w) {
+        do
+            w = w->nextInFocusChain();
+        while (!(w->focusPolicy() & Qt::TabFocus));
+        return w;
+    };
+    QCOMPARE(next(d.ComboPortName), d.ComboBaudrate);
+    QCOMPARE(next(d.ComboBaudrate), d.ComboParity);
+    QCOMPARE(next(d.ComboParity), d.EditDevAddr);
+    QCOMPARE(next(d.EditDevAddr), d.EditQueryInterval);
+}
+
+void TestConnection::labelsFit() {
+    TRig rig;
+    TFormConnection& d = *rig.Dialog;
+    // Each caption ends before the field to its right; "ms" after the interval fits the box.
+    for (QLabel* label : {d.Label1, d.Label2, d.Label3, d.Label7, d.Label4}) {
+        QVERIFY2(label->width() >= label->sizeHint().width(), qPrintable(label->text()));
+        QVERIFY2(label->x() + label->sizeHint().width() <= 88, qPrintable(label->text()));
+    }
+    QVERIFY(d.Label5->x() + d.Label5->sizeHint().width() <= d.GroupBox1->width());
+}
+
+void TestConnection::load_data() {
+    QTest::addColumn<TStored>("stored");
+    QTest::addColumn<int>("port");
+    QTest::addColumn<int>("baud");
+    QTest::addColumn<int>("interval");
+    QTest::addColumn<int>("address");
+    QTest::addColumn<TParity>("parity");
+    QTest::addColumn<TStopBits>("stopBits");
+    const auto N = TParity::None;
+    const auto S1 = TStopBits::_1;
+    const TStored all = {{"PortNum", "3"}, {"Baudrate", "9600"}, {"QueryInterval", "250"},
+                         {"DevAddr", "7"}, {"Parity", "2"},      {"StopBits", "2"}};
+    auto with = [&](const QString& name, const QString& value) {
+        TStored s = all;
+        for (auto& p : s)
+            if (p.first == name)
+                p.second = value;
+        return s;
+    };
+    auto without = [&](const QString& name) {
+        TStored s;
+        for (const auto& p : all)
+            if (p.first != name)
+                s << p;
+        return s;
+    };
+    QTest::newRow("first run: defaults") << TStored{} << 1 << 19200 << 500 << 1 << N << S1;
+    QTest::newRow("all six") << all << 3 << 9600 << 250 << 7 << TParity::Even << TStopBits::_2;
+    QTest::newRow("port 200 and 115200 baud")
+        << with("PortNum", "200") + TStored{{"Baudrate", "115200"}} << 200 << 115200 << 250 << 7
+        << TParity::Even << TStopBits::_2;
+    QTest::newRow("mark parity") << with("Parity", "3") << 3 << 9600 << 250 << 7 << TParity::Mark
+                                 << TStopBits::_2;
+    QTest::newRow("address 0") << with("DevAddr", "0") << 3 << 9600 << 250 << 0 << TParity::Even
+                               << TStopBits::_2;
+    QTest::newRow("baud rate not a number: stops there")
+        << with("Baudrate", "fast") << 3 << 19200 << 500 << 1 << N << S1;
+    QTest::newRow("port missing: nothing loads")
+        << without("PortNum") << 1 << 19200 << 500 << 1 << N << S1;
+    QTest::newRow("interval missing")
+        << without("QueryInterval") << 3 << 9600 << 500 << 1 << N << S1;
+    QTest::newRow("interval 70000 clamped") << with("QueryInterval", "70000") << 3 << 9600 << 60000
+                                            << 7 << TParity::Even << TStopBits::_2;
+    QTest::newRow("interval -5 clamped")
+        << with("QueryInterval", "-5") << 3 << 9600 << 0 << 7 << TParity::Even << TStopBits::_2;
+    QTest::newRow("interval 12.5 not an integer")
+        << with("QueryInterval", "12.5") << 3 << 9600 << 500 << 1 << N << S1;
+    QTest::newRow("baud rate 0 refused")
+        << with("Baudrate", "0") << 3 << 19200 << 500 << 1 << N << S1;
+    QTest::newRow("baud rate negative refused")
+        << with("Baudrate", "-9600") << 3 << 19200 << 500 << 1 << N << S1;
+    QTest::newRow("address 248 refused")
+        << with("DevAddr", "248") << 3 << 9600 << 250 << 1 << N << S1;
+    QTest::newRow("address 256 refused, not wrapped")
+        << with("DevAddr", "256") << 3 << 9600 << 250 << 1 << N << S1;
+    QTest::newRow("parity 5 refused") << with("Parity", "5") << 3 << 9600 << 250 << 7 << N << S1;
+    QTest::newRow("parity negative refused")
+        << with("Parity", "-1") << 3 << 9600 << 250 << 7 << N << S1;
+    QTest::newRow("stop bits 3 refused")
+        << with("StopBits", "3") << 3 << 9600 << 250 << 7 << TParity::Even << S1;
+    QTest::newRow("stop bits 1.5 loads")
+        << with("StopBits", "1") << 3 << 9600 << 250 << 7 << TParity::Even << TStopBits::_1_5;
+    QTest::newRow("port 65536 refused")
+        << with("PortNum", "65536") << 1 << 19200 << 500 << 1 << N << S1;
+}
+
+void TestConnection::load() {
+    QFETCH(TStored, stored);
+    QFETCH(int, port);
+    QFETCH(int, baud);
+    QFETCH(int, interval);
+    QFETCH(int, address);
+    QFETCH(TParity, parity);
+    QFETCH(TStopBits, stopBits);
+    if (!stored.isEmpty())
+        Store(stored);
+    TRig rig;
+    QCOMPARE(int(rig.Modbus().PortNum()), port);
+    QCOMPARE(rig.Modbus().Baudrate(), baud);
+    QCOMPARE(rig.Modbus().QueryInterval(), interval);
+    QCOMPARE(int(rig.Link->DeviceAddress()), address);
+    QCOMPARE(rig.Modbus().Parity(), parity);
+    QCOMPARE(rig.Modbus().StopBits(), stopBits);
+    // Loading alone never opens anything.
+    QVERIFY(!rig.Modbus().Opened());
+}
+
+void TestConnection::show_data() {
+    QTest::addColumn<int>("port");
+    QTest::addColumn<int>("baud");
+    QTest::addColumn<TParity>("parity");
+    QTest::addColumn<TStopBits>("stopBits");
+    QTest::addColumn<int>("address");
+    QTest::addColumn<int>("interval");
+    QTest::addColumn<bool>("online");
+    QTest::addColumn<QString>("portText");
+    QTest::addColumn<QString>("baudText");
+    QTest::addColumn<QString>("parityText");
+    const auto N = TParity::None;
+    const auto S1 = TStopBits::_1, S2 = TStopBits::_2;
+    QTest::newRow("defaults") << 1 << 19200 << N << S1 << 1 << 500 << false << "COM1"
+                              << "19200"
+                              << "None1";
+    QTest::newRow("COM128, 57600, none2")
+        << 128 << 57600 << N << S2 << 247 << 0 << false << "COM128"
+        << "57600"
+        << "None2";
+    QTest::newRow("port 200 shows COM1")
+        << 200 << 1200 << TParity::Odd << S1 << 5 << 60000 << false << "COM1"
+        << "1200"
+        << "Odd";
+    QTest::newRow("115200 shows 1200")
+        << 2 << 115200 << TParity::Even << S1 << 1 << 500 << false << "COM2"
+        << "1200"
+        << "Even";
+    QTest::newRow("mark shows even")
+        << 1 << 9600 << TParity::Mark << S1 << 1 << 500 << false << "COM1"
+        << "9600"
+        << "Even";
+    QTest::newRow("space shows even")
+        << 1 << 9600 << TParity::Space << S1 << 1 << 500 << false << "COM1"
+        << "9600"
+        << "Even";
+    QTest::newRow("odd with two stop bits shows even")
+        << 1 << 9600 << TParity::Odd << S2 << 1 << 500 << false << "COM1"
+        << "9600"
+        << "Even";
+    QTest::newRow("none with 1.5 stop bits shows even")
+        << 1 << 9600 << N << TStopBits::_1_5 << 1 << 500 << false << "COM1"
+        << "9600"
+        << "Even";
+    QTest::newRow("online: port list locked") << 4 << 19200 << N << S1 << 1 << 500 << true << "COM4"
+                                              << "19200"
+                                              << "None1";
+}
+
+void TestConnection::show() {
+    QFETCH(int, port);
+    QFETCH(int, baud);
+    QFETCH(TParity, parity);
+    QFETCH(TStopBits, stopBits);
+    QFETCH(int, address);
+    QFETCH(int, interval);
+    QFETCH(bool, online);
+    QFETCH(QString, portText);
+    QFETCH(QString, baudText);
+    QFETCH(QString, parityText);
+    TRig rig;
+    rig.Modbus().SetPortNum(std::uint16_t(port));
+    rig.Modbus().SetBaudrate(baud);
+    rig.Modbus().SetParity(parity);
+    rig.Modbus().SetStopBits(stopBits);
+    rig.Link->SetDeviceAddress(std::uint8_t(address));
+    rig.Modbus().SetQueryInterval(interval);
+    rig.Shell.IsConnected = online;
+    // Leftovers of an earlier, cancelled showing are not kept.
+    rig.Dialog->EditDevAddr->setText("99");
+    rig.Dialog->show();
+    TFormConnection& d = *rig.Dialog;
+    QCOMPARE(d.ComboPortName->currentText(), portText);
+    QCOMPARE(d.ComboBaudrate->currentText(), baudText);
+    QCOMPARE(d.ComboParity->currentText(), parityText);
+    QCOMPARE(d.EditDevAddr->text(), QString::number(address));
+    QCOMPARE(d.EditQueryInterval->text(), QString::number(interval));
+    QCOMPARE(d.ComboPortName->isEnabled(), !online);
+    QVERIFY(d.ComboBaudrate->isEnabled());
+    QVERIFY(d.ComboParity->isEnabled());
+    QVERIFY(d.EditDevAddr->isEnabled());
+    d.hide();
+}
+
+void TestConnection::okAddressAndInterval_data() {
+    QTest::addColumn<QString>("addressText");
+    QTest::addColumn<QString>("intervalText");
+    QTest::addColumn<bool>("refused");
+    QTest::addColumn<int>("address");
+    QTest::addColumn<int>("interval");
+    QTest::newRow("address 0 accepted") << "0"
+                                        << "500" << false << 0 << 500;
+    QTest::newRow("address 247") << "247"
+                                 << "500" << false << 247 << 500;
+    QTest::newRow("address 248") << "248"
+                                 << "100" << true << 1 << 500;
+    QTest::newRow("address -1") << "-1"
+                                << "100" << true << 1 << 500;
+    QTest::newRow("address abc") << "abc"
+                                 << "100" << true << 1 << 500;
+    QTest::newRow("address empty") << ""
+                                   << "100" << true << 1 << 500;
+    QTest::newRow("interval 70000") << "1"
+                                    << "70000" << false << 1 << 60000;
+    QTest::newRow("interval -5") << "1"
+                                 << "-5" << false << 1 << 0;
+    QTest::newRow("interval empty") << "1"
+                                    << "" << false << 1 << 500;
+    QTest::newRow("interval abc") << "1"
+                                  << "abc" << false << 1 << 500;
+    QTest::newRow("interval 0") << "2"
+                                << "0" << false << 2 << 0;
+}
+
+void TestConnection::okAddressAndInterval() {
+    QFETCH(QString, addressText);
+    QFETCH(QString, intervalText);
+    QFETCH(bool, refused);
+    QFETCH(int, address);
+    QFETCH(int, interval);
+    TRig rig;
+    rig.Modbus().SetQueryInterval(1000);
+    TFormConnection& d = *rig.Dialog;
+    d.show();
+    // Every other field changed too, so a refusal shows that none of them was applied.
+    d.ComboPortName->setCurrentText("COM9");
+    d.ComboBaudrate->setCurrentText("4800");
+    d.ComboParity->setCurrentText("Odd");
+    d.EditDevAddr->setText(addressText);
+    d.EditQueryInterval->setText(intervalText);
+    bool hiddenAtBox = false;
+    rig.Dialogs.OnBox = [&](const TScriptedDialogs::TBox&) { hiddenAtBox = !d.isVisible(); };
+    d.ButtonOk->click();
+    QVERIFY(!d.isVisible());
+    QCOMPARE(d.result(), int(QDialog::Accepted));
+    if (refused) {
+        QCOMPARE(rig.Dialogs.Boxes.size(), std::size_t(1));
+        QCOMPARE(rig.Dialogs.Boxes[0].Caption, QString("Prompt"));
+        QCOMPARE(rig.Dialogs.Boxes[0].Text, QString("Invalid device address"));
+        QCOMPARE(rig.Dialogs.Boxes[0].Icon, IDialogs::Information);
+        QCOMPARE(rig.Dialogs.Boxes[0].Buttons, IDialogs::Ok);
+        QVERIFY(hiddenAtBox);
+        QCOMPARE(int(rig.Modbus().PortNum()), 1);
+        QCOMPARE(rig.Modbus().Baudrate(), 19200);
+        QCOMPARE(rig.Modbus().Parity(), TParity::None);
+        QCOMPARE(rig.Modbus().QueryInterval(), 1000);
+        QCOMPARE(int(rig.Link->DeviceAddress()), 1);
+        return;
+    }
+    QVERIFY(rig.Dialogs.Boxes.empty());
+    QCOMPARE(int(rig.Modbus().PortNum()), 9);
+    QCOMPARE(rig.Modbus().Baudrate(), 4800);
+    QCOMPARE(rig.Modbus().Parity(), TParity::Odd);
+    QCOMPARE(rig.Modbus().StopBits(), TStopBits::_1);
+    QCOMPARE(rig.Modbus().QueryInterval(), interval);
+    QCOMPARE(int(rig.Link->DeviceAddress()), address);
+}
+
+void TestConnection::okAppliesWhatIsShown_data() {
+    QTest::addColumn<TStored>("stored");
+    QTest::addColumn<int>("port");
+    QTest::addColumn<int>("baud");
+    QTest::addColumn<TParity>("parity");
+    QTest::addColumn<TStopBits>("stopBits");
+    QTest::newRow("port 200 becomes 1")
+        << TStored{{"PortNum", "200"}} << 1 << 19200 << TParity::None << TStopBits::_1;
+    QTest::newRow("115200 becomes 1200") << TStored{{"PortNum", "2"}, {"Baudrate", "115200"}} << 2
+                                         << 1200 << TParity::None << TStopBits::_1;
+    QTest::newRow("mark becomes even with one stop bit")
+        << TStored{{"PortNum", "2"}, {"Baudrate", "9600"}, {"QueryInterval", "500"},
+                   {"DevAddr", "1"}, {"Parity", "3"},      {"StopBits", "2"}}
+        << 2 << 9600 << TParity::Even << TStopBits::_1;
+}
+
+void TestConnection::okAppliesWhatIsShown() {
+    QFETCH(TStored, stored);
+    QFETCH(int, port);
+    QFETCH(int, baud);
+    QFETCH(TParity, parity);
+    QFETCH(TStopBits, stopBits);
+    Store(stored);
+    TRig rig;
+    rig.Dialog->show();
+    rig.Dialog->ButtonOk->click();
+    QCOMPARE(int(rig.Modbus().PortNum()), port);
+    QCOMPARE(rig.Modbus().Baudrate(), baud);
+    QCOMPARE(rig.Modbus().Parity(), parity);
+    QCOMPARE(rig.Modbus().StopBits(), stopBits);
+}
+
+void TestConnection::okParityChoices_data() {
+    QTest::addColumn<int>("entry");
+    QTest::addColumn<TParity>("parity");
+    QTest::addColumn<TStopBits>("stopBits");
+    QTest::newRow("Even") << 0 << TParity::Even << TStopBits::_1;
+    QTest::newRow("Odd") << 1 << TParity::Odd << TStopBits::_1;
+    QTest::newRow("None2") << 2 << TParity::None << TStopBits::_2;
+    QTest::newRow("None1") << 3 << TParity::None << TStopBits::_1;
+    QTest::newRow("no entry: unchanged") << -1 << TParity::Mark << TStopBits::_1_5;
+}
+
+void TestConnection::okParityChoices() {
+    QFETCH(int, entry);
+    QFETCH(TParity, parity);
+    QFETCH(TStopBits, stopBits);
+    TRig rig;
+    rig.Dialog->show();
+    rig.Modbus().SetParity(TParity::Mark);
+    rig.Modbus().SetStopBits(TStopBits::_1_5);
+    rig.Dialog->ComboParity->setCurrentIndex(entry);
+    rig.Dialog->ButtonOk->click();
+    QCOMPARE(rig.Modbus().Parity(), parity);
+    QCOMPARE(rig.Modbus().StopBits(), stopBits);
+}
+
+void TestConnection::cancelAppliesNothing() {
+    TRig rig;
+    TFormConnection& d = *rig.Dialog;
+    d.show();
+    d.ComboPortName->setCurrentText("COM5");
+    d.ComboBaudrate->setCurrentText("2400");
+    d.EditDevAddr->setText("9");
+    d.EditQueryInterval->setText("100");
+    d.ButtonCancel->click();
+    QVERIFY(!d.isVisible());
+    QCOMPARE(d.result(), int(QDialog::Rejected));
+    QCOMPARE(int(rig.Modbus().PortNum()), 1);
+    QCOMPARE(rig.Modbus().Baudrate(), 19200);
+    QCOMPARE(rig.Modbus().QueryInterval(), 500);
+    QCOMPARE(int(rig.Link->DeviceAddress()), 1);
+    // The next showing forgets what was typed.
+    d.show();
+    QCOMPARE(d.EditDevAddr->text(), QString("1"));
+    QCOMPARE(d.ComboPortName->currentText(), QString("COM1"));
+    d.hide();
+}
+
+void TestConnection::sameAddressKeepsStatistics() {
+    TRig rig;
+    rig.Link->SetDeviceAddress(5);
+    rig.Link->ModbusSendData(rig.Modbus(), std::string("\x05\x03\x14\x00\x00\x15", 6));
+    QCOMPARE(rig.Link->SentCount(), 1u);
+    rig.Shell.Panels[0] = "Real-Time Metering @ 5";
+    rig.Dialog->show();
+    rig.Dialog->EditDevAddr->setText("5");
+    rig.Dialog->ButtonOk->click();
+    QCOMPARE(rig.Link->SentCount(), 1u);
+    QCOMPARE(rig.Shell.AddressRefreshes, 0);
+    QCOMPARE(rig.Shell.Panels[0], QString("Real-Time Metering @ 5"));
+}
+
+void TestConnection::newAddressRestartsStatistics() {
+    TRig rig;
+    rig.Link->ModbusSendData(rig.Modbus(), std::string("\x01\x03\x14\x00\x00\x15", 6));
+    rig.Link->ModbusResponseError(rig.Modbus());
+    QVERIFY(rig.Link->SentCount() > 0);
+    rig.Dialog->show();
+    rig.Dialog->EditDevAddr->setText("12");
+    rig.Dialog->ButtonOk->click();
+    QCOMPARE(int(rig.Link->DeviceAddress()), 12);
+    QCOMPARE(rig.Link->SentCount(), 0u);
+    QCOMPARE(rig.Link->ErrorCount(), 0u);
+    QCOMPARE(rig.Shell.AddressRefreshes, 1);
+}
+
+void TestConnection::onlinePortLocked() {
+    // A stored port outside the list shows as COM1; while online OK must not switch to it.
+    Store({{"PortNum", "200"}});
+    TRig rig;
+    rig.Shell.IsConnected = true;
+    rig.Dialog->show();
+    QVERIFY(!rig.Dialog->ComboPortName->isEnabled());
+    QCOMPARE(rig.Dialog->ComboPortName->currentText(), QString("COM1"));
+    rig.Dialog->ComboBaudrate->setCurrentText("9600");
+    rig.Dialog->ButtonOk->click();
+    QCOMPARE(int(rig.Modbus().PortNum()), 200);
+    QCOMPARE(rig.Modbus().Baudrate(), 9600);
+}
+
+void TestConnection::onlineBaudRateAppliedToOpenPort() {
+    int master = -1, slave = -1;
+    char name[256] = {};
+    QCOMPARE(::openpty(&master, &slave, name, nullptr, nullptr), 0);
+    ::close(slave);
+    QVERIFY(MapPort(90, QString::fromLocal8Bit(name)));
+    TRig rig;
+    rig.Modbus().SetPortNum(90);
+    QVERIFY(rig.Modbus().Open());
+    rig.Shell.IsConnected = true;
+    rig.Dialog->show();
+    rig.Dialog->ComboBaudrate->setCurrentText("9600");
+    rig.Dialog->ButtonOk->click();
+    QVERIFY(rig.Modbus().Opened());
+    QCOMPARE(int(rig.Modbus().PortNum()), 90);
+    termios t{};
+    QCOMPARE(::tcgetattr(master, &t), 0);
+    QCOMPARE(::cfgetospeed(&t), speed_t(B9600));
+    rig.Modbus().Close();
+    ::close(master);
+    UnmapPort(90);
+}
+
+void TestConnection::upDownSteps_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("delta");
+    QTest::addColumn<QString>("result");
+    QTest::newRow("up") << "5" << 1 << "6";
+    QTest::newRow("down") << "5" << -1 << "4";
+    QTest::newRow("247 wraps to 1") << "247" << 1 << "1";
+    QTest::newRow("1 wraps to 247") << "1" << -1 << "247";
+    // A number outside 1-247 is first brought to the nearer end, then stepped.
+    QTest::newRow("0 steps up to 2") << "0" << 1 << "2";
+    QTest::newRow("0 steps down to 247") << "0" << -1 << "247";
+    QTest::newRow("999 steps up to 1") << "999" << 1 << "1";
+    QTest::newRow("int max does not overflow") << "2147483647" << 1 << "1";
+    QTest::newRow("text steps from the position") << "abc" << 1 << "2";
+}
+
+void TestConnection::upDownSteps() {
+    QFETCH(QString, text);
+    QFETCH(int, delta);
+    QFETCH(QString, result);
+    TRig rig;
+    TFormConnection& d = *rig.Dialog;
+    d.EditDevAddr->setText(text);
+    // The arrow keys in the edit step like the arrows beside it.
+    d.EditDevAddr->setFocus();
+    QTest::keyClick(d.EditDevAddr, delta > 0 ? Qt::Key_Up : Qt::Key_Down);
+    QCOMPARE(d.EditDevAddr->text(), result);
+}
+
+void TestConnection::saveWritesSixValues() {
+    TRig rig;
+    rig.Modbus().SetPortNum(200);
+    rig.Modbus().SetBaudrate(115200);
+    rig.Modbus().SetParity(TParity::Space);
+    rig.Modbus().SetStopBits(TStopBits::_2);
+    rig.Modbus().SetQueryInterval(60000);
+    rig.Link->SetDeviceAddress(0);
+    rig.Dialog->SaveSettings();
+    QSettings s = shelltest::Store();
+    s.beginGroup("ComPort");
+    QCOMPARE(s.childKeys().size(), 6);
+    QCOMPARE(s.value("PortNum").toInt(), 200);
+    QCOMPARE(s.value("Baudrate").toInt(), 115200);
+    QCOMPARE(s.value("Parity").toInt(), 4);
+    QCOMPARE(s.value("StopBits").toInt(), 2);
+    QCOMPARE(s.value("QueryInterval").toInt(), 60000);
+    QCOMPARE(s.value("DevAddr").toInt(), 0);
+    s.endGroup();
+    // And what was saved loads back unchanged.
+    TRig again;
+    QCOMPARE(int(again.Modbus().PortNum()), 200);
+    QCOMPARE(again.Modbus().Baudrate(), 115200);
+    QCOMPARE(again.Modbus().Parity(), TParity::Space);
+    QCOMPARE(again.Modbus().StopBits(), TStopBits::_2);
+    QCOMPARE(again.Modbus().QueryInterval(), 60000);
+    QCOMPARE(int(again.Link->DeviceAddress()), 0);
+}
+
+QTEST_MAIN(TestConnection)
+#include "tst_connection.moc"

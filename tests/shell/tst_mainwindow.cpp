@@ -1,0 +1,527 @@
+// The main window with the real link, pages and dialog: start-up, page switching, the status
+// bar, connect and disconnect against the meter simulator, closing and stop signals.
+#include "ShellTestKit.h"
+#include "link/ScriptedDialogs.h"
+#include "link/frmModbus.h"
+#include "shell/SignalWatch.h"
+#include "shell/frmAbout.h"
+#include "shell/frmConnection.h"
+#include "shell/frmMain.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QToolBar>
+#include <QtTest>
+
+#include <csignal>
+#include <memory>
+
+using namespace shelltest;
+
+namespace {
+
+struct TWindow {
+    TScriptedDialogs Dialogs;
+    std::unique_ptr<TFormKT580> W;
+    TWindow() {
+        W = std::make_unique<TFormKT580>(Dialogs);
+        W->SetConnectWait(0);
+    }
+    TFormModbus& Link() { return W->FormModbus(); }
+    TKrModbus& Modbus() { return W->FormModbus().Modbus; }
+
+    // Shows the window and cancels the connection dialog that comes up after it.
+    bool ShowAndDismiss() {
+        TModalWatcher watcher([](QWidget* modal) { modal->close(); });
+        W->show();
+        return QTest::qWaitFor(
+            [&] { return watcher.Seen > 0 && !QApplication::activeModalWidget(); }, 5000);
+    }
+};
+
+QString Hex(const std::string& bytes) {
+    QStringList out;
+    for (unsigned char c : bytes)
+        out << QString("%1").arg(c, 2, 16, QChar('0')).toUpper();
+    return out.join(' ');
+}
+
+// Some label of the page matches the pattern: the page shows what the meter sent.
+bool PageShows(const QWidget* page, const QString& pattern) {
+    const QRegularExpression re(pattern);
+    for (const QLabel* label : page->findChildren<QLabel*>()) {
+        if (re.match(label->text()).hasMatch())
+            return true;
+    }
+    return false;
+}
+
+// A phase voltage near the simulator's 230 V.
+bool MeteringShowsValues(const QWidget* page) {
+    return PageShows(page, R"(^2[0-9]{2}[.,][0-9]+ ?V$)");
+}
+
+// The simulator's software version.
+bool DeviceInfoShowsValues(const QWidget* page) {
+    return PageShows(page, R"(^3\.20$)");
+}
+
+} // namespace
+
+class TestMainWindow : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void firstShow();
+    void actionsMenuAndToolBar();
+    void statusPanelAndAddress();
+    void pageAreaScrolls();
+    void portThatDoesNotExist();
+    void statusBarPanels_data();
+    void statusBarPanels();
+    void closeSaves_data();
+    void closeSaves();
+    void connectPollSwitchDisconnect();
+    void disconnectWithoutCycle();
+    void aboutIsNewEachTime();
+    void stopSignalEndsLikeClosing_data();
+    void stopSignalEndsLikeClosing();
+};
+
+void TestMainWindow::initTestCase() {
+    QVERIFY2(PrivateConfig(), "XDG_CONFIG_HOME must point at a private folder");
+    QVERIFY(QFileInfo::exists(Bin("tools/kt580-sim/kt580-sim")));
+}
+
+void TestMainWindow::init() {
+    ClearStore();
+    // COM1 is the simulator's or nobody's: never the machine's first serial port.
+    MapPort(1, "/nonexistent/kt580-no-meter");
+}
+
+void TestMainWindow::cleanup() {
+    UnmapPort(1);
+}
+
+void TestMainWindow::firstShow() {
+    TWindow t;
+    QCOMPARE(t.W->TimerShowDialog->interval(), 100);
+    QVERIFY(t.W->TimerShowDialog->isSingleShot());
+    QVERIFY(!t.W->TimerShowDialog->isActive());
+    QCOMPARE(t.W->windowTitle(), QString("KT580 Utility Software -- Veltrana Corporation"));
+    QVERIFY(t.W->windowState() & Qt::WindowMaximized);
+
+    struct TSeen {
+        QString Port, Baud, Parity, Address, Interval;
+        qint64 After = -1;
+        QWidget* Dialog = nullptr;
+    } seen;
+    QElapsedTimer clock;
+    TModalWatcher watcher([&](QWidget* modal) {
+        if (seen.Dialog)
+            return;
+        TFormConnection& d = t.W->FormConnection();
+        seen = {d.ComboPortName->currentText(),
+                d.ComboBaudrate->currentText(),
+                d.ComboParity->currentText(),
+                d.EditDevAddr->text(),
+                d.EditQueryInterval->text(),
+                clock.elapsed(),
+                modal};
+        modal->close();
+    });
+    clock.start();
+    t.W->show();
+    QTRY_VERIFY(seen.Dialog != nullptr);
+    QCOMPARE(seen.Dialog, static_cast<QWidget*>(&t.W->FormConnection()));
+    QVERIFY2(seen.After >= 95, qPrintable(QString::number(seen.After)));
+    QCOMPARE(seen.Port, QString("COM1"));
+    QCOMPARE(seen.Baud, QString("19200"));
+    QCOMPARE(seen.Parity, QString("None1"));
+    QCOMPARE(seen.Address, QString("1"));
+    QCOMPARE(seen.Interval, QString("500"));
+    // Once only: the timer is not running any more.
+    QTRY_VERIFY(!QApplication::activeModalWidget());
+    QVERIFY(!t.W->TimerShowDialog->isActive());
+    QCOMPARE(watcher.Seen, 1);
+
+    QCOMPARE(t.W->ActivePage(), TPage::RTMetering);
+    QVERIFY(t.W->FormRTMetering()->isVisible());
+    QVERIFY(!t.W->FormDeviceInfo()->isVisible());
+    QVERIFY(!t.W->FormGeneralSettings()->isVisible());
+    QCOMPARE(t.W->StatusText(0), QString("Real-Time Metering @ 1"));
+    QVERIFY(t.W->StartConnect->isEnabled());
+    QVERIFY(!t.W->StartDisconnect->isEnabled());
+    // Offline: the page's reads are not queued.
+    QVERIFY(t.Link().PendingQueries().empty());
+}
+
+void TestMainWindow::actionsMenuAndToolBar() {
+    TWindow t;
+    struct TRow {
+        QAction* Action;
+        const char* Category;
+        const char* Caption;
+        const char* Hint;
+    };
+    const TRow rows[] = {
+        {t.W->StartConnect, "Start", "&Connect", "Connect"},
+        {t.W->StartDisconnect, "Start", "&Disconnect", "Disconnect"},
+        {t.W->StartConnectionSettings, "Start", "Connection Se&ttings...", "Connection Settings"},
+        {t.W->StartExit, "Start", "E&xit", "Quit the application"},
+        {t.W->ReadingsRealTimeMetering, "Readings", "Real-Time &Metering", "Real-Time Metering"},
+        {t.W->ReadingsDeviceInformation, "Readings", "Device &Information", "Device Information"},
+        {t.W->SettingsGeneralSettings, "Settings", "&General Settings", "General Settings"},
+        {t.W->HelpAbout, "Help", "&About...", "About the software"},
+    };
+    QSet<qint64> images;
+    for (const TRow& r : rows) {
+        QCOMPARE(r.Action->property("category").toString(), QString(r.Category));
+        QCOMPARE(r.Action->text(), QString(r.Caption));
+        QCOMPARE(r.Action->toolTip(), QString(r.Hint));
+        QVERIFY(!r.Action->icon().isNull());
+        images.insert(r.Action->icon().pixmap(16, 16).toImage().cacheKey());
+    }
+    QCOMPARE(images.size(), 8);
+
+    const auto describe = [](const QList<QAction*>& actions) {
+        QStringList out;
+        for (QAction* a : actions)
+            out << (a->isSeparator() ? QString("-") : a->text());
+        return out;
+    };
+    const QList<QAction*> menus = t.W->menuBar()->actions();
+    QCOMPARE(describe(menus), QStringList({"&Start", "&Readings", "Se&ttings", "&Help"}));
+    QCOMPARE(
+        describe(menus[0]->menu()->actions()),
+        QStringList({"&Connect", "&Disconnect", "-", "Connection Se&ttings...", "-", "E&xit"}));
+    QCOMPARE(describe(menus[1]->menu()->actions()),
+             QStringList({"Real-Time &Metering", "-", "Device &Information"}));
+    QCOMPARE(describe(menus[2]->menu()->actions()), QStringList({"&General Settings"}));
+    QCOMPARE(describe(menus[3]->menu()->actions()), QStringList({"&About..."}));
+    QCOMPARE(describe(t.W->ToolBar1->actions()),
+             QStringList({"&Connect", "&Disconnect", "Connection Se&ttings...", "-",
+                          "Real-Time &Metering", "Device &Information", "-", "&General Settings",
+                          "-", "&About..."}));
+    QCOMPARE(t.W->ToolBar1->height(), 26);
+    QCOMPARE(t.W->ToolBar1->iconSize(), QSize(16, 16));
+}
+
+void TestMainWindow::statusPanelAndAddress() {
+    TWindow t;
+    QVERIFY(t.ShowAndDismiss());
+    QCOMPARE(t.W->StatusText(0), QString("Real-Time Metering @ 1"));
+    t.W->ReadingsDeviceInformation->trigger();
+    QCOMPARE(t.W->ActivePage(), TPage::DeviceInfo);
+    QCOMPARE(t.W->StatusText(0), QString("Device Information @ 1"));
+
+    // The address changed to 5 in the dialog.
+    TModalWatcher watcher([&](QWidget*) {
+        t.W->FormConnection().EditDevAddr->setText("5");
+        t.W->FormConnection().ButtonOk->click();
+    });
+    t.W->StartConnectionSettings->trigger();
+    QCOMPARE(watcher.Seen, 1);
+    QCOMPARE(t.W->StatusText(0), QString("Device Information @ 5"));
+    t.W->SettingsGeneralSettings->trigger();
+    QCOMPARE(t.W->StatusText(0), QString("General Settings @ 5"));
+
+    // With no page shown there is no address to rewrite.
+    t.W->ShowPage(nullptr);
+    QCOMPARE(t.W->ActivePage(), TPage::None);
+    QCOMPARE(t.W->StatusText(0), QString());
+    t.W->RefreshStatusAddress();
+    QCOMPARE(t.W->StatusText(0), QString());
+    QVERIFY(!t.W->FormGeneralSettings()->isVisible());
+}
+
+void TestMainWindow::pageAreaScrolls() {
+    TWindow t;
+    t.W->setWindowState(Qt::WindowNoState);
+    t.W->resize(400, 300);
+    QVERIFY(t.ShowAndDismiss());
+    QWidget* page = t.W->FormRTMetering();
+    QCOMPARE(t.W->ScrollBox1->widget()->size(), page->size());
+    QVERIFY(page->width() > t.W->ScrollBox1->viewport()->width());
+    QTRY_VERIFY(t.W->ScrollBox1->horizontalScrollBar()->maximum() > 0);
+    QCOMPARE(page->parentWidget(), t.W->ScrollBox1->widget());
+}
+
+void TestMainWindow::portThatDoesNotExist() {
+    MapPort(7, "/nonexistent/kt580-com7");
+    TWindow t;
+    t.Modbus().SetPortNum(7);
+    t.W->StartConnect->trigger();
+    QCOMPARE(t.Dialogs.Boxes.size(), std::size_t(1));
+    QCOMPARE(t.Dialogs.Boxes[0].Caption, QString("Error"));
+    QCOMPARE(t.Dialogs.Boxes[0].Text, QString("Cannot open the serial port 'COM7'"));
+    QCOMPARE(t.Dialogs.Boxes[0].Icon, IDialogs::Critical);
+    QCOMPARE(t.Dialogs.Boxes[0].Buttons, IDialogs::Ok);
+    QVERIFY(!t.W->Connected());
+    QVERIFY(t.W->StartConnect->isEnabled());
+    QVERIFY(!t.W->StartDisconnect->isEnabled());
+    QVERIFY(!t.Modbus().Opened());
+    UnmapPort(7);
+}
+
+void TestMainWindow::statusBarPanels_data() {
+    QTest::addColumn<int>("width");
+    QTest::addColumn<int>("panel");
+    QTest::newRow("801") << 801 << 200;
+    QTest::newRow("803") << 803 << 200;
+    QTest::newRow("804") << 804 << 201;
+    QTest::newRow("1000") << 1000 << 250;
+    QTest::newRow("650") << 650 << 162;
+}
+
+void TestMainWindow::statusBarPanels() {
+    QFETCH(int, width);
+    QFETCH(int, panel);
+    TWindow t;
+    t.W->setWindowState(Qt::WindowNoState);
+    t.W->resize(width, 400);
+    QVERIFY(t.ShowAndDismiss());
+    QTRY_COMPARE(t.W->StatusBar->width(), width);
+    QCOMPARE(t.W->StatusBar->height(), 19);
+    const auto panels = t.W->StatusBar->findChildren<QLabel*>();
+    QCOMPARE(panels.size(), 4);
+    for (int i = 0; i < 4; ++i) {
+        QLabel* p = t.W->StatusBar->findChild<QLabel*>(QString("Panel%1").arg(i));
+        QVERIFY(p);
+        QCOMPARE(p->width(), panel);
+        QCOMPARE(p->x(), i * panel);
+    }
+}
+
+void TestMainWindow::closeSaves_data() {
+    QTest::addColumn<bool>("byExit");
+    QTest::addColumn<bool>("changed");
+    QTest::newRow("Exit, first run") << true << false;
+    QTest::newRow("close button, first run") << false << false;
+    QTest::newRow("Exit, values changed") << true << true;
+    QTest::newRow("close button, values changed") << false << true;
+}
+
+void TestMainWindow::closeSaves() {
+    QFETCH(bool, byExit);
+    QFETCH(bool, changed);
+    TWindow t;
+    QVERIFY(t.ShowAndDismiss());
+    if (changed) {
+        t.Modbus().SetPortNum(3);
+        t.Modbus().SetBaudrate(9600);
+        t.Modbus().SetParity(TParity::Odd);
+        t.Modbus().SetStopBits(TStopBits::_1);
+        t.Modbus().SetQueryInterval(250);
+        t.Link().SetDeviceAddress(7);
+    }
+    QVERIFY(!Store().childGroups().contains("ComPort"));
+    if (byExit)
+        t.W->StartExit->trigger();
+    else
+        QVERIFY(t.W->close());
+    QVERIFY(!t.W->isVisible());
+    QSettings s = Store();
+    s.beginGroup("ComPort");
+    QCOMPARE(s.childKeys().size(), 6);
+    QCOMPARE(s.value("PortNum").toInt(), changed ? 3 : 1);
+    QCOMPARE(s.value("Baudrate").toInt(), changed ? 9600 : 19200);
+    QCOMPARE(s.value("Parity").toInt(), changed ? 1 : 0);
+    QCOMPARE(s.value("StopBits").toInt(), 0);
+    QCOMPARE(s.value("QueryInterval").toInt(), changed ? 250 : 500);
+    QCOMPARE(s.value("DevAddr").toInt(), changed ? 7 : 1);
+}
+
+void TestMainWindow::connectPollSwitchDisconnect() {
+    TSim sim(1);
+    QVERIFY(!sim.Path().isEmpty());
+    TWindow t;
+    QVERIFY(t.ShowAndDismiss());
+    t.Modbus().SetQueryInterval(20);
+    QStringList sent;
+    auto forward = t.Modbus().OnSendData;
+    t.Modbus().OnSendData = [&, forward](TKrPolling& s, const std::string& d) {
+        sent << Hex(d);
+        forward(s, d);
+    };
+
+    t.W->StartConnect->trigger();
+    QVERIFY(t.Dialogs.Boxes.empty());
+    QVERIFY(t.W->Connected());
+    QVERIFY(!t.W->DisconnectRequested());
+    QVERIFY(t.Modbus().Running());
+    QVERIFY(!t.W->StartConnect->isEnabled());
+    QVERIFY(t.W->StartDisconnect->isEnabled());
+    QVERIFY(!LockFree(sim.Path()));
+
+    // Live values on the metering page: the measurement block has been decoded.
+    QTRY_VERIFY_WITH_TIMEOUT(MeteringShowsValues(t.W->FormRTMetering()), 10000);
+    // The rotation has gone round once: inputs read after the measurement, energy and relays.
+    QTRY_VERIFY(sent.filter(QRegularExpression("^01 02 00 00 00 06")).size() >= 1);
+
+    t.W->ReadingsDeviceInformation->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(DeviceInfoShowsValues(t.W->FormDeviceInfo()), 10000);
+    t.W->SettingsGeneralSettings->trigger();
+    QTRY_VERIFY(t.Link().PendingQueries().empty());
+    const int settingsReadsEnd = sent.size();
+
+    t.W->StartDisconnect->trigger();
+    QVERIFY(t.W->DisconnectRequested());
+    if (t.W->Connected()) {
+        // Disconnecting: the query in progress finishes first.
+        QVERIFY(!t.W->StartConnect->isEnabled());
+        QVERIFY(t.W->StartDisconnect->isEnabled());
+    }
+    QTRY_VERIFY(!t.W->Connected());
+    QVERIFY(t.W->StartConnect->isEnabled());
+    QVERIFY(!t.W->StartDisconnect->isEnabled());
+    QVERIFY(!t.Modbus().Opened());
+    QVERIFY(!t.Modbus().Running());
+    QCOMPARE(t.W->StatusText(1), QString());
+    QCOMPARE(t.W->StatusText(2), QString());
+    QVERIFY(LockFree(sim.Path()));
+    QCOMPARE(sent.size(), settingsReadsEnd);
+
+    const QStringList seen = sim.Stop();
+    // The simulator received exactly what the master sent.
+    QCOMPARE(seen, sent);
+
+    // And what was sent follows the plan: the metering page's one-shot reads, the rotation,
+    // then the reads of each page shown, and nothing while the settings page stays shown.
+    const QString identity = "01 03 F0 00 00 09", settings1100 = "01 03 11 00 00 0D",
+                  aoType = "01 03 F1 06 00 01", measurement = "01 03 14 00 00 15",
+                  energy = "01 03 11 80 00 0C", relays = "01 01 00 00 00 02",
+                  inputs = "01 02 00 00 00 06", serial = "01 03 F0 40 00 10";
+    QStringList bodies;
+    for (const QString& frame : sent) {
+        QCOMPARE(frame.size(), 8 * 3 - 1); // every request is 6 bytes and its CRC
+        bodies << frame.left(17);
+    }
+    int i = 0;
+    QCOMPARE(bodies.mid(i, 3), QStringList({identity, settings1100, aoType}));
+    i += 3;
+    const QStringList rotation = {measurement, energy, relays, inputs};
+    int step = 0;
+    while (i < bodies.size() && bodies[i] != identity) {
+        // Until the identity block has been read the short energy block is read.
+        QString expected = rotation[step % 4];
+        if (expected == energy && bodies[i] == "01 03 11 80 00 04")
+            expected = bodies[i];
+        QCOMPARE(bodies[i], expected);
+        ++step;
+        ++i;
+    }
+    QVERIFY(step >= 4);
+    QCOMPARE(bodies.mid(i, 4), QStringList({identity, identity, serial, aoType}));
+    i += 4;
+    QCOMPARE(bodies.mid(i),
+             QStringList({identity, settings1100, "01 03 12 00 00 08", "01 03 13 00 00 0C",
+                          "01 03 12 08 00 02", "01 03 12 0A 00 05"}));
+}
+
+void TestMainWindow::disconnectWithoutCycle() {
+    TSim sim(1);
+    QVERIFY(!sim.Path().isEmpty());
+    TWindow t;
+    QVERIFY(t.ShowAndDismiss());
+    t.W->StartConnect->trigger();
+    QVERIFY(t.W->Connected());
+    // The cycle ends without its finish event, as it does when the master is cancelled.
+    t.Modbus().Cancel();
+    QVERIFY(!t.Modbus().Running());
+    t.W->SetStatusText(1, "TXD:  01 03");
+    t.W->StartDisconnect->trigger();
+    // At once, without waiting for a query to end.
+    QVERIFY(!t.W->Connected());
+    QVERIFY(!t.Modbus().Opened());
+    QVERIFY(LockFree(sim.Path()));
+    QCOMPARE(t.W->StatusText(1), QString());
+    QVERIFY(t.W->StartConnect->isEnabled());
+    QVERIFY(!t.W->StartDisconnect->isEnabled());
+    // Disconnect again while offline changes nothing.
+    t.W->StartDisconnectExecute();
+    QVERIFY(!t.W->Connected());
+}
+
+void TestMainWindow::aboutIsNewEachTime() {
+    TWindow t;
+    t.W->VersionLookup = [](const QString& name) -> std::optional<QString> {
+        if (name == "FileVersion")
+            return QString("7.1.3.9");
+        return std::nullopt;
+    };
+    QList<QPointer<QWidget>> boxes;
+    QStringList labels;
+    TModalWatcher watcher([&](QWidget* modal) {
+        auto* about = dynamic_cast<TFormAbout*>(modal);
+        QVERIFY(about);
+        boxes << about;
+        labels << about->LabelVersion->text();
+        about->Button1->click();
+    });
+    t.W->HelpAbout->trigger();
+    QCOMPARE(boxes.size(), 1);
+    QVERIFY(boxes[0].isNull()); // released when it closed
+    t.W->HelpAbout->trigger();
+    QCOMPARE(boxes.size(), 2);
+    QVERIFY(boxes[1].isNull());
+    QCOMPARE(labels, QStringList({"Version 7.1.3", "Version 7.1.3"}));
+}
+
+void TestMainWindow::stopSignalEndsLikeClosing_data() {
+    QTest::addColumn<int>("signal");
+    QTest::newRow("SIGTERM") << SIGTERM;
+    QTest::newRow("SIGINT") << SIGINT;
+    QTest::newRow("SIGHUP") << SIGHUP;
+}
+
+void TestMainWindow::stopSignalEndsLikeClosing() {
+    QFETCH(int, signal);
+    TSim sim(1);
+    QVERIFY(!sim.Path().isEmpty());
+    auto t = std::make_unique<TWindow>();
+    TSignalWatch watch([&](int) { t->W->CloseFromOutside(); });
+    QVERIFY(t->ShowAndDismiss());
+    t->Modbus().SetQueryInterval(20);
+    t->W->StartConnect->trigger();
+    QVERIFY(t->W->Connected());
+    t->Link().SetDeviceAddress(1);
+    t->Modbus().SetQueryInterval(40);
+
+    // The signal arrives while the connection dialog is open.
+    bool raised = false;
+    TModalWatcher watcher([&](QWidget*) {
+        if (!raised) {
+            raised = true;
+            ::raise(signal);
+        }
+    });
+    QMetaObject::invokeMethod(
+        t->W.get(), [&] { t->W->StartConnectionSettings->trigger(); }, Qt::QueuedConnection);
+    QTRY_VERIFY(raised);
+    QTRY_VERIFY(!t->W->isVisible());
+    QVERIFY(!t->W->FormConnection().isVisible());
+    QVERIFY(!QApplication::activeModalWidget());
+    QSettings s = Store();
+    s.beginGroup("ComPort");
+    QCOMPARE(s.childKeys().size(), 6);
+    QCOMPARE(s.value("QueryInterval").toInt(), 40);
+    // The program then ends: the window goes, the port closes and its lock is released.
+    t.reset();
+    QVERIFY(LockFree(sim.Path()));
+}
+
+QTEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"

@@ -1,0 +1,191 @@
+// kt580-shots [DIR] [--windows]: runs the utility's main window in this process, answers the
+// connection dialog with OK, connects to the meter mapped as COM1 and saves a screenshot of
+// each page once it shows live values, then prints the paths. With --windows the connection
+// dialog and the About box are saved too. Used where no one can look at a screen.
+#include "link/frmModbus.h"
+#include "shell/QtDialogs.h"
+#include "shell/frmAbout.h"
+#include "shell/frmConnection.h"
+#include "shell/frmMain.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QLabel>
+#include <QLocale>
+#include <QPainter>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QScreen>
+#include <QTimer>
+
+#include <cstdio>
+#include <functional>
+
+namespace {
+
+// Runs the event loop until done() holds or the time is up.
+bool WaitFor(const std::function<bool()>& done, int ms) {
+    QDeadlineTimer deadline(ms);
+    while (!done()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return true;
+}
+
+bool PageShows(const QWidget* page, const QRegularExpression& re) {
+    for (const QLabel* label : page->findChildren<QLabel*>()) {
+        if (re.match(label->text()).hasMatch())
+            return true;
+    }
+    return false;
+}
+
+// Some turns more of the cycle, so every block of the page has been read at least once.
+void Settle(TFormModbus& link, int& sent, int turns) {
+    const int until = sent + turns;
+    WaitFor([&] { return sent >= until && link.PendingQueries().empty(); }, 15000);
+}
+
+QString Save(QWidget* widget, const QString& dir, const char* name) {
+    const QString path = QDir(dir).absoluteFilePath(QString::fromLatin1(name));
+    if (!widget->grab().save(path))
+        return QString();
+    return path;
+}
+
+// The action images at 1x and 2x side by side, to check them by eye.
+QString SaveIconSheet(const TFormKT580& window, const QString& dir) {
+    const QList<QAction*> actions = {window.StartConnect,
+                                     window.StartDisconnect,
+                                     window.StartConnectionSettings,
+                                     window.StartExit,
+                                     window.ReadingsRealTimeMetering,
+                                     window.ReadingsDeviceInformation,
+                                     window.SettingsGeneralSettings,
+                                     window.HelpAbout};
+    QImage sheet(8 * 56, 40, QImage::Format_ARGB32);
+    sheet.fill(Qt::white);
+    QPainter p(&sheet);
+    for (int i = 0; i < actions.size(); ++i) {
+        p.drawPixmap(i * 56 + 2, 12, actions[i]->icon().pixmap(QSize(16, 16), 1.0));
+        QPixmap twice = actions[i]->icon().pixmap(QSize(16, 16), 2.0);
+        twice.setDevicePixelRatio(1.0);
+        p.drawPixmap(i * 56 + 20, 4, twice);
+    }
+    p.end();
+    const QString path = QDir(dir).absoluteFilePath(QStringLiteral("action-images.png"));
+    return sheet.save(path) ? path : QString();
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    QLocale locale = QLocale::system();
+    locale.setNumberOptions(QLocale::OmitGroupSeparator);
+    QLocale::setDefault(locale);
+
+    QString dir = QStringLiteral("screenshots");
+    bool windows = false;
+    for (int i = 1; i < argc; ++i) {
+        const QString arg = QString::fromLocal8Bit(argv[i]);
+        if (arg == QLatin1String("--windows"))
+            windows = true;
+        else
+            dir = arg;
+    }
+    QDir().mkpath(dir);
+
+    TQtDialogs dialogs;
+    TFormKT580 window(dialogs);
+    TFormModbus& link = window.FormModbus();
+    int sent = 0;
+    auto forward = link.Modbus.OnSendData;
+    link.Modbus.OnSendData = [&](TKrPolling& s, const std::string& d) {
+        ++sent;
+        forward(s, d);
+    };
+
+    // The connection dialog comes up by itself after the first show; answer it with OK.
+    QStringList extra;
+    QTimer answer;
+    answer.setInterval(20);
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (modal == &window.FormConnection()) {
+            answer.stop();
+            if (windows)
+                extra << Save(modal, dir, "connection-settings.png");
+            // The pages are taken from the meter on COM1; the other choices stay the stored ones.
+            window.FormConnection().ComboPortName->setCurrentIndex(0);
+            window.FormConnection().ButtonOk->click();
+        }
+    });
+    answer.start();
+    window.show();
+    // Without a window manager (a virtual display) nobody maximises the window.
+    if (!(window.windowState() & Qt::WindowMaximized) || window.width() < 700) {
+        if (const QScreen* screen = window.screen())
+            window.setGeometry(screen->availableGeometry());
+    }
+    if (windows)
+        extra << SaveIconSheet(window, dir);
+    if (!WaitFor([&] { return !answer.isActive() && !QApplication::activeModalWidget(); }, 10000)) {
+        std::fprintf(stderr, "kt580-shots: the connection dialog did not come up\n");
+        return 1;
+    }
+
+    window.StartConnectExecute();
+    if (!window.Connected()) {
+        std::fprintf(stderr, "kt580-shots: cannot connect to COM1\n");
+        return 1;
+    }
+    const QRegularExpression voltage(QStringLiteral(R"(^[0-9]+[.,][0-9]+ ?V$)"));
+    if (!WaitFor([&] { return PageShows(window.FormRTMetering(), voltage); }, 20000)) {
+        std::fprintf(stderr, "kt580-shots: no values from the meter\n");
+        return 1;
+    }
+    Settle(link, sent, 8);
+    const QString metering = Save(&window, dir, "real-time-metering.png");
+
+    window.ReadingsDeviceInformation->trigger();
+    Settle(link, sent, 4);
+    const QString deviceInfo = Save(&window, dir, "device-information.png");
+
+    window.SettingsGeneralSettings->trigger();
+    Settle(link, sent, 6);
+    const QString settings = Save(&window, dir, "general-settings.png");
+
+    if (windows) {
+        QTimer about;
+        about.setInterval(20);
+        QObject::connect(&about, &QTimer::timeout, [&] {
+            if (auto* box = dynamic_cast<TFormAbout*>(QApplication::activeModalWidget())) {
+                about.stop();
+                extra << Save(box, dir, "about.png");
+                box->Button1->click();
+            }
+        });
+        about.start();
+        window.HelpAboutExecute();
+    }
+
+    window.StartDisconnectExecute();
+    WaitFor([&] { return !window.Connected(); }, 10000);
+    window.close();
+
+    int status = 0;
+    for (const QString& path : QStringList{metering, deviceInfo, settings} + extra) {
+        if (path.isEmpty()) {
+            status = 1;
+            continue;
+        }
+        std::printf("%s\n", qPrintable(path));
+    }
+    return status;
+}
