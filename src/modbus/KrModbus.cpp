@@ -1,4 +1,4 @@
-#include "KrModbus.h"
+#include "modbus/KrModbus.h"
 
 #include <cmath>
 #include <memory>

@@ -2,8 +2,8 @@
 // is complete, checks it against its request and raises one event per function code.
 #pragma once
 
-#include "KrModbusCodec.h"
-#include "KrPolling.h"
+#include "modbus/KrModbusCodec.h"
+#include "modbus/KrPolling.h"
 
 #include <cstdint>
 #include <functional>

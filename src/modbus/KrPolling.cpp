@@ -1,4 +1,4 @@
-#include "KrPolling.h"
+#include "modbus/KrPolling.h"
 
 #include "platform/PortName.h"
 

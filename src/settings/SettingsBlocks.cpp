@@ -1,8 +1,8 @@
-#include "SettingsBlocks.h"
+#include "settings/SettingsBlocks.h"
 
-#include "QueryBytes.h"
-#include "ValueFormat.h"
-#include "ValueParse.h"
+#include "link/QueryBytes.h"
+#include "link/ValueFormat.h"
+#include "link/ValueParse.h"
 
 #include <algorithm>
 #include <array>

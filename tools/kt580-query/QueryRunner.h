@@ -2,8 +2,8 @@
 // round, turns each finished query into one line and keeps the totals.
 #pragma once
 
-#include "KrModbus.h"
 #include "QueryOptions.h"
+#include "modbus/KrModbus.h"
 
 #include <QElapsedTimer>
 

@@ -1,8 +1,8 @@
 // kt580-query: sends Modbus query texts to a meter through the polling master and prints
 // each outcome; the technician's tool and the end-to-end check of the master.
-#include "KrModbus.h"
 #include "QueryOptions.h"
 #include "QueryRunner.h"
+#include "modbus/KrModbus.h"
 
 #include <QCoreApplication>
 #include <QTimer>

@@ -1,6 +1,6 @@
 // Query texts, frames, check fields and response extraction of the Modbus codec, against
 // vectors worked out independently of this code.
-#include "KrModbusCodec.h"
+#include "modbus/KrModbusCodec.h"
 
 #include <QtTest>
 
