@@ -1,8 +1,8 @@
 // The POSIX device on pseudo-terminals and on files that are no terminals.
-#include "PtyPair.h"
 #include "platform/Event.h"
 #include "platform/PosixSerialDevice.h"
 #include "platform/Termios2.h"
+#include "support/PtyPair.h"
 
 #include <QTemporaryDir>
 #include <QtTest>

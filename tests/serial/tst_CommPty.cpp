@@ -1,8 +1,8 @@
 // TComm on pseudo-terminal pairs: a real tty driver under the threads.
 #include "CommRecorder.h"
-#include "PtyPair.h"
 #include "platform/PortName.h"
 #include "serial/Comm.h"
+#include "support/PtyPair.h"
 
 #include <QDir>
 #include <QFile>
