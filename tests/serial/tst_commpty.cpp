@@ -208,4 +208,4 @@ private slots:
 };
 
 QTEST_GUILESS_MAIN(TCommPtyTest)
-#include "tst_CommPty.moc"
+#include "tst_commpty.moc"

@@ -180,4 +180,4 @@ private slots:
 };
 
 QTEST_GUILESS_MAIN(TTermStateTest)
-#include "tst_TermState.moc"
+#include "tst_termstate.moc"

@@ -194,4 +194,4 @@ private slots:
 };
 
 QTEST_GUILESS_MAIN(TPosixSerialDeviceTest)
-#include "tst_PosixSerialDevice.moc"
+#include "tst_posixserialdevice.moc"

@@ -610,4 +610,4 @@ private slots:
 };
 
 QTEST_GUILESS_MAIN(TCommFakeTest)
-#include "tst_CommFake.moc"
+#include "tst_commfake.moc"

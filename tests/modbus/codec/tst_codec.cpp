@@ -624,4 +624,4 @@ void TestCodec::echoRoundTrip() {
 }
 
 QTEST_GUILESS_MAIN(TestCodec)
-#include "test_codec.moc"
+#include "tst_codec.moc"
