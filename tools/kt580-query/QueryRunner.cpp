@@ -1,5 +1,7 @@
 #include "QueryRunner.h"
 
+#include "link/QueryAddress.h"
+
 #include <QByteArray>
 
 #include <cstdio>

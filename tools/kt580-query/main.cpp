@@ -3,6 +3,7 @@
 #include "QueryOptions.h"
 #include "QueryRunner.h"
 #include "modbus/KrModbus.h"
+#include "serial/OpenFailure.h"
 
 #include <QCoreApplication>
 #include <QTimer>

@@ -1,5 +1,6 @@
 // kt580-query: its command line, and the program itself against the meter simulator.
 #include "QueryOptions.h"
+#include "link/QueryAddress.h"
 
 #include <QProcess>
 #include <QRegularExpression>
@@ -76,8 +77,6 @@ private slots:
     void badOptions();
     void withAddress_data();
     void withAddress();
-    void openFailureReason_data();
-    void openFailureReason();
 
     void queriesAgainstSimulator_data();
     void queriesAgainstSimulator();
@@ -208,22 +207,6 @@ void TestKt580Query::withAddress() {
     QFETCH(int, address);
     QFETCH(QString, result);
     QCOMPARE(QString::fromStdString(WithAddress(text.toStdString(), uint8_t(address))), result);
-}
-
-void TestKt580Query::openFailureReason_data() {
-    QTest::addColumn<int>("error");
-    QTest::addColumn<QString>("reason");
-    QTest::newRow("ENOENT") << ENOENT << "missing";
-    QTest::newRow("EWOULDBLOCK") << EWOULDBLOCK << "busy";
-    QTest::newRow("EBUSY") << EBUSY << "busy";
-    QTest::newRow("ENOTTY") << ENOTTY << "not a serial port";
-    QTest::newRow("EACCES") << EACCES << "permission denied";
-}
-
-void TestKt580Query::openFailureReason() {
-    QFETCH(int, error);
-    QFETCH(QString, reason);
-    QCOMPARE(QString::fromStdString(OpenFailureReason(error, "x")), reason);
 }
 
 void TestKt580Query::queriesAgainstSimulator_data() {
