@@ -18,6 +18,15 @@ function(kt_add_subdirs root)
   endforeach()
 endfunction()
 
+# One naming scheme for tests: the test of a unit lives in tst_<unit>.cpp and is the CTest
+# test and executable tst_<unit>; a fuzz target fuzz_<unit>.cpp is the executable fuzz_<unit>.
+# A name that does not follow it stops the configuration, so the scheme cannot drift.
+function(kt_check_test_name name prefix sources)
+  if(NOT name MATCHES "^${prefix}_[a-z0-9_]+$" OR NOT "${name}.cpp" IN_LIST sources)
+    message(FATAL_ERROR "${name}: expected the name ${prefix}_<unit> built from ${prefix}_<unit>.cpp")
+  endif()
+endfunction()
+
 # kt_add_qtest(NAME <name> SOURCES <files...> LIBS <targets...>
 #              [LABELS <labels...>] [GUI] [TIMEOUT <seconds>])
 # A QtTest executable registered with CTest. Tests run with the offscreen
@@ -26,6 +35,7 @@ endfunction()
 # not need the widget libraries. A GUI test is left out of KT_NO_GUI builds.
 function(kt_add_qtest)
   cmake_parse_arguments(T "GUI" "NAME;TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  kt_check_test_name(${T_NAME} tst "${T_SOURCES}")
   if(T_GUI AND KT_NO_GUI)
     return()
   endif()
@@ -51,6 +61,7 @@ endfunction()
 # a bounded time.
 function(kt_add_fuzzer)
   cmake_parse_arguments(F "" "NAME" "SOURCES;LIBS" ${ARGN})
+  kt_check_test_name(${F_NAME} fuzz "${F_SOURCES}")
   if(NOT KT_FUZZ)
     return()
   endif()

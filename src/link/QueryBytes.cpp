@@ -1,4 +1,4 @@
-#include "QueryBytes.h"
+#include "link/QueryBytes.h"
 
 namespace {
 

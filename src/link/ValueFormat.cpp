@@ -1,6 +1,6 @@
-#include "ValueFormat.h"
+#include "link/ValueFormat.h"
 
-#include "NumberText.h"
+#include "link/NumberText.h"
 
 #include <QLocale>
 #include <cmath>

@@ -2,7 +2,7 @@
 // magnitude, unit texts, and decoders that apply the link's scaling.
 #pragma once
 
-#include "Scaling.h"
+#include "link/Scaling.h"
 
 #include <QString>
 #include <cstdint>

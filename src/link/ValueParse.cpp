@@ -1,7 +1,7 @@
-#include "ValueParse.h"
+#include "link/ValueParse.h"
 
-#include "NumberText.h"
-#include "ValueFormat.h"
+#include "link/NumberText.h"
+#include "link/ValueFormat.h"
 
 #include <QLocale>
 #include <cmath>

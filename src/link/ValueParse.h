@@ -2,8 +2,8 @@
 // with the message the operator sees; nothing is returned half-converted.
 #pragma once
 
-#include "ConvertError.h"
-#include "Scaling.h"
+#include "link/ConvertError.h"
+#include "link/Scaling.h"
 
 #include <QString>
 #include <cstdint>

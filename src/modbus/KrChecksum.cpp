@@ -1,4 +1,4 @@
-#include "KrChecksum.h"
+#include "modbus/KrChecksum.h"
 
 #include <array>
 

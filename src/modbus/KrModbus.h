@@ -2,8 +2,9 @@
 // is complete, checks it against its request and raises one event per function code.
 #pragma once
 
-#include "KrModbusCodec.h"
-#include "KrPolling.h"
+#include "modbus/KrModbusCodec.h"
+#include "modbus/KrPolling.h"
+#include "modbus/KrResponse.h"
 
 #include <cstdint>
 #include <functional>
@@ -11,14 +12,6 @@
 #include <string>
 #include <string_view>
 #include <vector>
-
-// One group of a file-record read or write.
-struct TFileSubResp {
-    std::uint8_t RefType = 0;
-    std::uint16_t FileNum = 0;
-    std::uint16_t RecNum = 0;
-    std::vector<std::uint16_t> RecData;
-};
 
 class TKrModbus : public TKrPolling {
 public:
@@ -50,11 +43,11 @@ public:
                                                  std::uint8_t FuncCode, int AExceptionCode)>;
 
     // Error kinds of the last query.
-    static constexpr std::uint8_t ekNone = 0;
-    static constexpr std::uint8_t ekNoResponse = 1;
-    static constexpr std::uint8_t ekBadFrame = 2;
-    static constexpr std::uint8_t ekMismatch = 3;
-    static constexpr std::uint8_t ekException = 4;
+    static constexpr auto ekNone = static_cast<std::uint8_t>(TKrErrorKind::None);
+    static constexpr auto ekNoResponse = static_cast<std::uint8_t>(TKrErrorKind::NoResponse);
+    static constexpr auto ekBadFrame = static_cast<std::uint8_t>(TKrErrorKind::BadFrame);
+    static constexpr auto ekMismatch = static_cast<std::uint8_t>(TKrErrorKind::Mismatch);
+    static constexpr auto ekException = static_cast<std::uint8_t>(TKrErrorKind::Exception);
 
     TKrModbus();
     ~TKrModbus() override;
@@ -116,18 +109,11 @@ protected:
     void UpdateFrameGap() override;
     void CommReceiveError(std::uint32_t EventMask) override;
 
-    // Consistency of ValidResponse with CurrentRequest; sets ExceptionCode for an exception.
-    bool CheckResponse();
-
 private:
     bool LineTimed() const;
-    bool ExtractResponse();
     void UpdateParityCheck();
-    void ProcessOldFormat();
-    void ProcessGb();
-    void ReportError(std::uint8_t kind);
     void RaiseException();
-    void RaiseFunctionEvent();
+    void RaiseFunctionEvent(const TKrDecoded& d);
     void RaiseNotify(const TNotifyEvent& event);
 
     TKrCodecSettings FSettings;

@@ -1,4 +1,4 @@
-#include "KrModbusCodec.h"
+#include "modbus/KrModbusCodec.h"
 
 #include <algorithm>
 #include <string_view>

@@ -2,7 +2,7 @@
 // Pure code: no port, no timer; the polling engine calls it once per query.
 #pragma once
 
-#include "KrChecksum.h"
+#include "modbus/KrChecksum.h"
 
 #include <cstdint>
 #include <string>

@@ -1,4 +1,4 @@
-#include "KrPolling.h"
+#include "modbus/KrPolling.h"
 
 #include "platform/PortName.h"
 
@@ -9,6 +9,31 @@
 namespace {
 
 const std::string ComPrefix = "\\\\.\\COM";
+
+// The step after a timer tick or a completed response. Nothing follows TimedOut and Finished:
+// they arm no timer, so no tick can step them.
+TPollPhase NextPhase(TPollPhase phase) {
+    switch (phase) {
+    case TPollPhase::Idle:
+        return TPollPhase::SendTime;
+    case TPollPhase::SendTime:
+        return TPollPhase::Sent;
+    case TPollPhase::Sent:
+        return TPollPhase::QueryInterval;
+    case TPollPhase::QueryInterval:
+        return TPollPhase::ResponseCheck;
+    case TPollPhase::ResponseCheck:
+        return TPollPhase::ResponseWait;
+    case TPollPhase::ResponseWait:
+        return TPollPhase::TimedOut;
+    case TPollPhase::Processing:
+        return TPollPhase::Finished;
+    case TPollPhase::TimedOut:
+    case TPollPhase::Finished:
+        break;
+    }
+    return TPollPhase::Idle;
+}
 
 } // namespace
 
@@ -203,7 +228,7 @@ void TKrPolling::StartQuery() {
     // A query that expects no response (a null query sent anyway, a write without answer) is
     // complete from the start instead of waiting for the time-out.
     CheckComplete();
-    FPhase = 0;
+    FPhase = TPollPhase::Idle;
     UpdateFrameGap();
     UpdateSendTime();
     FInQuery = true;
@@ -245,7 +270,7 @@ void TKrPolling::CommReceiveData(const char* Buffer, std::uint16_t BufferLength)
         }
         CheckComplete();
     }
-    if (FResponseComplete && FPhaseTimer.isActive() && FPhase == 5) {
+    if (FResponseComplete && FPhaseTimer.isActive() && FPhase == TPollPhase::ResponseWait) {
         StepPhase();
     }
 }
@@ -256,7 +281,7 @@ void TKrPolling::ArmPhase(int ms) {
 }
 
 void TKrPolling::Finish() {
-    FPhase = 99;
+    FPhase = TPollPhase::Processing;
     // Processing runs from a timer tick, never inside the port's receive event.
     ArmPhase(1);
 }
@@ -265,39 +290,39 @@ void TKrPolling::StepPhase() {
     const int a = std::max(FFrameGap, FFrameInterval);
     const int b = std::max(FSendTime + a, FQueryInterval);
     FPhaseTimer.stop();
-    ++FPhase;
+    FPhase = NextPhase(FPhase);
     if (!FInQuery || !FRunning) {
         return;
     }
     for (;;) {
         switch (FPhase) {
-        case 1:
+        case TPollPhase::SendTime:
             if (FSendTime > 0) {
                 ArmPhase(FSendTime);
                 return;
             }
-            FPhase = 3;
+            FPhase = TPollPhase::QueryInterval;
             continue;
-        case 2:
-            FPhase = 3;
+        case TPollPhase::Sent:
+            FPhase = TPollPhase::QueryInterval;
             continue;
-        case 3: {
+        case TPollPhase::QueryInterval: {
             const int w = FQueryInterval - (FSendTime + a);
             if (w > 0) {
                 ArmPhase(w);
                 return;
             }
-            FPhase = 4;
+            FPhase = TPollPhase::ResponseCheck;
             continue;
         }
-        case 4:
+        case TPollPhase::ResponseCheck:
             if (FResponseComplete || FBroadcast || FQueryFrame.empty()) {
                 Finish();
                 return;
             }
-            FPhase = 5;
+            FPhase = TPollPhase::ResponseWait;
             continue;
-        case 5: {
+        case TPollPhase::ResponseWait: {
             const int w = FQueryTimeout - b;
             if (w > 0) {
                 ArmPhase(w);
@@ -306,15 +331,16 @@ void TKrPolling::StepPhase() {
             Finish();
             return;
         }
-        case 6:
+        case TPollPhase::TimedOut:
             Finish();
             return;
-        case 100:
+        case TPollPhase::Finished:
             FInQuery = false;
             FAwaiting = false;
             FinishQuery();
             return;
-        default:
+        case TPollPhase::Idle:
+        case TPollPhase::Processing:
             return;
         }
     }

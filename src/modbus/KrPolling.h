@@ -11,6 +11,20 @@
 #include <functional>
 #include <string>
 
+// Where a query stands in its cycle. A query steps through these in order; a step with nothing
+// to wait for passes straight on to the next.
+enum class TPollPhase : std::uint8_t {
+    Idle,          // no query begun, or a step that no timer can reach
+    SendTime,      // waiting out the frame's time on the line
+    Sent,          // the frame is out
+    QueryInterval, // waiting out the rest of the query interval
+    ResponseCheck, // finished when the response is complete or none is awaited
+    ResponseWait,  // waiting for the response until the time-out
+    TimedOut,      // the time-out has passed
+    Processing,    // the response is processed at the next timer tick
+    Finished,      // processed; the next query or the end of polling follows
+};
+
 class TKrPolling {
 public:
     using TNotifyEvent = std::function<void(TKrPolling& Sender)>;
@@ -76,7 +90,7 @@ public:
     const TComm& Comm() const { return FComm; }
 
     // State of the cycle, readable for diagnostics and tests.
-    int Phase() const { return FPhase; }
+    TPollPhase Phase() const { return FPhase; }
     bool InQuery() const { return FInQuery; }
     int SendTime() const { return FSendTime; }
     int FrameGap() const { return FFrameGap; }
@@ -140,7 +154,7 @@ private:
     bool FRunning = false;
     bool FContinuous = false;
     bool FInQuery = false;
-    int FPhase = 0;
+    TPollPhase FPhase = TPollPhase::Idle;
     TRtsControl FSavedRtsControl = TRtsControl::RtsEnable;
     std::string FOpenErrorText;
     int FOpenSystemError = 0;

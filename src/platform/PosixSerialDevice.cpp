@@ -83,9 +83,8 @@ bool TPosixSerialDevice::ApplyLineSettings(const TLineSettings& settings) {
     if (FFd < 0 || ReadTermState(FFd, state) != 0) {
         return false;
     }
-    if (!MapLineSettings(settings, state)) {
-        return false;
-    }
+    // A field this driver cannot take keeps its value, and the rest still goes out.
+    const bool allTaken = MapLineSettings(settings, state);
     // A driver that refuses the settings keeps the port as it was, modem lines included.
     if (WriteTermState(FFd, state) != 0) {
         return false;
@@ -111,7 +110,7 @@ bool TPosixSerialDevice::ApplyLineSettings(const TLineSettings& settings) {
         }
         FRs485Set = ::ioctl(FFd, TIOCSRS485, &rs) == 0 && lines.RtsOnSend;
     }
-    return true;
+    return allTaken;
 }
 
 bool TPosixSerialDevice::ApplyTimeouts(const TCommTimeouts& timeouts) {

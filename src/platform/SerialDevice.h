@@ -48,7 +48,9 @@ public:
     // Restores what Open changed and releases the port; harmless when not open.
     virtual void Close() = 0;
 
-    // Both return false when the driver refused; the port then keeps its settings.
+    // Both return false when the driver refused; the port then keeps its settings. A single
+    // line setting the driver cannot take (1.5 stop bits, 0 bit/s) also gives false, but only
+    // that setting keeps its value: raw mode and the rest are applied all the same.
     virtual bool ApplyLineSettings(const TLineSettings& settings) = 0;
     virtual bool ApplyTimeouts(const TCommTimeouts& timeouts) = 0;
     // The silence, in ms, that closes a received chunk. Safe from any thread.

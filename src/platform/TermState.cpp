@@ -3,9 +3,6 @@
 #include <termios.h>
 
 bool MapLineSettings(const TLineSettings& s, TTermState& t) {
-    if (s.StopBits == TStopBits::_1_5 || s.BaudRate == 0) {
-        return false;
-    }
     TTermState n = t;
     n.Iflag &=
         ~static_cast<std::uint32_t>(IGNBRK | BRKINT | IGNPAR | PARMRK | INPCK | ISTRIP | INLCR |
@@ -13,8 +10,7 @@ bool MapLineSettings(const TLineSettings& s, TTermState& t) {
     n.Oflag &= ~static_cast<std::uint32_t>(OPOST);
     n.Lflag &= ~static_cast<std::uint32_t>(ECHO | ECHOE | ECHOK | ECHONL | ICANON | ISIG | IEXTEN |
                                            NOFLSH | TOSTOP);
-    n.Cflag &=
-        ~static_cast<std::uint32_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS | HUPCL);
+    n.Cflag &= ~static_cast<std::uint32_t>(CSIZE | PARENB | PARODD | CMSPAR | CRTSCTS | HUPCL);
     n.Cflag |= CLOCAL | CREAD;
 
     static constexpr std::uint32_t sizes[] = {CS5, CS6, CS7, CS8};
@@ -36,8 +32,13 @@ bool MapLineSettings(const TLineSettings& s, TTermState& t) {
         n.Cflag |= PARENB | CMSPAR;
         break;
     }
-    if (s.StopBits == TStopBits::_2) {
-        n.Cflag |= CSTOPB;
+    // There is no 1.5 on this driver: the stop bits stay as they were.
+    const bool stopBitsTaken = s.StopBits != TStopBits::_1_5;
+    if (stopBitsTaken) {
+        n.Cflag &= ~static_cast<std::uint32_t>(CSTOPB);
+        if (s.StopBits == TStopBits::_2) {
+            n.Cflag |= CSTOPB;
+        }
     }
     if (s.ParityCheck) {
         n.Iflag |= INPCK;
@@ -61,9 +62,13 @@ bool MapLineSettings(const TLineSettings& s, TTermState& t) {
     // Reads never block in the driver: the reader waits with poll and times bursts itself.
     n.Cc[VMIN] = 0;
     n.Cc[VTIME] = 0;
-    n.Speed = s.BaudRate;
+    // 0 bit/s would hang up the line: the speed stays as it was.
+    const bool speedTaken = s.BaudRate != 0;
+    if (speedTaken) {
+        n.Speed = s.BaudRate;
+    }
     t = n;
-    return true;
+    return stopBitsTaken && speedTaken;
 }
 
 TModemRequests MapModemLines(const TLineSettings& s) {

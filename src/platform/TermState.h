@@ -16,9 +16,10 @@ struct TTermState {
     bool operator==(const TTermState&) const = default;
 };
 
-// Raw mode with the given framing, flow control and speed. Returns false and leaves
-// `state` untouched for settings the driver cannot take (1.5 stop bits, 0 bit/s),
-// as a driver that rejects one field rejects the whole record.
+// Raw mode with the given framing, flow control and speed. A field the driver cannot
+// take (1.5 stop bits, 0 bit/s) keeps its value in `state`, and the result is false;
+// everything else is still set, raw mode above all: a port left in the cooked default
+// would echo the meter's answers back onto the line and turn its CR bytes into LF.
 bool MapLineSettings(const TLineSettings& settings, TTermState& state);
 
 // The modem-line requests that go with the settings.

@@ -5,6 +5,7 @@
 #include "platform/SerialDevice.h"
 #include "platform/SerialLine.h"
 #include "serial/CommsError.h"
+#include "serial/LineEvents.h"
 
 #include <atomic>
 #include <cstdint>
@@ -20,17 +21,15 @@ class THangup;
 
 class TComm {
 public:
-    // Line-error flags of OnReceiveError's EventMask.
-    static constexpr std::uint32_t ErrRxOver = 0x01;
-    static constexpr std::uint32_t ErrOverrun = 0x02;
-    static constexpr std::uint32_t ErrParity = 0x04;
-    static constexpr std::uint32_t ErrFrame = 0x08;
-    static constexpr std::uint32_t ErrBreak = 0x10;
-    // Modem bits of OnModemStateChange; CTS and carrier detect share one bit, as the
-    // program has always reported them.
-    static constexpr std::uint32_t ModemCtsOrDcd = 8;
-    static constexpr std::uint32_t ModemRing = 4;
-    static constexpr std::uint32_t ModemDsr = 16;
+    // Line-error flags of OnReceiveError's EventMask and modem bits of OnModemStateChange.
+    static constexpr std::uint32_t ErrRxOver = LineEvents::ErrRxOver;
+    static constexpr std::uint32_t ErrOverrun = LineEvents::ErrOverrun;
+    static constexpr std::uint32_t ErrParity = LineEvents::ErrParity;
+    static constexpr std::uint32_t ErrFrame = LineEvents::ErrFrame;
+    static constexpr std::uint32_t ErrBreak = LineEvents::ErrBreak;
+    static constexpr std::uint32_t ModemCtsOrDcd = LineEvents::ModemCtsOrDcd;
+    static constexpr std::uint32_t ModemRing = LineEvents::ModemRing;
+    static constexpr std::uint32_t ModemDsr = LineEvents::ModemDsr;
 
     // Buffer holds BufferLength bytes (1 to 2048) followed by one zero byte; it is
     // valid only during the call.

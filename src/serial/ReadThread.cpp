@@ -1,6 +1,6 @@
 #include "serial/ReadThread.h"
 
-#include "serial/Comm.h"
+#include "serial/LineEvents.h"
 
 #include "platform/Event.h"
 #include "platform/SerialDevice.h"
@@ -68,19 +68,19 @@ void TReadThread::DeliverThenHangup(const char* buffer, std::size_t count) {
 bool TReadThread::HandleCounters(const TLineCounters& before, const TLineCounters& now) {
     std::uint32_t errors = 0;
     if (now.Frame != before.Frame) {
-        errors |= TComm::ErrFrame;
+        errors |= LineEvents::ErrFrame;
     }
     if (now.Parity != before.Parity) {
-        errors |= TComm::ErrParity;
+        errors |= LineEvents::ErrParity;
     }
     if (now.Overrun != before.Overrun) {
-        errors |= TComm::ErrOverrun;
+        errors |= LineEvents::ErrOverrun;
     }
     if (now.Brk != before.Brk) {
-        errors |= TComm::ErrBreak;
+        errors |= LineEvents::ErrBreak;
     }
     if (now.BufOverrun != before.BufOverrun) {
-        errors |= TComm::ErrRxOver;
+        errors |= LineEvents::ErrRxOver;
     }
     if (errors != 0 && !FNotifyTarget.Post(NotifyReceiveError, errors)) {
         PostHangup();
@@ -88,13 +88,13 @@ bool TReadThread::HandleCounters(const TLineCounters& before, const TLineCounter
     }
     std::uint32_t modem = 0;
     if (now.Dcd != before.Dcd || now.Cts != before.Cts) {
-        modem |= TComm::ModemCtsOrDcd;
+        modem |= LineEvents::ModemCtsOrDcd;
     }
     if (now.Ring != before.Ring) {
-        modem |= TComm::ModemRing;
+        modem |= LineEvents::ModemRing;
     }
     if (now.Dsr != before.Dsr) {
-        modem |= TComm::ModemDsr;
+        modem |= LineEvents::ModemDsr;
     }
     if (modem != 0 && !FNotifyTarget.Post(NotifyModemStateChange, modem)) {
         PostHangup();

@@ -1,4 +1,4 @@
-#include "BoundedFileRead.h"
+#include "settings/BoundedFileRead.h"
 
 #include <QFile>
 #include <cerrno>

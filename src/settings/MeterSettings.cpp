@@ -1,4 +1,4 @@
-#include "MeterSettings.h"
+#include "settings/MeterSettings.h"
 
 namespace {
 

@@ -1,38 +1,146 @@
-#include "SettingsBlocks.h"
+#include "settings/SettingsBlocks.h"
 
-#include "QueryBytes.h"
-#include "ValueFormat.h"
-#include "ValueParse.h"
+#include "link/QueryBytes.h"
+#include "link/ValueFormat.h"
+#include "link/ValueParse.h"
 
 #include <algorithm>
-#include <array>
+#include <optional>
+#include <ranges>
 #include <utility>
 
 namespace {
 
 using S = TMeterSettings;
 
-constexpr std::array<TSettingsBlock, 5> Blocks = {{
-    {sbGeneral, 13, "00,03,11,00,00,0D", "00,10,11,00,00,0D,1A"},
-    {sbAlarm, 8, "00,03,12,00,00,08", "00,10,12,00,00,08,10"},
-    {sbAnalogOutput, 12, "00,03,13,00,00,0C", "00,10,13,00,00,0C,18"},
-    {sbDigitalOutput, 2, "00,03,12,08,00,02", "00,10,12,08,00,02,04"},
-    {sbRelay2Alarm, 5, "00,03,12,0A,00,05", "00,10,12,0A,00,05,0A"},
-}};
-
-// The five fields of one alarm.
-struct TAlarmFields {
-    int S::*Items;
-    int S::*Operator;
-    QString S::*Setpoint;
-    QString S::*Delay;
-    int S::*Output;
+// How a register holds its field.
+enum class TKind : uint8_t {
+    Choice,   // the index of a list entry
+    Plain,    // an integer typed as text
+    Limit,    // an analog-output limit, typed with or without a percent sign
+    Pair,     // an unsigned 32-bit integer typed as text, low word first in two registers
+    Setpoint, // an alarm value, scaled by the channel its alarm watches
 };
 
-constexpr TAlarmFields SingleAlarm{&S::AlarmItems, &S::AlarmOperator, &S::AlarmSetpoint,
-                                   &S::AlarmDelay, &S::AlarmOutput};
-constexpr TAlarmFields Relay1Alarm{&S::RO1AlarmItems, &S::RO1AlarmOperator, &S::RO1AlarmSetpoint,
-                                   &S::RO1AlarmDelay, &S::RO1AlarmOutput};
+struct TField {
+    TKind Kind;
+    int S::*Choice = nullptr;   // Choice; Setpoint: the choice field naming the channel
+    QString S::*Text = nullptr; // every other kind
+};
+
+constexpr TField Choice(int S::*field) {
+    return {TKind::Choice, field, nullptr};
+}
+constexpr TField Plain(QString S::*field) {
+    return {TKind::Plain, nullptr, field};
+}
+constexpr TField Limit(QString S::*field) {
+    return {TKind::Limit, nullptr, field};
+}
+constexpr TField Pair(QString S::*field) {
+    return {TKind::Pair, nullptr, field};
+}
+constexpr TField Setpoint(int S::*channel, QString S::*field) {
+    return {TKind::Setpoint, channel, field};
+}
+
+// The field of one register (two for a pair). The alarm registers of block 0x1200 hold the
+// single alarm's field and, in the relay alarm layout, relay 1's.
+struct TRegister {
+    TField Field;
+    std::optional<TField> Relay1 = std::nullopt;
+};
+
+constexpr unsigned Width(const TField& field) {
+    return field.Kind == TKind::Pair ? 2 : 1;
+}
+
+constexpr TRegister GeneralRegisters[] = {
+    {Plain(&S::Password)},
+    {Plain(&S::Address)},
+    {Plain(&S::Baudrate)},
+    {Choice(&S::Parity)},
+    {Choice(&S::VoltageWiring)},
+    {Pair(&S::PT1)},
+    {Plain(&S::PT2)},
+    {Plain(&S::CT1)},
+    {Plain(&S::CT2)},
+    {Choice(&S::QMode)},
+    {Plain(&S::BacklightTime)},
+    {Choice(&S::LoadConvention)},
+};
+
+constexpr TRegister AlarmRegisters[] = {
+    {Choice(&S::ROType)},
+    {Choice(&S::DOType)},
+    {Plain(&S::DOPulseConst)},
+    {Choice(&S::AlarmItems), Choice(&S::RO1AlarmItems)},
+    {Setpoint(&S::AlarmItems, &S::AlarmSetpoint),
+     Setpoint(&S::RO1AlarmItems, &S::RO1AlarmSetpoint)},
+    {Plain(&S::AlarmDelay), Plain(&S::RO1AlarmDelay)},
+    {Choice(&S::AlarmOperator), Choice(&S::RO1AlarmOperator)},
+    {Choice(&S::AlarmOutput), Choice(&S::RO1AlarmOutput)},
+};
+
+constexpr TRegister DigitalOutputRegisters[] = {
+    {Choice(&S::DO1Output)},
+    {Choice(&S::DO2Output)},
+};
+
+constexpr TRegister Relay2AlarmRegisters[] = {
+    {Choice(&S::RO2AlarmItems)},  {Setpoint(&S::RO2AlarmItems, &S::RO2AlarmSetpoint)},
+    {Plain(&S::RO2AlarmDelay)},   {Choice(&S::RO2AlarmOperator)},
+    {Choice(&S::RO2AlarmOutput)},
+};
+
+constexpr TRegister AnalogOutputRegisters[] = {
+    {Choice(&S::AO1Object)},  {Choice(&S::AO1Mode)},  {Limit(&S::AO1HighLimit)},
+    {Limit(&S::AO1LowLimit)}, {Choice(&S::AO1HLOpt)}, {Choice(&S::AO1LLOpt)},
+    {Choice(&S::AO2Object)},  {Choice(&S::AO2Mode)},  {Limit(&S::AO2HighLimit)},
+    {Limit(&S::AO2LowLimit)}, {Choice(&S::AO2HLOpt)}, {Choice(&S::AO2LLOpt)},
+};
+
+struct TBlockLayout {
+    TSettingsBlock Block;
+    std::span<const TRegister> Registers;
+};
+
+constexpr TBlockLayout Layouts[] = {
+    {{sbGeneral, 13, "00,03,11,00,00,0D", "00,10,11,00,00,0D,1A"}, GeneralRegisters},
+    {{sbAlarm, 8, "00,03,12,00,00,08", "00,10,12,00,00,08,10"}, AlarmRegisters},
+    {{sbAnalogOutput, 12, "00,03,13,00,00,0C", "00,10,13,00,00,0C,18"}, AnalogOutputRegisters},
+    {{sbDigitalOutput, 2, "00,03,12,08,00,02", "00,10,12,08,00,02,04"}, DigitalOutputRegisters},
+    {{sbRelay2Alarm, 5, "00,03,12,0A,00,05", "00,10,12,0A,00,05,0A"}, Relay2AlarmRegisters},
+};
+
+// The register of a block that holds a choice field, or Count when none does.
+constexpr unsigned ChoiceRegister(const TBlockLayout& layout, int S::*field) {
+    unsigned offset = 0;
+    for (const TRegister& r : layout.Registers) {
+        if ((r.Field.Kind == TKind::Choice && r.Field.Choice == field) ||
+            (r.Relay1 && r.Relay1->Kind == TKind::Choice && r.Relay1->Choice == field))
+            return offset;
+        offset += Width(r.Field);
+    }
+    return layout.Block.Count;
+}
+
+// Each layout fills its block's registers exactly, both alarm field sets alike, and a setpoint
+// comes after the register of its channel, which decoding reads first.
+constexpr bool Consistent(const TBlockLayout& layout) {
+    unsigned offset = 0;
+    for (const TRegister& r : layout.Registers) {
+        for (const std::optional<TField>& f : {std::optional<TField>(r.Field), r.Relay1}) {
+            if (f && f->Kind == TKind::Setpoint && ChoiceRegister(layout, f->Choice) >= offset)
+                return false;
+        }
+        if (r.Relay1 && Width(*r.Relay1) != Width(r.Field))
+            return false;
+        offset += Width(r.Field);
+    }
+    return offset == layout.Block.Count;
+}
+static_assert(std::ranges::all_of(Layouts, Consistent));
 
 // Collects the register data of one write; every value is checked against the
 // register it goes to before it is appended.
@@ -41,6 +149,31 @@ public:
     TBlockWriter(const TSettingsBlock& block, const TScaling& scale)
         : FQuery(block.WriteHead), FScale(scale) {}
 
+    void Field(const TField& f, const TMeterSettings& s) {
+        switch (f.Kind) {
+        case TKind::Choice:
+            Index(s.*f.Choice);
+            break;
+        case TKind::Plain:
+            Word(PlainInteger(s.*f.Text), s.*f.Text);
+            break;
+        case TKind::Limit:
+            Word(IntegerToRaw(s.*f.Text), s.*f.Text);
+            break;
+        case TKind::Pair:
+            FQuery += DWordToQueryBytes(PlainUnsigned32(s.*f.Text));
+            break;
+        case TKind::Setpoint:
+            // AlarmValueToRaw has already fitted the value to the channel's signedness;
+            // negative values go out in two's complement.
+            FQuery += WordToQueryBytes(AlarmValueToRaw(FScale, s.*f.Choice, s.*f.Text));
+            break;
+        }
+    }
+
+    std::string Take() { return std::move(FQuery); }
+
+private:
     void Index(int index) {
         // -1 means no entry chosen: it must not reach the meter as 0xFFFF.
         if (index < 0 || index > 0xFFFF)
@@ -48,21 +181,6 @@ public:
         FQuery += WordToQueryBytes(index);
     }
 
-    void Plain(const QString& text) { Word(PlainInteger(text), text); }
-
-    void Limit(const QString& text) { Word(IntegerToRaw(text), text); }
-
-    void PlainPair(const QString& text) { FQuery += DWordToQueryBytes(PlainUnsigned32(text)); }
-
-    void Setpoint(int channel, const QString& text) {
-        // AlarmValueToRaw has already fitted the value to the channel's signedness;
-        // negative values go out in two's complement.
-        FQuery += WordToQueryBytes(AlarmValueToRaw(FScale, channel, text));
-    }
-
-    std::string Take() { return std::move(FQuery); }
-
-private:
     void Word(int64_t value, const QString& text) {
         if (value < 0 || value > 0xFFFF)
             RaiseOutOfRange(text);
@@ -73,169 +191,70 @@ private:
     const TScaling& FScale;
 };
 
+// Sets one field from its registers in a read response; the caller has checked they arrived.
+void ReadField(const TField& f, const TBlockLayout& layout, unsigned offset,
+               std::span<const uint16_t> values, TMeterSettings& s, const TScaling& scale) {
+    switch (f.Kind) {
+    case TKind::Choice:
+        s.*f.Choice = values[offset];
+        break;
+    case TKind::Plain:
+    case TKind::Limit:
+        s.*f.Text = IntegerText(values[offset]);
+        break;
+    case TKind::Pair:
+        s.*f.Text = IntegerText(static_cast<uint32_t>(values[offset]) |
+                                static_cast<uint32_t>(values[offset + 1]) << 16);
+        break;
+    case TKind::Setpoint:
+        // Scaled by the channel of this response, not by the channel field as it may be
+        // shown afterwards.
+        s.*f.Text = AlarmValueText(scale, values[ChoiceRegister(layout, f.Choice)], values[offset]);
+        break;
+    }
+}
+
+const TBlockLayout* FindLayout(uint16_t start) {
+    for (const TBlockLayout& layout : Layouts)
+        if (layout.Block.Start == start)
+            return &layout;
+    return nullptr;
+}
+
 } // namespace
 
 const TSettingsBlock* FindSettingsBlock(uint16_t start) {
-    for (const TSettingsBlock& block : Blocks)
-        if (block.Start == start)
-            return &block;
-    return nullptr;
+    const TBlockLayout* layout = FindLayout(start);
+    return layout ? &layout->Block : nullptr;
 }
 
 std::string EncodeSettingsBlock(uint16_t start, const TMeterSettings& s, bool relayAlarmLayout,
                                 const TScaling& scale) {
-    const TSettingsBlock* block = FindSettingsBlock(start);
-    if (!block)
+    const TBlockLayout* layout = FindLayout(start);
+    if (!layout)
         return {};
-    TBlockWriter w(*block, scale);
-    switch (start) {
-    case sbGeneral:
-        w.Plain(s.Password);
-        w.Plain(s.Address);
-        w.Plain(s.Baudrate);
-        w.Index(s.Parity);
-        w.Index(s.VoltageWiring);
-        w.PlainPair(s.PT1);
-        w.Plain(s.PT2);
-        w.Plain(s.CT1);
-        w.Plain(s.CT2);
-        w.Index(s.QMode);
-        w.Plain(s.BacklightTime);
-        w.Index(s.LoadConvention);
-        break;
-    case sbAlarm: {
-        const TAlarmFields& alarm = relayAlarmLayout ? Relay1Alarm : SingleAlarm;
-        w.Index(s.ROType);
-        w.Index(s.DOType);
-        w.Plain(s.DOPulseConst);
-        w.Index(s.*alarm.Items);
-        w.Setpoint(s.*alarm.Items, s.*alarm.Setpoint);
-        w.Plain(s.*alarm.Delay);
-        w.Index(s.*alarm.Operator);
-        w.Index(s.*alarm.Output);
-        break;
-    }
-    case sbDigitalOutput:
-        w.Index(s.DO1Output);
-        w.Index(s.DO2Output);
-        break;
-    case sbRelay2Alarm:
-        w.Index(s.RO2AlarmItems);
-        w.Setpoint(s.RO2AlarmItems, s.RO2AlarmSetpoint);
-        w.Plain(s.RO2AlarmDelay);
-        w.Index(s.RO2AlarmOperator);
-        w.Index(s.RO2AlarmOutput);
-        break;
-    case sbAnalogOutput:
-        w.Index(s.AO1Object);
-        w.Index(s.AO1Mode);
-        w.Limit(s.AO1HighLimit);
-        w.Limit(s.AO1LowLimit);
-        w.Index(s.AO1HLOpt);
-        w.Index(s.AO1LLOpt);
-        w.Index(s.AO2Object);
-        w.Index(s.AO2Mode);
-        w.Limit(s.AO2HighLimit);
-        w.Limit(s.AO2LowLimit);
-        w.Index(s.AO2HLOpt);
-        w.Index(s.AO2LLOpt);
-        break;
-    }
+    TBlockWriter w(layout->Block, scale);
+    for (const TRegister& r : layout->Registers)
+        w.Field(relayAlarmLayout && r.Relay1 ? *r.Relay1 : r.Field, s);
     return w.Take();
 }
 
 bool DecodeSettingsBlock(uint16_t start, std::span<const uint16_t> values, TMeterSettings& s,
                          const TScaling& scale) {
-    const TSettingsBlock* block = FindSettingsBlock(start);
-    if (!block)
+    const TBlockLayout* layout = FindLayout(start);
+    if (!layout)
         return false;
-    const size_t count = std::min<size_t>(values.size(), block->Count);
-    const auto has = [&](size_t offset) { return offset < count; };
-    const auto text = [&](size_t offset) { return IntegerText(values[offset]); };
-
-    switch (start) {
-    case sbGeneral: {
-        QString* const plain[] = {&s.Password, &s.Address, &s.Baudrate};
-        for (size_t i = 0; i < 3 && has(i); ++i)
-            *plain[i] = text(i);
-        if (has(3))
-            s.Parity = values[3];
-        if (has(4))
-            s.VoltageWiring = values[4];
-        // The pair needs both halves; a response cut after the low word leaves PT1 alone.
-        if (has(6))
-            s.PT1 = IntegerText(static_cast<uint32_t>(values[5]) | static_cast<uint32_t>(values[6])
-                                                                       << 16);
-        if (has(7))
-            s.PT2 = text(7);
-        if (has(8))
-            s.CT1 = text(8);
-        if (has(9))
-            s.CT2 = text(9);
-        if (has(10))
-            s.QMode = values[10];
-        if (has(11))
-            s.BacklightTime = text(11);
-        if (has(12))
-            s.LoadConvention = values[12];
-        break;
-    }
-    case sbAlarm:
-        if (has(0))
-            s.ROType = values[0];
-        if (has(1))
-            s.DOType = values[1];
-        if (has(2))
-            s.DOPulseConst = text(2);
+    const size_t count = std::min<size_t>(values.size(), layout->Block.Count);
+    unsigned offset = 0;
+    for (const TRegister& r : layout->Registers) {
+        // Only fields whose registers all arrived: a pair cut after its low word stays as it was.
+        if (offset + Width(r.Field) > count)
+            break;
         // Whatever the layout, both alarm field sets show the same registers.
-        for (const TAlarmFields* alarm : {&SingleAlarm, &Relay1Alarm}) {
-            if (has(3))
-                s.*alarm->Items = values[3];
-            // The setpoint is scaled by the channel of this response, not by the
-            // channel field as it may be shown afterwards.
-            if (has(4))
-                s.*alarm->Setpoint = AlarmValueText(scale, values[3], values[4]);
-            if (has(5))
-                s.*alarm->Delay = text(5);
-            if (has(6))
-                s.*alarm->Operator = values[6];
-            if (has(7))
-                s.*alarm->Output = values[7];
-        }
-        break;
-    case sbDigitalOutput:
-        if (has(0))
-            s.DO1Output = values[0];
-        if (has(1))
-            s.DO2Output = values[1];
-        break;
-    case sbRelay2Alarm:
-        if (has(0))
-            s.RO2AlarmItems = values[0];
-        if (has(1))
-            s.RO2AlarmSetpoint = AlarmValueText(scale, values[0], values[1]);
-        if (has(2))
-            s.RO2AlarmDelay = text(2);
-        if (has(3))
-            s.RO2AlarmOperator = values[3];
-        if (has(4))
-            s.RO2AlarmOutput = values[4];
-        break;
-    case sbAnalogOutput: {
-        int S::*const choices[] = {&S::AO1Object, &S::AO1Mode,  nullptr,       nullptr,
-                                   &S::AO1HLOpt,  &S::AO1LLOpt, &S::AO2Object, &S::AO2Mode,
-                                   nullptr,       nullptr,      &S::AO2HLOpt,  &S::AO2LLOpt};
-        QString S::*const texts[] = {
-            nullptr, nullptr, &S::AO1HighLimit, &S::AO1LowLimit, nullptr, nullptr,
-            nullptr, nullptr, &S::AO2HighLimit, &S::AO2LowLimit, nullptr, nullptr};
-        for (size_t i = 0; i < count; ++i) {
-            if (choices[i])
-                s.*choices[i] = values[i];
-            else
-                s.*texts[i] = text(i);
-        }
-        break;
-    }
+        ReadField(r.Field, *layout, offset, values, s, scale);
+        if (r.Relay1)
+            ReadField(*r.Relay1, *layout, offset, values, s, scale);
+        offset += Width(r.Field);
     }
     return true;
 }

@@ -3,8 +3,8 @@
 // the same register order, word order and scaling.
 #pragma once
 
-#include "MeterSettings.h"
-#include "Scaling.h"
+#include "link/Scaling.h"
+#include "settings/MeterSettings.h"
 
 #include <cstdint>
 #include <span>

@@ -1,6 +1,6 @@
-#include "SettingsFile.h"
+#include "settings/SettingsFile.h"
 
-#include "BoundedFileRead.h"
+#include "settings/BoundedFileRead.h"
 
 #include <QFileInfo>
 #include <QSaveFile>

@@ -2,8 +2,8 @@
 // per field. Other sections of a file saved over are kept.
 #pragma once
 
-#include "MeterSettings.h"
-#include "SettingsFileModel.h"
+#include "settings/MeterSettings.h"
+#include "settings/SettingsFileModel.h"
 
 #include <QString>
 #include <string_view>

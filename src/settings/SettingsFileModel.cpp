@@ -1,4 +1,4 @@
-#include "SettingsFileModel.h"
+#include "settings/SettingsFileModel.h"
 
 #include <algorithm>
 

@@ -1,7 +1,7 @@
 // Formatting and parsing of meter values, under a point and a comma locale.
-#include "QueryBytes.h"
-#include "ValueFormat.h"
-#include "ValueParse.h"
+#include "link/QueryBytes.h"
+#include "link/ValueFormat.h"
+#include "link/ValueParse.h"
 
 #include <QLocale>
 #include <QTest>

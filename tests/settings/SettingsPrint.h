@@ -1,7 +1,7 @@
 // Lets QCOMPARE show the fields of two differing settings records.
 #pragma once
 
-#include "MeterSettings.h"
+#include "settings/MeterSettings.h"
 
 #include <QTest>
 

@@ -1,7 +1,7 @@
 // Arbitrary bytes as a settings file: what the reader makes of them must be written
 // and read back unchanged, and so must the record loaded from them; saving the record
 // into the file leaves every other section as it was.
-#include "SettingsFile.h"
+#include "settings/SettingsFile.h"
 
 #include <cstdint>
 #include <cstdlib>

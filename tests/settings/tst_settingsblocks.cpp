@@ -1,7 +1,7 @@
 // The five settings blocks: record to write query, read response back to the record.
-#include "SettingsBlocks.h"
 #include "SettingsPrint.h"
-#include "ValueParse.h"
+#include "link/ValueParse.h"
+#include "settings/SettingsBlocks.h"
 
 #include <QLocale>
 #include <QTest>

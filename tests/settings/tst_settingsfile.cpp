@@ -1,7 +1,7 @@
 // The settings file: its INI model, the mapping of the 44 keys, and saving and loading
 // through the file system.
-#include "SettingsFile.h"
 #include "SettingsPrint.h"
+#include "settings/SettingsFile.h"
 
 #include <QDir>
 #include <QElapsedTimer>

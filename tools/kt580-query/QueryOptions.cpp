@@ -2,9 +2,7 @@
 
 #include "platform/PortName.h"
 
-#include <cerrno>
 #include <charconv>
-#include <cstring>
 
 namespace {
 
@@ -149,35 +147,4 @@ bool ParseQueryOptions(const std::vector<std::string>& args, TQueryOptions& o, s
         return false;
     }
     return true;
-}
-
-std::string WithAddress(const std::string& text, std::uint8_t address) {
-    static constexpr char Digits[] = "0123456789ABCDEF";
-    std::string out;
-    out.push_back(Digits[address >> 4]);
-    out.push_back(Digits[address & 0x0F]);
-    out += text.size() > 2 ? text.substr(2) : std::string();
-    return out;
-}
-
-std::string OpenFailureReason(int systemError, const std::string& message) {
-    switch (systemError) {
-    case ENOENT:
-    case ENXIO:
-    case ENODEV:
-        return "missing";
-    case EBUSY:
-    case EWOULDBLOCK:
-        return "busy";
-    case ENOTTY:
-    case EISDIR:
-        return "not a serial port";
-    case EACCES:
-    case EPERM:
-        return "permission denied";
-    case 0:
-        return message;
-    default:
-        return std::strerror(systemError);
-    }
 }

@@ -31,10 +31,3 @@ bool ParseQueryOptions(const std::vector<std::string>& args, TQueryOptions& opti
                        std::string& error);
 
 std::string QueryUsage();
-
-// The text with its first byte replaced by the address in two upper-case hex digits, as the
-// meter link addresses its queries.
-std::string WithAddress(const std::string& text, std::uint8_t address);
-
-// The operator's words for why a port did not open.
-std::string OpenFailureReason(int systemError, const std::string& message);

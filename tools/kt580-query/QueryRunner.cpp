@@ -1,5 +1,7 @@
 #include "QueryRunner.h"
 
+#include "link/QueryAddress.h"
+
 #include <QByteArray>
 
 #include <cstdio>
@@ -159,6 +161,29 @@ void TQueryRunner::RequestStop() {
     FMaster.Stop();
 }
 
+void TQueryRunner::Abort() {
+    if (FDone) {
+        return;
+    }
+    // Cancel ends polling without OnQueryFinish, so the end is announced here.
+    FMaster.Cancel();
+    FDone = true;
+    if (OnDone) {
+        OnDone();
+    }
+}
+
+void TQueryRunner::Print(const std::string& line) {
+    if (FOutputLost) {
+        return;
+    }
+    if (!FPrint(line)) {
+        // Nobody reads what follows: polling on would only keep the port from others.
+        FOutputLost = true;
+        Abort();
+    }
+}
+
 void TQueryRunner::Outcome(std::string text, bool ok) {
     FOutcome = std::move(text);
     FOutcomeOk = ok;
@@ -174,7 +199,7 @@ void TQueryRunner::Trace(const char* direction, const std::string& bytes) {
     if (!bytes.empty()) {
         line += ' ' + QByteArray::fromStdString(bytes).toHex(' ').toUpper().toStdString();
     }
-    FPrint(line);
+    Print(line);
 }
 
 void TQueryRunner::AfterResponse(TKrModbus& sender) {
@@ -193,7 +218,7 @@ void TQueryRunner::AfterResponse(TKrModbus& sender) {
         ++FOk;
     }
     ++FFinished;
-    FPrint(Printable(FCurrentText) + " -> " + FOutcome);
+    Print(Printable(FCurrentText) + " -> " + FOutcome);
     if (FTotal != 0 && FFinished >= FTotal) {
         sender.Stop();
     }
@@ -205,5 +230,5 @@ std::string TQueryRunner::Totals() const {
 }
 
 int TQueryRunner::ExitCode() const {
-    return FFinished > 0 && FOk == FFinished ? 0 : 1;
+    return !FOutputLost && FFinished > 0 && FOk == FFinished ? 0 : 1;
 }

@@ -2,8 +2,8 @@
 // round, turns each finished query into one line and keeps the totals.
 #pragma once
 
-#include "KrModbus.h"
 #include "QueryOptions.h"
+#include "modbus/KrModbus.h"
 
 #include <QElapsedTimer>
 
@@ -13,7 +13,8 @@
 
 class TQueryRunner {
 public:
-    using TPrint = std::function<void(const std::string& line)>;
+    // False when the line could not be written (the output pipe closed, say).
+    using TPrint = std::function<bool(const std::string& line)>;
 
     // Binds the master's events; the master must outlive the runner.
     TQueryRunner(TKrModbus& master, const TQueryOptions& options, TPrint print);
@@ -22,6 +23,10 @@ public:
     bool Begin();
     // Ends after the query in progress (an interrupt).
     void RequestStop();
+    // Ends at once, the query in progress unfinished (a second interrupt, lost output).
+    void Abort();
+    // A line could not be printed; the runner has aborted.
+    bool OutputLost() const { return FOutputLost; }
     bool Done() const { return FDone; }
     // Called once when the last query has finished.
     std::function<void()> OnDone;
@@ -32,6 +37,7 @@ public:
 
 private:
     void Outcome(std::string text, bool ok);
+    void Print(const std::string& line);
     void Trace(const char* direction, const std::string& bytes);
     void AfterResponse(TKrModbus& sender);
 
@@ -48,4 +54,5 @@ private:
     std::string FOutcome;
     bool FOutcomeOk = false;
     bool FDone = false;
+    bool FOutputLost = false;
 };

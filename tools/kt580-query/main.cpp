@@ -1,22 +1,16 @@
 // kt580-query: sends Modbus query texts to a meter through the polling master and prints
 // each outcome; the technician's tool and the end-to-end check of the master.
-#include "KrModbus.h"
 #include "QueryOptions.h"
 #include "QueryRunner.h"
+#include "StopSignals.h"
+#include "modbus/KrModbus.h"
+#include "serial/OpenFailure.h"
 
 #include <QCoreApplication>
-#include <QTimer>
 
-#include <csignal>
 #include <cstdio>
 
 namespace {
-
-volatile std::sig_atomic_t Interrupted = 0;
-
-extern "C" void OnSignal(int) {
-    Interrupted = 1;
-}
 
 void Configure(TKrModbus& m, const TQueryOptions& o) {
     // As the meter link configures its master, unless an option says otherwise.
@@ -68,21 +62,24 @@ int main(int argc, char** argv) {
     }
 
     TQueryRunner runner(master, options, [](const std::string& line) {
-        std::fputs((line + "\n").c_str(), stdout);
-        std::fflush(stdout);
+        return std::fputs((line + "\n").c_str(), stdout) >= 0 && std::fflush(stdout) == 0;
     });
     runner.OnDone = [&app] { app.quit(); };
 
-    std::signal(SIGINT, OnSignal);
-    std::signal(SIGTERM, OnSignal);
-    // Signals only set a flag; the stop itself happens on the event loop.
-    QTimer interruptWatch;
-    QObject::connect(&interruptWatch, &QTimer::timeout, [&runner] {
-        if (Interrupted != 0) {
+    // The first stop signal lets the query in progress finish; a query to a silent meter can
+    // take the whole time-out, so a second one ends at once. Either way the port is closed below.
+    const TStopSignals stopSignals([&runner](int count) {
+        if (count >= 2) {
+            runner.Abort();
+        } else {
             runner.RequestStop();
         }
     });
-    interruptWatch.start(50);
+    if (!stopSignals.Installed()) {
+        master.Close();
+        std::fprintf(stderr, "kt580-query: cannot watch for signals\n");
+        return 2;
+    }
 
     if (!runner.Begin()) {
         std::fprintf(stderr, "kt580-query: the master did not start\n");

@@ -1,6 +1,6 @@
 // Cost of one query's codec work: parse and frame the measurement read, and extract its
 // 47-byte answer, alone and behind line noise (which must cost linear time).
-#include "KrModbusCodec.h"
+#include "modbus/KrModbusCodec.h"
 
 #include <benchmark/benchmark.h>
 

@@ -2,7 +2,7 @@
 // next to a plain libmodbus client loop on the same simulator. Prints its figures.
 //   bench_krmodbus_engine [--queries N]   throughput and CPU time (quick)
 //   bench_krmodbus_engine --period        send-period deviation at QueryInterval 500 (~100 s)
-#include "KrModbus.h"
+#include "modbus/KrModbus.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

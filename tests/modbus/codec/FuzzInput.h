@@ -2,7 +2,7 @@
 // check that stops the run on a broken invariant.
 #pragma once
 
-#include "KrModbusCodec.h"
+#include "modbus/KrModbusCodec.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -1,7 +1,7 @@
 // Test access to the master's steps and a recorder of every event it raises, as one line each.
 #pragma once
 
-#include "KrModbus.h"
+#include "modbus/KrModbus.h"
 
 #include <QString>
 #include <QStringList>

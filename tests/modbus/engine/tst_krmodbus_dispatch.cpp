@@ -1,7 +1,7 @@
 // Response validation and event dispatch of the master, one query at a time, without a port.
-#include "KrChecksum.h"
 #include "ModbusProbe.h"
-#include "PtyPeer.h"
+#include "modbus/KrChecksum.h"
+#include "support/PtyPeer.h"
 
 #include <QtTest>
 

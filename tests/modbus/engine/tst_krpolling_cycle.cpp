@@ -2,9 +2,9 @@
 // Bounds on times are one-sided where the schedule promises a minimum and generous where the
 // machine's load decides.
 #include "ModbusProbe.h"
-#include "PtyPeer.h"
-#include "platform/FakeSerialDevice.h"
 #include "platform/PortName.h"
+#include "support/FakeSerialDevice.h"
+#include "support/PtyPeer.h"
 
 #include <QElapsedTimer>
 #include <QtTest>

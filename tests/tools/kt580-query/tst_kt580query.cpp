@@ -1,5 +1,6 @@
 // kt580-query: its command line, and the program itself against the meter simulator.
 #include "QueryOptions.h"
+#include "link/QueryAddress.h"
 
 #include <QProcess>
 #include <QRegularExpression>
@@ -11,6 +12,7 @@
 #include <fcntl.h>
 #include <pty.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace {
@@ -63,6 +65,36 @@ private:
     QString FPath;
 };
 
+// True when the port was left marked for exclusive use (TIOCEXCL) or locked: what a program
+// that died with the port open leaves behind, and what keeps everybody but root out.
+bool PortLeftHeld(const QString& path) {
+    const int fd = ::open(path.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) {
+        return true;
+    }
+    int exclusive = 1;
+    const bool held = ::ioctl(fd, TIOCGEXCL, &exclusive) != 0 || exclusive != 0 ||
+                      ::flock(fd, LOCK_EX | LOCK_NB) != 0;
+    ::close(fd);
+    return held;
+}
+
+// Starts kt580-query polling the simulator until stopped and waits for a few outcomes.
+bool StartPolling(QProcess& p, const QString& port, const QStringList& extra, QString& out) {
+    p.start(Bin("tools/kt580-query/kt580-query"),
+            QStringList{"--port", port, "--interval", "20", "--count", "0"} + extra);
+    if (!p.waitForStarted()) {
+        return false;
+    }
+    QElapsedTimer clock;
+    clock.start();
+    while (out.count(" -> ") < 3 && clock.elapsed() < 10000) {
+        p.waitForReadyRead(100);
+        out += QString::fromLocal8Bit(p.readAllStandardOutput());
+    }
+    return out.count(" -> ") >= 3;
+}
+
 } // namespace
 
 class TestKt580Query : public QObject {
@@ -76,8 +108,6 @@ private slots:
     void badOptions();
     void withAddress_data();
     void withAddress();
-    void openFailureReason_data();
-    void openFailureReason();
 
     void queriesAgainstSimulator_data();
     void queriesAgainstSimulator();
@@ -87,7 +117,11 @@ private slots:
     void portThatCannotOpen_data();
     void portThatCannotOpen();
     void busyPort();
+    void untilInterrupted_data();
     void untilInterrupted();
+    void secondSignalEndsAtOnce_data();
+    void secondSignalEndsAtOnce();
+    void closedOutputReleasesThePort();
 };
 
 void TestKt580Query::initTestCase() {
@@ -210,22 +244,6 @@ void TestKt580Query::withAddress() {
     QCOMPARE(QString::fromStdString(WithAddress(text.toStdString(), uint8_t(address))), result);
 }
 
-void TestKt580Query::openFailureReason_data() {
-    QTest::addColumn<int>("error");
-    QTest::addColumn<QString>("reason");
-    QTest::newRow("ENOENT") << ENOENT << "missing";
-    QTest::newRow("EWOULDBLOCK") << EWOULDBLOCK << "busy";
-    QTest::newRow("EBUSY") << EBUSY << "busy";
-    QTest::newRow("ENOTTY") << ENOTTY << "not a serial port";
-    QTest::newRow("EACCES") << EACCES << "permission denied";
-}
-
-void TestKt580Query::openFailureReason() {
-    QFETCH(int, error);
-    QFETCH(QString, reason);
-    QCOMPARE(QString::fromStdString(OpenFailureReason(error, "x")), reason);
-}
-
 void TestKt580Query::queriesAgainstSimulator_data() {
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<QString>("line"); // a regular expression for the one outcome line
@@ -342,23 +360,84 @@ void TestKt580Query::busyPort() {
     QVERIFY2(r.Err.contains("busy"), qPrintable(r.Err));
 }
 
+void TestKt580Query::untilInterrupted_data() {
+    QTest::addColumn<int>("signal");
+    QTest::newRow("SIGINT") << SIGINT;
+    QTest::newRow("SIGTERM") << SIGTERM;
+    // A closed terminal ends it the same way, not with the port still held.
+    QTest::newRow("SIGHUP") << SIGHUP;
+}
+
 void TestKt580Query::untilInterrupted() {
+    QFETCH(int, signal);
     TSim sim;
     QVERIFY(!sim.Path().isEmpty());
     QProcess p;
-    p.start(Bin("tools/kt580-query/kt580-query"),
-            {"--port", sim.Path(), "--interval", "20", "--count", "0", "01,03,14,00,00,01"});
-    QVERIFY(p.waitForStarted());
     QString out;
-    QTRY_VERIFY_WITH_TIMEOUT(
-        (out += QString::fromLocal8Bit(p.readAllStandardOutput()), out.count(" -> ") >= 3), 10000);
-    ::kill(static_cast<pid_t>(p.processId()), SIGINT);
+    QVERIFY(StartPolling(p, sim.Path(), {"01,03,14,00,00,01"}, out));
+    ::kill(static_cast<pid_t>(p.processId()), signal);
     QVERIFY(p.waitForFinished(5000));
+    QCOMPARE(p.exitStatus(), QProcess::NormalExit);
     out += QString::fromLocal8Bit(p.readAllStandardOutput());
     const QStringList lines = out.split('\n', Qt::SkipEmptyParts);
     const int n = int(lines.filter(" -> ").size());
     QCOMPARE(lines.last(), QString("sent=%1 ok=%1 errors=0 exceptions=0").arg(n));
     QCOMPARE(p.exitCode(), 0);
+    QVERIFY(!PortLeftHeld(sim.Path()));
+}
+
+void TestKt580Query::secondSignalEndsAtOnce_data() {
+    // Two different signals: a second one of the same kind may merge with the first while the
+    // first is still pending.
+    QTest::addColumn<int>("first");
+    QTest::addColumn<int>("second");
+    QTest::newRow("SIGINT, SIGTERM") << SIGINT << SIGTERM;
+    QTest::newRow("SIGTERM, SIGINT") << SIGTERM << SIGINT;
+    QTest::newRow("SIGHUP, SIGINT") << SIGHUP << SIGINT;
+}
+
+void TestKt580Query::secondSignalEndsAtOnce() {
+    QFETCH(int, first);
+    QFETCH(int, second);
+    TSim sim;
+    QVERIFY(!sim.Path().isEmpty());
+    // Nobody answers address 9: the query in progress would run for the whole minute.
+    QProcess p;
+    p.start(Bin("tools/kt580-query/kt580-query"),
+            {"--port", sim.Path(), "--timeout", "60000", "--trace", "09,03,14,00,00,01"});
+    QVERIFY(p.waitForStarted());
+    QString out;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        (out += QString::fromLocal8Bit(p.readAllStandardOutput()), out.contains(" TX ")), 10000);
+    ::kill(static_cast<pid_t>(p.processId()), first);
+    ::kill(static_cast<pid_t>(p.processId()), second);
+    QVERIFY(p.waitForFinished(10000));
+    QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+    out += QString::fromLocal8Bit(p.readAllStandardOutput());
+    QCOMPARE(out.split('\n', Qt::SkipEmptyParts).last(),
+             QString("sent=1 ok=0 errors=0 exceptions=0"));
+    QCOMPARE(p.exitCode(), 1);
+    QVERIFY(!PortLeftHeld(sim.Path()));
+}
+
+void TestKt580Query::closedOutputReleasesThePort() {
+    TSim sim;
+    QVERIFY(!sim.Path().isEmpty());
+    // kt580-query ... | head -n 3: the reader goes away after three lines.
+    QProcess query;
+    QProcess head;
+    query.setStandardOutputProcess(&head);
+    head.start("head", {"-n", "3"});
+    query.start(Bin("tools/kt580-query/kt580-query"),
+                {"--port", sim.Path(), "--interval", "20", "--count", "0", "01,03,14,00,00,01"});
+    QVERIFY(head.waitForStarted());
+    QVERIFY(query.waitForStarted());
+    QVERIFY(head.waitForFinished(10000));
+    QCOMPARE(QString::fromLocal8Bit(head.readAllStandardOutput()).count(" -> "), 3);
+    QVERIFY(query.waitForFinished(10000));
+    QCOMPARE(query.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(query.exitCode(), 1);
+    QVERIFY(!PortLeftHeld(sim.Path()));
 }
 
 QTEST_GUILESS_MAIN(TestKt580Query)

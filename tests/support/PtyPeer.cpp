@@ -1,6 +1,6 @@
-#include "PtyPeer.h"
+#include "support/PtyPeer.h"
 
-#include "KrChecksum.h"
+#include "modbus/KrChecksum.h"
 
 #include <QDateTime>
 #include <QTimer>

@@ -1,8 +1,8 @@
 // TComm on pseudo-terminal pairs: a real tty driver under the threads.
 #include "CommRecorder.h"
-#include "PtyPair.h"
 #include "platform/PortName.h"
 #include "serial/Comm.h"
+#include "support/PtyPair.h"
 
 #include <QDir>
 #include <QFile>
@@ -208,4 +208,4 @@ private slots:
 };
 
 QTEST_GUILESS_MAIN(TCommPtyTest)
-#include "tst_CommPty.moc"
+#include "tst_commpty.moc"

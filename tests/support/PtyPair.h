@@ -4,21 +4,26 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <poll.h>
 #include <pty.h>
 #include <string>
 #include <termios.h>
 #include <unistd.h>
+#include <utility>
 
 class TPtyPair {
 public:
     TPtyPair() {
-        char name[256] = {};
-        if (openpty(&FMaster, &FSlave, name, nullptr, nullptr) != 0) {
+        // openpty writes the name into the string's own buffer: a local char array copied
+        // afterwards trips g++'s dangling-pointer analysis at -O3.
+        std::string name(256, '\0');
+        if (openpty(&FMaster, &FSlave, name.data(), nullptr, nullptr) != 0) {
             FMaster = FSlave = -1;
             return;
         }
-        FName = name;
+        name.resize(std::strlen(name.c_str()));
+        FName = std::move(name);
         termios t{};
         tcgetattr(FMaster, &t);
         cfmakeraw(&t);

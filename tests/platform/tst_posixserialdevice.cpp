@@ -1,9 +1,10 @@
 // The POSIX device on pseudo-terminals and on files that are no terminals.
-#include "PtyPair.h"
 #include "platform/Event.h"
 #include "platform/PosixSerialDevice.h"
 #include "platform/Termios2.h"
+#include "support/PtyPair.h"
 
+#include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -104,18 +105,70 @@ private slots:
             QCOMPARE(ReadTermState(pty.Slave(), state), 0);
             QCOMPARE(state.Speed, 12345u);
 
-            // Refused as a whole: the port keeps what it had.
+            // 1.5 stop bits are refused; the speed with them is still taken.
             s.BaudRate = 4800;
             s.StopBits = TStopBits::_1_5;
             QVERIFY(!device.ApplyLineSettings(s));
             QCOMPARE(ReadTermState(pty.Slave(), state), 0);
-            QCOMPARE(state.Speed, 12345u);
+            QCOMPARE(state.Speed, 4800u);
+            QCOMPARE(state.Cflag & CSTOPB, 0u);
         }
         termios after{};
         QCOMPARE(tcgetattr(pty.Slave(), &after), 0);
         QCOMPARE(after.c_lflag, cooked.c_lflag);
         QCOMPARE(after.c_iflag, cooked.c_iflag);
         QCOMPARE(cfgetospeed(&after), cfgetospeed(&cooked));
+    }
+
+    void refusedFieldStillRaw_data() {
+        QTest::addColumn<int>("stopBits");
+        QTest::addColumn<int>("baudRate");
+        QTest::newRow("1.5 stop bits") << int(TStopBits::_1_5) << 19200;
+        QTest::newRow("0 bit/s") << int(TStopBits::_1) << 0;
+    }
+    void refusedFieldStillRaw() {
+        QFETCH(int, stopBits);
+        QFETCH(int, baudRate);
+        TPtyPair pty;
+        QVERIFY(pty.Valid());
+        // The port as a fresh tty comes: echoing, line editing, CR to LF.
+        termios cooked{};
+        QCOMPARE(tcgetattr(pty.Slave(), &cooked), 0);
+        cooked.c_lflag |= ICANON | ECHO | ECHOCTL | ISIG | IEXTEN;
+        cooked.c_iflag |= ICRNL;
+        cooked.c_oflag |= OPOST | ONLCR;
+        QCOMPARE(tcsetattr(pty.Slave(), TCSANOW, &cooked), 0);
+
+        TPosixSerialDevice device;
+        QCOMPARE(device.Open(pty.SlaveName()).Status, TOpenStatus::Ok);
+        TLineSettings s;
+        s.StopBits = static_cast<TStopBits>(stopBits);
+        s.BaudRate = static_cast<std::uint32_t>(baudRate);
+        // As the master sets its port: binary frames, no software flow control.
+        s.Outx_XonXoffFlow = false;
+        s.Inx_XonXoffFlow = false;
+        QVERIFY(!device.ApplyLineSettings(s));
+
+        // A meter's answer with a CR and control bytes in it arrives as it was sent.
+        const std::string answer("\x01\x03\x02\x00\x11\x0D\x00\x13\x7F", 9);
+        QVERIFY(pty.WriteMaster(answer));
+        auto stop = TEvent::Create();
+        QVERIFY(stop);
+        std::string got;
+        QElapsedTimer clock;
+        clock.start();
+        while (got.size() < answer.size() && clock.elapsed() < 2000) {
+            if (device.Wait(TWaitFor::Readable, *stop, 50) == TWaitStatus::Ready) {
+                char buf[64];
+                const TIoResult r = device.Read(buf, sizeof buf);
+                got.append(buf, r.Status == TIoStatus::Ok ? r.Count : 0);
+            }
+        }
+        QCOMPARE(QByteArray::fromStdString(got).toHex(' '),
+                 QByteArray::fromStdString(answer).toHex(' '));
+        // Nothing went back onto the line: the first byte there is the one we write now.
+        QCOMPARE(device.Write("Z", 1).Count, std::size_t(1));
+        QCOMPARE(QByteArray::fromStdString(pty.ReadMaster(1, 2000)), QByteArray("Z"));
     }
 
     void readWriteWait() {
@@ -194,4 +247,4 @@ private slots:
 };
 
 QTEST_GUILESS_MAIN(TPosixSerialDeviceTest)
-#include "tst_PosixSerialDevice.moc"
+#include "tst_posixserialdevice.moc"

@@ -1,8 +1,8 @@
 // TComm and its threads against the scripted device: what a pseudo-terminal
 // cannot produce (line errors, modem changes, failures, partial writes).
 #include "CommRecorder.h"
-#include "platform/FakeSerialDevice.h"
 #include "serial/Comm.h"
+#include "support/FakeSerialDevice.h"
 
 #include <QtTest>
 
@@ -610,4 +610,4 @@ private slots:
 };
 
 QTEST_GUILESS_MAIN(TCommFakeTest)
-#include "tst_CommFake.moc"
+#include "tst_commfake.moc"

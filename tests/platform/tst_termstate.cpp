@@ -136,19 +136,39 @@ private slots:
 
     void refused_data() {
         QTest::addColumn<TLineSettings>("settings");
-        QTest::newRow("1.5 stop bits") << Settings([](auto& s) {
+        // The same settings with the refused field at the value the port already has.
+        QTest::addColumn<TLineSettings>("taken");
+        const auto oneAndAHalf = [](auto& s) {
             s.StopBits = TStopBits::_1_5;
             s.BaudRate = 19200;
             s.Parity = TParity::Even;
+        };
+        QTest::newRow("1.5 stop bits") << Settings(oneAndAHalf) << Settings([&](auto& s) {
+            oneAndAHalf(s);
+            s.StopBits = TStopBits::_2; // the cooked port has CSTOPB
         });
-        QTest::newRow("0 bit/s") << Settings([](auto& s) { s.BaudRate = 0; });
+        QTest::newRow("0 bit/s") << Settings([](auto& s) { s.BaudRate = 0; })
+                                 << Settings([](auto& s) { s.BaudRate = 38400; });
+        QTest::newRow("both") << Settings([](auto& s) {
+            s.StopBits = TStopBits::_1_5;
+            s.BaudRate = 0;
+        }) << Settings([](auto& s) {
+            s.StopBits = TStopBits::_2;
+            s.BaudRate = 38400;
+        });
     }
     void refused() {
         QFETCH(TLineSettings, settings);
-        const TTermState before = Cooked();
-        TTermState t = before;
+        QFETCH(TLineSettings, taken);
+        TTermState expected = Cooked();
+        QVERIFY(MapLineSettings(taken, expected));
+        TTermState t = Cooked();
         QVERIFY(!MapLineSettings(settings, t));
-        QVERIFY(t == before);
+        // Raw mode and every other field as if nothing had been refused.
+        QCOMPARE(t.Lflag & (ICANON | ECHO | ISIG), 0u);
+        QCOMPARE(t.Iflag & ICRNL, 0u);
+        QCOMPARE(t.Oflag & OPOST, 0u);
+        QVERIFY(t == expected);
     }
 
     void modemLines_data() {
@@ -180,4 +200,4 @@ private slots:
 };
 
 QTEST_GUILESS_MAIN(TTermStateTest)
-#include "tst_TermState.moc"
+#include "tst_termstate.moc"

@@ -1,6 +1,6 @@
 // Query texts, frames, check fields and response extraction of the Modbus codec, against
 // vectors worked out independently of this code.
-#include "KrModbusCodec.h"
+#include "modbus/KrModbusCodec.h"
 
 #include <QtTest>
 
@@ -624,4 +624,4 @@ void TestCodec::echoRoundTrip() {
 }
 
 QTEST_GUILESS_MAIN(TestCodec)
-#include "test_codec.moc"
+#include "tst_codec.moc"

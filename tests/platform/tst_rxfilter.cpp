@@ -76,4 +76,4 @@ private slots:
 };
 
 QTEST_GUILESS_MAIN(TRxFilterTest)
-#include "tst_RxFilter.moc"
+#include "tst_rxfilter.moc"

@@ -105,4 +105,4 @@ private:
 };
 
 QTEST_GUILESS_MAIN(TPortNameTest)
-#include "tst_PortName.moc"
+#include "tst_portname.moc"
