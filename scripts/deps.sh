@@ -9,5 +9,6 @@ $SUDO apt-get install -y -qq --no-install-recommends \
     cmake ninja-build g++ pkg-config qt6-base-dev libbenchmark-dev \
     clang libclang-rt-14-dev \
     xvfb xauth imagemagick socat mbpoll libmodbus-dev fonts-liberation2 \
+    desktop-file-utils dpkg-dev file \
     python3 python3-pymodbus python3-serial python3-serial-asyncio \
     >/dev/null

@@ -4,6 +4,7 @@
 #include "shell/frmMain.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <QLocale>
 
 int main(int /*argc*/, char* argv[]) {
@@ -13,6 +14,9 @@ int main(int /*argc*/, char* argv[]) {
     // The utility takes no options: Qt sees the program name only.
     int qtArgc = 1;
     QApplication app(qtArgc, argv);
+    // The installed desktop entry and icon name the window for the desktop's task bar.
+    QGuiApplication::setDesktopFileName(QStringLiteral("kt580-utility"));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("kt580-utility")));
     // Numbers follow the operator's regional settings, never grouped.
     QLocale locale = QLocale::system();
     locale.setNumberOptions(QLocale::OmitGroupSeparator);

@@ -49,6 +49,9 @@ bool PageShows(const QWidget* page, const QRegularExpression& re) {
 void Settle(TFormModbus& link, int& sent, int turns) {
     const int until = sent + turns;
     WaitFor([&] { return sent >= until && link.PendingQueries().empty(); }, 15000);
+    // The last query sent is answered only when the scan interval has passed since its send.
+    const int answered = link.Modbus.QueryInterval() + 300;
+    WaitFor([] { return false; }, answered);
 }
 
 QString Save(QWidget* widget, const QString& dir, const char* name) {

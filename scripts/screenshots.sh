@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Regenerates the README's screenshots in docs/screenshots: the utility's real window on a
+# virtual display, connected to the meter simulator (in a private configuration folder, so
+# the user's own settings and port map are left alone), each page filled with live values,
+# plus the connection dialog and the About box. Run after a build (scripts/build.sh build).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+out="$PWD/docs/screenshots"
+mkdir -p "$out"
+
+config=$(mktemp -d)
+sim_pid=""
+cleanup() {
+    if [ -n "$sim_pid" ]; then
+        kill -TERM "$sim_pid" 2>/dev/null || true
+        wait "$sim_pid" 2>/dev/null || true
+    fi
+    rm -rf "$config"
+}
+trap cleanup EXIT
+export XDG_CONFIG_HOME="$config"
+
+fifo="$config/sim.out"
+mkfifo "$fifo"
+build/tools/kt580-sim/kt580-sim --com 1 --pace --serial KT580-0042-7731 >"$fifo" &
+sim_pid=$!
+exec 3<"$fifo"
+read -r -t 10 pty <&3 || { echo "The simulator did not start." >&2; exit 1; }
+cat <&3 >/dev/null &
+
+# Pin the locale and the scale so the pictures do not depend on who makes them.
+LC_ALL=C.UTF-8 QT_SCALE_FACTOR=1 xvfb-run -a -s "-screen 0 1024x768x24" \
+    build/tools/kt580-shots/kt580-shots "$out" --windows
+rm -f "$out/action-images.png"
+ls "$out"
