@@ -3,6 +3,7 @@
 // Prints the counts, the simulator's lost answers and the resident memory over the run.
 //
 //   soak_link [--queries N] [--rate R] [--timeout MS]
+#include "ProcessStats.h"
 #include "link/frmModbus.h"
 
 #include <QCoreApplication>
@@ -12,7 +13,6 @@
 #include <QTimer>
 
 #include <cstdio>
-#include <fstream>
 #include <string>
 
 namespace {
@@ -44,15 +44,6 @@ public:
     QString OpenFileName(QWidget*) override { return {}; }
     QString SaveFileName(QWidget*) override { return {}; }
 };
-
-long ResidentKiB() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmRSS:", 0) == 0)
-            return std::stol(line.substr(6));
-    return -1;
-}
 
 } // namespace
 

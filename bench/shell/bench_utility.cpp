@@ -4,6 +4,7 @@
 // memory over the run, and the time from a response's last chunk to its labels being set.
 //
 //   bench_utility [--seconds N]   (at least 60 for the figures that are quoted)
+#include "ProcessStats.h"
 #include "link/frmModbus.h"
 #include "shell/QtDialogs.h"
 #include "shell/frmConnection.h"
@@ -20,12 +21,9 @@
 #include <QTimer>
 #include <QWindow>
 
-#include <sys/resource.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -33,21 +31,6 @@
 namespace {
 
 using TClock = std::chrono::steady_clock;
-
-long ResidentKiB() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmRSS:", 0) == 0)
-            return std::stol(line.substr(6));
-    return -1;
-}
-
-double CpuSeconds() {
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
 
 bool WaitFor(const std::function<bool()>& done, int ms) {
     QDeadlineTimer deadline(ms);
