@@ -2,6 +2,7 @@
 // private configuration folder, with its request log and its counters at the end.
 #pragma once
 
+#include <QFile>
 #include <QMap>
 #include <QProcess>
 #include <QStringList>
@@ -10,17 +11,44 @@ class TSimProcess {
 public:
     // Starts the simulator as COM<com> with --log and the given options; Path() is empty when
     // it did not start.
-    explicit TSimProcess(const QStringList& args, int com = 1) {
-        FProcess.start(qEnvironmentVariable("KT_BIN_DIR") + "/tools/kt580-sim/kt580-sim",
-                       QStringList{"--com", QString::number(com), "--log"} + args);
-        if (FProcess.waitForStarted(5000) && FProcess.waitForReadyRead(5000))
-            FPath = QString::fromLocal8Bit(FProcess.readLine()).trimmed();
-    }
+    explicit TSimProcess(const QStringList& args, int com = 1) : FArgs(args), FCom(com) { Start(); }
     ~TSimProcess() { Stop(); }
     TSimProcess(const TSimProcess&) = delete;
     TSimProcess& operator=(const TSimProcess&) = delete;
 
     const QString& Path() const { return FPath; }
+
+    // Stops the simulator and starts it again with the same options, as a meter that was
+    // switched off and on (or an adapter pulled and put back): a new terminal under the same
+    // COM name, the memory kept in its --state file, and a fresh log and counters.
+    bool Restart() {
+        Stop();
+        FLog.clear();
+        FCounters.clear();
+        FPath.clear();
+        Start();
+        return !FPath.isEmpty();
+    }
+
+    // The meter's memory as the simulator last saved it to its --state file ("reg.1105" ->
+    // "400", "energy.0" -> "1000", "relay.1" -> "0"); empty without --state. It saves after
+    // every write it accepts.
+    QMap<QString, QString> State() const {
+        QMap<QString, QString> values;
+        const qsizetype option = FArgs.indexOf(QLatin1String("--state"));
+        if (option < 0 || option + 1 >= FArgs.size())
+            return values;
+        QFile file(FArgs[option + 1]);
+        if (!file.open(QIODevice::ReadOnly))
+            return values;
+        for (const QByteArray& line : file.readAll().split('\n')) {
+            const qsizetype eq = line.indexOf('=');
+            if (eq > 0 && !line.startsWith('#'))
+                values.insert(QString::fromLatin1(line.left(eq)),
+                              QString::fromLatin1(line.mid(eq + 1)));
+        }
+        return values;
+    }
 
     // The requests the simulator received and handled, as query texts without their CRC
     // ("01,03,14,00,00,15"); requests it ignored (another address, another line speed) are
@@ -81,8 +109,16 @@ public:
     }
 
 private:
+    void Start() {
+        FProcess.start(qEnvironmentVariable("KT_BIN_DIR") + "/tools/kt580-sim/kt580-sim",
+                       QStringList{"--com", QString::number(FCom), "--log"} + FArgs);
+        if (FProcess.waitForStarted(5000) && FProcess.waitForReadyRead(5000))
+            FPath = QString::fromLocal8Bit(FProcess.readLine()).trimmed();
+    }
     void Collect() { FLog += QString::fromLatin1(FProcess.readAllStandardError()); }
 
+    QStringList FArgs;
+    int FCom;
     QProcess FProcess;
     QString FPath;
     QString FLog;

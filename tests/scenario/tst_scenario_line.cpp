@@ -1,0 +1,297 @@
+// The line under stress with the whole program polling: answers garbled, dropped, cut short,
+// noisy or split; Disconnect and Connect in quick succession, also with a command waiting; and
+// the meter's adapter pulled out while polling and put back.
+#include "ScenarioKit.h"
+
+#include <QElapsedTimer>
+#include <QTimer>
+#include <QtTest>
+
+#include <charconv>
+
+using namespace scenario;
+
+namespace {
+
+const QString Identity = "01,03,F0,00,00,09", Settings1100 = "01,03,11,00,00,0D",
+              AOType = "01,03,F1,06,00,01", Measurement = "01,03,14,00,00,15",
+              Energy = "01,03,11,80,00,0C", Relays = "01,01,00,00,00,02",
+              Inputs = "01,02,00,00,00,06", Relay1On = "01,05,00,00,FF,00";
+
+// The statistics panel for these counts, worked out here. The percentage is rounded as printf's
+// "%.2f" rounds, from the exact value of the double (17 of 160 is 10.62, not 10.63), which
+// to_chars does whatever the process's locale.
+QString StatisticsFor(qlonglong errors, qlonglong sent) {
+    char percent[32];
+    const auto end =
+        std::to_chars(percent, percent + sizeof percent, 100.0 * double(errors) / double(sent),
+                      std::chars_format::fixed, 2)
+            .ptr;
+    return QString("ERR:  %1/%2  (%3%)").arg(errors).arg(sent).arg(QLatin1String(percent, end));
+}
+
+// The error count the statistics panel shows, -1 when it shows none.
+qlonglong ShownErrors(const QString& statistics) {
+    const QRegularExpressionMatch m =
+        QRegularExpression(R"(^ERR:  (\d+)/(\d+)  \(\d+\.\d\d%\)$)").match(statistics);
+    return m.hasMatch() ? m.captured(1).toLongLong() : -1;
+}
+
+// The metering page's queries from position from on follow its rotation, starting with the
+// measurement block.
+QString RotationBreak(const QStringList& sent, qsizetype from) {
+    const QStringList rotation = {Measurement, Energy, Relays, Inputs};
+    for (qsizetype i = from; i < sent.size(); ++i)
+        if (sent[i] != rotation[(i - from) % 4])
+            return QString("%1: %2").arg(i).arg(sent[i]);
+    return {};
+}
+
+enum class TCommand { None, DuringQuery, InGap };
+
+} // namespace
+
+Q_DECLARE_METATYPE(TCommand)
+
+class TestScenarioLine : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void noisyLine_data();
+    void noisyLine();
+    void reconnectWithinASecond_data();
+    void reconnectWithinASecond();
+    void adapterUnplugged();
+};
+
+void TestScenarioLine::initTestCase() {
+    QVERIFY2(PrivateConfig(), "XDG_CONFIG_HOME must point at a private folder");
+    QVERIFY(QFileInfo::exists(SimBinary()));
+    QLocale::setDefault(QLocale::c());
+}
+
+void TestScenarioLine::init() {
+    ClearStore();
+    GuardCom1();
+}
+
+void TestScenarioLine::cleanup() {
+    UnmapPort(1);
+}
+
+void TestScenarioLine::noisyLine_data() {
+    QTest::addColumn<QStringList>("faults");
+    // The two rows between them inject every kind; only crc, drop and truncate lose an answer.
+    QTest::newRow("crc and drop") << QStringList{"crc=0.05", "drop=0.05"};
+    QTest::newRow("truncate, noise and split")
+        << QStringList{"truncate=0.05", "noise=0.05", "split=0.05"};
+}
+
+void TestScenarioLine::noisyLine() {
+    QFETCH(QStringList, faults);
+    QStringList options = {"--seed", "14"};
+    for (const QString& fault : faults)
+        options << "--fault" << fault;
+    TMeter meter("3.20", MeterMemory("energy.0=4321\n"), options);
+    QVERIFY(meter.Started());
+    TProgram p;
+    QVERIFY(p.Start());
+    // A lost answer costs the time-out; a short one keeps the run short.
+    p.Modbus().SetQueryTimeout(300);
+    QVERIFY(p.Connect());
+
+    // Once the line has lost answers, the page goes on being filled: labels cleared now are
+    // written again by later answers.
+    QTRY_VERIFY_WITH_TIMEOUT(p.Link().ErrorCount() >= 2, Wait);
+    for (const char* name : {"LabelVa", "LabelIa", "LabelEp_total"})
+        p.Metering(name)->clear();
+    const int reads = p.Reads.value(0x1400);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        p.Reads.value(0x1400) >= reads + 2 && !p.MeteringText("LabelEp_total").isEmpty(), Wait);
+    for (const char* name : {"LabelVa", "LabelIa"})
+        QVERIFY2(!p.MeteringText(name).isEmpty(), name);
+    QVERIFY(p.MeteringText("LabelEp_total").startsWith("432."));
+    // Scaled by the ratios of the settings read at connect; when the line lost that answer the
+    // read is not repeated and the ratios stay at 1 until the next connect or page switch.
+    const bool ratiosRead = p.Reads.value(0x1100) > 0;
+    const QString mismatch = MeasurementMismatch(p, ratiosRead ? 4 : 1, ratiosRead ? 10 : 1);
+    QVERIFY2(mismatch.isEmpty(), qPrintable(mismatch));
+    QTRY_VERIFY_WITH_TIMEOUT(p.Link().SentCount() >= 120, 3 * Wait);
+    QVERIFY(p.Disconnect());
+
+    // The statistics panel counts exactly the answers the meter's line lost.
+    const QMap<QString, qlonglong> counters = meter.Sim.Stop();
+    const qlonglong lost = meter.Sim.LostAnswers();
+    const qlonglong requests = counters.value("requests");
+    QVERIFY(lost >= 2);
+    QCOMPARE(qlonglong(p.Link().ErrorCount()), lost);
+    QCOMPARE(qlonglong(p.Link().SentCount()), requests);
+    QCOMPARE(p.Statistics(), StatisticsFor(lost, requests));
+    // Every fault asked for happened, and every frame sent arrived.
+    for (const QString& fault : faults)
+        QVERIFY2(counters.value("fault_" + fault.section('=', 0, 0)) > 0, qPrintable(fault));
+    QCOMPARE(meter.Sim.Requests(), p.Sent);
+    QCOMPARE(p.Dialogs.Boxes.size(), std::size_t(0));
+}
+
+void TestScenarioLine::reconnectWithinASecond_data() {
+    QTest::addColumn<TCommand>("command");
+    QTest::newRow("nothing waiting") << TCommand::None;
+    // Queued and Disconnect clicked while a query is on the line: that query ends the cycle,
+    // and the command, never sent, goes with the queue.
+    QTest::newRow("command waiting, query on the line") << TCommand::DuringQuery;
+    // Clicked in the pause between two queries: the query whose turn has begun still goes out,
+    // which is the command's write; its read-back goes with the queue.
+    QTest::newRow("command waiting, between queries") << TCommand::InGap;
+}
+
+void TestScenarioLine::reconnectWithinASecond() {
+    QFETCH(TCommand, command);
+    TMeter meter("3.20", MeterMemory("relay.0=0\nrelay.1=0\n"));
+    QVERIFY(meter.Started());
+    TProgram p;
+    QVERIFY(p.Start());
+    QVERIFY(p.Connect());
+    QTRY_COMPARE_WITH_TIMEOUT(p.MeteringText("LabelRO1"), QString("OFF"), Wait);
+    QTRY_VERIFY_WITH_TIMEOUT(p.Reads.value(0x1400) >= 2, Wait);
+
+    // The operator's clicks, at a chosen point of the cycle: right after a measurement read
+    // went out (the query is on the line), or right after one was handled (the master waits
+    // out the pause before the next).
+    bool armed = true, inQuery = false, running = false;
+    qsizetype sentAtClick = -1;
+    QElapsedTimer sinceClick;
+    const auto click = [&] {
+        inQuery = p.Modbus().InQuery();
+        running = p.Modbus().Running();
+        sentAtClick = p.Sent.size();
+        if (command != TCommand::None) {
+            p.Dialogs.Answers = {IDialogs::ResultYes};
+            TProgram::Click(p.On(p.W->FormRTMetering(), "SpeedRO1"));
+        }
+        sinceClick.start();
+        p.W->StartDisconnect->trigger();
+    };
+    auto send = p.Modbus().OnSendData;
+    p.Modbus().OnSendData = [&, send](TKrPolling& s, const std::string& d) {
+        send(s, d);
+        if (armed && command != TCommand::InGap && QueryText(d) == Measurement) {
+            armed = false;
+            QTimer::singleShot(0, p.W.get(), click);
+        }
+    };
+    auto after = p.Modbus().OnAfterResponse;
+    p.Modbus().OnAfterResponse = [&, after](TKrModbus& s) {
+        after(s);
+        if (armed && command == TCommand::InGap && p.Sent.last() == Measurement) {
+            armed = false;
+            QTimer::singleShot(0, p.W.get(), click);
+        }
+    };
+
+    // Connect again as soon as it is offered.
+    QTRY_VERIFY_WITH_TIMEOUT(sentAtClick >= 0 && !p.W->Connected(), Wait);
+    QVERIFY(p.W->StartConnect->isEnabled());
+    QVERIFY(!p.Modbus().Opened());
+    QVERIFY(p.Link().PendingQueries().empty());
+    QCOMPARE(inQuery, command != TCommand::InGap);
+    QVERIFY(running);
+    const qsizetype sessionStart = p.Sent.size();
+    QVERIFY(p.Connect());
+    const qint64 elapsed = sinceClick.elapsed();
+    QVERIFY2(elapsed < 1000, qPrintable(QString::number(elapsed)));
+    QTRY_VERIFY_WITH_TIMEOUT(p.Sent.size() >= sessionStart + 3 + 8, Wait);
+    // The page agrees with the meter once polling has read the relays again.
+    const QString held = command == TCommand::InGap ? "1" : "0";
+    QCOMPARE(meter.State().value("relay.0"), held);
+    QTRY_COMPARE_WITH_TIMEOUT(p.MeteringText("LabelRO1"), QString(held == "1" ? "ON" : "OFF"),
+                              Wait);
+    QVERIFY(p.Disconnect());
+
+    // Nothing lost or doubled on the line: the meter received exactly the frames sent, and
+    // answered each.
+    const QStringList requests = meter.Sim.Requests();
+    QCOMPARE(requests, p.Sent);
+    const auto counters = meter.Sim.Stop();
+    QCOMPARE(counters.value("answers"), counters.value("requests"));
+    QCOMPARE(p.Link().ErrorCount(), std::uint64_t(0));
+
+    // Before the click the rotation ran undisturbed; after it at most the query whose turn had
+    // begun went out, and that is the command's write only when clicked between queries.
+    QCOMPARE(RotationBreak(p.Sent.mid(0, sentAtClick), 3), QString());
+    const QStringList tail = p.Sent.mid(sentAtClick, sessionStart - sentAtClick);
+    if (command == TCommand::InGap)
+        QCOMPARE(tail, QStringList{Relay1On});
+    else
+        QCOMPARE(tail, QStringList{});
+    QCOMPARE(p.Sent.count(Relay1On), command == TCommand::InGap ? 1 : 0);
+
+    // After Connect the page's reads come first, once, then its rotation; nothing left over from
+    // before the disconnect.
+    QCOMPARE(p.Sent.mid(sessionStart, 3), QStringList({Identity, Settings1100, AOType}));
+    QCOMPARE(RotationBreak(p.Sent, sessionStart + 3), QString());
+}
+
+void TestScenarioLine::adapterUnplugged() {
+    TMeter meter("3.20", MeterMemory());
+    QVERIFY(meter.Started());
+    TProgram p;
+    QVERIFY(p.Start());
+    p.Modbus().SetQueryTimeout(300);
+    QVERIFY(p.Connect());
+    QTRY_VERIFY_WITH_TIMEOUT(p.Reads.value(0x1400) >= 2, Wait);
+    QCOMPARE(p.Link().ErrorCount(), std::uint64_t(0));
+    const QString firstTerminal = meter.Sim.Path();
+
+    // Pulled out while polling: the queries fail one after another and are counted.
+    meter.Sim.Stop();
+    GuardCom1();
+    QTRY_VERIFY_WITH_TIMEOUT(p.Link().ErrorCount() >= 3, Wait);
+    QTRY_VERIFY_WITH_TIMEOUT(ShownErrors(p.Statistics()) >= 3, Wait);
+    // The program goes on: still connected, pages can be switched.
+    QVERIFY(p.W->Connected());
+    QVERIFY(p.W->StartDisconnect->isEnabled());
+    p.W->ReadingsDeviceInformation->trigger();
+    QCOMPARE(p.W->StatusText(0), QString("Device Information @ 1"));
+    p.W->ReadingsRealTimeMetering->trigger();
+    const std::uint64_t errors = p.Link().ErrorCount();
+    QTRY_VERIFY_WITH_TIMEOUT(p.Link().ErrorCount() >= errors + 2, Wait);
+
+    // Disconnect closes the port.
+    QVERIFY(p.Disconnect());
+    QCOMPARE(p.Tx(), QString());
+    QCOMPARE(p.Rx(), QString());
+    QVERIFY(!QFileInfo::exists(firstTerminal) || LockFree(firstTerminal));
+
+    // Connect while the meter is still away: the port is not there.
+    p.W->StartConnect->trigger();
+    QCOMPARE(p.Dialogs.Boxes.size(), std::size_t(1));
+    QCOMPARE(p.Dialogs.Boxes[0].Caption, QString("Error"));
+    QCOMPARE(p.Dialogs.Boxes[0].Text, QString("Cannot open the serial port 'COM1'"));
+    QVERIFY(!p.W->Connected());
+
+    // Put back: Connect works again, the values come in and no further error is counted.
+    QVERIFY(meter.Sim.Restart());
+    const std::uint64_t errorsBefore = p.Link().ErrorCount();
+    const qsizetype sessionStart = p.Sent.size();
+    QVERIFY(p.Connect());
+    p.Metering("LabelVa")->clear();
+    const int reads = p.Reads.value(0x1400);
+    QTRY_VERIFY_WITH_TIMEOUT(p.Reads.value(0x1400) >= reads + 3, Wait);
+    QVERIFY(!p.MeteringText("LabelVa").isEmpty());
+    const QString mismatch = MeasurementMismatch(p, 4, 10);
+    QVERIFY2(mismatch.isEmpty(), qPrintable(mismatch));
+    QCOMPARE(p.Link().ErrorCount(), errorsBefore);
+    QCOMPARE(ShownErrors(p.Statistics()), qlonglong(errorsBefore));
+    QVERIFY(p.Disconnect());
+    QVERIFY(LockFree(meter.Sim.Path()));
+    QCOMPARE(meter.Sim.Requests(), p.Sent.mid(sessionStart));
+    QCOMPARE(p.Sent.mid(sessionStart, 3), QStringList({Identity, Settings1100, AOType}));
+}
+
+QTEST_MAIN(TestScenarioLine)
+#include "tst_scenario_line.moc"

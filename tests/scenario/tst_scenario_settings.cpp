@@ -1,0 +1,335 @@
+// The meter's settings through the whole program: read, changed, written and read back; a new
+// address and line that the program follows and remembers for its next start; and a settings
+// file saved, loaded and written back to the meter.
+#include "ScenarioKit.h"
+#include "settings/RadioGroup.h"
+#include "settings/SettingsPrint.h"
+#include "settings/frmGeneralSettings.h"
+
+#include <QRadioButton>
+#include <QtTest>
+
+using namespace scenario;
+
+namespace {
+
+// Shows the General Settings page once the metering page has filled (the meter's version is
+// known by then, so the page reads every block of it), and waits until the meter's settings
+// fill it: the last block of a 3.20 meter has been read.
+bool ShowSettingsPage(TProgram& p) {
+    if (!QTest::qWaitFor([&] { return p.Reads.value(0x1400) >= 1; }, Wait))
+        return false;
+    const int before = p.Reads.value(0x120A);
+    p.W->SettingsGeneralSettings->trigger();
+    return QTest::qWaitFor(
+        [&] { return p.Reads.value(0x120A) > before && p.Link().PendingQueries().empty(); }, Wait);
+}
+
+// "Update Device" clicked and confirmed; true once the meter's answers to the read-back have
+// filled the page.
+bool UpdateDevice(TProgram& p) {
+    const int before = p.Reads.value(0x120A);
+    p.Dialogs.Answers = {IDialogs::ResultYes};
+    TProgram::Click(p.Settings("ButtonUpdate"));
+    if (p.Dialogs.Boxes.empty() ||
+        p.Dialogs.Boxes.back().Text !=
+            "Are you sure you want to send these parameters to the device?")
+        return false;
+    return QTest::qWaitFor(
+        [&] { return p.Reads.value(0x120A) > before && p.Link().PendingQueries().empty(); }, Wait);
+}
+
+TFormGeneralSettings& Page(TProgram& p) {
+    return *dynamic_cast<TFormGeneralSettings*>(p.W->FormGeneralSettings());
+}
+
+void Type(TProgram& p, const QString& edit, const QString& text) {
+    p.Settings<QLineEdit>(edit)->setText(text);
+}
+
+void Choose(TProgram& p, const QString& combo, int index) {
+    p.Settings<QComboBox>(combo)->setCurrentIndex(index);
+}
+
+// The registers that differ between two memories, as "reg: before -> after".
+QString Differences(const QMap<int, int>& a, const QMap<int, int>& b) {
+    QStringList out;
+    for (auto it = a.begin(); it != a.end(); ++it)
+        if (b.value(it.key(), -1) != it.value())
+            out << QString("%1: %2 -> %3")
+                       .arg(it.key(), 0, 16)
+                       .arg(it.value())
+                       .arg(b.value(it.key(), -1));
+    for (auto it = b.begin(); it != b.end(); ++it)
+        if (!a.contains(it.key()))
+            out << QString("%1: none -> %2").arg(it.key(), 0, 16).arg(it.value());
+    return out.join("; ");
+}
+
+// The memory before, with some registers set to new values.
+QMap<int, int> With(QMap<int, int> regs, const QMap<int, int>& changes) {
+    for (auto it = changes.begin(); it != changes.end(); ++it)
+        regs[it.key()] = it.value();
+    return regs;
+}
+
+} // namespace
+
+class TestScenarioSettings : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void changedWrittenAndReadBack();
+    void newAddressAndLineFollowedAndKept();
+    void settingsFileBackToTheMeter();
+};
+
+void TestScenarioSettings::initTestCase() {
+    QVERIFY2(PrivateConfig(), "XDG_CONFIG_HOME must point at a private folder");
+    QVERIFY(QFileInfo::exists(SimBinary()));
+    QLocale::setDefault(QLocale::c());
+}
+
+void TestScenarioSettings::init() {
+    ClearStore();
+    GuardCom1();
+}
+
+void TestScenarioSettings::cleanup() {
+    UnmapPort(1);
+}
+
+void TestScenarioSettings::changedWrittenAndReadBack() {
+    TMeter meter("3.20", MeterMemory());
+    QVERIFY(meter.Started());
+    TProgram p;
+    QVERIFY(p.Start());
+    QVERIFY(p.Connect());
+    QVERIFY(ShowSettingsPage(p));
+
+    // Read: the page shows the meter's memory, the relay 2 alarm (channel 7, a current) scaled
+    // by CT 50/5.
+    QCOMPARE(p.SettingsText("EditPT1"), QString("400"));
+    QCOMPARE(p.SettingsText("EditPT2"), QString("100"));
+    QCOMPARE(p.Settings<QComboBox>("ComboRO2AlarmVar")->currentIndex(), 7);
+    QCOMPARE(p.SettingsText("EditRO2AlarmSetpoint"), QString("40.00"));
+    QCOMPARE(p.SettingsText("EditRO2AlarmDelay"), QString("9"));
+    QCOMPARE(p.Settings<QComboBox>("ComboRO2AlarmOperator")->currentIndex(), 0);
+    const QMap<int, int> before = Registers(meter.State());
+    QCOMPARE(before.size(), 40);
+
+    // Change PT1 and the relay 2 alarm, then Update Device.
+    Type(p, "EditPT1", "2000");
+    Type(p, "EditRO2AlarmSetpoint", "25");
+    Type(p, "EditRO2AlarmDelay", "15");
+    Choose(p, "ComboRO2AlarmOperator", 1);
+    QVERIFY(UpdateDevice(p));
+
+    // The meter holds the new values and nothing else changed: 25 A on the secondary side of
+    // CT 50/5 is 2500 mA.
+    const QMap<int, int> after = Registers(meter.State());
+    const QMap<int, int> expected =
+        With(before, {{0x1105, 2000}, {0x1106, 0}, {0x120B, 2500}, {0x120C, 15}, {0x120D, 1}});
+    QVERIFY2(after == expected, qPrintable(Differences(expected, after)));
+    // Read back onto the page, and the new PT ratio in force.
+    QCOMPARE(p.SettingsText("EditPT1"), QString("2000"));
+    QCOMPARE(p.SettingsText("EditRO2AlarmSetpoint"), QString("25.00"));
+    QCOMPARE(p.SettingsText("EditRO2AlarmDelay"), QString("15"));
+    QCOMPARE(p.Settings<QComboBox>("ComboRO2AlarmOperator")->currentIndex(), 1);
+    QCOMPARE(p.Link().PTRatio(), 20.0);
+
+    // The metering page now shows the values scaled by PT 2000/100.
+    p.W->ReadingsRealTimeMetering->trigger();
+    const int reads = p.Reads.value(0x1400);
+    QTRY_VERIFY_WITH_TIMEOUT(p.Reads.value(0x1400) >= reads + 2, Wait);
+    const QString mismatch = MeasurementMismatch(p, 20, 10);
+    QVERIFY2(mismatch.isEmpty(), qPrintable(mismatch));
+    QVERIFY(p.Disconnect());
+
+    QCOMPARE(p.Link().ErrorCount(), std::uint64_t(0));
+    QCOMPARE(p.Dialogs.Boxes.size(), std::size_t(1));
+    const QStringList requests = meter.Sim.Requests();
+    QCOMPARE(requests, p.Sent);
+    // Five writes, one per block of the layout, each once.
+    for (const char* write :
+         {"01,10,11,00,", "01,10,12,00,", "01,10,13,00,", "01,10,12,08,", "01,10,12,0A,"})
+        QCOMPARE(requests.filter(QRegularExpression("^" + QString(write))).size(), 1);
+    QCOMPARE(meter.Sim.Stop().value("exception04"), 0);
+}
+
+void TestScenarioSettings::newAddressAndLineFollowedAndKept() {
+    TMeter meter("3.20", MeterMemory());
+    QVERIFY(meter.Started());
+    auto p = std::make_unique<TProgram>();
+    QVERIFY(p->Start());
+    QVERIFY(p->Connect());
+    QVERIFY(ShowSettingsPage(*p));
+    QCOMPARE(p->SettingsText("EditDevAddr"), QString("1"));
+
+    // Address 7, 9600 baud, even parity.
+    Type(*p, "EditDevAddr", "7");
+    Choose(*p, "ComboDevBaud", p->Settings<QComboBox>("ComboDevBaud")->findText("9600"));
+    p->Settings<TRadioGroup>("RadioGroupParity")->Button(0)->click();
+    QCOMPARE(p->Settings<TRadioGroup>("RadioGroupParity")->Button(0)->text(), QString("Even"));
+    const qsizetype writeAt = p->Sent.size();
+    QVERIFY(UpdateDevice(*p));
+
+    // The meter took them; the program followed once it had confirmed.
+    const QMap<int, int> regs = Registers(meter.State());
+    QCOMPARE(regs.value(0x1101), 7);
+    QCOMPARE(regs.value(0x1102), 9600);
+    QCOMPARE(regs.value(0x1103), 0);
+    QCOMPARE(int(p->Link().DeviceAddress()), 7);
+    QCOMPARE(p->Modbus().Baudrate(), 9600);
+    QCOMPARE(p->Modbus().Parity(), TParity::Even);
+    QCOMPARE(p->Modbus().StopBits(), TStopBits::_1);
+    QCOMPARE(p->W->StatusText(0), QString("General Settings @ 7"));
+    QCOMPARE(p->SettingsText("EditDevAddr"), QString("7"));
+    QCOMPARE(p->Settings<QComboBox>("ComboDevBaud")->currentText(), QString("9600"));
+    QVERIFY(p->Sent.value(writeAt).startsWith("01,10,11,00,00,0D,1A,"));
+    for (qsizetype i = writeAt + 1; i < p->Sent.size(); ++i)
+        QVERIFY2(p->Sent[i].startsWith("07,"), qPrintable(p->Sent[i]));
+
+    // Polling goes on at the new settings.
+    p->W->ReadingsRealTimeMetering->trigger();
+    QCOMPARE(p->W->StatusText(0), QString("Real-Time Metering @ 7"));
+    const int reads = p->Reads.value(0x1400);
+    p->Metering("LabelVa")->clear();
+    QTRY_VERIFY_WITH_TIMEOUT(p->Reads.value(0x1400) >= reads + 3, Wait);
+    QVERIFY(!p->MeteringText("LabelVa").isEmpty());
+    QCOMPARE(p->Link().ErrorCount(), std::uint64_t(0));
+    QVERIFY(p->Sent.last().startsWith("07,"));
+
+    // The connection dialog shows the values in force. (Its watcher ends with this block, before
+    // the next start brings up a dialog of another window.)
+    {
+        TDialogShown shown;
+        TModalWatcher watcher([&](QWidget*) {
+            TFormConnection& d = p->W->FormConnection();
+            shown = {d.ComboPortName->currentText(), d.ComboBaudrate->currentText(),
+                     d.ComboParity->currentText(), d.EditDevAddr->text(),
+                     d.EditQueryInterval->text()};
+            d.ButtonCancel->click();
+        });
+        p->W->StartConnectionSettings->trigger();
+        QCOMPARE(watcher.Seen, 1);
+        QCOMPARE(shown.Baud, QString("9600"));
+        QCOMPARE(shown.Parity, QString("Even"));
+        QCOMPARE(shown.Address, QString("7"));
+    }
+
+    // Closed while connected: the values in force are stored.
+    p->Exit();
+    QVERIFY(!p->W->isVisible());
+    {
+        QSettings s = Store();
+        s.beginGroup("ComPort");
+        QCOMPARE(s.value("PortNum").toInt(), 1);
+        QCOMPARE(s.value("Baudrate").toInt(), 9600);
+        QCOMPARE(s.value("Parity").toInt(), int(TParity::Even));
+        QCOMPARE(s.value("StopBits").toInt(), int(TStopBits::_1));
+        QCOMPARE(s.value("DevAddr").toInt(), 7);
+        QCOMPARE(s.value("QueryInterval").toInt(), 20);
+    }
+    p.reset();
+    QVERIFY(LockFree(meter.Sim.Path()));
+    const QStringList firstRun = meter.Sim.Requests();
+    QCOMPARE(meter.Sim.Requests(true), firstRun);
+
+    // The meter is switched off and on again (it keeps its settings), and the program starts
+    // again in the same configuration: it reaches the meter at once.
+    QVERIFY(meter.Sim.Restart());
+    TProgram next;
+    QVERIFY(next.Start());
+    QCOMPARE(next.Shown.Port, QString("COM1"));
+    QCOMPARE(next.Shown.Baud, QString("9600"));
+    QCOMPARE(next.Shown.Parity, QString("Even"));
+    QCOMPARE(next.Shown.Address, QString("7"));
+    QCOMPARE(next.Shown.Interval, QString("20"));
+    QCOMPARE(next.W->StatusText(0), QString("Real-Time Metering @ 7"));
+    QVERIFY(next.Connect());
+    QTRY_VERIFY_WITH_TIMEOUT(next.Reads.value(0x1400) >= 2, Wait);
+    const QString mismatch = MeasurementMismatch(next, 4, 10);
+    QVERIFY2(mismatch.isEmpty(), qPrintable(mismatch));
+    QVERIFY(next.Disconnect());
+    QCOMPARE(next.Link().ErrorCount(), std::uint64_t(0));
+    QCOMPARE(next.Statistics(), QString("ERR:  0/%1  (0.00%)").arg(next.Link().SentCount()));
+    const QStringList secondRun = meter.Sim.Requests(true);
+    QCOMPARE(secondRun, next.Sent);
+    QCOMPARE(meter.Sim.Requests(), secondRun);
+    QVERIFY(secondRun.size() >= 5);
+    for (const QString& request : secondRun)
+        QVERIFY2(request.startsWith("07,"), qPrintable(request));
+}
+
+void TestScenarioSettings::settingsFileBackToTheMeter() {
+    TMeter meter("3.20", MeterMemory());
+    QVERIFY(meter.Started());
+    QTemporaryDir files;
+    QVERIFY(files.isValid());
+    const QString file = files.filePath("kt580.pmt");
+    TProgram p;
+    QVERIFY(p.Start());
+    QVERIFY(p.Connect());
+    QVERIFY(ShowSettingsPage(p));
+    const QMap<int, int> original = Registers(meter.State());
+    const TMeterSettings saved = Page(p).Settings();
+    QCOMPARE(saved.PT1, QString("400"));
+
+    // Save.
+    p.Dialogs.SaveNames = {file};
+    TProgram::Click(p.Settings("ButtonSave"));
+    QVERIFY(p.Dialogs.SaveNames.empty());
+    QFile written(file);
+    QVERIFY(written.open(QIODevice::ReadOnly));
+    QVERIFY(written.readAll().contains("[KT580]"));
+
+    // Other settings written to the meter (the ratios stay, so every setpoint keeps its scale).
+    Type(p, "EditLightTime", "15");
+    Type(p, "EditDOPulseConst", "2000");
+    Type(p, "EditRO2AlarmDelay", "30");
+    Choose(p, "ComboAO1Channel", 5);
+    Type(p, "EditAO1HighLimit", "90");
+    Choose(p, "ComboVWire", 0);
+    p.Settings<TRadioGroup>("RadioGroupQMode")->Button(0)->click();
+    QVERIFY(UpdateDevice(p));
+    const QMap<int, int> changed = With(original, {{0x110B, 15},
+                                                   {0x1202, 2000},
+                                                   {0x120C, 30},
+                                                   {0x1300, 5},
+                                                   {0x1302, 90},
+                                                   {0x1104, 0},
+                                                   {0x110A, 0}});
+    QVERIFY2(Registers(meter.State()) == changed,
+             qPrintable(Differences(changed, Registers(meter.State()))));
+    QVERIFY(Page(p).Settings() != saved);
+
+    // More edits on the page that are never sent; then Load puts the saved ones back.
+    Type(p, "EditPT1", "9999");
+    Type(p, "EditCT1", "7");
+    Type(p, "EditRO1AlarmDelay", "44");
+    p.Dialogs.OpenNames = {file};
+    TProgram::Click(p.Settings("ButtonLoad"));
+    QVERIFY(p.Dialogs.OpenNames.empty());
+    QCOMPARE(Page(p).Settings(), saved);
+
+    // Update Device: the meter holds what was saved, register for register.
+    QVERIFY(UpdateDevice(p));
+    const QMap<int, int> restored = Registers(meter.State());
+    QVERIFY2(restored == original, qPrintable(Differences(original, restored)));
+    QCOMPARE(Page(p).Settings(), saved);
+    QVERIFY(p.Disconnect());
+
+    QCOMPARE(p.Link().ErrorCount(), std::uint64_t(0));
+    // Two confirmations and no error box.
+    QCOMPARE(p.Dialogs.Boxes.size(), std::size_t(2));
+    QCOMPARE(meter.Sim.Requests(), p.Sent);
+    QCOMPARE(meter.Sim.Stop().value("exception04"), 0);
+}
+
+QTEST_MAIN(TestScenarioSettings)
+#include "tst_scenario_settings.moc"
