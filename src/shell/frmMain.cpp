@@ -72,7 +72,7 @@ void TFormKT580::FormCreate() {
 }
 
 void TFormKT580::CreateActions() {
-    struct TSpec {
+    struct TActionRow {
         QAction** Target;
         const char* Category;
         const char* Caption;
@@ -80,7 +80,7 @@ void TFormKT580::CreateActions() {
         TActionImage Image;
         void (TFormKT580::*Execute)();
     };
-    const TSpec specs[] = {
+    const TActionRow rows[] = {
         {&StartConnect, "Start", "&Connect", "Connect", TActionImage::Connect,
          &TFormKT580::StartConnectExecute},
         {&StartDisconnect, "Start", "&Disconnect", "Disconnect", TActionImage::Disconnect,
@@ -98,14 +98,14 @@ void TFormKT580::CreateActions() {
         {&HelpAbout, "Help", "&About...", "About the software", TActionImage::About,
          &TFormKT580::HelpAboutExecute},
     };
-    for (const TSpec& spec : specs) {
-        auto* action = new QAction(ActionIcon(spec.Image), QString::fromLatin1(spec.Caption), this);
-        action->setToolTip(QString::fromLatin1(spec.Hint));
-        action->setProperty("category", QString::fromLatin1(spec.Category));
+    for (const TActionRow& row : rows) {
+        auto* action = new QAction(ActionIcon(row.Image), QString::fromLatin1(row.Caption), this);
+        action->setToolTip(QString::fromLatin1(row.Hint));
+        action->setProperty("category", QString::fromLatin1(row.Category));
         action->setIconVisibleInMenu(true);
-        const auto execute = spec.Execute;
+        const auto execute = row.Execute;
         connect(action, &QAction::triggered, this, [this, execute] { (this->*execute)(); });
-        *spec.Target = action;
+        *row.Target = action;
     }
 }
 
