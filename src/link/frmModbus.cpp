@@ -11,7 +11,7 @@ namespace {
 
 // The write of settings block 0x1100 as the settings page builds it.
 bool IsGeneralSettingsWrite(const std::string& text) {
-    return text.rfind("00,10,11,00,", 0) == 0;
+    return text.rfind(FindSettingsBlock(sbGeneral)->WriteHead, 0) == 0;
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "settings/SettingsBlocks.h"
 
 #include "link/QueryBytes.h"
+#include "link/QueryPlan.h"
 #include "link/ValueFormat.h"
 #include "link/ValueParse.h"
 
@@ -106,11 +107,11 @@ struct TBlockLayout {
 };
 
 constexpr TBlockLayout Layouts[] = {
-    {{sbGeneral, 13, "00,03,11,00,00,0D", "00,10,11,00,00,0D,1A"}, GeneralRegisters},
-    {{sbAlarm, 8, "00,03,12,00,00,08", "00,10,12,00,00,08,10"}, AlarmRegisters},
-    {{sbAnalogOutput, 12, "00,03,13,00,00,0C", "00,10,13,00,00,0C,18"}, AnalogOutputRegisters},
-    {{sbDigitalOutput, 2, "00,03,12,08,00,02", "00,10,12,08,00,02,04"}, DigitalOutputRegisters},
-    {{sbRelay2Alarm, 5, "00,03,12,0A,00,05", "00,10,12,0A,00,05,0A"}, Relay2AlarmRegisters},
+    {{sbGeneral, 13, qry::Settings1100, "00,10,11,00,00,0D,1A"}, GeneralRegisters},
+    {{sbAlarm, 8, qry::Settings1200, "00,10,12,00,00,08,10"}, AlarmRegisters},
+    {{sbAnalogOutput, 12, qry::Settings1300, "00,10,13,00,00,0C,18"}, AnalogOutputRegisters},
+    {{sbDigitalOutput, 2, qry::Settings1208, "00,10,12,08,00,02,04"}, DigitalOutputRegisters},
+    {{sbRelay2Alarm, 5, qry::Settings120A, "00,10,12,0A,00,05,0A"}, Relay2AlarmRegisters},
 };
 
 // The register of a block that holds a choice field, or Count when none does.
