@@ -1,74 +1,72 @@
-// The meter simulator for one test: on its own pseudo-terminal, registered as COMn in the
-// test's private port map (CTest gives each test its own configuration folder), with its
-// memory in a state file the test can read. Stopped by its own pid when the test ends.
+// The meter simulator for one test with its memory in a state file the test can read, and the
+// link connected to it as the shell connects it.
 #pragma once
 
 #include "link/FakeShell.h"
+#include "link/SimProcess.h"
 #include "link/frmModbus.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QMap>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
+// A meter memory with values of its own in the settings registers, valid for every layout:
+// PT 400/100 and CT 50/5 (ratios 4 and 10), wiring 2LL, alarms set on relay 1 and relay 2;
+// energy counters and relays may follow.
+inline QByteArray MeterMemory(const QByteArray& energyAndRelays = {}) {
+    return "reg.1100=1234\nreg.1101=1\nreg.1102=19200\nreg.1103=3\nreg.1104=2\n"
+           "reg.1105=400\nreg.1106=0\nreg.1107=100\nreg.1108=50\nreg.1109=5\nreg.110a=1\n"
+           "reg.110b=7\nreg.110c=1\n"
+           "reg.1200=1\nreg.1201=1\nreg.1202=1000\nreg.1203=1\nreg.1204=2300\nreg.1205=5\n"
+           "reg.1206=1\nreg.1207=1\nreg.1208=1\nreg.1209=2\n"
+           "reg.120a=7\nreg.120b=4000\nreg.120c=9\nreg.120d=0\nreg.120e=1\n"
+           "reg.1300=3\nreg.1301=1\nreg.1302=100\nreg.1303=20\nreg.1304=0\nreg.1305=1\n"
+           "reg.1306=6\nreg.1307=0\nreg.1308=120\nreg.1309=0\nreg.130a=1\nreg.130b=0\n" +
+           energyAndRelays;
+}
+
+// The settings registers of a state file, by register number.
+inline QMap<int, int> SettingsRegisters(const QMap<QString, QString>& state) {
+    QMap<int, int> regs;
+    for (auto it = state.begin(); it != state.end(); ++it)
+        if (it.key().startsWith("reg."))
+            regs.insert(it.key().mid(4).toInt(nullptr, 16), it.value().toInt());
+    return regs;
+}
+
+// The simulator with its memory in a state file of the test's own, starting from the given
+// lines ("energy.0=1000"; none: factory settings). The members are set up in this order: the
+// file is written before the simulator reads it.
 class TSimMeter {
 public:
-    // initialState: lines of the state file the meter starts from ("energy.0=1000").
-    explicit TSimMeter(const QStringList& args, const QByteArray& initialState = {}, int com = 1) {
-        FStatePath = FDir.path() + "/meter.state";
-        if (!initialState.isEmpty()) {
-            QFile file(FStatePath);
-            if (file.open(QIODevice::WriteOnly))
-                file.write(initialState);
-        }
-        FProcess.setProcessChannelMode(QProcess::SeparateChannels);
-        FProcess.start(qEnvironmentVariable("KT_BIN_DIR") + "/tools/kt580-sim/kt580-sim",
-                       QStringList{"--com", QString::number(com), "--state", FStatePath} + args);
-        // The terminal's path comes once the COMn link is in place.
-        if (FProcess.waitForStarted() && FProcess.waitForReadyRead(5000))
-            FPath = QString::fromLocal8Bit(FProcess.readLine()).trimmed();
-    }
-    ~TSimMeter() { Stop(); }
-    TSimMeter(const TSimMeter&) = delete;
-    TSimMeter& operator=(const TSimMeter&) = delete;
-
-    bool Started() const { return !FPath.isEmpty(); }
-    const QString& Path() const { return FPath; }
-
-    // SIGTERM to this simulator's pid; it removes its COMn link and saves its memory.
-    void Stop() {
-        if (FProcess.state() == QProcess::NotRunning)
-            return;
-        FProcess.terminate();
-        if (!FProcess.waitForFinished(5000)) {
-            FProcess.kill();
-            FProcess.waitForFinished();
-        }
+    explicit TSimMeter(const QStringList& args, const QByteArray& memory = {}, int com = 1)
+        : FWritten(Write(FStatePath, memory)), Sim(args + QStringList{"--state", FStatePath}, com) {
     }
 
-    // The meter's memory as the simulator last saved it ("relay.0" -> "1", "energy.2" -> ...).
-    // It saves after every write it accepts.
-    QMap<QString, QString> State() const {
-        QMap<QString, QString> values;
-        QFile file(FStatePath);
-        if (!file.open(QIODevice::ReadOnly))
-            return values;
-        for (const QByteArray& line : file.readAll().split('\n')) {
-            const qsizetype eq = line.indexOf('=');
-            if (eq > 0 && !line.startsWith('#'))
-                values.insert(QString::fromLatin1(line.left(eq)),
-                              QString::fromLatin1(line.mid(eq + 1)));
-        }
-        return values;
-    }
+    bool Started() const { return FWritten && !Sim.Path().isEmpty(); }
+    const QString& Path() const { return Sim.Path(); }
+    // The meter's memory as the simulator last saved it; it saves after every accepted write.
+    QMap<QString, QString> State() const { return Sim.State(); }
+    QMap<int, int> Registers() const { return SettingsRegisters(State()); }
+    void Stop() { Sim.Stop(); }
 
 private:
+    static bool Write(const QString& path, const QByteArray& memory) {
+        if (memory.isEmpty())
+            return true;
+        QFile file(path);
+        return file.open(QIODevice::WriteOnly) && file.write(memory) == memory.size();
+    }
+
     QTemporaryDir FDir;
-    QString FStatePath;
-    QProcess FProcess;
-    QString FPath;
+    const QString FStatePath = FDir.filePath("meter.state");
+    const bool FWritten;
+
+public:
+    // The simulator itself: its request log, counters and restarts.
+    TSimProcess Sim;
 };
 
 // Connects the link as the shell does, minus the shell's settling wait: open COM1, go online,

@@ -2,7 +2,7 @@
 // status bar, how it adopts new line settings, and the same against the simulator on a pty.
 #include "FakeShell.h"
 #include "ScriptedDialogs.h"
-#include "SimProcess.h"
+#include "SimMeter.h"
 
 #include "link/frmModbus.h"
 #include "settings/SettingsBlocks.h"
@@ -518,32 +518,6 @@ void TestFormModbus::commandStates() {
 
 // --- against the simulator -------------------------------------------------------------------
 
-namespace {
-
-// Connects the link as the shell does, with short waits.
-bool Connect(TRig& r, int interval = 20) {
-    r.Link.Modbus.SetQueryInterval(interval);
-    r.Link.Modbus.SetQueryTimeout(400);
-    if (!r.Link.Modbus.Open())
-        return false;
-    r.Shell.IsConnected = true;
-    r.Shell.Disconnecting = false;
-    r.Link.UpdateCommandStates();
-    return r.Link.RequestPageData() && r.Link.Modbus.Start(true);
-}
-
-void Disconnect(TRig& r) {
-    r.Shell.Disconnecting = true;
-    r.Link.UpdateCommandStates();
-    if (r.Link.Modbus.Running())
-        r.Link.Modbus.Stop();
-    else
-        r.Link.ModbusQueryFinish(r.Link.Modbus);
-    QTRY_VERIFY_WITH_TIMEOUT(!r.Link.Modbus.Opened(), 5000);
-}
-
-} // namespace
-
 void TestFormModbus::connectOnEachPage_data() {
     QTest::addColumn<TPage>("page");
     QTest::addColumn<QString>("version");
@@ -584,7 +558,7 @@ void TestFormModbus::connectOnEachPage() {
     QVERIFY(!sim.Path().isEmpty());
     TRig r;
     r.Shell.Page = page;
-    QVERIFY(Connect(r));
+    QVERIFY(ConnectLink(r.Link, r.Shell));
     QTRY_VERIFY_WITH_TIMEOUT(sim.Requests().size() >= expected.size(), 10000);
     if (page != TPage::RTMetering) {
         // Not polled: after its reads the page gets null queries, which send nothing.
@@ -592,7 +566,7 @@ void TestFormModbus::connectOnEachPage() {
         QTest::qWait(200);
         QCOMPARE(r.Link.SentCount(), sent);
     }
-    Disconnect(r);
+    QVERIFY(DisconnectLink(r.Link, r.Shell));
     QCOMPARE(sim.Requests().mid(0, expected.size()), expected);
     QCOMPARE(r.Link.ErrorCount(), std::uint64_t(0));
     QVERIFY(!r.Shell.IsConnected);
@@ -612,15 +586,16 @@ void TestFormModbus::adoptsNewLineSettingsAfterAnswer() {
     QVERIFY(!sim.Path().isEmpty());
     TRig r;
     r.Shell.Page = TPage::GeneralSettings;
-    r.Link.SetAdoptWait(50);
     r.Link.Sleep = [](int ms) { QThread::msleep(static_cast<unsigned long>(ms)); };
     r.Link.AppendQuery(GeneralWrite("5", "9600", 0));
     r.Link.SetNewLineSettings(5, 9600, TParity::Even, TStopBits::_1);
     r.Link.AppendQuery("00,03,11,00,00,0D");
-    QVERIFY(Connect(r));
+    QVERIFY(ConnectLink(r.Link, r.Shell));
+    // Set after connecting, which shortens every wait; the first answer is still to come.
+    r.Link.SetAdoptWait(50);
     QTRY_VERIFY_WITH_TIMEOUT(r.Link.PendingQueries().empty(), 10000);
     QTRY_VERIFY_WITH_TIMEOUT(sim.Requests().size() >= 6, 10000);
-    Disconnect(r);
+    QVERIFY(DisconnectLink(r.Link, r.Shell));
     QCOMPARE(int(r.Link.DeviceAddress()), 5);
     QCOMPARE(r.Link.Modbus.Baudrate(), 9600);
     QVERIFY(r.Link.Modbus.Parity() == TParity::Even);
@@ -647,10 +622,10 @@ void TestFormModbus::overLimitBoxDoesNotReenterMaster() {
         sentWhenOpened = r.Link.SentCount();
         QTRY_VERIFY_WITH_TIMEOUT(r.Link.SentCount() >= sentWhenOpened + 6, 5000);
     };
-    QVERIFY(Connect(r));
+    QVERIFY(ConnectLink(r.Link, r.Shell));
     QTRY_COMPARE_WITH_TIMEOUT(r.Dialogs.Boxes.size(), std::size_t(1), 10000);
     QTRY_VERIFY_WITH_TIMEOUT(sim.Requests().size() >= 16, 10000);
-    Disconnect(r);
+    QVERIFY(DisconnectLink(r.Link, r.Shell));
     QCOMPARE(r.Dialogs.Boxes.size(), std::size_t(1));
     QCOMPARE(r.Link.ErrorCount(), std::uint64_t(0));
 
@@ -675,10 +650,11 @@ void TestFormModbus::statisticsCountInjectedFaults() {
                      "split=0.08"});
     QVERIFY(!sim.Path().isEmpty());
     TRig r;
-    QVERIFY(Connect(r, 5));
+    QVERIFY(ConnectLink(r.Link, r.Shell));
+    r.Link.Modbus.SetQueryInterval(5);
     r.Link.Modbus.SetQueryTimeout(250);
     QTRY_VERIFY_WITH_TIMEOUT(r.Link.SentCount() >= 120, 60000);
-    Disconnect(r);
+    QVERIFY(DisconnectLink(r.Link, r.Shell));
     const qlonglong lost = sim.LostAnswers();
     const auto counters = sim.Stop();
     QVERIFY(lost > 0);

@@ -5,7 +5,7 @@
 #pragma once
 
 #include "link/ScriptedDialogs.h"
-#include "link/SimProcess.h"
+#include "link/SimMeter.h"
 #include "link/frmModbus.h"
 #include "shell/ShellTestKit.h"
 #include "shell/frmConnection.h"
@@ -171,29 +171,6 @@ public:
     QString Statistics() const { return W->StatusText(3); }
 };
 
-// The meter: kt580-sim with the given software version, starting from a memory in a state file
-// of the test's own, logging every request. The members are set up in this order: the file is
-// written before the simulator reads it.
-struct TMeter {
-    TMeter(const QString& version, const QByteArray& memory, const QStringList& extra = {})
-        : Written(Write(StatePath, memory)),
-          Sim(QStringList{"--version-text", version, "--state", StatePath} + extra) {}
-
-    bool Started() const { return Written && !Sim.Path().isEmpty(); }
-    QMap<QString, QString> State() const { return Sim.State(); }
-
-    QTemporaryDir Dir;
-    const QString StatePath = Dir.filePath("meter.state");
-    const bool Written;
-    TSimProcess Sim;
-
-private:
-    static bool Write(const QString& path, const QByteArray& memory) {
-        QFile file(path);
-        return file.open(QIODevice::WriteOnly) && file.write(memory) == memory.size();
-    }
-};
-
 // The measurement labels in register order, 0x1400 to 0x1414.
 inline const QStringList MeasurementLabels = {
     "LabelVa",   "LabelVb", "LabelVc",    "LabelVab",   "LabelVbc",  "LabelVca",  "LabelIa",
@@ -251,29 +228,6 @@ inline std::optional<double> Number(const QString& text) {
     bool ok = false;
     const double v = text.section(' ', 0, 0).toDouble(&ok);
     return ok ? std::optional<double>(v) : std::nullopt;
-}
-
-// The settings registers of a state file, by register number.
-inline QMap<int, int> Registers(const QMap<QString, QString>& state) {
-    QMap<int, int> regs;
-    for (auto it = state.begin(); it != state.end(); ++it)
-        if (it.key().startsWith("reg."))
-            regs.insert(it.key().mid(4).toInt(nullptr, 16), it.value().toInt());
-    return regs;
-}
-
-// A meter memory with values of its own in the settings registers, valid for every layout:
-// PT 400/100 and CT 50/5 (ratios 4 and 10), wiring 2LL, alarms set on relay 1 and relay 2.
-inline QByteArray MeterMemory(const QByteArray& energyAndRelays = {}) {
-    return "reg.1100=1234\nreg.1101=1\nreg.1102=19200\nreg.1103=3\nreg.1104=2\n"
-           "reg.1105=400\nreg.1106=0\nreg.1107=100\nreg.1108=50\nreg.1109=5\nreg.110a=1\n"
-           "reg.110b=7\nreg.110c=1\n"
-           "reg.1200=1\nreg.1201=1\nreg.1202=1000\nreg.1203=1\nreg.1204=2300\nreg.1205=5\n"
-           "reg.1206=1\nreg.1207=1\nreg.1208=1\nreg.1209=2\n"
-           "reg.120a=7\nreg.120b=4000\nreg.120c=9\nreg.120d=0\nreg.120e=1\n"
-           "reg.1300=3\nreg.1301=1\nreg.1302=100\nreg.1303=20\nreg.1304=0\nreg.1305=1\n"
-           "reg.1306=6\nreg.1307=0\nreg.1308=120\nreg.1309=0\nreg.130a=1\nreg.130b=0\n" +
-           energyAndRelays;
 }
 
 } // namespace scenario

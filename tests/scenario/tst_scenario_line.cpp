@@ -96,7 +96,8 @@ void TestScenarioLine::noisyLine() {
     QStringList options = {"--seed", "14"};
     for (const QString& fault : faults)
         options << "--fault" << fault;
-    TMeter meter("3.20", MeterMemory("energy.0=4321\n"), options);
+    TSimMeter meter(QStringList{"--version-text", "3.20"} + options,
+                    MeterMemory("energy.0=4321\n"));
     QVERIFY(meter.Started());
     TProgram p;
     QVERIFY(p.Start());
@@ -151,7 +152,7 @@ void TestScenarioLine::reconnectWithinASecond_data() {
 
 void TestScenarioLine::reconnectWithinASecond() {
     QFETCH(TCommand, command);
-    TMeter meter("3.20", MeterMemory("relay.0=0\nrelay.1=0\n"));
+    TSimMeter meter({"--version-text", "3.20"}, MeterMemory("relay.0=0\nrelay.1=0\n"));
     QVERIFY(meter.Started());
     TProgram p;
     QVERIFY(p.Start());
@@ -237,7 +238,7 @@ void TestScenarioLine::reconnectWithinASecond() {
 }
 
 void TestScenarioLine::adapterUnplugged() {
-    TMeter meter("3.20", MeterMemory());
+    TSimMeter meter({"--version-text", "3.20"}, MeterMemory());
     QVERIFY(meter.Started());
     TProgram p;
     QVERIFY(p.Start());

@@ -19,7 +19,7 @@ QString EnergyRead(const QString& version) {
 }
 
 // The tenths a counter holds in the meter's memory, -1 when it is not there.
-qint64 Tenths(const TMeter& meter, int counter) {
+qint64 Tenths(const TSimMeter& meter, int counter) {
     bool ok = false;
     const qint64 v = meter.State().value(QString("energy.%1").arg(counter)).toLongLong(&ok);
     return ok ? v : -1;
@@ -69,7 +69,8 @@ void TestScenarioOperator::cleanup() {
 
 void TestScenarioOperator::firstStart() {
     // Ratios 4 (PT 400/100) and 10 (CT 50/5): every value on the page is scaled.
-    TMeter meter("3.20", MeterMemory("energy.0=12345\nenergy.1=800\nrelay.0=1\nrelay.1=0\n"));
+    TSimMeter meter({"--version-text", "3.20"},
+                    MeterMemory("energy.0=12345\nenergy.1=800\nrelay.0=1\nrelay.1=0\n"));
     QVERIFY(meter.Started());
     TProgram p;
     QVERIFY(p.Start());
@@ -150,9 +151,10 @@ void TestScenarioOperator::relaysAndEnergy() {
     QFETCH(int, counter);
     QFETCH(QString, resetWrite);
     QFETCH(QList<int>, zeroed);
-    TMeter meter(version, MeterMemory("energy.0=1000\nenergy.1=2000\nenergy.2=3000\n"
-                                      "energy.3=4000\nenergy.4=5000\nenergy.5=6000\n"
-                                      "relay.0=0\nrelay.1=0\n"));
+    TSimMeter meter({"--version-text", version},
+                    MeterMemory("energy.0=1000\nenergy.1=2000\nenergy.2=3000\n"
+                                "energy.3=4000\nenergy.4=5000\nenergy.5=6000\n"
+                                "relay.0=0\nrelay.1=0\n"));
     QVERIFY(meter.Started());
     TProgram p;
     QVERIFY(p.Start());
@@ -245,7 +247,7 @@ void TestScenarioOperator::pagesFollowTheMeterVersion() {
     QFETCH(QString, version);
     QFETCH(bool, extended);
     QFETCH(bool, relayAlarms);
-    TMeter meter(version, MeterMemory("energy.0=500\nenergy.2=700\n"));
+    TSimMeter meter({"--version-text", version}, MeterMemory("energy.0=500\nenergy.2=700\n"));
     QVERIFY(meter.Started());
     TProgram p;
     QVERIFY(p.Start());

@@ -104,7 +104,7 @@ void TestScenarioSettings::cleanup() {
 }
 
 void TestScenarioSettings::changedWrittenAndReadBack() {
-    TMeter meter("3.20", MeterMemory());
+    TSimMeter meter({"--version-text", "3.20"}, MeterMemory());
     QVERIFY(meter.Started());
     TProgram p;
     QVERIFY(p.Start());
@@ -119,7 +119,7 @@ void TestScenarioSettings::changedWrittenAndReadBack() {
     QCOMPARE(p.SettingsText("EditRO2AlarmSetpoint"), QString("40.00"));
     QCOMPARE(p.SettingsText("EditRO2AlarmDelay"), QString("9"));
     QCOMPARE(p.Settings<QComboBox>("ComboRO2AlarmOperator")->currentIndex(), 0);
-    const QMap<int, int> before = Registers(meter.State());
+    const QMap<int, int> before = meter.Registers();
     QCOMPARE(before.size(), 40);
 
     // Change PT1 and the relay 2 alarm, then Update Device.
@@ -131,7 +131,7 @@ void TestScenarioSettings::changedWrittenAndReadBack() {
 
     // The meter holds the new values and nothing else changed: 25 A on the secondary side of
     // CT 50/5 is 2500 mA.
-    const QMap<int, int> after = Registers(meter.State());
+    const QMap<int, int> after = meter.Registers();
     const QMap<int, int> expected =
         With(before, {{0x1105, 2000}, {0x1106, 0}, {0x120B, 2500}, {0x120C, 15}, {0x120D, 1}});
     QVERIFY2(after == expected, qPrintable(Differences(expected, after)));
@@ -162,7 +162,7 @@ void TestScenarioSettings::changedWrittenAndReadBack() {
 }
 
 void TestScenarioSettings::newAddressAndLineFollowedAndKept() {
-    TMeter meter("3.20", MeterMemory());
+    TSimMeter meter({"--version-text", "3.20"}, MeterMemory());
     QVERIFY(meter.Started());
     auto p = std::make_unique<TProgram>();
     QVERIFY(p->Start());
@@ -179,7 +179,7 @@ void TestScenarioSettings::newAddressAndLineFollowedAndKept() {
     QVERIFY(UpdateDevice(*p));
 
     // The meter took them; the program followed once it had confirmed.
-    const QMap<int, int> regs = Registers(meter.State());
+    const QMap<int, int> regs = meter.Registers();
     QCOMPARE(regs.value(0x1101), 7);
     QCOMPARE(regs.value(0x1102), 9600);
     QCOMPARE(regs.value(0x1103), 0);
@@ -267,7 +267,7 @@ void TestScenarioSettings::newAddressAndLineFollowedAndKept() {
 }
 
 void TestScenarioSettings::settingsFileBackToTheMeter() {
-    TMeter meter("3.20", MeterMemory());
+    TSimMeter meter({"--version-text", "3.20"}, MeterMemory());
     QVERIFY(meter.Started());
     QTemporaryDir files;
     QVERIFY(files.isValid());
@@ -276,7 +276,7 @@ void TestScenarioSettings::settingsFileBackToTheMeter() {
     QVERIFY(p.Start());
     QVERIFY(p.Connect());
     QVERIFY(ShowSettingsPage(p));
-    const QMap<int, int> original = Registers(meter.State());
+    const QMap<int, int> original = meter.Registers();
     const TMeterSettings saved = Page(p).Settings();
     QCOMPARE(saved.PT1, QString("400"));
 
@@ -304,8 +304,7 @@ void TestScenarioSettings::settingsFileBackToTheMeter() {
                                                    {0x1302, 90},
                                                    {0x1104, 0},
                                                    {0x110A, 0}});
-    QVERIFY2(Registers(meter.State()) == changed,
-             qPrintable(Differences(changed, Registers(meter.State()))));
+    QVERIFY2(meter.Registers() == changed, qPrintable(Differences(changed, meter.Registers())));
     QVERIFY(Page(p).Settings() != saved);
 
     // More edits on the page that are never sent; then Load puts the saved ones back.
@@ -319,7 +318,7 @@ void TestScenarioSettings::settingsFileBackToTheMeter() {
 
     // Update Device: the meter holds what was saved, register for register.
     QVERIFY(UpdateDevice(p));
-    const QMap<int, int> restored = Registers(meter.State());
+    const QMap<int, int> restored = meter.Registers();
     QVERIFY2(restored == original, qPrintable(Differences(original, restored)));
     QCOMPARE(Page(p).Settings(), saved);
     QVERIFY(p.Disconnect());

@@ -5,6 +5,7 @@
 #include "RadioGroup.h"
 #include "SettingsPrint.h"
 #include "UpDown.h"
+#include "link/SimMeter.h"
 #include "link/ValueFormat.h"
 #include "link/VersionRules.h"
 #include "link/cstMain.h"
@@ -12,7 +13,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -24,57 +24,6 @@ namespace {
 QString Bin(const char* relative) {
     return qEnvironmentVariable("KT_BIN_DIR") + "/" + relative;
 }
-
-// A meter memory with a value of its own in every settings register, valid for every
-// layout: wiring 2LL, alarm output 1, 19200 baud.
-const QByteArray MeterMemory = "reg.1100=1234\nreg.1101=1\nreg.1102=19200\nreg.1103=3\n"
-                               "reg.1104=2\nreg.1105=400\nreg.1106=0\nreg.1107=100\n"
-                               "reg.1108=50\nreg.1109=5\nreg.110a=1\nreg.110b=7\nreg.110c=1\n"
-                               "reg.1200=1\nreg.1201=1\nreg.1202=1000\nreg.1203=1\n"
-                               "reg.1204=2300\nreg.1205=5\nreg.1206=1\nreg.1207=1\n"
-                               "reg.1208=1\nreg.1209=2\n"
-                               "reg.120a=7\nreg.120b=4000\nreg.120c=9\nreg.120d=0\nreg.120e=1\n"
-                               "reg.1300=3\nreg.1301=1\nreg.1302=100\nreg.1303=20\nreg.1304=0\n"
-                               "reg.1305=1\nreg.1306=6\nreg.1307=0\nreg.1308=120\nreg.1309=0\n"
-                               "reg.130a=1\nreg.130b=0\n";
-
-// The settings registers in a state file of the simulator.
-QMap<int, int> Registers(const QString& path) {
-    QFile f(path);
-    QMap<int, int> regs;
-    if (!f.open(QIODevice::ReadOnly))
-        return regs;
-    for (const QByteArray& line : f.readAll().split('\n')) {
-        if (!line.startsWith("reg."))
-            continue;
-        const int eq = line.indexOf('=');
-        regs.insert(line.mid(4, eq - 4).toInt(nullptr, 16), line.mid(eq + 1).toInt());
-    }
-    return regs;
-}
-
-// The simulator of one test, registered as COM1; stopped by its own process id.
-class TSim {
-public:
-    TSim(const QString& version, const QString& stateFile) {
-        FProcess.start(Bin("tools/kt580-sim/kt580-sim"),
-                       {"--com", "1", "--version-text", version, "--state", stateFile});
-        if (FProcess.waitForStarted() && FProcess.waitForReadyRead(5000))
-            FPath = QString::fromLocal8Bit(FProcess.readLine()).trimmed();
-    }
-    ~TSim() {
-        FProcess.terminate();
-        if (!FProcess.waitForFinished(5000)) {
-            FProcess.kill();
-            FProcess.waitForFinished();
-        }
-    }
-    const QString& Path() const { return FPath; }
-
-private:
-    QProcess FProcess;
-    QString FPath;
-};
 
 QString PortMapEntry() {
     return qEnvironmentVariable("XDG_CONFIG_HOME") + "/Veltrana/Marbrook/ports/COM1";
@@ -137,7 +86,6 @@ class TestGeneralSettingsSim : public QObject {
 
 private slots:
     void initTestCase();
-    void init();
     void cleanup();
 
     void filledFromMeter_data();
@@ -154,9 +102,7 @@ private:
     void Connect(TSimRig& rig, const QString& version);
 
     std::unique_ptr<QTemporaryDir> FConfig;
-    std::unique_ptr<QTemporaryDir> FWork;
-    std::unique_ptr<TSim> FSim;
-    QString FState;
+    std::unique_ptr<TSimMeter> FSim;
 };
 
 void TestGeneralSettingsSim::initTestCase() {
@@ -168,15 +114,6 @@ void TestGeneralSettingsSim::initTestCase() {
     qputenv("XDG_CONFIG_HOME", FConfig->path().toLocal8Bit());
 }
 
-void TestGeneralSettingsSim::init() {
-    FWork = std::make_unique<QTemporaryDir>();
-    QVERIFY(FWork->isValid());
-    FState = FWork->filePath("meter.state");
-    QFile state(FState);
-    QVERIFY(state.open(QIODevice::WriteOnly));
-    QVERIFY(state.write(MeterMemory) == MeterMemory.size());
-}
-
 void TestGeneralSettingsSim::cleanup() {
     FSim.reset();
     // The simulator removes its port map entry when it ends.
@@ -184,7 +121,7 @@ void TestGeneralSettingsSim::cleanup() {
 }
 
 void TestGeneralSettingsSim::Connect(TSimRig& rig, const QString& version) {
-    FSim = std::make_unique<TSim>(version, FState);
+    FSim = std::make_unique<TSimMeter>(QStringList{"--version-text", version}, MeterMemory());
     QVERIFY(!FSim->Path().isEmpty());
     // Only a map entry pointing at this simulator may be opened: without one COM1 would be a
     // real port.
@@ -309,7 +246,7 @@ void TestGeneralSettingsSim::updateWithoutEditsLeavesMeter() {
     Connect(rig, version);
     if (QTest::currentTestFailed())
         return;
-    const QMap<int, int> before = Registers(FState);
+    const QMap<int, int> before = FSim->Registers();
     const TMeterSettings shown = rig.Page.Settings();
     const int reads = rig.ReadCount(TSimRig::LastRead(version));
 
@@ -320,7 +257,7 @@ void TestGeneralSettingsSim::updateWithoutEditsLeavesMeter() {
     QCOMPARE(rig.Link.ErrorCount(), 0u);
     QCOMPARE(rig.Dialogs.Boxes.size(), size_t(1)); // the confirmation
 
-    const QMap<int, int> after = Registers(FState);
+    const QMap<int, int> after = FSim->Registers();
     QVERIFY(after.size() >= 13 + 8 + 12);
     for (auto it = after.begin(); it != after.end(); ++it)
         QVERIFY2(before.value(it.key(), -1) == it.value(),
@@ -344,7 +281,7 @@ void TestGeneralSettingsSim::editedValuesReachMeter() {
     QTRY_VERIFY_WITH_TIMEOUT(rig.ReadCount(0x120A) == 2, 10000);
     QVERIFY(rig.Exceptions.empty());
 
-    const QMap<int, int> regs = Registers(FState);
+    const QMap<int, int> regs = FSim->Registers();
     QCOMPARE(regs.value(0x1105), 100000 & 0xFFFF);
     QCOMPARE(regs.value(0x1106), 100000 >> 16);
     QCOMPARE(regs.value(0x1108), 100);
@@ -386,7 +323,7 @@ void TestGeneralSettingsSim::newAddressAndLineAdopted() {
     QCOMPARE(rig.Link.Modbus.StopBits(), TStopBits::_1);
     QCOMPARE(rig.Shell.AddressRefreshes, refreshes + 1);
 
-    const QMap<int, int> regs = Registers(FState);
+    const QMap<int, int> regs = FSim->Registers();
     QCOMPARE(regs.value(0x1101), 5);
     QCOMPARE(regs.value(0x1102), 9600);
     QCOMPARE(regs.value(0x1103), 0);
@@ -417,7 +354,7 @@ void TestGeneralSettingsSim::refusedValue() {
     QCOMPARE(rig.Link.Modbus.Baudrate(), 19200);
     QCOMPARE(int(rig.Link.DeviceAddress()), 1);
 
-    const QMap<int, int> regs = Registers(FState);
+    const QMap<int, int> regs = FSim->Registers();
     QCOMPARE(regs.value(0x1109, 5), 5);
     QCOMPARE(regs.value(0x1102, 19200), 19200);
     // The page shows what the meter still holds.
