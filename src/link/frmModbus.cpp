@@ -254,25 +254,10 @@ void TFormModbus::DecodeIdentityBlock(std::span<const std::uint16_t> values) {
 
 void TFormModbus::AdaptPages() {
     const TPageAdaptation a = AdaptationFor(FSoftwareVersion);
-    if (FSettings) {
-        if (a.ShortenLists) {
-            // Highest first, so the positions of the others do not move.
-            if (FSettings->BaudItemCount() > 5) {
-                FSettings->RemoveBaudItem(6);
-                FSettings->RemoveBaudItem(5);
-            }
-            if (FSettings->WiringItemCount() > 3) {
-                FSettings->RemoveWiringItem(4);
-                FSettings->RemoveWiringItem(3);
-            }
-        }
-        if (a.HideDOEnergyOutputs)
-            FSettings->HideDOEnergyOutputs();
-        if (a.HideRelayAlarmGroup)
-            FSettings->HideRelayAlarmGroup();
-    }
-    if (FMetering && a.HideExtendedEnergy)
-        FMetering->HideExtendedEnergy();
+    if (FSettings)
+        FSettings->ShowLayout(a);
+    if (FMetering)
+        FMetering->ShowExtendedEnergy(!a.HideExtendedEnergy);
 }
 
 void TFormModbus::DecodeSettings(std::uint16_t start, std::span<const std::uint16_t> values) {

@@ -33,8 +33,10 @@ TFileReadResult ReadRegularFile(const QString& path, qint64 limit) {
     if (fd.Get() < 0)
         return {errno == ENOENT ? TFileReadStatus::Missing : TFileReadStatus::Refused, {}};
     struct stat st {};
-    if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > limit)
+    if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode))
         return {TFileReadStatus::Refused, {}};
+    if (st.st_size > limit)
+        return {TFileReadStatus::TooLarge, {}};
 
     // The file may grow between fstat and read: reading goes on past the limit by one
     // chunk at most, enough to notice.
@@ -51,6 +53,6 @@ TFileReadResult ReadRegularFile(const QString& path, qint64 limit) {
         bytes.append(chunk, static_cast<size_t>(n));
     }
     if (static_cast<qint64>(bytes.size()) > limit)
-        return {TFileReadStatus::Refused, {}};
+        return {TFileReadStatus::TooLarge, {}};
     return {TFileReadStatus::Read, std::move(bytes)};
 }

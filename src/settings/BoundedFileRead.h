@@ -5,7 +5,7 @@
 #include <QString>
 #include <string>
 
-enum class TFileReadStatus { Read, Missing, Refused };
+enum class TFileReadStatus { Read, Missing, Refused, TooLarge };
 
 struct TFileReadResult {
     TFileReadStatus Status;

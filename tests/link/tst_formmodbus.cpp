@@ -22,14 +22,14 @@ public:
     void SetEnergyText(int index, const QString& text) override { Energy[index] = text; }
     void SetRelayState(int index, bool on) override { Relays[index] = on; }
     void SetInputState(int index, bool on) override { Inputs[index] = on; }
-    void HideExtendedEnergy() override { ++HideCalls; }
+    void ShowExtendedEnergy(bool shown) override { ExtendedShown = shown; }
     void SetCommandsEnabled(bool enabled) override { Enabled = enabled; }
 
     std::map<int, QString> Measurement;
     std::map<int, QString> Energy;
     std::map<int, bool> Relays;
     std::map<int, bool> Inputs;
-    int HideCalls = 0;
+    bool ExtendedShown = true;
     bool Enabled = true;
 };
 
@@ -46,18 +46,16 @@ public:
         Record = settings;
         ++SetCalls;
     }
-    int BaudItemCount() const override { return int(Baud.size()); }
-    void RemoveBaudItem(int index) override { Baud.removeAt(index); }
-    int WiringItemCount() const override { return int(Wiring.size()); }
-    void RemoveWiringItem(int index) override { Wiring.removeAt(index); }
-    void HideDOEnergyOutputs() override { DOHidden = true; }
-    void HideRelayAlarmGroup() override { RelayAlarmHidden = true; }
+    void ShowLayout(const TPageAdaptation& layout) override {
+        ShortLists = layout.ShortenLists;
+        DOHidden = layout.HideDOEnergyOutputs;
+        RelayAlarmHidden = layout.HideRelayAlarmGroup;
+    }
     void SetUpdateEnabled(bool enabled) override { UpdateEnabled = enabled; }
 
     TMeterSettings Record;
     int SetCalls = 0;
-    QStringList Baud{"1200", "2400", "4800", "9600", "19200", "38400", "57600"};
-    QStringList Wiring{"3LN", "3LL", "2LL", "1LL", "1LN"};
+    bool ShortLists = false;
     bool DOHidden = false;
     bool RelayAlarmHidden = false;
     bool UpdateEnabled = true;
@@ -377,25 +375,22 @@ void TestFormModbus::identityAdaptsThePages() {
     QCOMPARE(r.DeviceInfo.Fields[IDeviceInfoView::fDevType], QStringLiteral("ED80 (KT580)"));
     QCOMPARE(r.DeviceInfo.Fields[IDeviceInfoView::fSoftVersion], QStringLiteral("3.05"));
     QCOMPARE(r.DeviceInfo.Fields[IDeviceInfoView::fReleaseDate], QStringLiteral("2016-01-21"));
-    QCOMPARE(r.Settings.Baud, (QStringList{"1200", "2400", "4800", "9600", "19200"}));
-    QCOMPARE(r.Settings.Wiring, (QStringList{"3LN", "3LL", "2LL"}));
+    QVERIFY(r.Settings.ShortLists);
     QVERIFY(r.Settings.DOHidden);
     QVERIFY(r.Settings.RelayAlarmHidden);
-    QCOMPARE(r.Metering.HideCalls, 1);
+    QVERIFY(!r.Metering.ExtendedShown);
 
-    // Repeated harmlessly; a later version brings nothing back.
-    r.F03(0xF000, IdentityRegs("3.05"));
+    // The pages follow the meter now connected, both ways.
     r.F03(0xF000, IdentityRegs("4.00"));
-    QCOMPARE(r.Settings.Baud.size(), 5);
-    QCOMPARE(r.Settings.Wiring.size(), 3);
     QCOMPARE(r.Link.SoftwareVersion(), QStringLiteral("4.00"));
-
-    TRig full;
-    full.F03(0xF000, IdentityRegs("3.20"));
-    QCOMPARE(full.Settings.Baud.size(), 7);
-    QVERIFY(!full.Settings.DOHidden);
-    QVERIFY(!full.Settings.RelayAlarmHidden);
-    QCOMPARE(full.Metering.HideCalls, 0);
+    QVERIFY(!r.Settings.ShortLists);
+    QVERIFY(!r.Settings.DOHidden);
+    QVERIFY(!r.Settings.RelayAlarmHidden);
+    QVERIFY(r.Metering.ExtendedShown);
+    r.F03(0xF000, IdentityRegs("3.85"));
+    QVERIFY(r.Settings.ShortLists);
+    QVERIFY(!r.Settings.RelayAlarmHidden);
+    QVERIFY(!r.Metering.ExtendedShown);
 }
 
 void TestFormModbus::settingsBlockFillsRecordThenRatios() {
@@ -575,7 +570,7 @@ void TestFormModbus::connectOnEachPage() {
         QVERIFY(!r.Metering.Measurement[0].isEmpty());
         QVERIFY(r.Metering.Measurement[0].endsWith(" V"));
         QCOMPARE(r.Metering.Energy.size(), std::size_t(version == "3.05" ? 2 : 6));
-        QCOMPARE(r.Metering.HideCalls, version == "3.05" ? 1 : 0);
+        QCOMPARE(r.Metering.ExtendedShown, version != "3.05");
     }
     if (page == TPage::DeviceInfo)
         QCOMPARE(r.DeviceInfo.Fields[IDeviceInfoView::fSoftVersion], version);
