@@ -1,13 +1,13 @@
-#include "frmGeneralSettings.h"
+#include "settings/frmGeneralSettings.h"
 
-#include "RadioGroup.h"
 #include "SettingsBlocks.h"
 #include "SettingsFile.h"
 #include "SettingsWritePlan.h"
-#include "UpDown.h"
-#include "link/UiFont.h"
 #include "link/cstMain.h"
 #include "link/frmModbus.h"
+#include "widgets/RadioGroup.h"
+#include "widgets/UiFont.h"
+#include "widgets/UpDown.h"
 
 #include <QComboBox>
 #include <QFrame>

@@ -1,4 +1,4 @@
-#include "UpDown.h"
+#include "widgets/UpDown.h"
 
 #include "link/NumberText.h"
 
