@@ -1,29 +1,12 @@
 #include "settings/BoundedFileRead.h"
 
+#include "settings/FileDescriptor.h"
+
 #include <QFile>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-namespace {
-
-class TFd {
-public:
-    explicit TFd(int fd) : FFd(fd) {}
-    TFd(const TFd&) = delete;
-    TFd& operator=(const TFd&) = delete;
-    ~TFd() {
-        if (FFd >= 0)
-            ::close(FFd);
-    }
-    int Get() const { return FFd; }
-
-private:
-    int FFd;
-};
-
-} // namespace
 
 TFileReadResult ReadRegularFile(const QString& path, qint64 limit) {
     const QByteArray name = QFile::encodeName(path);

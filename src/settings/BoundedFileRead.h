@@ -12,6 +12,6 @@ struct TFileReadResult {
     std::string Bytes;
 };
 
-inline constexpr qint64 SettingsFileSizeLimit = 1024 * 1024;
+inline constexpr qint64 SettingsFileSizeLimit = qint64{1024} * 1024;
 
 TFileReadResult ReadRegularFile(const QString& path, qint64 limit = SettingsFileSizeLimit);

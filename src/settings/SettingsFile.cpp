@@ -1,6 +1,7 @@
 #include "settings/SettingsFile.h"
 
 #include "settings/BoundedFileRead.h"
+#include "settings/FileDescriptor.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -34,27 +35,6 @@ QString OpenError(TFileReadStatus status, const QString& path) {
                ? QStringLiteral("Cannot open file %1: it is too large").arg(FullPath(path))
                : QStringLiteral("Cannot open file %1").arg(FullPath(path));
 }
-
-class TFd {
-public:
-    explicit TFd(int fd) : FFd(fd) {}
-    TFd(const TFd&) = delete;
-    TFd& operator=(const TFd&) = delete;
-    ~TFd() {
-        if (FFd >= 0)
-            ::close(FFd);
-    }
-    int Get() const { return FFd; }
-    // Closes now, reporting the failure a delayed write error shows as.
-    bool Close() {
-        const int fd = FFd;
-        FFd = -1;
-        return ::close(fd) == 0;
-    }
-
-private:
-    int FFd;
-};
 
 bool WriteAt(int fd, const std::string& bytes) {
     size_t done = 0;
