@@ -1,4 +1,5 @@
 // The link's pure units: version rules, the query plan, register decoding, traffic statistics.
+#include "link/MeterFacts.h"
 #include "link/QueryAddress.h"
 #include "link/QueryPlan.h"
 #include "link/RegisterDecode.h"
@@ -50,9 +51,15 @@ private slots:
     void pageReads();
     void withAddress_data();
     void withAddress();
+    void writeQueries_data();
+    void writeQueries();
+    void meterFacts_data();
+    void meterFacts();
 
     void measurement_data();
     void measurement();
+    void measurementWithoutRatios_data();
+    void measurementWithoutRatios();
     void energy_data();
     void energy();
     void identity_data();
@@ -69,6 +76,8 @@ private slots:
     void bytesToHex_data();
     void bytesToHex();
     void traffic();
+    void queryCounts_data();
+    void queryCounts();
     void statisticsText_data();
     void statisticsText();
 };
@@ -195,6 +204,98 @@ void TestLinkUnits::withAddress() {
           "expected");
 }
 
+void TestLinkUnits::writeQueries_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("write");
+    QTest::newRow("read holding registers") << "00,03,11,00,00,0D" << false;
+    QTest::newRow("read coils") << "01,01,00,00,00,02" << false;
+    QTest::newRow("read inputs") << "01,02,00,00,00,06" << false;
+    QTest::newRow("read input registers") << "01,04,00,00,00,01" << false;
+    QTest::newRow("relay switched") << "00,05,00,00,FF,00" << true;
+    QTest::newRow("one register") << "00,06,11,0D,00,01" << true;
+    QTest::newRow("coils") << "00,0F,00,00,00,02,01,03" << true;
+    QTest::newRow("settings block") << "0A,10,11,00,00,01,02,00,01" << true;
+    QTest::newRow("function 10 in a data byte only") << "00,03,10,10,00,01" << false;
+    QTest::newRow("null query") << QString(QChar(0)) << false;
+    QTest::newRow("empty") << "" << false;
+    QTest::newRow("too short") << "00,1" << false;
+}
+
+void TestLinkUnits::writeQueries() {
+    QFETCH(QString, text);
+    QTEST(IsWriteQuery(text.toStdString()), "write");
+}
+
+void TestLinkUnits::meterFacts_data() {
+    // Steps: Q:<query> a query handed out (id, 1100, meas or - for none), R:<block> a valid
+    // read of that block, E the query's end, W block 0x1100 written, F forgotten, A asked
+    // again, ? what is missing and known now.
+    QTest::addColumn<QString>("steps");
+    QTest::addColumn<QStringList>("seen");
+    QTest::newRow("both answered") << "Q:id R:F000 E Q:1100 R:1100 E ?" << QStringList{"- I R"};
+    QTest::newRow("ratios lost, asked again until answered")
+        << "Q:id R:F000 E Q:1100 E ? Q:1100 E ? Q:meas E ? Q:1100 R:1100 E ?"
+        << QStringList{"1100 I -", "- I -", "1100 I -", "- I R"};
+    QTest::newRow("identity lost, asked again before anything else")
+        << "Q:id E ? Q:1100 R:1100 E ? Q:id R:F000 E ?" << QStringList{"id - -", "id - R", "- I R"};
+    QTest::newRow("both lost: the identity first, polling between")
+        << "Q:id E Q:1100 E ? Q:id R:F000 E ? Q:- E ? Q:1100 R:1100 E ?"
+        << QStringList{"id - -", "- I -", "1100 I -", "- I R"};
+    QTest::newRow("a later read of a known fact lost")
+        << "Q:id R:F000 E Q:id E ?" << QStringList{"- I -"};
+    QTest::newRow("an answer on its way is not lost")
+        << "Q:1100 ? R:1100 E ?" << QStringList{"- - -", "- - R"};
+    QTest::newRow("ratios written: unknown until read back")
+        << "Q:1100 R:1100 E W ? Q:1100 E ?" << QStringList{"- - -", "1100 - -"};
+    QTest::newRow("connection ended") << "Q:id E Q:1100 E F ?" << QStringList{"- - -"};
+    QTest::newRow("another meter") << "Q:id R:F000 E Q:1100 R:1100 E A ? Q:id R:F000 E Q:- E ?"
+                                   << QStringList{"id - -", "1100 I -"};
+}
+
+void TestLinkUnits::meterFacts() {
+    QFETCH(QString, steps);
+    const QMap<QString, std::string> queries = {
+        {"id", qry::Identity}, {"1100", qry::Settings1100}, {"meas", qry::Measurement}, {"-", ""}};
+    TMeterFacts f;
+    QStringList seen;
+    for (const QString& step : steps.split(' ')) {
+        const QString arg = step.section(':', 1);
+        switch (step[0].toLatin1()) {
+        case 'Q':
+            QVERIFY(queries.contains(arg));
+            f.QueryStarted(queries.value(arg));
+            break;
+        case 'R':
+            f.BlockRead(static_cast<std::uint16_t>(arg.toUInt(nullptr, 16)));
+            break;
+        case 'E':
+            f.QueryEnded();
+            break;
+        case 'W':
+            f.RatiosWritten();
+            break;
+        case 'F':
+            f.Forget();
+            break;
+        case 'A':
+            f.AskAgain();
+            break;
+        case '?': {
+            const char* missing = f.MissingRead();
+            seen << QString("%1 %2 %3")
+                        .arg(!missing                         ? "-"
+                             : queries.key(missing) == "id"   ? "id"
+                             : queries.key(missing) == "1100" ? "1100"
+                                                              : "?")
+                        .arg(f.IdentityKnown() ? "I" : "-")
+                        .arg(f.RatiosKnown() ? "R" : "-");
+            break;
+        }
+        }
+    }
+    QTEST(seen, "seen");
+}
+
 void TestLinkUnits::measurement_data() {
     QTest::addColumn<double>("pt");
     QTest::addColumn<double>("ct");
@@ -235,6 +336,31 @@ void TestLinkUnits::measurement() {
     TRegs regs(MeasurementCount, 0);
     regs[static_cast<std::size_t>(index)] = static_cast<std::uint16_t>(raw);
     const auto texts = MeasurementTexts(TScaling{pt, ct, aoType}, regs);
+    QTEST(texts[static_cast<std::size_t>(index)], "text");
+}
+
+void TestLinkUnits::measurementWithoutRatios_data() {
+    QTest::addColumn<int>("index");
+    QTest::addColumn<int>("raw");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("Va needs PT") << 0 << 2300 << "";
+    QTest::newRow("VLL avg needs PT") << 10 << 4000 << "";
+    QTest::newRow("Ib needs CT") << 7 << 5000 << "";
+    QTest::newRow("In needs CT") << 20 << 19 << "";
+    QTest::newRow("S needs both") << 14 << 1000 << "";
+    QTest::newRow("F is the meter's own") << 15 << 5000 << "50.00 Hz";
+    QTest::newRow("PF is a ratio") << 16 << 0xFC18 << "-1.000";
+    QTest::newRow("load type") << 17 << 0x004C << "L";
+    QTest::newRow("AO is not transformed") << 19 << 12000 << "12.000 mA";
+}
+
+void TestLinkUnits::measurementWithoutRatios() {
+    QFETCH(int, index);
+    QFETCH(int, raw);
+    TRegs regs(MeasurementCount, 0);
+    regs[static_cast<std::size_t>(index)] = static_cast<std::uint16_t>(raw);
+    // Ratios that would give a plausible, wrong number: they are not known to be the meter's.
+    const auto texts = MeasurementTexts(TScaling{1.0, 1.0, 1}, regs, false);
     QTEST(texts[static_cast<std::size_t>(index)], "text");
 }
 
@@ -471,6 +597,66 @@ void TestLinkUnits::traffic() {
     t.ResponseError();
     QVERIFY(!t.AfterResponse().has_value());
     QCOMPARE(t.ErrorCount(), std::uint64_t(0));
+}
+
+void TestLinkUnits::queryCounts_data() {
+    // One query per word: S its frame went out, E a response error, A its end, X given up
+    // without an end (its port closed under it), R the counts restarted.
+    QTest::addColumn<QString>("queries");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("answered") << "SA SA SA"
+                              << "ERR:  0/3  (0.00%)";
+    QTest::newRow("no answer") << "SA SEA"
+                               << "ERR:  1/2  (50.00%)";
+    // The adapter pulled out: the port refuses the frames, every query fails at its time-out.
+    QTest::newRow("frames refused by the port") << "SA SA SA EA EA EA EA EA EA"
+                                                << "ERR:  6/9  (66.67%)";
+    QTest::newRow("failure reported twice") << "SEEA SA"
+                                            << "ERR:  1/2  (50.00%)";
+    QTest::newRow("given up after its frame") << "SA SX"
+                                              << "ERR:  1/2  (50.00%)";
+    QTest::newRow("given up after failing") << "SEX SA"
+                                            << "ERR:  1/2  (50.00%)";
+    QTest::newRow("given up before its frame") << "SA X SA"
+                                               << "ERR:  0/2  (0.00%)";
+    QTest::newRow("restart while a query is on its way") << "SA SRE SA"
+                                                         << "ERR:  0/1  (0.00%)";
+    QTest::newRow("restart between queries") << "SA R SEA"
+                                             << "ERR:  1/1  (100.00%)";
+    QTest::newRow("restart, then a refused frame") << "SA R EA"
+                                                   << "ERR:  1/1  (100.00%)";
+}
+
+void TestLinkUnits::queryCounts() {
+    QFETCH(QString, queries);
+    TTrafficStats t;
+    QString shown;
+    for (const QString& query : queries.split(' ')) {
+        t.QueryStarted();
+        for (const QChar step : query) {
+            switch (step.toLatin1()) {
+            case 'S':
+                t.FrameSent("x");
+                break;
+            case 'E':
+                t.ResponseError();
+                break;
+            case 'A':
+                shown = t.AfterResponse().value_or(QString());
+                break;
+            case 'X':
+                t.QueryAbandoned();
+                break;
+            case 'R':
+                t.Reset();
+                break;
+            }
+        }
+    }
+    if (const auto text = t.AfterResponse())
+        shown = *text;
+    QVERIFY(t.ErrorCount() <= t.SentCount());
+    QTEST(shown, "text");
 }
 
 void TestLinkUnits::statisticsText_data() {
