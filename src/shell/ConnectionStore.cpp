@@ -48,10 +48,6 @@ std::optional<int> ReadInt(const QSettings& store, const char* name, int low, in
 
 } // namespace
 
-QString ConnectionStore::FileName() {
-    return StoreFile();
-}
-
 void ConnectionStore::Load(TFormModbus& link) {
     if (!StoreUsable())
         return;

@@ -3,8 +3,6 @@
 // saved from them when the main window closes.
 #pragma once
 
-#include <QString>
-
 class TFormModbus;
 
 namespace ConnectionStore {
@@ -17,9 +15,6 @@ void Load(TFormModbus& link);
 
 // Writes the six values; a store that cannot be written is not reported.
 void Save(const TFormModbus& link);
-
-// The file that holds the values.
-QString FileName();
 
 // The scan interval's bounds, shared with the dialog that edits it.
 inline constexpr int MinQueryInterval = 0;

@@ -51,15 +51,11 @@ private slots:
     void pageReads();
     void withAddress_data();
     void withAddress();
-    void writeQueries_data();
-    void writeQueries();
     void meterFacts_data();
     void meterFacts();
 
     void measurement_data();
     void measurement();
-    void measurementWithoutRatios_data();
-    void measurementWithoutRatios();
     void energy_data();
     void energy();
     void identity_data();
@@ -204,28 +200,6 @@ void TestLinkUnits::withAddress() {
           "expected");
 }
 
-void TestLinkUnits::writeQueries_data() {
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<bool>("write");
-    QTest::newRow("read holding registers") << "00,03,11,00,00,0D" << false;
-    QTest::newRow("read coils") << "01,01,00,00,00,02" << false;
-    QTest::newRow("read inputs") << "01,02,00,00,00,06" << false;
-    QTest::newRow("read input registers") << "01,04,00,00,00,01" << false;
-    QTest::newRow("relay switched") << "00,05,00,00,FF,00" << true;
-    QTest::newRow("one register") << "00,06,11,0D,00,01" << true;
-    QTest::newRow("coils") << "00,0F,00,00,00,02,01,03" << true;
-    QTest::newRow("settings block") << "0A,10,11,00,00,01,02,00,01" << true;
-    QTest::newRow("function 10 in a data byte only") << "00,03,10,10,00,01" << false;
-    QTest::newRow("null query") << QString(QChar(0)) << false;
-    QTest::newRow("empty") << "" << false;
-    QTest::newRow("too short") << "00,1" << false;
-}
-
-void TestLinkUnits::writeQueries() {
-    QFETCH(QString, text);
-    QTEST(IsWriteQuery(text.toStdString()), "write");
-}
-
 void TestLinkUnits::meterFacts_data() {
     // Steps: Q:<query> a query handed out (id, 1100, meas or - for none), R:<block> a valid
     // read of that block, E the query's end, W block 0x1100 written, F forgotten, A asked
@@ -241,13 +215,10 @@ void TestLinkUnits::meterFacts_data() {
     QTest::newRow("both lost: the identity first, polling between")
         << "Q:id E Q:1100 E ? Q:id R:F000 E ? Q:- E ? Q:1100 R:1100 E ?"
         << QStringList{"id - -", "- I -", "1100 I -", "- I R"};
-    QTest::newRow("a later read of a known fact lost")
-        << "Q:id R:F000 E Q:id E ?" << QStringList{"- I -"};
     QTest::newRow("an answer on its way is not lost")
         << "Q:1100 ? R:1100 E ?" << QStringList{"- - -", "- - R"};
     QTest::newRow("ratios written: unknown until read back")
         << "Q:1100 R:1100 E W ? Q:1100 E ?" << QStringList{"- - -", "1100 - -"};
-    QTest::newRow("connection ended") << "Q:id E Q:1100 E F ?" << QStringList{"- - -"};
     QTest::newRow("another meter") << "Q:id R:F000 E Q:1100 R:1100 E A ? Q:id R:F000 E Q:- E ?"
                                    << QStringList{"id - -", "1100 I -"};
 }
@@ -336,31 +307,6 @@ void TestLinkUnits::measurement() {
     TRegs regs(MeasurementCount, 0);
     regs[static_cast<std::size_t>(index)] = static_cast<std::uint16_t>(raw);
     const auto texts = MeasurementTexts(TScaling{pt, ct, aoType}, regs);
-    QTEST(texts[static_cast<std::size_t>(index)], "text");
-}
-
-void TestLinkUnits::measurementWithoutRatios_data() {
-    QTest::addColumn<int>("index");
-    QTest::addColumn<int>("raw");
-    QTest::addColumn<QString>("text");
-    QTest::newRow("Va needs PT") << 0 << 2300 << "";
-    QTest::newRow("VLL avg needs PT") << 10 << 4000 << "";
-    QTest::newRow("Ib needs CT") << 7 << 5000 << "";
-    QTest::newRow("In needs CT") << 20 << 19 << "";
-    QTest::newRow("S needs both") << 14 << 1000 << "";
-    QTest::newRow("F is the meter's own") << 15 << 5000 << "50.00 Hz";
-    QTest::newRow("PF is a ratio") << 16 << 0xFC18 << "-1.000";
-    QTest::newRow("load type") << 17 << 0x004C << "L";
-    QTest::newRow("AO is not transformed") << 19 << 12000 << "12.000 mA";
-}
-
-void TestLinkUnits::measurementWithoutRatios() {
-    QFETCH(int, index);
-    QFETCH(int, raw);
-    TRegs regs(MeasurementCount, 0);
-    regs[static_cast<std::size_t>(index)] = static_cast<std::uint16_t>(raw);
-    // Ratios that would give a plausible, wrong number: they are not known to be the meter's.
-    const auto texts = MeasurementTexts(TScaling{1.0, 1.0, 1}, regs, false);
     QTEST(texts[static_cast<std::size_t>(index)], "text");
 }
 

@@ -4,7 +4,6 @@
 #include "link/ScriptedDialogs.h"
 #include "link/frmModbus.h"
 #include "settings/UpDown.h"
-#include "shell/ConnectionStore.h"
 #include "shell/frmConnection.h"
 
 #include <QComboBox>
@@ -14,15 +13,9 @@
 #include <QPushButton>
 #include <QtTest>
 
-#include <atomic>
 #include <memory>
-#include <thread>
-
-#include <fcntl.h>
 #include <pty.h>
-#include <sys/stat.h>
 #include <termios.h>
-#include <unistd.h>
 
 using namespace shelltest;
 
@@ -48,47 +41,6 @@ struct TRig {
         Link.reset();
     }
     TKrModbus& Modbus() { return Link->Modbus; }
-};
-
-// A FIFO or a folder where the stored values belong, removed again at the end. Reading a FIFO
-// blocks until a writer comes: should anything open it, a watchdog opens and closes it as a
-// writer every few milliseconds, so the test ends, and counts how often it had to.
-class TNotAFile {
-public:
-    TNotAFile(const QString& path, bool fifo) : FPath(path) {
-        Made = fifo ? ::mkfifo(path.toLocal8Bit().constData(), 0600) == 0 : QDir().mkpath(path);
-        if (fifo && Made)
-            FWatchdog = std::thread([this] { Watch(); });
-    }
-    ~TNotAFile() {
-        FDone = true;
-        if (FWatchdog.joinable())
-            FWatchdog.join();
-        if (QFileInfo(FPath).isDir())
-            QDir(FPath).removeRecursively();
-        else
-            QFile::remove(FPath);
-    }
-    int Unblocked() const { return FUnblocked; }
-    bool Made = false;
-
-private:
-    void Watch() {
-        const QByteArray path = FPath.toLocal8Bit();
-        QThread::msleep(500);
-        while (!FDone) {
-            const int fd = ::open(path.constData(), O_WRONLY | O_NONBLOCK);
-            if (fd >= 0) {
-                ++FUnblocked;
-                ::close(fd);
-            }
-            QThread::msleep(20);
-        }
-    }
-    QString FPath;
-    std::thread FWatchdog;
-    std::atomic<bool> FDone{false};
-    std::atomic<int> FUnblocked{0};
 };
 
 void Store(const TStored& values) {
@@ -129,8 +81,6 @@ private slots:
     void portLockedUntilDisconnected();
     void settingsWriteWhileOpen_data();
     void settingsWriteWhileOpen();
-    void storeThatIsNotAFile_data();
-    void storeThatIsNotAFile();
     void onlineBaudRateAppliedToOpenPort();
     void upDownSteps_data();
     void upDownSteps();
@@ -641,36 +591,6 @@ void TestConnection::settingsWriteWhileOpen() {
     QTEST(rig.Modbus().Baudrate(), "baud");
     QTEST(rig.Modbus().Parity(), "parity");
     QCOMPARE(rig.Modbus().StopBits(), TStopBits::_1);
-}
-
-void TestConnection::storeThatIsNotAFile_data() {
-    QTest::addColumn<QString>("kind");
-    QTest::newRow("FIFO") << "fifo";
-    QTest::newRow("folder") << "folder";
-}
-
-void TestConnection::storeThatIsNotAFile() {
-    QFETCH(QString, kind);
-    // The store is where QSettings keeps it.
-    QCOMPARE(ConnectionStore::FileName(), shelltest::Store().fileName());
-    const QString path = ConnectionStore::FileName();
-    QVERIFY(QDir().mkpath(QFileInfo(path).path()));
-    QFile::remove(path);
-    TNotAFile store(path, kind == "fifo");
-    QVERIFY(store.Made);
-    {
-        TRig rig;
-        // Nothing loaded: the defaults stay in force.
-        QCOMPARE(int(rig.Modbus().PortNum()), 1);
-        QCOMPARE(int(rig.Link->DeviceAddress()), 1);
-        rig.Link->SetDeviceAddress(9);
-        rig.Dialog->SaveSettings();
-    }
-    QCOMPARE(store.Unblocked(), 0);
-    // Left as it was: no values written over it.
-    const QFileInfo after(path);
-    QVERIFY(!after.isFile());
-    QCOMPARE(after.isDir(), kind == "folder");
 }
 
 void TestConnection::onlineBaudRateAppliedToOpenPort() {
