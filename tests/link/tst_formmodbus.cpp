@@ -6,6 +6,7 @@
 
 #include "link/frmModbus.h"
 #include "settings/SettingsBlocks.h"
+#include "support/VirtualClock.h"
 
 #include <QLocale>
 #include <QtTest>
@@ -61,11 +62,14 @@ public:
     bool UpdateEnabled = true;
 };
 
-// One link with its fakes.
+// One link with its fakes, on a clock that only records its waits. The tests against the
+// simulator poll on the real clock.
 struct TRig {
-    TRig() {
+    enum TTime { Virtual, Real };
+    explicit TRig(TTime time = Virtual) {
         Link.SetViews(&Metering, &DeviceInfo, &Settings);
-        Link.Sleep = [this](int ms) { Waits << ms; };
+        if (time == Virtual)
+            Link.Modbus.SetClock(Clock);
     }
     QString Next() {
         std::string text;
@@ -83,13 +87,13 @@ struct TRig {
         Link.ModbusF03Response(Link.Modbus, 1, start, values);
     }
 
+    TVirtualClock Clock;
     TFakeShell Shell;
     TScriptedDialogs Dialogs;
     TFormModbus Link{Shell, Dialogs};
     TFakeMetering Metering;
     TFakeDeviceInfo DeviceInfo;
     TFakeSettingsView Settings;
-    QList<int> Waits;
 };
 
 std::vector<std::uint16_t> IdentityRegs(const QByteArray& version) {
@@ -295,9 +299,9 @@ void TestFormModbus::f10Adoption() {
     r.Link.SetNewLineSettings(5, baud, TParity(parity), TStopBits(stop));
     r.Link.ModbusF10Response(r.Link.Modbus, 1, std::uint16_t(start), 13);
     QTEST(int(r.Link.DeviceAddress()), "address");
-    QTEST(int(r.Waits.size()), "waits");
-    if (!r.Waits.isEmpty()) {
-        QCOMPARE(r.Waits.first(), 2000);
+    QTEST(int(r.Clock.Sleeps().size()), "waits");
+    if (!r.Clock.Sleeps().empty()) {
+        QCOMPARE(r.Clock.Sleeps().front(), 2000);
         QCOMPARE(r.Link.Modbus.Baudrate(), baud);
         QCOMPARE(int(r.Link.Modbus.Parity()), parity);
         QCOMPARE(int(r.Link.Modbus.StopBits()), stop);
@@ -335,7 +339,7 @@ void TestFormModbus::lineSettingsTravelWithTheirWrite() {
     QVERIFY(r.Link.Modbus.Parity() == TParity::None);
     QVERIFY(r.Link.Modbus.StopBits() == TStopBits::_2);
     QCOMPARE(r.Next(), QStringLiteral("07,03,11,00,00,0D"));
-    QCOMPARE(r.Waits.size(), 2);
+    QCOMPARE(r.Clock.Sleeps(), (std::vector<int>{2000, 2000}));
 }
 
 void TestFormModbus::lineSettingsWithoutQueuedWrite() {
@@ -706,7 +710,7 @@ void TestFormModbus::connectOnEachPage() {
     QFETCH(QStringList, expected);
     TSimProcess sim({"--version-text", version});
     QVERIFY(!sim.Path().isEmpty());
-    TRig r;
+    TRig r(TRig::Real);
     r.Shell.Page = page;
     QVERIFY(ConnectLink(r.Link, r.Shell));
     QTRY_VERIFY_WITH_TIMEOUT(sim.Requests().size() >= expected.size(), 10000);
@@ -734,9 +738,8 @@ void TestFormModbus::connectOnEachPage() {
 void TestFormModbus::adoptsNewLineSettingsAfterAnswer() {
     TSimProcess sim({"--version-text", "3.20"});
     QVERIFY(!sim.Path().isEmpty());
-    TRig r;
+    TRig r(TRig::Real);
     r.Shell.Page = TPage::GeneralSettings;
-    r.Link.Sleep = [](int ms) { QThread::msleep(static_cast<unsigned long>(ms)); };
     r.Link.AppendQuery(GeneralWrite("5", "9600", 0));
     r.Link.SetNewLineSettings(5, 9600, TParity::Even, TStopBits::_1);
     r.Link.AppendQuery("00,03,11,00,00,0D");
@@ -762,7 +765,7 @@ void TestFormModbus::adoptsNewLineSettingsAfterAnswer() {
 void TestFormModbus::overLimitBoxDoesNotReenterMaster() {
     TSimProcess sim({"--version-text", "3.20"});
     QVERIFY(!sim.Path().isEmpty());
-    TRig r;
+    TRig r(TRig::Real);
     // PT2 of 0 is refused by the meter with exception 04.
     r.Link.AppendQuery("00,10,11,07,00,01,02,00,00");
     r.Link.AppendQuery("00,03,11,00,00,0D");
@@ -799,7 +802,7 @@ void TestFormModbus::statisticsCountInjectedFaults() {
                      "drop=0.08", "--fault", "truncate=0.08", "--fault", "noise=0.08", "--fault",
                      "split=0.08"});
     QVERIFY(!sim.Path().isEmpty());
-    TRig r;
+    TRig r(TRig::Real);
     QVERIFY(ConnectLink(r.Link, r.Shell));
     r.Link.Modbus.SetQueryInterval(5);
     r.Link.Modbus.SetQueryTimeout(250);
