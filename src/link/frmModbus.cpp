@@ -5,7 +5,9 @@
 #include "settings/SettingsBlocks.h"
 
 #include <QThread>
+
 #include <QTimer>
+#include <algorithm>
 
 namespace {
 
@@ -138,10 +140,40 @@ void TFormModbus::ModbusQueryData(TKrModbus& /*Sender*/, std::string& FmtData) {
         query = polled;
     }
     FmtData = query.empty() ? NullQuery() : WithAddress(query, FDeviceAddress);
+    FMeteringRead = query.empty() ? std::nullopt : MeteringBlockOfQuery(query);
+    FMeteringAnswered = false;
+}
+
+void TFormModbus::AddMeteringObserver(IMeteringObserver* observer) {
+    if (observer && std::find(FObservers.begin(), FObservers.end(), observer) == FObservers.end())
+        FObservers.push_back(observer);
+}
+
+void TFormModbus::RemoveMeteringObserver(IMeteringObserver* observer) {
+    std::erase(FObservers, observer);
+}
+
+void TFormModbus::NotifyBits(TMeteringBlock block, std::span<const bool> bits) {
+    if (FMeteringRead != block || FObservers.empty())
+        return;
+    std::vector<std::uint16_t> values(bits.begin(), bits.end());
+    NotifyAnswer(block, values);
+}
+
+void TFormModbus::NotifyAnswer(TMeteringBlock block, std::span<const std::uint16_t> values) {
+    // Only the answer to the read in progress counts, once.
+    if (FMeteringRead != block || FMeteringAnswered)
+        return;
+    FMeteringAnswered = true;
+    for (IMeteringObserver* o : std::vector(FObservers))
+        o->MeteringAnswer(block, values, FScaling);
 }
 
 void TFormModbus::ModbusQueryFinish(TKrPolling& /*Sender*/) {
     FPendingQueries.clear();
+    FMeteringRead.reset();
+    for (IMeteringObserver* o : std::vector(FObservers))
+        o->MeteringStopped();
     if (FShell.DisconnectRequested())
         FShell.SetConnected(false);
     if (Modbus.Opened()) {
@@ -177,6 +209,7 @@ void TFormModbus::ModbusF10Response(TKrModbus& /*Sender*/, std::uint8_t /*Slave*
 
 void TFormModbus::ModbusF01Response(TKrModbus& /*Sender*/, std::uint8_t /*Slave*/,
                                     std::uint16_t /*StartAddr*/, std::span<const bool> Values) {
+    NotifyBits(TMeteringBlock::Relays, Values);
     if (!FMetering)
         return;
     for (int i = 0; i < RelayCount && static_cast<std::size_t>(i) < Values.size(); ++i)
@@ -185,6 +218,7 @@ void TFormModbus::ModbusF01Response(TKrModbus& /*Sender*/, std::uint8_t /*Slave*
 
 void TFormModbus::ModbusF02Response(TKrModbus& /*Sender*/, std::uint8_t /*Slave*/,
                                     std::uint16_t /*StartAddr*/, std::span<const bool> Values) {
+    NotifyBits(TMeteringBlock::Inputs, Values);
     if (!FMetering)
         return;
     for (int i = 0; i < InputCount && static_cast<std::size_t>(i) < Values.size(); ++i)
@@ -196,6 +230,7 @@ void TFormModbus::ModbusF03Response(TKrModbus& /*Sender*/, std::uint8_t /*Slave*
                                     std::span<const std::uint16_t> Values) {
     switch (StartAddr) {
     case rbMeasurement:
+        NotifyAnswer(TMeteringBlock::Measurement, Values);
         if (FMetering) {
             const auto texts = MeasurementTexts(FScaling, Values);
             for (int i = 0; i < MeasurementCount; ++i)
@@ -204,6 +239,7 @@ void TFormModbus::ModbusF03Response(TKrModbus& /*Sender*/, std::uint8_t /*Slave*
         }
         break;
     case rbEnergy:
+        NotifyAnswer(TMeteringBlock::Energy, Values);
         if (FMetering) {
             std::array<QString, EnergyCount> texts;
             const int filled = EnergyTexts(Values, texts);
@@ -215,8 +251,9 @@ void TFormModbus::ModbusF03Response(TKrModbus& /*Sender*/, std::uint8_t /*Slave*
         DecodeIdentityBlock(Values);
         break;
     case rbSerialNumber:
+        FSerialNumber = DecodeSerialNumber(Values);
         if (FDeviceInfo)
-            FDeviceInfo->SetFieldText(IDeviceInfoView::fSerialNo, DecodeSerialNumber(Values));
+            FDeviceInfo->SetFieldText(IDeviceInfoView::fSerialNo, FSerialNumber);
         break;
     case rbAOType:
         if (!Values.empty()) {
@@ -299,7 +336,12 @@ void TFormModbus::ModbusResponseError(TKrModbus& /*Sender*/) {
 }
 
 void TFormModbus::ModbusAfterResponse(TKrModbus& /*Sender*/) {
-    if (FPendingQueries.empty() && FShell.ActivePage() != TPage::RTMetering) {
+    // A metering read without its answer is a gap for those watching, never a repeated value.
+    if (FMeteringRead && !FMeteringAnswered)
+        for (IMeteringObserver* o : std::vector(FObservers))
+            o->MeteringLost(*FMeteringRead);
+    FMeteringRead.reset();
+    if (FPendingQueries.empty() && !PolledPage(FShell.ActivePage())) {
         FTraffic.ClearTraffic();
         FShell.SetStatusText(1, QString());
         FShell.SetStatusText(2, QString());

@@ -116,6 +116,21 @@ void Draw(QPainter& p, TActionImage image) {
         }
         break;
     }
+    case TActionImage::Trend: {
+        // A chart frame with a line that rises and dips.
+        p.setPen(InkPen());
+        p.setBrush(QColor(0xf4, 0xf4, 0xf0));
+        p.drawRect(QRectF(1.5, 1.5, 13, 13));
+        QPainterPath line;
+        line.moveTo(3, 11);
+        line.lineTo(6, 7);
+        line.lineTo(8.5, 9);
+        line.lineTo(13, 4);
+        p.setBrush(Qt::NoBrush);
+        p.setPen(QPen(QColor(0x4a, 0x86, 0xc8), 1.6, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        p.drawPath(line);
+        break;
+    }
     case TActionImage::GeneralSettings: {
         // Three sliders.
         const qreal knobs[3] = {5, 10.5, 7};
