@@ -4,6 +4,7 @@
 #include "link/NumberText.h"
 #include "link/QueryPlan.h"
 #include "link/UiFont.h"
+#include "link/ValueColours.h"
 #include "link/frmModbus.h"
 #include "trend/MeteringQuantities.h"
 #include "trend/TrendDialogs.h"
@@ -136,6 +137,10 @@ void TFormTrend::BuildControls() {
     right->addLayout(bar);
 
     FChart = new QChart;
+    // The chart's own colours follow a dark desktop too.
+    const QColor window = palette().color(QPalette::Window);
+    if (IsDarkBackground(TRgb{window.red(), window.green(), window.blue()}))
+        FChart->setTheme(QChart::ChartThemeDark);
     FChart->setFont(font());
     FChart->legend()->setFont(font());
     FChart->legend()->setAlignment(Qt::AlignBottom);
