@@ -209,35 +209,26 @@ std::vector<std::vector<QPointF>> DecimateForChart(const std::vector<TSeriesSpan
         while (i < spans.size()) {
             const auto column = static_cast<std::int64_t>(
                 std::floor(static_cast<double>(spans[i].First - from) / width));
+            // A column whose only content is lost reads breaks the line; a loss shorter than a
+            // column cannot be seen at this scale and is drawn when the view comes closer.
             TSeriesSpan acc;
-            bool gapBefore = false;
+            bool gap = false;
             for (; i < spans.size(); ++i) {
                 const TSeriesSpan& s = spans[i];
                 if (static_cast<std::int64_t>(
                         std::floor(static_cast<double>(s.First - from) / width)) != column)
                     break;
-                if (s.Count == 0 || s.Gap) {
-                    if (acc.Count == 0)
-                        gapBefore = true;
-                    else
-                        acc.Gap = true;
-                }
-                if (s.Count > 0) {
-                    const bool gapInside = acc.Gap;
-                    if (acc.Count == 0) {
-                        acc = s;
-                        acc.Gap = s.Gap;
-                    } else {
-                        Merge(acc, s);
-                    }
-                    acc.Gap = gapInside || s.Gap;
-                }
+                gap = gap || s.Gap || s.Count == 0;
+                if (s.Count == 0)
+                    continue;
+                if (acc.Count == 0)
+                    acc = s;
+                else
+                    Merge(acc, s);
             }
-            if (gapBefore)
-                breakLine();
             if (acc.Count > 0)
                 emitSpan(acc);
-            if (acc.Gap)
+            else if (gap)
                 breakLine();
         }
     }

@@ -74,7 +74,8 @@ private:
 };
 
 // Up to two points per pixel column over [from, to] for `columns` columns: each column's
-// minimum and maximum in time order; spans already sparse enough pass unchanged. Each inner
-// vector is one unbroken line; a gap ends it.
+// minimum and maximum in time order; spans already sparse enough pass unchanged and every gap
+// among them ends a line. Decimated, a line ends at a column holding lost reads only: a loss
+// narrower than a pixel shows once the view is close enough. Each inner vector is one line.
 std::vector<std::vector<QPointF>> DecimateForChart(const std::vector<TSeriesSpan>& spans,
                                                    std::int64_t from, std::int64_t to, int columns);

@@ -81,26 +81,31 @@ void TestSeriesStore::sparseLinesKeepEverySampleAndBreakAtGaps() {
 void TestSeriesStore::denseColumnsKeepMinimumAndMaximum_data() {
     QTest::addColumn<int>("spikeAt");
     QTest::addColumn<int>("gapAt");
-    QTest::newRow("spike early, no gap") << 3 << -1;
-    QTest::newRow("spike late, no gap") << 990 << -1;
-    QTest::newRow("spike and a gap elsewhere") << 500 << 200;
-    QTest::newRow("gap beside the spike") << 501 << 502;
+    QTest::addColumn<int>("gapLength");
+    QTest::addColumn<int>("lines");
+    // 1000 samples in 50 columns: 20 a column.
+    QTest::newRow("spike early, no gap") << 3 << -1 << 0 << 1;
+    QTest::newRow("spike late, no gap") << 990 << -1 << 0 << 1;
+    QTest::newRow("a loss narrower than a column") << 500 << 200 << 1 << 1;
+    QTest::newRow("losses over whole columns") << 500 << 200 << 45 << 2;
+    QTest::newRow("two long losses") << 501 << 100 << 50 << 2;
 }
 
 void TestSeriesStore::denseColumnsKeepMinimumAndMaximum() {
     QFETCH(int, spikeAt);
     QFETCH(int, gapAt);
+    QFETCH(int, gapLength);
     TSeries s(5000, 100);
     for (int t = 0; t < 1000; ++t) {
-        if (t == gapAt)
+        if ((t >= gapAt && t < gapAt + gapLength) || (gapLength == 50 && t >= 700 && t < 760))
             s.AppendGap(t);
         else
             s.Append(t, t == spikeAt ? 1000.0 : (t == spikeAt + 7 ? -1000.0 : std::sin(t / 10.0)));
     }
-    const auto lines = DecimateForChart(s.Spans(0, 999), 0, 1000, 50);
+    const auto drawn = DecimateForChart(s.Spans(0, 999), 0, 1000, 50);
     std::size_t points = 0;
     double high = -1e9, low = 1e9;
-    for (const auto& line : lines)
+    for (const auto& line : drawn)
         for (const QPointF& p : line) {
             ++points;
             high = std::max(high, p.y());
@@ -109,10 +114,10 @@ void TestSeriesStore::denseColumnsKeepMinimumAndMaximum() {
     QVERIFY2(points <= 100, qPrintable(QString::number(points)));
     QCOMPARE(high, 1000.0);
     QCOMPARE(low, -1000.0);
-    // A gap breaks the line; without one it is a single line.
-    QCOMPARE(lines.size() > 1, gapAt >= 0);
+    QFETCH(int, lines);
+    QCOMPARE(int(drawn.size()), lines + (gapLength == 50 ? 1 : 0));
     // Points within a line go forward in time.
-    for (const auto& line : lines)
+    for (const auto& line : drawn)
         for (std::size_t i = 1; i < line.size(); ++i)
             QVERIFY(line[i].x() >= line[i - 1].x());
 }
@@ -172,12 +177,13 @@ void TestSeriesStore::aDayStaysBoundedAndKeepsItsExtremesAndGaps() {
     // The early gap survives folding: the chart still breaks there.
     const auto spans = s.Spans(0, 2000 * 500);
     QVERIFY(std::any_of(spans.begin(), spans.end(), [](const TSeriesSpan& x) { return x.Gap; }));
-    const auto lines = DecimateForChart(s.Spans(0, n * 500), 0, n * 500, 800);
-    QVERIFY(lines.size() >= 2);
+    const auto day = DecimateForChart(s.Spans(0, n * 500), 0, n * 500, 800);
     std::size_t points = 0;
-    for (const auto& line : lines)
+    for (const auto& line : day)
         points += line.size();
     QVERIFY(points <= 1600);
+    // Closer, the folded stretch with the loss ends a line.
+    QVERIFY(DecimateForChart(s.Spans(300000, 700000), 300000, 700000, 100).size() >= 2);
 }
 
 void TestSeriesStore::valueAtIsNothingInsideAGap() {
