@@ -1,8 +1,7 @@
 #include "link/frmDeviceInfo.h"
 
-#include "link/WidgetColours.h"
-
-#include "link/UiFont.h"
+#include "widgets/UiFont.h"
+#include "widgets/WidgetColours.h"
 
 #include <QEvent>
 #include <QFrame>

@@ -1,15 +1,15 @@
 #include "metering/frmRTMetering.h"
 
 #include "link/ConvertError.h"
-#include "link/Dialogs.h"
 #include "link/QueryPlan.h"
-#include "link/UiFont.h"
 #include "link/ValueParse.h"
-#include "link/WidgetColours.h"
+#include "widgets/WidgetColours.h"
 #include "link/cstMain.h"
 #include "link/frmModbus.h"
-#include "metering/CommandLabel.h"
 #include "metering/MeteringCommands.h"
+#include "widgets/CommandLabel.h"
+#include "widgets/Dialogs.h"
+#include "widgets/UiFont.h"
 
 #include <QEvent>
 #include <QFrame>

@@ -1,7 +1,5 @@
 #include "shell/frmMain.h"
 
-#include "link/Dialogs.h"
-#include "link/UiFont.h"
 #include "link/cstMain.h"
 #include "link/frmModbus.h"
 #include "shell/ShellIcons.h"
@@ -10,6 +8,8 @@
 #include "shell/frmConnection.h"
 #include "trend/TrendDialogs.h"
 #include "trend/frmTrend.h"
+#include "widgets/Dialogs.h"
+#include "widgets/UiFont.h"
 
 #include <QAction>
 #include <QApplication>

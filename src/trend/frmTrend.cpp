@@ -1,9 +1,9 @@
 #include "trend/frmTrend.h"
 
-#include "link/Dialogs.h"
+#include "widgets/Dialogs.h"
 #include "link/NumberText.h"
 #include "link/QueryPlan.h"
-#include "link/UiFont.h"
+#include "widgets/UiFont.h"
 #include "link/ValueColours.h"
 #include "link/frmModbus.h"
 #include "trend/MeteringQuantities.h"
