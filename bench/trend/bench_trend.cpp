@@ -7,6 +7,7 @@
 //
 //   bench_trend [--seconds N] [--hours H]   (defaults 120 and 24)
 #include "ProcessStats.h"
+#include "WindowBench.h"
 #include "link/frmModbus.h"
 #include "shell/QtDialogs.h"
 #include "shell/frmConnection.h"
@@ -32,16 +33,6 @@
 #include <vector>
 
 namespace {
-
-bool WaitFor(const std::function<bool()>& done, int ms) {
-    QDeadlineTimer deadline(ms);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
-}
 
 void Idle(int ms) {
     QEventLoop loop;
@@ -94,16 +85,7 @@ int main(int argc, char* argv[]) {
         std::fprintf(stderr, "the simulator did not start\n");
         return 1;
     }
-    QTimer answer;
-    answer.setInterval(10);
-    QObject::connect(&answer, &QTimer::timeout, [&] {
-        if (QApplication::activeModalWidget() == &window.FormConnection()) {
-            answer.stop();
-            window.FormConnection().ButtonOk->click();
-        }
-    });
-    answer.start();
-    if (!WaitFor([&] { return !answer.isActive() && !QApplication::activeModalWidget(); }, 10000)) {
+    if (!AnswerConnectionDialog(window)) {
         std::fprintf(stderr, "the connection dialog did not come up\n");
         return 1;
     }

@@ -3,13 +3,13 @@
 #include "link/ConvertError.h"
 #include "link/QueryPlan.h"
 #include "link/ValueParse.h"
-#include "widgets/WidgetColours.h"
 #include "link/cstMain.h"
 #include "link/frmModbus.h"
 #include "metering/MeteringCommands.h"
 #include "widgets/CommandLabel.h"
 #include "widgets/Dialogs.h"
 #include "widgets/UiFont.h"
+#include "widgets/WidgetColours.h"
 
 #include <QEvent>
 #include <QFrame>

@@ -4,9 +4,9 @@
 
 #include <QGuiApplication>
 #include <QIconEngine>
-#include <QPalette>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPalette>
 
 namespace {
 

@@ -1,13 +1,13 @@
 #include "trend/frmTrend.h"
 
-#include "widgets/Dialogs.h"
 #include "link/NumberText.h"
 #include "link/QueryPlan.h"
-#include "widgets/UiFont.h"
 #include "link/ValueColours.h"
 #include "link/frmModbus.h"
 #include "trend/MeteringQuantities.h"
 #include "trend/TrendDialogs.h"
+#include "widgets/Dialogs.h"
+#include "widgets/UiFont.h"
 
 #include <QChart>
 #include <QChartView>
