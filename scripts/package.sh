@@ -36,7 +36,7 @@ for size in 16 22 24 32 48 64 128 256; do
     expect "usr/share/icons/hicolor/${size}x${size}/apps/kt580-utility.png"
 done
 depends=$(dpkg-deb --field "$deb" Depends)
-for lib in libqt6widgets6 libqt6gui6 libqt6core6; do
+for lib in libqt6widgets6 libqt6gui6 libqt6core6 libqt6charts6; do
     if ! grep -q "$lib" <<<"$depends"; then
         echo "missing dependency: $lib" >&2
         missing=1

@@ -19,6 +19,7 @@ cleanup() {
 }
 trap cleanup EXIT
 export XDG_CONFIG_HOME="$config"
+export XDG_DATA_HOME="$config/data"
 
 fifo="$config/sim.out"
 mkfifo "$fifo"
@@ -28,8 +29,14 @@ exec 3<"$fifo"
 read -r -t 10 pty <&3 || { echo "The simulator did not start." >&2; exit 1; }
 cat <&3 >/dev/null &
 
-# Pin the locale and the scale so the pictures do not depend on who makes them.
+# Pin the locale and the scale so the pictures do not depend on who makes them. The Trend page
+# is taken after half a minute of polling with a recording running.
 LC_ALL=C.UTF-8 QT_SCALE_FACTOR=1 xvfb-run -a -s "-screen 0 1024x768x24" \
-    build/tools/kt580-shots/kt580-shots "$out" --windows
+    build/tools/kt580-shots/kt580-shots "$out" --windows --trend 30
+# The three pages with a dark palette, and everything at twice the scale.
+LC_ALL=C.UTF-8 QT_SCALE_FACTOR=1 xvfb-run -a -s "-screen 0 1024x768x24" \
+    build/tools/kt580-shots/kt580-shots "$out" --dark --prefix dark- --trend 20
+LC_ALL=C.UTF-8 QT_SCALE_FACTOR=2 xvfb-run -a -s "-screen 0 2048x1536x24" \
+    build/tools/kt580-shots/kt580-shots "$out" --prefix scale2- --trend 20
 rm -f "$out/action-images.png"
 ls "$out"

@@ -5,6 +5,7 @@
 //
 //   bench_utility [--seconds N]   (at least 60 for the figures that are quoted)
 #include "ProcessStats.h"
+#include "WindowBench.h"
 #include "link/frmModbus.h"
 #include "shell/QtDialogs.h"
 #include "shell/frmConnection.h"
@@ -31,16 +32,6 @@
 namespace {
 
 using TClock = std::chrono::steady_clock;
-
-bool WaitFor(const std::function<bool()>& done, int ms) {
-    QDeadlineTimer deadline(ms);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
-}
 
 double Percentile(std::vector<double> v, double p) {
     if (v.empty())
@@ -92,16 +83,7 @@ int main(int argc, char* argv[]) {
 
     // The connection dialog comes up by itself 100 ms after the first show, in its own modal
     // loop: a timer running inside that loop answers it with OK.
-    QTimer answer;
-    answer.setInterval(10);
-    QObject::connect(&answer, &QTimer::timeout, [&] {
-        if (QApplication::activeModalWidget() == &window.FormConnection()) {
-            answer.stop();
-            window.FormConnection().ButtonOk->click();
-        }
-    });
-    answer.start();
-    if (!WaitFor([&] { return !answer.isActive() && !QApplication::activeModalWidget(); }, 10000)) {
+    if (!AnswerConnectionDialog(window)) {
         std::fprintf(stderr, "the connection dialog did not come up\n");
         return 1;
     }

@@ -8,7 +8,7 @@ const char* EnergyReadQuery(const QString& version) {
 
 const char* TPollRotation::Next(TPage page, const QString& version) {
     const char* query = nullptr;
-    if (page == TPage::RTMetering) {
+    if (PolledPage(page)) {
         switch (FStep) {
         case 1:
             query = EnergyReadQuery(version);
@@ -34,6 +34,7 @@ std::vector<std::string> PageReads(TPage page, const QString& version) {
     std::vector<std::string> reads{qry::Identity};
     switch (page) {
     case TPage::RTMetering:
+    case TPage::Trend:
         reads.insert(reads.end(), {qry::Settings1100, qry::AOType});
         break;
     case TPage::DeviceInfo:

@@ -9,7 +9,13 @@
 #include <string_view>
 #include <vector>
 
-enum class TPage : std::uint8_t { None, RTMetering, DeviceInfo, GeneralSettings };
+// Trend shows the metering values over time, so it is polled and read like the metering page.
+enum class TPage : std::uint8_t { None, RTMetering, DeviceInfo, GeneralSettings, Trend };
+
+// True for the pages the metering rotation polls.
+inline bool PolledPage(TPage page) {
+    return page == TPage::RTMetering || page == TPage::Trend;
+}
 
 // Read queries of the meter's blocks; "00" stands for the device address.
 namespace qry {

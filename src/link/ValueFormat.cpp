@@ -21,20 +21,28 @@ double Pair(uint16_t first, uint16_t second) {
 
 } // namespace
 
-QString FormatVoltageNumber(double x) {
-    return Fixed(x, std::fabs(x) >= 1000 ? 0 : 1);
+int VoltageDecimals(double x) {
+    return std::fabs(x) >= 1000 ? 0 : 1;
 }
 
-QString FormatAutoNumber(double x) {
+int AutoDecimals(double x) {
     // The bounds belong to the coarser format: 9.9999 is written 10.000, 10.0 as 10.00.
     const double magnitude = std::fabs(x);
     if (magnitude < 10)
-        return Fixed(x, 3);
+        return 3;
     if (magnitude < 100)
-        return Fixed(x, 2);
+        return 2;
     if (magnitude < 1000)
-        return Fixed(x, 1);
-    return Fixed(x, 0);
+        return 1;
+    return 0;
+}
+
+QString FormatVoltageNumber(double x) {
+    return Fixed(x, VoltageDecimals(x));
+}
+
+QString FormatAutoNumber(double x) {
+    return Fixed(x, AutoDecimals(x));
 }
 
 QString FormatFixed(double x, int decimals) {

@@ -11,6 +11,9 @@
 QString FormatVoltageNumber(double x);
 QString FormatAutoNumber(double x);
 QString FormatFixed(double x, int decimals); // decimals 0 to 3
+// The decimals the two magnitude-dependent formats choose for x.
+int VoltageDecimals(double x);
+int AutoDecimals(double x);
 
 // Numbers followed by their unit (the unit text brings its own leading blank).
 QString FormatVolts(double x);

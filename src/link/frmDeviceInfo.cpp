@@ -1,7 +1,9 @@
 #include "link/frmDeviceInfo.h"
 
 #include "widgets/UiFont.h"
+#include "widgets/WidgetColours.h"
 
+#include <QEvent>
 #include <QFrame>
 #include <QLabel>
 
@@ -44,15 +46,25 @@ TFormDeviceInfo::TFormDeviceInfo(QWidget* parent) : QWidget(parent, Qt::Frameles
     panel->setLineWidth(1);
     panel->setGeometry(8, 8, 565, 209);
 
-    QPalette blue = palette();
-    blue.setColor(QPalette::WindowText, QColor(0, 0, 255));
     for (std::size_t i = 0; i < FValues.size(); ++i) {
         AddLabel(panel, QString::fromLatin1(Rows[i].Caption), 24, Rows[i].Y);
         QLabel* value = AddLabel(panel, QString(), 144, Rows[i].Y);
         value->setObjectName(QString::fromLatin1(Rows[i].Name));
-        value->setPalette(blue);
         FValues[i] = value;
     }
+    ApplyColours();
+}
+
+void TFormDeviceInfo::ApplyColours() {
+    const QColor colour = ToQColor(ValueColoursOf(this).Value);
+    for (QLabel* value : FValues)
+        SetTextColour(value, colour);
+}
+
+void TFormDeviceInfo::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange)
+        ApplyColours();
 }
 
 void TFormDeviceInfo::SetFieldText(TField field, const QString& text) {

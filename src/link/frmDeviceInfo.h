@@ -19,7 +19,13 @@ public:
     // IDeviceInfoView
     void SetFieldText(TField field, const QString& text) override;
 
+protected:
+    // A dark or light desktop palette chooses the values' colour again.
+    void changeEvent(QEvent* event) override;
+
 private:
+    void ApplyColours();
+
     // By TField: device type, hardware and software version, release date, serial number,
     // analog output type.
     std::array<QLabel*, 6> FValues{};

@@ -161,6 +161,8 @@ void TFormModbus::ModbusQueryData(TKrModbus& Sender, std::string& FmtData) {
     FFacts.QueryStarted(query);
     FTraffic.QueryStarted();
     FQueryOpen = !query.empty();
+    FMeteringRead = query.empty() ? std::nullopt : MeteringBlockOfQuery(query);
+    FMeteringAnswered = false;
     FCurrentQuery = std::move(query);
     FmtData = FCurrentQuery.empty() ? NullQuery() : WithAddress(FCurrentQuery, FDeviceAddress);
 }
@@ -195,11 +197,39 @@ bool TFormModbus::FinishWritesThenStop() {
     return true;
 }
 
+void TFormModbus::AddMeteringObserver(IMeteringObserver* observer) {
+    if (observer && std::find(FObservers.begin(), FObservers.end(), observer) == FObservers.end())
+        FObservers.push_back(observer);
+}
+
+void TFormModbus::RemoveMeteringObserver(IMeteringObserver* observer) {
+    std::erase(FObservers, observer);
+}
+
+void TFormModbus::NotifyBits(TMeteringBlock block, std::span<const bool> bits) {
+    if (FMeteringRead != block || FObservers.empty())
+        return;
+    std::vector<std::uint16_t> values(bits.begin(), bits.end());
+    NotifyAnswer(block, values);
+}
+
+void TFormModbus::NotifyAnswer(TMeteringBlock block, std::span<const std::uint16_t> values) {
+    // Only the answer to the read in progress counts, once.
+    if (FMeteringRead != block || FMeteringAnswered)
+        return;
+    FMeteringAnswered = true;
+    for (IMeteringObserver* o : std::vector(FObservers))
+        o->MeteringAnswer(block, values, FScaling);
+}
+
 void TFormModbus::ModbusQueryFinish(TKrPolling& /*Sender*/) {
     FPendingQueries.clear();
     FFacts.Forget();
     FFinishingWrites = false;
     FQueryOpen = false;
+    FMeteringRead.reset();
+    for (IMeteringObserver* o : std::vector(FObservers))
+        o->MeteringStopped();
     if (FShell.DisconnectRequested())
         FShell.SetConnected(false);
     if (Modbus.Opened()) {
@@ -236,6 +266,7 @@ void TFormModbus::ModbusF10Response(TKrModbus& /*Sender*/, std::uint8_t /*Slave*
 
 void TFormModbus::ModbusF01Response(TKrModbus& /*Sender*/, std::uint8_t /*Slave*/,
                                     std::uint16_t /*StartAddr*/, std::span<const bool> Values) {
+    NotifyBits(TMeteringBlock::Relays, Values);
     if (!FMetering)
         return;
     for (int i = 0; i < RelayCount && static_cast<std::size_t>(i) < Values.size(); ++i)
@@ -244,6 +275,7 @@ void TFormModbus::ModbusF01Response(TKrModbus& /*Sender*/, std::uint8_t /*Slave*
 
 void TFormModbus::ModbusF02Response(TKrModbus& /*Sender*/, std::uint8_t /*Slave*/,
                                     std::uint16_t /*StartAddr*/, std::span<const bool> Values) {
+    NotifyBits(TMeteringBlock::Inputs, Values);
     if (!FMetering)
         return;
     for (int i = 0; i < InputCount && static_cast<std::size_t>(i) < Values.size(); ++i)
@@ -255,6 +287,7 @@ void TFormModbus::ModbusF03Response(TKrModbus& /*Sender*/, std::uint8_t /*Slave*
                                     std::span<const std::uint16_t> Values) {
     switch (StartAddr) {
     case rbMeasurement:
+        NotifyAnswer(TMeteringBlock::Measurement, Values);
         if (FMetering) {
             const auto texts = MeasurementTexts(FScaling, Values, FFacts.RatiosKnown());
             for (int i = 0; i < MeasurementCount; ++i)
@@ -263,6 +296,7 @@ void TFormModbus::ModbusF03Response(TKrModbus& /*Sender*/, std::uint8_t /*Slave*
         }
         break;
     case rbEnergy:
+        NotifyAnswer(TMeteringBlock::Energy, Values);
         if (FMetering) {
             std::array<QString, EnergyCount> texts;
             const int filled = EnergyTexts(Values, texts);
@@ -275,8 +309,9 @@ void TFormModbus::ModbusF03Response(TKrModbus& /*Sender*/, std::uint8_t /*Slave*
         FFacts.BlockRead(StartAddr);
         break;
     case rbSerialNumber:
+        FSerialNumber = DecodeSerialNumber(Values);
         if (FDeviceInfo)
-            FDeviceInfo->SetFieldText(IDeviceInfoView::fSerialNo, DecodeSerialNumber(Values));
+            FDeviceInfo->SetFieldText(IDeviceInfoView::fSerialNo, FSerialNumber);
         break;
     case rbAOType:
         if (!Values.empty()) {
@@ -347,7 +382,12 @@ void TFormModbus::ModbusResponseError(TKrModbus& /*Sender*/) {
 void TFormModbus::ModbusAfterResponse(TKrModbus& /*Sender*/) {
     FFacts.QueryEnded();
     FQueryOpen = false;
-    if (FPendingQueries.empty() && FShell.ActivePage() != TPage::RTMetering) {
+    // A metering read without its answer is a gap for those watching, never a repeated value.
+    if (FMeteringRead && !FMeteringAnswered)
+        for (IMeteringObserver* o : std::vector(FObservers))
+            o->MeteringLost(*FMeteringRead);
+    FMeteringRead.reset();
+    if (FPendingQueries.empty() && !PolledPage(FShell.ActivePage())) {
         FTraffic.ClearTraffic();
         FShell.SetStatusText(1, QString());
         FShell.SetStatusText(2, QString());

@@ -6,6 +6,8 @@
 
 #include "link/LinkViews.h"
 #include "link/MeterFacts.h"
+
+#include "link/MeteringObserver.h"
 #include "link/QueryPlan.h"
 #include "link/RegisterDecode.h"
 #include "link/Scaling.h"
@@ -112,6 +114,13 @@ public:
     int AdoptWait() const { return FAdoptWait; }
     void SetAdoptWait(int ms) { FAdoptWait = ms; }
 
+    // Watchers of the metering reads (trend chart, recorder); each is told once per answer or
+    // loss. The observer must stay alive until it is removed.
+    void AddMeteringObserver(IMeteringObserver* observer);
+    void RemoveMeteringObserver(IMeteringObserver* observer);
+    // The serial number last read from the meter; empty before the first read.
+    const QString& SerialNumber() const { return FSerialNumber; }
+
     // Handlers bound to the master's events.
     void ModbusQueryData(TKrModbus& Sender, std::string& FmtData);
     void ModbusF10Response(TKrModbus& Sender, std::uint8_t Slave, std::uint16_t StartAddr,
@@ -133,6 +142,8 @@ private:
     void DecodeSettings(std::uint16_t start, std::span<const std::uint16_t> values);
     void AdaptPages();
     void ShowOverLimitBoxes();
+    void NotifyAnswer(TMeteringBlock block, std::span<const std::uint16_t> values);
+    void NotifyBits(TMeteringBlock block, std::span<const bool> bits);
 
     ILinkShell& FShell;
     IDialogs& FDialogs;
@@ -158,6 +169,11 @@ private:
     // The line settings asked for last, queued or not: the base for fields a sequence leaves.
     TLineChange FLastAsked;
     int FAdoptWait = 2000;
+    QString FSerialNumber;
+    std::vector<IMeteringObserver*> FObservers;
+    // The metering block the query in progress reads, and whether its answer came.
+    std::optional<TMeteringBlock> FMeteringRead;
+    bool FMeteringAnswered = false;
 
     // The "over limit" box is shown from the event loop, never from inside a master event:
     // its modal loop would otherwise run the master's timers while the master is still

@@ -9,25 +9,17 @@
 #include "widgets/CommandLabel.h"
 #include "widgets/Dialogs.h"
 #include "widgets/UiFont.h"
+#include "widgets/WidgetColours.h"
 
+#include <QEvent>
 #include <QFrame>
 #include <QLabel>
 #include <QPushButton>
 #include <QToolButton>
 
+#include <span>
+
 namespace {
-
-const QColor ValueColour(0, 0, 255);
-const QColor OnColour(255, 0, 0);
-const QColor OffColour(0, 255, 0);
-
-// Sets the text colour for the enabled states only, so a disabled command label greys out.
-void SetTextColour(QWidget* w, const QColor& colour) {
-    QPalette p = w->palette();
-    p.setColor(QPalette::Active, QPalette::WindowText, colour);
-    p.setColor(QPalette::Inactive, QPalette::WindowText, colour);
-    w->setPalette(p);
-}
 
 // Labels are as wide as their text, so a command label reacts on its text and nothing beside.
 void SetLabelText(QLabel* label, const QString& text) {
@@ -35,9 +27,9 @@ void SetLabelText(QLabel* label, const QString& text) {
     label->adjustSize();
 }
 
-void SetStateText(QLabel* label, bool on) {
+void SetStateText(QLabel* label, bool on, const TValueColours& colours) {
     SetLabelText(label, QString::fromLatin1(on ? cstMain::On : cstMain::Off));
-    SetTextColour(label, on ? OnColour : OffColour);
+    SetTextColour(label, ToQColor(on ? colours.On : colours.Off));
 }
 
 // Panel columns: caption and value label 96 pixels apart.
@@ -52,6 +44,7 @@ TFormRTMetering::TFormRTMetering(TFormModbus& link, IDialogs& dialogs, QWidget* 
     setWindowTitle(QStringLiteral("Real-Time Metering"));
     // The font comes first: every control inherits it and sizes itself by it.
     setFont(UiFont());
+    FColours = ValueColoursOf(this);
     resize(580, 437);
     setMinimumSize(580, 437);
 
@@ -90,7 +83,7 @@ QLabel* TFormRTMetering::AddValue(QWidget* panel, const char* name, int x, int y
     label->setTextFormat(Qt::PlainText);
     // State labels take their colour from the state they show.
     if (blue)
-        SetTextColour(label, ValueColour);
+        SetTextColour(label, ToQColor(FColours.Value));
     label->move(x, y);
     SetLabelText(label, QString());
     return label;
@@ -172,7 +165,7 @@ void TFormRTMetering::BuildEnergy() {
         // Offset of the counter's first register from 0x1180: two registers per counter.
         label->SetTag(2 * i);
         label->setToolTip(QStringLiteral("Click and modify it!"));
-        SetTextColour(label, ValueColour);
+        SetTextColour(label, ToQColor(FColours.Value));
         label->move(88, y);
         SetLabelText(label, QString());
         connect(label, &TCommandLabel::Clicked, this, [this, label] { LabelEp_totalClick(label); });
@@ -237,12 +230,31 @@ void TFormRTMetering::SetEnergyText(int index, const QString& text) {
 
 void TFormRTMetering::SetRelayState(int index, bool on) {
     if (index >= 0 && index < static_cast<int>(FRelays.size()))
-        SetStateText(FRelays[index], on);
+        SetStateText(FRelays[index], on, FColours);
 }
 
 void TFormRTMetering::SetInputState(int index, bool on) {
     if (index >= 0 && index < static_cast<int>(FInputs.size()))
-        SetStateText(FInputs[index], on);
+        SetStateText(FInputs[index], on, FColours);
+}
+
+void TFormRTMetering::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() != QEvent::PaletteChange)
+        return;
+    const TValueColours colours = ValueColoursOf(this);
+    if (colours.Value == FColours.Value && colours.On == FColours.On && colours.Off == FColours.Off)
+        return;
+    FColours = colours;
+    for (QLabel* label : FMeasurement)
+        SetTextColour(label, ToQColor(FColours.Value));
+    for (TCommandLabel* label : FEnergy)
+        SetTextColour(label, ToQColor(FColours.Value));
+    // A state label keeps its state; one that shows none yet has no colour to change.
+    for (const auto& group : {std::span<QLabel* const>(FRelays), std::span<QLabel* const>(FInputs)})
+        for (QLabel* label : group)
+            if (!label->text().isEmpty())
+                SetStateText(label, label->text() == QLatin1String(cstMain::On), FColours);
 }
 
 void TFormRTMetering::ShowExtendedEnergy(bool shown) {

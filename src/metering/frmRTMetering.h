@@ -4,6 +4,7 @@
 #pragma once
 
 #include "link/LinkViews.h"
+#include "link/ValueColours.h"
 
 #include <QWidget>
 
@@ -38,6 +39,10 @@ public:
     void LabelEp_totalClick(QObject* Sender);
     void ButtonClearEnergyClick(QObject* Sender);
 
+protected:
+    // A dark or light desktop palette chooses the value and state colours again.
+    void changeEvent(QEvent* event) override;
+
 private:
     void BuildVoltsAndAmps();
     void BuildPowers();
@@ -53,6 +58,7 @@ private:
 
     TFormModbus& FLink;
     IDialogs& FDialogs;
+    TValueColours FColours;
 
     // In register order of the measurement block, 0x1400 to 0x1414.
     std::array<QLabel*, 21> FMeasurement{};

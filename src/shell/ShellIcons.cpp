@@ -1,15 +1,24 @@
 #include "shell/ShellIcons.h"
 
+#include "link/ValueColours.h"
+
+#include <QGuiApplication>
 #include <QIconEngine>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPalette>
 
 namespace {
 
-const QColor Ink(0x2b, 0x3a, 0x4a);
+// The outline colour: dark on a light desktop, light on a dark one, so the images read on both.
+QColor Ink() {
+    const QColor bg = QGuiApplication::palette().color(QPalette::Window);
+    return IsDarkBackground(TRgb{bg.red(), bg.green(), bg.blue()}) ? QColor(0xd0, 0xd8, 0xe0)
+                                                                   : QColor(0x2b, 0x3a, 0x4a);
+}
 
 QPen InkPen(qreal width = 1.2) {
-    QPen pen(Ink, width);
+    QPen pen(Ink(), width);
     pen.setJoinStyle(Qt::RoundJoin);
     pen.setCapStyle(Qt::RoundCap);
     return pen;
@@ -71,7 +80,7 @@ void Draw(QPainter& p, TActionImage image) {
         p.setPen(InkPen());
         p.setBrush(QColor(0xe8, 0xc0, 0x7a));
         p.drawRect(QRectF(2, 1.5, 7, 13));
-        p.setBrush(Ink);
+        p.setBrush(Ink());
         p.drawEllipse(QPointF(7.2, 8), 0.5, 0.5);
         QPen arrow(QColor(0xd2, 0x4b, 0x3c), 1.6, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
         p.setPen(arrow);
@@ -89,9 +98,9 @@ void Draw(QPainter& p, TActionImage image) {
         p.drawArc(QRectF(2.8, 4.3, 10.4, 10.4), 110 * 16, 70 * 16);
         p.setPen(QPen(QColor(0xd2, 0x4b, 0x3c), 1.6, Qt::SolidLine, Qt::FlatCap));
         p.drawArc(QRectF(2.8, 4.3, 10.4, 10.4), 0, 40 * 16);
-        p.setPen(QPen(Ink, 1.4, Qt::SolidLine, Qt::RoundCap));
+        p.setPen(QPen(Ink(), 1.4, Qt::SolidLine, Qt::RoundCap));
         p.drawLine(QPointF(8, 9.5), QPointF(11.5, 5.2));
-        p.setBrush(Ink);
+        p.setBrush(Ink());
         p.drawEllipse(QPointF(8, 9.5), 1, 1);
         break;
     }
@@ -114,6 +123,21 @@ void Draw(QPainter& p, TActionImage image) {
             p.drawPath(hook);
             p.drawPoint(QPointF(8, 11.8));
         }
+        break;
+    }
+    case TActionImage::Trend: {
+        // A chart frame with a line that rises and dips.
+        p.setPen(InkPen());
+        p.setBrush(QColor(0xf4, 0xf4, 0xf0));
+        p.drawRect(QRectF(1.5, 1.5, 13, 13));
+        QPainterPath line;
+        line.moveTo(3, 11);
+        line.lineTo(6, 7);
+        line.lineTo(8.5, 9);
+        line.lineTo(13, 4);
+        p.setBrush(Qt::NoBrush);
+        p.setPen(QPen(QColor(0x4a, 0x86, 0xc8), 1.6, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        p.drawPath(line);
         break;
     }
     case TActionImage::GeneralSettings: {

@@ -14,6 +14,7 @@ enum class TActionImage {
     DeviceInformation,
     GeneralSettings,
     About,
+    Trend,
 };
 
 QIcon ActionIcon(TActionImage image);

@@ -6,6 +6,8 @@
 #include "shell/ShellPages.h"
 #include "shell/frmAbout.h"
 #include "shell/frmConnection.h"
+#include "trend/TrendDialogs.h"
+#include "trend/frmTrend.h"
 #include "widgets/Dialogs.h"
 #include "widgets/UiFont.h"
 
@@ -54,6 +56,8 @@ TFormKT580::~TFormKT580() {
         delete page;
         page = nullptr;
     }
+    delete FFormTrend;
+    FFormTrend = nullptr;
     FActivePage = nullptr;
     FFormConnection.reset();
     FFormModbus.reset();
@@ -67,6 +71,10 @@ void TFormKT580::FormCreate() {
     const TShellPages pages = CreatePages(*FFormModbus, FDialogs);
     FPages = {pages.RTMetering, pages.DeviceInfo, pages.GeneralSettings};
     FFormModbus->SetViews(pages.MeteringView, pages.DeviceInfoView, pages.SettingsView);
+    FTrendDialogs = std::make_unique<TQtTrendDialogs>();
+    FFormTrend = new TFormTrend(*FFormModbus, FDialogs, *FTrendDialogs);
+    FFormTrend->ProgramVersion =
+        ProgramVersionValue(QStringLiteral("FileVersion")).value_or(QString());
     DockPages();
     UpdateActionStates();
 }
@@ -93,6 +101,8 @@ void TFormKT580::CreateActions() {
          TActionImage::RealTimeMetering, &TFormKT580::ReadingsRealTimeMeteringExecute},
         {&ReadingsDeviceInformation, "Readings", "Device &Information", "Device Information",
          TActionImage::DeviceInformation, &TFormKT580::ReadingsDeviceInformationExecute},
+        {&ReadingsTrend, "Readings", "&Trend", "Trend", TActionImage::Trend,
+         &TFormKT580::ReadingsTrendExecute},
         {&SettingsGeneralSettings, "Settings", "&General Settings", "General Settings",
          TActionImage::GeneralSettings, &TFormKT580::SettingsGeneralSettingsExecute},
         {&HelpAbout, "Help", "&About...", "About the software", TActionImage::About,
@@ -122,6 +132,8 @@ void TFormKT580::CreateMenu() {
     readings->addAction(ReadingsRealTimeMetering);
     readings->addSeparator();
     readings->addAction(ReadingsDeviceInformation);
+    readings->addSeparator();
+    readings->addAction(ReadingsTrend);
     bar->addMenu(QStringLiteral("Se&ttings"))->addAction(SettingsGeneralSettings);
     bar->addMenu(QStringLiteral("&Help"))->addAction(HelpAbout);
 }
@@ -142,6 +154,7 @@ void TFormKT580::CreateToolBar() {
     ToolBar1->addSeparator();
     ToolBar1->addAction(ReadingsRealTimeMetering);
     ToolBar1->addAction(ReadingsDeviceInformation);
+    ToolBar1->addAction(ReadingsTrend);
     ToolBar1->addSeparator();
     ToolBar1->addAction(SettingsGeneralSettings);
     ToolBar1->addSeparator();
@@ -192,6 +205,9 @@ void TFormKT580::DockPages() {
         page->move(0, 0);
         page->hide();
     }
+    FFormTrend->setParent(FPageHost, Qt::Widget);
+    FFormTrend->move(0, 0);
+    FFormTrend->hide();
 }
 
 bool TFormKT580::eventFilter(QObject* watched, QEvent* event) {
@@ -256,6 +272,8 @@ TPage TFormKT580::ActivePage() const {
         return TPage::DeviceInfo;
     if (FActivePage == FPages[2])
         return TPage::GeneralSettings;
+    if (FActivePage && FActivePage == FFormTrend)
+        return TPage::Trend;
     return TPage::None;
 }
 
@@ -362,6 +380,11 @@ void TFormKT580::ReadingsRealTimeMeteringExecute() {
 
 void TFormKT580::ReadingsDeviceInformationExecute() {
     ShowPage(FPages[1]);
+    FFormModbus->RequestPageData();
+}
+
+void TFormKT580::ReadingsTrendExecute() {
+    ShowPage(FFormTrend);
     FFormModbus->RequestPageData();
 }
 

@@ -14,6 +14,8 @@
 class IDialogs;
 class TFormConnection;
 class TFormModbus;
+class TFormTrend;
+class ITrendDialogs;
 class QAction;
 class QLabel;
 class QScrollArea;
@@ -44,6 +46,7 @@ public:
     void StartExitExecute();
     void ReadingsRealTimeMeteringExecute();
     void ReadingsDeviceInformationExecute();
+    void ReadingsTrendExecute();
     void SettingsGeneralSettingsExecute();
     void HelpAboutExecute();
 
@@ -59,6 +62,7 @@ public:
     QWidget* FormRTMetering() const { return FPages[0]; }
     QWidget* FormDeviceInfo() const { return FPages[1]; }
     QWidget* FormGeneralSettings() const { return FPages[2]; }
+    TFormTrend* FormTrend() const { return FFormTrend; }
 
     // How long Connect blocks after opening the port, so the meter's line settles before the
     // first frame; tests shorten it.
@@ -73,6 +77,7 @@ public:
     QAction* StartExit;
     QAction* ReadingsRealTimeMetering;
     QAction* ReadingsDeviceInformation;
+    QAction* ReadingsTrend;
     QAction* SettingsGeneralSettings;
     QAction* HelpAbout;
     QToolBar* ToolBar1;
@@ -102,6 +107,8 @@ private:
     std::unique_ptr<TFormModbus> FFormModbus;
     std::unique_ptr<TFormConnection> FFormConnection;
     std::array<QWidget*, 3> FPages{};
+    std::unique_ptr<ITrendDialogs> FTrendDialogs;
+    TFormTrend* FFormTrend = nullptr;
     QWidget* FPageHost = nullptr;
     std::array<QLabel*, 4> FPanels{};
     QWidget* FActivePage = nullptr;

@@ -72,6 +72,12 @@ public:
         return out;
     }
 
+    // The request log as the simulator wrote it, one line per frame received or sent.
+    QStringList LogLines() {
+        Collect();
+        return FLog.split('\n', Qt::SkipEmptyParts);
+    }
+
     // Answers that never arrived intact: dropped, or with a broken CRC or cut short (one answer
     // may carry several faults, and counts once).
     int LostAnswers() {

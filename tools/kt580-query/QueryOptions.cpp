@@ -34,6 +34,10 @@ std::string QueryUsage() {
            "  --ascii             Modbus ASCII instead of RTU\n"
            "  --old-format        the old protocol variant\n"
            "  --trace             print every frame sent and chunk received in hex\n"
+           "  --csv FILE          record the metering reads to CSV instead of sending QUERY\n"
+           "                      texts; --count is then the number of rows (default 0:\n"
+           "                      until interrupted); a new file each day\n"
+           "  --csv-max-mb N      with --csv, a new file when one would pass N megabytes\n"
            "  --help              this text\n"
            "\n"
            "Exit status: 0 every query got a valid response, 1 otherwise, 2 bad usage or\n"
@@ -41,6 +45,7 @@ std::string QueryUsage() {
 }
 
 bool ParseQueryOptions(const std::vector<std::string>& args, TQueryOptions& o, std::string& error) {
+    bool countGiven = false;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         std::string v;
@@ -135,6 +140,23 @@ bool ParseQueryOptions(const std::vector<std::string>& args, TQueryOptions& o, s
                 return bad("a count 0..1000000000");
             }
             o.Count = n;
+            countGiven = true;
+        } else if (arg == "--csv") {
+            if (!value()) {
+                return false;
+            }
+            if (v.empty()) {
+                return bad("a file name");
+            }
+            o.CsvPath = v;
+        } else if (arg == "--csv-max-mb") {
+            if (!value()) {
+                return false;
+            }
+            if (!Number(v, 1, 1000000, n)) {
+                return bad("megabytes 1..1000000");
+            }
+            o.CsvMaxBytes = n * 1024 * 1024;
         } else if (arg.size() > 1 && arg[0] == '-' && arg[1] == '-') {
             error = "unknown option " + arg;
             return false;
@@ -142,7 +164,19 @@ bool ParseQueryOptions(const std::vector<std::string>& args, TQueryOptions& o, s
             o.Queries.push_back(arg);
         }
     }
-    if (!o.Help && o.Queries.empty()) {
+    if (!o.CsvPath.empty()) {
+        if (!o.Queries.empty()) {
+            error = "--csv records the metering reads; it takes no QUERY";
+            return false;
+        }
+        if (!countGiven) {
+            o.Count = 0;
+        }
+    } else if (o.CsvMaxBytes > 0) {
+        error = "--csv-max-mb needs --csv";
+        return false;
+    }
+    if (!o.Help && o.Queries.empty() && o.CsvPath.empty()) {
         error = "no query given";
         return false;
     }

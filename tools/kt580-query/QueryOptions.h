@@ -24,6 +24,10 @@ struct TQueryOptions {
     bool Trace = false;
     bool Help = false;
     std::vector<std::string> Queries; // as given, before the address is put in
+    // --csv: record the metering rotation to this file instead of sending QUERY texts; Count
+    // is then the number of rotation cycles (rows), 0 until interrupted.
+    std::string CsvPath;
+    long long CsvMaxBytes = 0; // --csv-max-mb: a new file past this size; 0: one a day
 };
 
 // False with a message in `error` for an unknown option, a missing or bad value, or no query.

@@ -1,5 +1,6 @@
 // kt580-query: sends Modbus query texts to a meter through the polling master and prints
 // each outcome; the technician's tool and the end-to-end check of the master.
+#include "CsvRunner.h"
 #include "QueryOptions.h"
 #include "QueryRunner.h"
 #include "StopSignals.h"
@@ -35,6 +36,35 @@ void Configure(TKrModbus& m, const TQueryOptions& o) {
     m.SetAsciiOutput(amUpperCase);
 }
 
+// --csv: the metering rotation recorded until the count is reached or a stop signal comes.
+int RecordCsv(QCoreApplication& app, TKrModbus& master, const TQueryOptions& options) {
+    TCsvRunner runner(master, options);
+    runner.OnDone = [&app] { app.quit(); };
+    const TStopSignals stopSignals([&runner](int count) {
+        if (count >= 2) {
+            runner.Abort();
+        } else {
+            runner.RequestStop();
+        }
+    });
+    if (!stopSignals.Installed() || !runner.Begin()) {
+        master.Close();
+        std::fprintf(stderr, "kt580-query: cannot record: %s\n",
+                     runner.Error().isEmpty() ? "the master did not start"
+                                              : runner.Error().toLocal8Bit().constData());
+        return 2;
+    }
+    if (!runner.Done()) {
+        app.exec();
+    }
+    master.Close();
+    if (!runner.Error().isEmpty()) {
+        std::fprintf(stderr, "kt580-query: %s\n", runner.Error().toLocal8Bit().constData());
+    }
+    std::printf("%s\n", runner.Totals().c_str());
+    return runner.ExitCode();
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -59,6 +89,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "kt580-query: cannot open %s: %s\n", port.c_str(),
                      OpenFailureReason(master.OpenSystemError(), master.OpenErrorText()).c_str());
         return 2;
+    }
+
+    if (!options.CsvPath.empty()) {
+        return RecordCsv(app, master, options);
     }
 
     TQueryRunner runner(master, options, [](const std::string& line) {

@@ -1,12 +1,16 @@
-// kt580-shots [DIR] [--windows]: runs the utility's main window in this process, answers the
-// connection dialog with OK, connects to the meter mapped as COM1 and saves a screenshot of
-// each page once it shows live values, then prints the paths. With --windows the connection
-// dialog and the About box are saved too. Used where no one can look at a screen.
+// kt580-shots [DIR] [--windows] [--dark] [--prefix P] [--trend S]: runs the utility's main
+// window in this process, answers the connection dialog with OK, connects to the meter mapped
+// as COM1 and saves a screenshot of each page once it shows live values, then prints the
+// paths. With --windows the connection dialog and the About box are saved too; --dark runs
+// with a dark palette; --prefix goes before each file name; --trend also saves the Trend page
+// after S seconds of polling on it, with a recording running. Used where no one can look at a
+// screen.
 #include "link/frmModbus.h"
 #include "shell/QtDialogs.h"
 #include "shell/frmAbout.h"
 #include "shell/frmConnection.h"
 #include "shell/frmMain.h"
+#include "trend/frmTrend.h"
 
 #include <QAction>
 #include <QApplication>
@@ -19,6 +23,8 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScreen>
+#include <QStandardPaths>
+#include <QStyleFactory>
 #include <QTimer>
 
 #include <cstdio>
@@ -54,8 +60,33 @@ void Settle(TFormModbus& link, int& sent, int turns) {
     WaitFor([] { return false; }, answered);
 }
 
+QString Prefix;
+
+// A dark desktop palette, as a dark colour scheme gives it.
+QPalette DarkPalette() {
+    QPalette p;
+    const QColor window(0x35, 0x35, 0x35);
+    const QColor base(0x2a, 0x2a, 0x2a);
+    p.setColor(QPalette::Window, window);
+    p.setColor(QPalette::WindowText, QColor(0xe8, 0xe8, 0xe8));
+    p.setColor(QPalette::Base, base);
+    p.setColor(QPalette::AlternateBase, window);
+    p.setColor(QPalette::ToolTipBase, base);
+    p.setColor(QPalette::ToolTipText, QColor(0xe8, 0xe8, 0xe8));
+    p.setColor(QPalette::Text, QColor(0xe8, 0xe8, 0xe8));
+    p.setColor(QPalette::Button, window);
+    p.setColor(QPalette::ButtonText, QColor(0xe8, 0xe8, 0xe8));
+    p.setColor(QPalette::Highlight, QColor(0x2a, 0x82, 0xda));
+    p.setColor(QPalette::HighlightedText, Qt::white);
+    p.setColor(QPalette::Link, QColor(0x6c, 0xb4, 0xff));
+    p.setColor(QPalette::Disabled, QPalette::WindowText, QColor(0x80, 0x80, 0x80));
+    p.setColor(QPalette::Disabled, QPalette::Text, QColor(0x80, 0x80, 0x80));
+    p.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(0x80, 0x80, 0x80));
+    return p;
+}
+
 QString Save(QWidget* widget, const QString& dir, const char* name) {
-    const QString path = QDir(dir).absoluteFilePath(QString::fromLatin1(name));
+    const QString path = QDir(dir).absoluteFilePath(Prefix + QString::fromLatin1(name));
     if (!widget->grab().save(path))
         return QString();
     return path;
@@ -95,12 +126,21 @@ int main(int argc, char* argv[]) {
 
     QString dir = QStringLiteral("screenshots");
     bool windows = false;
+    int trendSeconds = 0;
     for (int i = 1; i < argc; ++i) {
         const QString arg = QString::fromLocal8Bit(argv[i]);
-        if (arg == QLatin1String("--windows"))
+        if (arg == QLatin1String("--windows")) {
             windows = true;
-        else
+        } else if (arg == QLatin1String("--dark")) {
+            QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+            QApplication::setPalette(DarkPalette());
+        } else if (arg == QLatin1String("--prefix") && i + 1 < argc) {
+            Prefix = QString::fromLocal8Bit(argv[++i]);
+        } else if (arg == QLatin1String("--trend") && i + 1 < argc) {
+            trendSeconds = QString::fromLocal8Bit(argv[++i]).toInt();
+        } else {
             dir = arg;
+        }
     }
     QDir().mkpath(dir);
 
@@ -163,6 +203,19 @@ int main(int argc, char* argv[]) {
     window.SettingsGeneralSettings->trigger();
     Settle(link, sent, 6);
     const QString settings = Save(&window, dir, "general-settings.png");
+
+    if (trendSeconds > 0) {
+        TFormTrend& trend = *window.FormTrend();
+        trend.SetSpan(0);
+        const QString recordings =
+            QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+        trend.StartRecording({recordings + QStringLiteral("/kt580-shots.csv"), {}});
+        window.ReadingsTrend->trigger();
+        WaitFor([] { return false; }, trendSeconds * 1000);
+        trend.Refresh();
+        trend.Recorder().Stop();
+        extra << Save(&window, dir, "trend.png");
+    }
 
     if (windows) {
         QTimer about;

@@ -1,0 +1,53 @@
+#include "link/ValueColours.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+double Channel(int value) {
+    const double c = std::clamp(value, 0, 255) / 255.0;
+    return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+}
+
+constexpr double Wanted = 4.5;
+
+// The hue mixed with white until it reads against the background; white itself at worst.
+TRgb Lightened(const TRgb& hue, const TRgb& background) {
+    for (int step = 0; step <= 20; ++step) {
+        const double w = step / 20.0;
+        const auto mix = [w](int c) { return static_cast<int>(std::lround(c + (255 - c) * w)); };
+        const TRgb c{mix(hue.R), mix(hue.G), mix(hue.B)};
+        if (ContrastRatio(c, background) >= Wanted)
+            return c;
+    }
+    return TRgb{255, 255, 255};
+}
+
+} // namespace
+
+double RelativeLuminance(const TRgb& c) {
+    return 0.2126 * Channel(c.R) + 0.7152 * Channel(c.G) + 0.0722 * Channel(c.B);
+}
+
+double ContrastRatio(const TRgb& a, const TRgb& b) {
+    const double la = RelativeLuminance(a);
+    const double lb = RelativeLuminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+bool IsDarkBackground(const TRgb& background) {
+    // Where white and black text read equally well: (1.05)/(L+0.05) == (L+0.05)/0.05.
+    return RelativeLuminance(background) < std::sqrt(1.05 * 0.05) - 0.05;
+}
+
+TValueColours ValueColoursFor(const TRgb& background) {
+    const TRgb blue{0, 0, 255};
+    const TRgb red{255, 0, 0};
+    const TRgb green{0, 255, 0};
+    if (!IsDarkBackground(background))
+        return {blue, red, green};
+    // Blue starts from a lighter sky blue: pure blue mixed with white turns lilac first.
+    return {Lightened(TRgb{64, 156, 255}, background), Lightened(red, background),
+            Lightened(green, background)};
+}

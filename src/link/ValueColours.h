@@ -1,0 +1,25 @@
+// The colours of values and states on the pages, chosen by the lightness of the background:
+// on a light one the classic blue values, red ON and green OFF; on a dark one lighter tints of
+// the same hues, each with a contrast of at least 4.5:1 against that background.
+#pragma once
+
+struct TRgb {
+    int R = 0;
+    int G = 0;
+    int B = 0;
+    bool operator==(const TRgb&) const = default;
+};
+
+// Relative luminance and contrast ratio as the WCAG 2 define them (1 to 21).
+double RelativeLuminance(const TRgb& c);
+double ContrastRatio(const TRgb& a, const TRgb& b);
+
+struct TValueColours {
+    TRgb Value; // measurement values and the Device Information fields
+    TRgb On;    // a relay or input that is on
+    TRgb Off;   // one that is off
+};
+
+// A background counts as dark where white text on it reads better than black.
+bool IsDarkBackground(const TRgb& background);
+TValueColours ValueColoursFor(const TRgb& background);

@@ -1,0 +1,43 @@
+// The quantities of the metering rotation as the trend chart and the recordings see them:
+// name and unit as the metering page shows them, the block and register they come from, and
+// their value scaled as on the page.
+#pragma once
+
+#include "link/MeteringObserver.h"
+#include "link/Scaling.h"
+
+#include <QString>
+
+#include <optional>
+#include <span>
+#include <vector>
+
+struct TQuantity {
+    QString Name; // the caption on the metering page, without a trailing colon
+    TMeteringBlock Block;
+    int Offset;   // register (or bit) offset in its block
+    bool Numeric; // false for the load type character and the on/off states
+};
+
+// Every quantity of the metering page, in the order of the measurement block, the six energy
+// counters, the two relays and the six inputs.
+const std::vector<TQuantity>& MeteringQuantities();
+
+// The unit shown after the value ("V", "kWh"; the analog outputs "mA" or "V" by the output
+// type), empty for the power factor, the load type and the states.
+QString QuantityUnit(const TQuantity& q, const TScaling& scaling);
+
+// The value as the page shows it, scaled by the ratios; nothing when the block's values do not
+// reach the quantity or it is not a number.
+std::optional<double> QuantityValue(const TQuantity& q, std::span<const std::uint16_t> values,
+                                    const TScaling& scaling);
+
+// The value's text for a file: the page's number of decimals, always "." as the separator;
+// "ON"/"OFF" for states, the character for the load type; empty when the values do not reach it.
+QString QuantityText(const TQuantity& q, std::span<const std::uint16_t> values,
+                     const TScaling& scaling);
+
+// The register count of the full block (the raw columns of a recording).
+int BlockWidth(TMeteringBlock block);
+// The name of raw column i of a block: "0x1400", "coil 0", "input 5".
+QString RawColumnName(TMeteringBlock block, int i);

@@ -1,0 +1,134 @@
+#include "trend/Recorder.h"
+
+#include <QDateTime>
+
+int LocalOffsetSeconds(std::int64_t msecsSinceEpoch) {
+    return QDateTime::fromMSecsSinceEpoch(msecsSinceEpoch).offsetFromUtc();
+}
+
+TRecorder::TRecorder() : Now([] { return QDateTime::currentMSecsSinceEpoch(); }) {}
+
+TRecorder::~TRecorder() {
+    Stop();
+}
+
+bool TRecorder::Start(const TRecordOptions& options, std::function<TRecordMeta()> meta) {
+    Stop();
+    FError.clear();
+    if (options.Path.isEmpty()) {
+        FError = QStringLiteral("No file chosen");
+        return false;
+    }
+    FOptions = options;
+    FMeta = std::move(meta);
+    FCycles = TCycleAssembler();
+    FState = TRecordFileState();
+    FNextNumber = 1;
+    FFiles.clear();
+    FRows = 0;
+    FRecording = true;
+    return true;
+}
+
+void TRecorder::Stop() {
+    if (!FRecording)
+        return;
+    Write(FCycles.Finish());
+    FRecording = false;
+    CloseFile();
+}
+
+void TRecorder::MeteringAnswer(TMeteringBlock block, std::span<const std::uint16_t> values,
+                               const TScaling& scaling) {
+    if (!FRecording)
+        return;
+    FLastScaling = scaling;
+    const std::int64_t now = Now();
+    Write(FCycles.Answer(block, std::vector<std::uint16_t>(values.begin(), values.end()), scaling,
+                         now, LocalOffsetSeconds(now)));
+}
+
+void TRecorder::MeteringLost(TMeteringBlock block) {
+    if (!FRecording)
+        return;
+    const std::int64_t now = Now();
+    Write(FCycles.Lost(block, FLastScaling, now, LocalOffsetSeconds(now)));
+}
+
+void TRecorder::MeteringStopped() {
+    // The cycle in progress is written; the recording goes on with the next connection.
+    if (FRecording)
+        Write(FCycles.Finish());
+}
+
+void TRecorder::Write(const std::optional<TCsvCycle>& cycle) {
+    if (!cycle || !FRecording)
+        return;
+    const QString row = CsvRow(*cycle);
+    const QDate date =
+        QDateTime::fromMSecsSinceEpoch(cycle->Time + cycle->OffsetSeconds * 1000LL, Qt::UTC).date();
+    const auto bytes = static_cast<std::int64_t>(row.toUtf8().size() + 1);
+    if (NeedsNewFile(FOptions.Split, FState, date, bytes)) {
+        CloseFile();
+        if (!OpenNext(*cycle))
+            return;
+        FState.FirstRowDate = date;
+    }
+    if (!WriteLine(row))
+        return;
+    ++FState.Rows;
+    ++FRows;
+}
+
+bool TRecorder::OpenNext(const TCsvCycle& first) {
+    // A name that exists is skipped, never truncated or appended to: NewOnly fails on it.
+    for (int guard = 0; guard < 100000; ++guard) {
+        const QString name = RecordFileName(FOptions.Path, FNextNumber++);
+        auto file = std::make_unique<QFile>(name);
+        if (file->open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+            FFile = std::move(file);
+            FState = TRecordFileState{true, {}, 0, 0};
+            FFiles << name;
+            const TRecordMeta meta = FMeta ? FMeta() : TRecordMeta{};
+            return WriteLine(
+                       CsvCommentLine(meta.SerialNumber, meta.MeterVersion, meta.ProgramVersion)) &&
+                   WriteLine(CsvHeader(first.Scaling));
+        }
+        if (!QFile::exists(name)) {
+            Fail(QStringLiteral("Cannot create the recording file '%1': %2")
+                     .arg(name, file->errorString()));
+            return false;
+        }
+    }
+    Fail(QStringLiteral("No free file name for the recording"));
+    return false;
+}
+
+bool TRecorder::WriteLine(const QString& line) {
+    const QByteArray bytes = line.toUtf8() + '\n';
+    // Each line reaches the system at once, so a crash or a pulled plug loses no finished row.
+    if (FFile->write(bytes) != bytes.size() || !FFile->flush()) {
+        // A row cut short by a full disk is taken back: the file ends with its last whole row.
+        FFile->resize(FState.Size);
+        Fail(QStringLiteral("Cannot write the recording file '%1': %2")
+                 .arg(FFile->fileName(), FFile->errorString()));
+        return false;
+    }
+    FState.Size += bytes.size();
+    return true;
+}
+
+void TRecorder::Fail(const QString& message) {
+    FError = message;
+    FRecording = false;
+    CloseFile();
+    if (OnFailed)
+        OnFailed();
+}
+
+void TRecorder::CloseFile() {
+    if (FFile)
+        FFile->close();
+    FFile.reset();
+    FState.Open = false;
+}

@@ -1,0 +1,516 @@
+#include "trend/frmTrend.h"
+
+#include "link/NumberText.h"
+#include "link/QueryPlan.h"
+#include "link/ValueColours.h"
+#include "link/frmModbus.h"
+#include "trend/MeteringQuantities.h"
+#include "trend/TrendDialogs.h"
+#include "widgets/Dialogs.h"
+#include "widgets/UiFont.h"
+
+#include <QChart>
+#include <QChartView>
+#include <QComboBox>
+#include <QDateTime>
+#include <QDateTimeAxis>
+#include <QDir>
+#include <QFileInfo>
+#include <QGraphicsLineItem>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLegendMarker>
+#include <QLineSeries>
+#include <QListWidget>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <QValueAxis>
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+
+namespace {
+
+constexpr std::int64_t SpanMs[] = {60'000, 5 * 60'000, 15 * 60'000, 60 * 60'000};
+constexpr int SinceConnect = 4;
+
+// The series colours, readable on light and dark chart themes alike.
+const QColor SeriesColours[] = {QColor(0x1f, 0x77, 0xb4), QColor(0xff, 0x7f, 0x0e),
+                                QColor(0x2c, 0xa0, 0x2c), QColor(0xd6, 0x27, 0x28),
+                                QColor(0x94, 0x67, 0xbd), QColor(0x8c, 0x56, 0x4b),
+                                QColor(0xe3, 0x77, 0xc2), QColor(0x17, 0xbe, 0xcf)};
+
+bool Charted(const TQuantity& q) {
+    return q.Numeric;
+}
+
+QString UnitOf(int quantity, const TScaling& scaling) {
+    return QuantityUnit(MeteringQuantities()[static_cast<std::size_t>(quantity)], scaling);
+}
+
+} // namespace
+
+TFormTrend::TFormTrend(TFormModbus& link, IDialogs& dialogs, ITrendDialogs& trendDialogs,
+                       QWidget* parent)
+    : QWidget(parent, Qt::FramelessWindowHint),
+      Now([] { return QDateTime::currentMSecsSinceEpoch(); }), FLink(link), FDialogs(dialogs),
+      FTrendDialogs(trendDialogs) {
+    setObjectName(QStringLiteral("FormTrend"));
+    setWindowTitle(QStringLiteral("Trend"));
+    setFont(UiFont());
+    resize(780, 437);
+    setMinimumSize(780, 437);
+    // Raw samples for about two hours of the rotation at 500 ms, then folded: bounded memory.
+    FSeries.reserve(MeteringQuantities().size());
+    for (std::size_t i = 0; i < MeteringQuantities().size(); ++i)
+        FSeries.emplace_back(Charted(MeteringQuantities()[i]) ? 4096 : 1,
+                             Charted(MeteringQuantities()[i]) ? 2048 : 2);
+    FPools.resize(MeteringQuantities().size());
+    BuildControls();
+    FRecorder.OnFailed = [this] {
+        // Shown from the event loop: this runs inside a master event.
+        QTimer::singleShot(0, this, [this] {
+            UpdateRecordState();
+            FDialogs.ShowError(FRecorder.Error());
+        });
+    };
+    FLink.AddMeteringObserver(this);
+}
+
+TFormTrend::~TFormTrend() {
+    FLink.RemoveMeteringObserver(&FRecorder);
+    FLink.RemoveMeteringObserver(this);
+    FRecorder.Stop();
+}
+
+void TFormTrend::BuildControls() {
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(8, 8, 8, 8);
+    ListQuantities = new QListWidget(this);
+    ListQuantities->setObjectName(QStringLiteral("ListQuantities"));
+    ListQuantities->setFixedWidth(150);
+    const auto& all = MeteringQuantities();
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        if (!Charted(all[i]))
+            continue;
+        auto* item = new QListWidgetItem(all[i].Name, ListQuantities);
+        item->setData(Qt::UserRole, static_cast<int>(i));
+        item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable);
+        item->setCheckState(Qt::Unchecked);
+    }
+    connect(ListQuantities, &QListWidget::itemChanged, this, [this] {
+        RebuildAxes();
+        Refresh();
+    });
+    layout->addWidget(ListQuantities);
+
+    auto* right = new QVBoxLayout;
+    auto* bar = new QHBoxLayout;
+    ComboSpan = new QComboBox(this);
+    ComboSpan->setObjectName(QStringLiteral("ComboSpan"));
+    ComboSpan->addItems({QStringLiteral("Last 1 minute"), QStringLiteral("Last 5 minutes"),
+                         QStringLiteral("Last 15 minutes"), QStringLiteral("Last 60 minutes"),
+                         QStringLiteral("Since Connect")});
+    ComboSpan->setCurrentIndex(1);
+    connect(ComboSpan, &QComboBox::currentIndexChanged, this, [this] {
+        SetPaused(false);
+        Refresh();
+    });
+    ButtonPause = new QPushButton(QStringLiteral("Pause"), this);
+    ButtonPause->setObjectName(QStringLiteral("ButtonPause"));
+    connect(ButtonPause, &QPushButton::clicked, this, [this] { SetPaused(!FPaused); });
+    ButtonRecord = new QPushButton(QStringLiteral("Record..."), this);
+    ButtonRecord->setObjectName(QStringLiteral("ButtonRecord"));
+    connect(ButtonRecord, &QPushButton::clicked, this, [this] { ButtonRecordClick(); });
+    ButtonSaveImage = new QPushButton(QStringLiteral("Save Image..."), this);
+    ButtonSaveImage->setObjectName(QStringLiteral("ButtonSaveImage"));
+    connect(ButtonSaveImage, &QPushButton::clicked, this, [this] { ButtonSaveImageClick(); });
+    bar->addWidget(ComboSpan);
+    bar->addWidget(ButtonPause);
+    bar->addStretch(1);
+    bar->addWidget(ButtonSaveImage);
+    bar->addWidget(ButtonRecord);
+    right->addLayout(bar);
+
+    FChart = new QChart;
+    // The chart's own colours follow a dark desktop too.
+    const QColor window = palette().color(QPalette::Window);
+    if (IsDarkBackground(TRgb{window.red(), window.green(), window.blue()}))
+        FChart->setTheme(QChart::ChartThemeDark);
+    FChart->setFont(font());
+    FChart->legend()->setFont(font());
+    FChart->legend()->setAlignment(Qt::AlignBottom);
+    FChart->setMargins(QMargins(2, 2, 2, 2));
+    FTimeAxis = new QDateTimeAxis;
+    FTimeAxis->setFormat(QStringLiteral("HH:mm:ss"));
+    FTimeAxis->setLabelsFont(font());
+    FTimeAxis->setTickCount(5);
+    FChart->addAxis(FTimeAxis, Qt::AlignBottom);
+    connect(FTimeAxis, &QDateTimeAxis::rangeChanged, this, [this] { AxisRangeChanged(); });
+    ChartView = new QChartView(FChart, this);
+    ChartView->setObjectName(QStringLiteral("ChartView"));
+    ChartView->setRenderHint(QPainter::Antialiasing);
+    // Drag a band to zoom in on a stretch of time; right click zooms back out.
+    ChartView->setRubberBand(QChartView::HorizontalRubberBand);
+    ChartView->viewport()->installEventFilter(this);
+    ChartView->viewport()->setMouseTracking(true);
+    FCursorLine = new QGraphicsLineItem(FChart);
+    FCursorLine->setPen(QPen(QColor(128, 128, 128), 1, Qt::DashLine));
+    FCursorLine->setZValue(100);
+    FCursorLine->hide();
+    right->addWidget(ChartView, 1);
+
+    LabelReadout = new QLabel(this);
+    LabelReadout->setObjectName(QStringLiteral("LabelReadout"));
+    LabelReadout->setTextFormat(Qt::PlainText);
+    LabelReadout->setText(QStringLiteral("Point at the chart to read its values; drag to zoom, "
+                                         "wheel to zoom, middle button to pan."));
+    LabelRecording = new QLabel(this);
+    LabelRecording->setObjectName(QStringLiteral("LabelRecording"));
+    LabelRecording->setTextFormat(Qt::PlainText);
+    right->addWidget(LabelReadout);
+    right->addWidget(LabelRecording);
+    layout->addLayout(right, 1);
+
+    FRefreshTimer = new QTimer(this);
+    FRefreshTimer->setInterval(1000);
+    connect(FRefreshTimer, &QTimer::timeout, this, [this] {
+        if (isVisible())
+            Refresh();
+        UpdateRecordState();
+    });
+    FRefreshTimer->start();
+
+    // Three voltages and a current to begin with.
+    for (int q : {0, 1, 2, 6})
+        SetShown(q, true);
+    UpdateRecordState();
+}
+
+void TFormTrend::MeteringAnswer(TMeteringBlock block, std::span<const std::uint16_t> values,
+                                const TScaling& scaling) {
+    if (FClearOnNext) {
+        // A new connection: "since Connect" starts here.
+        for (TSeries& s : FSeries)
+            s.Clear();
+        FClearOnNext = false;
+    }
+    const std::int64_t t = Now();
+    const auto& all = MeteringQuantities();
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        if (all[i].Block != block || !Charted(all[i]))
+            continue;
+        const auto v = QuantityValue(all[i], values, scaling);
+        if (v)
+            FSeries[i].Append(t, *v);
+        else
+            FSeries[i].AppendGap(t);
+    }
+}
+
+void TFormTrend::MeteringLost(TMeteringBlock block) {
+    const std::int64_t t = Now();
+    const auto& all = MeteringQuantities();
+    for (std::size_t i = 0; i < all.size(); ++i)
+        if (all[i].Block == block && Charted(all[i]))
+            FSeries[i].AppendGap(t);
+}
+
+void TFormTrend::MeteringStopped() {
+    FClearOnNext = true;
+    const std::int64_t t = Now();
+    // The line ends where polling ended.
+    for (TSeries& s : FSeries)
+        if (s.LastTime())
+            s.AppendGap(t);
+}
+
+TWindowStats TFormTrend::RecentStats(int quantity, std::int64_t ms) const {
+    const std::int64_t now = Now();
+    return Series(quantity).Stats(now - ms, now);
+}
+
+void TFormTrend::SetShown(int quantity, bool shown) {
+    for (int row = 0; row < ListQuantities->count(); ++row) {
+        QListWidgetItem* item = ListQuantities->item(row);
+        if (item->data(Qt::UserRole).toInt() == quantity)
+            item->setCheckState(shown ? Qt::Checked : Qt::Unchecked);
+    }
+}
+
+QList<int> TFormTrend::Shown() const {
+    QList<int> shown;
+    for (int row = 0; row < ListQuantities->count(); ++row) {
+        const QListWidgetItem* item = ListQuantities->item(row);
+        if (item->checkState() == Qt::Checked)
+            shown << item->data(Qt::UserRole).toInt();
+    }
+    return shown;
+}
+
+void TFormTrend::SetSpan(int index) {
+    ComboSpan->setCurrentIndex(index);
+}
+
+void TFormTrend::SetPaused(bool paused) {
+    FPaused = paused;
+    ButtonPause->setText(paused ? QStringLiteral("Resume") : QStringLiteral("Pause"));
+    if (!paused)
+        Refresh();
+}
+
+std::vector<QLineSeries*>& TFormTrend::Pool(int quantity) {
+    return FPools[static_cast<std::size_t>(quantity)];
+}
+
+void TFormTrend::RebuildAxes() {
+    for (auto& pool : FPools) {
+        for (QLineSeries* s : pool) {
+            FChart->removeSeries(s);
+            delete s;
+        }
+        pool.clear();
+    }
+    for (QValueAxis* axis : FValueAxes) {
+        FChart->removeAxis(axis);
+        delete axis;
+    }
+    FValueAxes.clear();
+}
+
+void TFormTrend::Refresh() {
+    const QList<int> shown = Shown();
+    const std::int64_t now = Now();
+    if (!FPaused) {
+        const int span = ComboSpan->currentIndex();
+        FViewTo = now;
+        if (span == SinceConnect) {
+            std::int64_t first = now;
+            for (int q : shown)
+                if (const auto f = Series(q).FirstTime())
+                    first = std::min(first, *f);
+            FViewFrom = std::min(first, now - 1000);
+        } else {
+            FViewFrom = now - SpanMs[span];
+        }
+    }
+    const int columns = std::max(100, static_cast<int>(FChart->plotArea().width()));
+    const TScaling& scaling = FLink.Scaling();
+    // One value axis per unit, in the order the units first appear.
+    std::map<QString, QValueAxis*> axes;
+    std::map<QString, std::pair<double, double>> ranges;
+    if (FValueAxes.empty()) {
+        for (int q : shown) {
+            const QString unit = UnitOf(q, scaling);
+            if (axes.count(unit))
+                continue;
+            auto* axis = new QValueAxis;
+            axis->setLabelsFont(font());
+            axis->setTitleFont(font());
+            axis->setTitleText(unit.isEmpty() ? QStringLiteral("(no unit)") : unit);
+            axis->setProperty("unit", unit);
+            FChart->addAxis(axis, FValueAxes.size() % 2 == 0 ? Qt::AlignLeft : Qt::AlignRight);
+            FValueAxes.push_back(axis);
+            axes[unit] = axis;
+        }
+    } else {
+        for (QValueAxis* axis : FValueAxes)
+            axes[axis->property("unit").toString()] = axis;
+    }
+    int colour = 0;
+    for (int q : shown) {
+        const QString unit = UnitOf(q, scaling);
+        QValueAxis* axis = axes[unit];
+        if (!axis) {
+            // The unit changed under a shown series (the analog output type): start again.
+            RebuildAxes();
+            Refresh();
+            return;
+        }
+        const auto lines =
+            DecimateForChart(Series(q).Spans(FViewFrom, FViewTo), FViewFrom, FViewTo, columns);
+        auto& pool = Pool(q);
+        const QColor c = SeriesColours[colour++ % std::size(SeriesColours)];
+        // At least one series per quantity, so its name stays in the legend.
+        while (pool.size() < std::max<std::size_t>(lines.size(), 1)) {
+            auto* s = new QLineSeries;
+            s->setName(MeteringQuantities()[static_cast<std::size_t>(q)].Name);
+            s->setColor(c);
+            FChart->addSeries(s);
+            s->attachAxis(FTimeAxis);
+            s->attachAxis(axis);
+            if (!pool.empty())
+                for (QLegendMarker* m : FChart->legend()->markers(s))
+                    m->setVisible(false);
+            pool.push_back(s);
+        }
+        for (std::size_t i = 0; i < pool.size(); ++i) {
+            if (i < lines.size()) {
+                pool[i]->replace(QList<QPointF>(lines[i].begin(), lines[i].end()));
+                for (const QPointF& p : lines[i]) {
+                    auto& r = ranges.try_emplace(unit, p.y(), p.y()).first->second;
+                    r.first = std::min(r.first, p.y());
+                    r.second = std::max(r.second, p.y());
+                }
+            } else {
+                pool[i]->clear();
+            }
+        }
+    }
+    for (auto& [unit, axis] : axes) {
+        const auto it = ranges.find(unit);
+        double low = it == ranges.end() ? 0 : it->second.first;
+        double high = it == ranges.end() ? 1 : it->second.second;
+        const double margin =
+            high > low ? (high - low) * 0.05 : std::max(std::fabs(high) * 0.01, 0.5);
+        axis->setRange(low - margin, high + margin);
+    }
+    FSettingRange = true;
+    FTimeAxis->setRange(QDateTime::fromMSecsSinceEpoch(FViewFrom),
+                        QDateTime::fromMSecsSinceEpoch(FViewTo));
+    FTimeAxis->setFormat(FViewTo - FViewFrom > 2 * 3600'000 ? QStringLiteral("dd HH:mm")
+                                                            : QStringLiteral("HH:mm:ss"));
+    FSettingRange = false;
+}
+
+void TFormTrend::AxisRangeChanged() {
+    if (FSettingRange)
+        return;
+    // The operator zoomed or panned: the view stays where it was put until Resume.
+    FViewFrom = FTimeAxis->min().toMSecsSinceEpoch();
+    FViewTo = FTimeAxis->max().toMSecsSinceEpoch();
+    if (!FPaused) {
+        FPaused = true;
+        ButtonPause->setText(QStringLiteral("Resume"));
+    }
+}
+
+QString TFormTrend::ReadoutAt(std::int64_t t) const {
+    QString text = QDateTime::fromMSecsSinceEpoch(t).toString(QStringLiteral("HH:mm:ss.zzz"));
+    const TScaling& scaling = FLink.Scaling();
+    for (int q : Shown()) {
+        const auto v = Series(q).ValueAt(t);
+        const QString unit = UnitOf(q, scaling);
+        text += QStringLiteral("  ") + MeteringQuantities()[static_cast<std::size_t>(q)].Name +
+                QLatin1Char(' ') +
+                (v ? FixedText(*v, 3, u".") + (unit.isEmpty() ? QString() : u' ' + unit)
+                   : QStringLiteral("--"));
+    }
+    return text;
+}
+
+bool TFormTrend::eventFilter(QObject* watched, QEvent* event) {
+    if (watched != ChartView->viewport())
+        return QWidget::eventFilter(watched, event);
+    switch (event->type()) {
+    case QEvent::MouseMove: {
+        const auto* me = static_cast<QMouseEvent*>(event);
+        const QPointF scene = ChartView->mapToScene(me->position().toPoint());
+        const QPointF inChart = FChart->mapFromScene(scene);
+        const QRectF area = FChart->plotArea();
+        if (me->buttons() & Qt::MiddleButton) {
+            const QPointF last = ChartView->property("panFrom").toPointF();
+            FChart->scroll(last.x() - me->position().x(), 0);
+            ChartView->setProperty("panFrom", me->position());
+            return true;
+        }
+        if (!area.contains(inChart)) {
+            FCursorLine->hide();
+            break;
+        }
+        FCursorLine->setLine(inChart.x(), area.top(), inChart.x(), area.bottom());
+        FCursorLine->show();
+        const auto t = static_cast<std::int64_t>(FChart->mapToValue(inChart).x());
+        LabelReadout->setText(ReadoutAt(t));
+        break;
+    }
+    case QEvent::MouseButtonPress: {
+        const auto* me = static_cast<QMouseEvent*>(event);
+        if (me->button() == Qt::MiddleButton) {
+            ChartView->setProperty("panFrom", me->position());
+            return true;
+        }
+        break;
+    }
+    case QEvent::Wheel: {
+        const auto* we = static_cast<QWheelEvent*>(event);
+        FChart->zoom(we->angleDelta().y() > 0 ? 1.25 : 0.8);
+        return true;
+    }
+    case QEvent::Leave:
+        FCursorLine->hide();
+        break;
+    default:
+        break;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void TFormTrend::ButtonRecordClick() {
+    if (FRecorder.Recording()) {
+        FLink.RemoveMeteringObserver(&FRecorder);
+        FRecorder.Stop();
+        UpdateRecordState();
+        return;
+    }
+    TRecordOptions options = FLastOptions;
+    if (!FTrendDialogs.RecordOptions(this, options))
+        return;
+    FLastOptions = options;
+    StartRecording(options);
+}
+
+bool TFormTrend::StartRecording(const TRecordOptions& options) {
+    QDir().mkpath(QFileInfo(options.Path).absolutePath());
+    const bool started = FRecorder.Start(options, [this] {
+        return TRecordMeta{FLink.SerialNumber(), FLink.SoftwareVersion(), ProgramVersion};
+    });
+    if (!started) {
+        FDialogs.ShowError(FRecorder.Error());
+        return false;
+    }
+    // The first line names the meter: its serial number is read once if not known yet. The
+    // first file is written with the first complete cycle, after this read.
+    if (FLink.SerialNumber().isEmpty())
+        FLink.AppendQuery(qry::SerialNumber);
+    FLink.AddMeteringObserver(&FRecorder);
+    UpdateRecordState();
+    return true;
+}
+
+void TFormTrend::UpdateRecordState() {
+    const bool on = FRecorder.Recording();
+    ButtonRecord->setText(on ? QStringLiteral("Stop Recording") : QStringLiteral("Record..."));
+    if (!on && !FRecorder.Files().isEmpty()) {
+        LabelRecording->setText(QStringLiteral("Recorded %1 rows to %2")
+                                    .arg(FRecorder.Rows())
+                                    .arg(QFileInfo(FRecorder.Files().last()).fileName()));
+    } else if (on) {
+        LabelRecording->setText(QStringLiteral("Recording: %1 rows%2")
+                                    .arg(FRecorder.Rows())
+                                    .arg(FRecorder.Files().isEmpty()
+                                             ? QString()
+                                             : QStringLiteral(" in ") +
+                                                   QFileInfo(FRecorder.Files().last()).fileName()));
+    } else {
+        LabelRecording->setText(QStringLiteral("Not recording."));
+    }
+}
+
+void TFormTrend::ButtonSaveImageClick() {
+    const QString name = FTrendDialogs.ImageFileName(this);
+    if (name.isEmpty())
+        return;
+    const QPixmap image = ChartView->grab();
+    // Whole or not at all: an image cut short by a full disk never replaces an older one.
+    QSaveFile file(name);
+    if (!file.open(QIODevice::WriteOnly) || !image.save(&file, "PNG") || !file.flush() ||
+        !file.commit()) {
+        file.cancelWriting();
+        FDialogs.ShowError(QStringLiteral("Cannot save the image '%1'").arg(name));
+    }
+}

@@ -1,0 +1,113 @@
+// The Trend page: a live chart of the metering quantities the operator ticks, grouped on one
+// axis per unit, over the last 1, 5, 15 or 60 minutes or everything since Connect; pause,
+// zoom and pan, a cursor that reads out time and values, the chart saved as an image, and
+// recording of every quantity to CSV. It rides on the link's metering reads and adds none.
+#pragma once
+
+#include "link/MeteringObserver.h"
+#include "trend/Recorder.h"
+#include "trend/SeriesStore.h"
+
+#include <QWidget>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+class IDialogs;
+class ITrendDialogs;
+class QChart;
+class QChartView;
+class QComboBox;
+class QDateTimeAxis;
+class QGraphicsLineItem;
+class QLabel;
+class QLineSeries;
+class QListWidget;
+class QPushButton;
+class QTimer;
+class QValueAxis;
+class TFormModbus;
+
+class TFormTrend : public QWidget, public IMeteringObserver {
+    Q_OBJECT
+
+public:
+    TFormTrend(TFormModbus& link, IDialogs& dialogs, ITrendDialogs& trendDialogs,
+               QWidget* parent = nullptr);
+    ~TFormTrend() override;
+
+    // IMeteringObserver
+    void MeteringAnswer(TMeteringBlock block, std::span<const std::uint16_t> values,
+                        const TScaling& scaling) override;
+    void MeteringLost(TMeteringBlock block) override;
+    void MeteringStopped() override;
+
+    // The series of quantity i of MeteringQuantities() (numeric ones only have points).
+    const TSeries& Series(int quantity) const {
+        return FSeries[static_cast<std::size_t>(quantity)];
+    }
+    // Minimum, average and maximum of a quantity over the last `ms` of polling.
+    TWindowStats RecentStats(int quantity, std::int64_t ms) const;
+
+    // Ticks or unticks a quantity in the list.
+    void SetShown(int quantity, bool shown);
+    QList<int> Shown() const;
+    // Span choice: 0..3 the last 1, 5, 15, 60 minutes, 4 since Connect.
+    void SetSpan(int index);
+    void SetPaused(bool paused);
+    bool Paused() const { return FPaused; }
+    // Redraws the chart from the series now (the page does it on its timer).
+    void Refresh();
+    // The cursor readout at a time: "14:05:09.042  Volts AN 230.1 V  ...".
+    QString ReadoutAt(std::int64_t t) const;
+
+    void ButtonRecordClick();
+    // Starts recording with these options (what "Record..." does after its dialog); false and
+    // the reason shown when it cannot.
+    bool StartRecording(const TRecordOptions& options);
+    void ButtonSaveImageClick();
+    TRecorder& Recorder() { return FRecorder; }
+    QChart* Chart() const { return FChart; }
+    // The program's version, named in each recording's first line.
+    QString ProgramVersion;
+    // The time source, ms since the epoch; tests step it.
+    std::function<std::int64_t()> Now;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void BuildControls();
+    void RebuildAxes();
+    void UpdateRecordState();
+    void AxisRangeChanged();
+    std::vector<QLineSeries*>& Pool(int quantity);
+
+    TFormModbus& FLink;
+    IDialogs& FDialogs;
+    ITrendDialogs& FTrendDialogs;
+    std::vector<TSeries> FSeries;
+    std::vector<std::vector<QLineSeries*>> FPools;
+    std::vector<QValueAxis*> FValueAxes;
+    QChart* FChart = nullptr;
+    QChartView* ChartView = nullptr;
+    QDateTimeAxis* FTimeAxis = nullptr;
+    QGraphicsLineItem* FCursorLine = nullptr;
+    QListWidget* ListQuantities = nullptr;
+    QComboBox* ComboSpan = nullptr;
+    QPushButton* ButtonPause = nullptr;
+    QPushButton* ButtonRecord = nullptr;
+    QPushButton* ButtonSaveImage = nullptr;
+    QLabel* LabelReadout = nullptr;
+    QLabel* LabelRecording = nullptr;
+    QTimer* FRefreshTimer = nullptr;
+    TRecorder FRecorder;
+    TRecordOptions FLastOptions;
+    bool FPaused = false;
+    bool FClearOnNext = false;
+    bool FSettingRange = false;
+    std::int64_t FViewFrom = 0;
+    std::int64_t FViewTo = 0;
+};

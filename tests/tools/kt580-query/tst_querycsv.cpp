@@ -1,0 +1,112 @@
+// kt580-query --csv against the simulator: one row per measurement read the simulator logged,
+// an empty cell for each answer it dropped, the meter named in the first line; and the options.
+#include "QueryOptions.h"
+#include "link/SimProcess.h"
+
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+QStringList ReadLines(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(f.readAll()).split(u'\n', Qt::SkipEmptyParts);
+}
+
+} // namespace
+
+class TestQueryCsv : public QObject {
+    Q_OBJECT
+
+private slots:
+    void options_data();
+    void options();
+    void recordsOneRowPerMeasurementRead();
+};
+
+void TestQueryCsv::options_data() {
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<long long>("count");
+    QTest::addColumn<long long>("maxBytes");
+    QTest::newRow("until interrupted by default")
+        << QStringList{"--csv", "r.csv"} << true << 0LL << 0LL;
+    QTest::newRow("count of rows")
+        << QStringList{"--csv", "r.csv", "--count", "5"} << true << 5LL << 0LL;
+    QTest::newRow("split by size")
+        << QStringList{"--csv", "r.csv", "--csv-max-mb", "2"} << true << 0LL << 2LL * 1024 * 1024;
+    QTest::newRow("no queries with csv")
+        << QStringList{"--csv", "r.csv", "01,03,14,00,00,15"} << false << 0LL << 0LL;
+    QTest::newRow("size without csv")
+        << QStringList{"--csv-max-mb", "2", "01,03,14,00,00,15"} << false << 0LL << 0LL;
+    QTest::newRow("empty file name") << QStringList{"--csv", ""} << false << 0LL << 0LL;
+}
+
+void TestQueryCsv::options() {
+    QFETCH(QStringList, args);
+    std::vector<std::string> list;
+    for (const QString& a : args)
+        list.push_back(a.toStdString());
+    TQueryOptions o;
+    std::string error;
+    QTEST(ParseQueryOptions(list, o, error), "ok");
+    if (!error.empty())
+        return;
+    QTEST(o.Count, "count");
+    QTEST(o.CsvMaxBytes, "maxBytes");
+}
+
+void TestQueryCsv::recordsOneRowPerMeasurementRead() {
+    TSimProcess sim({"--fault", "drop=0.3", "--seed", "11", "--serial", "SN,7"});
+    QVERIFY(!sim.Path().isEmpty());
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("run.csv"));
+    QProcess query;
+    query.start(qEnvironmentVariable("KT_BIN_DIR") + "/tools/kt580-query/kt580-query",
+                {"--port", sim.Path(), "--interval", "20", "--timeout", "150", "--csv", file,
+                 "--count", "12"});
+    QVERIFY(query.waitForFinished(60000));
+    const QString out = QString::fromLocal8Bit(query.readAllStandardOutput());
+    QVERIFY2(query.exitCode() == 0, qPrintable(out + query.readAllStandardError()));
+    sim.Stop();
+
+    // The simulator's own log: each measurement read and whether its answer was dropped.
+    int reads = 0;
+    int dropped = 0;
+    const QStringList log = sim.LogLines();
+    for (int i = 0; i < log.size(); ++i) {
+        if (!log[i].contains(QLatin1String(" RX 01 03 14 00 00 15")))
+            continue;
+        ++reads;
+        if (i + 1 < log.size() && log[i + 1].contains(QLatin1String(" TX ")) &&
+            log[i + 1].contains(QLatin1String("fault drop")))
+            ++dropped;
+    }
+    QCOMPARE(reads, 12);
+    QVERIFY2(dropped > 0, "the seed drops some measurement answers");
+
+    const QStringList lines = ReadLines(file);
+    QVERIFY(lines.size() > 2);
+    QVERIFY2(lines[0].contains(QLatin1String("\"SN,7\"")), qPrintable(lines[0]));
+    QVERIFY(lines[0].contains(QLatin1String("3.20")));
+    const QStringList header = lines[1].split(u',');
+    const int volts = int(header.indexOf(QStringLiteral("Volts AN (V)")));
+    QVERIFY(volts > 0);
+    QCOMPARE(lines.size() - 2, reads);
+    int empty = 0;
+    for (int i = 2; i < lines.size(); ++i) {
+        const QStringList cells = lines[i].split(u',');
+        QCOMPARE(cells.size(), header.size());
+        if (cells[volts].isEmpty())
+            ++empty;
+        else
+            QVERIFY(cells[volts].toDouble() > 100);
+    }
+    QCOMPARE(empty, dropped);
+    QVERIFY(out.contains(QStringLiteral("rows=%1").arg(reads)));
+}
+
+QTEST_GUILESS_MAIN(TestQueryCsv)
+#include "tst_querycsv.moc"

@@ -1,0 +1,42 @@
+// The Trend page on a link without a window: scripted dialogs, a stepped clock.
+#pragma once
+
+#include "link/FakeShell.h"
+#include "link/ScriptedDialogs.h"
+#include "link/frmModbus.h"
+#include "trend/TrendDialogs.h"
+#include "trend/frmTrend.h"
+
+#include <deque>
+
+class TScriptedTrendDialogs : public ITrendDialogs {
+public:
+    bool RecordOptions(QWidget*, TRecordOptions& options) override {
+        ++RecordAsked;
+        if (Records.empty())
+            return false;
+        options = Records.front();
+        Records.pop_front();
+        return true;
+    }
+    QString ImageFileName(QWidget*) override { return Image; }
+
+    std::deque<TRecordOptions> Records;
+    QString Image;
+    int RecordAsked = 0;
+};
+
+struct TTrendRig {
+    TTrendRig() : Link(Shell, Dialogs), Page(Link, Dialogs, TrendDialogs) {
+        Shell.Page = TPage::Trend;
+        Page.Now = [this] { return Clock; };
+        Page.Recorder().Now = [this] { return Clock; };
+        Page.ProgramVersion = QStringLiteral("2.2.0.0");
+    }
+    TFakeShell Shell;
+    TScriptedDialogs Dialogs;
+    TScriptedTrendDialogs TrendDialogs;
+    TFormModbus Link;
+    TFormTrend Page;
+    qint64 Clock = 1772370309000;
+};

@@ -1,0 +1,141 @@
+#include "CsvRunner.h"
+
+#include "link/QueryAddress.h"
+#include "link/QueryPlan.h"
+
+TCsvRunner::TCsvRunner(TKrModbus& master, const TQueryOptions& options)
+    : FMaster(master), FAddress(options.Address.value_or(1)),
+      FCycles(options.Count), FPreamble{qry::Identity, qry::SerialNumber, qry::Settings1100,
+                                        qry::AOType} {
+    TRecordOptions record;
+    record.Path = QString::fromStdString(options.CsvPath);
+    if (options.CsvMaxBytes > 0) {
+        record.Split.Kind = TSplitRule::Size;
+        record.Split.MaxBytes = options.CsvMaxBytes;
+    }
+    FRecorder.Start(record, [this] {
+        return TRecordMeta{FSerial, FVersion, QStringLiteral(KT_FILE_VERSION)};
+    });
+    FRecorder.OnFailed = [this] {
+        FError = FRecorder.Error();
+        FMaster.Stop();
+    };
+
+    FMaster.OnQueryData = [this](TKrModbus&, std::string& fmt) {
+        if (!FInPreamble || FPreambleAnswered)
+            FPreambleTries = 0;
+        FInPreamble = FPreambleAt < FPreamble.size();
+        FPreambleAnswered = false;
+        FCurrent = NextQuery();
+        FBlock = FCurrent.empty() ? std::nullopt : MeteringBlockOfQuery(FCurrent);
+        FAnswered = false;
+        fmt = FCurrent.empty() ? NullQuery() : WithAddress(FCurrent, FAddress);
+    };
+    FMaster.OnSendData = [this](TKrPolling&, const std::string&) { ++FSent; };
+    FMaster.OnF03Response = [this](TKrModbus&, std::uint8_t, std::uint16_t start,
+                                   std::span<const std::uint16_t> values) {
+        if (FInPreamble)
+            FPreambleAnswered = true;
+        switch (start) {
+        case rbIdentity:
+            FVersion = DecodeIdentity(values).SoftVersion;
+            return;
+        case rbSerialNumber:
+            FSerial = DecodeSerialNumber(values);
+            return;
+        case rbSettings:
+            UpdateRatios(values, FRatios, FScaling);
+            return;
+        case rbAOType:
+            if (!values.empty())
+                FScaling.AOType = values[0];
+            return;
+        default:
+            break;
+        }
+        if (FBlock && !FAnswered) {
+            FAnswered = true;
+            FRecorder.MeteringAnswer(*FBlock, values, FScaling);
+        }
+    };
+    const auto bits = [this](TKrModbus&, std::uint8_t, std::uint16_t, std::span<const bool> v) {
+        if (FBlock && !FAnswered) {
+            FAnswered = true;
+            const std::vector<std::uint16_t> values(v.begin(), v.end());
+            FRecorder.MeteringAnswer(*FBlock, values, FScaling);
+        }
+    };
+    FMaster.OnF01Response = bits;
+    FMaster.OnF02Response = bits;
+    FMaster.OnAfterResponse = [this](TKrModbus& sender) {
+        if (FInPreamble && !FPreambleAnswered && FPreambleTries < 3) {
+            // The meter's name and ratios matter for every row: a lost read is asked again.
+            ++FPreambleTries;
+            --FPreambleAt;
+        }
+        if (FBlock && !FAnswered) {
+            ++FLost;
+            FRecorder.MeteringLost(*FBlock);
+        }
+        if (FBlock == TMeteringBlock::Inputs && FCycles > 0 && FCyclesSent >= FCycles)
+            sender.Stop();
+    };
+    FMaster.OnQueryFinish = [this](TKrPolling&) { Finish(); };
+}
+
+std::string TCsvRunner::NextQuery() {
+    if (FPreambleAt < FPreamble.size())
+        return FPreamble[FPreambleAt++];
+    // The rotation of the metering page, the energy read as long as the meter's layout has it.
+    const int step = FStep;
+    FStep = (FStep + 1) % 4;
+    switch (step) {
+    case 0:
+        ++FCyclesSent;
+        return qry::Measurement;
+    case 1:
+        return EnergyReadQuery(FVersion);
+    case 2:
+        return qry::Relays;
+    default:
+        return qry::Inputs;
+    }
+}
+
+bool TCsvRunner::Begin() {
+    if (!FRecorder.Recording()) {
+        FError = FRecorder.Error();
+        return false;
+    }
+    return FMaster.Start(true);
+}
+
+void TCsvRunner::RequestStop() {
+    FMaster.Stop();
+}
+
+void TCsvRunner::Abort() {
+    if (FDone)
+        return;
+    FMaster.Cancel();
+    Finish();
+}
+
+void TCsvRunner::Finish() {
+    if (FDone)
+        return;
+    FRecorder.Stop();
+    FDone = true;
+    if (OnDone)
+        OnDone();
+}
+
+std::string TCsvRunner::Totals() const {
+    return "sent=" + std::to_string(FSent) + " rows=" + std::to_string(FRecorder.Rows()) +
+           " lost=" + std::to_string(FLost) +
+           " files=" + FRecorder.Files().join(QLatin1Char(' ')).toStdString();
+}
+
+int TCsvRunner::ExitCode() const {
+    return FError.isEmpty() && FRecorder.Rows() > 0 ? 0 : 1;
+}
