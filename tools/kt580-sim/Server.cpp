@@ -4,6 +4,7 @@
 #include "SlaveProtocol.h"
 #include "StateFile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -159,6 +160,13 @@ void TServer::HandleFrame(const std::string& frame, TClock::time_point lastByte)
         Log("RX", frame);
         if (reply.Exception >= 1 && reply.Exception <= 4) {
             ++FStats.Exceptions[reply.Exception];
+        }
+        if (frame.size() > 1 &&
+            std::find(FOptions.LoseAnswers.begin(), FOptions.LoseAnswers.end(),
+                      static_cast<uint8_t>(frame[1])) != FOptions.LoseAnswers.end()) {
+            // Carried out, and the answer lost on the way back.
+            Log("TX", reply.Bytes, "fault drop (lost)");
+            break;
         }
         const auto before = FaultCounts();
         const std::vector<TPiece> pieces = FFaults.Shape(reply.Bytes, FAddress);
