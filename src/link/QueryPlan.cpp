@@ -8,7 +8,9 @@ const char* EnergyReadQuery(const QString& version) {
 
 const char* TPollRotation::Next(TPage page, const QString& version) {
     const char* query = nullptr;
-    if (page == TPage::RTMetering) {
+    if (page == TPage::InstallCheck) {
+        query = qry::Measurement;
+    } else if (page == TPage::RTMetering) {
         switch (FStep) {
         case 1:
             query = EnergyReadQuery(version);
@@ -45,6 +47,10 @@ std::vector<std::string> PageReads(TPage page, const QString& version) {
             reads.emplace_back(qry::Settings1208);
         if (RelayAlarmLayout(version))
             reads.emplace_back(qry::Settings120A);
+        break;
+    case TPage::InstallCheck:
+        // The wiring, the CT primary and the load convention the rules judge against.
+        reads.emplace_back(qry::Settings1100);
         break;
     case TPage::None:
         break;

@@ -7,6 +7,8 @@
 #include <QThread>
 #include <QTimer>
 
+#include <algorithm>
+
 namespace {
 
 // The write of settings block 0x1100 as the settings page builds it.
@@ -76,6 +78,27 @@ void TFormModbus::SetViews(IMeteringView* metering, IDeviceInfoView* deviceInfo,
     FSettings = settings;
 }
 
+void TFormModbus::AddListener(ILinkListener* listener) {
+    if (listener && std::find(FListeners.begin(), FListeners.end(), listener) == FListeners.end())
+        FListeners.push_back(listener);
+}
+
+void TFormModbus::RemoveListener(ILinkListener* listener) {
+    std::erase(FListeners, listener);
+}
+
+TLinkLine TFormModbus::Line() const {
+    return TLinkLine{Modbus.PortNum(), Modbus.Baudrate(), Modbus.Parity(), Modbus.StopBits(),
+                     FDeviceAddress};
+}
+
+template <typename F> void TFormModbus::Notify(F&& call) {
+    // A copy: a listener may remove itself while it is told.
+    const std::vector<ILinkListener*> listeners = FListeners;
+    for (ILinkListener* listener : listeners)
+        call(*listener);
+}
+
 bool TFormModbus::RequestPageData() {
     if (!FShell.IsOnline())
         return false;
@@ -137,11 +160,17 @@ void TFormModbus::ModbusQueryData(TKrModbus& /*Sender*/, std::string& FmtData) {
     } else if (const char* polled = FRotation.Next(FShell.ActivePage(), FSoftwareVersion)) {
         query = polled;
     }
+    if (query.empty())
+        FInFlight.reset();
+    else
+        FInFlight.emplace(query, Line());
     FmtData = query.empty() ? NullQuery() : WithAddress(query, FDeviceAddress);
 }
 
 void TFormModbus::ModbusQueryFinish(TKrPolling& /*Sender*/) {
     FPendingQueries.clear();
+    FInFlight.reset();
+    FAdopted.reset();
     if (FShell.DisconnectRequested())
         FShell.SetConnected(false);
     if (Modbus.Opened()) {
@@ -151,12 +180,14 @@ void TFormModbus::ModbusQueryFinish(TKrPolling& /*Sender*/) {
     FTraffic.ClearTraffic();
     FShell.SetStatusText(1, QString());
     FShell.SetStatusText(2, QString());
+    Notify([](ILinkListener& l) { l.CycleEnded(); });
 }
 
 void TFormModbus::ModbusF10Response(TKrModbus& /*Sender*/, std::uint8_t /*Slave*/,
                                     std::uint16_t StartAddr, std::uint16_t /*DataCount*/) {
     if (StartAddr != sbGeneral)
         return;
+    const TLinkLine before = Line();
     // Address 0 is the broadcast address, never a meter's own: a write that did not come
     // from a settings sequence has nothing to adopt.
     if (FNew.DeviceAddress != 0)
@@ -172,11 +203,14 @@ void TFormModbus::ModbusF10Response(TKrModbus& /*Sender*/, std::uint8_t /*Slave*
         if (FAdoptWait > 0 && Sleep)
             Sleep(FAdoptWait);
     }
+    if (Line() != before)
+        FAdopted.emplace(before, Line());
     FShell.RefreshStatusAddress();
 }
 
 void TFormModbus::ModbusF01Response(TKrModbus& /*Sender*/, std::uint8_t /*Slave*/,
                                     std::uint16_t /*StartAddr*/, std::span<const bool> Values) {
+    Notify([Values](ILinkListener& l) { l.CoilsRead(Values); });
     if (!FMetering)
         return;
     for (int i = 0; i < RelayCount && static_cast<std::size_t>(i) < Values.size(); ++i)
@@ -194,6 +228,7 @@ void TFormModbus::ModbusF02Response(TKrModbus& /*Sender*/, std::uint8_t /*Slave*
 void TFormModbus::ModbusF03Response(TKrModbus& /*Sender*/, std::uint8_t /*Slave*/,
                                     std::uint16_t StartAddr,
                                     std::span<const std::uint16_t> Values) {
+    Notify([StartAddr, Values](ILinkListener& l) { l.RegistersRead(StartAddr, Values); });
     switch (StartAddr) {
     case rbMeasurement:
         if (FMetering) {
@@ -298,8 +333,32 @@ void TFormModbus::ModbusResponseError(TKrModbus& /*Sender*/) {
     FTraffic.ResponseError();
 }
 
-void TFormModbus::ModbusAfterResponse(TKrModbus& /*Sender*/) {
-    if (FPendingQueries.empty() && FShell.ActivePage() != TPage::RTMetering) {
+void TFormModbus::ModbusAfterResponse(TKrModbus& Sender) {
+    if (FInFlight) {
+        const auto [text, line] = std::move(*FInFlight);
+        FInFlight.reset();
+        TQueryOutcome outcome;
+        switch (Sender.ErrorKind()) {
+        case TKrModbus::ekNone:
+            break;
+        case TKrModbus::ekException:
+            outcome = {TQueryResult::Exception, Sender.ExceptionCode()};
+            break;
+        case TKrModbus::ekNoResponse:
+            outcome.Result = TQueryResult::NoAnswer;
+            break;
+        default:
+            outcome.Result = TQueryResult::BadAnswer;
+            break;
+        }
+        Notify([&](ILinkListener& l) { l.QueryFinished(text, line, outcome); });
+        if (FAdopted) {
+            const auto [before, after] = *FAdopted;
+            FAdopted.reset();
+            Notify([&](ILinkListener& l) { l.LineAdopted(before, after); });
+        }
+    }
+    if (FPendingQueries.empty() && !PolledPage(FShell.ActivePage())) {
         FTraffic.ClearTraffic();
         FShell.SetStatusText(1, QString());
         FShell.SetStatusText(2, QString());

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "link/Dialogs.h"
+#include "link/LinkListener.h"
 #include "link/LinkViews.h"
 #include "link/QueryPlan.h"
 #include "link/RegisterDecode.h"
@@ -46,6 +47,13 @@ public:
 
     // The pages, once they exist; any of them may be absent.
     void SetViews(IMeteringView* metering, IDeviceInfoView* deviceInfo, ISettingsView* settings);
+    // Followers of the traffic, told in the order they were added; each stays until removed.
+    void AddListener(ILinkListener* listener);
+    void RemoveListener(ILinkListener* listener);
+    // The line the next query goes out on.
+    TLinkLine Line() const;
+    // A query is on the line and its end not yet handled.
+    bool QueryInFlight() const { return FInFlight.has_value(); }
 
     TKrModbus Modbus;
 
@@ -118,6 +126,7 @@ private:
     void DecodeSettings(std::uint16_t start, std::span<const std::uint16_t> values);
     void AdaptPages();
     void ShowOverLimitBoxes();
+    template <typename F> void Notify(F&& call);
 
     ILinkShell& FShell;
     IDialogs& FDialogs;
@@ -136,6 +145,12 @@ private:
     // The line settings asked for last, queued or not: the base for fields a sequence leaves.
     TLineChange FLastAsked;
     int FAdoptWait = 2000;
+
+    std::vector<ILinkListener*> FListeners;
+    // The query on the line, with the line it went out on, until its answer has been handled.
+    std::optional<std::pair<std::string, TLinkLine>> FInFlight;
+    // A switch of line settings made while handling the answer in flight.
+    std::optional<std::pair<TLinkLine, TLinkLine>> FAdopted;
 
     // The "over limit" box is shown from the event loop, never from inside a master event:
     // its modal loop would otherwise run the master's timers while the master is still
