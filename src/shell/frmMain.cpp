@@ -1,5 +1,7 @@
 #include "shell/frmMain.h"
 
+#include "commissioning/Commissioning.h"
+#include "commissioning/frmInstallCheck.h"
 #include "link/Dialogs.h"
 #include "link/UiFont.h"
 #include "link/cstMain.h"
@@ -22,8 +24,8 @@
 
 namespace {
 
-const char* const PageCaptions[3] = {"Real-Time Metering", "Device Information",
-                                     "General Settings"};
+const char* const PageCaptions[4] = {"Real-Time Metering", "Device Information", "General Settings",
+                                     "Installation Check"};
 const QString AddressMark = QStringLiteral(" @ ");
 
 } // namespace
@@ -33,6 +35,7 @@ TFormKT580::TFormKT580(IDialogs& dialogs, QWidget* parent)
     setWindowTitle(QStringLiteral("KT580 Utility Software -- Veltrana Corporation"));
     setFont(UiFont());
     CreateActions();
+    CreateCommissioningActions();
     CreateMenu();
     CreateToolBar();
     CreatePageArea();
@@ -56,6 +59,7 @@ TFormKT580::~TFormKT580() {
     }
     FActivePage = nullptr;
     FFormConnection.reset();
+    FCommissioning.reset();
     FFormModbus.reset();
 }
 
@@ -64,8 +68,13 @@ void TFormKT580::FormCreate() {
     FFormModbus = std::make_unique<TFormModbus>(*this, FDialogs);
     // Loads the stored connection values into the link, so it comes after the link.
     FFormConnection = std::make_unique<TFormConnection>(*FFormModbus, *this, FDialogs, this);
+    FCommissioning = std::make_unique<TCommissioning>(*FFormModbus, FDialogs, this);
+    FCommissioning->UtilityVersion =
+        VersionLookup ? VersionLookup(QStringLiteral("FileVersion")).value_or(QString())
+                      : QString();
     const TShellPages pages = CreatePages(*FFormModbus, FDialogs);
-    FPages = {pages.RTMetering, pages.DeviceInfo, pages.GeneralSettings};
+    FPages = {pages.RTMetering, pages.DeviceInfo, pages.GeneralSettings,
+              FCommissioning->CreateInstallCheckPage()};
     FFormModbus->SetViews(pages.MeteringView, pages.DeviceInfoView, pages.SettingsView);
     DockPages();
     UpdateActionStates();
@@ -109,6 +118,21 @@ void TFormKT580::CreateActions() {
     }
 }
 
+void TFormKT580::CreateCommissioningActions() {
+    const auto add = [this](const char* caption, const char* hint, void (TFormKT580::*execute)()) {
+        auto* action = new QAction(QString::fromLatin1(caption), this);
+        action->setToolTip(QString::fromLatin1(hint));
+        connect(action, &QAction::triggered, this, [this, execute] { (this->*execute)(); });
+        return action;
+    };
+    ReadingsInstallationCheck = add("Installation &Check", "Installation Check",
+                                    &TFormKT580::ReadingsInstallationCheckExecute);
+    ReadingsWriteJournal =
+        add("Write &Journal...", "Write Journal", &TFormKT580::ReadingsWriteJournalExecute);
+    StartCommissioningReport = add("Commissioning &Report...", "Commissioning Report",
+                                   &TFormKT580::StartCommissioningReportExecute);
+}
+
 void TFormKT580::CreateMenu() {
     QMenuBar* bar = menuBar();
     QMenu* start = bar->addMenu(QStringLiteral("&Start"));
@@ -117,11 +141,16 @@ void TFormKT580::CreateMenu() {
     start->addSeparator();
     start->addAction(StartConnectionSettings);
     start->addSeparator();
+    start->addAction(StartCommissioningReport);
+    start->addSeparator();
     start->addAction(StartExit);
     QMenu* readings = bar->addMenu(QStringLiteral("&Readings"));
     readings->addAction(ReadingsRealTimeMetering);
     readings->addSeparator();
     readings->addAction(ReadingsDeviceInformation);
+    readings->addAction(ReadingsInstallationCheck);
+    readings->addSeparator();
+    readings->addAction(ReadingsWriteJournal);
     bar->addMenu(QStringLiteral("Se&ttings"))->addAction(SettingsGeneralSettings);
     bar->addMenu(QStringLiteral("&Help"))->addAction(HelpAbout);
 }
@@ -239,6 +268,8 @@ TPage TFormKT580::ActivePage() const {
         return TPage::DeviceInfo;
     if (FActivePage == FPages[2])
         return TPage::GeneralSettings;
+    if (FActivePage == FPages[3])
+        return TPage::InstallCheck;
     return TPage::None;
 }
 
@@ -251,6 +282,7 @@ void TFormKT580::UpdateActionStates() {
     // Only the connection decides: while a disconnect is still finishing, Connect stays off.
     StartConnect->setEnabled(!FConnected);
     StartDisconnect->setEnabled(FConnected);
+    StartCommissioningReport->setEnabled(IsOnline());
 }
 
 void TFormKT580::SetStatusText(int panel, const QString& text) {
@@ -314,6 +346,7 @@ void TFormKT580::StartConnectExecute() {
 
 void TFormKT580::StartDisconnectExecute() {
     FDisconnectRequested = true;
+    UpdateActionStates();
     FFormModbus->UpdateCommandStates();
     TKrModbus& modbus = FFormModbus->Modbus;
     if (modbus.Running())
@@ -343,6 +376,20 @@ void TFormKT580::ReadingsDeviceInformationExecute() {
 void TFormKT580::SettingsGeneralSettingsExecute() {
     ShowPage(FPages[2]);
     FFormModbus->RequestPageData();
+}
+
+void TFormKT580::ReadingsInstallationCheckExecute() {
+    ShowPage(FPages[3]);
+    FFormModbus->RequestPageData();
+}
+
+void TFormKT580::ReadingsWriteJournalExecute() {
+    FCommissioning->ShowJournal();
+}
+
+void TFormKT580::StartCommissioningReportExecute() {
+    if (IsOnline())
+        FCommissioning->StartReport();
 }
 
 void TFormKT580::HelpAboutExecute() {

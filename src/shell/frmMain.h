@@ -12,6 +12,7 @@
 #include <memory>
 
 class IDialogs;
+class TCommissioning;
 class TFormConnection;
 class TFormModbus;
 class QAction;
@@ -46,6 +47,9 @@ public:
     void ReadingsDeviceInformationExecute();
     void SettingsGeneralSettingsExecute();
     void HelpAboutExecute();
+    void ReadingsInstallationCheckExecute();
+    void ReadingsWriteJournalExecute();
+    void StartCommissioningReportExecute();
 
     // Ends the program as closing the window does, also with a dialog or box open: they are
     // closed without applying anything, then the window closes and the values are saved.
@@ -56,6 +60,8 @@ public:
     QWidget* FormRTMetering() const { return FPages[0]; }
     QWidget* FormDeviceInfo() const { return FPages[1]; }
     QWidget* FormGeneralSettings() const { return FPages[2]; }
+    QWidget* FormInstallCheck() const { return FPages[3]; }
+    TCommissioning& Commissioning() { return *FCommissioning; }
 
     // How long Connect blocks after opening the port, so the meter's line settles before the
     // first frame; tests shorten it.
@@ -72,6 +78,9 @@ public:
     QAction* ReadingsDeviceInformation;
     QAction* SettingsGeneralSettings;
     QAction* HelpAbout;
+    QAction* ReadingsInstallationCheck;
+    QAction* ReadingsWriteJournal;
+    QAction* StartCommissioningReport;
     QToolBar* ToolBar1;
     QScrollArea* ScrollBox1;
     QWidget* StatusBar;
@@ -86,6 +95,7 @@ private:
     void FormCreate();
     void FormShow();
     void CreateActions();
+    void CreateCommissioningActions();
     void CreateMenu();
     void CreateToolBar();
     void CreatePageArea();
@@ -98,7 +108,8 @@ private:
     IDialogs& FDialogs;
     std::unique_ptr<TFormModbus> FFormModbus;
     std::unique_ptr<TFormConnection> FFormConnection;
-    std::array<QWidget*, 3> FPages{};
+    std::unique_ptr<TCommissioning> FCommissioning;
+    std::array<QWidget*, 4> FPages{};
     QWidget* FPageHost = nullptr;
     std::array<QLabel*, 4> FPanels{};
     QWidget* FActivePage = nullptr;
