@@ -11,17 +11,6 @@
 
 namespace {
 
-const char* const ParityNames[] = {"None", "Odd", "Even", "Mark", "Space"};
-const char* const StopBitsNames[] = {"1", "1.5", "2"};
-
-QString ParityName(TParity p) {
-    return QString::fromLatin1(ParityNames[static_cast<int>(p)]);
-}
-
-QString StopBitsName(TStopBits s) {
-    return QString::fromLatin1(StopBitsNames[static_cast<int>(s)]);
-}
-
 QString Esc(const QString& text) {
     return text.toHtmlEscaped();
 }

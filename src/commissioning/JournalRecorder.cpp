@@ -6,12 +6,9 @@
 namespace {
 
 QString LineText(const TLinkLine& line) {
-    const char* parity[] = {"None", "Odd", "Even", "Mark", "Space"};
-    const char* stop[] = {"1", "1.5", "2"};
     return QStringLiteral("%1 bps, %2, %3 stop bits")
         .arg(line.Baudrate)
-        .arg(QLatin1String(parity[static_cast<int>(line.Parity)]))
-        .arg(QLatin1String(stop[static_cast<int>(line.StopBits)]));
+        .arg(ParityName(line.Parity), StopBitsName(line.StopBits));
 }
 
 } // namespace

@@ -59,11 +59,6 @@ QStringList ChangeLines(const std::vector<TBlockWrite>& writes, const TMeterSett
     return lines;
 }
 
-QString ConfirmText(const QString& question, const QStringList& changes) {
-    return question + QStringLiteral("\n\n") +
-           (changes.isEmpty() ? QStringLiteral("No changes") : changes.join(QLatin1Char('\n')));
-}
-
 QString BackupFileName(const QString& serialNumber, const QDateTime& time) {
     QString serial = serialNumber.isEmpty() ? QStringLiteral("unknown") : serialNumber;
     static const QRegularExpression unsafe(QStringLiteral("[^A-Za-z0-9._-]"));

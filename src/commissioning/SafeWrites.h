@@ -29,9 +29,6 @@ std::optional<TBlockWrite> SettingsBlockWrite(const std::string& text);
 QStringList ChangeLines(const std::vector<TBlockWrite>& writes, const TMeterSettings& held,
                         const QString& version, const TScaling& scale);
 
-// The Confirm box's text: the question, then the changes or "No changes".
-QString ConfirmText(const QString& question, const QStringList& changes);
-
 // The backup of a meter's settings: serial number (characters a file name cannot hold
 // replaced) and local time to the millisecond, "KT580-<serial>-20261207-140312-045.pmt".
 QString BackupFileName(const QString& serialNumber, const QDateTime& time);

@@ -8,22 +8,6 @@
 
 namespace {
 
-QString ParityText(TParity parity) {
-    switch (parity) {
-    case TParity::Odd:
-        return QStringLiteral("Odd");
-    case TParity::Even:
-        return QStringLiteral("Even");
-    case TParity::Mark:
-        return QStringLiteral("Mark");
-    case TParity::Space:
-        return QStringLiteral("Space");
-    case TParity::None:
-        break;
-    }
-    return QStringLiteral("None");
-}
-
 QJsonValue Optional(const std::optional<QString>& text) {
     return text ? QJsonValue(*text) : QJsonValue(QJsonValue::Null);
 }
@@ -60,6 +44,16 @@ QString IsoTime(const QDateTime& time) {
                .arg(minutes % 60, 2, 10, QLatin1Char('0'));
 }
 
+QString ParityName(TParity parity) {
+    const char* const names[] = {"None", "Odd", "Even", "Mark", "Space"};
+    return QString::fromLatin1(names[static_cast<int>(parity) % 5]);
+}
+
+QString StopBitsName(TStopBits stopBits) {
+    const char* const names[] = {"1", "1.5", "2"};
+    return QString::fromLatin1(names[static_cast<int>(stopBits) % 3]);
+}
+
 QString OutcomeText(TQueryResult result) {
     switch (result) {
     case TQueryResult::Answered:
@@ -81,7 +75,7 @@ TJournalEntry MakeJournalEntry(const QDateTime& time, const TLinkLine& line,
     e.Time = time;
     e.Port = QStringLiteral("COM%1").arg(line.PortNum);
     e.Baudrate = line.Baudrate;
-    e.Parity = ParityText(line.Parity);
+    e.Parity = ParityName(line.Parity);
     e.StopBits = line.StopBits == TStopBits::_2 ? 2 : 1;
     e.Address = line.Address;
     e.Write = write;

@@ -33,6 +33,11 @@ struct TJournalEntry {
 // the millisecond: "2026-12-07T14:03:12.345+01:00".
 QString IsoTime(const QDateTime& time);
 
+// A line's parity and stop bits as the journal and the report write them: "None", "Even";
+// "1", "1.5", "2".
+QString ParityName(TParity parity);
+QString StopBitsName(TStopBits stopBits);
+
 // The outcome word of a query result.
 QString OutcomeText(TQueryResult result);
 

@@ -3,6 +3,7 @@
 // confirmed (the guard backs up what the meter holds, and follows the writes to verify them).
 #pragma once
 
+#include <QString>
 #include <QStringList>
 
 #include <string>
@@ -16,3 +17,9 @@ public:
     // False when the writes must not go out; the guard has told the operator why.
     virtual bool BeforeWrites(const std::vector<std::string>& writes) = 0;
 };
+
+// The Confirm box's text: the question, then the changes, or "No changes".
+inline QString ConfirmWithChanges(const QString& question, const QStringList& changes) {
+    return question + QStringLiteral("\n\n") +
+           (changes.isEmpty() ? QStringLiteral("No changes") : changes.join(QLatin1Char('\n')));
+}

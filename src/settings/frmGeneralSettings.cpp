@@ -2,7 +2,9 @@
 
 #include "RadioGroup.h"
 #include "SettingsBlocks.h"
+#include "SettingsChoices.h"
 #include "SettingsFile.h"
+#include "SettingsWriteGuard.h"
 #include "UpDown.h"
 #include "link/ConvertError.h"
 #include "link/QueryPlan.h"
@@ -32,44 +34,24 @@ constexpr int UpDownWidth = 16;
 constexpr int FirstRow = 22;
 constexpr int RowStep = 24;
 
-const QStringList BaudRates = {"1200", "2400", "4800", "9600", "19200", "38400", "57600"};
-const QStringList ParityItems = {"Even", "Odd", "None 2", "None 1"};
-const QStringList WiringItems = {"3LN", "3LL", "2LL", "1LL", "1LN"};
-const QStringList QModeItems = {"Method 1 (True)", "Method 2 (Generalized)"};
-const QStringList LoadConventionItems = {"IEC", "IEEE"};
-const QStringList ROTypeItems = {"Latch", "Momentary", "Alarm"};
-const QStringList DOTypeItems = {"Energy Pulse", "Alarm"};
-const QStringList DO1OutputItems = {"Ep_total", "Ep_imp", "Ep_exp"};
-const QStringList DO2OutputItems = {"Eq_total", "Eq_imp", "Eq_exp"};
+// The entries of the lists, shared with everything that names a setting.
+const QStringList& BaudRates = choices::BaudRates;
+const QStringList& ParityItems = SettingsChoiceItems("Parity");
+const QStringList& WiringItems = SettingsChoiceItems("VoltageWiring");
+const QStringList& QModeItems = SettingsChoiceItems("QMode");
+const QStringList& LoadConventionItems = SettingsChoiceItems("LoadConvention");
+const QStringList& ROTypeItems = SettingsChoiceItems("ROType");
+const QStringList& DOTypeItems = SettingsChoiceItems("DOType");
+const QStringList& DO1OutputItems = SettingsChoiceItems("DO1Output");
+const QStringList& DO2OutputItems = SettingsChoiceItems("DO2Output");
 // The index is the meter's alarm parameter type.
-const QStringList AlarmChannels = {"None",
-                                   "Volts AN (V)",
-                                   "Volts BN (V)",
-                                   "Volts CN (V)",
-                                   "Volts AB (V)",
-                                   "Volts BC (V)",
-                                   "Volts CA (V)",
-                                   "I A (A)",
-                                   "I B (A)",
-                                   "I C (A)",
-                                   "Volts LN Average (V)",
-                                   "Volts LL Average (V)",
-                                   "I Average (A)",
-                                   "Watt Total (kW)",
-                                   "VAR Total (kvar)",
-                                   "VA Total (kVA)",
-                                   "Frequency (Hz)",
-                                   "Pwr Factor Total",
-                                   "I N (A)"};
-const QStringList AlarmOperators = {"  <", "  >"};
-const QStringList AlarmOutputItems = {"RO1", "RO2", "RO1 & RO2"};
-const QStringList RelayOutputItems = {"Latch", "Momentary"};
-const QStringList AOModeItems = {"0~5V/0~20mA", "1~5V/4~20mA"};
-const QStringList AOChannels = {
-    "Volts AN",   "Volts BN",  "Volts CN", "Volts AB",         "Volts BC",         "Volts CA",
-    "I A",        "I B",       "I C",      "Volts LN Average", "Volts LL Average", "I Average",
-    "Watt Total", "VAR Total", "VA Total", "Frequency",        "Pwr Factor Total"};
-const QStringList LimitSigns = {" +", " -"};
+const QStringList& AlarmChannels = choices::AlarmChannels;
+const QStringList& AlarmOperators = SettingsChoiceItems("AlarmOperator");
+const QStringList& AlarmOutputItems = SettingsChoiceItems("AlarmOutput");
+const QStringList& RelayOutputItems = SettingsChoiceItems("RO1AlarmOutput");
+const QStringList& AOModeItems = SettingsChoiceItems("AO1Mode");
+const QStringList& AOChannels = SettingsChoiceItems("AO1Object");
+const QStringList& LimitSigns = SettingsChoiceItems("AO1HLOpt");
 
 const QString AlarmChannelHint = QStringLiteral("Channel name and unit");
 const QString SetpointHint = QStringLiteral("Please input Setpoint value for the Alarm Channel!");
@@ -492,8 +474,32 @@ void TFormGeneralSettings::SetUpdateEnabled(bool enabled) {
     ButtonUpdate->setEnabled(enabled);
 }
 
+std::vector<std::string> TFormGeneralSettings::WriteTexts(const TMeterSettings& record) const {
+    // The layout as the link knows it now.
+    const QString version = FLink.SoftwareVersion();
+    const bool relayAlarm = RelayAlarmLayout(version);
+    const TScaling& scale = FLink.Scaling();
+    std::vector<std::string> writes{EncodeSettingsBlock(sbGeneral, record, relayAlarm, scale),
+                                    EncodeSettingsBlock(sbAlarm, record, relayAlarm, scale),
+                                    EncodeSettingsBlock(sbAnalogOutput, record, relayAlarm, scale)};
+    if (ExtendedLayout(version))
+        writes.push_back(EncodeSettingsBlock(sbDigitalOutput, record, relayAlarm, scale));
+    if (relayAlarm)
+        writes.push_back(EncodeSettingsBlock(sbRelay2Alarm, record, relayAlarm, scale));
+    return writes;
+}
+
 void TFormGeneralSettings::ButtonUpdateClick() {
-    if (!FDialogs.Confirm(QString::fromLatin1(cstMain::ConfirmSendSettings)))
+    QString question = QString::fromLatin1(cstMain::ConfirmSendSettings);
+    if (FGuard) {
+        // What the write would change; a field that does not convert is reported after Yes, as
+        // without the list.
+        try {
+            question = ConfirmWithChanges(question, FGuard->Changes(WriteTexts(Settings())));
+        } catch (const EConvertError&) {
+        }
+    }
+    if (!FDialogs.Confirm(question))
         return;
     try {
         const int address = PlainInteger(EditDevAddr->text());
@@ -505,36 +511,30 @@ void TFormGeneralSettings::ButtonUpdateClick() {
         }
         TMeterSettings record = Settings();
         record.Address = QString::number(address);
-        // The layout as the link knows it now, after the operator has confirmed.
         const QString version = FLink.SoftwareVersion();
         const bool extended = ExtendedLayout(version);
         const bool relayAlarm = RelayAlarmLayout(version);
-        const TScaling& scale = FLink.Scaling();
         // Every block is built before anything is queued: a field that does not convert
         // must leave the queue and the pending line settings as they were.
-        std::string general = EncodeSettingsBlock(sbGeneral, record, relayAlarm, scale);
-        std::string alarm = EncodeSettingsBlock(sbAlarm, record, relayAlarm, scale);
-        std::string analog = EncodeSettingsBlock(sbAnalogOutput, record, relayAlarm, scale);
-        std::string digital;
-        if (extended)
-            digital = EncodeSettingsBlock(sbDigitalOutput, record, relayAlarm, scale);
-        std::string relay2;
-        if (relayAlarm)
-            relay2 = EncodeSettingsBlock(sbRelay2Alarm, record, relayAlarm, scale);
+        std::vector<std::string> writes = WriteTexts(record);
         const int baudrate = PlainInteger(record.Baudrate);
+        // The guard backs up what the meter holds before the first write, or stops the write.
+        if (FGuard && !FGuard->BeforeWrites(writes))
+            return;
 
-        FLink.AppendQuery(std::move(general));
-        FLink.AppendQuery(std::move(alarm));
-        FLink.AppendQuery(std::move(analog));
+        FLink.AppendQuery(std::move(writes[0]));
+        FLink.AppendQuery(std::move(writes[1]));
+        FLink.AppendQuery(std::move(writes[2]));
         FLink.AppendQuery(qry::Settings1100);
         FLink.AppendQuery(qry::Settings1200);
         FLink.AppendQuery(qry::Settings1300);
+        std::size_t next = 3;
         if (extended) {
-            FLink.AppendQuery(std::move(digital));
+            FLink.AppendQuery(std::move(writes[next++]));
             FLink.AppendQuery(qry::Settings1208);
         }
         if (relayAlarm) {
-            FLink.AppendQuery(std::move(relay2));
+            FLink.AppendQuery(std::move(writes[next]));
             FLink.AppendQuery(qry::Settings120A);
         }
         // After the 0x1100 write is queued: the link carries these values with it.

@@ -10,6 +10,10 @@
 
 #include <QWidget>
 
+#include <string>
+#include <vector>
+
+class ISettingsWriteGuard;
 class QComboBox;
 class QFrame;
 class QGroupBox;
@@ -40,6 +44,10 @@ public:
     // "Update Device": confirm, check, encode every block, then queue the writes and reads and
     // the line settings the meter will switch to.
     void ButtonUpdateClick();
+    // The program's guard of settings writes (the changes in the Confirm box, a backup first,
+    // verification after); without one the page writes as it always did.
+    void SetWriteGuard(ISettingsWriteGuard* guard) { FGuard = guard; }
+
     // "Save" and "Load": the record to and from a settings file.
     void ButtonSaveClick();
     void ButtonLoadClick();
@@ -57,9 +65,13 @@ private:
     void CreateAlarm(QWidget* panel);
     void CreateRelayAlarms(QWidget* panel);
     void CreateButtons();
+    // The write queries of the record's blocks for the meter's layout, 0x1100 first; raises the
+    // conversion error of the first field that does not convert.
+    std::vector<std::string> WriteTexts(const TMeterSettings& record) const;
 
     TFormModbus& FLink;
     IDialogs& FDialogs;
+    ISettingsWriteGuard* FGuard = nullptr;
 
     QFrame* Panel165 = nullptr;
     QLineEdit* EditPassword = nullptr;

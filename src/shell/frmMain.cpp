@@ -6,6 +6,7 @@
 #include "link/UiFont.h"
 #include "link/cstMain.h"
 #include "link/frmModbus.h"
+#include "settings/frmGeneralSettings.h"
 #include "shell/ShellIcons.h"
 #include "shell/ShellPages.h"
 #include "shell/frmAbout.h"
@@ -76,6 +77,8 @@ void TFormKT580::FormCreate() {
     FPages = {pages.RTMetering, pages.DeviceInfo, pages.GeneralSettings,
               FCommissioning->CreateInstallCheckPage()};
     FFormModbus->SetViews(pages.MeteringView, pages.DeviceInfoView, pages.SettingsView);
+    if (auto* settings = dynamic_cast<TFormGeneralSettings*>(pages.GeneralSettings))
+        settings->SetWriteGuard(&FCommissioning->Guard());
     DockPages();
     UpdateActionStates();
 }

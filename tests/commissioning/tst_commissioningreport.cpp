@@ -2,17 +2,14 @@
 // from the meter memory and the session's journal, its JSON field by field, and its HTML.
 #include "commissioning/CommissioningReport.h"
 
+#include "CommissioningTestKit.h"
 #include <QJsonArray>
+
 #include <QtTest>
 
 namespace {
 
-std::vector<std::uint16_t> Regs(std::initializer_list<int> values) {
-    std::vector<std::uint16_t> out;
-    for (int v : values)
-        out.push_back(static_cast<std::uint16_t>(v));
-    return out;
-}
+using namespace commtest;
 
 // A measurement block with phase A volts and the total power as given (raw, before ratios).
 std::vector<std::uint16_t> Block(int va, int p) {
@@ -96,9 +93,8 @@ void TestCommissioningReport::scaledByTheRatios() {
 void TestCommissioningReport::reportJson() {
     std::int64_t now = 0;
     TMeterMemory memory([&] { return now; });
-    memory.RegistersRead(0xF000, Regs({0x4544, 0x3830, 0x312E, 0x3030, 0x332E, 0x3035, 0x3136,
-                                       0x3031, 0x3231})); // ED80 1.00 3.05 160121
-    memory.RegistersRead(0xF040, Regs({0x4B54, 0x2D31, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+    memory.RegistersRead(0xF000, Identity("3.05", "160121"));
+    memory.RegistersRead(0xF040, SerialNumber("KT-1"));
     memory.RegistersRead(0x1100, Regs({1234, 1, 9600, 0, 0, 400, 0, 400, 50, 5, 0, 0, 0}));
     memory.RegistersRead(0x1200, Regs({0, 0, 800, 1, 2300, 5, 1, 2}));
     memory.RegistersRead(0x1300, Regs({3, 1, 100, 20, 0, 1, 6, 0, 120, 0, 1, 0}));

@@ -5,25 +5,22 @@
 #include "commissioning/SettingsGuard.h"
 #include "link/ScriptedDialogs.h"
 #include "settings/SettingsFile.h"
+#include "settings/SettingsWriteGuard.h"
 
+#include "CommissioningTestKit.h"
 #include <QTemporaryDir>
+
 #include <QtTest>
 
 namespace {
 
-std::vector<std::uint16_t> Regs(std::initializer_list<int> values) {
-    std::vector<std::uint16_t> out;
-    for (int v : values)
-        out.push_back(static_cast<std::uint16_t>(v));
-    return out;
-}
+using namespace commtest;
 
 // What a 3.05 meter holds (the basic layout: three blocks).
 const auto General = Regs({1234, 1, 19200, 3, 0, 400, 0, 400, 50, 5, 0, 7, 0});
 const auto Alarm = Regs({1, 1, 1000, 1, 2300, 5, 1, 1});
 const auto Analog = Regs({3, 1, 100, 20, 0, 1, 6, 0, 120, 0, 1, 0});
-const auto Identity305 =
-    Regs({0x4544, 0x3830, 0x312E, 0x3030, 0x332E, 0x3035, 0x3136, 0x3031, 0x3231});
+const auto Identity305 = Identity("3.05", "160121");
 
 void Fill(TMeterMemory& m) {
     m.RegistersRead(0xF000, Identity305);
@@ -117,7 +114,7 @@ void TestSafeWrites::changeLines() {
         SettingsBlockWrite(WriteText(static_cast<std::uint16_t>(start), With(base, offset, value)));
     QVERIFY(w);
     QCOMPARE(ChangeLines({*w}, m.Settings(), m.SoftwareVersion(), m.Scaling()), lines);
-    QCOMPARE(ConfirmText("Sure?", lines),
+    QCOMPARE(ConfirmWithChanges("Sure?", lines),
              lines.isEmpty() ? QString("Sure?\n\nNo changes") : "Sure?\n\n" + lines.join('\n'));
 }
 
@@ -179,7 +176,7 @@ void TestSafeWrites::backupBeforeTheWrites() {
     QTemporaryDir dir;
     TMeterMemory m(nullptr);
     Fill(m);
-    m.RegistersRead(0xF040, Regs({0x4B54, 0x2D39, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+    m.RegistersRead(0xF040, SerialNumber("KT-9"));
     TScriptedDialogs dialogs;
     TSettingsGuard guard(m, dialogs, dir.filePath("backups"));
     guard.Now = [] { return QDateTime(QDate(2026, 12, 7), QTime(9, 0)); };

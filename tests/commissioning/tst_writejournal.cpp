@@ -7,21 +7,16 @@
 #include "commissioning/WriteDescription.h"
 #include "commissioning/WriteJournal.h"
 
+#include "CommissioningTestKit.h"
 #include <QTemporaryDir>
+
 #include <QtTest>
 
 namespace {
 
-std::vector<std::uint16_t> Regs(std::initializer_list<int> values) {
-    std::vector<std::uint16_t> out;
-    for (int v : values)
-        out.push_back(static_cast<std::uint16_t>(v));
-    return out;
-}
+using namespace commtest;
 
-const std::vector<std::uint16_t> Identity320 =
-    Regs({0x4544, 0x3830, 0x312E, 0x3030, 0x332E, 0x3230, 0x3139, 0x3038,
-          0x3135}); // ED80 1.00 3.20 190815
+const std::vector<std::uint16_t> Identity320 = Identity("3.20", "190815");
 
 // A meter that has shown its relays, counters and general settings.
 void Fill(TMeterMemory& m) {
@@ -342,7 +337,7 @@ void TestWriteJournal::recorderWaitsForSerialNumber() {
     recorder.QueryFinished("00,05,00,01,FF,00", line, {TQueryResult::NoAnswer, 0});
     QCOMPARE(asked, QStringList{"00,03,F0,40,00,10"}); // once, however many wait
     QVERIFY(file.ReadAll().isEmpty());
-    const auto serial = Regs({0x4B54, 0x2D37, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}); // "KT-7"
+    const auto serial = SerialNumber("KT-7");
     memory.RegistersRead(0xF040, serial);
     recorder.RegistersRead(0xF040, serial);
     const auto entries = ParseJournal(file.ReadAll());

@@ -8,8 +8,10 @@
 #include "commissioning/frmInstallCheck.h"
 #include "commissioning/frmJournal.h"
 #include "scenario/ScenarioKit.h"
+#include "settings/SettingsFile.h"
 
 #include <QComboBox>
+#include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -46,6 +48,8 @@ private slots:
     void initTestCase();
     void init();
     void journalAgainstTheMeter();
+    void safeWrites_data();
+    void safeWrites();
     void installationCheck_data();
     void installationCheck();
     void reportFiles();
@@ -87,6 +91,12 @@ void TestScenarioCommissioning::journalAgainstTheMeter() {
     p.Dialogs.Answers = {IDialogs::ResultYes};
     TProgram::Click(p.Settings("ButtonUpdate"));
     QTRY_VERIFY_WITH_TIMEOUT(Find(Journal(), "Settings block 0x120A"), Wait);
+    // The verification names the refused block and what it would have changed.
+    QTRY_VERIFY_WITH_TIMEOUT(p.Dialogs.Boxes.back().Text.contains("Not as written"), Wait);
+    QVERIFY2(p.Dialogs.Boxes.back().Text.endsWith(
+                 "The meter refused block 0x1100 (exception 04), with the changes:\n"
+                 "  CT2: 5 A -> 7 A\n  BacklightTime: 7 min -> 9 min"),
+             qPrintable(p.Dialogs.Boxes.back().Text));
 
     const std::vector<TJournalEntry> entries = Journal();
     const TJournalEntry* relay = Find(entries, "Relay 1");
@@ -139,6 +149,66 @@ void TestScenarioCommissioning::journalAgainstTheMeter() {
     QCOMPARE(rows.size(), int(entries.size()) + 2); // heading, rows, the empty rest
     QVERIFY(rows[1].contains("Relay 1: OFF -> ON"));
     QVERIFY(rows[1].contains("no answer"));
+}
+
+void TestScenarioCommissioning::safeWrites_data() {
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("outcome"); // of each block write in the journal
+    QTest::newRow("answered") << QStringList{} << "accepted";
+    // Carried out, the answers lost: the read-back still shows the values are there.
+    QTest::newRow("answers lost") << QStringList{"--lose-answers", "10"} << "no answer";
+}
+
+void TestScenarioCommissioning::safeWrites() {
+    QFETCH(QStringList, args);
+    QFETCH(QString, outcome);
+    TSimMeter meter(QStringList{"--serial", Serial} + args, MeterMemory());
+    QVERIFY(meter.Started());
+    const QString backups = qEnvironmentVariable("XDG_DATA_HOME") + "/Veltrana/Marbrook/backups";
+    QDir(backups).removeRecursively();
+    TProgram p;
+    QVERIFY(Online(p));
+    p.Link().Modbus.SetQueryTimeout(300);
+    p.W->SettingsGeneralSettings->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(p.Reads.value(0x120A) >= 1, Wait);
+    const QMap<int, int> before = meter.Registers();
+
+    p.Settings<QLineEdit>("EditCT1")->setText("100");
+    p.Settings<QLineEdit>("EditAlarmDelay")->setText("6"); // hidden on a 3.20 meter: not written
+    p.Dialogs.Answers = {IDialogs::ResultYes};
+    const std::size_t boxes = p.Dialogs.Boxes.size();
+    TProgram::Click(p.Settings("ButtonUpdate"));
+    QCOMPARE(p.Dialogs.Boxes.size(), boxes + 1);
+    QCOMPARE(p.Dialogs.Boxes.back().Text,
+             QString("Are you sure you want to send these parameters to the device?\n\n"
+                     "CT1: 50 A -> 100 A"));
+    QTRY_VERIFY_WITH_TIMEOUT(p.Dialogs.Boxes.back().Text.contains("written and verified"), Wait);
+    QCOMPARE(p.Dialogs.Boxes.back().Text, QString("39 settings written and verified"));
+    QCOMPARE(p.Dialogs.Boxes.back().Icon, IDialogs::Information);
+
+    // The backup holds what the meter held before, in the settings file format.
+    const QStringList files = QDir(backups).entryList({"KT580-KT-COMM-7-*.pmt"}, QDir::Files);
+    QCOMPARE(files.size(), 1);
+    TMeterSettings backedUp;
+    QString error;
+    QVERIFY(LoadSettingsFile(backups + "/" + files[0], backedUp, error));
+    QCOMPARE(backedUp.CT1, QString("50"));
+    QCOMPARE(backedUp.PT1, QString("400"));
+    QCOMPARE(backedUp.RO2AlarmItems, 7);
+    // The meter holds the new CT1 and nothing else changed.
+    QMap<int, int> expected = before;
+    expected[0x1108] = 100;
+    QCOMPARE(meter.Registers(), expected);
+    const TJournalEntry* general = Find(Journal(), "Settings block 0x1100");
+    QVERIFY(general);
+    QCOMPARE(general->Outcome, outcome);
+
+    // Again, with nothing typed: the box says so.
+    p.Dialogs.Answers = {IDialogs::ResultNo};
+    TProgram::Click(p.Settings("ButtonUpdate"));
+    QCOMPARE(
+        p.Dialogs.Boxes.back().Text,
+        QString("Are you sure you want to send these parameters to the device?\n\nNo changes"));
 }
 
 void TestScenarioCommissioning::installationCheck_data() {
