@@ -43,10 +43,11 @@ const TSetpoint Setpoints[] = {
 
 // The unit in the channel's entry, "Volts AN (V)" gives " V"; none for the power factor.
 QString ChannelUnit(int channel) {
-    if (channel < 0 || channel >= choices::AlarmChannels.size())
+    const QStringList& channels = SettingsChoiceItems("AlarmItems");
+    if (channel < 0 || channel >= channels.size())
         return QString();
     static const QRegularExpression unit(QStringLiteral("\\(([^)]*)\\)$"));
-    const QRegularExpressionMatch m = unit.match(choices::AlarmChannels[channel]);
+    const QRegularExpressionMatch m = unit.match(channels[channel]);
     return m.hasMatch() ? QLatin1Char(' ') + m.captured(1) : QString();
 }
 

@@ -10,8 +10,3 @@
 // The list entries of a choice field by its field name (Part of the settings record); empty for
 // a text field or an unknown name. `Baudrate` lists its rates although it is a text field.
 const QStringList& SettingsChoiceItems(std::string_view field);
-
-namespace choices {
-extern const QStringList BaudRates;
-extern const QStringList AlarmChannels; // index = the meter's alarm parameter type
-} // namespace choices

@@ -35,7 +35,7 @@ constexpr int FirstRow = 22;
 constexpr int RowStep = 24;
 
 // The entries of the lists, shared with everything that names a setting.
-const QStringList& BaudRates = choices::BaudRates;
+const QStringList& BaudRates = SettingsChoiceItems("Baudrate");
 const QStringList& ParityItems = SettingsChoiceItems("Parity");
 const QStringList& WiringItems = SettingsChoiceItems("VoltageWiring");
 const QStringList& QModeItems = SettingsChoiceItems("QMode");
@@ -45,7 +45,7 @@ const QStringList& DOTypeItems = SettingsChoiceItems("DOType");
 const QStringList& DO1OutputItems = SettingsChoiceItems("DO1Output");
 const QStringList& DO2OutputItems = SettingsChoiceItems("DO2Output");
 // The index is the meter's alarm parameter type.
-const QStringList& AlarmChannels = choices::AlarmChannels;
+const QStringList& AlarmChannels = SettingsChoiceItems("AlarmItems");
 const QStringList& AlarmOperators = SettingsChoiceItems("AlarmOperator");
 const QStringList& AlarmOutputItems = SettingsChoiceItems("AlarmOutput");
 const QStringList& RelayOutputItems = SettingsChoiceItems("RO1AlarmOutput");
