@@ -5,11 +5,11 @@
 #include "commissioning/ReportDocument.h"
 #include "commissioning/frmInstallCheck.h"
 #include "commissioning/frmJournal.h"
-#include "link/Dialogs.h"
 #include "link/QueryPlan.h"
 #include "link/cstMain.h"
 #include "link/frmModbus.h"
 #include "settings/SettingsBlocks.h"
+#include "widgets/Dialogs.h"
 
 #include <QElapsedTimer>
 #include <QTimer>

@@ -1,9 +1,9 @@
 #include "commissioning/SettingsGuard.h"
 
-#include "link/Dialogs.h"
 #include "link/cstMain.h"
 #include "settings/SettingsBlocks.h"
 #include "settings/SettingsFile.h"
+#include "widgets/Dialogs.h"
 
 #include <QDir>
 #include <QTimer>

@@ -2,8 +2,8 @@
 
 #include "commissioning/CommissioningReport.h"
 #include "commissioning/MeterMemory.h"
-#include "link/UiFont.h"
 #include "settings/SettingsChoices.h"
+#include "widgets/UiFont.h"
 
 #include <QHeaderView>
 #include <QLabel>

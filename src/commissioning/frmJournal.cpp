@@ -2,8 +2,8 @@
 
 #include "commissioning/JournalFile.h"
 #include "commissioning/ReportDocument.h"
-#include "link/Dialogs.h"
-#include "link/UiFont.h"
+#include "widgets/Dialogs.h"
+#include "widgets/UiFont.h"
 
 #include <QComboBox>
 #include <QHBoxLayout>

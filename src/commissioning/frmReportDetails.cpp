@@ -1,6 +1,6 @@
 #include "commissioning/frmReportDetails.h"
 
-#include "link/UiFont.h"
+#include "widgets/UiFont.h"
 
 #include <QDialogButtonBox>
 #include <QFormLayout>

@@ -1,8 +1,8 @@
 #include "shell/QtDialogs.h"
 
 #include "commissioning/frmReportDetails.h"
-#include "link/UiFont.h"
 #include "metering/InputValueQuery.h"
+#include "widgets/UiFont.h"
 
 #include <QApplication>
 #include <QFileDialog>

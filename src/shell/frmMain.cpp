@@ -2,8 +2,6 @@
 
 #include "commissioning/Commissioning.h"
 #include "commissioning/frmInstallCheck.h"
-#include "link/Dialogs.h"
-#include "link/UiFont.h"
 #include "link/cstMain.h"
 #include "link/frmModbus.h"
 #include "settings/frmGeneralSettings.h"
@@ -11,6 +9,8 @@
 #include "shell/ShellPages.h"
 #include "shell/frmAbout.h"
 #include "shell/frmConnection.h"
+#include "widgets/Dialogs.h"
+#include "widgets/UiFont.h"
 
 #include <QAction>
 #include <QApplication>
