@@ -154,48 +154,50 @@ QJsonObject ReportJson(const TCommissioningReport& r) {
     };
 }
 
-QString ReportHtml(const TCommissioningReport& r) {
-    QString h;
-    h += QStringLiteral(
-        "<html><body style=\"font-family: 'Liberation Sans', sans-serif; font-size: 9pt;\">");
-    h += QStringLiteral("<h1 style=\"font-size: 18pt;\">Commissioning Report</h1>");
-    h += QStringLiteral("<p>KT580 three-phase power and energy meter &mdash; %1</p>")
-             .arg(Esc(r.Time.toString(QStringLiteral("yyyy-MM-dd HH:mm"))));
-    const QString table = QStringLiteral(
-        "<table border=\"1\" cellspacing=\"0\" cellpadding=\"3\" width=\"100%\" "
-        "style=\"border-color: #999999; border-style: solid; border-collapse: collapse;\">");
-    const QString head = QStringLiteral("<h2 style=\"font-size: 12pt; margin-top: 14px;\">%1</h2>");
-    const QString newPage =
-        QStringLiteral("<h2 style=\"font-size: 12pt; page-break-before: always;\">%1</h2>");
+namespace {
 
-    h += head.arg(QStringLiteral("Site"));
-    h += table;
-    h += Row({QStringLiteral("<b>Site</b>"), Esc(r.Site)});
-    h += Row({QStringLiteral("<b>Technician</b>"), Esc(r.Technician)});
-    h += Row({QStringLiteral("<b>Date</b>"), Esc(IsoTime(r.Time))});
-    h += Row({QStringLiteral("<b>Notes</b>"),
-              Esc(r.Notes).replace(QLatin1Char('\n'), QStringLiteral("<br>"))});
-    h += QStringLiteral("</table>");
+const QString Table = QStringLiteral(
+    "<table border=\"1\" cellspacing=\"0\" cellpadding=\"3\" width=\"100%\" "
+    "style=\"border-color: #999999; border-style: solid; border-collapse: collapse;\">");
+const QString TableEnd = QStringLiteral("</table>");
 
-    h += head.arg(QStringLiteral("Meter"));
-    h += table;
-    h += Row({QStringLiteral("<b>Model</b>"), Esc(r.Model), QStringLiteral("<b>Device type</b>"),
-              Esc(r.DeviceType)});
-    h += Row({QStringLiteral("<b>Serial number</b>"), Esc(r.SerialNumber),
-              QStringLiteral("<b>Release date</b>"), Esc(r.ReleaseDate)});
-    h += Row({QStringLiteral("<b>Hardware version</b>"), Esc(r.HardwareVersion),
-              QStringLiteral("<b>Software version</b>"), Esc(r.SoftwareVersion)});
-    h += Row({QStringLiteral("<b>Port</b>"), QStringLiteral("COM%1").arg(r.Line.PortNum),
-              QStringLiteral("<b>Line</b>"),
-              QStringLiteral("%1 bps, parity %2, %3 stop bit(s), address %4")
-                  .arg(r.Line.Baudrate)
-                  .arg(ParityName(r.Line.Parity), StopBitsName(r.Line.StopBits))
-                  .arg(r.Line.Address)});
-    h += QStringLiteral("</table>");
+QString Heading(const QString& text, bool newPage = false) {
+    return QStringLiteral("<h2 style=\"font-size: 12pt; %1\">%2</h2>")
+        .arg(newPage ? QStringLiteral("page-break-before: always;")
+                     : QStringLiteral("margin-top: 14px;"),
+             text);
+}
 
-    h += head.arg(QStringLiteral("Installation check"));
-    h +=
-        table + HeadRow({QStringLiteral("Check"), QStringLiteral("Verdict"),
+QString Bold(const char* text) {
+    return QStringLiteral("<b>%1</b>").arg(QLatin1String(text));
+}
+
+QString SiteSection(const TCommissioningReport& r) {
+    return Heading(QStringLiteral("Site")) + Table + Row({Bold("Site"), Esc(r.Site)}) +
+           Row({Bold("Technician"), Esc(r.Technician)}) +
+           Row({Bold("Date"), Esc(IsoTime(r.Time))}) +
+           Row({Bold("Notes"), Esc(r.Notes).replace(QLatin1Char('\n'), QStringLiteral("<br>"))}) +
+           TableEnd;
+}
+
+QString MeterSection(const TCommissioningReport& r) {
+    const QString line = QStringLiteral("%1 bps, parity %2, %3 stop bit(s), address %4")
+                             .arg(r.Line.Baudrate)
+                             .arg(ParityName(r.Line.Parity), StopBitsName(r.Line.StopBits))
+                             .arg(r.Line.Address);
+    return Heading(QStringLiteral("Meter")) + Table +
+           Row({Bold("Model"), Esc(r.Model), Bold("Device type"), Esc(r.DeviceType)}) +
+           Row({Bold("Serial number"), Esc(r.SerialNumber), Bold("Release date"),
+                Esc(r.ReleaseDate)}) +
+           Row({Bold("Hardware version"), Esc(r.HardwareVersion), Bold("Software version"),
+                Esc(r.SoftwareVersion)}) +
+           Row({Bold("Port"), QStringLiteral("COM%1").arg(r.Line.PortNum), Bold("Line"), line}) +
+           TableEnd;
+}
+
+QString ChecksSection(const TCommissioningReport& r) {
+    QString h = Heading(QStringLiteral("Installation check")) + Table +
+                HeadRow({QStringLiteral("Check"), QStringLiteral("Verdict"),
                          QStringLiteral("Values"), QStringLiteral("What was found, what to check")},
                         {20, 11, 34, 35});
     for (const TCheckResult& c : r.Checks)
@@ -203,32 +205,35 @@ QString ReportHtml(const TCommissioningReport& r) {
                   QStringLiteral("<span style=\"color: %1;\"><b>%2</b></span>")
                       .arg(VerdictColour(c.Verdict), Esc(VerdictText(c.Verdict))),
                   Esc(c.Values), Esc(c.Advice)});
-    h += QStringLiteral("</table>");
+    return h + TableEnd;
+}
 
-    h += newPage.arg(QStringLiteral("Measurements over the last %1 s").arg(r.SnapshotSeconds));
-    if (r.Snapshot.Samples == 0) {
-        h += QStringLiteral("<p>No measurements were polled in the last %1 s.</p>")
-                 .arg(r.SnapshotSeconds);
-    } else {
-        h += QStringLiteral("<p>%1 readings.</p>").arg(r.Snapshot.Samples);
-        h += table +
-             HeadRow({QStringLiteral("Quantity"), QStringLiteral("Average"),
-                      QStringLiteral("Minimum"), QStringLiteral("Maximum"), QStringLiteral("Unit")},
-                     {32, 18, 18, 18, 14});
-        for (int q = 0; q < QuantityCount; ++q) {
-            const TQuantityInfo& info = QuantityInfo(q);
-            const TQuantityStats& st = r.Snapshot.Stats[static_cast<std::size_t>(q)];
-            h += Row({QString::fromLatin1(info.Name), Number(st.Average, info.Decimals),
-                      Number(st.Minimum, info.Decimals), Number(st.Maximum, info.Decimals),
-                      QString::fromLatin1(info.Unit)});
-        }
-        h += QStringLiteral("</table>");
+QString MeasurementSection(const TCommissioningReport& r) {
+    QString h =
+        Heading(QStringLiteral("Measurements over the last %1 s").arg(r.SnapshotSeconds), true);
+    if (r.Snapshot.Samples == 0)
+        return h + QStringLiteral("<p>No measurements were polled in the last %1 s.</p>")
+                       .arg(r.SnapshotSeconds);
+    h += QStringLiteral("<p>%1 readings.</p>").arg(r.Snapshot.Samples) + Table +
+         HeadRow({QStringLiteral("Quantity"), QStringLiteral("Average"), QStringLiteral("Minimum"),
+                  QStringLiteral("Maximum"), QStringLiteral("Unit")},
+                 {32, 18, 18, 18, 14});
+    for (int q = 0; q < QuantityCount; ++q) {
+        const TQuantityInfo& info = QuantityInfo(q);
+        const TQuantityStats& st = r.Snapshot.Stats[static_cast<std::size_t>(q)];
+        h += Row({QString::fromLatin1(info.Name), Number(st.Average, info.Decimals),
+                  Number(st.Minimum, info.Decimals), Number(st.Maximum, info.Decimals),
+                  QString::fromLatin1(info.Unit)});
     }
+    return h + TableEnd;
+}
 
-    h += head.arg(QStringLiteral("Settings"));
-    h += table + HeadRow({QStringLiteral("Setting"), QStringLiteral("Value"),
-                          QStringLiteral("Setting"), QStringLiteral("Value")},
-                         {25, 25, 25, 25});
+QString SettingsSection(const TCommissioningReport& r) {
+    QString h = Heading(QStringLiteral("Settings")) + Table +
+                HeadRow({QStringLiteral("Setting"), QStringLiteral("Value"),
+                         QStringLiteral("Setting"), QStringLiteral("Value")},
+                        {25, 25, 25, 25});
+    // Two settings a row.
     for (std::size_t k = 0; k < r.Settings.size(); k += 2) {
         QStringList cells{Esc(r.Settings[k].Field), Esc(r.Settings[k].Value)};
         if (k + 1 < r.Settings.size())
@@ -237,40 +242,48 @@ QString ReportHtml(const TCommissioningReport& r) {
             cells << QString() << QString();
         h += Row(cells);
     }
-    h += QStringLiteral("</table>");
+    return h + TableEnd;
+}
 
-    h += head.arg(QStringLiteral("Communication"));
-    h += QStringLiteral("<p>Frames sent: %1; failed queries: %2.</p>")
-             .arg(r.SentCount)
-             .arg(r.ErrorCount);
-
-    h += head.arg(QStringLiteral("Changes made in this session"));
-    if (r.Journal.empty()) {
-        h += QStringLiteral("<p>None.</p>");
-    } else {
-        h += table + HeadRow({QStringLiteral("Time"), QStringLiteral("What"),
-                              QStringLiteral("Changes"), QStringLiteral("Outcome")},
-                             {12, 22, 48, 18});
-        for (const TJournalEntry& e : r.Journal) {
-            QStringList changes;
-            for (const TWriteChange& c : e.Write.Changes)
-                changes << Esc(ChangeText(c));
-            QString outcome = e.Outcome;
-            if (e.Outcome == QLatin1String("exception"))
-                outcome += QStringLiteral(" %1").arg(e.ExceptionCode);
-            h += Row({Esc(e.Time.toLocalTime().toString(QStringLiteral("HH:mm:ss"))),
-                      Esc(e.Write.What), changes.join(QStringLiteral("<br>")), Esc(outcome)});
-        }
-        h += QStringLiteral("</table>");
+QString JournalSection(const TCommissioningReport& r) {
+    QString h = Heading(QStringLiteral("Changes made in this session"));
+    if (r.Journal.empty())
+        return h + QStringLiteral("<p>None.</p>");
+    h += Table + HeadRow({QStringLiteral("Time"), QStringLiteral("What"), QStringLiteral("Changes"),
+                          QStringLiteral("Outcome")},
+                         {12, 22, 48, 18});
+    for (const TJournalEntry& e : r.Journal) {
+        QStringList changes;
+        for (const TWriteChange& c : e.Write.Changes)
+            changes << Esc(ChangeText(c));
+        QString outcome = e.Outcome;
+        if (e.Outcome == QLatin1String("exception"))
+            outcome += QStringLiteral(" %1").arg(e.ExceptionCode);
+        h += Row({Esc(e.Time.toLocalTime().toString(QStringLiteral("HH:mm:ss"))), Esc(e.Write.What),
+                  changes.join(QStringLiteral("<br>")), Esc(outcome)});
     }
+    return h + TableEnd;
+}
 
-    h += QStringLiteral("<p><br><br><br></p><table width=\"100%\" cellpadding=\"4\"><tr>"
-                        "<td width=\"50%\">_____________________________<br>Technician, date</td>"
-                        "<td width=\"50%\">_____________________________<br>Customer, date</td>"
-                        "</tr></table>");
-    h += QStringLiteral(
-             "<p style=\"color: #666666; font-size: 7pt;\">Made with the KT580 utility %1.</p>")
-             .arg(Esc(r.UtilityVersion));
-    h += QStringLiteral("</body></html>");
-    return h;
+} // namespace
+
+QString ReportHtml(const TCommissioningReport& r) {
+    return QStringLiteral(
+               "<html><body style=\"font-family: 'Liberation Sans', sans-serif; font-size: "
+               "9pt;\"><h1 style=\"font-size: 18pt;\">Commissioning Report</h1>") +
+           QStringLiteral("<p>KT580 three-phase power and energy meter &mdash; %1</p>")
+               .arg(Esc(r.Time.toString(QStringLiteral("yyyy-MM-dd HH:mm")))) +
+           SiteSection(r) + MeterSection(r) + ChecksSection(r) + MeasurementSection(r) +
+           SettingsSection(r) + Heading(QStringLiteral("Communication")) +
+           QStringLiteral("<p>Frames sent: %1; failed queries: %2.</p>")
+               .arg(r.SentCount)
+               .arg(r.ErrorCount) +
+           JournalSection(r) +
+           QStringLiteral("<p><br><br><br></p><table width=\"100%\" cellpadding=\"4\"><tr>"
+                          "<td width=\"50%\">_____________________________<br>Technician, "
+                          "date</td><td width=\"50%\">_____________________________<br>"
+                          "Customer, date</td></tr></table>") +
+           QStringLiteral("<p style=\"color: #666666; font-size: 7pt;\">Made with the KT580 "
+                          "utility %1.</p></body></html>")
+               .arg(Esc(r.UtilityVersion));
 }

@@ -70,6 +70,64 @@ std::vector<TWriteChange> SettingsChanges(std::uint16_t start, std::span<const s
     return changes;
 }
 
+namespace {
+
+TWriteDescription DescribeRelay(std::uint16_t coil, bool on, const TMeterMemory& memory) {
+    TWriteDescription d{QStringLiteral("relay"), QStringLiteral("Relay %1").arg(coil + 1), {}};
+    std::optional<QString> before;
+    if (memory.Relays() && coil < RelayCount)
+        before = RelayState((*memory.Relays())[coil]);
+    d.Changes.push_back({d.What, before, RelayState(on)});
+    return d;
+}
+
+TWriteDescription DescribeEnergyReset(const TMeterMemory& memory) {
+    TWriteDescription d{QStringLiteral("energy reset"), QStringLiteral("Energy counters"), {}};
+    for (int k = 0; k < EnergyCount; ++k)
+        if (memory.Energy()[static_cast<std::size_t>(k)] || k < 2)
+            d.Changes.push_back(
+                {QString::fromLatin1(CounterNames[k]), KnownCounter(memory, k), CounterText(k, 0)});
+    return d;
+}
+
+// Counters written as pairs of registers from the energy block's start on.
+bool EnergyPairs(std::uint16_t start, std::size_t count) {
+    return start >= EnergyBase && (start - EnergyBase) % 2 == 0 && count % 2 == 0 &&
+           start + count <= EnergyBase + 2u * EnergyCount;
+}
+
+TWriteDescription DescribeEnergyWrite(std::uint16_t start, const std::vector<std::uint16_t>& data,
+                                      const TMeterMemory& memory) {
+    TWriteDescription d;
+    bool allZero = true;
+    for (std::size_t k = 0; k + 1 < data.size(); k += 2) {
+        const int counter = (start - EnergyBase) / 2 + static_cast<int>(k / 2);
+        const std::uint32_t tenths =
+            static_cast<std::uint32_t>(data[k]) | static_cast<std::uint32_t>(data[k + 1]) << 16;
+        allZero = allZero && tenths == 0;
+        d.Changes.push_back({QString::fromLatin1(CounterNames[counter]),
+                             KnownCounter(memory, counter), CounterText(counter, tenths)});
+    }
+    // A basic meter's reset is zero written into its two counters.
+    d.Kind = allZero && data.size() > 2 ? QStringLiteral("energy reset")
+                                        : QStringLiteral("energy preset");
+    d.What = d.Changes.size() == 1 ? d.Changes.front().Item : QStringLiteral("Energy counters");
+    return d;
+}
+
+TWriteDescription DescribeRegisters(std::uint16_t start, const std::vector<std::uint16_t>& data) {
+    TWriteDescription d{
+        QStringLiteral("registers"),
+        QStringLiteral("Registers %1, %2 of them").arg(RegisterHex(start)).arg(data.size()),
+        {}};
+    for (std::size_t k = 0; k < data.size(); ++k)
+        d.Changes.push_back({RegisterHex(static_cast<std::uint16_t>(start + k)), std::nullopt,
+                             QString::number(data[k])});
+    return d;
+}
+
+} // namespace
+
 std::optional<TWriteDescription> DescribeWrite(const std::string& text,
                                                const TMeterMemory& memory) {
     const std::vector<std::uint8_t> b = QueryTextBytes(text);
@@ -77,70 +135,25 @@ std::optional<TWriteDescription> DescribeWrite(const std::string& text,
         return std::nullopt;
     const std::uint8_t function = b[1];
     const auto start = static_cast<std::uint16_t>(b[2] << 8 | b[3]);
-    const auto count = static_cast<std::uint16_t>(b[4] << 8 | b[5]);
-
-    if (function == 0x05) {
-        const bool on = count == 0xFF00;
-        TWriteDescription d{QStringLiteral("relay"), QStringLiteral("Relay %1").arg(start + 1), {}};
-        std::optional<QString> before;
-        if (memory.Relays() && start < RelayCount)
-            before = RelayState((*memory.Relays())[start]);
-        d.Changes.push_back({d.What, before, RelayState(on)});
-        return d;
-    }
-    if (function == 0x06) {
-        return TWriteDescription{QStringLiteral("registers"),
-                                 QStringLiteral("Register %1").arg(RegisterHex(start)),
-                                 {{RegisterHex(start), std::nullopt, QString::number(count)}}};
-    }
-    if (function != 0x10 && function != 0x0F)
+    const auto value = static_cast<std::uint16_t>(b[4] << 8 | b[5]);
+    if (function == 0x05)
+        return DescribeRelay(start, value == 0xFF00, memory);
+    if (function == 0x06)
+        return DescribeRegisters(start, {value});
+    if (function != 0x10)
         return std::nullopt;
-
     // The register data of a function 10 write, high byte first.
     std::vector<std::uint16_t> data;
     for (std::size_t k = 7; k + 1 < b.size(); k += 2)
         data.push_back(static_cast<std::uint16_t>(b[k] << 8 | b[k + 1]));
-
-    if (function == 0x10 && start == EnergyResetRegister && data.size() == 1 &&
-        data[0] == EnergyResetCommand) {
-        TWriteDescription d{QStringLiteral("energy reset"), QStringLiteral("Energy counters"), {}};
-        for (int k = 0; k < EnergyCount; ++k)
-            if (memory.Energy()[static_cast<std::size_t>(k)] || k < 2)
-                d.Changes.push_back({QString::fromLatin1(CounterNames[k]), KnownCounter(memory, k),
-                                     CounterText(k, 0)});
-        return d;
-    }
-    if (function == 0x10 && start >= EnergyBase && (start - EnergyBase) % 2 == 0 &&
-        start + count <= EnergyBase + 2 * EnergyCount && data.size() == count && count % 2 == 0) {
-        TWriteDescription d;
-        bool allZero = true;
-        for (std::size_t k = 0; k + 1 < data.size(); k += 2) {
-            const int counter = (start - EnergyBase) / 2 + static_cast<int>(k / 2);
-            const std::uint32_t tenths =
-                static_cast<std::uint32_t>(data[k]) | static_cast<std::uint32_t>(data[k + 1]) << 16;
-            allZero = allZero && tenths == 0;
-            d.Changes.push_back({QString::fromLatin1(CounterNames[counter]),
-                                 KnownCounter(memory, counter), CounterText(counter, tenths)});
-        }
-        d.Kind =
-            allZero && count > 2 ? QStringLiteral("energy reset") : QStringLiteral("energy preset");
-        d.What = d.Changes.size() == 1 ? d.Changes.front().Item : QStringLiteral("Energy counters");
-        return d;
-    }
-    if (function == 0x10 && FindSettingsBlock(start)) {
-        TWriteDescription d{QStringLiteral("settings"),
-                            QStringLiteral("Settings block %1").arg(RegisterHex(start)),
-                            {}};
-        d.Changes = SettingsChanges(start, data, memory.Settings(), memory.BlockRead(start),
-                                    memory.SoftwareVersion(), memory.Scaling());
-        return d;
-    }
-    TWriteDescription d{
-        QStringLiteral("registers"),
-        QStringLiteral("Registers %1, %2 of them").arg(RegisterHex(start)).arg(count),
-        {}};
-    for (std::size_t k = 0; k < data.size(); ++k)
-        d.Changes.push_back({RegisterHex(static_cast<std::uint16_t>(start + k)), std::nullopt,
-                             QString::number(data[k])});
-    return d;
+    if (start == EnergyResetRegister && data.size() == 1 && data[0] == EnergyResetCommand)
+        return DescribeEnergyReset(memory);
+    if (EnergyPairs(start, data.size()) && data.size() == value)
+        return DescribeEnergyWrite(start, data, memory);
+    if (FindSettingsBlock(start))
+        return TWriteDescription{
+            QStringLiteral("settings"), QStringLiteral("Settings block %1").arg(RegisterHex(start)),
+            SettingsChanges(start, data, memory.Settings(), memory.BlockRead(start),
+                            memory.SoftwareVersion(), memory.Scaling())};
+    return DescribeRegisters(start, data);
 }
