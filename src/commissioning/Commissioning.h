@@ -45,6 +45,10 @@ public:
     void ShowJournal();
     TFormJournal* JournalWindow() const;
 
+    // Asks for the meter's serial number ahead of the page's reads when it is not known, so a
+    // backup of the settings and the journal can name the meter. Only while online.
+    void EnsureSerialNumber() { FRecorder.EnsureSerialNumber(); }
+
     // "Commissioning Report...": asks for the details and the file, reads identity, serial
     // number and settings afresh, polls measurements when none were polled in the last
     // seconds, then writes the PDF and its JSON and says where.

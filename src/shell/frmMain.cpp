@@ -378,6 +378,9 @@ void TFormKT580::ReadingsDeviceInformationExecute() {
 
 void TFormKT580::SettingsGeneralSettingsExecute() {
     ShowPage(FPages[2]);
+    // A write from this page is backed up under the meter's serial number.
+    if (IsOnline())
+        FCommissioning->EnsureSerialNumber();
     FFormModbus->RequestPageData();
 }
 
