@@ -80,13 +80,6 @@ QString SettingValueText(const TSettingsField& field, const TMeterSettings& s) {
     return text;
 }
 
-const TSettingsField* FindSettingsField(const QString& name) {
-    for (const TSettingsField& f : MeterSettingsFields())
-        if (name == QLatin1String(f.Name))
-            return &f;
-    return nullptr;
-}
-
 bool SameValue(const TSettingsField& field, const TMeterSettings& a, const TMeterSettings& b) {
     return field.Text ? a.*field.Text == b.*field.Text : a.*field.Choice == b.*field.Choice;
 }

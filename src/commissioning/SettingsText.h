@@ -14,9 +14,6 @@
 // channel). A choice with no entry shows "(none)"; the password is never shown, only "****".
 QString SettingValueText(const TSettingsField& field, const TMeterSettings& settings);
 
-// The field of that name, or nullptr.
-const TSettingsField* FindSettingsField(const QString& name);
-
 // The fields a write of the block carries, in the order of the settings file: for block 0x1200
 // the relay 1 alarm fields in the relay alarm layout, the single alarm's otherwise. Empty for an
 // address that starts no settings block.

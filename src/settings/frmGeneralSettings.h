@@ -15,6 +15,7 @@
 
 class ISettingsWriteGuard;
 class QComboBox;
+struct TSettingsWritePlan;
 class QFrame;
 class QGroupBox;
 class QLabel;
@@ -33,16 +34,11 @@ public:
     // ISettingsView
     TMeterSettings Settings() const override;
     void SetSettings(const TMeterSettings& settings) override;
-    int BaudItemCount() const override;
-    void RemoveBaudItem(int index) override;
-    int WiringItemCount() const override;
-    void RemoveWiringItem(int index) override;
-    void HideDOEnergyOutputs() override;
-    void HideRelayAlarmGroup() override;
+    void ShowLayout(const TPageAdaptation& layout) override;
     void SetUpdateEnabled(bool enabled) override;
 
-    // "Update Device": confirm, check, encode every block, then queue the writes and reads and
-    // the line settings the meter will switch to.
+    // "Update Device": plans the write of the record shown (SettingsWritePlan), asks, then
+    // queues the writes and reads and the line settings the meter will switch to.
     void ButtonUpdateClick();
     // The program's guard of settings writes (the changes in the Confirm box, a backup first,
     // verification after); without one the page writes as it always did.
@@ -65,13 +61,25 @@ private:
     void CreateAlarm(QWidget* panel);
     void CreateRelayAlarms(QWidget* panel);
     void CreateButtons();
-    // The write queries of the record's blocks for the meter's layout, 0x1100 first; raises the
-    // conversion error of the first field that does not convert.
-    std::vector<std::string> WriteTexts(const TMeterSettings& record) const;
+    // The field table's controls, found by name once they exist.
+    void BindFields();
+    // The write queries of a plan, in the order they go out.
+    static std::vector<std::string> WriteTexts(const TSettingsWritePlan& plan);
 
     TFormModbus& FLink;
     IDialogs& FDialogs;
     ISettingsWriteGuard* FGuard = nullptr;
+
+    // One control per field of the record, in the order of the field table.
+    struct TFieldControl {
+        const TSettingsField* Field;
+        QLineEdit* Edit = nullptr;
+        QComboBox* Combo = nullptr;
+        TRadioGroup* Radio = nullptr;
+        bool Typed = false; // changed by the operator since the field was last set
+    };
+    std::vector<TFieldControl> FFields;
+    bool FHoldTyped = false;
 
     QFrame* Panel165 = nullptr;
     QLineEdit* EditPassword = nullptr;

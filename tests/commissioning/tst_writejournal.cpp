@@ -221,7 +221,7 @@ void TestWriteJournal::settingText() {
     QFETCH(QString, text);
     QFETCH(int, channel);
     QFETCH(QString, expected);
-    const TSettingsField* f = FindSettingsField(field);
+    const TSettingsField* f = FindSettingsField(field.toStdString());
     QVERIFY(f);
     TMeterSettings s;
     s.AlarmItems = channel;

@@ -75,6 +75,8 @@ std::string UsageText() {
            "  --fault KIND=RATE   KIND noise, crc, drop, truncate or split; RATE 0..1\n"
            "                      (repeatable)\n"
            "  --seed N            seed of the fault choices\n"
+           "  --lose-answer REG   the answer to the next request for register REG (hex) is\n"
+           "                      not sent (repeatable: each loses one more)\n"
            "  --requests N        exit after N requests\n"
            "  --log               print every request and answer in hex on stderr\n"
            "  --help              this text\n";
@@ -123,7 +125,7 @@ constexpr const char* ValueOptions[] = {"--com",          "--link",         "--d
                                         "--release-date", "--serial",       "--ao-type",
                                         "--delay",        "--fault",        "--seed",
                                         "--requests",     "--state",        "--time-scale",
-                                        "--miswire",      "--lose-answers"};
+                                        "--lose-answer",  "--miswire",      "--lose-answers"};
 
 bool ParseOptions(const std::vector<std::string>& args, TOptions& o, std::string& error) {
     std::string parityName;
@@ -248,12 +250,10 @@ bool ParseOptions(const std::vector<std::string>& args, TOptions& o, std::string
             if (o.StateFile.empty()) {
                 return bad("a file name");
             }
-        } else if (arg == "--time-scale") {
-            double f = 0;
-            if (!Real(v, f) || f < 0 || f > 1e6) {
-                return bad("a factor 0..1000000");
+        } else if (arg == "--miswire") {
+            if (!ParseMiswire(v, o.Wiring)) {
+                return bad("missing-phase=A|B|C, reversed-ct=PHASES or unbalance=0..1");
             }
-            o.TimeScale = f;
         } else if (arg == "--lose-answers") {
             const int fn =
                 v.size() == 2 ? static_cast<int>(std::strtol(v.c_str(), nullptr, 16)) : 0;
@@ -261,11 +261,21 @@ bool ParseOptions(const std::vector<std::string>& args, TOptions& o, std::string
                 v.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
                 return bad("a function code in hex, 01..7F");
             }
-            o.LoseAnswers.push_back(static_cast<uint8_t>(fn));
-        } else if (arg == "--miswire") {
-            if (!ParseMiswire(v, o.Wiring)) {
-                return bad("missing-phase=A|B|C, reversed-ct=PHASES or unbalance=0..1");
+            o.LoseFunctions.push_back(static_cast<uint8_t>(fn));
+        } else if (arg == "--lose-answer") {
+            unsigned n = 0;
+            const char* end = v.data() + v.size();
+            const auto [ptr, ec] = std::from_chars(v.data(), end, n, 16);
+            if (v.empty() || v.size() > 4 || ec != std::errc() || ptr != end) {
+                return bad("a register 0..FFFF in hex");
             }
+            o.LoseAnswers.push_back(static_cast<uint16_t>(n));
+        } else if (arg == "--time-scale") {
+            double f = 0;
+            if (!Real(v, f) || f < 0 || f > 1e6) {
+                return bad("a factor 0..1000000");
+            }
+            o.TimeScale = f;
         }
     }
     if (!parityName.empty() || stopBits != 1) {

@@ -44,7 +44,22 @@ TServer::TServer(const TOptions& options, TMeterModel& meter, TTerminal& termina
     : FOptions(options), FMeter(meter), FTerminal(terminal), FLog(log),
       FFaults(options.FaultRates, SeedOf(options)), FAddress(meter.Address()),
       FBaudrate(meter.Baudrate()), FParity(meter.Parity()), FLastAdvance(TClock::now()),
-      FLastSave(TClock::now()), FSavedGeneration(meter.MemoryGeneration()) {}
+      FLastSave(TClock::now()), FSavedGeneration(meter.MemoryGeneration()),
+      FLoseAnswers(options.LoseAnswers) {}
+
+bool TServer::LoseAnswer(const std::string& frame) {
+    if (frame.size() < 4) {
+        return false;
+    }
+    const auto start = static_cast<uint16_t>(static_cast<unsigned char>(frame[2]) << 8 |
+                                             static_cast<unsigned char>(frame[3]));
+    const auto it = std::find(FLoseAnswers.begin(), FLoseAnswers.end(), start);
+    if (it == FLoseAnswers.end()) {
+        return false;
+    }
+    FLoseAnswers.erase(it);
+    return true;
+}
 
 std::array<uint64_t, FaultKinds> TServer::FaultCounts() const {
     std::array<uint64_t, FaultKinds> counts{};
@@ -162,10 +177,15 @@ void TServer::HandleFrame(const std::string& frame, TClock::time_point lastByte)
             ++FStats.Exceptions[reply.Exception];
         }
         if (frame.size() > 1 &&
-            std::find(FOptions.LoseAnswers.begin(), FOptions.LoseAnswers.end(),
-                      static_cast<uint8_t>(frame[1])) != FOptions.LoseAnswers.end()) {
+            std::find(FOptions.LoseFunctions.begin(), FOptions.LoseFunctions.end(),
+                      static_cast<uint8_t>(frame[1])) != FOptions.LoseFunctions.end()) {
             // Carried out, and the answer lost on the way back.
-            Log("TX", reply.Bytes, "fault drop (lost)");
+            Log("TX", {}, "fault drop (function)");
+            break;
+        }
+        if (LoseAnswer(frame)) {
+            // Logged as a dropped answer, so the log tells every lost answer alike.
+            Log("TX", {}, "fault drop (chosen)");
             break;
         }
         const auto before = FaultCounts();
