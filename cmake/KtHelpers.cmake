@@ -53,10 +53,13 @@ function(kt_add_qtest)
   endif()
   set(cfg ${CMAKE_BINARY_DIR}/test-config/${T_NAME})
   file(MAKE_DIRECTORY ${cfg})
+  # The write journal and the backups go to the data folder: never the user's own either.
+  set(data ${CMAKE_BINARY_DIR}/test-data/${T_NAME})
+  file(MAKE_DIRECTORY ${data})
   set_tests_properties(${T_NAME} PROPERTIES
     TIMEOUT ${T_TIMEOUT}
     LABELS "${T_LABELS}"
-    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;XDG_CONFIG_HOME=${cfg};KT_BIN_DIR=${CMAKE_BINARY_DIR};KT_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
+    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;XDG_CONFIG_HOME=${cfg};XDG_DATA_HOME=${data};KT_BIN_DIR=${CMAKE_BINARY_DIR};KT_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
 endfunction()
 
 # kt_add_fuzzer(NAME <name> SOURCES <files...> LIBS <targets...>)

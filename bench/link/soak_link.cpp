@@ -43,6 +43,8 @@ public:
     }
     QString OpenFileName(QWidget*) override { return {}; }
     QString SaveFileName(QWidget*) override { return {}; }
+    QString SaveDocumentName(QWidget*, const QString&, const QString&) override { return {}; }
+    bool ReportDetails(QWidget*, QString&, QString&, QString&) override { return false; }
 };
 
 } // namespace

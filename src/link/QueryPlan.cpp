@@ -8,7 +8,9 @@ const char* EnergyReadQuery(const QString& version) {
 
 const char* TPollRotation::Next(TPage page, const QString& version) {
     const char* query = nullptr;
-    if (PolledPage(page)) {
+    if (page == TPage::InstallCheck) {
+        query = qry::Measurement;
+    } else if (PolledPage(page)) {
         switch (FStep) {
         case 1:
             query = EnergyReadQuery(version);
@@ -46,6 +48,10 @@ std::vector<std::string> PageReads(TPage page, const QString& version) {
             reads.emplace_back(qry::Settings1208);
         if (RelayAlarmLayout(version))
             reads.emplace_back(qry::Settings120A);
+        break;
+    case TPage::InstallCheck:
+        // The wiring, the CT primary and the load convention the rules judge against.
+        reads.emplace_back(qry::Settings1100);
         break;
     case TPage::None:
         break;

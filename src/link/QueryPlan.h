@@ -1,5 +1,6 @@
 // Which query the link sends next: one-shot queries first, then the polling rotation of the
-// Real-Time Metering page, else nothing; and the reads that showing a page queues.
+// Real-Time Metering page (the measurement block alone on the Installation Check page), else
+// nothing; and the reads that showing a page queues.
 #pragma once
 
 #include <QString>
@@ -9,13 +10,16 @@
 #include <string_view>
 #include <vector>
 
-// Trend shows the metering values over time, so it is polled and read like the metering page.
-enum class TPage : std::uint8_t { None, RTMetering, DeviceInfo, GeneralSettings, Trend };
-
-// True for the pages the metering rotation polls.
-inline bool PolledPage(TPage page) {
-    return page == TPage::RTMetering || page == TPage::Trend;
-}
+// Trend shows the metering values over time, so it is polled and read like the metering page;
+// Installation Check polls the measurement block alone.
+enum class TPage : std::uint8_t {
+    None,
+    RTMetering,
+    DeviceInfo,
+    GeneralSettings,
+    Trend,
+    InstallCheck
+};
 
 // Read queries of the meter's blocks; "00" stands for the device address.
 namespace qry {
@@ -33,6 +37,11 @@ inline constexpr char Settings1300[] = "00,03,13,00,00,0C";
 inline constexpr char Settings1208[] = "00,03,12,08,00,02";
 inline constexpr char Settings120A[] = "00,03,12,0A,00,05";
 } // namespace qry
+
+// Pages that are polled while shown; the others are read once.
+inline bool PolledPage(TPage page) {
+    return page == TPage::RTMetering || page == TPage::Trend || page == TPage::InstallCheck;
+}
 
 // The energy block read of the length the meter's layout gives.
 const char* EnergyReadQuery(const QString& version);

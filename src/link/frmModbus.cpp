@@ -75,6 +75,27 @@ void TFormModbus::SetViews(IMeteringView* metering, IDeviceInfoView* deviceInfo,
     FSettings = settings;
 }
 
+void TFormModbus::AddListener(ILinkListener* listener) {
+    if (listener && std::find(FListeners.begin(), FListeners.end(), listener) == FListeners.end())
+        FListeners.push_back(listener);
+}
+
+void TFormModbus::RemoveListener(ILinkListener* listener) {
+    std::erase(FListeners, listener);
+}
+
+TLinkLine TFormModbus::Line() const {
+    return TLinkLine{Modbus.PortNum(), Modbus.Baudrate(), Modbus.Parity(), Modbus.StopBits(),
+                     FDeviceAddress};
+}
+
+template <typename F> void TFormModbus::Notify(F&& call) {
+    // A copy: a listener may remove itself while it is told.
+    const std::vector<ILinkListener*> listeners = FListeners;
+    for (ILinkListener* listener : listeners)
+        call(*listener);
+}
+
 bool TFormModbus::RequestPageData() {
     if (!FShell.IsOnline())
         return false;
@@ -163,6 +184,11 @@ void TFormModbus::ModbusQueryData(TKrModbus& Sender, std::string& FmtData) {
     FQueryOpen = !query.empty();
     FMeteringRead = query.empty() ? std::nullopt : MeteringBlockOfQuery(query);
     FMeteringAnswered = false;
+
+    if (query.empty())
+        FInFlight.reset();
+    else
+        FInFlight.emplace(query, Line());
     FCurrentQuery = std::move(query);
     FmtData = FCurrentQuery.empty() ? NullQuery() : WithAddress(FCurrentQuery, FDeviceAddress);
 }
@@ -224,6 +250,8 @@ void TFormModbus::NotifyAnswer(TMeteringBlock block, std::span<const std::uint16
 
 void TFormModbus::ModbusQueryFinish(TKrPolling& /*Sender*/) {
     FPendingQueries.clear();
+    FInFlight.reset();
+    FAdopted.reset();
     FFacts.Forget();
     FFinishingWrites = false;
     FQueryOpen = false;
@@ -239,12 +267,14 @@ void TFormModbus::ModbusQueryFinish(TKrPolling& /*Sender*/) {
     FTraffic.ClearTraffic();
     FShell.SetStatusText(1, QString());
     FShell.SetStatusText(2, QString());
+    Notify([](ILinkListener& l) { l.CycleEnded(); });
 }
 
 void TFormModbus::ModbusF10Response(TKrModbus& /*Sender*/, std::uint8_t /*Slave*/,
                                     std::uint16_t StartAddr, std::uint16_t /*DataCount*/) {
     if (StartAddr != sbGeneral)
         return;
+    const TLinkLine before = Line();
     FFacts.RatiosWritten();
     // Address 0 is the broadcast address, never a meter's own: a write that did not come
     // from a settings sequence has nothing to adopt.
@@ -261,12 +291,16 @@ void TFormModbus::ModbusF10Response(TKrModbus& /*Sender*/, std::uint8_t /*Slave*
         if (FAdoptWait > 0)
             Modbus.Clock().Sleep(FAdoptWait);
     }
+    if (Line() != before)
+        FAdopted.emplace(before, Line());
     FShell.RefreshStatusAddress();
 }
 
 void TFormModbus::ModbusF01Response(TKrModbus& /*Sender*/, std::uint8_t /*Slave*/,
                                     std::uint16_t /*StartAddr*/, std::span<const bool> Values) {
     NotifyBits(TMeteringBlock::Relays, Values);
+
+    Notify([Values](ILinkListener& l) { l.CoilsRead(Values); });
     if (!FMetering)
         return;
     for (int i = 0; i < RelayCount && static_cast<std::size_t>(i) < Values.size(); ++i)
@@ -285,6 +319,7 @@ void TFormModbus::ModbusF02Response(TKrModbus& /*Sender*/, std::uint8_t /*Slave*
 void TFormModbus::ModbusF03Response(TKrModbus& /*Sender*/, std::uint8_t /*Slave*/,
                                     std::uint16_t StartAddr,
                                     std::span<const std::uint16_t> Values) {
+    Notify([StartAddr, Values](ILinkListener& l) { l.RegistersRead(StartAddr, Values); });
     switch (StartAddr) {
     case rbMeasurement:
         NotifyAnswer(TMeteringBlock::Measurement, Values);
@@ -379,7 +414,7 @@ void TFormModbus::ModbusResponseError(TKrModbus& /*Sender*/) {
     FTraffic.ResponseError();
 }
 
-void TFormModbus::ModbusAfterResponse(TKrModbus& /*Sender*/) {
+void TFormModbus::ModbusAfterResponse(TKrModbus& Sender) {
     FFacts.QueryEnded();
     FQueryOpen = false;
     // A metering read without its answer is a gap for those watching, never a repeated value.
@@ -387,6 +422,31 @@ void TFormModbus::ModbusAfterResponse(TKrModbus& /*Sender*/) {
         for (IMeteringObserver* o : std::vector(FObservers))
             o->MeteringLost(*FMeteringRead);
     FMeteringRead.reset();
+
+    if (FInFlight) {
+        const auto [text, line] = std::move(*FInFlight);
+        FInFlight.reset();
+        TQueryOutcome outcome;
+        switch (Sender.ErrorKind()) {
+        case TKrModbus::ekNone:
+            break;
+        case TKrModbus::ekException:
+            outcome = {TQueryResult::Exception, Sender.ExceptionCode()};
+            break;
+        case TKrModbus::ekNoResponse:
+            outcome.Result = TQueryResult::NoAnswer;
+            break;
+        default:
+            outcome.Result = TQueryResult::BadAnswer;
+            break;
+        }
+        Notify([&](ILinkListener& l) { l.QueryFinished(text, line, outcome); });
+        if (FAdopted) {
+            const auto [before, after] = *FAdopted;
+            FAdopted.reset();
+            Notify([&](ILinkListener& l) { l.LineAdopted(before, after); });
+        }
+    }
     if (FPendingQueries.empty() && !PolledPage(FShell.ActivePage())) {
         FTraffic.ClearTraffic();
         FShell.SetStatusText(1, QString());

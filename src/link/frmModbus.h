@@ -4,6 +4,7 @@
 // traffic. The decisions live in the pure units it calls; this class only coordinates.
 #pragma once
 
+#include "link/LinkListener.h"
 #include "link/LinkViews.h"
 #include "link/MeterFacts.h"
 
@@ -49,6 +50,13 @@ public:
 
     // The pages, once they exist; any of them may be absent.
     void SetViews(IMeteringView* metering, IDeviceInfoView* deviceInfo, ISettingsView* settings);
+    // Followers of the traffic, told in the order they were added; each stays until removed.
+    void AddListener(ILinkListener* listener);
+    void RemoveListener(ILinkListener* listener);
+    // The line the next query goes out on.
+    TLinkLine Line() const;
+    // A query is on the line and its end not yet handled.
+    bool QueryInFlight() const { return FInFlight.has_value(); }
 
     TKrModbus Modbus;
 
@@ -145,6 +153,8 @@ private:
     void NotifyAnswer(TMeteringBlock block, std::span<const std::uint16_t> values);
     void NotifyBits(TMeteringBlock block, std::span<const bool> bits);
 
+    template <typename F> void Notify(F&& call);
+
     ILinkShell& FShell;
     IDialogs& FDialogs;
     IMeteringView* FMetering = nullptr;
@@ -174,6 +184,12 @@ private:
     // The metering block the query in progress reads, and whether its answer came.
     std::optional<TMeteringBlock> FMeteringRead;
     bool FMeteringAnswered = false;
+
+    std::vector<ILinkListener*> FListeners;
+    // The query on the line, with the line it went out on, until its answer has been handled.
+    std::optional<std::pair<std::string, TLinkLine>> FInFlight;
+    // A switch of line settings made while handling the answer in flight.
+    std::optional<std::pair<TLinkLine, TLinkLine>> FAdopted;
 
     // The "over limit" box is shown from the event loop, never from inside a master event:
     // its modal loop would otherwise run the master's timers while the master is still

@@ -2,6 +2,7 @@
 
 #include "SettingsBlocks.h"
 #include "SettingsFile.h"
+#include "SettingsWriteGuard.h"
 #include "SettingsWritePlan.h"
 #include "link/cstMain.h"
 #include "link/frmModbus.h"
@@ -395,6 +396,13 @@ void TFormGeneralSettings::SetUpdateEnabled(bool enabled) {
     ButtonUpdate->setEnabled(enabled);
 }
 
+std::vector<std::string> TFormGeneralSettings::WriteTexts(const TSettingsWritePlan& plan) {
+    std::vector<std::string> writes;
+    for (const TSettingsWrite& w : plan.Writes)
+        writes.push_back(w.Query);
+    return writes;
+}
+
 void TFormGeneralSettings::ButtonUpdateClick() {
     // The record, the layout and the ratios as they stand at the click: the meter gets what the
     // operator saw, whatever arrives while the question is open.
@@ -406,8 +414,11 @@ void TFormGeneralSettings::ButtonUpdateClick() {
                             IDialogs::Information, IDialogs::Ok);
         return;
     }
+    QString question = QString::fromLatin1(cstMain::ConfirmSendSettings);
+    if (const auto* planned = std::get_if<TSettingsWritePlan>(&outcome); planned && FGuard)
+        question = ConfirmWithChanges(question, FGuard->Changes(WriteTexts(*planned)));
     FHoldTyped = true;
-    const bool confirmed = FDialogs.Confirm(QString::fromLatin1(cstMain::ConfirmSendSettings));
+    const bool confirmed = FDialogs.Confirm(question);
     FHoldTyped = false;
     if (!confirmed)
         return;
@@ -426,6 +437,9 @@ void TFormGeneralSettings::ButtonUpdateClick() {
         return;
     }
     const TSettingsWritePlan& plan = std::get<TSettingsWritePlan>(outcome);
+    // The guard backs up what the meter holds before the first write, or stops the write.
+    if (FGuard && !FGuard->BeforeWrites(WriteTexts(plan)))
+        return;
     for (std::string& query : plan.Queries())
         FLink.AppendQuery(std::move(query));
     // After the 0x1100 write is queued: the link carries these values with it.

@@ -10,9 +10,12 @@
 
 #include <QWidget>
 
+#include <string>
 #include <vector>
 
+class ISettingsWriteGuard;
 class QComboBox;
+struct TSettingsWritePlan;
 class QFrame;
 class QGroupBox;
 class QLabel;
@@ -37,6 +40,10 @@ public:
     // "Update Device": plans the write of the record shown (SettingsWritePlan), asks, then
     // queues the writes and reads and the line settings the meter will switch to.
     void ButtonUpdateClick();
+    // The program's guard of settings writes (the changes in the Confirm box, a backup first,
+    // verification after); without one the page writes as it always did.
+    void SetWriteGuard(ISettingsWriteGuard* guard) { FGuard = guard; }
+
     // "Save" and "Load": the record to and from a settings file.
     void ButtonSaveClick();
     void ButtonLoadClick();
@@ -56,9 +63,12 @@ private:
     void CreateButtons();
     // The field table's controls, found by name once they exist.
     void BindFields();
+    // The write queries of a plan, in the order they go out.
+    static std::vector<std::string> WriteTexts(const TSettingsWritePlan& plan);
 
     TFormModbus& FLink;
     IDialogs& FDialogs;
+    ISettingsWriteGuard* FGuard = nullptr;
 
     // One control per field of the record, in the order of the field table.
     struct TFieldControl {

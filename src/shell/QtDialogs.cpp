@@ -1,5 +1,6 @@
 #include "shell/QtDialogs.h"
 
+#include "commissioning/frmReportDetails.h"
 #include "metering/InputValueQuery.h"
 #include "widgets/UiFont.h"
 
@@ -27,10 +28,12 @@ QMessageBox::Icon ToQt(IDialogs::TIcon icon) {
 
 const QString FileFilter = QStringLiteral("Settings file (*.pmt);;Any file (*.*)");
 
-QString AskFileName(QWidget* parent, QFileDialog::AcceptMode mode) {
+QString AskFileName(QWidget* parent, QFileDialog::AcceptMode mode,
+                    const QString& filter = FileFilter,
+                    const QString& suffix = QStringLiteral("pmt")) {
     QFileDialog dialog(parent ? parent : QApplication::activeWindow());
-    dialog.setNameFilter(FileFilter);
-    dialog.setDefaultSuffix(QStringLiteral("pmt"));
+    dialog.setNameFilter(filter);
+    dialog.setDefaultSuffix(suffix);
     dialog.setDirectory(QStringLiteral("."));
     dialog.setAcceptMode(mode);
     // An existing file only when opening; saving over one asks first.
@@ -77,4 +80,21 @@ QString TQtDialogs::OpenFileName(QWidget* parent) {
 
 QString TQtDialogs::SaveFileName(QWidget* parent) {
     return AskFileName(parent, QFileDialog::AcceptSave);
+}
+
+QString TQtDialogs::SaveDocumentName(QWidget* parent, const QString& filter,
+                                     const QString& suffix) {
+    return AskFileName(parent, QFileDialog::AcceptSave, filter, suffix);
+}
+
+bool TQtDialogs::ReportDetails(QWidget* parent, QString& site, QString& technician,
+                               QString& notes) {
+    TFormReportDetails dialog(parent ? parent : QApplication::activeWindow());
+    dialog.SetDetails(site, technician, notes);
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    site = dialog.Site();
+    technician = dialog.Technician();
+    notes = dialog.Notes();
+    return true;
 }

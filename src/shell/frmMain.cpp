@@ -1,7 +1,10 @@
 #include "shell/frmMain.h"
 
+#include "commissioning/Commissioning.h"
+#include "commissioning/frmInstallCheck.h"
 #include "link/cstMain.h"
 #include "link/frmModbus.h"
+#include "settings/frmGeneralSettings.h"
 #include "shell/ShellIcons.h"
 #include "shell/ShellPages.h"
 #include "shell/frmAbout.h"
@@ -24,8 +27,8 @@
 
 namespace {
 
-const char* const PageCaptions[3] = {"Real-Time Metering", "Device Information",
-                                     "General Settings"};
+const char* const PageCaptions[4] = {"Real-Time Metering", "Device Information", "General Settings",
+                                     "Installation Check"};
 const QString AddressMark = QStringLiteral(" @ ");
 
 } // namespace
@@ -35,6 +38,7 @@ TFormKT580::TFormKT580(IDialogs& dialogs, QWidget* parent)
     setWindowTitle(QStringLiteral("KT580 Utility Software -- Veltrana Corporation"));
     setFont(UiFont());
     CreateActions();
+    CreateCommissioningActions();
     CreateMenu();
     CreateToolBar();
     CreatePageArea();
@@ -60,6 +64,7 @@ TFormKT580::~TFormKT580() {
     FFormTrend = nullptr;
     FActivePage = nullptr;
     FFormConnection.reset();
+    FCommissioning.reset();
     FFormModbus.reset();
 }
 
@@ -68,13 +73,20 @@ void TFormKT580::FormCreate() {
     FFormModbus = std::make_unique<TFormModbus>(*this, FDialogs);
     // Loads the stored connection values into the link, so it comes after the link.
     FFormConnection = std::make_unique<TFormConnection>(*FFormModbus, *this, FDialogs, this);
+    FCommissioning = std::make_unique<TCommissioning>(*FFormModbus, FDialogs, this);
+    FCommissioning->UtilityVersion =
+        VersionLookup ? VersionLookup(QStringLiteral("FileVersion")).value_or(QString())
+                      : QString();
     const TShellPages pages = CreatePages(*FFormModbus, FDialogs);
-    FPages = {pages.RTMetering, pages.DeviceInfo, pages.GeneralSettings};
+    FPages = {pages.RTMetering, pages.DeviceInfo, pages.GeneralSettings,
+              FCommissioning->CreateInstallCheckPage()};
     FFormModbus->SetViews(pages.MeteringView, pages.DeviceInfoView, pages.SettingsView);
     FTrendDialogs = std::make_unique<TQtTrendDialogs>();
     FFormTrend = new TFormTrend(*FFormModbus, FDialogs, *FTrendDialogs);
     FFormTrend->ProgramVersion =
         ProgramVersionValue(QStringLiteral("FileVersion")).value_or(QString());
+    if (auto* settings = dynamic_cast<TFormGeneralSettings*>(pages.GeneralSettings))
+        settings->SetWriteGuard(&FCommissioning->Guard());
     DockPages();
     UpdateActionStates();
 }
@@ -119,6 +131,21 @@ void TFormKT580::CreateActions() {
     }
 }
 
+void TFormKT580::CreateCommissioningActions() {
+    const auto add = [this](const char* caption, const char* hint, void (TFormKT580::*execute)()) {
+        auto* action = new QAction(QString::fromLatin1(caption), this);
+        action->setToolTip(QString::fromLatin1(hint));
+        connect(action, &QAction::triggered, this, [this, execute] { (this->*execute)(); });
+        return action;
+    };
+    ReadingsInstallationCheck = add("Installation &Check", "Installation Check",
+                                    &TFormKT580::ReadingsInstallationCheckExecute);
+    ReadingsWriteJournal =
+        add("Write &Journal...", "Write Journal", &TFormKT580::ReadingsWriteJournalExecute);
+    StartCommissioningReport = add("Commissioning &Report...", "Commissioning Report",
+                                   &TFormKT580::StartCommissioningReportExecute);
+}
+
 void TFormKT580::CreateMenu() {
     QMenuBar* bar = menuBar();
     QMenu* start = bar->addMenu(QStringLiteral("&Start"));
@@ -127,6 +154,8 @@ void TFormKT580::CreateMenu() {
     start->addSeparator();
     start->addAction(StartConnectionSettings);
     start->addSeparator();
+    start->addAction(StartCommissioningReport);
+    start->addSeparator();
     start->addAction(StartExit);
     QMenu* readings = bar->addMenu(QStringLiteral("&Readings"));
     readings->addAction(ReadingsRealTimeMetering);
@@ -134,6 +163,9 @@ void TFormKT580::CreateMenu() {
     readings->addAction(ReadingsDeviceInformation);
     readings->addSeparator();
     readings->addAction(ReadingsTrend);
+    readings->addAction(ReadingsInstallationCheck);
+    readings->addSeparator();
+    readings->addAction(ReadingsWriteJournal);
     bar->addMenu(QStringLiteral("Se&ttings"))->addAction(SettingsGeneralSettings);
     bar->addMenu(QStringLiteral("&Help"))->addAction(HelpAbout);
 }
@@ -272,8 +304,10 @@ TPage TFormKT580::ActivePage() const {
         return TPage::DeviceInfo;
     if (FActivePage == FPages[2])
         return TPage::GeneralSettings;
-    if (FActivePage && FActivePage == FFormTrend)
+    if (FActivePage == FFormTrend)
         return TPage::Trend;
+    if (FActivePage == FPages[3])
+        return TPage::InstallCheck;
     return TPage::None;
 }
 
@@ -294,6 +328,7 @@ void TFormKT580::UpdateActionStates() {
     StartConnect->setEnabled(!FConnected);
     // While closing waits for the writes, a disconnect would drop them.
     StartDisconnect->setEnabled(FConnected && !FCloseAfterWrites);
+    StartCommissioningReport->setEnabled(IsOnline());
 }
 
 void TFormKT580::SetStatusText(int panel, const QString& text) {
@@ -357,6 +392,7 @@ void TFormKT580::StartConnectExecute() {
 
 void TFormKT580::StartDisconnectExecute() {
     FDisconnectRequested = true;
+    UpdateActionStates();
     FFormModbus->UpdateCommandStates();
     TKrModbus& modbus = FFormModbus->Modbus;
     if (modbus.Running())
@@ -390,7 +426,24 @@ void TFormKT580::ReadingsTrendExecute() {
 
 void TFormKT580::SettingsGeneralSettingsExecute() {
     ShowPage(FPages[2]);
+    // A write from this page is backed up under the meter's serial number.
+    if (IsOnline())
+        FCommissioning->EnsureSerialNumber();
     FFormModbus->RequestPageData();
+}
+
+void TFormKT580::ReadingsInstallationCheckExecute() {
+    ShowPage(FPages[3]);
+    FFormModbus->RequestPageData();
+}
+
+void TFormKT580::ReadingsWriteJournalExecute() {
+    FCommissioning->ShowJournal();
+}
+
+void TFormKT580::StartCommissioningReportExecute() {
+    if (IsOnline())
+        FCommissioning->StartReport();
 }
 
 void TFormKT580::HelpAboutExecute() {

@@ -12,6 +12,7 @@
 #include <memory>
 
 class IDialogs;
+class TCommissioning;
 class TFormConnection;
 class TFormModbus;
 class TFormTrend;
@@ -49,6 +50,9 @@ public:
     void ReadingsTrendExecute();
     void SettingsGeneralSettingsExecute();
     void HelpAboutExecute();
+    void ReadingsInstallationCheckExecute();
+    void ReadingsWriteJournalExecute();
+    void StartCommissioningReportExecute();
 
     // Ends the program as closing the window does, also with a dialog or box open: they are
     // closed without applying anything, then the window closes and the values are saved. A
@@ -63,6 +67,8 @@ public:
     QWidget* FormDeviceInfo() const { return FPages[1]; }
     QWidget* FormGeneralSettings() const { return FPages[2]; }
     TFormTrend* FormTrend() const { return FFormTrend; }
+    QWidget* FormInstallCheck() const { return FPages[3]; }
+    TCommissioning& Commissioning() { return *FCommissioning; }
 
     // How long Connect blocks after opening the port, so the meter's line settles before the
     // first frame; tests shorten it.
@@ -80,6 +86,9 @@ public:
     QAction* ReadingsTrend;
     QAction* SettingsGeneralSettings;
     QAction* HelpAbout;
+    QAction* ReadingsInstallationCheck;
+    QAction* ReadingsWriteJournal;
+    QAction* StartCommissioningReport;
     QToolBar* ToolBar1;
     QScrollArea* ScrollBox1;
     QWidget* StatusBar;
@@ -94,6 +103,7 @@ private:
     void FormCreate();
     void FormShow();
     void CreateActions();
+    void CreateCommissioningActions();
     void CreateMenu();
     void CreateToolBar();
     void CreatePageArea();
@@ -106,7 +116,8 @@ private:
     IDialogs& FDialogs;
     std::unique_ptr<TFormModbus> FFormModbus;
     std::unique_ptr<TFormConnection> FFormConnection;
-    std::array<QWidget*, 3> FPages{};
+    std::unique_ptr<TCommissioning> FCommissioning;
+    std::array<QWidget*, 4> FPages{};
     std::unique_ptr<ITrendDialogs> FTrendDialogs;
     TFormTrend* FFormTrend = nullptr;
     QWidget* FPageHost = nullptr;

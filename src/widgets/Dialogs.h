@@ -25,6 +25,14 @@ public:
     // File names for the settings file; empty when the operator cancelled.
     virtual QString OpenFileName(QWidget* parent) = 0;
     virtual QString SaveFileName(QWidget* parent) = 0;
+    // A file name to save other documents under (a report, an export): the dialog offers the
+    // filter ("CSV file (*.csv)") and adds the suffix to a name typed without one; empty when
+    // the operator cancelled.
+    virtual QString SaveDocumentName(QWidget* parent, const QString& filter,
+                                     const QString& suffix) = 0;
+    // The operator's part of a commissioning report; false when cancelled.
+    virtual bool ReportDetails(QWidget* parent, QString& site, QString& technician,
+                               QString& notes) = 0;
 
     // The application's error box: caption "Error", error icon, the message, OK.
     void ShowError(const QString& message);

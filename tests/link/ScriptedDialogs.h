@@ -52,6 +52,20 @@ public:
 
     QString OpenFileName(QWidget*) override { return Take(OpenNames); }
     QString SaveFileName(QWidget*) override { return Take(SaveNames); }
+    QString SaveDocumentName(QWidget*, const QString& filter, const QString&) override {
+        DocumentFilters.push_back(filter);
+        return Take(SaveNames);
+    }
+    bool ReportDetails(QWidget*, QString& site, QString& technician, QString& notes) override {
+        if (ReportAnswers.empty())
+            return false;
+        const TReportAnswer a = ReportAnswers.front();
+        ReportAnswers.pop_front();
+        site = a.Site;
+        technician = a.Technician;
+        notes = a.Notes;
+        return true;
+    }
 
     std::vector<TBox> Boxes;
     std::vector<TInput> Inputs;
@@ -61,6 +75,14 @@ public:
     std::deque<std::pair<bool, QString>> InputAnswers;
     std::deque<QString> OpenNames;
     std::deque<QString> SaveNames;
+    QStringList DocumentFilters;
+    struct TReportAnswer {
+        QString Site;
+        QString Technician;
+        QString Notes;
+    };
+    // Each answers one report's details with OK; none left: Cancel.
+    std::deque<TReportAnswer> ReportAnswers;
     // Runs while a box is "open", to see what happens meanwhile.
     std::function<void(const TBox&)> OnBox;
 

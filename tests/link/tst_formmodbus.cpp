@@ -185,6 +185,7 @@ private slots:
     void portChangeEndsTheCycle();
     void closingSendsTheQueuedWrites_data();
     void closingSendsTheQueuedWrites();
+    void listenersHearEachQueryEnd();
 };
 
 void TestFormModbus::configuration() {
@@ -760,6 +761,63 @@ void TestFormModbus::adoptsNewLineSettingsAfterAnswer() {
     QCOMPARE(r.Settings.Record.Address, QStringLiteral("5"));
     QCOMPARE(r.Settings.Record.Baudrate, QStringLiteral("9600"));
     QCOMPARE(r.Settings.Record.Parity, 0);
+}
+
+// Records what the link tells its listeners, in order.
+class TListenerLog : public ILinkListener {
+public:
+    void QueryFinished(const std::string& text, const TLinkLine& line,
+                       const TQueryOutcome& outcome) override {
+        const char* results[] = {"answered", "exception", "no answer", "bad answer"};
+        Events << QString("%1 %2 %3 at %4/%5")
+                      .arg(QString::fromStdString(text), results[int(outcome.Result)])
+                      .arg(outcome.ExceptionCode)
+                      .arg(line.Address)
+                      .arg(line.Baudrate);
+    }
+    void RegistersRead(std::uint16_t start, std::span<const std::uint16_t>) override {
+        Events << QString("read %1").arg(start, 0, 16);
+    }
+    void LineAdopted(const TLinkLine& before, const TLinkLine& after) override {
+        Events << QString("adopted %1/%2 -> %3/%4")
+                      .arg(before.Address)
+                      .arg(before.Baudrate)
+                      .arg(after.Address)
+                      .arg(after.Baudrate);
+    }
+    void CycleEnded() override { Events << "ended"; }
+    QStringList Events;
+};
+
+void TestFormModbus::listenersHearEachQueryEnd() {
+    // Relay answers never come back: the relay write ends without an answer.
+    TSimProcess sim({"--version-text", "3.20", "--lose-answers", "05"});
+    QVERIFY(!sim.Path().isEmpty());
+    TRig r;
+    r.Shell.Page = TPage::GeneralSettings;
+    TListenerLog log;
+    r.Link.AddListener(&log);
+    r.Link.AddListener(&log);                         // once only
+    r.Link.AppendQuery("00,10,11,07,00,01,02,00,00"); // PT2 0: refused with exception 04
+    r.Link.AppendQuery("00,05,00,00,FF,00");
+    r.Link.AppendQuery(GeneralWrite("5", "9600", 3));
+    r.Link.SetNewLineSettings(5, 9600, TParity::None, TStopBits::_1);
+    r.Link.AppendQuery("00,03,11,00,00,0D");
+    QVERIFY(ConnectLink(r.Link, r.Shell));
+    r.Link.Modbus.SetQueryTimeout(300);
+    QTRY_VERIFY_WITH_TIMEOUT(log.Events.contains("read 1100"), 10000);
+    QVERIFY(DisconnectLink(r.Link, r.Shell));
+    r.Link.RemoveListener(&log);
+    const QString general = QString::fromStdString(GeneralWrite("5", "9600", 3));
+    // Identity and page reads come first; from the refused write on, in this order.
+    const qsizetype from = log.Events.indexOf("00,10,11,07,00,01,02,00,00 exception 4 at 1/19200");
+    QVERIFY2(from >= 0, qPrintable(log.Events.join('\n')));
+    QCOMPARE(log.Events.mid(from, 6),
+             QStringList({"00,10,11,07,00,01,02,00,00 exception 4 at 1/19200",
+                          "00,05,00,00,FF,00 no answer 0 at 1/19200",
+                          general + " answered 0 at 1/19200", "adopted 1/19200 -> 5/9600",
+                          "read 1100", "00,03,11,00,00,0D answered 0 at 5/9600"}));
+    QCOMPARE(log.Events.last(), QString("ended"));
 }
 
 void TestFormModbus::overLimitBoxDoesNotReenterMaster() {

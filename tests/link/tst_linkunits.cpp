@@ -129,6 +129,10 @@ void TestLinkUnits::rotation_data() {
     QTest::newRow("settings is not polled")
         << TPage::GeneralSettings << "3.20" << 2 << QStringList{"", "", "", ""} << 4;
     QTest::newRow("no page") << TPage::None << "" << 0 << QStringList{""} << 1;
+    // The installation check judges live values: the measurement block on every turn.
+    QTest::newRow("installation check")
+        << TPage::InstallCheck << "3.20" << 1
+        << QStringList{"00,03,14,00,00,15", "00,03,14,00,00,15", "00,03,14,00,00,15"} << 4;
 }
 
 void TestLinkUnits::rotation() {
@@ -175,6 +179,8 @@ void TestLinkUnits::pageReads_data() {
     QTest::newRow("settings, 3.85")
         << TPage::GeneralSettings << "3.85" << settings + QStringList{"00,03,12,0A,00,05"};
     QTest::newRow("no page") << TPage::None << "3.20" << QStringList{id};
+    QTest::newRow("installation check")
+        << TPage::InstallCheck << "3.20" << QStringList{id, "00,03,11,00,00,0D"};
 }
 
 void TestLinkUnits::pageReads() {

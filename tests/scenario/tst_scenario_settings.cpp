@@ -32,11 +32,16 @@ bool UpdateDevice(TProgram& p) {
     p.Dialogs.Answers = {IDialogs::ResultYes};
     TProgram::Click(p.Settings("ButtonUpdate"));
     if (p.Dialogs.Boxes.empty() ||
-        p.Dialogs.Boxes.back().Text !=
-            "Are you sure you want to send these parameters to the device?")
+        !p.Dialogs.Boxes.back().Text.startsWith(
+            "Are you sure you want to send these parameters to the device?\n\n"))
         return false;
+    // Done when the read-back has refilled the page and the writes have been verified.
     return QTest::qWaitFor(
-        [&] { return p.Reads.value(0x120A) > before && p.Link().PendingQueries().empty(); }, Wait);
+        [&] {
+            return p.Reads.value(0x120A) > before && p.Link().PendingQueries().empty() &&
+                   p.Dialogs.Boxes.back().Text.contains("written and verified");
+        },
+        Wait);
 }
 
 TFormGeneralSettings& Page(TProgram& p) {
@@ -153,7 +158,9 @@ void TestScenarioSettings::changedWrittenAndReadBack() {
     QVERIFY(p.Disconnect());
 
     QCOMPARE(p.Link().ErrorCount(), std::uint64_t(0));
-    QCOMPARE(p.Dialogs.Boxes.size(), std::size_t(1));
+    // The confirmation and the verification.
+    QCOMPARE(p.Dialogs.Boxes.size(), std::size_t(2));
+    QCOMPARE(p.Dialogs.Boxes.back().Text, QString("39 settings written and verified"));
     const QStringList requests = meter.Sim.Requests();
     QCOMPARE(requests, p.Sent);
     // Five writes, one per block of the layout, each once.
@@ -326,8 +333,8 @@ void TestScenarioSettings::settingsFileBackToTheMeter() {
     QVERIFY(p.Disconnect());
 
     QCOMPARE(p.Link().ErrorCount(), std::uint64_t(0));
-    // Two confirmations and no error box.
-    QCOMPARE(p.Dialogs.Boxes.size(), std::size_t(2));
+    // Two confirmations, each followed by its verification, and no error box.
+    QCOMPARE(p.Dialogs.Boxes.size(), std::size_t(4));
     QCOMPARE(meter.Sim.Requests(), p.Sent);
     QCOMPARE(meter.Sim.Stop().value("exception04"), 0);
 }

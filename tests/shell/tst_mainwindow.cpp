@@ -204,11 +204,14 @@ void TestMainWindow::actionsMenuAndToolBar() {
     };
     const QList<QAction*> menus = t.W->menuBar()->actions();
     QCOMPARE(describe(menus), QStringList({"&Start", "&Readings", "Se&ttings", "&Help"}));
-    QCOMPARE(
-        describe(menus[0]->menu()->actions()),
-        QStringList({"&Connect", "&Disconnect", "-", "Connection Se&ttings...", "-", "E&xit"}));
+    QCOMPARE(describe(menus[0]->menu()->actions()),
+             QStringList({"&Connect", "&Disconnect", "-", "Connection Se&ttings...", "-",
+                          "Commissioning &Report...", "-", "E&xit"}));
     QCOMPARE(describe(menus[1]->menu()->actions()),
-             QStringList({"Real-Time &Metering", "-", "Device &Information"}));
+             QStringList({"Real-Time &Metering", "-", "Device &Information", "Installation &Check",
+                          "-", "Write &Journal..."}));
+    // The report needs the meter: offline it cannot be started.
+    QVERIFY(!t.W->StartCommissioningReport->isEnabled());
     QCOMPARE(describe(menus[2]->menu()->actions()), QStringList({"&General Settings"}));
     QCOMPARE(describe(menus[3]->menu()->actions()), QStringList({"&About..."}));
     QCOMPARE(describe(t.W->ToolBar1->actions()),

@@ -80,9 +80,11 @@ struct TLoad {
     std::array<double, 3> V;
     std::array<double, 3> I;
     double Angle;
+    // +1, or -1 for a current transformer connected the wrong way round.
+    std::array<double, 3> Sign{1, 1, 1};
 };
 
-TLoad LoadAt(const TSettingsImage& settings, double t) {
+TLoad LoadAt(const TSettingsImage& settings, double t, const TWiring& wiring) {
     const double pt2 = std::max<double>(Get(settings, reg::PT2, 400), 1);
     const double ct2 = std::max<double>(Get(settings, reg::CT2, 5), 1);
     const double vNominal = pt2 / std::sqrt(3.0);
@@ -98,31 +100,40 @@ TLoad LoadAt(const TSettingsImage& settings, double t) {
     if (Wave(t, 1200, 0) < -0.85) {
         load.Angle += std::numbers::pi;
     }
+    load.I[0] *= 1 + wiring.Unbalance;
+    load.I[2] *= std::max(0.0, 1 - wiring.Unbalance);
+    if (wiring.MissingPhase >= 0 && wiring.MissingPhase < 3) {
+        load.V[static_cast<std::size_t>(wiring.MissingPhase)] = 0;
+    }
+    for (std::size_t k = 0; k < 3; ++k) {
+        load.Sign[k] = wiring.ReversedCT[k] ? -1 : 1;
+    }
     return load;
 }
 
 TPower PowerOf(const TLoad& load) {
     TPower power;
     for (int k = 0; k < 3; ++k) {
-        power.ActiveW += load.V[k] * load.I[k] * std::cos(load.Angle);
-        power.ReactiveVar += load.V[k] * load.I[k] * std::sin(load.Angle);
+        power.ActiveW += load.Sign[k] * load.V[k] * load.I[k] * std::cos(load.Angle);
+        power.ReactiveVar += load.Sign[k] * load.V[k] * load.I[k] * std::sin(load.Angle);
     }
     return power;
 }
 
 } // namespace
 
-TPower ComputePower(const TSettingsImage& settings, double seconds) {
-    return PowerOf(LoadAt(settings, seconds));
+TPower ComputePower(const TSettingsImage& settings, double seconds, const TWiring& wiring) {
+    return PowerOf(LoadAt(settings, seconds, wiring));
 }
 
-TLiveValues ComputeLiveValues(const TSettingsImage& settings, uint16_t aoType, double t) {
+TLiveValues ComputeLiveValues(const TSettingsImage& settings, uint16_t aoType, double t,
+                              const TWiring& wiring) {
     using C = std::complex<double>;
     const double pt2 = std::max<double>(Get(settings, reg::PT2, 400), 1);
     const double ct2 = std::max<double>(Get(settings, reg::CT2, 5), 1);
     const double vNominal = pt2 / std::sqrt(3.0);
     const double iNominal = 0.6 * ct2;
-    const TLoad state = LoadAt(settings, t);
+    const TLoad state = LoadAt(settings, t, wiring);
     const std::array<double, 3>& v = state.V;
     const std::array<double, 3>& i = state.I;
     const C a = std::polar(1.0, -TwoPi / 3);
@@ -132,7 +143,8 @@ TLiveValues ComputeLiveValues(const TSettingsImage& settings, uint16_t aoType, d
     const double vab = std::abs(va - vb);
     const double vbc = std::abs(vb - vc);
     const double vca = std::abs(vc - va);
-    const double in = std::abs(C(i[0]) + i[1] * a + i[2] * a * a);
+    const std::array<double, 3>& sign = state.Sign;
+    const double in = std::abs(sign[0] * C(i[0]) + sign[1] * i[1] * a + sign[2] * i[2] * a * a);
 
     const TPower power = PowerOf(state);
     const double p = power.ActiveW;

@@ -92,7 +92,7 @@ TException TMeterModel::ReadRegisters(uint16_t start, uint16_t count,
     for (uint32_t r = start; r < uint32_t(start) + count; ++r) {
         if (InRange(r, reg::Measurement, reg::MeasurementCount)) {
             if (!live) {
-                live = ComputeLiveValues(FSettings, FIdentity.AOType, FSeconds);
+                live = ComputeLiveValues(FSettings, FIdentity.AOType, FSeconds, FWiring);
             }
             out.push_back(live->Registers[r - reg::Measurement]);
         } else {
@@ -161,7 +161,7 @@ TException TMeterModel::ReadInputs(uint16_t start, uint16_t count, std::vector<b
     if (uint32_t(start) + count > reg::DigitalInputs) {
         return TException::IllegalAddress;
     }
-    const TLiveValues live = ComputeLiveValues(FSettings, FIdentity.AOType, FSeconds);
+    const TLiveValues live = ComputeLiveValues(FSettings, FIdentity.AOType, FSeconds, FWiring);
     for (uint32_t i = start; i < uint32_t(start) + count; ++i) {
         out.push_back(live.Inputs[i]);
     }
@@ -187,7 +187,7 @@ void TMeterModel::Advance(double seconds) {
     // Integrate in steps of at most one second so the drifting power is followed closely.
     while (seconds > 0) {
         const double step = std::min(seconds, 1.0);
-        const TPower power = ComputePower(FSettings, FSeconds + step / 2);
+        const TPower power = ComputePower(FSettings, FSeconds + step / 2, FWiring);
         FEnergy.Integrate(power.ActiveW * ratio / 1000, power.ReactiveVar * ratio / 1000,
                           step / 3600);
         FSeconds += step;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "EnergyCounters.h"
+#include "LiveValues.h"
 #include "SettingsChecks.h"
 
 #include <array>
@@ -61,6 +62,9 @@ public:
     bool Relay(int index) const { return FRelays.at(index); }
     void SetRelay(int index, bool on) { FRelays.at(index) = on; }
 
+    // How the meter is wired to its load (right, unless a test asks otherwise).
+    void SetWiring(const TWiring& wiring) { FWiring = wiring; }
+
     // Counts writes that changed the meter's memory, so a caller knows when to persist it.
     uint64_t MemoryGeneration() const { return FGeneration; }
 
@@ -76,6 +80,7 @@ private:
     std::array<bool, 2> FRelays{};
     double FSeconds = 0;
     uint64_t FGeneration = 0;
+    TWiring FWiring;
 };
 
 // Register values holding `text` two characters per register, high byte first, padded with

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
 
 namespace kt580sim {
 
@@ -61,6 +62,11 @@ std::string UsageText() {
            "  --ao-type N         analog output type: 1 current, 2 voltage (default 1)\n"
            "  --state FILE        keep settings, energy and relays in FILE across runs\n"
            "  --time-scale F      meter time runs F times faster than real time (default 1)\n"
+           "  --miswire KIND      wire the meter wrong: missing-phase=A|B|C (no voltage on that\n"
+           "                      phase), reversed-ct=PHASES (e.g. A or ABC), unbalance=F\n"
+           "                      (0..1: phase A carries 1+F, phase C 1-F); repeatable\n"
+           "  --lose-answers FN   carry out requests of function FN (hex, e.g. 05 or 10) but\n"
+           "                      never answer them; repeatable\n"
            "Line:\n"
            "  --pace              send at the line rate, after a 3.5-character silence and\n"
            "                      the turnaround delay\n"
@@ -76,6 +82,42 @@ std::string UsageText() {
            "  --help              this text\n";
 }
 
+// One --miswire value into the wiring.
+bool ParseMiswire(const std::string& v, TWiring& wiring) {
+    const auto eq = v.find('=');
+    if (eq == std::string::npos || eq + 1 >= v.size()) {
+        return false;
+    }
+    const std::string kind = v.substr(0, eq);
+    const std::string value = v.substr(eq + 1);
+    const auto phase = [](char c) { return c >= 'A' && c <= 'C' ? c - 'A' : -1; };
+    if (kind == "missing-phase") {
+        if (value.size() != 1 || phase(value[0]) < 0) {
+            return false;
+        }
+        wiring.MissingPhase = phase(value[0]);
+        return true;
+    }
+    if (kind == "reversed-ct") {
+        for (const char c : value) {
+            if (phase(c) < 0) {
+                return false;
+            }
+            wiring.ReversedCT[static_cast<std::size_t>(phase(c))] = true;
+        }
+        return true;
+    }
+    if (kind == "unbalance") {
+        double f = 0;
+        if (!Real(value, f) || f < 0 || f > 1) {
+            return false;
+        }
+        wiring.Unbalance = f;
+        return true;
+    }
+    return false;
+}
+
 // Every option that takes a value; the others are --help, --pace and --log.
 constexpr const char* ValueOptions[] = {"--com",          "--link",         "--device",
                                         "--address",      "--baud",         "--parity",
@@ -83,7 +125,7 @@ constexpr const char* ValueOptions[] = {"--com",          "--link",         "--d
                                         "--release-date", "--serial",       "--ao-type",
                                         "--delay",        "--fault",        "--seed",
                                         "--requests",     "--state",        "--time-scale",
-                                        "--lose-answer"};
+                                        "--lose-answer",  "--miswire",      "--lose-answers"};
 
 bool ParseOptions(const std::vector<std::string>& args, TOptions& o, std::string& error) {
     std::string parityName;
@@ -208,6 +250,18 @@ bool ParseOptions(const std::vector<std::string>& args, TOptions& o, std::string
             if (o.StateFile.empty()) {
                 return bad("a file name");
             }
+        } else if (arg == "--miswire") {
+            if (!ParseMiswire(v, o.Wiring)) {
+                return bad("missing-phase=A|B|C, reversed-ct=PHASES or unbalance=0..1");
+            }
+        } else if (arg == "--lose-answers") {
+            const int fn =
+                v.size() == 2 ? static_cast<int>(std::strtol(v.c_str(), nullptr, 16)) : 0;
+            if (fn <= 0 || fn > 0x7F ||
+                v.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
+                return bad("a function code in hex, 01..7F");
+            }
+            o.LoseFunctions.push_back(static_cast<uint8_t>(fn));
         } else if (arg == "--lose-answer") {
             unsigned n = 0;
             const char* end = v.data() + v.size();

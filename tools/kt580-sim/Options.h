@@ -2,6 +2,7 @@
 #pragma once
 
 #include "FaultInjector.h"
+#include "LiveValues.h"
 #include "MeterModel.h"
 
 #include <array>
@@ -32,6 +33,9 @@ struct TOptions {
     bool Log = false;
     std::string StateFile;
     double TimeScale = 1.0;
+    TWiring Wiring;
+    // Function codes whose requests are carried out but never answered.
+    std::vector<uint8_t> LoseFunctions;
     bool Help = false;
 };
 

@@ -176,6 +176,13 @@ void TServer::HandleFrame(const std::string& frame, TClock::time_point lastByte)
         if (reply.Exception >= 1 && reply.Exception <= 4) {
             ++FStats.Exceptions[reply.Exception];
         }
+        if (frame.size() > 1 &&
+            std::find(FOptions.LoseFunctions.begin(), FOptions.LoseFunctions.end(),
+                      static_cast<uint8_t>(frame[1])) != FOptions.LoseFunctions.end()) {
+            // Carried out, and the answer lost on the way back.
+            Log("TX", {}, "fault drop (function)");
+            break;
+        }
         if (LoseAnswer(frame)) {
             // Logged as a dropped answer, so the log tells every lost answer alike.
             Log("TX", {}, "fault drop (chosen)");

@@ -73,6 +73,7 @@ int main(int argc, char** argv) {
     }
 
     TMeterModel meter(options.Identity, 1, 19200, TMeterParity::None1);
+    meter.SetWiring(options.Wiring);
     if (!options.StateFile.empty()) {
         std::string text;
         if (!ReadTextFile(options.StateFile, text, error) || !ApplyState(text, meter, error)) {

@@ -14,6 +14,8 @@
 #include "Statistics.h"
 #include "VersionRules.h"
 
+#include <QMap>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -79,6 +81,8 @@ private slots:
     void energyIntegration();
     void meterEnergyFollowsRatios();
     void liveValuesPlausible();
+    void miswiredLiveValues_data();
+    void miswiredLiveValues();
     void requests_data();
     void requests();
     void broadcastApplied();
@@ -696,6 +700,52 @@ void TestKt580SimModel::faultsRepeatWithSeed() {
     }
 }
 
+void TestKt580SimModel::miswiredLiveValues_data() {
+    QTest::addColumn<int>("missing");
+    QTest::addColumn<QString>("reversed");
+    QTest::addColumn<double>("unbalance");
+    // Registers 0x1400 + n as the meter shows them with that wiring.
+    QTest::addColumn<QString>("expect");
+    QTest::newRow("right") << -1 << "" << 0.0 << "Vb>2000 P>0 In<2000 IaIc<1.5";
+    QTest::newRow("missing B") << 1 << "" << 0.0 << "Vb=0 Vab<2500 Vca>3900 P>0";
+    QTest::newRow("reversed A") << -1 << "A" << 0.0 << "P>0 In>4000";
+    QTest::newRow("reversed ABC") << -1 << "ABC" << 0.0 << "P<0 In<2000";
+    QTest::newRow("unbalanced") << -1 << "" << 0.5 << "IaIc>2.2 In>1500 P>0";
+}
+
+void TestKt580SimModel::miswiredLiveValues() {
+    QFETCH(int, missing);
+    QFETCH(QString, reversed);
+    QFETCH(double, unbalance);
+    QFETCH(QString, expect);
+    TWiring wiring;
+    wiring.MissingPhase = missing;
+    for (QChar c : reversed) {
+        wiring.ReversedCT[static_cast<std::size_t>(c.toLatin1() - 'A')] = true;
+    }
+    wiring.Unbalance = unbalance;
+    const TMeterModel meter = Meter("3.20");
+    // Early in the day, before the load's export phase.
+    for (int t : {1, 60, 200}) {
+        const auto& r = ComputeLiveValues(meter.Settings(), 1, t, wiring).Registers;
+        const QMap<QString, double> v = {
+            {"Vb", r[1]},  {"Vab", r[3]},
+            {"Vca", r[5]}, {"P", static_cast<int16_t>(r[12])},
+            {"In", r[20]}, {"IaIc", r[8] > 0 ? double(r[6]) / r[8] : 1e9},
+        };
+        for (const QString& term : expect.split(' ')) {
+            const qsizetype op = term.indexOf(QRegularExpression("[<>=]"));
+            const double actual = v.value(term.left(op));
+            const double bound = term.mid(op + 1).toDouble();
+            const QChar c = term[op];
+            const bool holds = c == '<'   ? actual < bound
+                               : c == '>' ? actual > bound
+                                          : actual == bound;
+            QVERIFY2(holds, qPrintable(QString("%1 at t=%2: %3").arg(term).arg(t).arg(actual)));
+        }
+    }
+}
+
 void TestKt580SimModel::options_data() {
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<bool>("ok");
@@ -730,6 +780,16 @@ void TestKt580SimModel::options_data() {
                                   << true << "lose=1100,f000,1100";
     QTest::newRow("answer lost, not hex")
         << QStringList{"--lose-answer", "11g0"} << false << "register 0..FFFF";
+    QTest::newRow("miswire") << QStringList{"--miswire",      "missing-phase=B", "--miswire",
+                                            "reversed-ct=AC", "--miswire",       "unbalance=0.5"}
+                             << true << "wiring=1,101,0.5";
+    QTest::newRow("miswire phase D")
+        << QStringList{"--miswire", "missing-phase=D"} << false << "missing-phase=D";
+    QTest::newRow("miswire ct x") << QStringList{"--miswire", "reversed-ct=AX"} << false
+                                  << "reversed-ct=AX";
+    QTest::newRow("miswire unbalance 2")
+        << QStringList{"--miswire", "unbalance=2"} << false << "unbalance=2";
+    QTest::newRow("miswire kind") << QStringList{"--miswire", "crossed=A"} << false << "crossed";
     QTest::newRow("answer lost, too wide")
         << QStringList{"--lose-answer", "11000"} << false << "register 0..FFFF";
 }
@@ -769,6 +829,13 @@ void TestKt580SimModel::options() {
             rates << QString::number(r);
         }
         QCOMPARE(rates.join(','), value);
+    } else if (field == "wiring") {
+        QString cts;
+        for (bool reversed : o.Wiring.ReversedCT) {
+            cts += reversed ? '1' : '0';
+        }
+        QCOMPARE(QString("%1,%2,%3").arg(o.Wiring.MissingPhase).arg(cts).arg(o.Wiring.Unbalance),
+                 value);
     } else if (field == "lose") {
         QStringList lost;
         for (uint16_t r : o.LoseAnswers) {

@@ -1,0 +1,181 @@
+#include "commissioning/Commissioning.h"
+
+#include "commissioning/CommissioningReport.h"
+#include "commissioning/DataFolder.h"
+#include "commissioning/ReportDocument.h"
+#include "commissioning/frmInstallCheck.h"
+#include "commissioning/frmJournal.h"
+#include "link/QueryPlan.h"
+#include "link/cstMain.h"
+#include "link/frmModbus.h"
+#include "settings/SettingsBlocks.h"
+#include "widgets/Dialogs.h"
+
+#include <QElapsedTimer>
+#include <QTimer>
+
+struct TCommissioning::TReportRun {
+    QString Path;
+    // Queries to finish before the reads asked for are all in.
+    std::size_t Left = 0;
+    bool Collecting = false;
+    std::int64_t CollectStart = 0;
+};
+
+namespace {
+
+std::int64_t MonotonicMs() {
+    static QElapsedTimer clock;
+    if (!clock.isValid())
+        clock.start();
+    return clock.elapsed();
+}
+
+} // namespace
+
+TCommissioning::TCommissioning(TFormModbus& link, IDialogs& dialogs, QWidget* window,
+                               QString journalPath)
+    : NowMs(MonotonicMs), FLink(link), FDialogs(dialogs), FWindow(window),
+      FMemory([this] { return NowMs(); }), FJournal(std::move(journalPath)),
+      FRecorder(FMemory, FJournal),
+      FGuard(FMemory, dialogs, UserDataFolder() + QStringLiteral("/backups")) {
+    FGuard.Now = [this] { return Now(); };
+    FRecorder.Now = [this] { return Now(); };
+    FRecorder.Ask = [this](const std::string& text) { FLink.AppendQuery(text); };
+    FRecorder.OnFailure = [this](const QString& error) { ShowJournalFailure(error); };
+    // The memory first: the others read what it has just learned.
+    FLink.AddListener(&FMemory);
+    FLink.AddListener(&FRecorder);
+    FLink.AddListener(&FGuard);
+    FLink.AddListener(this);
+}
+
+TCommissioning::~TCommissioning() {
+    FLink.RemoveListener(this);
+    FLink.RemoveListener(&FGuard);
+    FLink.RemoveListener(&FRecorder);
+    FLink.RemoveListener(&FMemory);
+    delete FJournalWindow.data();
+}
+
+TFormInstallCheck* TCommissioning::CreateInstallCheckPage() {
+    return new TFormInstallCheck(FMemory);
+}
+
+TFormJournal* TCommissioning::JournalWindow() const {
+    return FJournalWindow.data();
+}
+
+void TCommissioning::ShowJournal() {
+    if (!FJournalWindow)
+        FJournalWindow = new TFormJournal(FJournal, FDialogs, FWindow);
+    FJournalWindow->Reload();
+    FJournalWindow->show();
+    FJournalWindow->raise();
+}
+
+void TCommissioning::ShowJournalFailure(const QString& error) {
+    // Never from inside the master's events; one box at a time.
+    QTimer::singleShot(0, &FDeferContext, [this, error] {
+        if (FShowingFailure)
+            return;
+        FShowingFailure = true;
+        FDialogs.ShowError(error);
+        FShowingFailure = false;
+    });
+}
+
+void TCommissioning::StartReport() {
+    if (FReport)
+        return;
+    if (!FDialogs.ReportDetails(FWindow, FSite, FTechnician, FNotes))
+        return;
+    const QString path = FDialogs.SaveDocumentName(FWindow, QStringLiteral("PDF document (*.pdf)"),
+                                                   QStringLiteral("pdf"));
+    if (path.isEmpty())
+        return;
+    FReport = std::make_unique<TReportRun>();
+    FReport->Path = path;
+    // Everything the report states about the meter is read now, behind whatever waits.
+    std::vector<std::string> reads = PageReads(TPage::GeneralSettings, FLink.SoftwareVersion());
+    reads.insert(reads.begin() + 1, qry::SerialNumber);
+    for (std::string& read : reads)
+        FLink.AppendQuery(std::move(read));
+    // Every query ahead of the last read ends first, the one on the line now included.
+    FReport->Left = FLink.PendingQueries().size() + (FLink.QueryInFlight() ? 1 : 0);
+}
+
+void TCommissioning::QueryFinished(const std::string& /*text*/, const TLinkLine& /*line*/,
+                                   const TQueryOutcome& /*outcome*/) {
+    if (!FReport)
+        return;
+    if (!FReport->Collecting) {
+        if (FReport->Left > 0 && --FReport->Left > 0)
+            return;
+        // Measurements of the last seconds come from the polling of the page shown; with none,
+        // the report polls them itself for as long.
+        if (FMemory.Window().Snapshot(NowMs()).Samples > 0) {
+            QTimer::singleShot(0, &FDeferContext, [this] { FinishReport(); });
+            return;
+        }
+        FReport->Collecting = true;
+        FReport->CollectStart = NowMs();
+        FLink.AppendQuery(qry::Measurement);
+        return;
+    }
+    if (NowMs() - FReport->CollectStart >= CollectMs) {
+        FReport->Collecting = false;
+        FReport->Left = 0;
+        QTimer::singleShot(0, &FDeferContext, [this] { FinishReport(); });
+        return;
+    }
+    FLink.AppendQuery(qry::Measurement);
+}
+
+void TCommissioning::RegistersRead(std::uint16_t start, std::span<const std::uint16_t>) {
+    // Block 0x1200 is read only for the General Settings page (and the report).
+    if (start == sbAlarm)
+        FRecorder.EnsureSerialNumber();
+}
+
+void TCommissioning::CycleEnded() {
+    if (!FReport)
+        return;
+    FReport.reset();
+    const QString reason = QStringLiteral(
+        "The meter was disconnected before the report was complete; nothing was written.");
+    QTimer::singleShot(0, &FDeferContext, [this, reason] {
+        FDialogs.ShowError(reason);
+        if (OnReportDone)
+            OnReportDone(false, reason);
+    });
+}
+
+void TCommissioning::FinishReport() {
+    if (!FReport)
+        return;
+    const std::unique_ptr<TReportRun> run = std::move(FReport);
+    TCommissioningReport report =
+        BuildReport(FMemory, FMemory.Window(), NowMs(), FRecorder.Session());
+    report.Time = Now();
+    report.UtilityVersion = UtilityVersion;
+    report.Site = FSite;
+    report.Technician = FTechnician;
+    report.Notes = FNotes;
+    report.Line = FLink.Line();
+    report.SentCount = FLink.SentCount();
+    report.ErrorCount = FLink.ErrorCount();
+    QString error;
+    if (!WriteReport(report, run->Path, error)) {
+        FDialogs.ShowError(error);
+        if (OnReportDone)
+            OnReportDone(false, error);
+        return;
+    }
+    FDialogs.MessageBox(QStringLiteral("Prompt"),
+                        QStringLiteral("The commissioning report was written to %1 and %2.")
+                            .arg(run->Path, ReportJsonPath(run->Path)),
+                        IDialogs::Information, IDialogs::Ok);
+    if (OnReportDone)
+        OnReportDone(true, run->Path);
+}

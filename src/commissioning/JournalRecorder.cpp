@@ -1,0 +1,92 @@
+#include "commissioning/JournalRecorder.h"
+
+#include "link/QueryPlan.h"
+#include "link/RegisterDecode.h"
+
+namespace {
+
+QString LineText(const TLinkLine& line) {
+    return QStringLiteral("%1 bps, %2, %3 stop bits")
+        .arg(line.Baudrate)
+        .arg(ParityName(line.Parity), StopBitsName(line.StopBits));
+}
+
+} // namespace
+
+TJournalRecorder::TJournalRecorder(const TMeterMemory& memory, TJournalFile& file)
+    : FMemory(memory), FFile(file) {}
+
+void TJournalRecorder::QueryFinished(const std::string& text, const TLinkLine& line,
+                                     const TQueryOutcome& outcome) {
+    if (text == qry::SerialNumber && !FWaiting.empty() &&
+        outcome.Result != TQueryResult::Answered) {
+        // The number stays unknown; the entries go in without it rather than not at all.
+        WriteWaiting();
+        return;
+    }
+    const auto write = DescribeWrite(text, FMemory);
+    if (!write)
+        return;
+    Record(MakeJournalEntry(Now(), line, *write, text, outcome));
+}
+
+void TJournalRecorder::LineAdopted(const TLinkLine& before, const TLinkLine& after) {
+    TWriteDescription d{QStringLiteral("line settings"),
+                        QStringLiteral("The utility follows the meter's new line settings"),
+                        {}};
+    if (before.Address != after.Address)
+        d.Changes.push_back({QStringLiteral("Address"), QString::number(before.Address),
+                             QString::number(after.Address)});
+    if (before.Baudrate != after.Baudrate || before.Parity != after.Parity ||
+        before.StopBits != after.StopBits)
+        d.Changes.push_back({QStringLiteral("Line"), LineText(before), LineText(after)});
+    Record(MakeJournalEntry(Now(), after, d, std::string(), TQueryOutcome{}));
+}
+
+void TJournalRecorder::Record(TJournalEntry entry) {
+    entry.SoftwareVersion = FMemory.SoftwareVersion();
+    if (FMemory.SerialNumber()) {
+        entry.SerialNumber = FMemory.SerialNumber();
+        Write(std::move(entry));
+        return;
+    }
+    FWaiting.push_back(std::move(entry));
+    if (!Ask) {
+        WriteWaiting();
+        return;
+    }
+    EnsureSerialNumber();
+}
+
+void TJournalRecorder::EnsureSerialNumber() {
+    if (FMemory.SerialNumber() || FSerialAsked || !Ask)
+        return;
+    FSerialAsked = true;
+    Ask(qry::SerialNumber);
+}
+
+void TJournalRecorder::RegistersRead(std::uint16_t start, std::span<const std::uint16_t>) {
+    if (start == rbSerialNumber)
+        WriteWaiting();
+}
+
+void TJournalRecorder::CycleEnded() {
+    WriteWaiting();
+    FSerialAsked = false;
+}
+
+void TJournalRecorder::WriteWaiting() {
+    std::vector<TJournalEntry> waiting;
+    waiting.swap(FWaiting);
+    for (TJournalEntry& e : waiting) {
+        e.SerialNumber = FMemory.SerialNumber();
+        Write(std::move(e));
+    }
+}
+
+void TJournalRecorder::Write(TJournalEntry entry) {
+    QString error;
+    if (!FFile.Append(JournalLine(entry), error) && OnFailure)
+        OnFailure(error);
+    FSession.push_back(std::move(entry));
+}

@@ -1,0 +1,50 @@
+// Writes the journal entry of every write the link sends, and of every change of line settings
+// it adopts, with the values the meter held before. An entry waits for the meter's serial
+// number when that is not known yet: the recorder asks for it once per connection and writes
+// the entry when the answer (or its failure) is in.
+#pragma once
+
+#include "commissioning/JournalFile.h"
+#include "commissioning/MeterMemory.h"
+#include "commissioning/WriteJournal.h"
+#include "link/LinkListener.h"
+
+#include <functional>
+#include <string>
+#include <vector>
+
+class TJournalRecorder : public ILinkListener {
+public:
+    TJournalRecorder(const TMeterMemory& memory, TJournalFile& file);
+
+    // The clock of the entries.
+    std::function<QDateTime()> Now = [] { return QDateTime::currentDateTime(); };
+    // Queues a read on the link (the serial number block); unset, entries never wait.
+    std::function<void(const std::string&)> Ask;
+    // An entry that did not reach the file.
+    std::function<void(const QString& error)> OnFailure;
+
+    // ILinkListener
+    void QueryFinished(const std::string& text, const TLinkLine& line,
+                       const TQueryOutcome& outcome) override;
+    void RegistersRead(std::uint16_t start, std::span<const std::uint16_t> values) override;
+    void LineAdopted(const TLinkLine& before, const TLinkLine& after) override;
+    void CycleEnded() override;
+
+    // Asks for the meter's serial number, once per connection, when it is not known.
+    void EnsureSerialNumber();
+
+    // The entries written since the program started, oldest first.
+    const std::vector<TJournalEntry>& Session() const { return FSession; }
+
+private:
+    void Record(TJournalEntry entry);
+    void WriteWaiting();
+    void Write(TJournalEntry entry);
+
+    const TMeterMemory& FMemory;
+    TJournalFile& FFile;
+    std::vector<TJournalEntry> FWaiting;
+    bool FSerialAsked = false;
+    std::vector<TJournalEntry> FSession;
+};

@@ -1,0 +1,91 @@
+#include "commissioning/Measurements.h"
+
+#include <algorithm>
+
+namespace {
+
+constexpr TQuantityInfo Infos[QuantityCount] = {
+    {"Volts AN", "V", 1},
+    {"Volts BN", "V", 1},
+    {"Volts CN", "V", 1},
+    {"Volts AB", "V", 1},
+    {"Volts BC", "V", 1},
+    {"Volts CA", "V", 1},
+    {"I A", "A", 3},
+    {"I B", "A", 3},
+    {"I C", "A", 3},
+    {"Volts LN Average", "V", 1},
+    {"Volts LL Average", "V", 1},
+    {"I Average", "A", 3},
+    {"Watt Total", "kW", 3},
+    {"VAR Total", "kvar", 3},
+    {"VA Total", "kVA", 3},
+    {"Frequency", "Hz", 2},
+    {"Pwr Factor Total", "", 3},
+    {"I N", "A", 3},
+};
+
+double Signed(std::uint16_t raw) {
+    return static_cast<std::int16_t>(raw);
+}
+
+} // namespace
+
+const TQuantityInfo& QuantityInfo(int quantity) {
+    return Infos[std::clamp(quantity, 0, QuantityCount - 1)];
+}
+
+bool ScaleMeasurement(const TScaling& scale, std::span<const std::uint16_t> v, TMeasurement& out) {
+    if (v.size() < 21)
+        return false;
+    const double volts = scale.PTRatio / 10;
+    const double amps = scale.CTRatio / 1000;
+    const double power = scale.PTRatio * scale.CTRatio / 1000;
+    auto& q = out.Values;
+    for (int k = 0; k < 6; ++k)
+        q[qVa + k] = v[k] * volts;
+    for (int k = 0; k < 3; ++k)
+        q[qIa + k] = v[6 + k] * amps;
+    q[qVlnAvg] = v[9] * volts;
+    q[qVllAvg] = v[10] * volts;
+    q[qIAvg] = v[11] * amps;
+    q[qP] = Signed(v[12]) * power;
+    q[qQ] = Signed(v[13]) * power;
+    q[qS] = v[14] * power;
+    q[qF] = v[15] / 100.0;
+    q[qPF] = Signed(v[16]) / 1000;
+    q[qIn] = v[20] * amps;
+    out.LoadType = static_cast<char>(v[17] & 0xFF);
+    return true;
+}
+
+void TMeasurementWindow::Add(std::int64_t ms, const TMeasurement& m) {
+    FSamples.emplace_back(ms, m);
+    while (!FSamples.empty() && FSamples.front().first < ms - FSpanMs)
+        FSamples.pop_front();
+}
+
+TSnapshot TMeasurementWindow::Snapshot(std::int64_t nowMs) const {
+    TSnapshot s;
+    for (const auto& [ms, m] : FSamples) {
+        if (ms < nowMs - FSpanMs || ms > nowMs)
+            continue;
+        if (s.Samples == 0) {
+            s.FirstMs = ms;
+            for (int k = 0; k < QuantityCount; ++k)
+                s.Stats[k] = {0, m.Values[k], m.Values[k]};
+        }
+        s.LastMs = ms;
+        ++s.Samples;
+        for (int k = 0; k < QuantityCount; ++k) {
+            TQuantityStats& st = s.Stats[k];
+            st.Average += m.Values[k];
+            st.Minimum = std::min(st.Minimum, m.Values[k]);
+            st.Maximum = std::max(st.Maximum, m.Values[k]);
+        }
+    }
+    for (TQuantityStats& st : s.Stats)
+        if (s.Samples > 0)
+            st.Average /= s.Samples;
+    return s;
+}

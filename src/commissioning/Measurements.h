@@ -1,0 +1,86 @@
+// The measurement block in physical units (the transformer ratios applied), and the last
+// seconds of them kept for a snapshot: averages, minimum and maximum per quantity.
+#pragma once
+
+#include "link/Scaling.h"
+
+#include <QString>
+
+#include <array>
+#include <cstdint>
+#include <deque>
+#include <span>
+
+// The numeric quantities of the measurement block, in register order without the load type
+// and the two analog outputs.
+enum TQuantity : int {
+    qVa,
+    qVb,
+    qVc,
+    qVab,
+    qVbc,
+    qVca,
+    qIa,
+    qIb,
+    qIc,
+    qVlnAvg,
+    qVllAvg,
+    qIAvg,
+    qP,
+    qQ,
+    qS,
+    qF,
+    qPF,
+    qIn,
+    QuantityCount
+};
+
+struct TQuantityInfo {
+    const char* Name; // the caption of the metering page
+    const char* Unit; // empty for the power factor
+    int Decimals;     // as a report shows it
+};
+const TQuantityInfo& QuantityInfo(int quantity);
+
+struct TMeasurement {
+    std::array<double, QuantityCount> Values{};
+    char LoadType = 0; // 'L', 'C' or 'R' as the meter gives it
+};
+
+// False when the block is shorter than the 21 registers of the meter.
+bool ScaleMeasurement(const TScaling& scale, std::span<const std::uint16_t> values,
+                      TMeasurement& out);
+
+// What a snapshot reports of one quantity.
+struct TQuantityStats {
+    double Average = 0;
+    double Minimum = 0;
+    double Maximum = 0;
+};
+
+struct TSnapshot {
+    int Samples = 0;
+    std::int64_t FirstMs = 0;
+    std::int64_t LastMs = 0;
+    std::array<TQuantityStats, QuantityCount> Stats{};
+};
+
+// Where a report takes its measurement snapshot from.
+class IMeasurementSnapshot {
+public:
+    virtual ~IMeasurementSnapshot() = default;
+    virtual TSnapshot Snapshot(std::int64_t nowMs) const = 0;
+};
+
+// The measurements of the last `spanMs` milliseconds, by the time they arrived.
+class TMeasurementWindow : public IMeasurementSnapshot {
+public:
+    explicit TMeasurementWindow(std::int64_t spanMs = 10000) : FSpanMs(spanMs) {}
+    void Add(std::int64_t ms, const TMeasurement& m);
+    void Clear() { FSamples.clear(); }
+    TSnapshot Snapshot(std::int64_t nowMs) const override;
+
+private:
+    std::int64_t FSpanMs;
+    std::deque<std::pair<std::int64_t, TMeasurement>> FSamples;
+};

@@ -1,0 +1,66 @@
+// What the utility last read from the meter connected now, gathered from the link's answers:
+// identity and serial number, the settings blocks, relays, energy counters and the recent
+// measurements. The journal takes the values before a write from here, the installation check
+// and the report what they show.
+#pragma once
+
+#include "commissioning/Measurements.h"
+#include "link/LinkListener.h"
+#include "link/RegisterDecode.h"
+#include "settings/MeterSettings.h"
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <vector>
+
+class TMeterMemory : public ILinkListener {
+public:
+    // The clock of the measurement window, in milliseconds.
+    explicit TMeterMemory(std::function<std::int64_t()> nowMs);
+
+    // ILinkListener
+    void RegistersRead(std::uint16_t start, std::span<const std::uint16_t> values) override;
+    void CoilsRead(std::span<const bool> values) override;
+    void CycleEnded() override;
+
+    // Forgets the meter (another one may be connected next).
+    void Clear();
+
+    const std::optional<TIdentity>& Identity() const { return FIdentity; }
+    QString SoftwareVersion() const { return FIdentity ? FIdentity->SoftVersion : QString(); }
+    const std::optional<QString>& SerialNumber() const { return FSerial; }
+    std::int32_t AOType() const { return FScaling.AOType; }
+    const TScaling& Scaling() const { return FScaling; }
+
+    // The settings as last read, and whether a block has been read since the meter was
+    // connected.
+    const TMeterSettings& Settings() const { return FSettings; }
+    bool BlockRead(std::uint16_t start) const;
+    // Every block the meter's layout has, read.
+    bool SettingsComplete() const;
+
+    const std::optional<std::array<bool, RelayCount>>& Relays() const { return FRelays; }
+    // Counters in tenths of kWh or kvarh, Ep_total first; unknown until read.
+    const std::array<std::optional<std::uint32_t>, EnergyCount>& Energy() const { return FEnergy; }
+
+    const std::optional<TMeasurement>& LastMeasurement() const { return FMeasurement; }
+    const TMeasurementWindow& Window() const { return FWindow; }
+
+    // Called after each measurement block that arrives.
+    std::vector<std::function<void()>> OnMeasurement;
+
+private:
+    std::function<std::int64_t()> FNowMs;
+    std::optional<TIdentity> FIdentity;
+    std::optional<QString> FSerial;
+    TScaling FScaling;
+    TRatioState FRatios;
+    TMeterSettings FSettings;
+    std::vector<std::uint16_t> FBlocksRead;
+    std::optional<std::array<bool, RelayCount>> FRelays;
+    std::array<std::optional<std::uint32_t>, EnergyCount> FEnergy{};
+    std::optional<TMeasurement> FMeasurement;
+    TMeasurementWindow FWindow;
+};

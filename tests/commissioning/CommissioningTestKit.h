@@ -1,0 +1,38 @@
+// What the commissioning tests share: register blocks written as lists of numbers, and the
+// blocks of a meter's identity and serial number.
+#pragma once
+
+#include <QByteArray>
+
+#include <cstdint>
+#include <initializer_list>
+#include <vector>
+
+namespace commtest {
+
+inline std::vector<std::uint16_t> Regs(std::initializer_list<int> values) {
+    std::vector<std::uint16_t> out;
+    for (int v : values)
+        out.push_back(static_cast<std::uint16_t>(v));
+    return out;
+}
+
+// `chars` two characters per register, high byte first, padded with zero to `count` registers.
+inline std::vector<std::uint16_t> TextRegs(const QByteArray& chars, int count) {
+    std::vector<std::uint16_t> out(static_cast<std::size_t>(count), 0);
+    for (int i = 0; i < chars.size() && i / 2 < count; ++i)
+        out[static_cast<std::size_t>(i / 2)] |=
+            static_cast<std::uint16_t>(static_cast<std::uint8_t>(chars[i]) << (i % 2 ? 0 : 8));
+    return out;
+}
+
+// The identity block of a KT580 (ED80, hardware 1.00) of that version and release date.
+inline std::vector<std::uint16_t> Identity(const QByteArray& version, const QByteArray& date) {
+    return TextRegs("ED801.00" + version + date, 9);
+}
+
+inline std::vector<std::uint16_t> SerialNumber(const QByteArray& serial) {
+    return TextRegs(serial, 16);
+}
+
+} // namespace commtest

@@ -1,0 +1,273 @@
+// Safe settings writes: the changes listed before a write, the backup made before the first
+// write (in the settings file format, the newest kept), and the verification against the
+// read-back, refused blocks included.
+#include "commissioning/SafeWrites.h"
+#include "commissioning/SettingsGuard.h"
+#include "link/ScriptedDialogs.h"
+#include "settings/SettingsFile.h"
+#include "settings/SettingsWriteGuard.h"
+
+#include "CommissioningTestKit.h"
+#include <QTemporaryDir>
+
+#include <QtTest>
+
+namespace {
+
+using namespace commtest;
+
+// What a 3.05 meter holds (the basic layout: three blocks).
+const auto General = Regs({1234, 1, 19200, 3, 0, 400, 0, 400, 50, 5, 0, 7, 0});
+const auto Alarm = Regs({1, 1, 1000, 1, 2300, 5, 1, 1});
+const auto Analog = Regs({3, 1, 100, 20, 0, 1, 6, 0, 120, 0, 1, 0});
+const auto Identity305 = Identity("3.05", "160121");
+
+void Fill(TMeterMemory& m) {
+    m.RegistersRead(0xF000, Identity305);
+    m.RegistersRead(0x1100, General);
+    m.RegistersRead(0x1200, Alarm);
+    m.RegistersRead(0x1300, Analog);
+}
+
+std::string WriteText(std::uint16_t start, const std::vector<std::uint16_t>& data) {
+    QString t = QString("00,10,%1,%2,00,%3,%4")
+                    .arg(start >> 8, 2, 16, QChar('0'))
+                    .arg(start & 0xFF, 2, 16, QChar('0'))
+                    .arg(data.size(), 2, 16, QChar('0'))
+                    .arg(data.size() * 2, 2, 16, QChar('0'));
+    for (std::uint16_t v : data)
+        t += QString(",%1,%2").arg(v >> 8, 2, 16, QChar('0')).arg(v & 0xFF, 2, 16, QChar('0'));
+    return t.toUpper().toStdString();
+}
+
+std::vector<std::uint16_t> With(std::vector<std::uint16_t> regs, int offset, int value) {
+    regs[static_cast<std::size_t>(offset)] = static_cast<std::uint16_t>(value);
+    return regs;
+}
+
+} // namespace
+
+class TestSafeWrites : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { QLocale::setDefault(QLocale::c()); }
+    void blockWrites_data();
+    void blockWrites();
+    void changeLines_data();
+    void changeLines();
+    void backupName();
+    void verification_data();
+    void verification();
+    void backupBeforeTheWrites();
+    void noBackupNoWrite();
+    void newestHundredKept();
+    void guardFollowsTheReadBacks();
+};
+
+void TestSafeWrites::blockWrites_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("block"); // 0: not a settings block write
+    QTest::newRow("0x1100") << QString::fromStdString(WriteText(0x1100, General)) << 0x1100;
+    QTest::newRow("0x1300") << QString::fromStdString(WriteText(0x1300, Analog)) << 0x1300;
+    QTest::newRow("read") << "00,03,11,00,00,0D" << 0;
+    QTest::newRow("energy preset") << "00,10,11,80,00,02,04,00,00,00,01" << 0;
+    QTest::newRow("short data") << "00,10,12,08,00,02,04,00,01" << 0;
+}
+
+void TestSafeWrites::blockWrites() {
+    QFETCH(QString, text);
+    QFETCH(int, block);
+    const auto w = SettingsBlockWrite(text.toStdString());
+    QCOMPARE(w.has_value(), block != 0);
+    if (w)
+        QCOMPARE(int(w->Block), block);
+}
+
+void TestSafeWrites::changeLines_data() {
+    QTest::addColumn<int>("start");
+    QTest::addColumn<int>("offset");
+    QTest::addColumn<int>("value");
+    QTest::addColumn<QStringList>("lines");
+    QTest::newRow("same values") << 0x1100 << 0 << 1234 << QStringList{};
+    QTest::newRow("CT1") << 0x1100 << 8 << 100 << QStringList{"CT1: 50 A -> 100 A"};
+    QTest::newRow("address moves the link")
+        << 0x1100 << 1 << 7 << QStringList{"Address: 1 -> 7  (moves the link)"};
+    QTest::newRow("baud moves the link")
+        << 0x1100 << 2 << 9600 << QStringList{"Baudrate: 19200 bps -> 9600 bps  (moves the link)"};
+    QTest::newRow("parity moves the link")
+        << 0x1100 << 3 << 0 << QStringList{"Parity: None 1 -> Even  (moves the link)"};
+    QTest::newRow("single alarm setpoint")
+        << 0x1200 << 4 << 2400 << QStringList{"AlarmSetpoint: 230.0 V -> 240.0 V"};
+    QTest::newRow("AO limit") << 0x1300 << 3 << 25 << QStringList{"AO1LowLimit: 20 % -> 25 %"};
+}
+
+void TestSafeWrites::changeLines() {
+    QFETCH(int, start);
+    QFETCH(int, offset);
+    QFETCH(int, value);
+    QFETCH(QStringList, lines);
+    TMeterMemory m(nullptr);
+    Fill(m);
+    const auto& base = start == 0x1100 ? General : start == 0x1200 ? Alarm : Analog;
+    const auto w =
+        SettingsBlockWrite(WriteText(static_cast<std::uint16_t>(start), With(base, offset, value)));
+    QVERIFY(w);
+    QCOMPARE(ChangeLines({*w}, m.Settings(), m.SoftwareVersion(), m.Scaling()), lines);
+    QCOMPARE(ConfirmWithChanges("Sure?", lines),
+             lines.isEmpty() ? QString("Sure?\n\nNo changes") : "Sure?\n\n" + lines.join('\n'));
+}
+
+void TestSafeWrites::backupName() {
+    const QDateTime t(QDate(2026, 12, 7), QTime(14, 3, 12, 45));
+    QCOMPARE(BackupFileName("KT580-19080001", t),
+             QString("KT580-KT580-19080001-20261207-140312-045.pmt"));
+    QCOMPARE(BackupFileName("../a b/c", t), QString("KT580-.._a_b_c-20261207-140312-045.pmt"));
+    QCOMPARE(BackupFileName("", t), QString("KT580-unknown-20261207-140312-045.pmt"));
+}
+
+void TestSafeWrites::verification_data() {
+    QTest::addColumn<int>("result");  // TQueryResult of the 0x1100 write
+    QTest::addColumn<int>("readCT1"); // what the meter gives back for CT1
+    QTest::addColumn<bool>("verified");
+    QTest::addColumn<QString>("text");
+    const int answered = int(TQueryResult::Answered);
+    QTest::newRow("written and read back")
+        << answered << 100 << true << "32 settings written and verified";
+    QTest::newRow("answer lost, value there")
+        << int(TQueryResult::NoAnswer) << 100 << true << "32 settings written and verified";
+    QTest::newRow("meter holds another value")
+        << answered << 50 << false
+        << "31 settings written and verified. Not as written:\nCT1: written 100 A, the meter holds "
+           "50 A";
+    QTest::newRow("refused")
+        << int(TQueryResult::Exception) << 50 << false
+        << "20 settings written and verified. Not as written:\nThe meter refused block 0x1100 "
+           "(exception 04), with the changes:\n  CT1: 50 A -> 100 A";
+}
+
+void TestSafeWrites::verification() {
+    QFETCH(int, result);
+    QFETCH(int, readCT1);
+    QFETCH(bool, verified);
+    QFETCH(QString, text);
+    TMeterMemory before(nullptr);
+    Fill(before);
+    std::vector<TBlockWrite> writes;
+    for (auto [start, data] :
+         {std::pair{0x1100, With(General, 8, 100)}, {0x1200, Alarm}, {0x1300, Analog}}) {
+        auto w = SettingsBlockWrite(WriteText(static_cast<std::uint16_t>(start), data));
+        QVERIFY(w);
+        w->Outcome = TQueryOutcome{TQueryResult::Answered, 0};
+        writes.push_back(*w);
+    }
+    writes[0].Outcome =
+        TQueryOutcome{TQueryResult(result), result == int(TQueryResult::Exception) ? 4 : 0};
+    TMeterMemory after(nullptr);
+    Fill(after);
+    after.RegistersRead(0x1100, With(General, 8, readCT1));
+    const TVerification v =
+        VerifyWrites(writes, before.Settings(), after.Settings(), "3.05", after.Scaling());
+    QCOMPARE(v.AllVerified, verified);
+    QCOMPARE(v.Text, text);
+}
+
+void TestSafeWrites::backupBeforeTheWrites() {
+    QTemporaryDir dir;
+    TMeterMemory m(nullptr);
+    Fill(m);
+    m.RegistersRead(0xF040, SerialNumber("KT-9"));
+    TScriptedDialogs dialogs;
+    TSettingsGuard guard(m, dialogs, dir.filePath("backups"));
+    guard.Now = [] { return QDateTime(QDate(2026, 12, 7), QTime(9, 0)); };
+    QVERIFY(guard.BeforeWrites({WriteText(0x1100, With(General, 8, 100))}));
+    QCOMPARE(guard.LastBackup(), dir.filePath("backups/KT580-KT-9-20261207-090000-000.pmt"));
+    // Load brings back what the meter held, field for field.
+    TMeterSettings loaded;
+    QString error;
+    QVERIFY(LoadSettingsFile(guard.LastBackup(), loaded, error));
+    QCOMPARE(loaded, m.Settings());
+    QVERIFY(dialogs.Boxes.empty());
+}
+
+void TestSafeWrites::noBackupNoWrite() {
+    QTemporaryDir dir;
+    TScriptedDialogs dialogs;
+    // Settings not all read: nothing to back up.
+    TMeterMemory partial(nullptr);
+    partial.RegistersRead(0xF000, Identity305);
+    partial.RegistersRead(0x1100, General);
+    TSettingsGuard g1(partial, dialogs, dir.filePath("backups"));
+    QVERIFY(!g1.BeforeWrites({WriteText(0x1100, General)}));
+    QCOMPARE(dialogs.Boxes.size(), std::size_t(1));
+    QVERIFY(dialogs.Boxes[0].Text.contains("nothing was written"));
+    // A folder that cannot be made.
+    TMeterMemory m(nullptr);
+    Fill(m);
+    QFile blocker(dir.filePath("file"));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    TSettingsGuard g2(m, dialogs, dir.filePath("file/backups"));
+    QVERIFY(!g2.BeforeWrites({WriteText(0x1100, General)}));
+    QCOMPARE(dialogs.Boxes.size(), std::size_t(2));
+    QVERIFY(dialogs.Boxes[1].Text.contains("could not be backed up"));
+}
+
+void TestSafeWrites::newestHundredKept() {
+    QTemporaryDir dir;
+    const QString folder = dir.filePath("backups");
+    QDir().mkpath(folder);
+    const QDateTime base(QDate(2026, 1, 1), QTime(0, 0));
+    for (int k = 0; k < 105; ++k) {
+        QFile f(folder + QString("/KT580-old-%1.pmt").arg(k, 3, 10, QChar('0')));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.close();
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        QVERIFY(f.setFileTime(base.addSecs(k), QFileDevice::FileModificationTime));
+    }
+    TMeterMemory m(nullptr);
+    Fill(m);
+    TScriptedDialogs dialogs;
+    TSettingsGuard guard(m, dialogs, folder);
+    QVERIFY(guard.BeforeWrites({}));
+    const QStringList left = QDir(folder).entryList({"KT580-*.pmt"}, QDir::Files, QDir::Name);
+    QCOMPARE(left.size(), 100);
+    QVERIFY(left.contains(QFileInfo(guard.LastBackup()).fileName()));
+    // The six oldest went, the others stay.
+    for (int k = 0; k < 6; ++k)
+        QVERIFY(!left.contains(QString("KT580-old-%1.pmt").arg(k, 3, 10, QChar('0'))));
+    QVERIFY(left.contains("KT580-old-006.pmt"));
+}
+
+void TestSafeWrites::guardFollowsTheReadBacks() {
+    QTemporaryDir dir;
+    TMeterMemory m(nullptr);
+    Fill(m);
+    TScriptedDialogs dialogs;
+    TSettingsGuard guard(m, dialogs, dir.path());
+    std::optional<std::pair<bool, QString>> told;
+    guard.OnVerified = [&](bool ok, const QString& text) { told = {ok, text}; };
+    const std::string w1100 = WriteText(0x1100, With(General, 8, 100));
+    const std::string w1200 = WriteText(0x1200, Alarm);
+    QVERIFY(guard.BeforeWrites({w1100, w1200}));
+    const TLinkLine line;
+    guard.QueryFinished(w1100, line, {TQueryResult::Exception, 4});
+    // A read of a block before its write has gone out is no read-back.
+    guard.QueryFinished("00,03,12,00,00,08", line, {});
+    guard.QueryFinished(w1200, line, {});
+    m.RegistersRead(0x1100, General);
+    guard.QueryFinished("00,03,11,00,00,0D", line, {});
+    QVERIFY(!told);
+    m.RegistersRead(0x1200, Alarm);
+    guard.QueryFinished("00,03,12,00,00,08", line, {});
+    QTRY_VERIFY(told.has_value());
+    QVERIFY(!told->first);
+    QVERIFY2(told->second.contains("The meter refused block 0x1100 (exception 04), with the "
+                                   "changes:\n  CT1: 50 A -> 100 A"),
+             qPrintable(told->second));
+    QCOMPARE(dialogs.Boxes.back().Text, told->second);
+    QCOMPARE(dialogs.Boxes.back().Icon, IDialogs::Warning);
+}
+
+QTEST_MAIN(TestSafeWrites)
+#include "tst_safewrites.moc"
