@@ -26,9 +26,11 @@ inline constexpr int RelayCount = 2;
 inline constexpr int InputCount = 6;
 
 // The 21 label texts of the measurement block, in register order (0x1400 to 0x1414).
-// Missing registers give empty texts.
+// Missing registers give empty texts, and so do the voltages, currents and powers while the
+// ratios that scale them are not known: no value is better than a wrong one.
 std::array<QString, MeasurementCount> MeasurementTexts(const TScaling& scale,
-                                                       std::span<const std::uint16_t> values);
+                                                       std::span<const std::uint16_t> values,
+                                                       bool ratiosKnown = true);
 
 // The energy counters present in a response of the energy block: 2 for 4 registers, all 6
 // for 12; the count returned says how many were filled.
