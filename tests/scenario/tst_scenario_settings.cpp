@@ -128,6 +128,7 @@ void TestScenarioSettings::changedWrittenAndReadBack() {
     QCOMPARE(p.Settings<QComboBox>("ComboRO2AlarmOperator")->currentIndex(), 0);
     const QMap<int, int> before = meter.Registers();
     QCOMPARE(before.size(), 40);
+    const QString relay1Setpoint = p.SettingsText("EditRO1AlarmSetpoint");
 
     // Change PT1 and the relay 2 alarm, then Update Device.
     Type(p, "EditPT1", "2000");
@@ -137,15 +138,18 @@ void TestScenarioSettings::changedWrittenAndReadBack() {
     QVERIFY(UpdateDevice(p));
 
     // The meter holds the new values and nothing else changed: 25 A on the secondary side of
-    // CT 50/5 is 2500 mA.
+    // CT 50/5 is 2500 mA. Relay 1's setpoint stays the 920 V shown, on the secondary side of
+    // the new PT 2000/100: 46.0 V.
     const QMap<int, int> after = meter.Registers();
-    const QMap<int, int> expected =
-        With(before, {{0x1105, 2000}, {0x1106, 0}, {0x120B, 2500}, {0x120C, 15}, {0x120D, 1}});
+    const QMap<int, int> expected = With(
+        before,
+        {{0x1105, 2000}, {0x1106, 0}, {0x1204, 460}, {0x120B, 2500}, {0x120C, 15}, {0x120D, 1}});
     QVERIFY2(after == expected, qPrintable(Differences(expected, after)));
     // Read back onto the page, and the new PT ratio in force.
     QCOMPARE(p.SettingsText("EditPT1"), QString("2000"));
     QCOMPARE(p.SettingsText("EditRO2AlarmSetpoint"), QString("25.00"));
     QCOMPARE(p.SettingsText("EditRO2AlarmDelay"), QString("15"));
+    QCOMPARE(p.SettingsText("EditRO1AlarmSetpoint"), relay1Setpoint);
     QCOMPARE(p.Settings<QComboBox>("ComboRO2AlarmOperator")->currentIndex(), 1);
     QCOMPARE(p.Link().PTRatio(), 20.0);
 
