@@ -61,8 +61,8 @@ struct TRatioState {
 // from a response of block 0x1100; a divisor of 0 leaves its ratio as it was.
 void UpdateRatios(std::span<const std::uint16_t> values, TRatioState& state, TScaling& scale);
 
-// What a page loses for a meter whose version lacks a layout. Only removals: nothing is shown
-// again when a later version has it.
+// What the pages leave out for a meter whose version lacks a layout; what is not left out is
+// shown, so a newer meter gets back what an older one hid.
 struct TPageAdaptation {
     bool ShortenLists = false;        // baud rates to 5 entries, wiring to 3
     bool HideDOEnergyOutputs = false; // DO1/DO2 energy output choices and captions

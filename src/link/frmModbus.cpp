@@ -4,7 +4,6 @@
 #include "link/cstMain.h"
 #include "settings/SettingsBlocks.h"
 
-#include <QThread>
 #include <QTimer>
 
 #include <algorithm>
@@ -18,9 +17,7 @@ bool IsGeneralSettingsWrite(const std::string& text) {
 
 } // namespace
 
-TFormModbus::TFormModbus(ILinkShell& shell, IDialogs& dialogs)
-    : Sleep([](int ms) { QThread::msleep(static_cast<unsigned long>(ms)); }), FShell(shell),
-      FDialogs(dialogs) {
+TFormModbus::TFormModbus(ILinkShell& shell, IDialogs& dialogs) : FShell(shell), FDialogs(dialogs) {
     Modbus.SetFrameInterval(5);
     Modbus.SetQueryInterval(500);
     Modbus.SetQueryTimeout(3000);
@@ -231,8 +228,8 @@ void TFormModbus::ModbusF10Response(TKrModbus& /*Sender*/, std::uint8_t /*Slave*
         Modbus.SetStopBits(FNew.StopBits);
         // The meter switches its line after its answer has gone out; the next frame must not
         // reach it before.
-        if (FAdoptWait > 0 && Sleep)
-            Sleep(FAdoptWait);
+        if (FAdoptWait > 0)
+            Modbus.Clock().Sleep(FAdoptWait);
     }
     FShell.RefreshStatusAddress();
 }
@@ -318,25 +315,10 @@ void TFormModbus::DecodeIdentityBlock(std::span<const std::uint16_t> values) {
 
 void TFormModbus::AdaptPages() {
     const TPageAdaptation a = AdaptationFor(FSoftwareVersion);
-    if (FSettings) {
-        if (a.ShortenLists) {
-            // Highest first, so the positions of the others do not move.
-            if (FSettings->BaudItemCount() > 5) {
-                FSettings->RemoveBaudItem(6);
-                FSettings->RemoveBaudItem(5);
-            }
-            if (FSettings->WiringItemCount() > 3) {
-                FSettings->RemoveWiringItem(4);
-                FSettings->RemoveWiringItem(3);
-            }
-        }
-        if (a.HideDOEnergyOutputs)
-            FSettings->HideDOEnergyOutputs();
-        if (a.HideRelayAlarmGroup)
-            FSettings->HideRelayAlarmGroup();
-    }
-    if (FMetering && a.HideExtendedEnergy)
-        FMetering->HideExtendedEnergy();
+    if (FSettings)
+        FSettings->ShowLayout(a);
+    if (FMetering)
+        FMetering->ShowExtendedEnergy(!a.HideExtendedEnergy);
 }
 
 void TFormModbus::DecodeSettings(std::uint16_t start, std::span<const std::uint16_t> values) {

@@ -108,11 +108,9 @@ public:
     void ResetCounts() { FTraffic.Reset(); }
 
     // How long the link blocks after adopting new line settings, so the meter can switch
-    // over before the next frame; tests shorten it.
+    // over before the next frame. It sleeps on the master's clock, which tests replace.
     int AdoptWait() const { return FAdoptWait; }
     void SetAdoptWait(int ms) { FAdoptWait = ms; }
-    // The blocking wait itself; the program sleeps, tests may watch it instead.
-    std::function<void(int ms)> Sleep;
 
     // Handlers bound to the master's events.
     void ModbusQueryData(TKrModbus& Sender, std::string& FmtData);

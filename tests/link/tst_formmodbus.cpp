@@ -6,6 +6,7 @@
 
 #include "link/frmModbus.h"
 #include "settings/SettingsBlocks.h"
+#include "support/VirtualClock.h"
 
 #include <QLocale>
 #include <QtTest>
@@ -22,14 +23,14 @@ public:
     void SetEnergyText(int index, const QString& text) override { Energy[index] = text; }
     void SetRelayState(int index, bool on) override { Relays[index] = on; }
     void SetInputState(int index, bool on) override { Inputs[index] = on; }
-    void HideExtendedEnergy() override { ++HideCalls; }
+    void ShowExtendedEnergy(bool shown) override { ExtendedShown = shown; }
     void SetCommandsEnabled(bool enabled) override { Enabled = enabled; }
 
     std::map<int, QString> Measurement;
     std::map<int, QString> Energy;
     std::map<int, bool> Relays;
     std::map<int, bool> Inputs;
-    int HideCalls = 0;
+    bool ExtendedShown = true;
     bool Enabled = true;
 };
 
@@ -46,28 +47,29 @@ public:
         Record = settings;
         ++SetCalls;
     }
-    int BaudItemCount() const override { return int(Baud.size()); }
-    void RemoveBaudItem(int index) override { Baud.removeAt(index); }
-    int WiringItemCount() const override { return int(Wiring.size()); }
-    void RemoveWiringItem(int index) override { Wiring.removeAt(index); }
-    void HideDOEnergyOutputs() override { DOHidden = true; }
-    void HideRelayAlarmGroup() override { RelayAlarmHidden = true; }
+    void ShowLayout(const TPageAdaptation& layout) override {
+        ShortLists = layout.ShortenLists;
+        DOHidden = layout.HideDOEnergyOutputs;
+        RelayAlarmHidden = layout.HideRelayAlarmGroup;
+    }
     void SetUpdateEnabled(bool enabled) override { UpdateEnabled = enabled; }
 
     TMeterSettings Record;
     int SetCalls = 0;
-    QStringList Baud{"1200", "2400", "4800", "9600", "19200", "38400", "57600"};
-    QStringList Wiring{"3LN", "3LL", "2LL", "1LL", "1LN"};
+    bool ShortLists = false;
     bool DOHidden = false;
     bool RelayAlarmHidden = false;
     bool UpdateEnabled = true;
 };
 
-// One link with its fakes.
+// One link with its fakes, on a clock that only records its waits. The tests against the
+// simulator poll on the real clock.
 struct TRig {
-    TRig() {
+    enum TTime { Virtual, Real };
+    explicit TRig(TTime time = Virtual) {
         Link.SetViews(&Metering, &DeviceInfo, &Settings);
-        Link.Sleep = [this](int ms) { Waits << ms; };
+        if (time == Virtual)
+            Link.Modbus.SetClock(Clock);
     }
     QString Next() {
         std::string text;
@@ -85,13 +87,13 @@ struct TRig {
         Link.ModbusF03Response(Link.Modbus, 1, start, values);
     }
 
+    TVirtualClock Clock;
     TFakeShell Shell;
     TScriptedDialogs Dialogs;
     TFormModbus Link{Shell, Dialogs};
     TFakeMetering Metering;
     TFakeDeviceInfo DeviceInfo;
     TFakeSettingsView Settings;
-    QList<int> Waits;
 };
 
 std::vector<std::uint16_t> IdentityRegs(const QByteArray& version) {
@@ -297,9 +299,9 @@ void TestFormModbus::f10Adoption() {
     r.Link.SetNewLineSettings(5, baud, TParity(parity), TStopBits(stop));
     r.Link.ModbusF10Response(r.Link.Modbus, 1, std::uint16_t(start), 13);
     QTEST(int(r.Link.DeviceAddress()), "address");
-    QTEST(int(r.Waits.size()), "waits");
-    if (!r.Waits.isEmpty()) {
-        QCOMPARE(r.Waits.first(), 2000);
+    QTEST(int(r.Clock.Sleeps().size()), "waits");
+    if (!r.Clock.Sleeps().empty()) {
+        QCOMPARE(r.Clock.Sleeps().front(), 2000);
         QCOMPARE(r.Link.Modbus.Baudrate(), baud);
         QCOMPARE(int(r.Link.Modbus.Parity()), parity);
         QCOMPARE(int(r.Link.Modbus.StopBits()), stop);
@@ -337,7 +339,7 @@ void TestFormModbus::lineSettingsTravelWithTheirWrite() {
     QVERIFY(r.Link.Modbus.Parity() == TParity::None);
     QVERIFY(r.Link.Modbus.StopBits() == TStopBits::_2);
     QCOMPARE(r.Next(), QStringLiteral("07,03,11,00,00,0D"));
-    QCOMPARE(r.Waits.size(), 2);
+    QCOMPARE(r.Clock.Sleeps(), (std::vector<int>{2000, 2000}));
 }
 
 void TestFormModbus::lineSettingsWithoutQueuedWrite() {
@@ -408,25 +410,22 @@ void TestFormModbus::identityAdaptsThePages() {
     QCOMPARE(r.DeviceInfo.Fields[IDeviceInfoView::fDevType], QStringLiteral("ED80 (KT580)"));
     QCOMPARE(r.DeviceInfo.Fields[IDeviceInfoView::fSoftVersion], QStringLiteral("3.05"));
     QCOMPARE(r.DeviceInfo.Fields[IDeviceInfoView::fReleaseDate], QStringLiteral("2016-01-21"));
-    QCOMPARE(r.Settings.Baud, (QStringList{"1200", "2400", "4800", "9600", "19200"}));
-    QCOMPARE(r.Settings.Wiring, (QStringList{"3LN", "3LL", "2LL"}));
+    QVERIFY(r.Settings.ShortLists);
     QVERIFY(r.Settings.DOHidden);
     QVERIFY(r.Settings.RelayAlarmHidden);
-    QCOMPARE(r.Metering.HideCalls, 1);
+    QVERIFY(!r.Metering.ExtendedShown);
 
-    // Repeated harmlessly; a later version brings nothing back.
-    r.F03(0xF000, IdentityRegs("3.05"));
+    // The pages follow the meter now connected, both ways.
     r.F03(0xF000, IdentityRegs("4.00"));
-    QCOMPARE(r.Settings.Baud.size(), 5);
-    QCOMPARE(r.Settings.Wiring.size(), 3);
     QCOMPARE(r.Link.SoftwareVersion(), QStringLiteral("4.00"));
-
-    TRig full;
-    full.F03(0xF000, IdentityRegs("3.20"));
-    QCOMPARE(full.Settings.Baud.size(), 7);
-    QVERIFY(!full.Settings.DOHidden);
-    QVERIFY(!full.Settings.RelayAlarmHidden);
-    QCOMPARE(full.Metering.HideCalls, 0);
+    QVERIFY(!r.Settings.ShortLists);
+    QVERIFY(!r.Settings.DOHidden);
+    QVERIFY(!r.Settings.RelayAlarmHidden);
+    QVERIFY(r.Metering.ExtendedShown);
+    r.F03(0xF000, IdentityRegs("3.85"));
+    QVERIFY(r.Settings.ShortLists);
+    QVERIFY(!r.Settings.RelayAlarmHidden);
+    QVERIFY(!r.Metering.ExtendedShown);
 }
 
 void TestFormModbus::settingsBlockFillsRecordThenRatios() {
@@ -711,7 +710,7 @@ void TestFormModbus::connectOnEachPage() {
     QFETCH(QStringList, expected);
     TSimProcess sim({"--version-text", version});
     QVERIFY(!sim.Path().isEmpty());
-    TRig r;
+    TRig r(TRig::Real);
     r.Shell.Page = page;
     QVERIFY(ConnectLink(r.Link, r.Shell));
     QTRY_VERIFY_WITH_TIMEOUT(sim.Requests().size() >= expected.size(), 10000);
@@ -730,7 +729,7 @@ void TestFormModbus::connectOnEachPage() {
         QVERIFY(!r.Metering.Measurement[0].isEmpty());
         QVERIFY(r.Metering.Measurement[0].endsWith(" V"));
         QCOMPARE(r.Metering.Energy.size(), std::size_t(version == "3.05" ? 2 : 6));
-        QCOMPARE(r.Metering.HideCalls, version == "3.05" ? 1 : 0);
+        QCOMPARE(r.Metering.ExtendedShown, version != "3.05");
     }
     if (page == TPage::DeviceInfo)
         QCOMPARE(r.DeviceInfo.Fields[IDeviceInfoView::fSoftVersion], version);
@@ -739,9 +738,8 @@ void TestFormModbus::connectOnEachPage() {
 void TestFormModbus::adoptsNewLineSettingsAfterAnswer() {
     TSimProcess sim({"--version-text", "3.20"});
     QVERIFY(!sim.Path().isEmpty());
-    TRig r;
+    TRig r(TRig::Real);
     r.Shell.Page = TPage::GeneralSettings;
-    r.Link.Sleep = [](int ms) { QThread::msleep(static_cast<unsigned long>(ms)); };
     r.Link.AppendQuery(GeneralWrite("5", "9600", 0));
     r.Link.SetNewLineSettings(5, 9600, TParity::Even, TStopBits::_1);
     r.Link.AppendQuery("00,03,11,00,00,0D");
@@ -767,7 +765,7 @@ void TestFormModbus::adoptsNewLineSettingsAfterAnswer() {
 void TestFormModbus::overLimitBoxDoesNotReenterMaster() {
     TSimProcess sim({"--version-text", "3.20"});
     QVERIFY(!sim.Path().isEmpty());
-    TRig r;
+    TRig r(TRig::Real);
     // PT2 of 0 is refused by the meter with exception 04.
     r.Link.AppendQuery("00,10,11,07,00,01,02,00,00");
     r.Link.AppendQuery("00,03,11,00,00,0D");
@@ -804,7 +802,7 @@ void TestFormModbus::statisticsCountInjectedFaults() {
                      "drop=0.08", "--fault", "truncate=0.08", "--fault", "noise=0.08", "--fault",
                      "split=0.08"});
     QVERIFY(!sim.Path().isEmpty());
-    TRig r;
+    TRig r(TRig::Real);
     QVERIFY(ConnectLink(r.Link, r.Shell));
     r.Link.Modbus.SetQueryInterval(5);
     r.Link.Modbus.SetQueryTimeout(250);

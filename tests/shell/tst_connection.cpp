@@ -341,6 +341,11 @@ void TestConnection::okAddressAndInterval_data() {
                                  << "100" << true << 1 << 500;
     QTest::newRow("address empty") << ""
                                    << "100" << true << 1 << 500;
+    // One rule with the arrows and the settings write: the whole text, digits only.
+    QTest::newRow("address with a blank") << " 5"
+                                          << "100" << true << 1 << 500;
+    QTest::newRow("address with a plus") << "+5"
+                                         << "100" << true << 1 << 500;
     QTest::newRow("interval 70000") << "1"
                                     << "70000" << false << 1 << 60000;
     QTest::newRow("interval -5") << "1"
@@ -624,12 +629,15 @@ void TestConnection::upDownSteps_data() {
     QTest::newRow("down") << "5" << -1 << "4";
     QTest::newRow("247 wraps to 1") << "247" << 1 << "1";
     QTest::newRow("1 wraps to 247") << "1" << -1 << "247";
-    // A number outside 1-247 is first brought to the nearer end, then stepped.
-    QTest::newRow("0 steps up to 2") << "0" << 1 << "2";
-    QTest::newRow("0 steps down to 247") << "0" << -1 << "247";
-    QTest::newRow("999 steps up to 1") << "999" << 1 << "1";
-    QTest::newRow("int max does not overflow") << "2147483647" << 1 << "1";
+    // A number outside 1-247 lands on the nearer end, whichever arrow.
+    QTest::newRow("0 up lands on 1") << "0" << 1 << "1";
+    QTest::newRow("0 down lands on 1") << "0" << -1 << "1";
+    QTest::newRow("999 up lands on 247") << "999" << 1 << "247";
+    QTest::newRow("int max does not overflow") << "2147483647" << 1 << "247";
     QTest::newRow("text steps from the position") << "abc" << 1 << "2";
+    // Texts OK refuses are no numbers to the arrows either.
+    QTest::newRow("blank before") << " 5" << 1 << "2";
+    QTest::newRow("plus sign") << "+5" << 1 << "2";
 }
 
 void TestConnection::upDownSteps() {
