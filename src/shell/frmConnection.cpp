@@ -42,6 +42,30 @@ QLabel* MakeLabel(const char* text, int left, int top, QWidget* parent) {
     return label;
 }
 
+// The master's parity and stop bits from an entry of ComboParity; no entry changes neither.
+void ApplyParityEntry(TKrModbus& modbus, int entry) {
+    switch (entry) {
+    case TFormConnection::ParityEven:
+        modbus.SetParity(TParity::Even);
+        modbus.SetStopBits(TStopBits::_1);
+        break;
+    case TFormConnection::ParityOdd:
+        modbus.SetParity(TParity::Odd);
+        modbus.SetStopBits(TStopBits::_1);
+        break;
+    case TFormConnection::ParityNone2:
+        modbus.SetParity(TParity::None);
+        modbus.SetStopBits(TStopBits::_2);
+        break;
+    case TFormConnection::ParityNone1:
+        modbus.SetParity(TParity::None);
+        modbus.SetStopBits(TStopBits::_1);
+        break;
+    default:
+        break;
+    }
+}
+
 } // namespace
 
 TFormConnection::TFormConnection(TFormModbus& link, ILinkShell& shell, IDialogs& dialogs,
@@ -196,26 +220,7 @@ void TFormConnection::ButtonOkClick() {
               modbus.Parity() != FShown.Parity || modbus.StopBits() != FShown.StopBits)
             ? -1
             : ComboParity->currentIndex();
-    switch (parityEntry) {
-    case ParityEven:
-        modbus.SetParity(TParity::Even);
-        modbus.SetStopBits(TStopBits::_1);
-        break;
-    case ParityOdd:
-        modbus.SetParity(TParity::Odd);
-        modbus.SetStopBits(TStopBits::_1);
-        break;
-    case ParityNone2:
-        modbus.SetParity(TParity::None);
-        modbus.SetStopBits(TStopBits::_2);
-        break;
-    case ParityNone1:
-        modbus.SetParity(TParity::None);
-        modbus.SetStopBits(TStopBits::_1);
-        break;
-    default:
-        break;
-    }
+    ApplyParityEntry(modbus, parityEntry);
 
     if (keeps(EditDevAddr->text() != FShown.AddressText,
               FLink.DeviceAddress() != FShown.DeviceAddress))

@@ -312,6 +312,9 @@ void TestRTMetering::linkFillsMeasurements() {
     std::vector<std::uint16_t> regs = {2301, 2302, 2303,   4001,   4002,  4003,   1001,
                                        1002, 1003, 2304,   4004,   1004,  0xFFF6, 2000,
                                        3000, 5001, 0xFC18, 0x014C, 12000, 4000,   1005};
+    // The meter's ratios first, PT 100/100 and CT 5/5: before them nothing scaled is shown.
+    const std::vector<std::uint16_t> ratios = {0, 1, 4, 3, 0, 100, 0, 100, 5, 5, 1, 7, 1};
+    rig.Link.ModbusF03Response(rig.Link.Modbus, 1, 0x1100, ratios);
     rig.Link.ModbusF03Response(rig.Link.Modbus, 1, 0x1400, regs);
     const QMap<QString, QString> expected = {
         {"LabelVa", "230.1 V"},     {"LabelVb", "230.2 V"},      {"LabelVc", "230.3 V"},
