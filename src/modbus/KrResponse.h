@@ -99,13 +99,14 @@ struct TKrExchange {
     std::string_view Received; // every byte received since the send
 };
 
-TKrResponseOutcome EvaluateResponse(const TKrCodecSettings& settings, const TKrExchange& exchange);
+TKrResponseOutcome EvaluateResponse(const TKrCodecSettings& settings, const TKrExchange& x);
 
 // Whether a valid response (address, function and data, no check field) fits its request.
 // False for a GB exception response, whose code then goes to exceptionCode.
-bool ResponseFitsRequest(const TKrCodecSettings& settings, std::string_view request,
-                         std::string_view validResponse, int& exceptionCode);
+bool ResponseFitsRequest(const TKrCodecSettings& settings, std::string_view req,
+                         std::string_view resp, int& exceptionCode);
 
-// The values of a response that fits its request. Reads beyond either string give 0.
-TKrDecoded DecodeResponse(const TKrCodecSettings& settings, std::string_view request,
-                          std::string_view validResponse);
+// The values of a valid response (resp) that fits its request (req). Reads beyond either
+// string give 0.
+TKrDecoded DecodeResponse(const TKrCodecSettings& settings, std::string_view req,
+                          std::string_view resp);

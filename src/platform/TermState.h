@@ -17,10 +17,10 @@ struct TTermState {
 };
 
 // Raw mode with the given framing, flow control and speed. A field the driver cannot
-// take (1.5 stop bits, 0 bit/s) keeps its value in `state`, and the result is false;
+// take (1.5 stop bits, 0 bit/s) keeps its value in `t`, and the result is false;
 // everything else is still set, raw mode above all: a port left in the cooked default
 // would echo the meter's answers back onto the line and turn its CR bytes into LF.
-bool MapLineSettings(const TLineSettings& settings, TTermState& state);
+bool MapLineSettings(const TLineSettings& s, TTermState& t);
 
 // The modem-line requests that go with the settings.
 enum class TLineRequest : std::uint8_t { Raise, Lower, Leave };
