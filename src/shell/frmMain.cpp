@@ -7,6 +7,7 @@
 #include "shell/ShellIcons.h"
 #include "shell/ShellPages.h"
 #include "shell/frmAbout.h"
+#include "shell/DeviceMonitor.h"
 #include "shell/frmConnection.h"
 
 #include <QAction>
@@ -56,6 +57,7 @@ TFormKT580::~TFormKT580() {
     }
     FActivePage = nullptr;
     FFormConnection.reset();
+    FDeviceMonitor.reset();
     FFormModbus.reset();
 }
 
@@ -68,7 +70,25 @@ void TFormKT580::FormCreate() {
     FPages = {pages.RTMetering, pages.DeviceInfo, pages.GeneralSettings};
     FFormModbus->SetViews(pages.MeteringView, pages.DeviceInfoView, pages.SettingsView);
     DockPages();
+    CreateFindMeter();
     UpdateActionStates();
+}
+
+void TFormKT580::CreateFindMeter() {
+    FDeviceMonitor = CreateUdevMonitor();
+    FFormConnection->SetDeviceMonitor(FDeviceMonitor.get());
+    StartFindMeter = new QAction(QStringLiteral("&Find Meter..."), this);
+    StartFindMeter->setToolTip(QStringLiteral("Find the meter on a port"));
+    StartFindMeter->setProperty("category", QStringLiteral("Start"));
+    connect(StartFindMeter, &QAction::triggered, this, [this] { StartFindMeterExecute(); });
+    // In the Start menu, just above Connection Settings.
+    if (QMenu* start = menuBar()->actions().value(0)->menu())
+        start->insertAction(StartConnectionSettings, StartFindMeter);
+}
+
+void TFormKT580::StartFindMeterExecute() {
+    if (!FConnected)
+        FFormConnection->FindMeterFromMenu();
 }
 
 void TFormKT580::CreateActions() {
@@ -251,6 +271,8 @@ void TFormKT580::UpdateActionStates() {
     // Only the connection decides: while a disconnect is still finishing, Connect stays off.
     StartConnect->setEnabled(!FConnected);
     StartDisconnect->setEnabled(FConnected);
+    if (StartFindMeter != nullptr)
+        StartFindMeter->setEnabled(!FConnected);
 }
 
 void TFormKT580::SetStatusText(int panel, const QString& text) {

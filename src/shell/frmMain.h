@@ -12,6 +12,7 @@
 #include <memory>
 
 class IDialogs;
+class TDeviceMonitor;
 class TFormConnection;
 class TFormModbus;
 class QAction;
@@ -72,6 +73,10 @@ public:
     QAction* ReadingsDeviceInformation;
     QAction* SettingsGeneralSettings;
     QAction* HelpAbout;
+    QAction* StartFindMeter = nullptr;
+    // Serial devices plugged in and pulled out; tests replace the udev one with their own.
+    TDeviceMonitor& DeviceMonitor() { return *FDeviceMonitor; }
+    void StartFindMeterExecute();
     QToolBar* ToolBar1;
     QScrollArea* ScrollBox1;
     QWidget* StatusBar;
@@ -94,10 +99,12 @@ private:
     void StatusBarResize();
     void UpdateActionStates();
     void TimerShowDialogTimer();
+    void CreateFindMeter();
 
     IDialogs& FDialogs;
     std::unique_ptr<TFormModbus> FFormModbus;
     std::unique_ptr<TFormConnection> FFormConnection;
+    std::unique_ptr<TDeviceMonitor> FDeviceMonitor;
     std::array<QWidget*, 3> FPages{};
     QWidget* FPageHost = nullptr;
     std::array<QLabel*, 4> FPanels{};
