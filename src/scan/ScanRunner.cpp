@@ -127,6 +127,7 @@ TScanStatus RunScan(TSerialDevice& device, const std::string& path, const QStrin
     const TOpenResult opened = device.Open(path);
     if (opened.Status != TOpenStatus::Ok) {
         status.End = TScanStatus::OpenFailed;
+        status.SystemError = opened.Error;
         status.Failure = QString::fromStdString(OpenFailureReason(
             opened.Error, opened.Status == TOpenStatus::NotComm ? "not a serial port"
                                                                 : "cannot be opened"));

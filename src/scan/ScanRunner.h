@@ -35,6 +35,7 @@ struct TScanStatus {
     std::vector<TMeterFound> Found;
     QStringList Notes; // what the line showed besides meters: garbled bytes, other devices
     QString Failure;   // why the port did not open
+    int SystemError = 0; // the errno of a failed open
 };
 
 // Runs the whole scan on the calling thread. `progress` is called after every probe with the

@@ -7,6 +7,8 @@
 #include "shell/ShellIcons.h"
 #include "shell/ShellPages.h"
 #include "shell/frmAbout.h"
+#include "platform/PortName.h"
+#include "serial/OpenFailure.h"
 #include "shell/DeviceMonitor.h"
 #include "shell/frmConnection.h"
 
@@ -81,6 +83,12 @@ void TFormKT580::CreateFindMeter() {
     StartFindMeter->setToolTip(QStringLiteral("Find the meter on a port"));
     StartFindMeter->setProperty("category", QStringLiteral("Start"));
     connect(StartFindMeter, &QAction::triggered, this, [this] { StartFindMeterExecute(); });
+    // Panel 3 is the shell's own: the link's traffic counters use 1 and 2.
+    FFormModbus->Modbus.OnLineLost = [this] {
+        SetStatusText(3, QStringLiteral("COM%1 is gone (adapter pulled out?): Disconnect, put it "
+                                        "back, Connect")
+                             .arg(FFormModbus->Modbus.PortNum()));
+    };
     // In the Start menu, just above Connection Settings.
     if (QMenu* start = menuBar()->actions().value(0)->menu())
         start->insertAction(StartConnectionSettings, StartFindMeter);
@@ -316,14 +324,19 @@ void TFormKT580::RefreshStatusAddress() {
 void TFormKT580::StartConnectExecute() {
     TKrModbus& modbus = FFormModbus->Modbus;
     if (!modbus.Open()) {
-        // The port's own reason stays inside the master: the operator gets the port's name.
-        FDialogs.MessageBox(
-            QString::fromLatin1(cstMain::CaptionError),
-            QString::fromLatin1(cstMain::CannotOpenPort)
-                .replace(QLatin1String("%s"), QStringLiteral("COM%1").arg(modbus.PortNum())),
-            IDialogs::Critical, IDialogs::Ok);
+        // The port's own reason stays inside the master: the operator gets the port's name,
+        // and what to do where there is something to do (join the port's group, free it).
+        QString text = QString::fromLatin1(cstMain::CannotOpenPort)
+                           .replace(QLatin1String("%s"), QStringLiteral("COM%1").arg(modbus.PortNum()));
+        const std::string advice = OpenFailureAdviceFor(
+            modbus.OpenSystemError(), ResolvePortName("COM" + std::to_string(modbus.PortNum())));
+        if (!advice.empty())
+            text += QStringLiteral("\n\n") + QString::fromStdString(advice);
+        FDialogs.MessageBox(QString::fromLatin1(cstMain::CaptionError), text, IDialogs::Critical,
+                            IDialogs::Ok);
         return;
     }
+    SetStatusText(3, QString());
     // The meter and the adapter settle on the freshly opened line before the first frame.
     if (FConnectWait > 0)
         QThread::msleep(static_cast<unsigned long>(FConnectWait));

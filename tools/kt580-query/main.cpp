@@ -40,6 +40,13 @@ void Configure(TKrModbus& m, const TQueryOptions& o) {
     m.SetAsciiOutput(amUpperCase);
 }
 
+// What the operator can do about a port that did not open, if anything.
+void PrintAdvice(int systemError, const std::string& port) {
+    const std::string advice = OpenFailureAdviceFor(systemError, ResolvePortName(port));
+    if (!advice.empty())
+        std::fprintf(stderr, "%s\n", advice.c_str());
+}
+
 TScanSetting SettingOf(const TQueryOptions& o) {
     int entry = TScanSetting::Even;
     if (o.Parity == TParity::None)
@@ -100,6 +107,7 @@ int Scan(const TQueryOptions& o, QCoreApplication& app) {
     if (status.End == TScanStatus::OpenFailed) {
         std::fprintf(stderr, "kt580-query: cannot open %s: %s\n", port.c_str(),
                      status.Failure.toLocal8Bit().constData());
+        PrintAdvice(status.SystemError, port);
         return 2;
     }
     if (status.End == TScanStatus::Vanished)
@@ -137,6 +145,7 @@ int main(int argc, char** argv) {
             options.PortPath.empty() ? "COM" + std::to_string(options.PortNum) : options.PortPath;
         std::fprintf(stderr, "kt580-query: cannot open %s: %s\n", port.c_str(),
                      OpenFailureReason(master.OpenSystemError(), master.OpenErrorText()).c_str());
+        PrintAdvice(master.OpenSystemError(), port);
         return 2;
     }
 
