@@ -206,7 +206,8 @@ void TestMainWindow::actionsMenuAndToolBar() {
     QCOMPARE(describe(menus), QStringList({"&Start", "&Readings", "Se&ttings", "&Help"}));
     QCOMPARE(
         describe(menus[0]->menu()->actions()),
-        QStringList({"&Connect", "&Disconnect", "-", "Connection Se&ttings...", "-", "E&xit"}));
+        QStringList({"&Connect", "&Disconnect", "-", "&Find Meter...", "Connection Se&ttings...",
+                     "-", "E&xit"}));
     QCOMPARE(describe(menus[1]->menu()->actions()),
              QStringList({"Real-Time &Metering", "-", "Device &Information"}));
     QCOMPARE(describe(menus[2]->menu()->actions()), QStringList({"&General Settings"}));
