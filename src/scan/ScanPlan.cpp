@@ -89,8 +89,8 @@ QString RemainingText(double seconds) {
     return QStringLiteral("about %1 min %2 s left").arg(whole / 60).arg(whole % 60);
 }
 
-TScanPlan::TScanPlan(std::vector<TScanSetting> settings, std::uint8_t likelyAddress,
-                     TScanMode mode, double turnaroundSeconds)
+TScanPlan::TScanPlan(std::vector<TScanSetting> settings, std::uint8_t likelyAddress, TScanMode mode,
+                     double turnaroundSeconds)
     : FSettings(std::move(settings)), FMode(mode), FTurnaround(turnaroundSeconds),
       FAbandoned(FSettings.size(), false), FClean(FSettings.size(), false) {
     if (likelyAddress >= 1 && likelyAddress <= MaxAddress)
@@ -121,8 +121,7 @@ std::optional<TProbe> TScanPlan::Current() const {
 
 void TScanPlan::SkipToUsable() {
     while (!FFinished) {
-        if (FPos.Index >= static_cast<int>(Addresses(FPos.Phase).size()) ||
-            Skipped(FPos.Setting)) {
+        if (FPos.Index >= static_cast<int>(Addresses(FPos.Phase).size()) || Skipped(FPos.Setting)) {
             FPos.Index = 0;
             if (++FPos.Setting >= static_cast<int>(FSettings.size())) {
                 FPos.Setting = 0;
@@ -186,8 +185,9 @@ int TScanPlan::RemainingAt(int setting) const {
     const int likely = static_cast<int>(FLikely.size());
     const int others = static_cast<int>(FOthers.size());
     if (FPos.Phase == 0) {
-        const int inLikely =
-            setting > FPos.Setting ? likely : setting == FPos.Setting ? likely - FPos.Index : 0;
+        const int inLikely = setting > FPos.Setting    ? likely
+                             : setting == FPos.Setting ? likely - FPos.Index
+                                                       : 0;
         return inLikely + others;
     }
     return setting > FPos.Setting ? others : setting == FPos.Setting ? others - FPos.Index : 0;
@@ -199,7 +199,9 @@ double TScanPlan::Fraction() const {
     double left = 0;
     for (std::size_t s = 0; s < FSettings.size(); ++s)
         left += RemainingAt(static_cast<int>(s)) * ProbeSeconds(FSettings[s].Baud, FTurnaround);
-    return FPlannedTotal > 0 ? std::clamp(1.0 - left / FPlannedTotal, 0.0, 1.0) : 1.0;
+    // Against what is behind plus what is left: settings dropped on the way shrink the whole.
+    return FPlannedDone + left > 0 ? std::clamp(FPlannedDone / (FPlannedDone + left), 0.0, 1.0)
+                                   : 1.0;
 }
 
 double TScanPlan::RemainingSeconds(double elapsedSeconds) const {
