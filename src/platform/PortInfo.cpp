@@ -3,8 +3,8 @@
 #include "platform/PortName.h"
 
 #include <algorithm>
-#include <climits>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <dirent.h>
 #include <fstream>

@@ -23,11 +23,11 @@ bool TMeterScanner::Start(const std::string& path, const QString& portName, TSca
     }
     FThread = std::thread([this, path, portName, plan = std::move(plan)]() mutable {
         std::unique_ptr<TSerialDevice> device = FFactory();
-        const TScanStatus last = RunScan(*device, path, portName, std::move(plan), *FStop,
-                                         [this](const TScanStatus& s) {
-                                             std::lock_guard g(FLock);
-                                             FStatus = s;
-                                         });
+        const TScanStatus last =
+            RunScan(*device, path, portName, std::move(plan), *FStop, [this](const TScanStatus& s) {
+                std::lock_guard g(FLock);
+                FStatus = s;
+            });
         device.reset(); // closed before the window hears that the scan is over
         std::lock_guard g(FLock);
         FStatus = last;

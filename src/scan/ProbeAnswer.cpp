@@ -74,8 +74,8 @@ TFound FindFrames(std::string_view received, std::uint8_t address, int registers
 std::vector<std::uint16_t> Registers(std::string_view frame, int count) {
     std::vector<std::uint16_t> values;
     for (int r = 0; r < count; ++r)
-        values.push_back(static_cast<std::uint16_t>(Byte(frame, 3 + 2 * r) << 8 |
-                                                    Byte(frame, 4 + 2 * r)));
+        values.push_back(
+            static_cast<std::uint16_t>(Byte(frame, 3 + 2 * r) << 8 | Byte(frame, 4 + 2 * r)));
     return values;
 }
 

@@ -22,7 +22,7 @@ struct TScanSetting {
 
 TParity ParityOf(const TScanSetting& setting);
 TStopBits StopBitsOf(const TScanSetting& setting);
-QString ParityText(int entry); // "Even", "Odd", "None2", "None1"
+QString ParityText(int entry);                    // "Even", "Odd", "None2", "None1"
 QString SettingText(const TScanSetting& setting); // "9600 Even"
 
 // The baud rates the dialog offers.

@@ -94,8 +94,8 @@ TExchange Exchange(TSerialDevice& device, const TEvent& stop, const std::string&
         if (r.Status != TIoStatus::Ok || r.Count == 0)
             continue;
         result.Received.append(buffer, r.Count);
-        if (AnswerComplete(std::string_view(result.Received).substr(
-                               result.Received.rfind(request, 0) == 0 ? request.size() : 0),
+        if (AnswerComplete(std::string_view(result.Received)
+                               .substr(result.Received.rfind(request, 0) == 0 ? request.size() : 0),
                            address, registers))
             break;
         deadline = std::min(last, TClock::now() + seconds(GapSeconds(baud)));
@@ -129,8 +129,8 @@ TScanStatus RunScan(TSerialDevice& device, const std::string& path, const QStrin
         status.End = TScanStatus::OpenFailed;
         status.SystemError = opened.Error;
         status.Failure = QString::fromStdString(OpenFailureReason(
-            opened.Error, opened.Status == TOpenStatus::NotComm ? "not a serial port"
-                                                                : "cannot be opened"));
+            opened.Error,
+            opened.Status == TOpenStatus::NotComm ? "not a serial port" : "cannot be opened"));
         device.Close();
         report();
         return status;
@@ -156,19 +156,19 @@ TScanStatus RunScan(TSerialDevice& device, const std::string& path, const QStrin
         const double wait = plan.WaitSeconds(probe->Setting);
         const std::string request = IdentityRequest(probe->Address);
         TProbeResult result;
-        TExchange exchange = Exchange(device, stop, request, setting.Baud, wait, probe->Address,
-                                      9, result);
+        TExchange exchange =
+            Exchange(device, stop, request, setting.Baud, wait, probe->Address, 9, result);
         if (exchange == TExchange::Done) {
             const TIdentityAnswer answer =
                 ClassifyIdentity(result.Received, request, probe->Address, result.LineErrors);
             if (answer.Kind == TAnswerKind::Meter) {
-                TMeterFound found{portName,     probe->Address,     setting, answer.Model,
-                                  answer.SoftVersion, QString()};
+                TMeterFound found{portName,     probe->Address,     setting,
+                                  answer.Model, answer.SoftVersion, QString()};
                 // The serial number completes the entry; a noisy answer is asked for again.
                 const std::string ask = SerialNumberRequest(probe->Address);
                 for (int attempt = 0; attempt < 2 && exchange == TExchange::Done; ++attempt) {
-                    exchange = Exchange(device, stop, ask, setting.Baud, wait, probe->Address, 16,
-                                        result);
+                    exchange =
+                        Exchange(device, stop, ask, setting.Baud, wait, probe->Address, 16, result);
                     const std::string_view got = result.Received;
                     const auto serial = SerialNumberOf(
                         got.substr(got.rfind(ask, 0) == 0 ? ask.size() : 0), probe->Address);
@@ -207,8 +207,8 @@ TScanStatus RunScan(TSerialDevice& device, const std::string& path, const QStrin
             if (plan.Abandoned(s) &&
                 std::find(notedGarbled.begin(), notedGarbled.end(), s) == notedGarbled.end()) {
                 notedGarbled.push_back(s);
-                status.Notes << QStringLiteral("bytes at %1, but garbled")
-                                    .arg(SettingText(settings[s]));
+                status.Notes
+                    << QStringLiteral("bytes at %1, but garbled").arg(SettingText(settings[s]));
             }
         }
         report();

@@ -33,8 +33,8 @@ struct TScanStatus {
     double ElapsedSeconds = 0;
     QString Trying; // "9600 Even, address 12"
     std::vector<TMeterFound> Found;
-    QStringList Notes; // what the line showed besides meters: garbled bytes, other devices
-    QString Failure;   // why the port did not open
+    QStringList Notes;   // what the line showed besides meters: garbled bytes, other devices
+    QString Failure;     // why the port did not open
     int SystemError = 0; // the errno of a failed open
 };
 

@@ -37,9 +37,9 @@ std::string OpenFailureAdvice(int systemError, const std::string& device, const 
     case EPERM:
         if (group.empty())
             return "Permission denied: " + device + " cannot be opened by " + user + ".";
-        return "Permission denied: " + device + " belongs to the group \"" + group +
-               "\", and " + user + " may not open it. To join the group, run\n\n    sudo usermod -aG " +
-               group + " " + user +
+        return "Permission denied: " + device + " belongs to the group \"" + group + "\", and " +
+               user + " may not open it. To join the group, run\n\n    sudo usermod -aG " + group +
+               " " + user +
                "\n\nthen log out and log in again: a new group counts only from a new login.";
     case EBUSY:
     case EWOULDBLOCK:

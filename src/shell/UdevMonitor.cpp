@@ -20,8 +20,7 @@ public:
             udev_monitor_filter_add_match_subsystem_devtype(FMonitor, "tty", nullptr) < 0 ||
             udev_monitor_enable_receiving(FMonitor) < 0)
             return;
-        FNotifier =
-            new QSocketNotifier(udev_monitor_get_fd(FMonitor), QSocketNotifier::Read, this);
+        FNotifier = new QSocketNotifier(udev_monitor_get_fd(FMonitor), QSocketNotifier::Read, this);
         connect(FNotifier, &QSocketNotifier::activated, this, [this] { Drain(); });
     }
 

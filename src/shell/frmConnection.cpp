@@ -7,13 +7,13 @@
 #include "link/ValueParse.h"
 #include "link/cstMain.h"
 #include "link/frmModbus.h"
+#include "platform/PortInfo.h"
+#include "platform/PortName.h"
 #include "settings/UpDown.h"
 #include "shell/ConnectionStore.h"
 #include "shell/DeviceMonitor.h"
 #include "shell/PortListMarks.h"
 #include "shell/frmFindMeter.h"
-#include "platform/PortInfo.h"
-#include "platform/PortName.h"
 
 #include <QComboBox>
 #include <QGroupBox>
@@ -306,8 +306,7 @@ void TFormConnection::FindMeterFromMenu() {
         parity = modbus.StopBits() == TStopBits::_2 ? ParityNone2 : ParityNone1;
     else if (modbus.Parity() == TParity::Odd)
         parity = ParityOdd;
-    FindMeter().Prepare(modbus.PortNum(),
-                        {static_cast<std::uint32_t>(modbus.Baudrate()), parity},
+    FindMeter().Prepare(modbus.PortNum(), {static_cast<std::uint32_t>(modbus.Baudrate()), parity},
                         static_cast<std::uint8_t>(std::clamp<int>(FLink.DeviceAddress(), 1, 247)));
     if (FindMeter().exec() != QDialog::Accepted || !FindMeter().Chosen())
         return;

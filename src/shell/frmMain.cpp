@@ -4,12 +4,12 @@
 #include "link/UiFont.h"
 #include "link/cstMain.h"
 #include "link/frmModbus.h"
-#include "shell/ShellIcons.h"
-#include "shell/ShellPages.h"
-#include "shell/frmAbout.h"
 #include "platform/PortName.h"
 #include "serial/OpenFailure.h"
 #include "shell/DeviceMonitor.h"
+#include "shell/ShellIcons.h"
+#include "shell/ShellPages.h"
+#include "shell/frmAbout.h"
 #include "shell/frmConnection.h"
 
 #include <QAction>
@@ -326,8 +326,9 @@ void TFormKT580::StartConnectExecute() {
     if (!modbus.Open()) {
         // The port's own reason stays inside the master: the operator gets the port's name,
         // and what to do where there is something to do (join the port's group, free it).
-        QString text = QString::fromLatin1(cstMain::CannotOpenPort)
-                           .replace(QLatin1String("%s"), QStringLiteral("COM%1").arg(modbus.PortNum()));
+        QString text =
+            QString::fromLatin1(cstMain::CannotOpenPort)
+                .replace(QLatin1String("%s"), QStringLiteral("COM%1").arg(modbus.PortNum()));
         const std::string advice = OpenFailureAdviceFor(
             modbus.OpenSystemError(), ResolvePortName("COM" + std::to_string(modbus.PortNum())));
         if (!advice.empty())

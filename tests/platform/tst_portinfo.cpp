@@ -74,15 +74,23 @@ private slots:
         QTest::newRow("by-id name") << ById << "/dev/ttyUSB0" << ById
                                     << "/dev/ttyUSB0: FTDI FT232R USB UART, serial A10K1234";
         QTest::newRow("kernel name of the same adapter")
-            << "/dev/ttyUSB0" << "/dev/ttyUSB0" << ById
-            << "/dev/ttyUSB0: FTDI FT232R USB UART, serial A10K1234";
-        QTest::newRow("adapter with a product name only")
-            << "/dev/ttyACM0" << "/dev/ttyACM0" << "" << "/dev/ttyACM0: RS485 Stick";
-        QTest::newRow("built-in port with a UART") << "/dev/ttyS0" << "/dev/ttyS0" << ""
+            << "/dev/ttyUSB0"
+            << "/dev/ttyUSB0" << ById << "/dev/ttyUSB0: FTDI FT232R USB UART, serial A10K1234";
+        QTest::newRow("adapter with a product name only") << "/dev/ttyACM0"
+                                                          << "/dev/ttyACM0"
+                                                          << ""
+                                                          << "/dev/ttyACM0: RS485 Stick";
+        QTest::newRow("built-in port with a UART") << "/dev/ttyS0"
+                                                   << "/dev/ttyS0"
+                                                   << ""
                                                    << "/dev/ttyS0";
-        QTest::newRow("built-in port without one") << "/dev/ttyS1" << "/dev/ttyS1" << ""
+        QTest::newRow("built-in port without one") << "/dev/ttyS1"
+                                                   << "/dev/ttyS1"
+                                                   << ""
                                                    << "not present";
-        QTest::newRow("adapter not plugged in") << "/dev/ttyUSB1" << "/dev/ttyUSB1" << ""
+        QTest::newRow("adapter not plugged in") << "/dev/ttyUSB1"
+                                                << "/dev/ttyUSB1"
+                                                << ""
                                                 << "not present";
     }
     void describe() {

@@ -21,8 +21,7 @@ QByteArray WithCrc(QByteArray frame) {
 
 // A clean answer to the identity read: type code, hardware and software version, date.
 QByteArray IdentityAnswer(std::uint8_t address, const QByteArray& text18) {
-    return WithCrc(QByteArray(1, static_cast<char>(address)) + QByteArray("\x03\x12", 2) +
-                   text18);
+    return WithCrc(QByteArray(1, static_cast<char>(address)) + QByteArray("\x03\x12", 2) + text18);
 }
 
 QStringList Names(const std::vector<TScanSetting>& settings) {
@@ -65,8 +64,8 @@ private slots:
         QTest::addColumn<QStringList>("first");
         QTest::newRow("factory setting in the dialog")
             << 19200 << int(TScanSetting::None1)
-            << QStringList{"19200 None1", "9600 None1", "9600 Even", "9600 Odd", "9600 None2",
-                           "19200 Even"};
+            << QStringList{"19200 None1", "9600 None1", "9600 Even",
+                           "9600 Odd",    "9600 None2", "19200 Even"};
         QTest::newRow("dialog's own first, then the factory one")
             << 9600 << int(TScanSetting::Even)
             << QStringList{"9600 Even", "19200 None1", "9600 None1", "9600 Odd", "9600 None2"};
@@ -102,11 +101,9 @@ private slots:
         QTest::newRow("the second setting's sweep follows the first's")
             << 1 << first << QStringList{} << 1000 << QStringList{};
         QTest::newRow("first meter ends the scan")
-            << 5 << first << QStringList{"1:1=m"} << 100
-            << QStringList{"0:5", "0:1", "1:5", "1:1"};
+            << 5 << first << QStringList{"1:1=m"} << 100 << QStringList{"0:5", "0:1", "1:5", "1:1"};
         QTest::newRow("every meter: the rest at the meters' setting only")
-            << 5 << every << QStringList{"1:5=m"} << 4
-            << QStringList{"0:5", "0:1", "1:5", "1:1"};
+            << 5 << every << QStringList{"1:5=m"} << 4 << QStringList{"0:5", "0:1", "1:5", "1:1"};
         QTest::newRow("garbled twice where nothing clean came: setting dropped")
             << 5 << first << QStringList{"0:5=g", "0:5*=g"} << 6
             << QStringList{"0:5", "0:5*", "1:5", "1:1", "1:2", "1:3"};
@@ -174,8 +171,8 @@ private slots:
         QVERIFY2(total > 300 && total < 600, qPrintable(QString::number(total)));
         double done = 0;
         while (done < doneSeconds) {
-            done += ProbeSeconds(settings[plan.Current()->Setting].Baud,
-                                 TScanPlan::DefaultTurnaround);
+            done +=
+                ProbeSeconds(settings[plan.Current()->Setting].Baud, TScanPlan::DefaultTurnaround);
             plan.Report(TAnswerKind::Silent);
         }
         const double modelLeft = total - done;
@@ -193,28 +190,30 @@ private slots:
         QTest::addColumn<QString>("software");
         const QByteArray id = "ED801.003.20190815";
         const QByteArray clean = IdentityAnswer(7, id);
-        const QByteArray echo =
-            QByteArray::fromStdString(IdentityRequest(7));
+        const QByteArray echo = QByteArray::fromStdString(IdentityRequest(7));
         QByteArray badCrc = clean;
         badCrc[10] = static_cast<char>(badCrc[10] ^ 0x20);
         const QByteArray exception = WithCrc(QByteArray("\x07\x83\x02", 3));
-        QTest::newRow("nothing") << QByteArray() << 7 << false << TAnswerKind::Silent
-                                 << QString() << QString();
+        QTest::newRow("nothing") << QByteArray() << 7 << false << TAnswerKind::Silent << QString()
+                                 << QString();
         QTest::newRow("nothing readable, but line errors")
             << QByteArray() << 7 << true << TAnswerKind::Garbled << QString() << QString();
         QTest::newRow("clean KT580") << clean << 7 << false << TAnswerKind::Meter << "KT580"
                                      << "3.20";
         QTest::newRow("clean despite a line error count")
-            << clean << 7 << true << TAnswerKind::Meter << "KT580" << "3.20";
+            << clean << 7 << true << TAnswerKind::Meter << "KT580"
+            << "3.20";
         QTest::newRow("EB code") << IdentityAnswer(7, "EB811.004.01200101") << 7 << false
-                                 << TAnswerKind::Meter << "KT581" << "4.01";
+                                 << TAnswerKind::Meter << "KT581"
+                                 << "4.01";
         QTest::newRow("own echo, then the answer")
-            << echo + clean << 7 << false << TAnswerKind::Meter << "KT580" << "3.20";
+            << echo + clean << 7 << false << TAnswerKind::Meter << "KT580"
+            << "3.20";
         QTest::newRow("only the own echo")
             << echo << 7 << false << TAnswerKind::Silent << QString() << QString();
         QTest::newRow("noise ahead of the answer")
-            << QByteArray("\x55\xAA\x03", 3) + clean << 7 << false << TAnswerKind::Meter
-            << "KT580" << "3.20";
+            << QByteArray("\x55\xAA\x03", 3) + clean << 7 << false << TAnswerKind::Meter << "KT580"
+            << "3.20";
         QTest::newRow("another maker's device")
             << IdentityAnswer(7, "XY121.003.20190815") << 7 << false << TAnswerKind::OtherDevice
             << QString() << "3.20";
@@ -236,9 +235,8 @@ private slots:
         QFETCH(QString, model);
         QFETCH(QString, software);
         const std::string request = IdentityRequest(static_cast<std::uint8_t>(address));
-        const TIdentityAnswer answer =
-            ClassifyIdentity(received.toStdString(), request,
-                             static_cast<std::uint8_t>(address), lineErrors);
+        const TIdentityAnswer answer = ClassifyIdentity(
+            received.toStdString(), request, static_cast<std::uint8_t>(address), lineErrors);
         QCOMPARE(answer.Kind, kind);
         QCOMPARE(answer.Model, model);
         QCOMPARE(answer.SoftVersion, software);
@@ -248,11 +246,10 @@ private slots:
         QTest::addColumn<QByteArray>("frame");
         QTest::addColumn<QByteArray>("hex");
         // Check fields worked out independently of the program's CRC routine.
-        QTest::newRow("identity of 1") << QByteArray::fromStdString(IdentityRequest(1))
-                                       << QByteArray("0103f0000009b6cc");
-        QTest::newRow("serial number of 247")
-            << QByteArray::fromStdString(SerialNumberRequest(247))
-            << QByteArray("f703f04000106244");
+        QTest::newRow("identity of 1")
+            << QByteArray::fromStdString(IdentityRequest(1)) << QByteArray("0103f0000009b6cc");
+        QTest::newRow("serial number of 247") << QByteArray::fromStdString(SerialNumberRequest(247))
+                                              << QByteArray("f703f04000106244");
     }
     void requestsOnTheWire() {
         QFETCH(QByteArray, frame);
@@ -264,16 +261,14 @@ private slots:
         QTest::addColumn<QByteArray>("received");
         QTest::addColumn<QString>("serial"); // "-" for none
         QByteArray text = QByteArray("KT580-0042").leftJustified(32, '\0');
-        const QByteArray clean =
-            WithCrc(QByteArray("\x02\x03\x20", 3) + text);
+        const QByteArray clean = WithCrc(QByteArray("\x02\x03\x20", 3) + text);
         QByteArray broken = clean;
         broken[4] = 'x';
         QTest::newRow("up to the first zero") << clean << "KT580-0042";
         QTest::newRow("all 32 characters")
             << WithCrc(QByteArray("\x02\x03\x20", 3) + QByteArray(32, 'A')) << QString(32, 'A');
         QTest::newRow("broken") << broken << "-";
-        QTest::newRow("identity-sized answer") << IdentityAnswer(2, "ED801.003.20190815")
-                                               << "-";
+        QTest::newRow("identity-sized answer") << IdentityAnswer(2, "ED801.003.20190815") << "-";
     }
     void serialNumber() {
         QFETCH(QByteArray, received);

@@ -32,14 +32,15 @@ TFakeLine::TResponder FakeMeter(std::uint32_t baud, TParity parity, std::uint8_t
     auto parityErrors = std::make_shared<std::uint32_t>(0);
     return [=](const std::string& frame, const TLineSettings& line) {
         std::vector<TFakeReadStep> steps;
-        if (line.BaudRate != baud || frame.size() != 8 || static_cast<std::uint8_t>(frame[0]) != address)
+        if (line.BaudRate != baud || frame.size() != 8 ||
+            static_cast<std::uint8_t>(frame[0]) != address)
             return steps;
         std::string answer;
         if (frame == IdentityRequest(address))
             answer = WithCrc(std::string{char(address), 3, 18} + "ED801.003.20190815");
         else if (frame == SerialNumberRequest(address))
-            answer = WithCrc(std::string{char(address), 3, 32} +
-                             std::string("FAKE-") + std::to_string(address) +
+            answer = WithCrc(std::string{char(address), 3, 32} + std::string("FAKE-") +
+                             std::to_string(address) +
                              std::string(32 - 5 - std::to_string(address).size(), '\0'));
         if (answer.empty())
             return steps;
@@ -70,8 +71,8 @@ std::vector<TScanSetting> Settings(const QStringList& names) {
     std::vector<TScanSetting> out;
     for (const QString& n : names) {
         const QString parity = n.section(' ', 1, 1);
-        const int entry = parity == "Even" ? TScanSetting::Even
-                          : parity == "Odd" ? TScanSetting::Odd
+        const int entry = parity == "Even"    ? TScanSetting::Even
+                          : parity == "Odd"   ? TScanSetting::Odd
                           : parity == "None2" ? TScanSetting::None2
                                               : TScanSetting::None1;
         out.push_back({n.section(' ', 0, 0).toUInt(), entry});
@@ -118,8 +119,8 @@ private slots:
                                      static_cast<std::uint8_t>(address)));
         TFakeSerialDevice device(line);
         const auto stop = TEvent::Create();
-        const auto order = Settings({"19200 None1", "9600 None1", "9600 Even", "9600 Odd",
-                                     "19200 Even", "19200 Odd"});
+        const auto order = Settings(
+            {"19200 None1", "9600 None1", "9600 Even", "9600 Odd", "19200 Even", "19200 Odd"});
         const TScanStatus status =
             RunScan(device, "/dev/fake", QStringLiteral("COM5"),
                     TScanPlan(order, 1, TScanMode::FirstMeter, 0.002), *stop);
@@ -138,8 +139,8 @@ private slots:
         QTest::addColumn<bool>("vanishes");
         QTest::addColumn<int>("end");
         QTest::addColumn<QString>("failure");
-        QTest::newRow("permission denied") << EACCES << false << int(TScanStatus::OpenFailed)
-                                           << "permission denied";
+        QTest::newRow("permission denied")
+            << EACCES << false << int(TScanStatus::OpenFailed) << "permission denied";
         QTest::newRow("held by another program")
             << EWOULDBLOCK << false << int(TScanStatus::OpenFailed) << "busy";
         QTest::newRow("vanishes while scanning")
@@ -178,13 +179,12 @@ private slots:
             << QStringList{"--baud", "38400", "--address", "200", "--serial", "S-200"}
             << QStringList{"19200 None1", "38400 None1"} << first
             << "200 38400 None1 KT580 3.20 S-200" << QStringList{};
-        QTest::newRow("1200 baud, address 1")
-            << QStringList{"--baud", "1200", "--serial", "S-1"}
-            << QStringList{"19200 None1", "1200 None1"} << first
-            << "1 1200 None1 KT580 3.20 S-1" << QStringList{};
+        QTest::newRow("1200 baud, address 1") << QStringList{"--baud", "1200", "--serial", "S-1"}
+                                              << QStringList{"19200 None1", "1200 None1"} << first
+                                              << "1 1200 None1 KT580 3.20 S-1" << QStringList{};
         QTest::newRow("several meters on one line")
-            << QStringList{"--address", "3", "--serial", "A3", "--extra-meter", "90,B90",
-                           "--extra-meter", "17,C17"}
+            << QStringList{"--address",     "3",      "--serial",      "A3",
+                           "--extra-meter", "90,B90", "--extra-meter", "17,C17"}
             << QStringList{"19200 None1"} << every
             << "3 19200 None1 KT580 3.20 A3; 17 19200 None1 KT580 3.20 C17; "
                "90 19200 None1 KT580 3.20 B90"
@@ -209,13 +209,13 @@ private slots:
         const auto stop = TEvent::Create();
         int progressCalls = 0;
         double firstEstimate = -1;
-        const TScanStatus status = RunScan(
-            device, ResolvePortName("COM7"), QStringLiteral("COM7"),
-            TScanPlan(Settings(settings), 1, TScanMode(mode), TestTurnaround), *stop,
-            [&](const TScanStatus& s) {
-                if (progressCalls++ == 0)
-                    firstEstimate = s.RemainingSeconds;
-            });
+        const TScanStatus status =
+            RunScan(device, ResolvePortName("COM7"), QStringLiteral("COM7"),
+                    TScanPlan(Settings(settings), 1, TScanMode(mode), TestTurnaround), *stop,
+                    [&](const TScanStatus& s) {
+                        if (progressCalls++ == 0)
+                            firstEstimate = s.RemainingSeconds;
+                    });
         QCOMPARE(status.End, TScanStatus::Finished);
         QCOMPARE(Describe(status.Found), found);
         QCOMPARE(status.Notes, notes);
@@ -244,8 +244,8 @@ private slots:
         std::thread worker([&] {
             TPosixSerialDevice device;
             status = RunScan(device, ResolvePortName("COM7"), QStringLiteral("COM7"),
-                             TScanPlan(Settings({"19200 None1"}), 1, TScanMode::EveryMeter),
-                             *stop, [&](const TScanStatus&) { ++probes; });
+                             TScanPlan(Settings({"19200 None1"}), 1, TScanMode::EveryMeter), *stop,
+                             [&](const TScanStatus&) { ++probes; });
             ended = true;
         });
         QTRY_VERIFY(probes >= 3);

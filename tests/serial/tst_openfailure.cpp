@@ -91,7 +91,8 @@ private slots:
         QCOMPARE(::chown(device.toLocal8Bit().constData(), ::getuid(), g->gr_gid), 0);
         const QString text =
             QString::fromStdString(OpenFailureAdviceFor(EACCES, device.toStdString()));
-        QVERIFY2(text.contains(QStringLiteral("sudo usermod -aG %1 ").arg(g->gr_name)), qPrintable(text));
+        QVERIFY2(text.contains(QStringLiteral("sudo usermod -aG %1 ").arg(g->gr_name)),
+                 qPrintable(text));
         QVERIFY2(text.contains(device), qPrintable(text));
     }
 };

@@ -201,7 +201,8 @@ private slots:
         maker.close();
         QDir().mkpath(usb + "/1-2:1.0");
         QDir().mkpath(r + "/sys/class/tty/ttyUSB0");
-        QVERIFY(QFile::link("../../../devices/usb1/1-2/1-2:1.0", r + "/sys/class/tty/ttyUSB0/device"));
+        QVERIFY(
+            QFile::link("../../../devices/usb1/1-2/1-2:1.0", r + "/sys/class/tty/ttyUSB0/device"));
         rig.Monitor.Notify("add", "/dev/ttyUSB0");
         QCOMPARE(rig.Dialog->LabelReach->text(), QStringLiteral("/dev/ttyUSB0: FTDI"));
         QVERIFY(rig.Dialog->ComboPortName->itemData(32, Qt::FontRole).value<QFont>().bold());

@@ -25,7 +25,7 @@ struct TQueryOptions {
     bool Help = false;
     // Find Meter instead of queries: every line setting and address, the given ones first.
     bool Scan = false;
-    bool ScanAll = false; // every meter on the line, not just the first
+    bool ScanAll = false;             // every meter on the line, not just the first
     std::vector<std::string> Queries; // as given, before the address is put in
 };
 

@@ -58,8 +58,7 @@ TScanSetting SettingOf(const TQueryOptions& o) {
 
 // Find Meter on the command line: one line per meter, what else the line showed on stderr.
 int Scan(const TQueryOptions& o, QCoreApplication& app) {
-    const std::string port =
-        o.PortPath.empty() ? "COM" + std::to_string(o.PortNum) : o.PortPath;
+    const std::string port = o.PortPath.empty() ? "COM" + std::to_string(o.PortNum) : o.PortPath;
     const auto stop = TEvent::Create();
     if (!stop) {
         std::fprintf(stderr, "kt580-query: cannot watch for signals\n");

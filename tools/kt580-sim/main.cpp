@@ -135,8 +135,8 @@ int main(int argc, char** argv) {
         if (!extra.DeviceType.empty()) {
             identity.DeviceType = extra.DeviceType;
         }
-        others.push_back(
-            std::make_unique<TMeterModel>(identity, extra.Address, meter.Baudrate(), meter.Parity()));
+        others.push_back(std::make_unique<TMeterModel>(identity, extra.Address, meter.Baudrate(),
+                                                       meter.Parity()));
         server.AddMeter(*others.back());
     }
     const bool ok = server.Run(StopRequested);

@@ -10,14 +10,14 @@
 #include <QStandardPaths>
 
 #include <cerrno>
-#include <grp.h>
-#include <pwd.h>
-#include <sys/stat.h>
 #include <csignal>
 #include <fcntl.h>
+#include <grp.h>
 #include <pty.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
