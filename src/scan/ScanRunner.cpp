@@ -11,6 +11,9 @@ namespace {
 
 using TClock = std::chrono::steady_clock;
 
+// The longest a probe waits for the port to take its request.
+constexpr int WriteWaitMs = 1000;
+
 // How long the line may stay quiet inside an answer before it is taken as ended: four
 // characters, but not under 5 ms, which is how finely a busy PC wakes up.
 double GapSeconds(std::uint32_t baud) {
@@ -22,7 +25,7 @@ int MillisecondsUntil(TClock::time_point when) {
     return static_cast<int>(std::max<long long>(left, 0));
 }
 
-enum class TExchange { Done, Stopped, Vanished };
+enum class TExchange { Done, Stopped, Vanished, Stuck };
 
 struct TProbeResult {
     std::string Received;
@@ -66,10 +69,14 @@ TExchange Exchange(TSerialDevice& device, const TEvent& stop, const std::string&
         }
         if (w.Status != TIoStatus::WouldBlock)
             return TExchange::Vanished;
-        const TWaitStatus ws = device.Wait(TWaitFor::Writable, stop, 1000);
+        const TWaitStatus ws = device.Wait(TWaitFor::Writable, stop, WriteWaitMs);
         if (ws == TWaitStatus::Stopped)
             return TExchange::Stopped;
-        if (ws == TWaitStatus::Fatal || ws == TWaitStatus::Invalid)
+        // A port that takes nothing for a whole second sends nothing at all: flow control
+        // held, or nobody drains the line. Waiting on would hang the scan.
+        if (ws == TWaitStatus::TimedOut)
+            return TExchange::Stuck;
+        if (ws != TWaitStatus::Ready)
             return TExchange::Vanished;
     }
 
@@ -198,9 +205,10 @@ TScanStatus RunScan(TSerialDevice& device, const std::string& path, const QStrin
             status.End = TScanStatus::Cancelled;
             break;
         }
-        if (exchange == TExchange::Vanished) {
+        if (exchange == TExchange::Vanished || exchange == TExchange::Stuck) {
             status.End = TScanStatus::Vanished;
-            status.Failure = QStringLiteral("the port vanished");
+            status.Failure = exchange == TExchange::Stuck ? QStringLiteral("the port sends nothing")
+                                                          : QStringLiteral("the port vanished");
             break;
         }
         for (int s : plan.GarbledSettings()) {

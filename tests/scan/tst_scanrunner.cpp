@@ -137,18 +137,23 @@ private slots:
     void deviceTrouble_data() {
         QTest::addColumn<int>("openError"); // 0: opens
         QTest::addColumn<bool>("vanishes");
+        QTest::addColumn<bool>("sends"); // the port takes what is written
         QTest::addColumn<int>("end");
         QTest::addColumn<QString>("failure");
         QTest::newRow("permission denied")
-            << EACCES << false << int(TScanStatus::OpenFailed) << "permission denied";
+            << EACCES << false << true << int(TScanStatus::OpenFailed) << "permission denied";
         QTest::newRow("held by another program")
-            << EWOULDBLOCK << false << int(TScanStatus::OpenFailed) << "busy";
+            << EWOULDBLOCK << false << true << int(TScanStatus::OpenFailed) << "busy";
         QTest::newRow("vanishes while scanning")
-            << 0 << true << int(TScanStatus::Vanished) << "the port vanished";
+            << 0 << true << true << int(TScanStatus::Vanished) << "the port vanished";
+        // Held by flow control, or nobody drains the line: the scan ends instead of hanging.
+        QTest::newRow("takes nothing")
+            << 0 << false << false << int(TScanStatus::Vanished) << "the port sends nothing";
     }
     void deviceTrouble() {
         QFETCH(int, openError);
         QFETCH(bool, vanishes);
+        QFETCH(bool, sends);
         QFETCH(int, end);
         QFETCH(QString, failure);
         auto line = std::make_shared<TFakeLine>();
@@ -156,6 +161,7 @@ private slots:
             line->SetOpenResult({TOpenStatus::OpenFailed, openError});
         if (vanishes)
             line->Push(TFakeReadStep::WaitFails(TWaitStatus::Fatal));
+        line->SetWritable(sends);
         TFakeSerialDevice device(line);
         const auto stop = TEvent::Create();
         const TScanStatus status =
