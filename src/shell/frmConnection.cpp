@@ -1,19 +1,19 @@
 #include "shell/frmConnection.h"
 
 #include "link/ConvertError.h"
-#include "link/Dialogs.h"
 #include "link/LinkViews.h"
-#include "link/UiFont.h"
 #include "link/ValueParse.h"
 #include "link/cstMain.h"
 #include "link/frmModbus.h"
 #include "platform/PortInfo.h"
 #include "platform/PortName.h"
-#include "settings/UpDown.h"
 #include "shell/ConnectionStore.h"
 #include "shell/DeviceMonitor.h"
 #include "shell/PortListMarks.h"
 #include "shell/frmFindMeter.h"
+#include "widgets/Dialogs.h"
+#include "widgets/UiFont.h"
+#include "widgets/UpDown.h"
 
 #include <QComboBox>
 #include <QGroupBox>

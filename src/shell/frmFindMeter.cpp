@@ -1,6 +1,6 @@
 #include "shell/frmFindMeter.h"
 
-#include "link/UiFont.h"
+#include "widgets/UiFont.h"
 #include "platform/PortName.h"
 #include "platform/PosixSerialDevice.h"
 #include "shell/DeviceMonitor.h"

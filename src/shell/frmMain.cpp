@@ -1,7 +1,5 @@
 #include "shell/frmMain.h"
 
-#include "link/Dialogs.h"
-#include "link/UiFont.h"
 #include "link/cstMain.h"
 #include "link/frmModbus.h"
 #include "platform/PortName.h"
@@ -11,6 +9,8 @@
 #include "shell/ShellPages.h"
 #include "shell/frmAbout.h"
 #include "shell/frmConnection.h"
+#include "widgets/Dialogs.h"
+#include "widgets/UiFont.h"
 
 #include <QAction>
 #include <QApplication>
