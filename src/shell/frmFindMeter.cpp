@@ -1,10 +1,10 @@
 #include "shell/frmFindMeter.h"
 
-#include "widgets/UiFont.h"
 #include "platform/PortName.h"
 #include "platform/PosixSerialDevice.h"
 #include "shell/DeviceMonitor.h"
 #include "shell/PortListMarks.h"
+#include "widgets/UiFont.h"
 
 #include <QComboBox>
 #include <QGroupBox>
