@@ -83,8 +83,6 @@ public:
 
     // Why the last Open failed: the port's message and errno (0 if none); empty after success.
     const std::string& OpenErrorText() const { return FOpenErrorText; }
-    // The device went away while open (an adapter pulled out), once per open period.
-    std::function<void()> OnLineLost;
     int OpenSystemError() const { return FOpenSystemError; }
 
     // The port itself, for a device path that is not a COM name and for tests.
@@ -113,11 +111,8 @@ protected:
     virtual void UpdateFrameGap() { FFrameGap = 0; }
     virtual void CommModemStateChange(std::uint32_t /*ModemEvent*/) {}
     virtual void CommReceiveData(const char* Buffer, std::uint16_t BufferLength);
-    // A vanished device is left to the owner (OnLineLost): the query then simply times out.
-    virtual void CommRequestHangup() {
-        if (OnLineLost)
-            OnLineLost();
-    }
+    // A vanished device is left to the owner: the query then simply times out.
+    virtual void CommRequestHangup() {}
     virtual void CommReceiveError(std::uint32_t /*EventMask*/) {}
 
     virtual void DoRecvData(const std::string& Data);

@@ -83,12 +83,6 @@ void TFormKT580::CreateFindMeter() {
     StartFindMeter->setToolTip(QStringLiteral("Find the meter on a port"));
     StartFindMeter->setProperty("category", QStringLiteral("Start"));
     connect(StartFindMeter, &QAction::triggered, this, [this] { StartFindMeterExecute(); });
-    // Panel 3 is the shell's own: the link's traffic counters use 1 and 2.
-    FFormModbus->Modbus.OnLineLost = [this] {
-        SetStatusText(3, QStringLiteral("COM%1 is gone (adapter pulled out?): Disconnect, put it "
-                                        "back, Connect")
-                             .arg(FFormModbus->Modbus.PortNum()));
-    };
     // In the Start menu, just above Connection Settings.
     if (QMenu* start = menuBar()->actions().value(0)->menu())
         start->insertAction(StartConnectionSettings, StartFindMeter);
@@ -337,7 +331,6 @@ void TFormKT580::StartConnectExecute() {
                             IDialogs::Ok);
         return;
     }
-    SetStatusText(3, QString());
     // The meter and the adapter settle on the freshly opened line before the first frame.
     if (FConnectWait > 0)
         QThread::msleep(static_cast<unsigned long>(FConnectWait));

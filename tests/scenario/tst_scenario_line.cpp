@@ -253,8 +253,6 @@ void TestScenarioLine::adapterUnplugged() {
     GuardCom1();
     QTRY_VERIFY_WITH_TIMEOUT(p.Link().ErrorCount() >= 3, Wait);
     QTRY_VERIFY_WITH_TIMEOUT(ShownErrors(p.Statistics()) >= 3, Wait);
-    // The status bar says why the meter went quiet.
-    QVERIFY2(p.W->StatusText(3).startsWith("COM1 is gone"), qPrintable(p.W->StatusText(3)));
     // The program goes on: still connected, pages can be switched.
     QVERIFY(p.W->Connected());
     QVERIFY(p.W->StartDisconnect->isEnabled());
@@ -282,7 +280,6 @@ void TestScenarioLine::adapterUnplugged() {
     const std::uint64_t errorsBefore = p.Link().ErrorCount();
     const qsizetype sessionStart = p.Sent.size();
     QVERIFY(p.Connect());
-    QCOMPARE(p.W->StatusText(3), QString());
     p.Metering("LabelVa")->clear();
     const int reads = p.Reads.value(0x1400);
     QTRY_VERIFY_WITH_TIMEOUT(p.Reads.value(0x1400) >= reads + 3, Wait);
