@@ -7,6 +7,7 @@ if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 $SUDO apt-get update -qq
 $SUDO apt-get install -y -qq --no-install-recommends \
     cmake ninja-build g++ pkg-config qt6-base-dev qt6-charts-dev libqt6opengl6-dev libbenchmark-dev \
+    libudev-dev \
     clang libclang-rt-14-dev clang-format clang-tidy gcovr \
     xvfb xauth imagemagick socat mbpoll libmodbus-dev fonts-liberation2 \
     desktop-file-utils dpkg-dev file \

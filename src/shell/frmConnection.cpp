@@ -5,7 +5,12 @@
 #include "link/ValueParse.h"
 #include "link/cstMain.h"
 #include "link/frmModbus.h"
+#include "platform/PortInfo.h"
+#include "platform/PortName.h"
 #include "shell/ConnectionStore.h"
+#include "shell/DeviceMonitor.h"
+#include "shell/PortListMarks.h"
+#include "shell/frmFindMeter.h"
 #include "widgets/Dialogs.h"
 #include "widgets/UiFont.h"
 #include "widgets/UpDown.h"
@@ -72,6 +77,7 @@ TFormConnection::TFormConnection(TFormModbus& link, ILinkShell& shell, IDialogs&
                                  QWidget* parent)
     : QDialog(parent), FLink(link), FShell(shell), FDialogs(dialogs) {
     BuildControls();
+    BuildPortInfoControls();
     FormCreate();
 }
 
@@ -143,6 +149,7 @@ void TFormConnection::FormCreate() {
 
 void TFormConnection::showEvent(QShowEvent* event) {
     FormShow();
+    ShowPendingMeter();
     QDialog::showEvent(event);
 }
 
@@ -234,4 +241,125 @@ void TFormConnection::ButtonOkClick() {
 
 void TFormConnection::SaveSettings() const {
     ConnectionStore::Save(FLink);
+}
+
+void TFormConnection::BuildPortInfoControls() {
+    setFixedSize(317, 215);
+    LabelReachCaption = MakeLabel("Port reaches:", 19, 153, this);
+    LabelReach = new QLabel(this);
+    LabelReach->setTextFormat(Qt::PlainText);
+    LabelReach->setGeometry(99, 151, 208, 30);
+    LabelReach->setWordWrap(true);
+    LabelReach->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    LabelAdapter = MakeLabel("USB adapter:", 19, 190, this);
+    ComboAdapter = new QComboBox(this);
+    ComboAdapter->setGeometry(99, 186, 208, 21);
+    ButtonFindMeter = new QPushButton(QStringLiteral("Find Meter..."), this);
+    ButtonFindMeter->setGeometry(224, 118, 81, 23);
+    setTabOrder(ButtonCancel, ButtonFindMeter);
+    setTabOrder(ButtonFindMeter, ComboAdapter);
+
+    connect(ComboPortName, &QComboBox::currentIndexChanged, this, [this] { RefreshPortInfo(); });
+    connect(ComboAdapter, &QComboBox::activated, this, [this](int index) { ChooseAdapter(index); });
+    connect(ButtonFindMeter, &QPushButton::clicked, this, [this] { ButtonFindMeterClick(); });
+}
+
+void TFormConnection::SetDeviceMonitor(TDeviceMonitor* monitor) {
+    FMonitor = monitor;
+    if (monitor != nullptr)
+        connect(monitor, &TDeviceMonitor::Changed, this, [this] {
+            if (isVisible())
+                RefreshPortInfo();
+        });
+    if (FFindMeter != nullptr)
+        FFindMeter->SetDeviceMonitor(monitor);
+}
+
+void TFormConnection::RefreshPortInfo() {
+    MarkPresentPorts(ComboPortName, DeviceRoot);
+    const TPortInfo info =
+        DescribeComPort(static_cast<unsigned>(ComboPortName->currentIndex() + 1), DeviceRoot);
+    LabelReach->setText(QString::fromStdString(PortReachText(info)));
+
+    const QString current = ComboAdapter->currentData().toString();
+    ComboAdapter->clear();
+    const std::vector<std::string> adapters = SerialAdaptersById(DeviceRoot);
+    ComboAdapter->addItem(adapters.empty() ? QStringLiteral("none plugged in")
+                                           : QStringLiteral("choose one to give it a COM number"));
+    for (const std::string& path : adapters) {
+        const QString full = QString::fromStdString(path);
+        ComboAdapter->addItem(full.section(QLatin1Char('/'), -1), full);
+    }
+    ComboAdapter->setCurrentIndex(std::max(ComboAdapter->findData(current), 0));
+    // Find Meter needs the port, which the connection holds while online.
+    ButtonFindMeter->setEnabled(!FShell.IsOnline());
+    ComboAdapter->setEnabled(!FShell.IsOnline() && !adapters.empty());
+}
+
+void TFormConnection::ChooseAdapter(int index) {
+    const QString path = ComboAdapter->itemData(index).toString();
+    if (path.isEmpty())
+        return;
+    const auto number = ComForAdapter(ReadPortMap(PortMapDir()), path.toStdString());
+    std::string error;
+    if (!number) {
+        error = "every number from COM97 to COM128 is taken";
+    } else if (LinkPort(PortMapDir(), *number, path.toStdString(), error)) {
+        ComboPortName->setCurrentIndex(static_cast<int>(*number) - 1);
+        RefreshPortInfo();
+        return;
+    }
+    FDialogs.ShowError(QStringLiteral("Cannot give the adapter a COM number: ") +
+                       QString::fromStdString(error));
+}
+
+TFormFindMeter& TFormConnection::FindMeter() {
+    if (FFindMeter == nullptr) {
+        FFindMeter = new TFormFindMeter(this);
+        FFindMeter->SetDeviceMonitor(FMonitor);
+    }
+    return *FFindMeter;
+}
+
+void TFormConnection::ButtonFindMeterClick() {
+    TScanSetting setting{ComboBaudrate->currentText().toUInt(),
+                         std::max(ComboParity->currentIndex(), 0)};
+    const int address = IntegerOf(EditDevAddr->text()).value_or(1);
+    FindMeter().Prepare(ComboPortName->currentIndex() + 1, setting,
+                        static_cast<std::uint8_t>(std::clamp(address, 1, 247)));
+    if (FindMeter().exec() == QDialog::Accepted && FindMeter().Chosen())
+        UseMeter(*FindMeter().Chosen());
+}
+
+void TFormConnection::FindMeterFromMenu() {
+    const TKrModbus& modbus = FLink.Modbus;
+    int parity = ParityEven;
+    if (modbus.Parity() == TParity::None)
+        parity = modbus.StopBits() == TStopBits::_2 ? ParityNone2 : ParityNone1;
+    else if (modbus.Parity() == TParity::Odd)
+        parity = ParityOdd;
+    FindMeter().Prepare(modbus.PortNum(), {static_cast<std::uint32_t>(modbus.Baudrate()), parity},
+                        static_cast<std::uint8_t>(std::clamp<int>(FLink.DeviceAddress(), 1, 247)));
+    if (FindMeter().exec() != QDialog::Accepted || !FindMeter().Chosen())
+        return;
+    FPendingMeter = FindMeter().Chosen();
+    exec();
+}
+
+void TFormConnection::ShowPendingMeter() {
+    RefreshPortInfo();
+    if (FPendingMeter) {
+        UseMeter(*FPendingMeter);
+        FPendingMeter.reset();
+    }
+}
+
+void TFormConnection::UseMeter(const TMeterFound& meter) {
+    const auto number = ComPortNumber(meter.Port.toStdString());
+    if (number && ComboPortName->isEnabled())
+        ComboPortName->setCurrentIndex(static_cast<int>(*number) - 1);
+    ComboBaudrate->setCurrentIndex(
+        std::max(ComboBaudrate->findText(QString::number(meter.Setting.Baud)), 0));
+    ComboParity->setCurrentIndex(meter.Setting.Parity);
+    EditDevAddr->setText(QString::number(meter.Address));
 }

@@ -9,7 +9,15 @@
 
 #include <cstdint>
 
+#include "scan/ScanRunner.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+
 class ILinkShell;
+class TDeviceMonitor;
+class TFormFindMeter;
 class IDialogs;
 class TFormModbus;
 class TUpDown;
@@ -52,12 +60,36 @@ public:
     // Entries of ComboParity.
     enum { ParityEven, ParityOdd, ParityNone2, ParityNone1 };
 
+    // What the chosen port reaches, USB adapters by their names, and Find Meter.
+    QLabel* LabelReachCaption = nullptr;
+    QLabel* LabelReach = nullptr;
+    QLabel* LabelAdapter = nullptr;
+    QComboBox* ComboAdapter = nullptr;
+    QPushButton* ButtonFindMeter = nullptr;
+
+    // Ports that appear and vanish while the dialog is open show at once.
+    void SetDeviceMonitor(TDeviceMonitor* monitor);
+    void RefreshPortInfo();
+    // Gives the adapter of ComboAdapter's entry `index` its lasting COM number and chooses it.
+    void ChooseAdapter(int index);
+    // Find Meter from this dialog: the meter chosen lands in the controls.
+    void ButtonFindMeterClick();
+    // Find Meter from the Start menu: the meter chosen opens this dialog with it filled in.
+    void FindMeterFromMenu();
+    // Puts a meter's port, address, baud rate and parity into the controls.
+    void UseMeter(const TMeterFound& meter);
+    TFormFindMeter& FindMeter();
+    // The file system where ports are looked up; tests point it at a fake /dev and /sys.
+    std::string DeviceRoot;
+
 protected:
     void showEvent(QShowEvent* event) override;
 
 private:
     void FormCreate();
     void BuildControls();
+    void BuildPortInfoControls();
+    void ShowPendingMeter();
 
     // What the dialog showed and the values it showed them from. While it is open a settings
     // write that the meter confirms may change the address and the line; a field the operator
@@ -76,4 +108,7 @@ private:
     TFormModbus& FLink;
     ILinkShell& FShell;
     IDialogs& FDialogs;
+    TDeviceMonitor* FMonitor = nullptr;
+    TFormFindMeter* FFindMeter = nullptr;
+    std::optional<TMeterFound> FPendingMeter;
 };

@@ -5,6 +5,10 @@
 #include "link/cstMain.h"
 #include "link/frmModbus.h"
 #include "settings/frmGeneralSettings.h"
+
+#include "platform/PortName.h"
+#include "serial/OpenFailure.h"
+#include "shell/DeviceMonitor.h"
 #include "shell/ShellIcons.h"
 #include "shell/ShellPages.h"
 #include "shell/frmAbout.h"
@@ -65,6 +69,8 @@ TFormKT580::~TFormKT580() {
     FActivePage = nullptr;
     FFormConnection.reset();
     FCommissioning.reset();
+
+    FDeviceMonitor.reset();
     FFormModbus.reset();
 }
 
@@ -88,7 +94,25 @@ void TFormKT580::FormCreate() {
     if (auto* settings = dynamic_cast<TFormGeneralSettings*>(pages.GeneralSettings))
         settings->SetWriteGuard(&FCommissioning->Guard());
     DockPages();
+    CreateFindMeter();
     UpdateActionStates();
+}
+
+void TFormKT580::CreateFindMeter() {
+    FDeviceMonitor = CreateUdevMonitor();
+    FFormConnection->SetDeviceMonitor(FDeviceMonitor.get());
+    StartFindMeter = new QAction(QStringLiteral("&Find Meter..."), this);
+    StartFindMeter->setToolTip(QStringLiteral("Find the meter on a port"));
+    StartFindMeter->setProperty("category", QStringLiteral("Start"));
+    connect(StartFindMeter, &QAction::triggered, this, [this] { StartFindMeterExecute(); });
+    // In the Start menu, just above Connection Settings.
+    if (QMenu* start = menuBar()->actions().value(0)->menu())
+        start->insertAction(StartConnectionSettings, StartFindMeter);
+}
+
+void TFormKT580::StartFindMeterExecute() {
+    if (!FConnected)
+        FFormConnection->FindMeterFromMenu();
 }
 
 void TFormKT580::CreateActions() {
@@ -329,6 +353,10 @@ void TFormKT580::UpdateActionStates() {
     // While closing waits for the writes, a disconnect would drop them.
     StartDisconnect->setEnabled(FConnected && !FCloseAfterWrites);
     StartCommissioningReport->setEnabled(IsOnline());
+
+    StartDisconnect->setEnabled(FConnected);
+    if (StartFindMeter != nullptr)
+        StartFindMeter->setEnabled(!FConnected);
 }
 
 void TFormKT580::SetStatusText(int panel, const QString& text) {
@@ -372,12 +400,17 @@ void TFormKT580::RefreshStatusAddress() {
 void TFormKT580::StartConnectExecute() {
     TKrModbus& modbus = FFormModbus->Modbus;
     if (!modbus.Open()) {
-        // The port's own reason stays inside the master: the operator gets the port's name.
-        FDialogs.MessageBox(
-            QString::fromLatin1(cstMain::CaptionError),
+        // The port's own reason stays inside the master: the operator gets the port's name,
+        // and what to do where there is something to do (join the port's group, free it).
+        QString text =
             QString::fromLatin1(cstMain::CannotOpenPort)
-                .replace(QLatin1String("%s"), QStringLiteral("COM%1").arg(modbus.PortNum())),
-            IDialogs::Critical, IDialogs::Ok);
+                .replace(QLatin1String("%s"), QStringLiteral("COM%1").arg(modbus.PortNum()));
+        const std::string advice = OpenFailureAdviceFor(
+            modbus.OpenSystemError(), ResolvePortName("COM" + std::to_string(modbus.PortNum())));
+        if (!advice.empty())
+            text += QStringLiteral("\n\n") + QString::fromStdString(advice);
+        FDialogs.MessageBox(QString::fromLatin1(cstMain::CaptionError), text, IDialogs::Critical,
+                            IDialogs::Ok);
         return;
     }
     // The meter and the adapter settle on the freshly opened line before the first frame.

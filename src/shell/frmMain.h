@@ -13,6 +13,8 @@
 
 class IDialogs;
 class TCommissioning;
+
+class TDeviceMonitor;
 class TFormConnection;
 class TFormModbus;
 class TFormTrend;
@@ -89,6 +91,11 @@ public:
     QAction* ReadingsInstallationCheck;
     QAction* ReadingsWriteJournal;
     QAction* StartCommissioningReport;
+
+    QAction* StartFindMeter = nullptr;
+    // Serial devices plugged in and pulled out; tests replace the udev one with their own.
+    TDeviceMonitor& DeviceMonitor() { return *FDeviceMonitor; }
+    void StartFindMeterExecute();
     QToolBar* ToolBar1;
     QScrollArea* ScrollBox1;
     QWidget* StatusBar;
@@ -112,6 +119,7 @@ private:
     void StatusBarResize();
     void UpdateActionStates();
     void TimerShowDialogTimer();
+    void CreateFindMeter();
 
     IDialogs& FDialogs;
     std::unique_ptr<TFormModbus> FFormModbus;
@@ -120,6 +128,9 @@ private:
     std::array<QWidget*, 4> FPages{};
     std::unique_ptr<ITrendDialogs> FTrendDialogs;
     TFormTrend* FFormTrend = nullptr;
+
+    std::unique_ptr<TDeviceMonitor> FDeviceMonitor;
+    std::array<QWidget*, 3> FPages{};
     QWidget* FPageHost = nullptr;
     std::array<QLabel*, 4> FPanels{};
     QWidget* FActivePage = nullptr;

@@ -205,19 +205,20 @@ void TestMainWindow::actionsMenuAndToolBar() {
     const QList<QAction*> menus = t.W->menuBar()->actions();
     QCOMPARE(describe(menus), QStringList({"&Start", "&Readings", "Se&ttings", "&Help"}));
     QCOMPARE(describe(menus[0]->menu()->actions()),
-             QStringList({"&Connect", "&Disconnect", "-", "Connection Se&ttings...", "-",
-                          "Commissioning &Report...", "-", "E&xit"}));
+             QStringList({"&Connect", "&Disconnect", "-", "&Find Meter...",
+                          "Connection Se&ttings...", "-", "Commissioning &Report...", "-",
+                          "E&xit"}));
     QCOMPARE(describe(menus[1]->menu()->actions()),
-             QStringList({"Real-Time &Metering", "-", "Device &Information", "Installation &Check",
-                          "-", "Write &Journal..."}));
+             QStringList({"Real-Time &Metering", "-", "Device &Information", "-", "&Trend",
+                          "Installation &Check", "-", "Write &Journal..."}));
     // The report needs the meter: offline it cannot be started.
     QVERIFY(!t.W->StartCommissioningReport->isEnabled());
     QCOMPARE(describe(menus[2]->menu()->actions()), QStringList({"&General Settings"}));
     QCOMPARE(describe(menus[3]->menu()->actions()), QStringList({"&About..."}));
     QCOMPARE(describe(t.W->ToolBar1->actions()),
              QStringList({"&Connect", "&Disconnect", "Connection Se&ttings...", "-",
-                          "Real-Time &Metering", "Device &Information", "-", "&General Settings",
-                          "-", "&About..."}));
+                          "Real-Time &Metering", "Device &Information", "&Trend", "-",
+                          "&General Settings", "-", "&About..."}));
     QCOMPARE(t.W->ToolBar1->height(), 26);
     QCOMPARE(t.W->ToolBar1->iconSize(), QSize(16, 16));
 }

@@ -70,6 +70,11 @@ void TFakeLine::SetWritable(bool writable) {
     FWritableChanged->Set();
 }
 
+void TFakeLine::SetResponder(TResponder responder) {
+    std::lock_guard g(FLock);
+    FResponder = std::move(responder);
+}
+
 void TFakeLine::SetOpenResult(TOpenResult result) {
     std::lock_guard g(FLock);
     FOpenResult = result;
@@ -277,7 +282,14 @@ TIoResult TFakeSerialDevice::Write(const char* data, std::size_t length) {
     }
     FLine->FWriteCalls.push_back(FLine->FBlockOffset);
     FLine->FWritten.append(data, n);
+    const std::size_t blockStart = FLine->FWritten.size() - n - FLine->FBlockOffset;
     FLine->FBlockOffset = n == length ? 0 : FLine->FBlockOffset + n;
+    if (FLine->FResponder && FLine->FBlockOffset == 0) {
+        for (TFakeReadStep& step :
+             FLine->FResponder(FLine->FWritten.substr(blockStart), FLine->FLastLine))
+            FLine->FReadScript.push_back(std::move(step));
+        FLine->FScriptChanged->Set();
+    }
     return {TIoStatus::Ok, n, 0};
 }
 

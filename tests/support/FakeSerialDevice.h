@@ -7,6 +7,7 @@
 #include "platform/TermState.h"
 
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -47,6 +48,12 @@ public:
     // While false, writes would block and the writer waits (as on a full driver queue).
     void SetWritable(bool writable);
 
+    // A device on the line that hears every complete block written, at the line settings in
+    // force, and answers with read steps (bytes, new counters) queued behind the script.
+    using TResponder =
+        std::function<std::vector<TFakeReadStep>(const std::string&, const TLineSettings&)>;
+    void SetResponder(TResponder responder);
+
     void SetOpenResult(TOpenResult result);
     void SetCountersSupported(bool supported);
 
@@ -75,6 +82,7 @@ private:
     std::size_t FWriteLimit = 0;
     std::deque<TIoStatus> FWriteFailures;
     TOpenResult FOpenResult;
+    TResponder FResponder;
     TCounterStatus FCounterStatus = TCounterStatus::Ok;
     TLineCounters FCounters;
     std::string FWritten;

@@ -20,6 +20,7 @@ bool AllDigits(const std::string& text) {
 
 std::string QueryUsage() {
     return "Usage: kt580-query [options] QUERY...\n"
+           "       kt580-query --scan [--all] [options]\n"
            "Sends Modbus query texts to a meter and prints each outcome.\n"
            "A query text is the request without its check field, two hex digits per byte,\n"
            "for example 01,03,14,00,00,15.\n"
@@ -38,10 +39,14 @@ std::string QueryUsage() {
            "                      texts; --count is then the number of rows (default 0:\n"
            "                      until interrupted); a new file each day\n"
            "  --csv-max-mb N      with --csv, a new file when one would pass N megabytes\n"
+           "  --scan              find meters: every baud rate, parity and address 1..247,\n"
+           "                      those of --baud, --parity and --address first; one line\n"
+           "                      per meter found\n"
+           "  --all               with --scan, every meter on the line, not only the first\n"
            "  --help              this text\n"
            "\n"
-           "Exit status: 0 every query got a valid response, 1 otherwise, 2 bad usage or\n"
-           "the port cannot be opened.\n";
+           "Exit status: 0 every query got a valid response (with --scan: a meter was\n"
+           "found), 1 otherwise, 2 bad usage or the port cannot be opened.\n";
 }
 
 bool ParseQueryOptions(const std::vector<std::string>& args, TQueryOptions& o, std::string& error) {
@@ -70,6 +75,10 @@ bool ParseQueryOptions(const std::vector<std::string>& args, TQueryOptions& o, s
             o.OldFormat = true;
         } else if (arg == "--trace") {
             o.Trace = true;
+        } else if (arg == "--scan") {
+            o.Scan = true;
+        } else if (arg == "--all") {
+            o.ScanAll = true;
         } else if (arg == "--port") {
             if (!value()) {
                 return false;
@@ -176,7 +185,15 @@ bool ParseQueryOptions(const std::vector<std::string>& args, TQueryOptions& o, s
         error = "--csv-max-mb needs --csv";
         return false;
     }
-    if (!o.Help && o.Queries.empty() && o.CsvPath.empty()) {
+    if (o.Scan && (!o.Queries.empty() || !o.CsvPath.empty())) {
+        error = "--scan takes no query and no --csv";
+        return false;
+    }
+    if (o.ScanAll && !o.Scan) {
+        error = "--all goes with --scan";
+        return false;
+    }
+    if (!o.Help && !o.Scan && o.Queries.empty() && o.CsvPath.empty()) {
         error = "no query given";
         return false;
     }

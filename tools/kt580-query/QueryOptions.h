@@ -23,6 +23,9 @@ struct TQueryOptions {
     bool OldFormat = false;
     bool Trace = false;
     bool Help = false;
+    // Find Meter instead of queries: every line setting and address, the given ones first.
+    bool Scan = false;
+    bool ScanAll = false;             // every meter on the line, not just the first
     std::vector<std::string> Queries; // as given, before the address is put in
     // --csv: record the metering rotation to this file instead of sending QUERY texts; Count
     // is then the number of rotation cycles (rows), 0 until interrupted.

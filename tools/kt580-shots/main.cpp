@@ -9,8 +9,14 @@
 #include "shell/QtDialogs.h"
 #include "shell/frmAbout.h"
 #include "shell/frmConnection.h"
+#include "shell/frmFindMeter.h"
+
 #include "shell/frmMain.h"
 #include "trend/frmTrend.h"
+
+#include <QLabel>
+#include <QRadioButton>
+#include <QTreeWidget>
 
 #include <QAction>
 #include <QApplication>
@@ -181,6 +187,21 @@ int main(int argc, char* argv[]) {
     if (!WaitFor([&] { return !answer.isActive() && !QApplication::activeModalWidget(); }, 10000)) {
         std::fprintf(stderr, "kt580-shots: the connection dialog did not come up\n");
         return 1;
+    }
+
+    if (windows) {
+        // Find Meter on the same port, caught while it sweeps for more meters after the first.
+        TFormFindMeter& find = window.FormConnection().FindMeter();
+        find.Prepare(1, {19200, TScanSetting::None1}, 1);
+        find.RadioEvery->setChecked(true);
+        find.show();
+        find.ButtonStartClick();
+        WaitFor([&] { return find.ListFound->topLevelItemCount() > 0; }, 20000);
+        WaitFor([&] { return find.LabelTrying->text().contains(QLatin1String("address 9")); },
+                20000);
+        extra << Save(&find, dir, "find-meter.png");
+        find.ButtonCancelClick();
+        find.hide();
     }
 
     window.StartConnectExecute();

@@ -60,6 +60,8 @@ std::string UsageText() {
            "  --release-date D    release date YYMMDD (default 190815)\n"
            "  --serial T          serial number, up to 32 characters\n"
            "  --ao-type N         analog output type: 1 current, 2 voltage (default 1)\n"
+           "  --extra-meter A[,SERIAL[,TYPE]]  one more meter on the same line at address A,\n"
+           "                      with its own serial number and device type (repeatable)\n"
            "  --state FILE        keep settings, energy and relays in FILE across runs\n"
            "  --time-scale F      meter time runs F times faster than real time (default 1)\n"
            "  --miswire KIND      wire the meter wrong: missing-phase=A|B|C (no voltage on that\n"
@@ -125,7 +127,8 @@ constexpr const char* ValueOptions[] = {"--com",          "--link",         "--d
                                         "--release-date", "--serial",       "--ao-type",
                                         "--delay",        "--fault",        "--seed",
                                         "--requests",     "--state",        "--time-scale",
-                                        "--lose-answer",  "--miswire",      "--lose-answers"};
+                                        "--lose-answer",  "--miswire",      "--lose-answers",
+                                        "--extra-meter"};
 
 bool ParseOptions(const std::vector<std::string>& args, TOptions& o, std::string& error) {
     std::string parityName;
@@ -270,6 +273,28 @@ bool ParseOptions(const std::vector<std::string>& args, TOptions& o, std::string
                 return bad("a register 0..FFFF in hex");
             }
             o.LoseAnswers.push_back(static_cast<uint16_t>(n));
+
+        } else if (arg == "--extra-meter") {
+            TExtraMeter extra;
+            const auto first = v.find(',');
+            const auto second = first == std::string::npos ? first : v.find(',', first + 1);
+            int n = 0;
+            if (!Number(v.substr(0, first), n) || n < 1 || n > 247) {
+                return bad("A[,SERIAL[,TYPE]] with an address 1..247");
+            }
+            extra.Address = static_cast<uint8_t>(n);
+            if (first != std::string::npos) {
+                extra.SerialNumber = v.substr(first + 1, second - first - 1);
+            }
+            if (second != std::string::npos) {
+                extra.DeviceType = v.substr(second + 1);
+            }
+            if (extra.SerialNumber.size() > 32 || !Printable(extra.SerialNumber) ||
+                extra.DeviceType.size() > 4 || !Printable(extra.DeviceType)) {
+                return bad("a serial number of up to 32 and a type of up to 4 printable "
+                           "characters");
+            }
+            o.ExtraMeters.push_back(extra);
         } else if (arg == "--time-scale") {
             double f = 0;
             if (!Real(v, f) || f < 0 || f > 1e6) {

@@ -13,6 +13,13 @@
 
 namespace kt580sim {
 
+// Another meter on the same pair of wires: its own address and identity, the line's settings.
+struct TExtraMeter {
+    uint8_t Address = 2;
+    std::string SerialNumber;
+    std::string DeviceType; // empty: the first meter's
+};
+
 struct TOptions {
     std::optional<int> Com; // register the terminal as COMn in the per-user port map
     std::string LinkPath;   // also make this symlink to the terminal
@@ -23,6 +30,7 @@ struct TOptions {
     std::optional<uint32_t> Baudrate;
     std::optional<TMeterParity> Parity;
     TIdentity Identity;
+    std::vector<TExtraMeter> ExtraMeters;
     bool Pace = false;
     std::optional<int> DelayMs; // turnaround; 10 ms with --pace, else none
     std::array<double, FaultKinds> FaultRates{};

@@ -156,7 +156,10 @@ void TServer::HandleFrame(const std::string& frame, TClock::time_point lastByte)
             return;
         }
     }
-    const TReply reply = HandleRequest(FMeter, frame, FAddress);
+    TReply reply = HandleRequest(FMeter, frame, FAddress);
+    for (std::size_t i = 0; i < FOthers.size() && reply.Kind == TReply::OtherAddress; ++i) {
+        reply = HandleRequest(*FOthers[i], frame, FOthers[i]->Address());
+    }
     switch (reply.Kind) {
     case TReply::OtherAddress:
         ++FStats.OtherAddress;

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <vector>
 
 namespace kt580sim {
 
@@ -21,6 +22,10 @@ public:
     // Runs until `stop` is set (by a signal handler) or the request limit is reached.
     // Returns false after a fatal line error (the device vanished).
     bool Run(const volatile std::sig_atomic_t& stop);
+
+    // Another meter on the same line: it answers its own address with its own identity, at the
+    // first meter's line settings. It must outlive the server.
+    void AddMeter(TMeterModel& meter) { FOthers.push_back(&meter); }
 
     const TStatistics& Statistics() const { return FStats; }
     std::array<uint64_t, FaultKinds> FaultCounts() const;
@@ -53,6 +58,7 @@ private:
     uint64_t FSavedGeneration = 0;
     std::vector<uint16_t> FLoseAnswers;
     bool FFatal = false;
+    std::vector<TMeterModel*> FOthers;
 };
 
 } // namespace kt580sim

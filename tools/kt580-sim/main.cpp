@@ -12,6 +12,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -128,6 +129,17 @@ int main(int argc, char** argv) {
                  meter.Address(), meter.Baudrate(), terminal->Path().c_str());
 
     TServer server(options, meter, *terminal, options.Log ? stderr : nullptr);
+    std::vector<std::unique_ptr<TMeterModel>> others;
+    for (const TExtraMeter& extra : options.ExtraMeters) {
+        TIdentity identity = options.Identity;
+        identity.SerialNumber = extra.SerialNumber;
+        if (!extra.DeviceType.empty()) {
+            identity.DeviceType = extra.DeviceType;
+        }
+        others.push_back(std::make_unique<TMeterModel>(identity, extra.Address, meter.Baudrate(),
+                                                       meter.Parity()));
+        server.AddMeter(*others.back());
+    }
     const bool ok = server.Run(StopRequested);
     server.SaveState();
     removeLinks();

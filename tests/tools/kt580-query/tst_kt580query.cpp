@@ -7,12 +7,17 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <QStandardPaths>
+
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <grp.h>
 #include <pty.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -117,6 +122,11 @@ private slots:
     void portThatCannotOpen_data();
     void portThatCannotOpen();
     void busyPort();
+    void scan_data();
+    void scan();
+    void scanFindsNothing();
+    void permissionAdvice_data();
+    void permissionAdvice();
     void untilInterrupted_data();
     void untilInterrupted();
     void secondSignalEndsAtOnce_data();
@@ -342,6 +352,109 @@ void TestKt580Query::portThatCannotOpen() {
     const TRun r = RunQuery({"--port", port, "01,03,14,00,00,01"});
     QCOMPARE(r.ExitCode, 2);
     QVERIFY2(r.Err.contains("cannot open") && r.Err.contains(reason), qPrintable(r.Err));
+}
+
+void TestKt580Query::scan_data() {
+    QTest::addColumn<QStringList>("simArgs");
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QStringList>("lines");
+    QTest::newRow("first meter, at another rate")
+        << QStringList{"--baud", "9600", "--address", "1", "--serial", "Q-1"}
+        << QStringList{"--scan"} << 0
+        << QStringList{"address=1 baud=9600 parity=none1 model=KT580 software=3.20 serial=Q-1"};
+    QTest::newRow("every meter: the one asked for first, then in address order")
+        << QStringList{"--address", "1", "--serial", "A", "--extra-meter", "3,B"}
+        << QStringList{"--scan", "--all", "--address", "3"} << 0
+        << QStringList{"address=3 baud=19200 parity=none1 model=KT580 software=3.20 serial=B",
+                       "address=1 baud=19200 parity=none1 model=KT580 software=3.20 serial=A"};
+}
+
+void TestKt580Query::scan() {
+    QFETCH(QStringList, simArgs);
+    QFETCH(QStringList, args);
+    QFETCH(int, exitCode);
+    QFETCH(QStringList, lines);
+    TSim sim(simArgs);
+    QVERIFY(!sim.Path().isEmpty());
+    const TRun r = RunQuery(QStringList{"--port", sim.Path()} + args, 120000);
+    QCOMPARE(r.ExitCode, exitCode);
+    QStringList expected;
+    for (const QString& line : lines)
+        expected << sim.Path() + " " + line;
+    QCOMPARE(r.Out, expected);
+}
+
+void TestKt580Query::scanFindsNothing() {
+    // A terminal nobody answers on, probed at one address only would still take minutes over
+    // every setting; SIGINT ends it early, and nothing found is exit status 1.
+    int master = -1, slave = -1;
+    char name[256] = {};
+    QVERIFY(::openpty(&master, &slave, name, nullptr, nullptr) == 0);
+    QProcess p;
+    p.start(Bin("tools/kt580-query/kt580-query"), {"--port", name, "--scan"});
+    QVERIFY(p.waitForStarted());
+    // Once its first probe arrives on the other side, its signal handlers are in place.
+    QByteArray heard;
+    QTRY_VERIFY_WITH_TIMEOUT(([&] {
+                                 char buffer[64];
+                                 const ssize_t n = ::read(master, buffer, sizeof buffer);
+                                 if (n > 0)
+                                     heard.append(buffer, n);
+                                 return heard.size() >= 8;
+                             }()),
+                             10000);
+    ::kill(static_cast<pid_t>(p.processId()), SIGINT);
+    QVERIFY(p.waitForFinished(5000));
+    const bool held = PortLeftHeld(name);
+    ::close(slave);
+    ::close(master);
+    QCOMPARE(p.exitCode(), 1);
+    QCOMPARE(p.readAllStandardOutput(), QByteArray());
+    QVERIFY(QString::fromLocal8Bit(p.readAllStandardError()).contains("scan stopped"));
+    QVERIFY(!held);
+}
+
+void TestKt580Query::permissionAdvice_data() {
+    QTest::addColumn<QStringList>("args");
+    QTest::newRow("query") << QStringList{"01,03,14,00,00,01"};
+    QTest::newRow("scan") << QStringList{"--scan"};
+}
+
+void TestKt580Query::permissionAdvice() {
+    QFETCH(QStringList, args);
+    // A terminal another user cannot open: the program runs as nobody against a pty owned by
+    // root and its group, which is read from the device.
+    const QString setpriv = QStandardPaths::findExecutable("setpriv");
+    if (::getuid() != 0 || setpriv.isEmpty())
+        QSKIP("needs root and setpriv to run as another user");
+    int master = -1, slave = -1;
+    char name[256] = {};
+    QVERIFY(::openpty(&master, &slave, name, nullptr, nullptr) == 0);
+    QVERIFY(::chmod(name, 0660) == 0);
+    struct stat st {};
+    QVERIFY(::stat(name, &st) == 0);
+    const group* g = ::getgrgid(st.st_gid);
+    QVERIFY(g != nullptr);
+    const QString groupName = QString::fromLocal8Bit(g->gr_name);
+    QProcess p;
+    p.start(setpriv, QStringList{"--reuid=65534", "--regid=65534", "--clear-groups",
+                                 Bin("tools/kt580-query/kt580-query"), "--port", name} +
+                         args);
+    QVERIFY(p.waitForFinished(20000));
+    ::close(slave);
+    ::close(master);
+    const QString err = QString::fromLocal8Bit(p.readAllStandardError());
+    if (err.contains("Permission denied") && err.contains("kt580-query") && !err.contains(name))
+        QSKIP("the build folder is not reachable by another user");
+    QCOMPARE(p.exitCode(), 2);
+    QVERIFY2(err.contains("permission denied"), qPrintable(err));
+    const passwd* nobody = ::getpwuid(65534);
+    QVERIFY(nobody != nullptr);
+    QVERIFY2(err.contains(QStringLiteral("sudo usermod -aG %1 %2").arg(groupName, nobody->pw_name)),
+             qPrintable(err));
+    QVERIFY2(err.contains(QString::fromLocal8Bit(name)), qPrintable(err));
+    QVERIFY2(err.contains("new login"), qPrintable(err));
 }
 
 void TestKt580Query::busyPort() {

@@ -1,0 +1,243 @@
+#include "shell/frmFindMeter.h"
+
+#include "platform/PortName.h"
+#include "platform/PosixSerialDevice.h"
+#include "shell/DeviceMonitor.h"
+#include "shell/PortListMarks.h"
+#include "widgets/UiFont.h"
+
+#include <QComboBox>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTimer>
+#include <QTreeWidget>
+
+namespace {
+
+// How often the window looks at the scan's progress: smooth enough for the bar, and a
+// meter found shows within a tenth of a second.
+constexpr int PollMs = 100;
+
+QLabel* MakeLabel(const QString& text, const QRect& bounds, QWidget* parent) {
+    auto* label = new QLabel(text, parent);
+    label->setTextFormat(Qt::PlainText);
+    label->setGeometry(bounds);
+    return label;
+}
+
+} // namespace
+
+TFormFindMeter::TFormFindMeter(QWidget* parent)
+    : QDialog(parent), FFactory([] { return std::make_unique<TPosixSerialDevice>(); }) {
+    BuildControls();
+    FPoll = new QTimer(this);
+    FPoll->setInterval(PollMs);
+    connect(FPoll, &QTimer::timeout, this, [this] { RefreshStatus(); });
+    UpdateButtons();
+}
+
+TFormFindMeter::~TFormFindMeter() {
+    if (FScanner)
+        FScanner->Cancel();
+}
+
+void TFormFindMeter::BuildControls() {
+    setWindowTitle(QStringLiteral("Find Meter"));
+    setFont(UiFont());
+    setFixedSize(560, 330);
+    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+                   Qt::WindowCloseButtonHint);
+
+    auto* group = new QGroupBox(this);
+    group->setGeometry(11, 2, 440, 74);
+    MakeLabel(QStringLiteral("Com Port:"), {8, 14, 76, 16}, group);
+    ComboPort = new QComboBox(group);
+    ComboPort->setGeometry(88, 12, 89, 21);
+    for (int n = 1; n <= 128; ++n)
+        ComboPort->addItem(QStringLiteral("COM%1").arg(n));
+    MakeLabel(QStringLiteral("Search:"), {8, 42, 76, 16}, group);
+    RadioFirst = new QRadioButton(QStringLiteral("Stop at the first meter"), group);
+    RadioFirst->setGeometry(88, 40, 160, 20);
+    RadioFirst->setChecked(true);
+    RadioEvery = new QRadioButton(QStringLiteral("Find every meter on the line"), group);
+    RadioEvery->setGeometry(250, 40, 185, 20);
+
+    ButtonStart = new QPushButton(QStringLiteral("Start"), this);
+    ButtonStart->setGeometry(470, 10, 75, 23);
+    ButtonStart->setDefault(true);
+    ButtonCancel = new QPushButton(QStringLiteral("Cancel"), this);
+    ButtonCancel->setGeometry(470, 42, 75, 23);
+
+    ProgressScan = new QProgressBar(this);
+    ProgressScan->setGeometry(11, 84, 440, 16);
+    ProgressScan->setRange(0, 1000);
+    ProgressScan->setTextVisible(false);
+    LabelTrying = MakeLabel(QString(), {11, 104, 300, 16}, this);
+    LabelRemaining = MakeLabel(QString(), {311, 104, 140, 16}, this);
+    LabelRemaining->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    LabelNotes = MakeLabel(QString(), {11, 122, 534, 32}, this);
+    LabelNotes->setWordWrap(true);
+    LabelNotes->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+
+    ListFound = new QTreeWidget(this);
+    ListFound->setGeometry(11, 158, 534, 128);
+    ListFound->setRootIsDecorated(false);
+    ListFound->setHeaderLabels({QStringLiteral("Port"), QStringLiteral("Address"),
+                                QStringLiteral("Baud Rate"), QStringLiteral("Parity"),
+                                QStringLiteral("Model"), QStringLiteral("Software Version"),
+                                QStringLiteral("Serial Number")});
+    const int widths[] = {50, 55, 65, 50, 55, 100, 130};
+    for (int c = 0; c < 7; ++c)
+        ListFound->setColumnWidth(c, widths[c]);
+    ListFound->header()->setStretchLastSection(true);
+
+    ButtonUse = new QPushButton(QStringLiteral("Use"), this);
+    ButtonUse->setGeometry(389, 296, 75, 23);
+    ButtonClose = new QPushButton(QStringLiteral("Close"), this);
+    ButtonClose->setGeometry(470, 296, 75, 23);
+
+    connect(ButtonStart, &QPushButton::clicked, this, [this] { ButtonStartClick(); });
+    connect(ButtonCancel, &QPushButton::clicked, this, [this] { ButtonCancelClick(); });
+    connect(ButtonUse, &QPushButton::clicked, this, [this] { ButtonUseClick(); });
+    connect(ButtonClose, &QPushButton::clicked, this, &QDialog::reject);
+    connect(ListFound, &QTreeWidget::itemSelectionChanged, this, [this] { UpdateButtons(); });
+    connect(ListFound, &QTreeWidget::itemDoubleClicked, this, [this] { ButtonUseClick(); });
+}
+
+void TFormFindMeter::Prepare(int portNum, const TScanSetting& setting, std::uint8_t address) {
+    if (Scanning())
+        return;
+    ComboPort->setCurrentIndex(std::clamp(portNum, 1, 128) - 1);
+    FSetting = setting;
+    FAddress = address;
+    FChosen.reset();
+    FShown.clear();
+    ListFound->clear();
+    ProgressScan->setValue(0);
+    LabelTrying->clear();
+    LabelRemaining->clear();
+    LabelNotes->clear();
+    RefreshPorts();
+    UpdateButtons();
+}
+
+void TFormFindMeter::SetDeviceMonitor(TDeviceMonitor* monitor) {
+    if (monitor != nullptr)
+        connect(monitor, &TDeviceMonitor::Changed, this, [this] { RefreshPorts(); });
+}
+
+void TFormFindMeter::SetDeviceFactory(TMeterScanner::TDeviceFactory factory) {
+    FFactory = std::move(factory);
+}
+
+void TFormFindMeter::RefreshPorts() {
+    MarkPresentPorts(ComboPort);
+}
+
+bool TFormFindMeter::Scanning() const {
+    return FScanner && FScanner->Running();
+}
+
+void TFormFindMeter::ButtonStartClick() {
+    if (Scanning())
+        return;
+    FShown.clear();
+    ListFound->clear();
+    LabelNotes->clear();
+    FChosen.reset();
+    const QString port = ComboPort->currentText();
+    TScanPlan plan(ScanSettingOrder(FSetting), FAddress,
+                   RadioEvery->isChecked() ? TScanMode::EveryMeter : TScanMode::FirstMeter,
+                   FTurnaround);
+    LabelRemaining->setText(RemainingText(plan.PlannedSeconds()));
+    FScanner = std::make_unique<TMeterScanner>(FFactory);
+    FScanner->Start(ResolvePortName(port.toStdString()), port, std::move(plan));
+    FPoll->start();
+    UpdateButtons();
+}
+
+void TFormFindMeter::ButtonCancelClick() {
+    if (!Scanning())
+        return;
+    // Returns once the scan's thread has closed the port.
+    FScanner->Cancel();
+    RefreshStatus();
+}
+
+void TFormFindMeter::reject() {
+    if (FScanner)
+        FScanner->Cancel();
+    FPoll->stop();
+    QDialog::reject();
+}
+
+void TFormFindMeter::ButtonUseClick() {
+    const QTreeWidgetItem* item = ListFound->currentItem();
+    if (item == nullptr)
+        return;
+    const int row = ListFound->indexOfTopLevelItem(const_cast<QTreeWidgetItem*>(item));
+    if (row < 0 || row >= static_cast<int>(FShown.size()))
+        return;
+    if (FScanner)
+        FScanner->Cancel();
+    FPoll->stop();
+    FChosen = FShown[static_cast<std::size_t>(row)];
+    accept();
+}
+
+void TFormFindMeter::RefreshStatus() {
+    if (!FScanner)
+        return;
+    const TScanStatus status = FScanner->Status();
+    ProgressScan->setValue(static_cast<int>(status.Fraction * 1000));
+    for (std::size_t i = FShown.size(); i < status.Found.size(); ++i) {
+        const TMeterFound& m = status.Found[i];
+        auto* item = new QTreeWidgetItem(
+            QStringList{m.Port, QString::number(m.Address), QString::number(m.Setting.Baud),
+                        ParityText(m.Setting.Parity), m.Model, m.SoftVersion, m.SerialNumber});
+        ListFound->addTopLevelItem(item);
+        FShown.push_back(m);
+        if (ListFound->currentItem() == nullptr)
+            ListFound->setCurrentItem(item);
+    }
+    LabelNotes->setText(status.Notes.join(QStringLiteral("; ")));
+    switch (status.End) {
+    case TScanStatus::Running:
+        LabelTrying->setText(status.Trying.isEmpty() ? QString()
+                                                     : QStringLiteral("Trying ") + status.Trying);
+        LabelRemaining->setText(RemainingText(status.RemainingSeconds));
+        break;
+    case TScanStatus::Finished:
+        LabelTrying->setText(status.Found.empty()
+                                 ? QStringLiteral("No meter found")
+                                 : QStringLiteral("Meters found: %1").arg(status.Found.size()));
+        LabelRemaining->clear();
+        break;
+    case TScanStatus::Cancelled:
+        LabelTrying->setText(QStringLiteral("Cancelled"));
+        LabelRemaining->clear();
+        break;
+    case TScanStatus::OpenFailed:
+    case TScanStatus::Vanished:
+        LabelTrying->setText(ComboPort->currentText() + QStringLiteral(": ") + status.Failure);
+        LabelRemaining->clear();
+        break;
+    }
+    if (status.End != TScanStatus::Running)
+        FPoll->stop();
+    UpdateButtons();
+}
+
+void TFormFindMeter::UpdateButtons() {
+    const bool scanning = Scanning();
+    ButtonStart->setEnabled(!scanning);
+    ComboPort->setEnabled(!scanning);
+    RadioFirst->setEnabled(!scanning);
+    RadioEvery->setEnabled(!scanning);
+    ButtonCancel->setEnabled(scanning);
+    ButtonUse->setEnabled(ListFound->currentItem() != nullptr);
+}

@@ -1,0 +1,282 @@
+// Find Meter's pure units: the order of line settings and addresses, what answers do to the
+// rest of the search, the time estimate, and the verdict on the bytes a probe brings back.
+#include "modbus/KrChecksum.h"
+#include "scan/ProbeAnswer.h"
+#include "scan/ScanPlan.h"
+
+#include <QtTest>
+
+#include <map>
+
+Q_DECLARE_METATYPE(TAnswerKind)
+
+namespace {
+
+QByteArray WithCrc(QByteArray frame) {
+    const std::uint16_t crc = CalcCRC16(std::string_view(frame.constData(), frame.size()));
+    frame.append(static_cast<char>(crc & 0xFF));
+    frame.append(static_cast<char>(crc >> 8));
+    return frame;
+}
+
+// A clean answer to the identity read: type code, hardware and software version, date.
+QByteArray IdentityAnswer(std::uint8_t address, const QByteArray& text18) {
+    return WithCrc(QByteArray(1, static_cast<char>(address)) + QByteArray("\x03\x12", 2) + text18);
+}
+
+QStringList Names(const std::vector<TScanSetting>& settings) {
+    QStringList names;
+    for (const auto& s : settings)
+        names << SettingText(s);
+    return names;
+}
+
+// Runs a plan against scripted answers ("setting:address" -> answer for the first try,
+// "setting:address*" for the second) and lists the probes it sent in order.
+QStringList Walk(TScanPlan& plan, const std::map<QString, TAnswerKind>& script, int limit) {
+    QStringList sent;
+    while (auto probe = plan.Current()) {
+        if (sent.size() >= limit)
+            break;
+        const QString key = QStringLiteral("%1:%2%3")
+                                .arg(probe->Setting)
+                                .arg(probe->Address)
+                                .arg(probe->Attempt ? QStringLiteral("*") : QString());
+        sent << key;
+        const auto it = script.find(key);
+        plan.Report(it == script.end() ? TAnswerKind::Silent : it->second);
+    }
+    return sent;
+}
+
+const std::vector<TScanSetting> TwoSettings{{19200, TScanSetting::None1},
+                                            {9600, TScanSetting::Even}};
+
+} // namespace
+
+class TestScanPlan : public QObject {
+    Q_OBJECT
+
+private slots:
+    void settingOrder_data() {
+        QTest::addColumn<int>("baud");
+        QTest::addColumn<int>("parity");
+        QTest::addColumn<QStringList>("first");
+        QTest::newRow("factory setting in the dialog")
+            << 19200 << int(TScanSetting::None1)
+            << QStringList{"19200 None1", "9600 None1", "9600 Even",
+                           "9600 Odd",    "9600 None2", "19200 Even"};
+        QTest::newRow("dialog's own first, then the factory one")
+            << 9600 << int(TScanSetting::Even)
+            << QStringList{"9600 Even", "19200 None1", "9600 None1", "9600 Odd", "9600 None2"};
+        QTest::newRow("a rate the dialog does not offer is left out")
+            << 115200 << int(TScanSetting::Odd) << QStringList{"19200 None1", "9600 None1"};
+    }
+    void settingOrder() {
+        QFETCH(int, baud);
+        QFETCH(int, parity);
+        QFETCH(QStringList, first);
+        const QStringList order =
+            Names(ScanSettingOrder({static_cast<std::uint32_t>(baud), parity}));
+        QCOMPARE(order.mid(0, first.size()), first);
+        // Every offered rate with every parity entry, each once.
+        QCOMPARE(order.size(), 7 * 4);
+        QCOMPARE(QSet<QString>(order.begin(), order.end()).size(), order.size());
+        QCOMPARE(order.last(), QStringLiteral("1200 None2"));
+    }
+
+    void probeOrder_data() {
+        QTest::addColumn<int>("likely");
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<QStringList>("answers"); // "key=kind" with kind m, g, o
+        QTest::addColumn<int>("limit");
+        QTest::addColumn<QStringList>("expected");
+        const int first = int(TScanMode::FirstMeter);
+        const int every = int(TScanMode::EveryMeter);
+        QTest::newRow("likely addresses at every setting, then the rest")
+            << 5 << first << QStringList{} << 7
+            << QStringList{"0:5", "0:1", "1:5", "1:1", "0:2", "0:3", "0:4"};
+        QTest::newRow("address 1 is tried once")
+            << 1 << first << QStringList{} << 4 << QStringList{"0:1", "1:1", "0:2", "0:3"};
+        QTest::newRow("the second setting's sweep follows the first's")
+            << 1 << first << QStringList{} << 1000 << QStringList{};
+        QTest::newRow("first meter ends the scan")
+            << 5 << first << QStringList{"1:1=m"} << 100 << QStringList{"0:5", "0:1", "1:5", "1:1"};
+        QTest::newRow("every meter: the rest at the meters' setting only")
+            << 5 << every << QStringList{"1:5=m"} << 4 << QStringList{"0:5", "0:1", "1:5", "1:1"};
+        QTest::newRow("garbled twice where nothing clean came: setting dropped")
+            << 5 << first << QStringList{"0:5=g", "0:5*=g"} << 6
+            << QStringList{"0:5", "0:5*", "1:5", "1:1", "1:2", "1:3"};
+        QTest::newRow("garbled once, then silent: setting kept")
+            << 5 << first << QStringList{"0:5=g"} << 6
+            << QStringList{"0:5", "0:5*", "0:1", "1:5", "1:1", "0:2"};
+        QTest::newRow("garbled at a setting proven clean: next address, setting kept")
+            << 5 << first << QStringList{"0:5=o", "0:1=g", "0:1*=g"} << 6
+            << QStringList{"0:5", "0:1", "0:1*", "1:5", "1:1", "0:2"};
+    }
+    void probeOrder() {
+        QFETCH(int, likely);
+        QFETCH(int, mode);
+        QFETCH(QStringList, answers);
+        QFETCH(int, limit);
+        QFETCH(QStringList, expected);
+        std::map<QString, TAnswerKind> script;
+        for (const QString& a : answers) {
+            const QChar k = a.back();
+            script[a.section('=', 0, 0)] = k == 'm'   ? TAnswerKind::Meter
+                                           : k == 'g' ? TAnswerKind::Garbled
+                                                      : TAnswerKind::OtherDevice;
+        }
+        TScanPlan plan(TwoSettings, static_cast<std::uint8_t>(likely), TScanMode(mode));
+        const QStringList sent = Walk(plan, script, limit);
+        if (expected.isEmpty()) {
+            // Unanswered: every address at every setting exactly once, and then the end.
+            QCOMPARE(sent.size(), 2 * 247);
+            QCOMPARE(QSet<QString>(sent.begin(), sent.end()).size(), sent.size());
+            QVERIFY(plan.Done());
+            QCOMPARE(plan.Fraction(), 1.0);
+            return;
+        }
+        QCOMPARE(sent, expected);
+    }
+
+    void everyMeterSweepsOnlyTheMeterSetting() {
+        TScanPlan plan(TwoSettings, 1, TScanMode::EveryMeter);
+        const QStringList sent = Walk(plan, {{"1:1", TAnswerKind::Meter}}, 10000);
+        QVERIFY(plan.Done());
+        // 0:1, 1:1, then 1:2..1:247 and nothing more at setting 0.
+        QCOMPARE(sent.size(), 2 + 246);
+        QCOMPARE(sent.filter(QRegularExpression("^0:")), QStringList{"0:1"});
+    }
+
+    void estimate_data() {
+        QTest::addColumn<double>("spentFactor"); // real time over planned time for work done
+        QTest::addColumn<double>("doneSeconds");
+        QTest::addColumn<double>("correction");
+        QTest::newRow("as planned") << 1.0 << 5.0 << 1.0;
+        QTest::newRow("slower than planned") << 1.5 << 5.0 << 1.5;
+        QTest::newRow("far slower: bounded") << 4.0 << 5.0 << 2.0;
+        QTest::newRow("far faster: bounded") << 0.1 << 30.0 << 0.5;
+        QTest::newRow("too early to correct") << 3.0 << 0.5 << 1.0;
+    }
+    void estimate() {
+        QFETCH(double, spentFactor);
+        QFETCH(double, doneSeconds);
+        QFETCH(double, correction);
+        const auto settings = ScanSettingOrder({19200, TScanSetting::None1});
+        TScanPlan plan(settings, 1, TScanMode::FirstMeter);
+        const double total = plan.RemainingSeconds(0);
+        QCOMPARE(total, plan.PlannedSeconds());
+        // The whole sweep must fit the ten minutes an operator is promised.
+        QVERIFY2(total > 300 && total < 600, qPrintable(QString::number(total)));
+        double done = 0;
+        while (done < doneSeconds) {
+            done +=
+                ProbeSeconds(settings[plan.Current()->Setting].Baud, TScanPlan::DefaultTurnaround);
+            plan.Report(TAnswerKind::Silent);
+        }
+        const double modelLeft = total - done;
+        QVERIFY(qAbs(plan.RemainingSeconds(done * spentFactor) - modelLeft * correction) <
+                1e-6 * total);
+        QVERIFY(qAbs(plan.Fraction() - done / total) < 1e-9);
+    }
+
+    void classify_data() {
+        QTest::addColumn<QByteArray>("received");
+        QTest::addColumn<int>("address");
+        QTest::addColumn<bool>("lineErrors");
+        QTest::addColumn<TAnswerKind>("kind");
+        QTest::addColumn<QString>("model");
+        QTest::addColumn<QString>("software");
+        const QByteArray id = "ED801.003.20190815";
+        const QByteArray clean = IdentityAnswer(7, id);
+        const QByteArray echo = QByteArray::fromStdString(IdentityRequest(7));
+        QByteArray badCrc = clean;
+        badCrc[10] = static_cast<char>(badCrc[10] ^ 0x20);
+        const QByteArray exception = WithCrc(QByteArray("\x07\x83\x02", 3));
+        QTest::newRow("nothing") << QByteArray() << 7 << false << TAnswerKind::Silent << QString()
+                                 << QString();
+        QTest::newRow("nothing readable, but line errors")
+            << QByteArray() << 7 << true << TAnswerKind::Garbled << QString() << QString();
+        QTest::newRow("clean KT580") << clean << 7 << false << TAnswerKind::Meter << "KT580"
+                                     << "3.20";
+        QTest::newRow("clean despite a line error count")
+            << clean << 7 << true << TAnswerKind::Meter << "KT580"
+            << "3.20";
+        QTest::newRow("EB code") << IdentityAnswer(7, "EB811.004.01200101") << 7 << false
+                                 << TAnswerKind::Meter << "KT581"
+                                 << "4.01";
+        QTest::newRow("own echo, then the answer")
+            << echo + clean << 7 << false << TAnswerKind::Meter << "KT580"
+            << "3.20";
+        QTest::newRow("only the own echo")
+            << echo << 7 << false << TAnswerKind::Silent << QString() << QString();
+        QTest::newRow("noise ahead of the answer")
+            << QByteArray("\x55\xAA\x03", 3) + clean << 7 << false << TAnswerKind::Meter << "KT580"
+            << "3.20";
+        QTest::newRow("another maker's device")
+            << IdentityAnswer(7, "XY121.003.20190815") << 7 << false << TAnswerKind::OtherDevice
+            << QString() << "3.20";
+        QTest::newRow("exception answer")
+            << exception << 7 << false << TAnswerKind::OtherDevice << QString() << QString();
+        QTest::newRow("broken check field")
+            << badCrc << 7 << false << TAnswerKind::Garbled << QString() << QString();
+        QTest::newRow("cut short")
+            << clean.left(15) << 7 << false << TAnswerKind::Garbled << QString() << QString();
+        QTest::newRow("a clean answer from another address is no answer from this one")
+            << IdentityAnswer(8, id) << 7 << false << TAnswerKind::Garbled << QString()
+            << QString();
+    }
+    void classify() {
+        QFETCH(QByteArray, received);
+        QFETCH(int, address);
+        QFETCH(bool, lineErrors);
+        QFETCH(TAnswerKind, kind);
+        QFETCH(QString, model);
+        QFETCH(QString, software);
+        const std::string request = IdentityRequest(static_cast<std::uint8_t>(address));
+        const TIdentityAnswer answer = ClassifyIdentity(
+            received.toStdString(), request, static_cast<std::uint8_t>(address), lineErrors);
+        QCOMPARE(answer.Kind, kind);
+        QCOMPARE(answer.Model, model);
+        QCOMPARE(answer.SoftVersion, software);
+    }
+
+    void requestsOnTheWire_data() {
+        QTest::addColumn<QByteArray>("frame");
+        QTest::addColumn<QByteArray>("hex");
+        // Check fields worked out independently of the program's CRC routine.
+        QTest::newRow("identity of 1")
+            << QByteArray::fromStdString(IdentityRequest(1)) << QByteArray("0103f0000009b6cc");
+        QTest::newRow("serial number of 247") << QByteArray::fromStdString(SerialNumberRequest(247))
+                                              << QByteArray("f703f04000106244");
+    }
+    void requestsOnTheWire() {
+        QFETCH(QByteArray, frame);
+        QFETCH(QByteArray, hex);
+        QCOMPARE(frame.toHex(), hex);
+    }
+
+    void serialNumber_data() {
+        QTest::addColumn<QByteArray>("received");
+        QTest::addColumn<QString>("serial"); // "-" for none
+        QByteArray text = QByteArray("KT580-0042").leftJustified(32, '\0');
+        const QByteArray clean = WithCrc(QByteArray("\x02\x03\x20", 3) + text);
+        QByteArray broken = clean;
+        broken[4] = 'x';
+        QTest::newRow("up to the first zero") << clean << "KT580-0042";
+        QTest::newRow("all 32 characters")
+            << WithCrc(QByteArray("\x02\x03\x20", 3) + QByteArray(32, 'A')) << QString(32, 'A');
+        QTest::newRow("broken") << broken << "-";
+        QTest::newRow("identity-sized answer") << IdentityAnswer(2, "ED801.003.20190815") << "-";
+    }
+    void serialNumber() {
+        QFETCH(QByteArray, received);
+        QFETCH(QString, serial);
+        const auto got = SerialNumberOf(received.toStdString(), 2);
+        QCOMPARE(got.value_or(QStringLiteral("-")), serial);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestScanPlan)
+#include "tst_scanplan.moc"

@@ -1,0 +1,235 @@
+// Find Meter and what the Connection Settings dialog shows of the ports: the dialog's scan
+// against the simulator (found, several, Cancel), Use into the connection controls, what a
+// port reaches as adapters come and go through the device monitor's seam, and the lasting COM
+// number an adapter is given.
+#include "ShellTestKit.h"
+#include "link/FakeShell.h"
+#include "link/ScriptedDialogs.h"
+#include "link/SimProcess.h"
+#include "link/frmModbus.h"
+#include "platform/PosixSerialDevice.h"
+#include "shell/DeviceMonitor.h"
+#include "shell/frmConnection.h"
+#include "shell/frmFindMeter.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <QTreeWidget>
+#include <QtTest>
+
+#include <unistd.h>
+
+using namespace shelltest;
+
+namespace {
+
+struct TRig {
+    TFakeShell Shell;
+    TScriptedDialogs Dialogs;
+    TDeviceMonitor Monitor;
+    std::unique_ptr<TFormModbus> Link;
+    std::unique_ptr<TFormConnection> Dialog;
+    TRig() {
+        Shell.IsConnected = false;
+        Link = std::make_unique<TFormModbus>(Shell, Dialogs);
+        Dialog = std::make_unique<TFormConnection>(*Link, Shell, Dialogs);
+        Dialog->SetDeviceMonitor(&Monitor);
+    }
+    ~TRig() {
+        Dialog.reset();
+        Link.reset();
+    }
+};
+
+QStringList Rows(const QTreeWidget* list) {
+    QStringList rows;
+    for (int i = 0; i < list->topLevelItemCount(); ++i) {
+        QStringList cells;
+        for (int c = 0; c < list->columnCount(); ++c)
+            cells << list->topLevelItem(i)->text(c);
+        rows << cells.join(' ');
+    }
+    return rows;
+}
+
+void Touch(const QString& path) {
+    QDir().mkpath(QFileInfo(path).path());
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+}
+
+// The test's probes may wait this long for a meter to begin: the unpaced simulator answers
+// at once, the machine may be busy.
+constexpr double Turnaround = 0.015;
+constexpr int Wait = 60000;
+
+const char* const ById = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K1234-if00-port0";
+
+} // namespace
+
+class TestFindMeter : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { QVERIFY(PrivateConfig()); }
+
+    void scanInTheDialog_data() {
+        QTest::addColumn<QStringList>("simArgs");
+        QTest::addColumn<bool>("every");
+        QTest::addColumn<QStringList>("rows");
+        QTest::newRow("38400 baud, found among the likely addresses")
+            << QStringList{"--baud", "38400", "--serial", "F-1"} << false
+            << QStringList{"COM9 1 38400 None1 KT580 3.20 F-1"};
+        QTest::newRow("every meter of a line")
+            << QStringList{"--address", "5", "--serial", "F-5", "--extra-meter", "2,F-2"} << true
+            << QStringList{"COM9 2 19200 None1 KT580 3.20 F-2",
+                           "COM9 5 19200 None1 KT580 3.20 F-5"};
+    }
+    void scanInTheDialog() {
+        QFETCH(QStringList, simArgs);
+        QFETCH(bool, every);
+        QFETCH(QStringList, rows);
+        TSimProcess sim(simArgs, 9);
+        QVERIFY(!sim.Path().isEmpty());
+        TFormFindMeter d;
+        d.SetTurnaround(Turnaround);
+        d.Prepare(9, {19200, TScanSetting::None1}, 1);
+        QCOMPARE(d.ComboPort->currentText(), QStringLiteral("COM9"));
+        (every ? d.RadioEvery : d.RadioFirst)->setChecked(true);
+        d.show();
+        d.ButtonStart->click();
+        QVERIFY(!d.ButtonStart->isEnabled());
+        QVERIFY(d.ButtonCancel->isEnabled());
+        QVERIFY(!d.LabelRemaining->text().isEmpty());
+        QTRY_VERIFY_WITH_TIMEOUT(!d.Scanning(), Wait);
+        QTRY_VERIFY(d.ButtonStart->isEnabled());
+        QCOMPARE(Rows(d.ListFound), rows);
+        QCOMPARE(d.ProgressScan->value(), d.ProgressScan->maximum());
+        QVERIFY(d.LabelTrying->text().startsWith("Meters found"));
+        QVERIFY(LockFree(sim.Path()));
+        // Use hands back the meter chosen.
+        d.ListFound->setCurrentItem(d.ListFound->topLevelItem(rows.size() - 1));
+        d.ButtonUse->click();
+        QCOMPARE(d.result(), int(QDialog::Accepted));
+        QVERIFY(d.Chosen().has_value());
+        QCOMPARE(QString::number(d.Chosen()->Address), rows.last().section(' ', 1, 1));
+    }
+
+    void cancelClosesThePort() {
+        // Out of reach of the likely addresses and the first settings: the scan runs on.
+        TSimProcess sim({"--address", "200", "--baud", "1200"}, 9);
+        QVERIFY(!sim.Path().isEmpty());
+        TFormFindMeter d;
+        d.SetTurnaround(Turnaround);
+        d.Prepare(9, {19200, TScanSetting::None1}, 1);
+        d.show();
+        d.ButtonStart->click();
+        QTRY_VERIFY(d.LabelTrying->text().startsWith("Trying "));
+        QVERIFY(!LockFree(sim.Path()));
+        d.ButtonCancel->click();
+        // Cancel returns with the port closed.
+        QVERIFY(!d.Scanning());
+        QVERIFY(LockFree(sim.Path()));
+        QCOMPARE(d.LabelTrying->text(), QStringLiteral("Cancelled"));
+        QVERIFY(d.ButtonStart->isEnabled());
+        QVERIFY(!d.ButtonUse->isEnabled());
+        QVERIFY(d.ProgressScan->value() < d.ProgressScan->maximum());
+    }
+
+    void portThatDoesNotOpen() {
+        MapPort(9, "/nonexistent/kt580-com9");
+        TFormFindMeter d;
+        d.Prepare(9, {19200, TScanSetting::None1}, 1);
+        d.ButtonStartClick();
+        QTRY_VERIFY(!d.Scanning());
+        QTRY_COMPARE(d.LabelTrying->text(), QStringLiteral("COM9: missing"));
+        QCOMPARE(d.ListFound->topLevelItemCount(), 0);
+        UnmapPort(9);
+    }
+
+    void useFillsTheConnectionDialog_data() {
+        QTest::addColumn<bool>("online");
+        QTest::addColumn<QString>("port");
+        QTest::newRow("offline: the port too") << false << "COM12";
+        QTest::newRow("online: the port stays") << true << "COM1";
+    }
+    void useFillsTheConnectionDialog() {
+        QFETCH(bool, online);
+        QFETCH(QString, port);
+        TRig rig;
+        rig.Shell.IsConnected = online;
+        rig.Dialog->show();
+        rig.Dialog->UseMeter({"COM12", 33, {4800, TScanSetting::Odd}, "KT580", "3.20", "S"});
+        QCOMPARE(rig.Dialog->ComboPortName->currentText(), port);
+        QCOMPARE(rig.Dialog->ComboBaudrate->currentText(), QStringLiteral("4800"));
+        QCOMPARE(rig.Dialog->ComboParity->currentText(), QStringLiteral("Odd"));
+        QCOMPARE(rig.Dialog->EditDevAddr->text(), QStringLiteral("33"));
+        // Only OK applies them.
+        QCOMPARE(rig.Link->Modbus.Baudrate(), 19200);
+        QCOMPARE(rig.Dialog->ButtonFindMeter->isEnabled(), !online);
+        rig.Dialog->ButtonOkClick();
+        QCOMPARE(rig.Link->Modbus.Baudrate(), 4800);
+        QCOMPARE(rig.Link->Modbus.Parity(), TParity::Odd);
+        QCOMPARE(int(rig.Link->DeviceAddress()), 33);
+        QCOMPARE(rig.Dialog->ButtonFindMeter->isEnabled(), !online);
+    }
+
+    void adaptersComeAndGo() {
+        QTemporaryDir root;
+        const QString r = root.path();
+        TRig rig;
+        rig.Dialog->DeviceRoot = r.toStdString();
+        rig.Dialog->show();
+        rig.Dialog->ComboPortName->setCurrentIndex(32); // COM33: ttyUSB0 by the fixed table
+        QCOMPARE(rig.Dialog->LabelReach->text(), QStringLiteral("not present"));
+        QVERIFY(!rig.Dialog->ComboAdapter->isEnabled());
+
+        // Plugged in: udev makes the node, the by-id link and the sysfs entries, then tells.
+        Touch(r + "/dev/ttyUSB0");
+        QDir().mkpath(r + "/dev/serial/by-id");
+        QVERIFY(QFile::link("../../ttyUSB0", r + ById));
+        const QString usb = r + "/sys/devices/usb1/1-2";
+        Touch(usb + "/idVendor");
+        QFile maker(usb + "/manufacturer");
+        QVERIFY(maker.open(QIODevice::WriteOnly));
+        maker.write("FTDI\n");
+        maker.close();
+        QDir().mkpath(usb + "/1-2:1.0");
+        QDir().mkpath(r + "/sys/class/tty/ttyUSB0");
+        QVERIFY(
+            QFile::link("../../../devices/usb1/1-2/1-2:1.0", r + "/sys/class/tty/ttyUSB0/device"));
+        rig.Monitor.Notify("add", "/dev/ttyUSB0");
+        QCOMPARE(rig.Dialog->LabelReach->text(), QStringLiteral("/dev/ttyUSB0: FTDI"));
+        QVERIFY(rig.Dialog->ComboPortName->itemData(32, Qt::FontRole).value<QFont>().bold());
+        QVERIFY(!rig.Dialog->ComboPortName->itemData(33, Qt::FontRole).isValid());
+        QCOMPARE(rig.Dialog->ComboAdapter->count(), 2);
+        QVERIFY(rig.Dialog->ComboAdapter->isEnabled());
+
+        // Chosen: it gets COM97 for good, a link to its by-id name.
+        rig.Dialog->ChooseAdapter(1);
+        QCOMPARE(rig.Dialog->ComboPortName->currentText(), QStringLiteral("COM97"));
+        QCOMPARE(QFile::symLinkTarget(PortMapDir() + "/COM97"), QString(ById));
+        QCOMPARE(rig.Dialog->LabelReach->text(), QStringLiteral("/dev/ttyUSB0: FTDI"));
+        rig.Dialog->ChooseAdapter(1);
+        QCOMPARE(rig.Dialog->ComboPortName->currentText(), QStringLiteral("COM97"));
+        QVERIFY(!QFileInfo::exists(PortMapDir() + "/COM98"));
+
+        // Pulled out: node and link go; the same COM number shows it absent.
+        QFile::remove(r + ById);
+        QFile::remove(r + "/dev/ttyUSB0");
+        rig.Monitor.Notify("remove", "/dev/ttyUSB0");
+        QCOMPARE(rig.Dialog->LabelReach->text(), QStringLiteral("not present"));
+        QVERIFY(!rig.Dialog->ComboPortName->itemData(96, Qt::FontRole).isValid());
+        QCOMPARE(rig.Dialog->ComboAdapter->count(), 1);
+        rig.Dialog->hide();
+        UnmapPort(97);
+    }
+};
+
+QTEST_MAIN(TestFindMeter)
+#include "tst_findmeter.moc"
