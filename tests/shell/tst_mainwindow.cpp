@@ -204,10 +204,10 @@ void TestMainWindow::actionsMenuAndToolBar() {
     };
     const QList<QAction*> menus = t.W->menuBar()->actions();
     QCOMPARE(describe(menus), QStringList({"&Start", "&Readings", "Se&ttings", "&Help"}));
-    QCOMPARE(describe(menus[0]->menu()->actions()),
-             QStringList({"&Connect", "&Disconnect", "-", "&Find Meter...",
-                          "Connection Se&ttings...", "-", "Commissioning &Report...", "-",
-                          "E&xit"}));
+    QCOMPARE(
+        describe(menus[0]->menu()->actions()),
+        QStringList({"&Connect", "&Disconnect", "-", "&Find Meter...", "Connection Se&ttings...",
+                     "-", "Commissioning &Report...", "-", "E&xit"}));
     QCOMPARE(describe(menus[1]->menu()->actions()),
              QStringList({"Real-Time &Metering", "-", "Device &Information", "-", "&Trend",
                           "Installation &Check", "-", "Write &Journal..."}));
