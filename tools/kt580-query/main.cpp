@@ -68,85 +68,84 @@ int RecordCsv(QCoreApplication& app, TKrModbus& master, const TQueryOptions& opt
     }
     std::printf("%s\n", runner.Totals().c_str());
     return runner.ExitCode();
+}
 
-    // What the operator can do about a port that did not open, if anything.
-    void PrintAdvice(int systemError, const std::string& port) {
-        const std::string advice = OpenFailureAdviceFor(systemError, ResolvePortName(port));
-        if (!advice.empty())
-            std::fprintf(stderr, "%s\n", advice.c_str());
+// What the operator can do about a port that did not open, if anything.
+void PrintAdvice(int systemError, const std::string& port) {
+    const std::string advice = OpenFailureAdviceFor(systemError, ResolvePortName(port));
+    if (!advice.empty())
+        std::fprintf(stderr, "%s\n", advice.c_str());
+}
+
+TScanSetting SettingOf(const TQueryOptions& o) {
+    int entry = TScanSetting::Even;
+    if (o.Parity == TParity::None)
+        entry = o.StopBits == TStopBits::_2 ? TScanSetting::None2 : TScanSetting::None1;
+    else if (o.Parity == TParity::Odd)
+        entry = TScanSetting::Odd;
+    return {static_cast<std::uint32_t>(o.Baud), entry};
+}
+
+// Find Meter on the command line: one line per meter, what else the line showed on stderr.
+int Scan(const TQueryOptions& o, QCoreApplication& app) {
+    const std::string port = o.PortPath.empty() ? "COM" + std::to_string(o.PortNum) : o.PortPath;
+    const auto stop = TEvent::Create();
+    if (!stop) {
+        std::fprintf(stderr, "kt580-query: cannot watch for signals\n");
+        return 2;
     }
-
-    TScanSetting SettingOf(const TQueryOptions& o) {
-        int entry = TScanSetting::Even;
-        if (o.Parity == TParity::None)
-            entry = o.StopBits == TStopBits::_2 ? TScanSetting::None2 : TScanSetting::None1;
-        else if (o.Parity == TParity::Odd)
-            entry = TScanSetting::Odd;
-        return {static_cast<std::uint32_t>(o.Baud), entry};
+    // Every stop signal ends the scan at the probe in progress; the port is closed after it.
+    // The scan runs beside the event loop, which is where the signals arrive.
+    const TStopSignals stopSignals([&stop](int) { stop->Set(); });
+    if (!stopSignals.Installed()) {
+        std::fprintf(stderr, "kt580-query: cannot watch for signals\n");
+        return 2;
     }
-
-    // Find Meter on the command line: one line per meter, what else the line showed on stderr.
-    int Scan(const TQueryOptions& o, QCoreApplication& app) {
-        const std::string port =
-            o.PortPath.empty() ? "COM" + std::to_string(o.PortNum) : o.PortPath;
-        const auto stop = TEvent::Create();
-        if (!stop) {
-            std::fprintf(stderr, "kt580-query: cannot watch for signals\n");
-            return 2;
-        }
-        // Every stop signal ends the scan at the probe in progress; the port is closed after it.
-        // The scan runs beside the event loop, which is where the signals arrive.
-        const TStopSignals stopSignals([&stop](int) { stop->Set(); });
-        if (!stopSignals.Installed()) {
-            std::fprintf(stderr, "kt580-query: cannot watch for signals\n");
-            return 2;
-        }
-        TPosixSerialDevice device;
-        std::size_t printed = 0;
-        bool outputGone = false;
-        const auto print = [&](const TScanStatus& status) {
-            for (; printed < status.Found.size(); ++printed) {
-                const TMeterFound& m = status.Found[printed];
-                const std::string line =
-                    QStringLiteral(
-                        "%1 address=%2 baud=%3 parity=%4 model=%5 software=%6 serial=%7\n")
-                        .arg(m.Port)
-                        .arg(m.Address)
-                        .arg(m.Setting.Baud)
-                        .arg(ParityText(m.Setting.Parity).toLower(), m.Model, m.SoftVersion,
-                             m.SerialNumber)
-                        .toStdString();
-                if (std::fputs(line.c_str(), stdout) < 0 || std::fflush(stdout) != 0) {
-                    outputGone = true;
-                    stop->Set();
-                }
+    TPosixSerialDevice device;
+    std::size_t printed = 0;
+    bool outputGone = false;
+    const auto print = [&](const TScanStatus& status) {
+        for (; printed < status.Found.size(); ++printed) {
+            const TMeterFound& m = status.Found[printed];
+            const std::string line =
+                QStringLiteral("%1 address=%2 baud=%3 parity=%4 model=%5 software=%6 serial=%7\n")
+                    .arg(m.Port)
+                    .arg(m.Address)
+                    .arg(m.Setting.Baud)
+                    .arg(ParityText(m.Setting.Parity).toLower(), m.Model, m.SoftVersion,
+                         m.SerialNumber)
+                    .toStdString();
+            if (std::fputs(line.c_str(), stdout) < 0 || std::fflush(stdout) != 0) {
+                outputGone = true;
+                stop->Set();
             }
-        };
-        TScanStatus status;
-        std::thread worker([&] {
-            status = RunScan(device, ResolvePortName(port), QString::fromStdString(port),
-                             TScanPlan(ScanSettingOrder(SettingOf(o)), o.Address.value_or(1),
-                                       o.ScanAll ? TScanMode::EveryMeter : TScanMode::FirstMeter),
-                             *stop, print);
-            QMetaObject::invokeMethod(&app, &QCoreApplication::quit, Qt::QueuedConnection);
-        });
-        app.exec();
-        worker.join();
-        for (const QString& note : status.Notes)
-            std::fprintf(stderr, "kt580-query: %s\n", note.toLocal8Bit().constData());
-        if (status.End == TScanStatus::OpenFailed) {
-            std::fprintf(stderr, "kt580-query: cannot open %s: %s\n", port.c_str(),
-                         status.Failure.toLocal8Bit().constData());
-            PrintAdvice(status.SystemError, port);
-            return 2;
         }
-        if (status.End == TScanStatus::Vanished)
-            std::fprintf(stderr, "kt580-query: %s: %s\n", port.c_str(),
-                         status.Failure.toLocal8Bit().constData());
-        if (status.End == TScanStatus::Cancelled && !outputGone)
-            std::fprintf(stderr, "kt580-query: scan stopped\n");
-        return !status.Found.empty() && !outputGone ? 0 : 1;
+    };
+    TScanStatus status;
+    std::thread worker([&] {
+        status = RunScan(device, ResolvePortName(port), QString::fromStdString(port),
+                         TScanPlan(ScanSettingOrder(SettingOf(o)), o.Address.value_or(1),
+                                   o.ScanAll ? TScanMode::EveryMeter : TScanMode::FirstMeter),
+                         *stop, print);
+        QMetaObject::invokeMethod(&app, &QCoreApplication::quit, Qt::QueuedConnection);
+    });
+    app.exec();
+    worker.join();
+    for (const QString& note : status.Notes)
+        std::fprintf(stderr, "kt580-query: %s\n", note.toLocal8Bit().constData());
+    if (status.End == TScanStatus::OpenFailed) {
+        std::fprintf(stderr, "kt580-query: cannot open %s: %s\n", port.c_str(),
+                     status.Failure.toLocal8Bit().constData());
+        PrintAdvice(status.SystemError, port);
+        return 2;
     }
+    if (status.End == TScanStatus::Vanished)
+        std::fprintf(stderr, "kt580-query: %s: %s\n", port.c_str(),
+                     status.Failure.toLocal8Bit().constData());
+    if (status.End == TScanStatus::Cancelled && !outputGone)
+        std::fprintf(stderr, "kt580-query: scan stopped\n");
+    return !status.Found.empty() && !outputGone ? 0 : 1;
+}
 
 } // namespace
 
