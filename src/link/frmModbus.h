@@ -7,7 +7,6 @@
 #include "link/LinkListener.h"
 #include "link/LinkViews.h"
 #include "link/MeterFacts.h"
-
 #include "link/MeteringObserver.h"
 #include "link/QueryPlan.h"
 #include "link/RegisterDecode.h"

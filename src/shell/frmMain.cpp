@@ -4,10 +4,9 @@
 #include "commissioning/frmInstallCheck.h"
 #include "link/cstMain.h"
 #include "link/frmModbus.h"
-#include "settings/frmGeneralSettings.h"
-
 #include "platform/PortName.h"
 #include "serial/OpenFailure.h"
+#include "settings/frmGeneralSettings.h"
 #include "shell/DeviceMonitor.h"
 #include "shell/ShellIcons.h"
 #include "shell/ShellPages.h"
@@ -69,7 +68,6 @@ TFormKT580::~TFormKT580() {
     FActivePage = nullptr;
     FFormConnection.reset();
     FCommissioning.reset();
-
     FDeviceMonitor.reset();
     FFormModbus.reset();
 }
