@@ -128,9 +128,7 @@ private:
     std::array<QWidget*, 4> FPages{};
     std::unique_ptr<ITrendDialogs> FTrendDialogs;
     TFormTrend* FFormTrend = nullptr;
-
     std::unique_ptr<TDeviceMonitor> FDeviceMonitor;
-    std::array<QWidget*, 3> FPages{};
     QWidget* FPageHost = nullptr;
     std::array<QLabel*, 4> FPanels{};
     QWidget* FActivePage = nullptr;
