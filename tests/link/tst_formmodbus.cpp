@@ -1,12 +1,15 @@
 // The meter link as a whole: the queries it chooses, what it writes into the pages and the
 // status bar, how it adopts new line settings, and the same against the simulator on a pty.
-#include "FakeShell.h"
-#include "ScriptedDialogs.h"
-#include "SimMeter.h"
+#include "support/FakeShell.h"
+#include "support/LinkRig.h"
+#include "support/MeterRecords.h"
+#include "support/ScriptedDialogs.h"
+#include "support/SimMeter.h"
 
 #include "link/frmModbus.h"
 #include "settings/SettingsBlocks.h"
 
+#include <QDeadlineTimer>
 #include <QLocale>
 #include <QtTest>
 
@@ -64,7 +67,7 @@ public:
 };
 
 // One link with its fakes.
-struct TRig {
+struct TRig : TLinkRig {
     TRig() {
         Link.SetViews(&Metering, &DeviceInfo, &Settings);
         Link.Sleep = [this](int ms) { Waits << ms; };
@@ -85,9 +88,6 @@ struct TRig {
         Link.ModbusF03Response(Link.Modbus, 1, start, values);
     }
 
-    TFakeShell Shell;
-    TScriptedDialogs Dialogs;
-    TFormModbus Link{Shell, Dialogs};
     TFakeMetering Metering;
     TFakeDeviceInfo DeviceInfo;
     TFakeSettingsView Settings;
@@ -95,12 +95,9 @@ struct TRig {
 };
 
 std::vector<std::uint16_t> IdentityRegs(const QByteArray& version) {
-    const QByteArray t =
+    const QByteArray text =
         QByteArray("ED80") + "1.00" + version.leftJustified(4, '\0', true) + "160121";
-    std::vector<std::uint16_t> regs;
-    for (int i = 0; i < 18; i += 2)
-        regs.push_back(std::uint16_t(std::uint8_t(t[i]) << 8 | std::uint8_t(t[i + 1])));
-    return regs;
+    return TextRegisters(text, 9);
 }
 
 QStringList Strings(const std::vector<std::string>& list) {
@@ -112,19 +109,10 @@ QStringList Strings(const std::vector<std::string>& list) {
 
 // A write of settings block 0x1100 as the settings page builds it.
 std::string GeneralWrite(const QString& address, const QString& baud, int parity) {
-    TMeterSettings s;
-    s.Password = "0";
+    TMeterSettings s = ExampleGeneral();
     s.Address = address;
     s.Baudrate = baud;
     s.Parity = parity;
-    s.VoltageWiring = 0;
-    s.PT1 = "400";
-    s.PT2 = "400";
-    s.CT1 = "5";
-    s.CT2 = "5";
-    s.QMode = 0;
-    s.LoadConvention = 0;
-    s.BacklightTime = "1";
     return EncodeSettingsBlock(sbGeneral, s, false, TScaling{});
 }
 
@@ -555,15 +543,23 @@ void TestFormModbus::connectOnEachPage() {
     QFETCH(QString, version);
     QFETCH(QStringList, expected);
     TSimProcess sim({"--version-text", version});
-    QVERIFY(!sim.Path().isEmpty());
+    QVERIFY(sim.Started());
     TRig r;
     r.Shell.Page = page;
+    int asked = 0;
+    auto query = r.Link.Modbus.OnQueryData;
+    r.Link.Modbus.OnQueryData = [&asked, query](TKrModbus& m, std::string& text) {
+        query(m, text);
+        ++asked;
+    };
     QVERIFY(ConnectLink(r.Link, r.Shell));
     QTRY_VERIFY_WITH_TIMEOUT(sim.Requests().size() >= expected.size(), 10000);
     if (page != TPage::RTMetering) {
-        // Not polled: after its reads the page gets null queries, which send nothing.
+        // Not polled: after its reads the page gets null queries, which send nothing, however
+        // often the cycle asks.
         const auto sent = r.Link.SentCount();
-        QTest::qWait(200);
+        const int before = asked;
+        QTRY_VERIFY_WITH_TIMEOUT(asked >= before + 5, 10000);
         QCOMPARE(r.Link.SentCount(), sent);
     }
     QVERIFY(DisconnectLink(r.Link, r.Shell));
@@ -582,11 +578,18 @@ void TestFormModbus::connectOnEachPage() {
 }
 
 void TestFormModbus::adoptsNewLineSettingsAfterAnswer() {
-    TSimProcess sim({"--version-text", "3.20"});
-    QVERIFY(!sim.Path().isEmpty());
+    TSimMeter sim({"--version-text", "3.20"});
+    QVERIFY(sim.Started());
     TRig r;
     r.Shell.Page = TPage::GeneralSettings;
-    r.Link.Sleep = [](int ms) { QThread::msleep(static_cast<unsigned long>(ms)); };
+    // The wait before the link follows the meter to its new line ends when the meter has taken
+    // the new settings (it saves its memory right after): blocking, as the link's own wait is.
+    r.Link.Sleep = [&](int ms) {
+        r.Waits << ms;
+        const QDeadlineTimer deadline(5000);
+        while (sim.State().value("reg.1102") != "9600" && !deadline.hasExpired())
+            QThread::yieldCurrentThread();
+    };
     r.Link.AppendQuery(GeneralWrite("5", "9600", 0));
     r.Link.SetNewLineSettings(5, 9600, TParity::Even, TStopBits::_1);
     r.Link.AppendQuery("00,03,11,00,00,0D");
@@ -594,12 +597,13 @@ void TestFormModbus::adoptsNewLineSettingsAfterAnswer() {
     // Set after connecting, which shortens every wait; the first answer is still to come.
     r.Link.SetAdoptWait(50);
     QTRY_VERIFY_WITH_TIMEOUT(r.Link.PendingQueries().empty(), 10000);
-    QTRY_VERIFY_WITH_TIMEOUT(sim.Requests().size() >= 6, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(sim.Sim.Requests().size() >= 6, 10000);
     QVERIFY(DisconnectLink(r.Link, r.Shell));
+    QCOMPARE(r.Waits, QList<int>{50});
     QCOMPARE(int(r.Link.DeviceAddress()), 5);
     QCOMPARE(r.Link.Modbus.Baudrate(), 9600);
     QVERIFY(r.Link.Modbus.Parity() == TParity::Even);
-    const QStringList req = sim.Requests();
+    const QStringList req = sim.Sim.Requests();
     QVERIFY2(req.value(0).startsWith("01,10,11,00"), qPrintable(req.join(' ')));
     QCOMPARE(req.value(1), QStringLiteral("05,03,11,00,00,0D"));
     QCOMPARE(req.value(2), QStringLiteral("05,03,F0,00,00,09"));
@@ -611,7 +615,7 @@ void TestFormModbus::adoptsNewLineSettingsAfterAnswer() {
 
 void TestFormModbus::overLimitBoxDoesNotReenterMaster() {
     TSimProcess sim({"--version-text", "3.20"});
-    QVERIFY(!sim.Path().isEmpty());
+    QVERIFY(sim.Started());
     TRig r;
     // PT2 of 0 is refused by the meter with exception 04.
     r.Link.AppendQuery("00,10,11,07,00,01,02,00,00");
@@ -648,7 +652,7 @@ void TestFormModbus::statisticsCountInjectedFaults() {
     TSimProcess sim({"--version-text", "3.20", "--seed", "7", "--fault", "crc=0.08", "--fault",
                      "drop=0.08", "--fault", "truncate=0.08", "--fault", "noise=0.08", "--fault",
                      "split=0.08"});
-    QVERIFY(!sim.Path().isEmpty());
+    QVERIFY(sim.Started());
     TRig r;
     QVERIFY(ConnectLink(r.Link, r.Shell));
     r.Link.Modbus.SetQueryInterval(5);

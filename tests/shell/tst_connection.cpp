@@ -1,10 +1,10 @@
 // The Connection Settings dialog: what it loads, shows, applies and saves.
-#include "ShellTestKit.h"
-#include "link/FakeShell.h"
-#include "link/ScriptedDialogs.h"
 #include "link/frmModbus.h"
 #include "settings/UpDown.h"
 #include "shell/frmConnection.h"
+#include "support/FakeShell.h"
+#include "support/ScriptedDialogs.h"
+#include "support/ShellTestKit.h"
 
 #include <QComboBox>
 #include <QGroupBox>
