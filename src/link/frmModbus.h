@@ -4,13 +4,13 @@
 // traffic. The decisions live in the pure units it calls; this class only coordinates.
 #pragma once
 
-#include "link/Dialogs.h"
 #include "link/LinkViews.h"
 #include "link/QueryPlan.h"
 #include "link/RegisterDecode.h"
 #include "link/Scaling.h"
 #include "link/TrafficStats.h"
 #include "modbus/KrModbus.h"
+#include "widgets/Dialogs.h"
 
 #include <QObject>
 #include <QString>

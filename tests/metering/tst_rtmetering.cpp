@@ -1,14 +1,14 @@
 // The Real-Time Metering page on the real link: its layout, the labels the link writes, and
 // what each command queues, answered through scripted dialogs.
-#include "link/UiFont.h"
 #include "link/cstMain.h"
 #include "link/frmModbus.h"
-#include "metering/CommandLabel.h"
 #include "metering/frmRTMetering.h"
 #include "support/FakeShell.h"
 #include "support/LinkRig.h"
 #include "support/MeterRecords.h"
 #include "support/ScriptedDialogs.h"
+#include "widgets/CommandLabel.h"
+#include "widgets/UiFont.h"
 
 #include <QAbstractButton>
 #include <QFrame>

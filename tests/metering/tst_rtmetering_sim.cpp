@@ -1,11 +1,11 @@
 // The Real-Time Metering page against the meter simulator on a pseudo-terminal mapped as COM1:
 // the labels as the link fills them from real responses, and the four commands carried out,
 // checked in the meter's memory and in the labels that read it back.
-#include "metering/CommandLabel.h"
 #include "metering/frmRTMetering.h"
 #include "support/LinkRig.h"
 #include "support/ScriptedDialogs.h"
 #include "support/SimMeter.h"
+#include "widgets/CommandLabel.h"
 
 #include <QAbstractButton>
 #include <QDir>

@@ -2,8 +2,8 @@
 // of it as plain fields, and dialogs that a test answers.
 #pragma once
 
-#include "frmGeneralSettings.h"
 #include "link/frmModbus.h"
+#include "settings/frmGeneralSettings.h"
 #include "support/FakeShell.h"
 #include "support/LinkRig.h"
 #include "support/MeterRecords.h"

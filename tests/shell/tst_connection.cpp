@@ -1,10 +1,10 @@
 // The Connection Settings dialog: what it loads, shows, applies and saves.
 #include "link/frmModbus.h"
-#include "settings/UpDown.h"
 #include "shell/frmConnection.h"
 #include "support/FakeShell.h"
 #include "support/ScriptedDialogs.h"
 #include "support/ShellTestKit.h"
+#include "widgets/UpDown.h"
 
 #include <QComboBox>
 #include <QGroupBox>
