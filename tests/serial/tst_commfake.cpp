@@ -4,6 +4,7 @@
 #include "serial/Comm.h"
 #include "support/FakeSerialDevice.h"
 
+#include <QRegularExpression>
 #include <QtTest>
 
 #include <fcntl.h>
@@ -396,10 +397,11 @@ private slots:
         FLine->Push(TFakeReadStep::Bytes("!"));
         SOON_COMPARE(FRec.Received, QByteArray("ab!"));
         Deliver();
+        // How the bytes were cut into chunks depends on how soon the reader came round; the
+        // line events do not.
         QStringList expected{"empty"};
-        expected << events << "data 2"
-                 << "data 1";
-        QCOMPARE(FRec.Events, expected);
+        expected << events;
+        QCOMPARE(FRec.Events.filter(QRegularExpression("^(?!data )")), expected);
         QCOMPARE(FRec.Hangups, 0);
     }
 
