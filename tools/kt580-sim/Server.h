@@ -32,6 +32,8 @@ private:
     using TClock = std::chrono::steady_clock;
 
     void HandleFrame(const std::string& frame, TClock::time_point lastByte);
+    // Whether the answer to this request is one chosen to be lost (and takes it off the list).
+    bool LoseAnswer(const std::string& frame);
     void Send(const std::vector<TPiece>& pieces, TClock::time_point lastByte);
     void AdvanceMeterTime();
     void Log(const char* direction, const std::string& bytes, const std::string& note = {});
@@ -49,6 +51,7 @@ private:
     TClock::time_point FLastAdvance;
     TClock::time_point FLastSave;
     uint64_t FSavedGeneration = 0;
+    std::vector<uint16_t> FLoseAnswers;
     bool FFatal = false;
 };
 
