@@ -28,13 +28,18 @@ function(kt_check_test_name name prefix sources)
 endfunction()
 
 # kt_add_qtest(NAME <name> SOURCES <files...> LIBS <targets...>
-#              [LABELS <labels...>] [GUI] [TIMEOUT <seconds>])
+#              [LABELS <labels...>] [GUI] [SLOW] [NEEDS <programs...>] [TIMEOUT <seconds>])
 # A QtTest executable registered with CTest. Tests run with the offscreen
-# platform and a private configuration folder, never the user's own.
+# platform and a private configuration folder, never the user's own, and include
+# the test kit as "support/...".
+# Every test is labelled "unit" or "slow": a unit test starts no process and opens
+# no pseudo-terminal, and all of them together run in seconds (ctest -L unit); a
+# test that does either is marked SLOW. NEEDS names the programs a test starts
+# (kt580-sim, kt580-query...), built before it.
 # A test labelled "tsan" is also built and run under ThreadSanitizer; it must
 # not need the widget libraries. A GUI test is left out of KT_NO_GUI builds.
 function(kt_add_qtest)
-  cmake_parse_arguments(T "GUI" "NAME;TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(T "GUI;SLOW" "NAME;TIMEOUT" "SOURCES;LIBS;LABELS;NEEDS" ${ARGN})
   kt_check_test_name(${T_NAME} tst "${T_SOURCES}")
   if(T_GUI AND KT_NO_GUI)
     return()
@@ -47,9 +52,20 @@ function(kt_add_qtest)
   endif()
   add_executable(${T_NAME} ${T_SOURCES})
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} Qt6::Test)
+  target_include_directories(${T_NAME} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+  foreach(program IN LISTS T_NEEDS)
+    if(TARGET ${program})
+      add_dependencies(${T_NAME} ${program})
+    endif()
+  endforeach()
   add_test(NAME ${T_NAME} COMMAND ${T_NAME})
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 120)
+  endif()
+  if(T_SLOW OR T_NEEDS)
+    list(APPEND T_LABELS slow)
+  else()
+    list(APPEND T_LABELS unit)
   endif()
   set(cfg ${CMAKE_BINARY_DIR}/test-config/${T_NAME})
   file(MAKE_DIRECTORY ${cfg})

@@ -1,8 +1,10 @@
 // The Device Information page: its layout, and its texts as the link writes them, from register
 // values and from the meter simulator on a pseudo-terminal mapped as COM1.
-#include "link/ScriptedDialogs.h"
-#include "link/SimMeter.h"
 #include "link/frmDeviceInfo.h"
+#include "support/LinkRig.h"
+#include "support/MeterRecords.h"
+#include "support/ScriptedDialogs.h"
+#include "support/SimMeter.h"
 
 #include <QDir>
 #include <QFrame>
@@ -13,19 +15,7 @@ namespace {
 
 constexpr int Wait = 10000;
 
-// Two characters per register, the high byte first.
-std::vector<std::uint16_t> Registers(const QByteArray& text, int count) {
-    const QByteArray t = text.leftJustified(2 * count, '\0', true);
-    std::vector<std::uint16_t> regs;
-    for (int i = 0; i < 2 * count; i += 2)
-        regs.push_back(std::uint16_t((std::uint8_t(t[i]) << 8) | std::uint8_t(t[i + 1])));
-    return regs;
-}
-
-struct TRig {
-    TFakeShell Shell;
-    TScriptedDialogs Dialogs;
-    TFormModbus Link{Shell, Dialogs};
+struct TRig : TLinkRig {
     TFormDeviceInfo Page;
 
     TRig() {
@@ -153,7 +143,7 @@ void TestDeviceInfo::identityFromRegisters() {
     QFETCH(QString, softVersion);
     QFETCH(QString, releaseDate);
     TRig rig;
-    rig.Link.ModbusF03Response(rig.Link.Modbus, 1, 0xF000, Registers(identity, 9));
+    rig.Link.ModbusF03Response(rig.Link.Modbus, 1, 0xF000, TextRegisters(identity, 9));
     QCOMPARE(rig.Text("LabelDevType"), devType);
     QCOMPARE(rig.Text("LabelHardVersion"), hardVersion);
     QCOMPARE(rig.Text("LabelSoftVersion"), softVersion);
@@ -186,7 +176,7 @@ void TestDeviceInfo::serialNumberAndAOType() {
     QFETCH(QString, serialShown);
     QFETCH(QString, aoShown);
     TRig rig;
-    rig.Link.ModbusF03Response(rig.Link.Modbus, 1, 0xF040, Registers(serial, 16));
+    rig.Link.ModbusF03Response(rig.Link.Modbus, 1, 0xF040, TextRegisters(serial, 16));
     rig.Link.ModbusF03Response(rig.Link.Modbus, 1, 0xF106,
                                std::vector<std::uint16_t>{std::uint16_t(aoType)});
     QCOMPARE(rig.Text("LabelSerialNo"), serialShown);
@@ -194,7 +184,7 @@ void TestDeviceInfo::serialNumberAndAOType() {
 }
 
 void TestDeviceInfo::filledFromTheMeter() {
-    if (!QFileInfo::exists(qEnvironmentVariable("KT_BIN_DIR") + "/tools/kt580-sim/kt580-sim"))
+    if (!QFileInfo::exists(SimBinary()))
         QFAIL("kt580-sim is not built");
     QVERIFY(qEnvironmentVariable("XDG_CONFIG_HOME").contains("test-config"));
     TSimMeter sim({"--version-text", "3.85", "--hardware-version", "2.10", "--release-date",

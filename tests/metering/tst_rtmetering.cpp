@@ -1,10 +1,12 @@
 // The Real-Time Metering page on the real link: its layout, the labels the link writes, and
 // what each command queues, answered through scripted dialogs.
-#include "link/FakeShell.h"
-#include "link/ScriptedDialogs.h"
 #include "link/cstMain.h"
 #include "link/frmModbus.h"
 #include "metering/frmRTMetering.h"
+#include "support/FakeShell.h"
+#include "support/LinkRig.h"
+#include "support/MeterRecords.h"
+#include "support/ScriptedDialogs.h"
 #include "widgets/CommandLabel.h"
 #include "widgets/UiFont.h"
 
@@ -24,10 +26,7 @@ QColor TextColour(const QWidget* w) {
 }
 
 // The page on a link whose master stays closed: commands only fill the link's queue.
-struct TRig {
-    TFakeShell Shell;
-    TScriptedDialogs Dialogs;
-    TFormModbus Link{Shell, Dialogs};
+struct TRig : TLinkRig {
     TFormRTMetering Page{Link, Dialogs};
 
     TRig() {
@@ -47,12 +46,7 @@ struct TRig {
     }
     // Identity block with a software version in characters 9 to 12.
     void ReadIdentity(const QString& version) {
-        const QByteArray t =
-            QByteArray("ED80") + "1.00" + version.toLatin1().leftJustified(4, ' ') + "190815";
-        std::vector<std::uint16_t> regs;
-        for (int i = 0; i < 18; i += 2)
-            regs.push_back(std::uint16_t((std::uint8_t(t[i]) << 8) | std::uint8_t(t[i + 1])));
-        Link.ModbusF03Response(Link.Modbus, 1, 0xF000, regs);
+        Link.ModbusF03Response(Link.Modbus, 1, 0xF000, IdentityRegisters(version));
     }
 };
 

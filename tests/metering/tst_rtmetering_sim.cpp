@@ -1,9 +1,10 @@
 // The Real-Time Metering page against the meter simulator on a pseudo-terminal mapped as COM1:
 // the labels as the link fills them from real responses, and the four commands carried out,
 // checked in the meter's memory and in the labels that read it back.
-#include "link/ScriptedDialogs.h"
-#include "link/SimMeter.h"
 #include "metering/frmRTMetering.h"
+#include "support/LinkRig.h"
+#include "support/ScriptedDialogs.h"
+#include "support/SimMeter.h"
 #include "widgets/CommandLabel.h"
 
 #include <QAbstractButton>
@@ -19,10 +20,7 @@ namespace {
 constexpr int Wait = 10000;
 
 // The page on a link connected to the simulator.
-struct TRig {
-    TFakeShell Shell;
-    TScriptedDialogs Dialogs;
-    TFormModbus Link{Shell, Dialogs};
+struct TRig : TLinkRig {
     TFormRTMetering Page{Link, Dialogs};
     bool Exposed = false;
 
@@ -84,7 +82,7 @@ private slots:
 
 void TestRTMeteringSim::initTestCase() {
     QLocale::setDefault(QLocale::c());
-    if (!QFileInfo::exists(qEnvironmentVariable("KT_BIN_DIR") + "/tools/kt580-sim/kt580-sim"))
+    if (!QFileInfo::exists(SimBinary()))
         QFAIL("kt580-sim is not built");
     // The port map must be the test's own, never the user's.
     QVERIFY(qEnvironmentVariable("XDG_CONFIG_HOME").contains("test-config"));

@@ -1,7 +1,7 @@
 // The line under stress with the whole program polling: answers garbled, dropped, cut short,
 // noisy or split; Disconnect and Connect in quick succession, also with a command waiting; and
 // the meter's adapter pulled out while polling and put back.
-#include "ScenarioKit.h"
+#include "support/ScenarioKit.h"
 
 #include <QElapsedTimer>
 #include <QTimer>

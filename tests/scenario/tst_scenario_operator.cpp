@@ -1,7 +1,7 @@
 // The operator's day with the whole program and a meter on COM1: the first start, the relays
 // switched, the energy counters preset and reset, and meters of the basic and the extended
 // layout, each checked on the screen and in the meter's memory.
-#include "ScenarioKit.h"
+#include "support/ScenarioKit.h"
 
 #include <QGroupBox>
 #include <QtTest>

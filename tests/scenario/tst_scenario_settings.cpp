@@ -1,9 +1,9 @@
 // The meter's settings through the whole program: read, changed, written and read back; a new
 // address and line that the program follows and remembers for its next start; and a settings
 // file saved, loaded and written back to the meter.
-#include "ScenarioKit.h"
-#include "settings/SettingsPrint.h"
 #include "settings/frmGeneralSettings.h"
+#include "support/MeterRecords.h"
+#include "support/ScenarioKit.h"
 #include "widgets/RadioGroup.h"
 
 #include <QRadioButton>

@@ -1,13 +1,11 @@
-// Records what a TComm raised, for the serial tests; and a short run of the event loop
-// so that late notices would show.
+// Records what a TComm raised, for the serial tests, and delivers what its threads posted.
 #pragma once
 
 #include "serial/Comm.h"
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
+#include <QAbstractEventDispatcher>
 #include <QStringList>
-#include <QThread>
+#include <QTest>
 
 // Everything the component raised, in order, as short texts, with counts by kind.
 struct TRecorder {
@@ -48,11 +46,24 @@ struct TRecorder {
     }
 };
 
-inline void Settle(int ms = 50) {
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < ms) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::msleep(1);
+// Delivers every notice the component's threads have posted so far: their wake-up is already
+// pending, so the event loop only has to look. A test calls it once it knows the threads are
+// done with what it checks: a marker that came after it, a thread that has ended, a port closed.
+inline void Deliver() {
+    QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance();
+    for (int round = 0; round < 10 && dispatcher->processEvents(QEventLoop::AllEvents); ++round) {
     }
 }
+
+// Condition waits for what the component's threads bring about: they look again every few
+// milliseconds, where QTRY_* waits 50 ms between looks, which adds up over many short waits.
+#define SOON_VERIFY(expr)                                                                          \
+    do {                                                                                           \
+        (void)QTest::qWaitFor([&] { return bool(expr); }, 5000);                                   \
+        QVERIFY(expr);                                                                             \
+    } while (false)
+#define SOON_COMPARE(actual, expected)                                                             \
+    do {                                                                                           \
+        (void)QTest::qWaitFor([&] { return (actual) == (expected); }, 5000);                       \
+        QCOMPARE(actual, expected);                                                                \
+    } while (false)

@@ -11,8 +11,15 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 
 namespace {
+
+// Bytes waiting in the terminal's input queue.
+int PendingInput(int fd) {
+    int count = -1;
+    return ::ioctl(fd, FIONREAD, &count) == 0 ? count : -1;
+}
 
 QString OpenError(TComm& comm) {
     try {
@@ -108,7 +115,7 @@ private slots:
         QVERIFY(!FComm->IsOpen());
         QVERIFY(!FComm->WriteData("x", 1));
         FComm->ClosePort();
-        Settle(20);
+        Deliver(); // no thread was started
         QCOMPARE(FRec.Total(), 0);
     }
 
@@ -159,22 +166,23 @@ private slots:
         QCOMPARE(FPty->ReadMaster(3000, 5000), a + b);
         // Idle is reported once both are out (once more if the writer caught up in between).
         QTRY_VERIFY(FRec.Empties >= 2);
-        Settle(30);
+        QTRY_VERIFY(FComm->SendIdle());
+        // Idle is set before it is reported, so a repeated report would already be posted.
+        Deliver();
         QVERIFY(FRec.Empties <= 3);
-        QVERIFY(FComm->SendIdle());
     }
 
     void closeWhileWaiting() {
         QVERIFY(Open());
-        FComm->SetReadIntervalTimeout(10000);
-        QVERIFY(FPty->WriteMaster("partial")); // an open burst that will never close
-        Settle(30);
+        // An open burst that stays open for longer than the test may run: a reader that missed
+        // the close event would keep ClosePort waiting until the test times out.
+        FComm->SetReadIntervalTimeout(600000);
+        QVERIFY(FPty->WriteMaster("partial"));
+        // The reader has taken the bytes from the terminal and holds them.
+        QTRY_COMPARE(PendingInput(FPty->Slave()), 0);
         const int before = FRec.Total();
-        QElapsedTimer t;
-        t.start();
         FComm->ClosePort();
-        QVERIFY2(t.elapsed() < 2000, "the threads did not end on the close event");
-        Settle(60);
+        Deliver();
         QCOMPARE(FRec.Total(), before);
         QVERIFY(FRec.Received.isEmpty());
     }
@@ -183,8 +191,8 @@ private slots:
         QVERIFY(Open());
         FPty->CloseMaster();
         QTRY_COMPARE(FRec.Hangups, 1);
-        QVERIFY(!FComm->WriteData("x", 1));
-        Settle(60);
+        QVERIFY(!FComm->WriteData("x", 1)); // the writer has ended, after what it posted
+        Deliver();
         QCOMPARE(FRec.Hangups, 1);
         QVERIFY(FComm->IsOpen());
         FComm->ClosePort();

@@ -2,10 +2,12 @@
 // of it as plain fields, and dialogs that a test answers.
 #pragma once
 
-#include "link/FakeShell.h"
-#include "link/ScriptedDialogs.h"
 #include "link/frmModbus.h"
 #include "settings/frmGeneralSettings.h"
+#include "support/FakeShell.h"
+#include "support/LinkRig.h"
+#include "support/MeterRecords.h"
+#include "support/ScriptedDialogs.h"
 
 #include <QComboBox>
 #include <QGroupBox>
@@ -19,10 +21,7 @@
 #include <stdexcept>
 #include <vector>
 
-struct TPageRig {
-    TFakeShell Shell;
-    TScriptedDialogs Dialogs;
-    TFormModbus Link{Shell, Dialogs};
+struct TPageRig : TLinkRig {
     TFormGeneralSettings Page{Link, Dialogs};
 
     TPageRig() {
@@ -57,14 +56,7 @@ struct TPageRig {
     // The identity block of a meter with that software version (four characters), as the
     // link receives it.
     void ReadIdentity(const QString& version) {
-        const QByteArray text = "ED20"
-                                "1.00" +
-                                version.toLatin1().leftJustified(4, ' ') + "190815";
-        std::vector<std::uint16_t> values;
-        for (int i = 0; i + 1 < text.size(); i += 2)
-            values.push_back(static_cast<std::uint16_t>((std::uint8_t(text[i]) << 8) |
-                                                        std::uint8_t(text[i + 1])));
-        Link.ModbusF03Response(Link.Modbus, 1, 0xF000, values);
+        Link.ModbusF03Response(Link.Modbus, 1, 0xF000, IdentityRegisters(version, "ED20"));
     }
 
     void ReadBlock(std::uint16_t start, const std::vector<std::uint16_t>& values) {

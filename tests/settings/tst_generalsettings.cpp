@@ -1,7 +1,7 @@
 // The General Settings page on the real link: its controls, the display rules, the version
 // adaptation, the write sequence and the settings file, with the dialogs answered by script.
 #include "PageRig.h"
-#include "SettingsPrint.h"
+#include "support/MeterRecords.h"
 #include "widgets/RadioGroup.h"
 #include "widgets/UpDown.h"
 
@@ -35,57 +35,7 @@ const TSettingsField& Field(const QString& name) {
     throw std::runtime_error("no field " + name.toStdString());
 }
 
-// A record every block of which encodes, with the values of the known write vectors below.
-TMeterSettings Encodable() {
-    TMeterSettings s;
-    s.Password = "0";
-    s.Address = "1";
-    s.Baudrate = "9600";
-    s.Parity = 3;
-    s.VoltageWiring = 0;
-    s.PT1 = "400";
-    s.PT2 = "400";
-    s.CT1 = "5";
-    s.CT2 = "5";
-    s.QMode = 0;
-    s.BacklightTime = "0";
-    s.LoadConvention = 0;
-    s.ROType = 2;
-    s.DOType = 0;
-    s.DOPulseConst = "800";
-    s.AlarmItems = 1;
-    s.AlarmSetpoint = "230";
-    s.AlarmDelay = "5";
-    s.AlarmOperator = 1;
-    s.AlarmOutput = 2;
-    s.RO1AlarmItems = 0;
-    s.RO1AlarmSetpoint = "";
-    s.RO1AlarmDelay = "7";
-    s.RO1AlarmOperator = 0;
-    s.RO1AlarmOutput = 1;
-    s.RO2AlarmItems = 13;
-    s.RO2AlarmSetpoint = "-5";
-    s.RO2AlarmDelay = "10";
-    s.RO2AlarmOperator = 0;
-    s.RO2AlarmOutput = 1;
-    s.DO1Output = 1;
-    s.DO2Output = 2;
-    s.AO1Object = 0;
-    s.AO1Mode = 1;
-    s.AO1HighLimit = "100 %";
-    s.AO1LowLimit = "0";
-    s.AO1HLOpt = 0;
-    s.AO1LLOpt = 1;
-    s.AO2Object = 6;
-    s.AO2Mode = 0;
-    s.AO2HighLimit = "120";
-    s.AO2LowLimit = "20";
-    s.AO2HLOpt = 1;
-    s.AO2LLOpt = 0;
-    return s;
-}
-
-// The writes of that record, register by register.
+// The writes of ExampleSettings(), register by register.
 const std::string W1100 = "00,10,11,00,00,0D,1A,00,00,00,01,25,80,00,03,00,00,01,90,00,00,01,90,"
                           "00,05,00,05,00,00,00,00,00,00";
 const std::string W1200Single =
@@ -96,28 +46,6 @@ const std::string W1300 = "00,10,13,00,00,0C,18,00,00,00,01,00,64,00,00,00,00,00
                           "00,78,00,14,00,01,00,00";
 const std::string W1208 = "00,10,12,08,00,02,04,00,01,00,02";
 const std::string W120A = "00,10,12,0A,00,05,0A,00,0D,EC,78,00,0A,00,00,00,01";
-
-// Every field its own value, different from the initial state; the choices stay inside
-// the lists of the full layout.
-TMeterSettings Distinct() {
-    TMeterSettings s;
-    int n = 0;
-    for (const TSettingsField& f : MeterSettingsFields()) {
-        ++n;
-        if (f.Text)
-            s.*f.Text = QStringLiteral("t%1 x").arg(n);
-        else
-            s.*f.Choice = 1;
-    }
-    s.Baudrate = "57600";
-    s.Parity = 2;
-    s.VoltageWiring = 4;
-    s.ROType = 2;
-    s.AlarmItems = 18;
-    s.RO2AlarmItems = 7;
-    s.AO2Object = 16;
-    return s;
-}
 
 } // namespace
 
@@ -603,7 +531,7 @@ void TestGeneralSettings::updateEnabledOnlyOnline() {
 
 void TestGeneralSettings::recordRoundTrip() {
     TPageRig rig;
-    const TMeterSettings s = Distinct();
+    const TMeterSettings s = DistinctSettings();
     rig.Page.SetSettings(s);
     QCOMPARE(rig.Page.Settings(), s);
     // The controls show it, field by field.
@@ -647,7 +575,7 @@ void TestGeneralSettings::displayRules() {
     QFETCH(int, value);
     QFETCH(int, shown);
     TPageRig rig;
-    rig.Page.SetSettings(Distinct());
+    rig.Page.SetSettings(DistinctSettings());
     TMeterSettings s = rig.Page.Settings();
     const TSettingsField& f = Field(field);
     s.*f.Choice = value;
@@ -686,7 +614,7 @@ void TestGeneralSettings::baudRateByText() {
     TPageRig rig;
     if (!version.isEmpty())
         rig.ReadIdentity(version);
-    TMeterSettings s = Encodable();
+    TMeterSettings s = ExampleSettings();
     s.Baudrate = text;
     rig.Page.SetSettings(s);
     QCOMPARE(rig.Combo("ComboDevBaud")->currentIndex(), index);
@@ -800,7 +728,7 @@ void TestGeneralSettings::readAlarmOutputSetsBothFieldSets() {
 void TestGeneralSettings::answeringNoChangesNothing() {
     TPageRig rig;
     rig.ReadIdentity("3.20");
-    rig.Page.SetSettings(Encodable());
+    rig.Page.SetSettings(ExampleSettings());
     rig.Dialogs.DefaultYesNo = IDialogs::ResultNo;
     rig.Page.ButtonUpdateClick();
     QCOMPARE(rig.Dialogs.Boxes.size(), size_t(1));
@@ -809,7 +737,7 @@ void TestGeneralSettings::answeringNoChangesNothing() {
              QString("Are you sure you want to send these parameters to the device?"));
     QCOMPARE(rig.Dialogs.Boxes[0].Buttons, IDialogs::YesNo);
     QVERIFY(rig.Link.PendingTexts().empty());
-    QCOMPARE(rig.Page.Settings(), Encodable());
+    QCOMPARE(rig.Page.Settings(), ExampleSettings());
 }
 
 void TestGeneralSettings::refusedAddress_data() {
@@ -849,7 +777,7 @@ void TestGeneralSettings::refusedAddress() {
     QFETCH(int, icon);
     TPageRig rig;
     rig.ReadIdentity("3.20");
-    TMeterSettings s = Encodable();
+    TMeterSettings s = ExampleSettings();
     s.Address = address;
     rig.Page.SetSettings(s);
     rig.Dialogs.DefaultYesNo = IDialogs::ResultYes;
@@ -867,7 +795,7 @@ void TestGeneralSettings::refusedAddress() {
 void TestGeneralSettings::noBaudRateChosen() {
     TPageRig rig;
     rig.ReadIdentity("3.20");
-    TMeterSettings s = Encodable();
+    TMeterSettings s = ExampleSettings();
     s.Baudrate.clear();
     rig.Page.SetSettings(s);
     rig.Dialogs.DefaultYesNo = IDialogs::ResultYes;
@@ -906,7 +834,7 @@ void TestGeneralSettings::sequence() {
     TPageRig rig;
     if (!version.isEmpty())
         rig.ReadIdentity(version);
-    rig.Page.SetSettings(Encodable());
+    rig.Page.SetSettings(ExampleSettings());
     rig.Dialogs.DefaultYesNo = IDialogs::ResultYes;
     // Queries already waiting stay ahead of the sequence.
     rig.Link.AppendQuery("00,03,F0,00,00,09");
@@ -975,7 +903,7 @@ void TestGeneralSettings::conversionFailureAppendsNothing() {
     QFETCH(QString, message);
     TPageRig rig;
     rig.ReadIdentity(version);
-    TMeterSettings s = Encodable();
+    TMeterSettings s = ExampleSettings();
     s.*Field(field).Text = text;
     rig.Page.SetSettings(s);
     rig.Dialogs.DefaultYesNo = IDialogs::ResultYes;
@@ -1014,7 +942,7 @@ void TestGeneralSettings::pendingLineSettings() {
     TPageRig rig;
     rig.ReadIdentity("3.20");
     rig.Dialogs.DefaultYesNo = IDialogs::ResultYes;
-    TMeterSettings s = Encodable();
+    TMeterSettings s = ExampleSettings();
     s.Parity = before;
     rig.Page.SetSettings(s);
     rig.Page.ButtonUpdateClick();
@@ -1045,7 +973,7 @@ void TestGeneralSettings::noParityChosen() {
     // before anything is queued, like any value that does not fit its register.
     TPageRig rig;
     rig.ReadIdentity("3.20");
-    TMeterSettings s = Encodable();
+    TMeterSettings s = ExampleSettings();
     s.Parity = -1;
     rig.Page.SetSettings(s);
     rig.Dialogs.DefaultYesNo = IDialogs::ResultYes;
@@ -1060,7 +988,7 @@ void TestGeneralSettings::versionNotKnown() {
     // The identity answer was lost: the layout of the meter is not known, so nothing is written
     // and no question asked.
     TPageRig rig;
-    rig.Page.SetSettings(Encodable());
+    rig.Page.SetSettings(ExampleSettings());
     rig.Dialogs.DefaultYesNo = IDialogs::ResultYes;
     rig.Page.ButtonUpdateClick();
     QCOMPARE(rig.Dialogs.Boxes.size(), size_t(1));
@@ -1073,7 +1001,7 @@ void TestGeneralSettings::versionNotKnown() {
 void TestGeneralSettings::versionChangedWhileAsking() {
     TPageRig rig;
     rig.ReadIdentity("3.20");
-    rig.Page.SetSettings(Encodable());
+    rig.Page.SetSettings(ExampleSettings());
     rig.Dialogs.DefaultYesNo = IDialogs::ResultYes;
     rig.Dialogs.OnBox = [&rig](const TScriptedDialogs::TBox& box) {
         if (box.Buttons == IDialogs::YesNo)
@@ -1090,7 +1018,7 @@ void TestGeneralSettings::visibleFieldsWrittenAfterAnotherMeter() {
     // are shown, and the write carries what they show.
     TPageRig rig;
     rig.ReadIdentity("3.05");
-    rig.Page.SetSettings(Encodable());
+    rig.Page.SetSettings(ExampleSettings());
     rig.ReadIdentity("4.00");
     QVERIFY(!rig.Group("GroupBox11")->isHidden());
     QVERIFY(!rig.Combo("ComboDO1Output")->isHidden());
@@ -1116,13 +1044,13 @@ void TestGeneralSettings::readsWhileAskingKeepTypedValues() {
     QFETCH(bool, typed);
     TPageRig rig;
     rig.ReadIdentity("3.20");
-    rig.Page.SetSettings(Encodable());
+    rig.Page.SetSettings(ExampleSettings());
     QLineEdit* ct1 = rig.Edit("EditCT1");
     if (typed) {
         ct1->selectAll();
         QTest::keyClicks(ct1, "200");
     } else {
-        TMeterSettings s = Encodable();
+        TMeterSettings s = ExampleSettings();
         s.CT1 = "200";
         rig.Page.SetSettings(s);
     }
@@ -1205,7 +1133,7 @@ void TestGeneralSettings::loadFile() {
     const QString path = dir.filePath("in.pmt");
     QVERIFY(WriteAll(path, file));
     TPageRig rig;
-    rig.Page.SetSettings(Distinct());
+    rig.Page.SetSettings(DistinctSettings());
     rig.Dialogs.OpenNames = {path};
     rig.Page.ButtonLoadClick();
     QVERIFY(rig.Dialogs.Boxes.empty());
@@ -1238,7 +1166,7 @@ void TestGeneralSettings::loadOnlyPassword() {
     const QString path = dir.filePath("in.pmt");
     QVERIFY(WriteAll(path, "[KT580]\r\nPassword=1234\r\n"));
     TPageRig rig;
-    rig.Page.SetSettings(Distinct());
+    rig.Page.SetSettings(DistinctSettings());
     rig.Dialogs.OpenNames = {path};
     rig.Page.ButtonLoadClick();
     const TMeterSettings s = rig.Page.Settings();
@@ -1305,7 +1233,7 @@ void TestGeneralSettings::saveKeepsOtherSections() {
     QVERIFY(WriteAll(path, "; a comment\r\n[Other]\r\nkeep = me\r\n; gone\r\n[KT580]\r\n"
                            "Password=old\r\nExtra=1\r\n"));
     TPageRig rig;
-    rig.Page.SetSettings(Encodable());
+    rig.Page.SetSettings(ExampleSettings());
     rig.Dialogs.SaveNames = {path};
     rig.Page.ButtonSaveClick();
     const QByteArray file = ReadAll(path);
@@ -1320,7 +1248,7 @@ void TestGeneralSettings::failedSaveKeepsOldFile() {
     const QTemporaryDir dir;
     const QString path = dir.filePath("no such folder/x.pmt");
     TPageRig rig;
-    rig.Page.SetSettings(Encodable());
+    rig.Page.SetSettings(ExampleSettings());
     rig.Dialogs.SaveNames = {path};
     rig.Page.ButtonSaveClick();
     QCOMPARE(rig.Dialogs.Boxes.size(), size_t(1));
@@ -1328,13 +1256,13 @@ void TestGeneralSettings::failedSaveKeepsOldFile() {
     QCOMPARE(rig.Dialogs.Boxes[0].Text, "Cannot create file " + QFileInfo(path).absoluteFilePath());
     QCOMPARE(rig.Dialogs.Boxes[0].Icon, IDialogs::Critical);
     QVERIFY(!QFileInfo::exists(path));
-    QCOMPARE(rig.Page.Settings(), Encodable());
+    QCOMPARE(rig.Page.Settings(), ExampleSettings());
 }
 
 void TestGeneralSettings::failedLoadChangesNothing() {
     const QTemporaryDir dir;
     TPageRig rig;
-    rig.Page.SetSettings(Distinct());
+    rig.Page.SetSettings(DistinctSettings());
     for (const QString& path : {dir.filePath("missing.pmt"), dir.path()}) {
         rig.Dialogs.Boxes.clear();
         rig.Dialogs.OpenNames = {path};
@@ -1343,7 +1271,7 @@ void TestGeneralSettings::failedLoadChangesNothing() {
         QCOMPARE(rig.Dialogs.Boxes[0].Caption, QString("Error"));
         QCOMPARE(rig.Dialogs.Boxes[0].Text,
                  "Cannot open file " + QFileInfo(path).absoluteFilePath());
-        QCOMPARE(rig.Page.Settings(), Distinct());
+        QCOMPARE(rig.Page.Settings(), DistinctSettings());
     }
 }
 
@@ -1352,12 +1280,12 @@ void TestGeneralSettings::cancelledDialogsDoNothing() {
     const QString before = QDir::currentPath();
     QDir::setCurrent(dir.path());
     TPageRig rig;
-    rig.Page.SetSettings(Distinct());
+    rig.Page.SetSettings(DistinctSettings());
     rig.Page.ButtonSaveClick();
     rig.Page.ButtonLoadClick();
     QDir::setCurrent(before);
     QVERIFY(rig.Dialogs.Boxes.empty());
-    QCOMPARE(rig.Page.Settings(), Distinct());
+    QCOMPARE(rig.Page.Settings(), DistinctSettings());
     QVERIFY(QDir(dir.path()).entryList(QDir::Files).isEmpty());
 }
 

@@ -2,11 +2,11 @@
 // edited, following the meter to a new address and line, and a value the meter refuses. The
 // simulator runs on a pseudo-terminal mapped as COM1 in a private port map.
 #include "PageRig.h"
-#include "SettingsPrint.h"
-#include "link/SimMeter.h"
 #include "link/ValueFormat.h"
 #include "link/VersionRules.h"
 #include "link/cstMain.h"
+#include "support/MeterRecords.h"
+#include "support/SimMeter.h"
 #include "widgets/RadioGroup.h"
 #include "widgets/UpDown.h"
 
@@ -21,12 +21,8 @@
 
 namespace {
 
-QString Bin(const char* relative) {
-    return qEnvironmentVariable("KT_BIN_DIR") + "/" + relative;
-}
-
 QString PortMapEntry() {
-    return qEnvironmentVariable("XDG_CONFIG_HOME") + "/Veltrana/Marbrook/ports/COM1";
+    return PortMapDir() + "/COM1";
 }
 
 // The page and the link on the simulator, with the responses the link handled recorded in
@@ -57,10 +53,6 @@ struct TSimRig : TPageRig {
             exception(s, slave, code);
             Exceptions.push_back(code);
         };
-        // Shrunken waits: the simulator answers at once.
-        Link.Modbus.SetQueryInterval(10);
-        Link.Modbus.SetQueryTimeout(1000);
-        Link.SetAdoptWait(0);
     }
 
     int ReadCount(std::uint16_t start) const {
@@ -106,7 +98,7 @@ private:
 };
 
 void TestGeneralSettingsSim::initTestCase() {
-    if (!QFileInfo::exists(Bin("tools/kt580-sim/kt580-sim")))
+    if (!QFileInfo::exists(SimBinary()))
         QSKIP("kt580-sim is not built");
     // The port map of this test alone, whoever runs it.
     FConfig = std::make_unique<QTemporaryDir>();
@@ -122,15 +114,12 @@ void TestGeneralSettingsSim::cleanup() {
 
 void TestGeneralSettingsSim::Connect(TSimRig& rig, const QString& version) {
     FSim = std::make_unique<TSimMeter>(QStringList{"--version-text", version}, MeterMemory());
-    QVERIFY(!FSim->Path().isEmpty());
+    QVERIFY(FSim->Started());
     // Only a map entry pointing at this simulator may be opened: without one COM1 would be a
     // real port.
     QTRY_COMPARE_WITH_TIMEOUT(QFileInfo(PortMapEntry()).symLinkTarget(), FSim->Path(), 5000);
-    QVERIFY2(rig.Link.Modbus.Open(), rig.Link.Modbus.OpenErrorText().c_str());
-    rig.Link.UpdateCommandStates();
+    QVERIFY2(ConnectLink(rig.Link, rig.Shell), rig.Link.Modbus.OpenErrorText().c_str());
     QVERIFY(rig.Get<QPushButton>("ButtonUpdate")->isEnabled());
-    QVERIFY(rig.Link.RequestPageData());
-    QVERIFY(rig.Link.Modbus.Start(true));
     QTRY_COMPARE_WITH_TIMEOUT(rig.ReadCount(0x1300), 1, 10000);
     QCOMPARE(rig.Link.SoftwareVersion(), version);
     QVERIFY(rig.Link.RequestPageData());

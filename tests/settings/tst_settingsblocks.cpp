@@ -1,7 +1,7 @@
 // The five settings blocks: record to write query, read response back to the record.
-#include "SettingsPrint.h"
 #include "link/ValueParse.h"
 #include "settings/SettingsBlocks.h"
+#include "support/MeterRecords.h"
 
 #include <QLocale>
 #include <QTest>
@@ -13,60 +13,13 @@ namespace {
 
 using Words = std::vector<uint16_t>;
 
-TMeterSettings GeneralExample() {
-    TMeterSettings s;
-    s.Password = "0";
-    s.Address = "1";
-    s.Baudrate = "9600";
-    s.Parity = 3;
-    s.VoltageWiring = 0;
-    s.PT1 = "400";
-    s.PT2 = "400";
-    s.CT1 = "5";
-    s.CT2 = "5";
-    s.QMode = 0;
-    s.BacklightTime = "0";
-    s.LoadConvention = 0;
-    return s;
-}
-
-TMeterSettings AlarmExample() {
-    TMeterSettings s;
-    s.ROType = 2;
-    s.DOType = 0;
-    s.DOPulseConst = "800";
-    s.AlarmItems = 1;
-    s.AlarmSetpoint = "230";
-    s.AlarmDelay = "5";
-    s.AlarmOperator = 1;
-    s.AlarmOutput = 2;
-    return s;
-}
-
-TMeterSettings Relay2Example() {
-    TMeterSettings s;
-    s.RO2AlarmItems = 13;
-    s.RO2AlarmSetpoint = "-5";
-    s.RO2AlarmDelay = "10";
-    s.RO2AlarmOperator = 0;
-    s.RO2AlarmOutput = 1;
-    return s;
-}
-
+// The analog outputs with limits as an operator may type them: blanks, a percent sign.
 TMeterSettings AnalogExample() {
-    TMeterSettings s;
+    TMeterSettings s = ExampleAnalog();
     s.AO1Object = 16;
-    s.AO1Mode = 1;
-    s.AO1HighLimit = "100 %";
     s.AO1LowLimit = " 0";
-    s.AO1HLOpt = 0;
-    s.AO1LLOpt = 1;
     s.AO2Object = 12;
-    s.AO2Mode = 0;
-    s.AO2HighLimit = "120";
     s.AO2LowLimit = "20%";
-    s.AO2HLOpt = 1;
-    s.AO2LLOpt = 0;
     return s;
 }
 
@@ -116,7 +69,7 @@ void TestSettingsBlocks::roundTrip_data() {
     QTest::addColumn<TMeterSettings>("readBack");
 
     {
-        TMeterSettings w = GeneralExample();
+        TMeterSettings w = ExampleGeneral();
         TMeterSettings r = w;
         QTest::newRow("0x1100 example")
             << 0x1100 << false << 1.0 << w
@@ -125,7 +78,7 @@ void TestSettingsBlocks::roundTrip_data() {
             << r;
     }
     {
-        TMeterSettings w = GeneralExample();
+        TMeterSettings w = ExampleGeneral();
         w.Password = "9999";
         w.Baudrate = "57600";
         w.PT1 = "500000";
@@ -137,7 +90,7 @@ void TestSettingsBlocks::roundTrip_data() {
             << r;
     }
     {
-        TMeterSettings w = GeneralExample();
+        TMeterSettings w = ExampleGeneral();
         w.PT1 = "4294967295";
         w.Password = "65535";
         TMeterSettings r = w;
@@ -148,7 +101,7 @@ void TestSettingsBlocks::roundTrip_data() {
             << r;
     }
     {
-        TMeterSettings w = AlarmExample();
+        TMeterSettings w = ExampleAlarm();
         // The relay 1 fields hold other values: the basic layout must not take them.
         w.RO1AlarmItems = 7;
         w.RO1AlarmSetpoint = "x";
@@ -196,7 +149,7 @@ void TestSettingsBlocks::roundTrip_data() {
             << r;
     }
     {
-        TMeterSettings w = AlarmExample();
+        TMeterSettings w = ExampleAlarm();
         w.AlarmItems = 0;
         w.AlarmSetpoint = "";
         TMeterSettings r = w;
@@ -211,14 +164,12 @@ void TestSettingsBlocks::roundTrip_data() {
             << r;
     }
     {
-        TMeterSettings w;
-        w.DO1Output = 1;
-        w.DO2Output = 2;
+        const TMeterSettings w = ExampleDigital();
         QTest::newRow("0x1208") << 0x1208 << false << 1.0 << w
                                 << QByteArray("00,10,12,08,00,02,04,00,01,00,02") << w;
     }
     {
-        TMeterSettings w = Relay2Example();
+        TMeterSettings w = ExampleRelay2();
         TMeterSettings r = w;
         r.RO2AlarmSetpoint = "-5.000";
         QTest::newRow("0x120A negative watt setpoint")
@@ -272,7 +223,7 @@ void TestSettingsBlocks::refused_data() {
     QTest::addColumn<QString>("error");
 
     const auto general = [](auto change) {
-        TMeterSettings s = GeneralExample();
+        TMeterSettings s = ExampleGeneral();
         change(s);
         return s;
     };
@@ -307,29 +258,29 @@ void TestSettingsBlocks::refused_data() {
            })
         << "'five' is not a valid integer value";
 
-    TMeterSettings alarm = AlarmExample();
+    TMeterSettings alarm = ExampleAlarm();
     alarm.AlarmSetpoint = "2x30 V";
     QTest::newRow("setpoint not a number")
         << 0x1200 << false << 1.0 << alarm << "'2x30' is not a valid floating point value";
-    alarm = AlarmExample();
+    alarm = ExampleAlarm();
     QTest::newRow("setpoint with PT ratio 0")
         << 0x1200 << false << 0.0 << alarm << "'230' is out of range for Alarm Setpoint";
     alarm.AlarmSetpoint = "-230";
     QTest::newRow("negative voltage setpoint")
         << 0x1200 << false << 1.0 << alarm << "'-230' is out of range for Alarm Setpoint";
-    alarm = AlarmExample();
+    alarm = ExampleAlarm();
     alarm.RO1AlarmItems = -1;
     QTest::newRow("relay layout, no channel chosen")
         << 0x1200 << true << 1.0 << alarm << "No entry chosen for RO1 Alarm Channel";
 
-    TMeterSettings relay2 = Relay2Example();
+    TMeterSettings relay2 = ExampleRelay2();
     relay2.RO2AlarmSetpoint = "40";
     QTest::newRow("signed setpoint above 32767")
         << 0x120A << true << 1.0 << relay2 << "'40' is out of range for RO2 Alarm Setpoint";
     relay2.RO2AlarmSetpoint = "-32.768";
     QTest::newRow("signed setpoint at its bottom")
         << 0x120A << true << 1.0 << relay2 << "(no error)";
-    relay2 = Relay2Example();
+    relay2 = ExampleRelay2();
     relay2.RO2AlarmDelay = "1e1";
     QTest::newRow("delay is an integer")
         << 0x120A << true << 1.0 << relay2 << "'1e1' is not a valid integer value";
@@ -369,7 +320,7 @@ void TestSettingsBlocks::decode_data() {
     QTest::addColumn<double>("ct");
     QTest::addColumn<TMeterSettings>("expected");
 
-    TMeterSettings general = GeneralExample();
+    TMeterSettings general = ExampleGeneral();
     general.Password = "1234";
     QTest::newRow("0x1100 from a meter")
         << 0x1100 << Words{1234, 1, 9600, 3, 0, 400, 0, 400, 5, 5, 0, 0, 0} << 1.0 << 1.0
@@ -447,7 +398,7 @@ void TestSettingsBlocks::otherBlocks() {
     const Words values{1, 2, 3};
     QVERIFY(!DecodeSettingsBlock(0x1400, values, s, TScaling{}));
     QCOMPARE(s, TMeterSettings{});
-    QVERIFY(EncodeSettingsBlock(0x110D, GeneralExample(), false, TScaling{}).empty());
+    QVERIFY(EncodeSettingsBlock(0x110D, ExampleGeneral(), false, TScaling{}).empty());
     QCOMPARE(QByteArray(FindSettingsBlock(0x1208)->ReadQuery), QByteArray("00,03,12,08,00,02"));
     QVERIFY(!FindSettingsBlock(0x1201));
 }

@@ -1,9 +1,9 @@
 // The Connection Settings dialog: what it loads, shows, applies and saves.
-#include "ShellTestKit.h"
-#include "link/FakeShell.h"
-#include "link/ScriptedDialogs.h"
 #include "link/frmModbus.h"
 #include "shell/frmConnection.h"
+#include "support/FakeShell.h"
+#include "support/ScriptedDialogs.h"
+#include "support/ShellTestKit.h"
 #include "widgets/UpDown.h"
 
 #include <QComboBox>

@@ -1,6 +1,6 @@
 // The program itself: it takes no options, and a stop signal ends it the way closing its
 // window does, with the connection values saved.
-#include "ShellTestKit.h"
+#include "support/ShellTestKit.h"
 
 #include <QTemporaryDir>
 #include <QtTest>

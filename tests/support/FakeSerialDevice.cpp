@@ -52,6 +52,11 @@ void TFakeLine::Push(TFakeReadStep step) {
     FScriptChanged->Set();
 }
 
+bool TFakeLine::ReadScriptEmpty() const {
+    std::lock_guard g(FLock);
+    return FReadScript.empty();
+}
+
 void TFakeLine::SetWriteLimit(std::size_t limit) {
     std::lock_guard g(FLock);
     FWriteLimit = limit;

@@ -57,6 +57,10 @@ public:
     void SetOpenResult(TOpenResult result);
     void SetCountersSupported(bool supported);
 
+    // True once the reader has taken every step of the script (bytes it holds in an open
+    // burst included).
+    bool ReadScriptEmpty() const;
+
     // What the component did.
     std::string Written() const;
     std::vector<std::size_t> WriteCalls() const; // offset into the block of each call

@@ -1,8 +1,9 @@
 // The master against slaves it did not write: the meter simulator with its spoilt answers, and a
 // libmodbus slave behind a socat pair of pseudo-terminals.
 #include "ModbusProbe.h"
+#include "support/SimProcess.h"
+#include "support/SocatPair.h"
 
-#include <QProcess>
 #include <QtTest>
 
 #include <modbus.h>
@@ -12,22 +13,6 @@
 #include <thread>
 
 namespace {
-
-QString BinDir() {
-    return qEnvironmentVariable("KT_BIN_DIR");
-}
-
-// Reads "name=value" lines.
-std::map<QString, qint64> Summary(const QByteArray& text) {
-    std::map<QString, qint64> values;
-    for (const QByteArray& line : text.split('\n')) {
-        const int eq = line.indexOf('=');
-        if (eq > 0) {
-            values[QString::fromLatin1(line.left(eq))] = line.mid(eq + 1).trimmed().toLongLong();
-        }
-    }
-    return values;
-}
 
 // Polls a rotation of texts until `queries` have finished; returns the error kinds.
 std::vector<int> Poll(TKrModbus& m, const std::vector<std::string>& texts, size_t queries,
@@ -131,20 +116,16 @@ void TestKrModbusPeers::simulatorFaultsCountedExactly_data() {
 void TestKrModbusPeers::simulatorFaultsCountedExactly() {
     QFETCH(QStringList, faults);
     QFETCH(bool, costFree);
-    const QString sim = BinDir() + "/tools/kt580-sim/kt580-sim";
-    if (!QFileInfo::exists(sim)) {
+    if (!QFileInfo::exists(SimBinary())) {
         QSKIP("kt580-sim is not built");
     }
     QStringList args{"--seed", "11"};
     for (const QString& f : faults) {
         args << "--fault" << f;
     }
-    QProcess process;
-    process.start(sim, args);
-    QVERIFY(process.waitForStarted());
-    QVERIFY(process.waitForReadyRead(5000));
-    const QString path = QString::fromLocal8Bit(process.readLine()).trimmed();
-    QVERIFY2(path.startsWith("/dev/"), qPrintable(path));
+    TSimProcess sim(args, TSimProcess::Unmapped);
+    QVERIFY(sim.Started());
+    const QString path = sim.Path();
 
     const size_t queries = 80;
     std::vector<int> kinds;
@@ -165,17 +146,17 @@ void TestKrModbusPeers::simulatorFaultsCountedExactly() {
             queries, log, 60000);
         m.Close();
     }
-    process.terminate();
-    QVERIFY(process.waitForFinished(5000));
-    const auto stats = Summary(process.readAllStandardOutput());
+    const auto stats = sim.Stop();
+    for (const char* counter : {"requests", "fault_crc", "fault_drop", "fault_truncate"})
+        QVERIFY2(stats.contains(counter), counter);
     QCOMPARE(kinds.size(), queries);
     const qint64 errors = std::count_if(kinds.begin(), kinds.end(), [](int k) { return k != 0; });
     const qint64 spoilt =
-        stats.at("fault_crc") + stats.at("fault_drop") + stats.at("fault_truncate");
-    QCOMPARE(stats.at("requests"), qint64(queries));
+        stats.value("fault_crc") + stats.value("fault_drop") + stats.value("fault_truncate");
+    QCOMPARE(stats.value("requests"), qint64(queries));
     QCOMPARE(errors, spoilt);
     if (costFree) {
-        QVERIFY(stats.at("fault_noise") > 0 && stats.at("fault_split") > 0);
+        QVERIFY(stats.value("fault_noise") > 0 && stats.value("fault_split") > 0);
         QCOMPARE(errors, qint64(0));
     } else {
         QVERIFY(spoilt > 0);
@@ -186,25 +167,11 @@ void TestKrModbusPeers::simulatorFaultsCountedExactly() {
 }
 
 void TestKrModbusPeers::libmodbusSlave() {
-    QProcess socat;
-    socat.start("socat", {"-d", "-d", "pty,raw,echo=0", "pty,raw,echo=0"});
-    if (!socat.waitForStarted(3000)) {
+    if (!TSocatPair::Installed()) {
         QSKIP("socat is not available");
     }
-    QStringList ptys;
-    (void)QTest::qWaitFor(
-        [&] {
-            socat.waitForReadyRead(50);
-            const QString err = QString::fromLocal8Bit(socat.readAllStandardError());
-            for (const QString& line : err.split('\n')) {
-                const int at = line.indexOf("PTY is ");
-                if (at >= 0) {
-                    ptys << line.mid(at + 7).trimmed();
-                }
-            }
-            return ptys.size() >= 2;
-        },
-        5000);
+    TSocatPair socat;
+    const QStringList ptys = socat.Ends();
     QCOMPARE(ptys.size(), 2);
 
     QStringList log;
@@ -231,8 +198,6 @@ void TestKrModbusPeers::libmodbusSlave() {
         kinds = Poll(m, texts, texts.size(), log, 20000);
         m.Close();
     }
-    socat.terminate();
-    socat.waitForFinished(3000);
 
     QCOMPARE(kinds, (std::vector<int>{0, 0, 0, 0, 0, 0, 0, 0, 0, 4, 0}));
     log.removeAll("after");

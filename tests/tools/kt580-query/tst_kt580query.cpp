@@ -1,6 +1,7 @@
 // kt580-query: its command line, and the program itself against the meter simulator.
 #include "QueryOptions.h"
 #include "link/QueryAddress.h"
+#include "support/SimProcess.h"
 
 #include <QProcess>
 #include <QRegularExpression>
@@ -21,10 +22,6 @@
 #include <unistd.h>
 
 namespace {
-
-QString Bin(const char* relative) {
-    return qEnvironmentVariable("KT_BIN_DIR") + "/" + relative;
-}
 
 struct TRun {
     int ExitCode = -1;
@@ -47,29 +44,6 @@ TRun RunQuery(const QStringList& args, int timeoutMs = 20000) {
     return r;
 }
 
-// The simulator on its own terminal for one test.
-class TSim {
-public:
-    explicit TSim(const QStringList& args = {}) {
-        FProcess.start(Bin("tools/kt580-sim/kt580-sim"), args);
-        if (FProcess.waitForStarted() && FProcess.waitForReadyRead(5000)) {
-            FPath = QString::fromLocal8Bit(FProcess.readLine()).trimmed();
-        }
-    }
-    ~TSim() {
-        FProcess.terminate();
-        if (!FProcess.waitForFinished(3000)) {
-            FProcess.kill();
-            FProcess.waitForFinished();
-        }
-    }
-    const QString& Path() const { return FPath; }
-
-private:
-    QProcess FProcess;
-    QString FPath;
-};
-
 // True when the port was left marked for exclusive use (TIOCEXCL) or locked: what a program
 // that died with the port open leaves behind, and what keeps everybody but root out.
 bool PortLeftHeld(const QString& path) {
@@ -91,13 +65,12 @@ bool StartPolling(QProcess& p, const QString& port, const QStringList& extra, QS
     if (!p.waitForStarted()) {
         return false;
     }
-    QElapsedTimer clock;
-    clock.start();
-    while (out.count(" -> ") < 3 && clock.elapsed() < 10000) {
-        p.waitForReadyRead(100);
-        out += QString::fromLocal8Bit(p.readAllStandardOutput());
-    }
-    return out.count(" -> ") >= 3;
+    return QTest::qWaitFor(
+        [&] {
+            out += QString::fromLocal8Bit(p.readAllStandardOutput());
+            return out.count(" -> ") >= 3;
+        },
+        10000);
 }
 
 } // namespace
@@ -136,7 +109,7 @@ private slots:
 
 void TestKt580Query::initTestCase() {
     if (!QFileInfo::exists(Bin("tools/kt580-query/kt580-query")) ||
-        !QFileInfo::exists(Bin("tools/kt580-sim/kt580-sim"))) {
+        !QFileInfo::exists(SimBinary())) {
         QSKIP("kt580-query or kt580-sim is not built");
     }
 }
@@ -291,8 +264,8 @@ void TestKt580Query::queriesAgainstSimulator() {
     QFETCH(QString, line);
     QFETCH(QString, totals);
     QFETCH(int, exitCode);
-    TSim sim;
-    QVERIFY(!sim.Path().isEmpty());
+    TSimProcess sim({}, TSimProcess::Unmapped);
+    QVERIFY(sim.Started());
     const TRun r = RunQuery(QStringList{"--port", sim.Path(), "--interval", "50"} + args);
     QCOMPARE(r.Out.size(), 2);
     QVERIFY2(QRegularExpression(line).match(r.Out[0]).hasMatch(), qPrintable(r.Out[0]));
@@ -301,8 +274,8 @@ void TestKt580Query::queriesAgainstSimulator() {
 }
 
 void TestKt580Query::roundsAndTrace() {
-    TSim sim;
-    QVERIFY(!sim.Path().isEmpty());
+    TSimProcess sim({}, TSimProcess::Unmapped);
+    QVERIFY(sim.Started());
     const TRun r = RunQuery({"--port", sim.Path(), "--interval", "20", "--count", "2", "--trace",
                              "01,03,14,00,00,01", "01,03,F0,00,00,09"});
     QCOMPARE(r.ExitCode, 0);
@@ -483,8 +456,8 @@ void TestKt580Query::untilInterrupted_data() {
 
 void TestKt580Query::untilInterrupted() {
     QFETCH(int, signal);
-    TSim sim;
-    QVERIFY(!sim.Path().isEmpty());
+    TSimProcess sim({}, TSimProcess::Unmapped);
+    QVERIFY(sim.Started());
     QProcess p;
     QString out;
     QVERIFY(StartPolling(p, sim.Path(), {"01,03,14,00,00,01"}, out));
@@ -512,8 +485,8 @@ void TestKt580Query::secondSignalEndsAtOnce_data() {
 void TestKt580Query::secondSignalEndsAtOnce() {
     QFETCH(int, first);
     QFETCH(int, second);
-    TSim sim;
-    QVERIFY(!sim.Path().isEmpty());
+    TSimProcess sim({}, TSimProcess::Unmapped);
+    QVERIFY(sim.Started());
     // Nobody answers address 9: the query in progress would run for the whole minute.
     QProcess p;
     p.start(Bin("tools/kt580-query/kt580-query"),
@@ -534,8 +507,8 @@ void TestKt580Query::secondSignalEndsAtOnce() {
 }
 
 void TestKt580Query::closedOutputReleasesThePort() {
-    TSim sim;
-    QVERIFY(!sim.Path().isEmpty());
+    TSimProcess sim({}, TSimProcess::Unmapped);
+    QVERIFY(sim.Started());
     // kt580-query ... | head -n 3: the reader goes away after three lines.
     QProcess query;
     QProcess head;

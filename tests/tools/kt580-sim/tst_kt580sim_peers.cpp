@@ -1,6 +1,8 @@
 // The simulator as a process on a pseudo-terminal, checked by masters that share no code
 // with it: mbpoll, pymodbus, and raw frames written straight to the terminal.
 #include "Crc16.h"
+#include "support/SimProcess.h"
+#include "support/SocatPair.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -19,84 +21,6 @@
 #include <unistd.h>
 
 namespace {
-
-QString SimBinary() {
-#ifdef KT580_SIM_BINARY
-    return QStringLiteral(KT580_SIM_BINARY);
-#else
-    return qEnvironmentVariable("KT_BIN_DIR") + "/tools/kt580-sim/kt580-sim";
-#endif
-}
-
-QString PortMapFolder() {
-    QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
-    if (!config.startsWith('/')) {
-        config = QDir::homePath() + "/.config";
-    }
-    return config + "/Veltrana/Marbrook/ports";
-}
-
-// One simulator run; ended by its own pid (SIGTERM) unless it exits by itself.
-class TSim {
-public:
-    ~TSim() {
-        if (FProcess.state() != QProcess::NotRunning) {
-            FProcess.kill();
-            FProcess.waitForFinished(2000);
-        }
-    }
-
-    bool Start(const QStringList& args) {
-        FProcess.setProgram(SimBinary());
-        FProcess.setArguments(args);
-        FProcess.start();
-        if (!FProcess.waitForStarted(5000)) {
-            return false;
-        }
-        QElapsedTimer timer;
-        timer.start();
-        while (!FProcess.canReadLine() && timer.elapsed() < 5000) {
-            if (!FProcess.waitForReadyRead(100) && FProcess.state() == QProcess::NotRunning) {
-                return false;
-            }
-        }
-        FPath = QString::fromLatin1(FProcess.readLine()).trimmed();
-        return FPath.startsWith("/dev/");
-    }
-
-    // SIGTERM, then the summary lines as name -> value.
-    QMap<QString, qint64> Stop() {
-        if (FProcess.state() != QProcess::NotRunning) {
-            FProcess.terminate();
-        }
-        FProcess.waitForFinished(5000);
-        return Summary();
-    }
-
-    QMap<QString, qint64> WaitForExit() {
-        FProcess.waitForFinished(5000);
-        return Summary();
-    }
-
-    const QString& Path() const { return FPath; }
-    QProcess& Process() { return FProcess; }
-
-private:
-    QMap<QString, qint64> Summary() {
-        QMap<QString, qint64> values;
-        const QString out = QString::fromLatin1(FProcess.readAllStandardOutput());
-        for (const QString& line : out.split('\n', Qt::SkipEmptyParts)) {
-            const auto m = QRegularExpression("^([a-z0-9_]+)=([0-9]+)$").match(line);
-            if (m.hasMatch()) {
-                values[m.captured(1)] = m.captured(2).toLongLong();
-            }
-        }
-        return values;
-    }
-
-    QProcess FProcess;
-    QString FPath;
-};
 
 struct TRun {
     int ExitCode = -1;
@@ -253,9 +177,9 @@ void TestKt580SimPeers::registersAsComPortAndCleansUp() {
     if (!QFileInfo("/usr/bin/mbpoll").isExecutable()) {
         QSKIP("mbpoll is not installed");
     }
-    TSim sim;
+    TSimProcess sim;
     QVERIFY(sim.Start({"--com", "7"}));
-    const QString link = PortMapFolder() + "/COM7";
+    const QString link = PortMapDir() + "/COM7";
     QCOMPARE(QFileInfo(link).symLinkTarget(), sim.Path());
     // The utility opens the map entry, not the pts path: so does this master.
     const TRun run = Mbpoll(link, {"-t", "4", "-r", "0xF106", "-c", "1"});
@@ -311,7 +235,7 @@ void TestKt580SimPeers::mbpollReads() {
     if (!QFileInfo("/usr/bin/mbpoll").isExecutable()) {
         QSKIP("mbpoll is not installed");
     }
-    TSim sim;
+    TSimProcess sim;
     QVERIFY(sim.Start({"--version-text", version}));
     const TRun run = Mbpoll(sim.Path(), args);
     QVERIFY2(QRegularExpression(expect, QRegularExpression::DotMatchesEverythingOption)
@@ -328,7 +252,7 @@ void TestKt580SimPeers::mbpollWritesCoilAndReadsItBack() {
     if (!QFileInfo("/usr/bin/mbpoll").isExecutable()) {
         QSKIP("mbpoll is not installed");
     }
-    TSim sim;
+    TSimProcess sim;
     QVERIFY(sim.Start({}));
     TRun run = Mbpoll(sim.Path(), {"-t", "0", "-r", "1"}, 19200, {"1"});
     QVERIFY2(run.Output.contains("Written 1 references"), qPrintable(run.Output));
@@ -349,7 +273,7 @@ void TestKt580SimPeers::mbpollOutOfRangeSettingIsRefused() {
     if (!QFileInfo("/usr/bin/mbpoll").isExecutable()) {
         QSKIP("mbpoll is not installed");
     }
-    TSim sim;
+    TSimProcess sim;
     QVERIFY(sim.Start({}));
     // CT2 may be 1 or 5 only; libmodbus words exception 04 as a device failure.
     TRun run = Mbpoll(sim.Path(), {"-t", "4", "-r", "0x1109"}, 19200, {"3"});
@@ -369,7 +293,7 @@ void TestKt580SimPeers::wrongLineSpeedIsNotAnswered() {
     if (!QFileInfo("/usr/bin/mbpoll").isExecutable()) {
         QSKIP("mbpoll is not installed");
     }
-    TSim sim;
+    TSimProcess sim;
     QVERIFY(sim.Start({"--baud", "9600"}));
     TRun run = Mbpoll(sim.Path(), {"-t", "4", "-r", "0xF106", "-c", "1"}, 19200);
     QVERIFY2(run.Output.contains("timed out"), qPrintable(run.Output));
@@ -404,7 +328,7 @@ void TestKt580SimPeers::rawFrames_data() {
 void TestKt580SimPeers::rawFrames() {
     QFETCH(QString, request);
     QFETCH(QString, answer);
-    TSim sim;
+    TSimProcess sim;
     QVERIFY(sim.Start({}));
     TRawLine line(sim.Path());
     QVERIFY(line.IsOpen());
@@ -428,7 +352,7 @@ void TestKt580SimPeers::rawFrames() {
 }
 
 void TestKt580SimPeers::addressAndSpeedChangeAfterTheAnswer() {
-    TSim sim;
+    TSimProcess sim;
     QVERIFY(sim.Start({}));
     TRawLine line(sim.Path());
     QVERIFY(line.IsOpen());
@@ -455,7 +379,7 @@ void TestKt580SimPeers::faultsAsTheMasterSeesThem() {
         QSKIP("mbpoll is not installed");
     }
     {
-        TSim sim;
+        TSimProcess sim;
         QVERIFY(sim.Start({"--fault", "drop=1", "--seed", "3"}));
         const TRun run = Mbpoll(sim.Path(), {"-t", "4", "-r", "0xF106", "-c", "1"});
         QVERIFY2(run.Output.contains("timed out"), qPrintable(run.Output));
@@ -465,7 +389,7 @@ void TestKt580SimPeers::faultsAsTheMasterSeesThem() {
         QCOMPARE(summary.value("fault_drop"), 1);
     }
     {
-        TSim sim;
+        TSimProcess sim;
         QVERIFY(sim.Start({"--fault", "crc=1", "--seed", "3"}));
         const TRun run = Mbpoll(sim.Path(), {"-t", "4", "-r", "0xF106", "-c", "1"});
         QVERIFY2(run.Output.contains("CRC"), qPrintable(run.Output));
@@ -474,7 +398,7 @@ void TestKt580SimPeers::faultsAsTheMasterSeesThem() {
         QCOMPARE(summary.value("fault_crc"), 1);
     }
     {
-        TSim sim;
+        TSimProcess sim;
         QVERIFY(sim.Start({"--fault", "noise=1", "--seed", "3"}));
         TRawLine line(sim.Path());
         line.Write(Frame("01 03 F1 06 00 01"));
@@ -490,7 +414,7 @@ void TestKt580SimPeers::faultsAsTheMasterSeesThem() {
 }
 
 void TestKt580SimPeers::splitAnswerHasGaps() {
-    TSim sim;
+    TSimProcess sim;
     QVERIFY(sim.Start({"--fault", "split=1", "--seed", "11"}));
     TRawLine line(sim.Path());
     line.Write(Frame("01 03 14 00 00 15"));
@@ -508,7 +432,7 @@ void TestKt580SimPeers::splitAnswerHasGaps() {
 }
 
 void TestKt580SimPeers::pacedAnswerWaitsForTheLine() {
-    TSim sim;
+    TSimProcess sim;
     QVERIFY(sim.Start({"--pace", "--delay", "20", "--baud", "9600"}));
     TRawLine line(sim.Path(), B9600);
     line.Write(Frame("01 03 F1 06 00 01"));
@@ -526,7 +450,7 @@ void TestKt580SimPeers::pacedAnswerWaitsForTheLine() {
 }
 
 void TestKt580SimPeers::requestLimitEndsTheRun() {
-    TSim sim;
+    TSimProcess sim;
     QVERIFY(sim.Start({"--requests", "2", "--link",
                        QDir::tempPath() + "/kt580-sim-test-link-" + QString::number(::getpid())}));
     const QString link = QDir::tempPath() + "/kt580-sim-test-link-" + QString::number(::getpid());
@@ -550,7 +474,7 @@ void TestKt580SimPeers::stateSurvivesARestart() {
     QVERIFY(dir.isValid());
     const QString state = dir.filePath("meter.state");
     {
-        TSim sim;
+        TSimProcess sim;
         QVERIFY(sim.Start({"--state", state}));
         TRawLine line(sim.Path());
         // CT1 100 and Ep_total preset to 12345.6 kWh.
@@ -562,7 +486,7 @@ void TestKt580SimPeers::stateSurvivesARestart() {
     }
     QVERIFY(QFileInfo::exists(state));
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"meter.state"});
-    TSim sim;
+    TSimProcess sim;
     QVERIFY(sim.Start({"--state", state}));
     TRawLine line(sim.Path());
     line.Write(Frame("01 03 11 08 00 01"));
@@ -578,29 +502,15 @@ void TestKt580SimPeers::stateSurvivesARestart() {
 }
 
 void TestKt580SimPeers::servesADevice() {
-    if (!QFileInfo("/usr/bin/socat").isExecutable()) {
+    if (!TSocatPair::Installed()) {
         QSKIP("socat is not installed");
     }
     // Two adapters back to back, as socat joins two pseudo-terminals.
-    QProcess socat;
-    socat.start("/usr/bin/socat", {"-d", "-d", "pty,raw,echo=0", "pty,raw,echo=0"});
-    QVERIFY(socat.waitForStarted(5000));
-    QStringList ends;
-    QElapsedTimer timer;
-    timer.start();
-    QString err;
-    while (ends.size() < 2 && timer.elapsed() < 5000) {
-        socat.waitForReadyRead(100);
-        err += QString::fromLatin1(socat.readAllStandardError());
-        ends.clear();
-        const QRegularExpression pty("PTY is (\\S+)");
-        for (auto it = pty.globalMatch(err); it.hasNext();) {
-            ends << it.next().captured(1);
-        }
-    }
+    TSocatPair socat;
+    const QStringList ends = socat.Ends();
     QCOMPARE(ends.size(), 2);
     {
-        TSim sim;
+        TSimProcess sim;
         QVERIFY(sim.Start({"--device", ends[0], "--address", "3"}));
         QCOMPARE(sim.Path(), ends[0]);
         // A second meter cannot take the same device.
@@ -613,18 +523,16 @@ void TestKt580SimPeers::servesADevice() {
         QCOMPARE(Hex(line.Read(7, 1000)), Hex(Frame("03 03 02 00 01")));
         QCOMPARE(sim.Stop().value("answers"), 1);
     }
-    socat.terminate();
-    socat.waitForFinished(3000);
 }
 
 void TestKt580SimPeers::logShowsTraffic() {
-    TSim sim;
+    TSimProcess sim;
     QVERIFY(sim.Start({"--log"}));
     TRawLine line(sim.Path());
     line.Write(Frame("01 05 00 00 12 34"));
     QCOMPARE(line.Read(5, 500).size(), std::size_t(5));
     sim.Stop();
-    const QString log = QString::fromLatin1(sim.Process().readAllStandardError());
+    const QString log = sim.Log();
     const QString request = Hex(Frame("01 05 00 00 12 34"));
     const QString answer = Hex(Frame("01 85 03"));
     QVERIFY2(
@@ -638,7 +546,7 @@ void TestKt580SimPeers::pymodbusClient() {
     if (Run("/usr/bin/python3", {"-c", "import pymodbus.client"}).ExitCode != 0) {
         QSKIP("pymodbus is not installed");
     }
-    TSim sim;
+    TSimProcess sim;
     QVERIFY(sim.Start({"--version-text", "3.20", "--address", "17"}));
     const QString script = R"(
 import sys

@@ -1,0 +1,97 @@
+// Test answers for the application's dialogs: every box is recorded, and answered from a
+// script (or with a default) without a modal loop.
+#pragma once
+
+#include "widgets/Dialogs.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <deque>
+#include <functional>
+
+class TScriptedDialogs : public IDialogs {
+public:
+    struct TBox {
+        QString Caption;
+        QString Text;
+        TIcon Icon;
+        TButtons Buttons;
+    };
+    struct TInput {
+        QString Caption;
+        QString Prompt;
+        QString Initial;
+    };
+
+    TResult MessageBox(const QString& caption, const QString& text, TIcon icon,
+                       TButtons buttons) override {
+        Boxes.push_back({caption, text, icon, buttons});
+        if (OnBox)
+            OnBox(Boxes.back());
+        if (!Answers.empty()) {
+            const TResult r = Answers.front();
+            Answers.pop_front();
+            return r;
+        }
+        return buttons == YesNo ? DefaultYesNo : ResultOk;
+    }
+
+    bool InputValue(const QString& caption, const QString& prompt, const QFont*,
+                    QString& value) override {
+        Inputs.push_back({caption, prompt, value});
+        if (InputAnswers.empty())
+            return false;
+        const auto answer = InputAnswers.front();
+        InputAnswers.pop_front();
+        if (!answer.first)
+            return false;
+        value = answer.second;
+        return true;
+    }
+
+    QString OpenFileName(QWidget*) override { return Take(OpenNames); }
+    QString SaveFileName(QWidget*) override { return Take(SaveNames); }
+    QString SaveDocumentName(QWidget*, const QString& filter, const QString&) override {
+        DocumentFilters.push_back(filter);
+        return Take(SaveNames);
+    }
+    bool ReportDetails(QWidget*, QString& site, QString& technician, QString& notes) override {
+        if (ReportAnswers.empty())
+            return false;
+        const TReportAnswer a = ReportAnswers.front();
+        ReportAnswers.pop_front();
+        site = a.Site;
+        technician = a.Technician;
+        notes = a.Notes;
+        return true;
+    }
+
+    std::vector<TBox> Boxes;
+    std::vector<TInput> Inputs;
+    std::deque<TResult> Answers;
+    TResult DefaultYesNo = ResultNo;
+    // {true, text}: OK with that text; {false, ...}: Cancel.
+    std::deque<std::pair<bool, QString>> InputAnswers;
+    std::deque<QString> OpenNames;
+    std::deque<QString> SaveNames;
+    QStringList DocumentFilters;
+    struct TReportAnswer {
+        QString Site;
+        QString Technician;
+        QString Notes;
+    };
+    // Each answers one report's details with OK; none left: Cancel.
+    std::deque<TReportAnswer> ReportAnswers;
+    // Runs while a box is "open", to see what happens meanwhile.
+    std::function<void(const TBox&)> OnBox;
+
+private:
+    static QString Take(std::deque<QString>& names) {
+        if (names.empty())
+            return {};
+        QString n = names.front();
+        names.pop_front();
+        return n;
+    }
+};
