@@ -22,7 +22,7 @@
 namespace {
 
 QString PortMapEntry() {
-    return PortMapDir() + "/COM1";
+    return TestPortMapDir() + "/COM1";
 }
 
 // The page and the link on the simulator, with the responses the link handled recorded in

@@ -213,11 +213,11 @@ private slots:
         // Chosen: it gets COM97 for good, a link to its by-id name.
         rig.Dialog->ChooseAdapter(1);
         QCOMPARE(rig.Dialog->ComboPortName->currentText(), QStringLiteral("COM97"));
-        QCOMPARE(QFile::symLinkTarget(PortMapDir() + "/COM97"), QString(ById));
+        QCOMPARE(QFile::symLinkTarget(TestPortMapDir() + "/COM97"), QString(ById));
         QCOMPARE(rig.Dialog->LabelReach->text(), QStringLiteral("/dev/ttyUSB0: FTDI"));
         rig.Dialog->ChooseAdapter(1);
         QCOMPARE(rig.Dialog->ComboPortName->currentText(), QStringLiteral("COM97"));
-        QVERIFY(!QFileInfo::exists(PortMapDir() + "/COM98"));
+        QVERIFY(!QFileInfo::exists(TestPortMapDir() + "/COM98"));
 
         // Pulled out: node and link go; the same COM number shows it absent.
         QFile::remove(r + ById);

@@ -74,7 +74,7 @@ public:
 // seconds.
 inline bool ConnectLink(TFormModbus& link, TFakeShell& shell) {
     // Without the simulator's COM1 entry the name would fall back to /dev/ttyS0, a real port.
-    const QString mapped = PortMapDir() + "/COM1";
+    const QString mapped = TestPortMapDir() + "/COM1";
     if (qEnvironmentVariableIsEmpty("XDG_CONFIG_HOME") || !QFileInfo(mapped).isSymLink())
         return false;
     link.Modbus.SetPortNum(1);

@@ -22,20 +22,20 @@ inline QString SimBinary() {
 
 // The per-user port map of the test's private configuration folder, where the simulator
 // registers itself as COMn.
-inline QString PortMapDir() {
+inline QString TestPortMapDir() {
     return qEnvironmentVariable("XDG_CONFIG_HOME") + "/Veltrana/Marbrook/ports";
 }
 
 // Maps COMn to target (a path that may not exist) in the private port map.
 inline bool MapPort(int n, const QString& target) {
-    QDir().mkpath(PortMapDir());
-    const QString link = PortMapDir() + QString("/COM%1").arg(n);
+    QDir().mkpath(TestPortMapDir());
+    const QString link = TestPortMapDir() + QString("/COM%1").arg(n);
     QFile::remove(link);
     return QFile::link(target, link);
 }
 
 inline void UnmapPort(int n) {
-    QFile::remove(PortMapDir() + QString("/COM%1").arg(n));
+    QFile::remove(TestPortMapDir() + QString("/COM%1").arg(n));
 }
 
 // COM1 is the simulator's or nobody's: with no entry at all the port name would fall back to

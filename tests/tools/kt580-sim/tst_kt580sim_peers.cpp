@@ -179,7 +179,7 @@ void TestKt580SimPeers::registersAsComPortAndCleansUp() {
     }
     TSimProcess sim;
     QVERIFY(sim.Start({"--com", "7"}));
-    const QString link = PortMapDir() + "/COM7";
+    const QString link = TestPortMapDir() + "/COM7";
     QCOMPARE(QFileInfo(link).symLinkTarget(), sim.Path());
     // The utility opens the map entry, not the pts path: so does this master.
     const TRun run = Mbpoll(link, {"-t", "4", "-r", "0xF106", "-c", "1"});
