@@ -348,7 +348,7 @@ void TestKt580Query::scan() {
     QFETCH(QStringList, args);
     QFETCH(int, exitCode);
     QFETCH(QStringList, lines);
-    TSim sim(simArgs);
+    TSimProcess sim(simArgs, TSimProcess::Unmapped);
     QVERIFY(!sim.Path().isEmpty());
     const TRun r = RunQuery(QStringList{"--port", sim.Path()} + args, 120000);
     QCOMPARE(r.ExitCode, exitCode);
