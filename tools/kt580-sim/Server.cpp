@@ -1,5 +1,6 @@
 #include "Server.h"
 
+#include "Crc16.h"
 #include "FrameAssembler.h"
 #include "SlaveProtocol.h"
 #include "StateFile.h"
@@ -140,7 +141,20 @@ void TServer::HandleFrame(const std::string& frame, TClock::time_point lastByte)
             return;
         }
     }
-    const TReply reply = HandleRequest(FMeter, frame, FAddress);
+    if (FOptions.BusyMs > 0 && FLastAnswer &&
+        lastByte - *FLastAnswer < std::chrono::milliseconds(FOptions.BusyMs)) {
+        Log("RX", frame, "ignored: busy");
+        return;
+    }
+    std::string request = frame;
+    if (FOptions.AnswerAnyAddress && request.size() >= 4 && uint8_t(request[0]) != 0 &&
+        uint8_t(request[0]) != FAddress) {
+        // Taken as if it were addressed to this meter; the answer carries the meter's address.
+        request.resize(request.size() - 2);
+        request[0] = static_cast<char>(FAddress);
+        AppendCrc(request);
+    }
+    const TReply reply = HandleRequest(FMeter, request, FAddress);
     switch (reply.Kind) {
     case TReply::OtherAddress:
         ++FStats.OtherAddress;
@@ -165,6 +179,7 @@ void TServer::HandleFrame(const std::string& frame, TClock::time_point lastByte)
         if (!pieces.empty()) {
             ++FStats.Answers;
             Send(pieces, lastByte);
+            FLastAnswer = TClock::now();
         }
         if (FLog != nullptr) {
             const auto after = FaultCounts();

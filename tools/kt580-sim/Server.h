@@ -11,6 +11,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <optional>
 
 namespace kt580sim {
 
@@ -48,6 +49,8 @@ private:
     TMeterParity FParity;
     TClock::time_point FLastAdvance;
     TClock::time_point FLastSave;
+    // When the last answer went out, for --busy.
+    std::optional<TClock::time_point> FLastAnswer;
     uint64_t FSavedGeneration = 0;
     bool FFatal = false;
 };

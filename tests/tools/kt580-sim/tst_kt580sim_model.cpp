@@ -720,6 +720,9 @@ void TestKt580SimModel::options_data() {
     QTest::newRow("seed") << QStringList{"--seed", "7", "--pace", "--delay", "3"} << true
                           << "seed=7";
     QTest::newRow("release date") << QStringList{"--release-date", "16012"} << false << "YYMMDD";
+    QTest::newRow("busy") << QStringList{"--busy", "40", "--answer-any-address"} << true
+                          << "busy=40";
+    QTest::newRow("busy negative") << QStringList{"--busy", "-1"} << false << "milliseconds";
 }
 
 void TestKt580SimModel::options() {
@@ -757,6 +760,9 @@ void TestKt580SimModel::options() {
             rates << QString::number(r);
         }
         QCOMPARE(rates.join(','), value);
+    } else if (field == "busy") {
+        QCOMPARE(QString::number(o.BusyMs), value);
+        QVERIFY(o.AnswerAnyAddress);
     } else if (field == "seed") {
         QCOMPARE(QString::number(o.Seed.value_or(0)), value);
         QVERIFY(o.Pace);
