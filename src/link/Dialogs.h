@@ -25,6 +25,13 @@ public:
     // File names for the settings file; empty when the operator cancelled.
     virtual QString OpenFileName(QWidget* parent) = 0;
     virtual QString SaveFileName(QWidget* parent) = 0;
+    // A file name to save something else under, with its own name filter ("Text file (*.txt);;
+    // CSV file (*.csv)") and default suffix; empty when the operator cancelled. Dialogs that
+    // know only settings files answer with their save dialog.
+    virtual QString SaveFileNameAs(QWidget* parent, const QString& /*filter*/,
+                                   const QString& /*suffix*/) {
+        return SaveFileName(parent);
+    }
 
     // The application's error box: caption "Error", error icon, the message, OK.
     void ShowError(const QString& message);
