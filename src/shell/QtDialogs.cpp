@@ -27,10 +27,12 @@ QMessageBox::Icon ToQt(IDialogs::TIcon icon) {
 
 const QString FileFilter = QStringLiteral("Settings file (*.pmt);;Any file (*.*)");
 
-QString AskFileName(QWidget* parent, QFileDialog::AcceptMode mode) {
+QString AskFileName(QWidget* parent, QFileDialog::AcceptMode mode,
+                    const QString& filter = FileFilter,
+                    const QString& suffix = QStringLiteral("pmt")) {
     QFileDialog dialog(parent ? parent : QApplication::activeWindow());
-    dialog.setNameFilter(FileFilter);
-    dialog.setDefaultSuffix(QStringLiteral("pmt"));
+    dialog.setNameFilter(filter);
+    dialog.setDefaultSuffix(suffix);
     dialog.setDirectory(QStringLiteral("."));
     dialog.setAcceptMode(mode);
     // An existing file only when opening; saving over one asks first.
@@ -77,4 +79,8 @@ QString TQtDialogs::OpenFileName(QWidget* parent) {
 
 QString TQtDialogs::SaveFileName(QWidget* parent) {
     return AskFileName(parent, QFileDialog::AcceptSave);
+}
+
+QString TQtDialogs::SaveFileNameAs(QWidget* parent, const QString& filter, const QString& suffix) {
+    return AskFileName(parent, QFileDialog::AcceptSave, filter, suffix);
 }

@@ -12,4 +12,5 @@ public:
                     QString& value) override;
     QString OpenFileName(QWidget* parent) override;
     QString SaveFileName(QWidget* parent) override;
+    QString SaveFileNameAs(QWidget* parent, const QString& filter, const QString& suffix) override;
 };

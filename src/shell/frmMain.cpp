@@ -1,5 +1,6 @@
 #include "shell/frmMain.h"
 
+#include "comms/CommunicationHost.h"
 #include "link/Dialogs.h"
 #include "link/UiFont.h"
 #include "link/cstMain.h"
@@ -55,6 +56,7 @@ TFormKT580::~TFormKT580() {
         page = nullptr;
     }
     FActivePage = nullptr;
+    FCommunication.reset();
     FFormConnection.reset();
     FFormModbus.reset();
 }
@@ -67,6 +69,7 @@ void TFormKT580::FormCreate() {
     const TShellPages pages = CreatePages(*FFormModbus, FDialogs);
     FPages = {pages.RTMetering, pages.DeviceInfo, pages.GeneralSettings};
     FFormModbus->SetViews(pages.MeteringView, pages.DeviceInfoView, pages.SettingsView);
+    FCommunication = std::make_unique<TCommunicationHost>(*FFormModbus, FDialogs, this, FPanels[3]);
     DockPages();
     UpdateActionStates();
 }
@@ -122,6 +125,10 @@ void TFormKT580::CreateMenu() {
     readings->addAction(ReadingsRealTimeMetering);
     readings->addSeparator();
     readings->addAction(ReadingsDeviceInformation);
+    readings->addSeparator();
+    ReadingsCommunication = readings->addAction(QStringLiteral("C&ommunication"), this,
+                                                [this] { ReadingsCommunicationExecute(); });
+    ReadingsCommunication->setToolTip(QStringLiteral("Communication statistics and frame log"));
     bar->addMenu(QStringLiteral("Se&ttings"))->addAction(SettingsGeneralSettings);
     bar->addMenu(QStringLiteral("&Help"))->addAction(HelpAbout);
 }
@@ -333,6 +340,10 @@ void TFormKT580::StartExitExecute() {
 void TFormKT580::ReadingsRealTimeMeteringExecute() {
     ShowPage(FPages[0]);
     FFormModbus->RequestPageData();
+}
+
+void TFormKT580::ReadingsCommunicationExecute() {
+    FCommunication->Open();
 }
 
 void TFormKT580::ReadingsDeviceInformationExecute() {

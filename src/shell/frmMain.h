@@ -12,6 +12,7 @@
 #include <memory>
 
 class IDialogs;
+class TCommunicationHost;
 class TFormConnection;
 class TFormModbus;
 class QAction;
@@ -46,6 +47,8 @@ public:
     void ReadingsDeviceInformationExecute();
     void SettingsGeneralSettingsExecute();
     void HelpAboutExecute();
+    // Opens the Communication window (also a double-click on the statistics panel does).
+    void ReadingsCommunicationExecute();
 
     // Ends the program as closing the window does, also with a dialog or box open: they are
     // closed without applying anything, then the window closes and the values are saved.
@@ -53,6 +56,7 @@ public:
 
     TFormModbus& FormModbus() { return *FFormModbus; }
     TFormConnection& FormConnection() { return *FFormConnection; }
+    TCommunicationHost& Communication() { return *FCommunication; }
     QWidget* FormRTMetering() const { return FPages[0]; }
     QWidget* FormDeviceInfo() const { return FPages[1]; }
     QWidget* FormGeneralSettings() const { return FPages[2]; }
@@ -72,6 +76,7 @@ public:
     QAction* ReadingsDeviceInformation;
     QAction* SettingsGeneralSettings;
     QAction* HelpAbout;
+    QAction* ReadingsCommunication = nullptr;
     QToolBar* ToolBar1;
     QScrollArea* ScrollBox1;
     QWidget* StatusBar;
@@ -98,6 +103,7 @@ private:
     IDialogs& FDialogs;
     std::unique_ptr<TFormModbus> FFormModbus;
     std::unique_ptr<TFormConnection> FFormConnection;
+    std::unique_ptr<TCommunicationHost> FCommunication;
     std::array<QWidget*, 3> FPages{};
     QWidget* FPageHost = nullptr;
     std::array<QLabel*, 4> FPanels{};
