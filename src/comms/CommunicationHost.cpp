@@ -21,6 +21,10 @@ TCommunicationHost::~TCommunicationHost() {
     delete FWindow.data();
 }
 
+TFormCommunication* TCommunicationHost::Window() const {
+    return FWindow.data();
+}
+
 void TCommunicationHost::Open() {
     if (!FWindow)
         FWindow = new TFormCommunication(FMonitor, FDialogs, FParent);

@@ -27,7 +27,7 @@ public:
     // A copy of the counters since the connect, for reports.
     TCommCounters Counters() const { return FMonitor.Counters(); }
     // The window, once it has been opened.
-    TFormCommunication* Window() const { return FWindow.data(); }
+    TFormCommunication* Window() const;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
