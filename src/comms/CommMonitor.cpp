@@ -63,6 +63,7 @@ void TCommMonitor::FrameSent(const std::string& frame, const TLineShape& line) {
     FPending = TPending{};
     FPending.SentUs = now;
     FPending.QueryInterval = line.QueryInterval;
+    FPending.IntervalChanged = FCounters.Sent > 0 && line.QueryInterval != FQueryInterval;
     if (line.Baudrate > 0)
         FPending.RequestUs = static_cast<std::int64_t>(frame.size()) * line.BitsPerCharacter *
                              1000000 / line.Baudrate;
@@ -108,12 +109,15 @@ void TCommMonitor::QueryEnded(const TQueryEnd& end) {
             {outcome, end.ExceptionCode, end.Received.size(), FPending.LineErrors, foreign});
         while (FRecent.size() > RecentQueries)
             FRecent.pop_front();
-        if (FByInterval.size() >= MaxIntervals && !FByInterval.contains(FPending.QueryInterval))
-            FByInterval.clear();
-        TIntervalTally& tally = FByInterval[FPending.QueryInterval];
-        ++tally.Queries;
-        if (outcome == TQueryOutcome::NoResponse)
-            ++tally.NoResponse;
+        if (!FPending.IntervalChanged) {
+            if (FByInterval.size() >= MaxIntervals &&
+                !FByInterval.contains(FPending.QueryInterval))
+                FByInterval.clear();
+            TIntervalTally& tally = FByInterval[FPending.QueryInterval];
+            ++tally.Queries;
+            if (outcome == TQueryOutcome::NoResponse)
+                ++tally.NoResponse;
+        }
         const std::int64_t when = end.Received.empty() ? FClock.WallMs() : FPending.LastByteWallMs;
         FLog.Add(TLogEntry{0, when, TLogEntry::Rx, end.Received, end.Request, outcome});
     }

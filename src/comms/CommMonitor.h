@@ -61,6 +61,8 @@ private:
         std::int64_t RequestUs = 0; // the request's own time on the line
         std::uint32_t LineErrors = 0;
         int QueryInterval = 0;
+        // The first query after the scan interval changed: it still follows the old pace.
+        bool IntervalChanged = false;
     };
     struct TRecent {
         TQueryOutcome Outcome;

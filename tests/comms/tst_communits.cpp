@@ -492,6 +492,9 @@ void TestCommUnits::monitorVerdictFollowsInterval() {
         RunQuery(m, clock, Read21, i % 2 ? std::string() : Answer("01 03 02 00 07"), i % 2 ? 1 : 0,
                  -1, 20, 0);
     QCOMPARE(m.Verdict().Kind, TVerdictKind::Intermittent);
+    // The first query at the new interval still follows the old pace; its time-out says
+    // nothing about the new interval.
+    RunQuery(m, clock, Read21, {}, 1, -1, 20, 100);
     for (int i = 0; i < 10; ++i)
         RunQuery(m, clock, Read21, Answer("01 03 02 00 07"), 0, -1, 20, 100);
     QCOMPARE(m.Verdict().Kind, TVerdictKind::IntervalTimeouts);

@@ -3,6 +3,8 @@
 #include "ShellTestKit.h"
 #include "link/ScriptedDialogs.h"
 #include "link/frmModbus.h"
+#include "comms/CommunicationHost.h"
+#include "comms/frmCommunication.h"
 #include "shell/SignalWatch.h"
 #include "shell/frmAbout.h"
 #include "shell/frmConnection.h"
@@ -208,7 +210,8 @@ void TestMainWindow::actionsMenuAndToolBar() {
         describe(menus[0]->menu()->actions()),
         QStringList({"&Connect", "&Disconnect", "-", "Connection Se&ttings...", "-", "E&xit"}));
     QCOMPARE(describe(menus[1]->menu()->actions()),
-             QStringList({"Real-Time &Metering", "-", "Device &Information"}));
+             QStringList({"Real-Time &Metering", "-", "Device &Information", "-",
+                          "C&ommunication"}));
     QCOMPARE(describe(menus[2]->menu()->actions()), QStringList({"&General Settings"}));
     QCOMPARE(describe(menus[3]->menu()->actions()), QStringList({"&About..."}));
     QCOMPARE(describe(t.W->ToolBar1->actions()),
@@ -371,11 +374,16 @@ void TestMainWindow::connectPollSwitchDisconnect() {
     // The rotation has gone round once: inputs read after the measurement, energy and relays.
     QTRY_VERIFY(sent.filter(QRegularExpression("^01 02 00 00 00 06")).size() >= 1);
 
+    // The Communication window stays open while the pages change.
+    t.W->ReadingsCommunication->trigger();
+    QWidget* communication = t.W->Communication().Window();
+    QVERIFY(communication && communication->isVisible());
     t.W->ReadingsDeviceInformation->trigger();
     QTRY_VERIFY_WITH_TIMEOUT(DeviceInfoShowsValues(t.W->FormDeviceInfo()), 10000);
     t.W->SettingsGeneralSettings->trigger();
     QTRY_VERIFY(t.Link().PendingQueries().empty());
     const int settingsReadsEnd = sent.size();
+    QVERIFY(communication->isVisible());
 
     t.W->StartDisconnect->trigger();
     QVERIFY(t.W->DisconnectRequested());
@@ -385,6 +393,10 @@ void TestMainWindow::connectPollSwitchDisconnect() {
         QVERIFY(t.W->StartDisconnect->isEnabled());
     }
     QTRY_VERIFY(!t.W->Connected());
+    // Every frame of the connection is in the window's counters, each query counted once.
+    const TCommCounters counters = t.W->Communication().Counters();
+    QCOMPARE(counters.Sent, t.Link().SentCount());
+    QCOMPARE(counters.Answered + counters.Failed(), counters.Sent);
     QVERIFY(t.W->StartConnect->isEnabled());
     QVERIFY(!t.W->StartDisconnect->isEnabled());
     QVERIFY(!t.Modbus().Opened());
