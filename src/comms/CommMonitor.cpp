@@ -110,8 +110,7 @@ void TCommMonitor::QueryEnded(const TQueryEnd& end) {
         while (FRecent.size() > RecentQueries)
             FRecent.pop_front();
         if (!FPending.IntervalChanged) {
-            if (FByInterval.size() >= MaxIntervals &&
-                !FByInterval.contains(FPending.QueryInterval))
+            if (FByInterval.size() >= MaxIntervals && !FByInterval.contains(FPending.QueryInterval))
                 FByInterval.clear();
             TIntervalTally& tally = FByInterval[FPending.QueryInterval];
             ++tally.Queries;

@@ -63,9 +63,12 @@ QString LogEntryDecoded(const TLogEntry& entry) {
 }
 
 QString LogLineText(const TLogEntry& entry, const QTimeZone& zone) {
-    return TimeText(entry.WallMs, zone) + QStringLiteral("  ") + DirectionText(entry) +
-           QStringLiteral("  ") + BytesToHex(entry.Bytes) + QStringLiteral("  ") +
-           LogEntryDecoded(entry);
+    // The decoded text first: the bytes of a long answer run past the window's edge.
+    QString line = TimeText(entry.WallMs, zone) + QStringLiteral("  ") + DirectionText(entry) +
+                   QStringLiteral("  ") + LogEntryDecoded(entry);
+    if (!entry.Bytes.empty())
+        line += QStringLiteral("  ") + BytesToHex(entry.Bytes).trimmed();
+    return line;
 }
 
 QString LogCsvHeader() {

@@ -48,7 +48,7 @@ private:
     std::uint64_t FNextSerial = 1;
 };
 
-// "13:45:12.345  TX  01 03 14 00 00 15 81 F5   addr 1, fn 03 read registers, ..."
+// "13:45:12.345  TX  addr 1, fn 03 read registers, ..., CRC good  01 03 14 00 00 15 81 F5"
 QString LogLineText(const TLogEntry& entry, const QTimeZone& zone = QTimeZone::systemTimeZone());
 // The decoded part alone.
 QString LogEntryDecoded(const TLogEntry& entry);

@@ -261,15 +261,15 @@ void TestCommUnits::logFiles_data() {
     QTest::addColumn<QString>("name");
     QTest::addColumn<bool>("errorsOnly");
     QTest::addColumn<QStringList>("lines");
-    const QString tx = "00:00:01.000  TX  01 03 14 00 00 01 81 FA   addr 1, fn 03 read registers, "
-                       "reg 0x1400, count 1, CRC good";
+    const QString tx = "00:00:01.000  TX  addr 1, fn 03 read registers, reg 0x1400, count 1, "
+                       "CRC good  01 03 14 00 00 01 81 FA";
     QTest::newRow("text") << "log.txt" << false
                           << QStringList{tx,
-                                         "00:00:01.020  RX  01 03 02 00 07 F9 86   addr 1, fn "
-                                         "03 read registers, 7, CRC good",
-                                         tx, "00:00:03.000  RX    no response"};
+                                         "00:00:01.020  RX  addr 1, fn 03 read registers, 7, CRC "
+                                         "good  01 03 02 00 07 F9 86",
+                                         tx, "00:00:03.000  RX  no response"};
     QTest::newRow("text errors only")
-        << "log.TXT" << true << QStringList{"00:00:03.000  RX    no response"};
+        << "log.TXT" << true << QStringList{"00:00:03.000  RX  no response"};
     QTest::newRow("csv") << "log.CSV" << true
                          << QStringList{"time,direction,bytes,decoded",
                                         "00:00:03.000,RX,,no response"};

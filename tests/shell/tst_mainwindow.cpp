@@ -1,10 +1,10 @@
 // The main window with the real link, pages and dialog: start-up, page switching, the status
 // bar, connect and disconnect against the meter simulator, closing and stop signals.
 #include "ShellTestKit.h"
-#include "link/ScriptedDialogs.h"
-#include "link/frmModbus.h"
 #include "comms/CommunicationHost.h"
 #include "comms/frmCommunication.h"
+#include "link/ScriptedDialogs.h"
+#include "link/frmModbus.h"
 #include "shell/SignalWatch.h"
 #include "shell/frmAbout.h"
 #include "shell/frmConnection.h"
@@ -209,9 +209,9 @@ void TestMainWindow::actionsMenuAndToolBar() {
     QCOMPARE(
         describe(menus[0]->menu()->actions()),
         QStringList({"&Connect", "&Disconnect", "-", "Connection Se&ttings...", "-", "E&xit"}));
-    QCOMPARE(describe(menus[1]->menu()->actions()),
-             QStringList({"Real-Time &Metering", "-", "Device &Information", "-",
-                          "C&ommunication"}));
+    QCOMPARE(
+        describe(menus[1]->menu()->actions()),
+        QStringList({"Real-Time &Metering", "-", "Device &Information", "-", "C&ommunication"}));
     QCOMPARE(describe(menus[2]->menu()->actions()), QStringList({"&General Settings"}));
     QCOMPARE(describe(menus[3]->menu()->actions()), QStringList({"&About..."}));
     QCOMPARE(describe(t.W->ToolBar1->actions()),

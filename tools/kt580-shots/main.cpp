@@ -1,7 +1,11 @@
 // kt580-shots [DIR] [--windows]: runs the utility's main window in this process, answers the
 // connection dialog with OK, connects to the meter mapped as COM1 and saves a screenshot of
 // each page once it shows live values, then prints the paths. With --windows the connection
-// dialog and the About box are saved too. Used where no one can look at a screen.
+// dialog and the About box are saved too. With --communication NAME only the Communication
+// window is saved, as NAME, after some seconds of traffic, whatever the meter answers. Used where
+// no one can look at a screen.
+#include "comms/CommunicationHost.h"
+#include "comms/frmCommunication.h"
 #include "link/frmModbus.h"
 #include "shell/QtDialogs.h"
 #include "shell/frmAbout.h"
@@ -95,10 +99,13 @@ int main(int argc, char* argv[]) {
 
     QString dir = QStringLiteral("screenshots");
     bool windows = false;
+    QByteArray communication;
     for (int i = 1; i < argc; ++i) {
         const QString arg = QString::fromLocal8Bit(argv[i]);
         if (arg == QLatin1String("--windows"))
             windows = true;
+        else if (arg == QLatin1String("--communication") && i + 1 < argc)
+            communication = argv[++i];
         else
             dir = arg;
     }
@@ -147,6 +154,19 @@ int main(int argc, char* argv[]) {
     if (!window.Connected()) {
         std::fprintf(stderr, "kt580-shots: cannot connect to COM1\n");
         return 1;
+    }
+    if (!communication.isEmpty()) {
+        window.ReadingsCommunicationExecute();
+        // Enough queries for the figures and the verdict, and one refresh after them.
+        WaitFor([] { return false; }, 6000);
+        const QString path = Save(window.Communication().Window(), dir, communication.constData());
+        window.StartDisconnectExecute();
+        WaitFor([&] { return !window.Connected(); }, 10000);
+        window.close();
+        if (path.isEmpty())
+            return 1;
+        std::printf("%s\n", qPrintable(path));
+        return 0;
     }
     const QRegularExpression voltage(QStringLiteral(R"(^[0-9]+[.,][0-9]+ ?V$)"));
     if (!WaitFor([&] { return PageShows(window.FormRTMetering(), voltage); }, 20000)) {
