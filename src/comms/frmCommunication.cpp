@@ -3,6 +3,7 @@
 #include "comms/CommMonitor.h"
 #include "comms/FrameDecode.h"
 #include "comms/LogFile.h"
+#include "comms/LogModel.h"
 #include "link/Dialogs.h"
 #include "link/UiFont.h"
 #include "link/ValueFormat.h"
@@ -13,8 +14,9 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QPlainTextEdit>
+#include <QListView>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QStringList>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -77,20 +79,26 @@ TFormCommunication::TFormCommunication(TCommMonitor& monitor, IDialogs& dialogs,
     buttons->addWidget(ButtonSaveLog);
     layout->addLayout(buttons);
 
-    MemoLog = new QPlainTextEdit(this);
-    MemoLog->setObjectName(QStringLiteral("MemoLog"));
-    MemoLog->setReadOnly(true);
-    MemoLog->setLineWrapMode(QPlainTextEdit::NoWrap);
-    MemoLog->setMaximumBlockCount(static_cast<int>(FMonitor.Log().Capacity()));
+    LogModel = new TLogModel(FMonitor.Log(), this);
+    ListLog = new QListView(this);
+    ListLog->setObjectName(QStringLiteral("ListLog"));
+    ListLog->setModel(LogModel);
+    // Every row one line of one font: the view then asks only for the rows it shows.
+    ListLog->setUniformItemSizes(true);
+    ListLog->setSelectionMode(QAbstractItemView::ExtendedSelection);
     QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     fixed.setPixelSize(11);
-    MemoLog->setFont(fixed);
-    layout->addWidget(MemoLog, 1);
+    ListLog->setFont(fixed);
+    layout->addWidget(ListLog, 1);
 
-    connect(CheckErrorsOnly, &QCheckBox::toggled, this, [this] { RebuildLog(); });
+    connect(CheckErrorsOnly, &QCheckBox::toggled, this, [this](bool on) {
+        LogModel->SetErrorsOnly(on);
+        ListLog->scrollToBottom();
+    });
     connect(CheckPause, &QCheckBox::toggled, this, [this](bool paused) {
+        LogModel->SetFrozen(paused);
         if (!paused)
-            AppendNewEntries();
+            ListLog->scrollToBottom();
     });
     connect(ButtonReset, &QPushButton::clicked, this, [this] { ResetClick(); });
     connect(ButtonSaveLog, &QPushButton::clicked, this, [this] { SaveLogClick(); });
@@ -180,44 +188,22 @@ void TFormCommunication::Refresh() {
                                       QStringLiteral(" % of %1 baud").arg(FMonitor.Baudrate())
                                 : QStringLiteral("--"));
     LabelVerdict->setText(FMonitor.Verdict().Text);
-    if (!CheckPause->isChecked())
-        AppendNewEntries();
+    UpdateLog();
 }
 
-void TFormCommunication::AppendNewEntries() {
-    const TFrameLog& log = FMonitor.Log();
-    const std::uint64_t newest = log.NextSerial() - 1;
-    if (newest <= FShownSerial) {
-        // The log was cleared and started again: follow it from its start.
-        if (newest < FShownSerial)
-            FShownSerial = 0;
-        else
-            return;
-    }
-    const std::uint64_t unseen = newest - FShownSerial;
-    const std::size_t first = unseen >= log.Size() ? 0 : log.Size() - unseen;
-    const bool errorsOnly = CheckErrorsOnly->isChecked();
-    QStringList lines;
-    for (std::size_t i = first; i < log.Size(); ++i) {
-        const TLogEntry& e = log.At(i);
-        if (!errorsOnly || e.IsError())
-            lines << LogLineText(e);
-    }
-    FShownSerial = newest;
-    if (!lines.isEmpty())
-        MemoLog->appendPlainText(lines.join(QLatin1Char('\n')));
-}
-
-void TFormCommunication::RebuildLog() {
-    MemoLog->clear();
-    FShownSerial = 0;
-    AppendNewEntries();
+void TFormCommunication::UpdateLog() {
+    // The view follows the newest frames unless the operator has scrolled up to read.
+    const QScrollBar* bar = ListLog->verticalScrollBar();
+    const bool atEnd = bar->value() >= bar->maximum();
+    LogModel->Update();
+    if (atEnd)
+        ListLog->scrollToBottom();
 }
 
 void TFormCommunication::ResetClick() {
     FMonitor.Reset();
     FMonitor.ClearLog();
-    RebuildLog();
+    LogModel->Reload();
     Refresh();
 }
 
@@ -227,7 +213,7 @@ void TFormCommunication::SaveLogClick() {
     if (path.isEmpty())
         return;
     QString error;
-    if (!SaveLogFile(path, FMonitor.Log(), CheckErrorsOnly->isChecked(), error))
+    if (!SaveLogFile(path, LogModel->Shown(), CheckErrorsOnly->isChecked(), error))
         FDialogs.ShowError(QStringLiteral("Cannot save the log to '%1': %2").arg(path, error));
 }
 

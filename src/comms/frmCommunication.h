@@ -5,13 +5,12 @@
 
 #include <QWidget>
 
-#include <cstdint>
-
 class IDialogs;
 class TCommMonitor;
 class QCheckBox;
 class QLabel;
-class QPlainTextEdit;
+class QListView;
+class TLogModel;
 class QPushButton;
 class QTimer;
 
@@ -21,8 +20,6 @@ public:
 
     // Brings every figure and the log up to date; the refresh timer calls it while shown.
     void Refresh();
-    // The log shown again from the start, with the filter as it stands.
-    void RebuildLog();
     void ResetClick();
     void SaveLogClick();
 
@@ -33,7 +30,8 @@ public:
     QCheckBox* CheckPause;
     QPushButton* ButtonReset;
     QPushButton* ButtonSaveLog;
-    QPlainTextEdit* MemoLog;
+    QListView* ListLog;
+    TLogModel* LogModel;
     QTimer* TimerRefresh;
 
     // A figure's value label by its caption's key ("sent", "answered", "median", ...).
@@ -47,9 +45,8 @@ private:
     QWidget* CreateCounters();
     QWidget* CreateTiming();
     QLabel* AddRow(class QGridLayout* grid, int row, const char* key, const QString& caption);
-    void AppendNewEntries();
+    void UpdateLog();
 
     TCommMonitor& FMonitor;
     IDialogs& FDialogs;
-    std::uint64_t FShownSerial = 0;
 };
