@@ -5,6 +5,7 @@
 // log must keep flat however many frames pass.
 //
 //   bench_commwindow [--frames N] [--pace]     (N frames per phase, default 100,000)
+#include "LinkBenchKit.h"
 #include "ProcessStats.h"
 #include "comms/CommMonitor.h"
 #include "comms/LogModel.h"
@@ -20,30 +21,6 @@
 #include <cstdio>
 
 namespace {
-
-class TBenchShell : public ILinkShell {
-public:
-    TPage ActivePage() const override { return TPage::RTMetering; }
-    bool Connected() const override { return FConnected; }
-    void SetConnected(bool value) override { FConnected = value; }
-    bool DisconnectRequested() const override { return FDisconnecting; }
-    void RefreshStatusAddress() override {}
-    void SetStatusText(int, const QString&) override {}
-    bool FConnected = false;
-    bool FDisconnecting = false;
-};
-
-class TNoDialogs : public IDialogs {
-public:
-    TResult MessageBox(const QString&, const QString&, TIcon, TButtons) override {
-        return ResultOk;
-    }
-    bool InputValue(const QString&, const QString&, const QFont*, QString&) override {
-        return false;
-    }
-    QString OpenFileName(QWidget*) override { return {}; }
-    QString SaveFileName(QWidget*) override { return {}; }
-};
 
 struct TPhase {
     double Seconds = 0;

@@ -3,6 +3,7 @@
 // Prints the counts, the simulator's lost answers and the resident memory over the run.
 //
 //   soak_link [--queries N] [--rate R] [--timeout MS]
+#include "LinkBenchKit.h"
 #include "ProcessStats.h"
 #include "link/frmModbus.h"
 
@@ -14,38 +15,6 @@
 
 #include <cstdio>
 #include <string>
-
-namespace {
-
-class TSoakShell : public ILinkShell {
-public:
-    TPage ActivePage() const override { return TPage::RTMetering; }
-    bool Connected() const override { return FConnected; }
-    void SetConnected(bool value) override { FConnected = value; }
-    bool DisconnectRequested() const override { return FDisconnecting; }
-    void RefreshStatusAddress() override {}
-    void SetStatusText(int panel, const QString& text) override {
-        if (panel == 3)
-            Statistics = text;
-    }
-    bool FConnected = false;
-    bool FDisconnecting = false;
-    QString Statistics;
-};
-
-class TNoDialogs : public IDialogs {
-public:
-    TResult MessageBox(const QString&, const QString&, TIcon, TButtons) override {
-        return ResultOk;
-    }
-    bool InputValue(const QString&, const QString&, const QFont*, QString&) override {
-        return false;
-    }
-    QString OpenFileName(QWidget*) override { return {}; }
-    QString SaveFileName(QWidget*) override { return {}; }
-};
-
-} // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
@@ -77,7 +46,7 @@ int main(int argc, char** argv) {
     }
     sim.readLine();
 
-    TSoakShell shell;
+    TBenchShell shell;
     TNoDialogs dialogs;
     TFormModbus link(shell, dialogs);
     link.Modbus.SetBaudrate(57600);

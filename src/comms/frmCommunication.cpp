@@ -21,6 +21,9 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <span>
+#include <utility>
+
 namespace {
 
 QString Count(std::uint64_t n) {
@@ -121,16 +124,11 @@ QLabel* TFormCommunication::AddRow(QGridLayout* grid, int row, const char* key,
     return value;
 }
 
-QWidget* TFormCommunication::CreateCounters() {
-    auto* box = new QGroupBox(QStringLiteral("Counters since Connect"), this);
+QWidget*
+TFormCommunication::CreateFigures(const QString& title,
+                                  std::span<const std::pair<const char*, const char*>> rows) {
+    auto* box = new QGroupBox(title, this);
     auto* grid = new QGridLayout(box);
-    const std::pair<const char*, const char*> rows[] = {
-        {"sent", "Queries sent"},           {"answered", "Answered"},
-        {"noresponse", "No response"},      {"badframe", "Bad frame (CRC or length)"},
-        {"mismatch", "Mismatch"},           {"otheraddress", "From another address"},
-        {"exceptions", "Exceptions"},       {"broadcasts", "Broadcasts"},
-        {"bytes", "Bytes sent / received"}, {"lineerrors", "Line errors"},
-    };
     int row = 0;
     for (const auto& [key, caption] : rows)
         AddRow(grid, row++, key, QString::fromLatin1(caption));
@@ -139,20 +137,24 @@ QWidget* TFormCommunication::CreateCounters() {
     return box;
 }
 
+QWidget* TFormCommunication::CreateCounters() {
+    static constexpr std::pair<const char*, const char*> Rows[] = {
+        {"sent", "Queries sent"},           {"answered", "Answered"},
+        {"noresponse", "No response"},      {"badframe", "Bad frame (CRC or length)"},
+        {"mismatch", "Mismatch"},           {"otheraddress", "From another address"},
+        {"exceptions", "Exceptions"},       {"broadcasts", "Broadcasts"},
+        {"bytes", "Bytes sent / received"}, {"lineerrors", "Line errors"},
+    };
+    return CreateFigures(QStringLiteral("Counters since Connect"), Rows);
+}
+
 QWidget* TFormCommunication::CreateTiming() {
-    auto* box = new QGroupBox(QStringLiteral("Response time"), this);
-    auto* grid = new QGridLayout(box);
-    const std::pair<const char*, const char*> rows[] = {
+    static constexpr std::pair<const char*, const char*> Rows[] = {
         {"last", "Last"},           {"min", "Minimum"}, {"median", "Median"},
         {"p95", "95th percentile"}, {"max", "Maximum"}, {"rate", "Query rate"},
         {"share", "Line in use"},
     };
-    int row = 0;
-    for (const auto& [key, caption] : rows)
-        AddRow(grid, row++, key, QString::fromLatin1(caption));
-    grid->setColumnStretch(1, 1);
-    grid->setRowStretch(row, 1);
-    return box;
+    return CreateFigures(QStringLiteral("Response time"), Rows);
 }
 
 QLabel* TFormCommunication::Value(const char* key) const {

@@ -5,6 +5,9 @@
 
 #include <QWidget>
 
+#include <span>
+#include <utility>
+
 class IDialogs;
 class TCommMonitor;
 class QCheckBox;
@@ -42,6 +45,8 @@ protected:
     void hideEvent(QHideEvent* event) override;
 
 private:
+    QWidget* CreateFigures(const QString& title,
+                           std::span<const std::pair<const char*, const char*>> rows);
     QWidget* CreateCounters();
     QWidget* CreateTiming();
     QLabel* AddRow(class QGridLayout* grid, int row, const char* key, const QString& caption);

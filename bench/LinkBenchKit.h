@@ -1,0 +1,37 @@
+// The main window's side of the link and a set of dialogs that answer nothing, for benchmarks
+// that run the link without the shell.
+#pragma once
+
+#include "link/Dialogs.h"
+#include "link/LinkViews.h"
+
+#include <QString>
+
+class TBenchShell : public ILinkShell {
+public:
+    TPage ActivePage() const override { return TPage::RTMetering; }
+    bool Connected() const override { return FConnected; }
+    void SetConnected(bool value) override { FConnected = value; }
+    bool DisconnectRequested() const override { return FDisconnecting; }
+    void RefreshStatusAddress() override {}
+    void SetStatusText(int panel, const QString& text) override {
+        if (panel == 3)
+            Statistics = text;
+    }
+    bool FConnected = false;
+    bool FDisconnecting = false;
+    // What the statistics panel shows last.
+    QString Statistics;
+};
+
+class TNoDialogs : public IDialogs {
+public:
+    TResult MessageBox(const QString&, const QString&, TIcon, TButtons) override {
+        return ResultOk;
+    }
+    bool InputValue(const QString&, const QString&, const QFont*, QString&) override {
+        return false;
+    }
+    QString OpenFileName(QWidget*) override { return {}; }
+    QString SaveFileName(QWidget*) override { return {}; }
+};
