@@ -5,7 +5,11 @@
 #include "link/Dialogs.h"
 #include "link/LinkViews.h"
 
+#include <QProcess>
 #include <QString>
+#include <QStringList>
+
+#include <cstdio>
 
 class TBenchShell : public ILinkShell {
 public:
@@ -35,3 +39,15 @@ public:
     QString OpenFileName(QWidget*) override { return {}; }
     QString SaveFileName(QWidget*) override { return {}; }
 };
+
+// Starts the simulator (KT_SIM_PATH) with the given options and waits for its first line, the
+// terminal's path; false, with a message, when it did not start.
+inline bool StartSimulator(QProcess& sim, const QStringList& args) {
+    sim.start(QStringLiteral(KT_SIM_PATH), args);
+    if (!sim.waitForStarted() || !sim.waitForReadyRead(5000)) {
+        std::fprintf(stderr, "the simulator did not start\n");
+        return false;
+    }
+    sim.readLine();
+    return true;
+}

@@ -51,12 +51,8 @@ int main(int argc, char** argv) {
     QStringList simArgs{"--com", "1", "--baud", "57600"};
     if (pace)
         simArgs << "--pace";
-    sim.start(QStringLiteral(KT_SIM_PATH), simArgs);
-    if (!sim.waitForStarted() || !sim.waitForReadyRead(5000)) {
-        std::fprintf(stderr, "the simulator did not start\n");
+    if (!StartSimulator(sim, simArgs))
         return 1;
-    }
-    sim.readLine();
 
     TBenchShell shell;
     TNoDialogs dialogs;

@@ -39,12 +39,8 @@ int main(int argc, char** argv) {
     for (const char* kind : {"noise", "crc", "drop", "truncate", "split"})
         simArgs << "--fault" << QStringLiteral("%1=%2").arg(QLatin1String(kind), rate);
     sim.setStandardErrorFile(config.filePath("sim.log"));
-    sim.start(QStringLiteral(KT_SIM_PATH), simArgs);
-    if (!sim.waitForStarted() || !sim.waitForReadyRead(5000)) {
-        std::fprintf(stderr, "the simulator did not start\n");
+    if (!StartSimulator(sim, simArgs))
         return 1;
-    }
-    sim.readLine();
 
     TBenchShell shell;
     TNoDialogs dialogs;
