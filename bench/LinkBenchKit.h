@@ -2,8 +2,8 @@
 // that run the link without the shell.
 #pragma once
 
-#include "link/Dialogs.h"
 #include "link/LinkViews.h"
+#include "widgets/Dialogs.h"
 
 #include <QProcess>
 #include <QString>

@@ -4,9 +4,9 @@
 #include "comms/FrameDecode.h"
 #include "comms/LogFile.h"
 #include "comms/LogModel.h"
-#include "link/Dialogs.h"
-#include "link/UiFont.h"
 #include "link/ValueFormat.h"
+#include "widgets/Dialogs.h"
+#include "widgets/UiFont.h"
 
 #include <QCheckBox>
 #include <QFontDatabase>

@@ -10,7 +10,7 @@ namespace {
 // no meter byte can turn into markup or a multi-byte sequence.
 QString RegisterText(std::span<const std::uint16_t> values) {
     QString text;
-    text.reserve(static_cast<qsizetype>(values.size() * 2));
+    text.reserve(static_cast<qsizetype>(values.size()) * 2);
     for (const std::uint16_t v : values) {
         text.append(QChar(static_cast<char16_t>(v >> 8)));
         text.append(QChar(static_cast<char16_t>(v & 0xFF)));
@@ -61,16 +61,16 @@ std::array<QString, MeasurementCount> MeasurementTexts(const TScaling& scale,
 }
 
 int EnergyTexts(std::span<const std::uint16_t> values, std::array<QString, EnergyCount>& texts) {
-    const int count = values.size() > 4 ? EnergyCount : 2;
+    const std::size_t count = values.size() > 4 ? EnergyCount : 2;
     int filled = 0;
-    for (int i = 0; i < count && static_cast<std::size_t>(2 * i + 1) < values.size(); ++i) {
+    for (std::size_t i = 0; i < count && 2 * i + 1 < values.size(); ++i) {
         const std::uint16_t low = values[2 * i];
         const std::uint16_t high = values[2 * i + 1];
         // Counters alternate per pair of labels: Ep_total, Eq_total, Ep_imp, Ep_exp, Eq_imp,
         // Eq_exp; only the second and the last two are reactive.
         const bool reactive = i == 1 || i == 4 || i == 5;
         texts[i] = reactive ? ReactiveEnergyText(low, high) : ActiveEnergyText(low, high);
-        filled = i + 1;
+        filled = static_cast<int>(i) + 1;
     }
     return filled;
 }

@@ -20,7 +20,7 @@ QString Shown(std::string_view bytes) {
 QString BytesToHex(std::string_view bytes) {
     static constexpr char Digits[] = "0123456789ABCDEF";
     QString text;
-    text.reserve(static_cast<qsizetype>(bytes.size() * 3));
+    text.reserve(static_cast<qsizetype>(bytes.size()) * 3);
     for (const char c : bytes) {
         const auto b = static_cast<unsigned char>(c);
         text.append(QLatin1Char(Digits[b >> 4]));

@@ -1,6 +1,6 @@
 #include "link/frmDeviceInfo.h"
 
-#include "link/UiFont.h"
+#include "widgets/UiFont.h"
 
 #include <QFrame>
 #include <QLabel>

@@ -4,7 +4,6 @@
 // traffic. The decisions live in the pure units it calls; this class only coordinates.
 #pragma once
 
-#include "link/Dialogs.h"
 #include "link/LinkViews.h"
 #include "link/QueryPlan.h"
 #include "link/RegisterDecode.h"
@@ -12,6 +11,7 @@
 #include "link/TrafficObserver.h"
 #include "link/TrafficStats.h"
 #include "modbus/KrModbus.h"
+#include "widgets/Dialogs.h"
 
 #include <QObject>
 #include <QString>

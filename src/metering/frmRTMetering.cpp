@@ -1,14 +1,14 @@
 #include "metering/frmRTMetering.h"
 
 #include "link/ConvertError.h"
-#include "link/Dialogs.h"
 #include "link/QueryPlan.h"
-#include "link/UiFont.h"
 #include "link/ValueParse.h"
 #include "link/cstMain.h"
 #include "link/frmModbus.h"
-#include "metering/CommandLabel.h"
 #include "metering/MeteringCommands.h"
+#include "widgets/CommandLabel.h"
+#include "widgets/Dialogs.h"
+#include "widgets/UiFont.h"
 
 #include <QFrame>
 #include <QLabel>

@@ -1,16 +1,16 @@
-#include "frmGeneralSettings.h"
+#include "settings/frmGeneralSettings.h"
 
-#include "RadioGroup.h"
 #include "SettingsBlocks.h"
 #include "SettingsFile.h"
-#include "UpDown.h"
 #include "link/ConvertError.h"
 #include "link/QueryPlan.h"
-#include "link/UiFont.h"
 #include "link/ValueParse.h"
 #include "link/VersionRules.h"
 #include "link/cstMain.h"
 #include "link/frmModbus.h"
+#include "widgets/RadioGroup.h"
+#include "widgets/UiFont.h"
+#include "widgets/UpDown.h"
 
 #include <QComboBox>
 #include <QFrame>

@@ -4,9 +4,9 @@
 // ISettingsView; every box and file dialog goes through IDialogs.
 #pragma once
 
-#include "link/Dialogs.h"
 #include "link/LinkViews.h"
 #include "settings/MeterSettings.h"
+#include "widgets/Dialogs.h"
 
 #include <QWidget>
 

@@ -1,7 +1,7 @@
 #include "shell/QtDialogs.h"
 
-#include "link/UiFont.h"
 #include "metering/InputValueQuery.h"
+#include "widgets/UiFont.h"
 
 #include <QApplication>
 #include <QFileDialog>

@@ -2,7 +2,7 @@
 // settings-file dialogs.
 #pragma once
 
-#include "link/Dialogs.h"
+#include "widgets/Dialogs.h"
 
 class TQtDialogs : public IDialogs {
 public:

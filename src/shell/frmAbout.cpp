@@ -1,7 +1,7 @@
 #include "shell/frmAbout.h"
 
-#include "link/UiFont.h"
 #include "shell/ShellIcons.h"
+#include "widgets/UiFont.h"
 
 #include <QDesktopServices>
 #include <QGuiApplication>

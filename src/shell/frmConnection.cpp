@@ -1,14 +1,14 @@
 #include "shell/frmConnection.h"
 
 #include "link/ConvertError.h"
-#include "link/Dialogs.h"
 #include "link/LinkViews.h"
-#include "link/UiFont.h"
 #include "link/ValueParse.h"
 #include "link/cstMain.h"
 #include "link/frmModbus.h"
-#include "settings/UpDown.h"
 #include "shell/ConnectionStore.h"
+#include "widgets/Dialogs.h"
+#include "widgets/UiFont.h"
+#include "widgets/UpDown.h"
 
 #include <QComboBox>
 #include <QGroupBox>

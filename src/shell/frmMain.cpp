@@ -1,14 +1,14 @@
 #include "shell/frmMain.h"
 
 #include "comms/CommunicationHost.h"
-#include "link/Dialogs.h"
-#include "link/UiFont.h"
 #include "link/cstMain.h"
 #include "link/frmModbus.h"
 #include "shell/ShellIcons.h"
 #include "shell/ShellPages.h"
 #include "shell/frmAbout.h"
 #include "shell/frmConnection.h"
+#include "widgets/Dialogs.h"
+#include "widgets/UiFont.h"
 
 #include <QAction>
 #include <QApplication>

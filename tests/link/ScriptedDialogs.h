@@ -2,7 +2,7 @@
 // script (or with a default) without a modal loop.
 #pragma once
 
-#include "link/Dialogs.h"
+#include "widgets/Dialogs.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,7 +1,7 @@
 // The energy preset's input box: its measures from its font, and what it returns for each way
 // the operator leaves it.
-#include "link/UiFont.h"
 #include "metering/InputValueQuery.h"
+#include "widgets/UiFont.h"
 
 #include <QApplication>
 #include <QFontInfo>

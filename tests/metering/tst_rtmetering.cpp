@@ -2,11 +2,11 @@
 // what each command queues, answered through scripted dialogs.
 #include "link/FakeShell.h"
 #include "link/ScriptedDialogs.h"
-#include "link/UiFont.h"
 #include "link/cstMain.h"
 #include "link/frmModbus.h"
-#include "metering/CommandLabel.h"
 #include "metering/frmRTMetering.h"
+#include "widgets/CommandLabel.h"
+#include "widgets/UiFont.h"
 
 #include <QAbstractButton>
 #include <QFrame>

@@ -3,8 +3,8 @@
 // checked in the meter's memory and in the labels that read it back.
 #include "link/ScriptedDialogs.h"
 #include "link/SimMeter.h"
-#include "metering/CommandLabel.h"
 #include "metering/frmRTMetering.h"
+#include "widgets/CommandLabel.h"
 
 #include <QAbstractButton>
 #include <QDir>

@@ -2,9 +2,9 @@
 // address and line that the program follows and remembers for its next start; and a settings
 // file saved, loaded and written back to the meter.
 #include "ScenarioKit.h"
-#include "settings/RadioGroup.h"
 #include "settings/SettingsPrint.h"
 #include "settings/frmGeneralSettings.h"
+#include "widgets/RadioGroup.h"
 
 #include <QRadioButton>
 #include <QtTest>

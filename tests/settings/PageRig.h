@@ -2,10 +2,10 @@
 // of it as plain fields, and dialogs that a test answers.
 #pragma once
 
-#include "frmGeneralSettings.h"
 #include "link/FakeShell.h"
 #include "link/ScriptedDialogs.h"
 #include "link/frmModbus.h"
+#include "settings/frmGeneralSettings.h"
 
 #include <QComboBox>
 #include <QGroupBox>

@@ -1,9 +1,9 @@
 // The General Settings page on the real link: its controls, the display rules, the version
 // adaptation, the write sequence and the settings file, with the dialogs answered by script.
 #include "PageRig.h"
-#include "RadioGroup.h"
 #include "SettingsPrint.h"
-#include "UpDown.h"
+#include "widgets/RadioGroup.h"
+#include "widgets/UpDown.h"
 
 #include <QDir>
 #include <QFile>

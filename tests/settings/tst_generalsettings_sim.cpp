@@ -2,13 +2,13 @@
 // edited, following the meter to a new address and line, and a value the meter refuses. The
 // simulator runs on a pseudo-terminal mapped as COM1 in a private port map.
 #include "PageRig.h"
-#include "RadioGroup.h"
 #include "SettingsPrint.h"
-#include "UpDown.h"
 #include "link/SimMeter.h"
 #include "link/ValueFormat.h"
 #include "link/VersionRules.h"
 #include "link/cstMain.h"
+#include "widgets/RadioGroup.h"
+#include "widgets/UpDown.h"
 
 #include <QDir>
 #include <QFile>

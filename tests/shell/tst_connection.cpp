@@ -3,8 +3,8 @@
 #include "link/FakeShell.h"
 #include "link/ScriptedDialogs.h"
 #include "link/frmModbus.h"
-#include "settings/UpDown.h"
 #include "shell/frmConnection.h"
+#include "widgets/UpDown.h"
 
 #include <QComboBox>
 #include <QGroupBox>

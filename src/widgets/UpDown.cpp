@@ -1,4 +1,4 @@
-#include "UpDown.h"
+#include "widgets/UpDown.h"
 
 #include <QKeyEvent>
 #include <QLineEdit>

@@ -1,4 +1,4 @@
-#include "link/Dialogs.h"
+#include "widgets/Dialogs.h"
 
 #include "link/cstMain.h"
 

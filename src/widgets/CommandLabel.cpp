@@ -1,4 +1,4 @@
-#include "metering/CommandLabel.h"
+#include "widgets/CommandLabel.h"
 
 #include <QMouseEvent>
 
