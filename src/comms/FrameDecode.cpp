@@ -62,7 +62,7 @@ QString CheckText(std::string_view frame) {
 QString Values(std::string_view data, int count) {
     QStringList values;
     for (int i = 0; i < count && i < ShownValues; ++i)
-        values << QString::number(Word(data, static_cast<std::size_t>(2 * i)));
+        values << QString::number(Word(data, 2 * static_cast<std::size_t>(i)));
     QString text = values.join(QLatin1Char(' '));
     if (count > ShownValues)
         text += QStringLiteral(" ... (%1 values)").arg(count);
@@ -72,7 +72,7 @@ QString Values(std::string_view data, int count) {
 QString Bits(std::string_view data, int count) {
     QString text;
     for (int i = 0; i < count && i / 8 < static_cast<int>(data.size()); ++i)
-        text += (Byte(data, static_cast<std::size_t>(i / 8)) >> (i % 8) & 1) ? QLatin1Char('1')
+        text += (Byte(data, static_cast<std::size_t>(i) / 8) >> (i % 8) & 1) ? QLatin1Char('1')
                                                                              : QLatin1Char('0');
     return text;
 }

@@ -2,6 +2,8 @@
 
 #include "comms/FrameDecode.h"
 
+#include <optional>
+
 namespace {
 
 // Fewer queries than this say nothing yet.
@@ -28,39 +30,23 @@ int TimeoutInterval(const TLineSummary& s) {
     return found;
 }
 
-} // namespace
-
-TVerdict JudgeLine(const TLineSummary& s) {
-    if (s.Queries < MinQueries)
-        return Make(TVerdictKind::Waiting,
-                    QStringLiteral("Not enough queries yet to judge the line."));
-    if (s.Answered == 0 && s.BytesReceived == 0 && s.NoResponse == s.Queries)
-        return Make(TVerdictKind::NoBytes,
-                    QStringLiteral("Nothing comes back at all. Check the wiring (A and B swapped?) "
-                                   "and the adapter, the device address, the baud rate, and that "
-                                   "Modbus is switched on in the meter."));
-    if (s.OtherAddress > 0 && s.OtherAddress >= s.Answered)
-        return Make(TVerdictKind::OtherAddress,
-                    QStringLiteral("Answers come from address %1, not from the address asked. Set "
-                                   "the device address to %1, or look for two devices sharing an "
-                                   "address.")
-                        .arg(s.ForeignAddress));
-    if (s.Answered == 0 && s.BadFrame + s.Mismatch > 0 && s.BytesReceived > 0) {
-        if (s.ParityErrors > 0)
-            return Make(
-                TVerdictKind::Garbled,
-                QStringLiteral("Bytes arrive but every frame is garbled, with parity errors "
-                               "on the line. Set the parity and stop bits the meter uses."));
-        if (s.FramingErrors > 0)
-            return Make(
-                TVerdictKind::Garbled,
-                QStringLiteral("Bytes arrive but every frame is garbled, with framing errors "
-                               "on the line. Check the baud rate and the stop bits."));
+TVerdict Garbled(const TLineSummary& s) {
+    if (s.ParityErrors > 0)
         return Make(TVerdictKind::Garbled,
-                    QStringLiteral("Bytes arrive but every frame is garbled. Check the baud rate "
-                                   "and parity against the meter's, the termination at both ends "
-                                   "of the bus, and the cable's screen against noise."));
-    }
+                    QStringLiteral("Bytes arrive but every frame is garbled, with parity errors "
+                                   "on the line. Set the parity and stop bits the meter uses."));
+    if (s.FramingErrors > 0)
+        return Make(TVerdictKind::Garbled,
+                    QStringLiteral("Bytes arrive but every frame is garbled, with framing errors "
+                                   "on the line. Check the baud rate and the stop bits."));
+    return Make(TVerdictKind::Garbled,
+                QStringLiteral("Bytes arrive but every frame is garbled. Check the baud rate "
+                               "and parity against the meter's, the termination at both ends "
+                               "of the bus, and the cable's screen against noise."));
+}
+
+// The meter refuses what it is asked: which refusal, and what to look at.
+std::optional<TVerdict> Refusal(const TLineSummary& s) {
     if (s.Exception02 > 0)
         return Make(
             TVerdictKind::Exception02,
@@ -78,6 +64,30 @@ TVerdict JudgeLine(const TLineSummary& s) {
                                    "the meter's register map.")
                         .arg(s.LastOtherException, 2, 10, QLatin1Char('0'))
                         .arg(ExceptionName(s.LastOtherException)));
+    return std::nullopt;
+}
+
+} // namespace
+
+TVerdict JudgeLine(const TLineSummary& s) {
+    if (s.Queries < MinQueries)
+        return Make(TVerdictKind::Waiting,
+                    QStringLiteral("Not enough queries yet to judge the line."));
+    if (s.Answered == 0 && s.BytesReceived == 0 && s.NoResponse == s.Queries)
+        return Make(TVerdictKind::NoBytes,
+                    QStringLiteral("Nothing comes back at all. Check the wiring (A and B swapped?) "
+                                   "and the adapter, the device address, the baud rate, and that "
+                                   "Modbus is switched on in the meter."));
+    if (s.OtherAddress > 0 && s.OtherAddress >= s.Answered)
+        return Make(TVerdictKind::OtherAddress,
+                    QStringLiteral("Answers come from address %1, not from the address asked. Set "
+                                   "the device address to %1, or look for two devices sharing an "
+                                   "address.")
+                        .arg(s.ForeignAddress));
+    if (s.Answered == 0 && s.BadFrame + s.Mismatch > 0 && s.BytesReceived > 0)
+        return Garbled(s);
+    if (const auto refusal = Refusal(s))
+        return *refusal;
     if (const int shorter = TimeoutInterval(s); shorter >= 0)
         return Make(TVerdictKind::IntervalTimeouts,
                     QStringLiteral("Time-outs stopped when the scan interval grew from %1 ms to "

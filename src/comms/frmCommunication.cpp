@@ -54,22 +54,34 @@ TFormCommunication::TFormCommunication(TCommMonitor& monitor, IDialogs& dialogs,
     setWindowTitle(QStringLiteral("Communication"));
     setFont(UiFont());
     auto* layout = new QVBoxLayout(this);
-
-    auto* verdictBox = new QGroupBox(QStringLiteral("The likely cause"), this);
-    auto* verdictLayout = new QVBoxLayout(verdictBox);
-    LabelVerdict = new QLabel(verdictBox);
-    LabelVerdict->setObjectName(QStringLiteral("LabelVerdict"));
-    LabelVerdict->setTextFormat(Qt::PlainText);
-    LabelVerdict->setWordWrap(true);
-    LabelVerdict->setFont(UiFont(13));
-    verdictLayout->addWidget(LabelVerdict);
-    layout->addWidget(verdictBox);
-
+    layout->addWidget(CreateVerdict());
     auto* figures = new QHBoxLayout;
     figures->addWidget(CreateCounters(), 1);
     figures->addWidget(CreateTiming(), 1);
     layout->addLayout(figures);
+    layout->addLayout(CreateLogButtons());
+    layout->addWidget(CreateLog(), 1);
 
+    TimerRefresh = new QTimer(this);
+    TimerRefresh->setInterval(RefreshMs);
+    connect(TimerRefresh, &QTimer::timeout, this, [this] { Refresh(); });
+    resize(760, 560);
+    Refresh();
+}
+
+QWidget* TFormCommunication::CreateVerdict() {
+    auto* box = new QGroupBox(QStringLiteral("The likely cause"), this);
+    auto* layout = new QVBoxLayout(box);
+    LabelVerdict = new QLabel(box);
+    LabelVerdict->setObjectName(QStringLiteral("LabelVerdict"));
+    LabelVerdict->setTextFormat(Qt::PlainText);
+    LabelVerdict->setWordWrap(true);
+    LabelVerdict->setFont(UiFont(13));
+    layout->addWidget(LabelVerdict);
+    return box;
+}
+
+QLayout* TFormCommunication::CreateLogButtons() {
     auto* buttons = new QHBoxLayout;
     CheckErrorsOnly = new QCheckBox(QStringLiteral("&Errors only"), this);
     CheckPause = new QCheckBox(QStringLiteral("&Pause"), this);
@@ -80,20 +92,6 @@ TFormCommunication::TFormCommunication(TCommMonitor& monitor, IDialogs& dialogs,
     buttons->addStretch(1);
     buttons->addWidget(ButtonReset);
     buttons->addWidget(ButtonSaveLog);
-    layout->addLayout(buttons);
-
-    LogModel = new TLogModel(FMonitor.Log(), this);
-    ListLog = new QListView(this);
-    ListLog->setObjectName(QStringLiteral("ListLog"));
-    ListLog->setModel(LogModel);
-    // Every row one line of one font: the view then asks only for the rows it shows.
-    ListLog->setUniformItemSizes(true);
-    ListLog->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    fixed.setPixelSize(11);
-    ListLog->setFont(fixed);
-    layout->addWidget(ListLog, 1);
-
     connect(CheckErrorsOnly, &QCheckBox::toggled, this, [this](bool on) {
         LogModel->SetErrorsOnly(on);
         ListLog->scrollToBottom();
@@ -105,12 +103,21 @@ TFormCommunication::TFormCommunication(TCommMonitor& monitor, IDialogs& dialogs,
     });
     connect(ButtonReset, &QPushButton::clicked, this, [this] { ResetClick(); });
     connect(ButtonSaveLog, &QPushButton::clicked, this, [this] { SaveLogClick(); });
+    return buttons;
+}
 
-    TimerRefresh = new QTimer(this);
-    TimerRefresh->setInterval(RefreshMs);
-    connect(TimerRefresh, &QTimer::timeout, this, [this] { Refresh(); });
-    resize(760, 560);
-    Refresh();
+QWidget* TFormCommunication::CreateLog() {
+    LogModel = new TLogModel(FMonitor.Log(), this);
+    ListLog = new QListView(this);
+    ListLog->setObjectName(QStringLiteral("ListLog"));
+    ListLog->setModel(LogModel);
+    // Every row one line of one font: the view then asks only for the rows it shows.
+    ListLog->setUniformItemSizes(true);
+    ListLog->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    fixed.setPixelSize(11);
+    ListLog->setFont(fixed);
+    return ListLog;
 }
 
 QLabel* TFormCommunication::AddRow(QGridLayout* grid, int row, const char* key,

@@ -12,6 +12,7 @@ class IDialogs;
 class TCommMonitor;
 class QCheckBox;
 class QLabel;
+class QLayout;
 class QListView;
 class TLogModel;
 class QPushButton;
@@ -47,6 +48,9 @@ protected:
 private:
     QWidget* CreateFigures(const QString& title,
                            std::span<const std::pair<const char*, const char*>> rows);
+    QWidget* CreateVerdict();
+    QLayout* CreateLogButtons();
+    QWidget* CreateLog();
     QWidget* CreateCounters();
     QWidget* CreateTiming();
     QLabel* AddRow(class QGridLayout* grid, int row, const char* key, const QString& caption);

@@ -89,6 +89,41 @@ QString SaveIconSheet(const TFormKT580& window, const QString& dir) {
     return sheet.save(path) ? path : QString();
 }
 
+struct TShotOptions {
+    QString Dir = QStringLiteral("screenshots");
+    bool Windows = false;
+    QByteArray Communication; // the file name for the Communication window alone
+};
+
+TShotOptions ParseShotOptions(int argc, char* argv[]) {
+    TShotOptions o;
+    for (int i = 1; i < argc; ++i) {
+        const QString arg = QString::fromLocal8Bit(argv[i]);
+        if (arg == QLatin1String("--windows"))
+            o.Windows = true;
+        else if (arg == QLatin1String("--communication") && i + 1 < argc)
+            o.Communication = argv[++i];
+        else
+            o.Dir = arg;
+    }
+    return o;
+}
+
+// Opens the Communication window, lets the traffic run, saves the window and disconnects.
+int SaveCommunication(TFormKT580& window, const QString& dir, const QByteArray& name) {
+    window.ReadingsCommunicationExecute();
+    // Enough queries for the figures and the verdict, and one refresh after them.
+    WaitFor([] { return false; }, 6000);
+    const QString path = Save(window.Communication().Window(), dir, name.constData());
+    window.StartDisconnectExecute();
+    WaitFor([&] { return !window.Connected(); }, 10000);
+    window.close();
+    if (path.isEmpty())
+        return 1;
+    std::printf("%s\n", qPrintable(path));
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -97,18 +132,10 @@ int main(int argc, char* argv[]) {
     locale.setNumberOptions(QLocale::OmitGroupSeparator);
     QLocale::setDefault(locale);
 
-    QString dir = QStringLiteral("screenshots");
-    bool windows = false;
-    QByteArray communication;
-    for (int i = 1; i < argc; ++i) {
-        const QString arg = QString::fromLocal8Bit(argv[i]);
-        if (arg == QLatin1String("--windows"))
-            windows = true;
-        else if (arg == QLatin1String("--communication") && i + 1 < argc)
-            communication = argv[++i];
-        else
-            dir = arg;
-    }
+    const TShotOptions options = ParseShotOptions(argc, argv);
+    const QString& dir = options.Dir;
+    const bool windows = options.Windows;
+    const QByteArray& communication = options.Communication;
     QDir().mkpath(dir);
 
     TQtDialogs dialogs;
@@ -155,19 +182,8 @@ int main(int argc, char* argv[]) {
         std::fprintf(stderr, "kt580-shots: cannot connect to COM1\n");
         return 1;
     }
-    if (!communication.isEmpty()) {
-        window.ReadingsCommunicationExecute();
-        // Enough queries for the figures and the verdict, and one refresh after them.
-        WaitFor([] { return false; }, 6000);
-        const QString path = Save(window.Communication().Window(), dir, communication.constData());
-        window.StartDisconnectExecute();
-        WaitFor([&] { return !window.Connected(); }, 10000);
-        window.close();
-        if (path.isEmpty())
-            return 1;
-        std::printf("%s\n", qPrintable(path));
-        return 0;
-    }
+    if (!communication.isEmpty())
+        return SaveCommunication(window, dir, communication);
     const QRegularExpression voltage(QStringLiteral(R"(^[0-9]+[.,][0-9]+ ?V$)"));
     if (!WaitFor([&] { return PageShows(window.FormRTMetering(), voltage); }, 20000)) {
         std::fprintf(stderr, "kt580-shots: no values from the meter\n");

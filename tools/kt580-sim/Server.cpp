@@ -128,6 +128,23 @@ void TServer::Send(const std::vector<TPiece>& pieces, TClock::time_point lastByt
     }
 }
 
+bool TServer::Busy(TClock::time_point lastByte) const {
+    return FOptions.BusyMs > 0 && FLastAnswer &&
+           lastByte - *FLastAnswer < std::chrono::milliseconds(FOptions.BusyMs);
+}
+
+std::string TServer::AsAddressed(const std::string& frame) const {
+    std::string request = frame;
+    if (FOptions.AnswerAnyAddress && request.size() >= 4 && uint8_t(request[0]) != 0 &&
+        uint8_t(request[0]) != FAddress) {
+        // Taken as if it were addressed to this meter; the answer carries the meter's address.
+        request.resize(request.size() - 2);
+        request[0] = static_cast<char>(FAddress);
+        AppendCrc(request);
+    }
+    return request;
+}
+
 void TServer::HandleFrame(const std::string& frame, TClock::time_point lastByte) {
     AdvanceMeterTime();
     if (FTerminal.IsPseudo()) {
@@ -141,19 +158,11 @@ void TServer::HandleFrame(const std::string& frame, TClock::time_point lastByte)
             return;
         }
     }
-    if (FOptions.BusyMs > 0 && FLastAnswer &&
-        lastByte - *FLastAnswer < std::chrono::milliseconds(FOptions.BusyMs)) {
+    if (Busy(lastByte)) {
         Log("RX", frame, "ignored: busy");
         return;
     }
-    std::string request = frame;
-    if (FOptions.AnswerAnyAddress && request.size() >= 4 && uint8_t(request[0]) != 0 &&
-        uint8_t(request[0]) != FAddress) {
-        // Taken as if it were addressed to this meter; the answer carries the meter's address.
-        request.resize(request.size() - 2);
-        request[0] = static_cast<char>(FAddress);
-        AppendCrc(request);
-    }
+    const std::string request = AsAddressed(frame);
     const TReply reply = HandleRequest(FMeter, request, FAddress);
     switch (reply.Kind) {
     case TReply::OtherAddress:

@@ -33,6 +33,10 @@ private:
     using TClock = std::chrono::steady_clock;
 
     void HandleFrame(const std::string& frame, TClock::time_point lastByte);
+    // --busy: the request came too soon after the last answer.
+    bool Busy(TClock::time_point lastByte) const;
+    // --answer-any-address: the request as if it were addressed to this meter.
+    std::string AsAddressed(const std::string& frame) const;
     void Send(const std::vector<TPiece>& pieces, TClock::time_point lastByte);
     void AdvanceMeterTime();
     void Log(const char* direction, const std::string& bytes, const std::string& note = {});
