@@ -15,3 +15,16 @@ public:
 private:
     QString FMessage;
 };
+
+// A text that is a number, but one its destination cannot hold. Text() is the text as quoted,
+// so a caller that knows the destination can name it.
+class ERangeError : public EConvertError {
+public:
+    explicit ERangeError(const QString& text)
+        : EConvertError(QStringLiteral("'%1' is out of range").arg(text)), FText(text) {}
+
+    const QString& Text() const noexcept { return FText; }
+
+private:
+    QString FText;
+};

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "link/QueryPlan.h"
+#include "link/RegisterDecode.h"
 #include "settings/MeterSettings.h"
 
 #include <QString>
@@ -33,8 +34,9 @@ public:
     // "ON" in red or "OFF" in green; relays 0 and 1, inputs 0 to 5.
     virtual void SetRelayState(int index, bool on) = 0;
     virtual void SetInputState(int index, bool on) = 0;
-    // Hides the four import/export energy labels and their captions for good.
-    virtual void HideExtendedEnergy() = 0;
+    // Shows the four import/export energy labels and their captions exactly when the meter
+    // connected has them; a newer meter brings them back.
+    virtual void ShowExtendedEnergy(bool shown) = 0;
     // The relay buttons, the six energy labels and "Reset Energy".
     virtual void SetCommandsEnabled(bool enabled) = 0;
 };
@@ -56,13 +58,10 @@ public:
     // display rules.
     virtual TMeterSettings Settings() const = 0;
     virtual void SetSettings(const TMeterSettings& settings) = 0;
-    // Version adaptation; only ever removes. Removing the chosen entry leaves none chosen.
-    virtual int BaudItemCount() const = 0;
-    virtual void RemoveBaudItem(int index) = 0;
-    virtual int WiringItemCount() const = 0;
-    virtual void RemoveWiringItem(int index) = 0;
-    virtual void HideDOEnergyOutputs() = 0;
-    virtual void HideRelayAlarmGroup() = 0;
+    // Version adaptation: shows exactly what a meter of this layout has, in both directions
+    // (lists, groups and captions come back for a newer meter). A chosen entry that is no
+    // longer offered leaves none chosen.
+    virtual void ShowLayout(const TPageAdaptation& layout) = 0;
     // "Update Device".
     virtual void SetUpdateEnabled(bool enabled) = 0;
 };

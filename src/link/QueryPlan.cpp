@@ -51,3 +51,12 @@ std::vector<std::string> PageReads(TPage page, const QString& version) {
     }
     return reads;
 }
+
+bool IsWriteQuery(std::string_view text) {
+    // "AA,FF,...": the function code is the second byte of the text.
+    if (text.size() < 5 || text[2] != ',')
+        return false;
+    const std::string_view function = text.substr(3, 2);
+    return function == "05" || function == "06" || function == "0F" || function == "0f" ||
+           function == "10";
+}

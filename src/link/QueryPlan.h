@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 enum class TPage : std::uint8_t { None, RTMetering, DeviceInfo, GeneralSettings };
@@ -47,6 +48,10 @@ private:
 
 // The one-shot reads that showing a page queues, the identity block first.
 std::vector<std::string> PageReads(TPage page, const QString& version);
+
+// Whether a query text changes the meter: a write of coils or registers (functions 05, 06, 0F
+// and 10). Everything else the link sends only reads.
+bool IsWriteQuery(std::string_view text);
 
 // The null query: one character of code 0, which the master drops instead of sending.
 inline std::string NullQuery() {

@@ -28,35 +28,40 @@ QString Cleaned(const QString& text) {
 
 } // namespace
 
-std::array<QString, MeasurementCount> MeasurementTexts(const TScaling& scale,
-                                                       std::span<const std::uint16_t> values) {
+std::array<QString, MeasurementCount>
+MeasurementTexts(const TScaling& scale, std::span<const std::uint16_t> values, bool ratiosKnown) {
     using TDecoder = QString (*)(const TScaling&, std::uint16_t);
-    static constexpr TDecoder Decoders[MeasurementCount] = {
-        VoltageText,
-        VoltageText,
-        VoltageText,
-        VoltageText,
-        VoltageText,
-        VoltageText,
-        CurrentText,
-        CurrentText,
-        CurrentText,
-        VoltageText,
-        VoltageText,
-        CurrentText,
-        ActivePowerText,
-        ReactivePowerText,
-        ApparentPowerText,
-        [](const TScaling&, std::uint16_t raw) { return FrequencyText(raw); },
-        [](const TScaling&, std::uint16_t raw) { return PowerFactorText(raw); },
-        [](const TScaling&, std::uint16_t raw) { return LoadTypeText(raw); },
-        AnalogOutputText,
-        AnalogOutputText,
-        CurrentText,
+    struct TRegister {
+        TDecoder Decode;
+        bool ByRatios; // scaled by the PT or CT ratio, or both
+    };
+    static constexpr TRegister Registers[MeasurementCount] = {
+        {VoltageText, true},
+        {VoltageText, true},
+        {VoltageText, true},
+        {VoltageText, true},
+        {VoltageText, true},
+        {VoltageText, true},
+        {CurrentText, true},
+        {CurrentText, true},
+        {CurrentText, true},
+        {VoltageText, true},
+        {VoltageText, true},
+        {CurrentText, true},
+        {ActivePowerText, true},
+        {ReactivePowerText, true},
+        {ApparentPowerText, true},
+        {[](const TScaling&, std::uint16_t raw) { return FrequencyText(raw); }, false},
+        {[](const TScaling&, std::uint16_t raw) { return PowerFactorText(raw); }, false},
+        {[](const TScaling&, std::uint16_t raw) { return LoadTypeText(raw); }, false},
+        {AnalogOutputText, false},
+        {AnalogOutputText, false},
+        {CurrentText, true},
     };
     std::array<QString, MeasurementCount> texts;
     for (std::size_t i = 0; i < texts.size() && i < values.size(); ++i)
-        texts[i] = Decoders[i](scale, values[i]);
+        if (ratiosKnown || !Registers[i].ByRatios)
+            texts[i] = Registers[i].Decode(scale, values[i]);
     return texts;
 }
 

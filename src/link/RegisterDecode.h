@@ -26,9 +26,11 @@ inline constexpr int RelayCount = 2;
 inline constexpr int InputCount = 6;
 
 // The 21 label texts of the measurement block, in register order (0x1400 to 0x1414).
-// Missing registers give empty texts.
+// Missing registers give empty texts, and so do the voltages, currents and powers while the
+// ratios that scale them are not known: no value is better than a wrong one.
 std::array<QString, MeasurementCount> MeasurementTexts(const TScaling& scale,
-                                                       std::span<const std::uint16_t> values);
+                                                       std::span<const std::uint16_t> values,
+                                                       bool ratiosKnown = true);
 
 // The energy counters present in a response of the energy block: 2 for 4 registers, all 6
 // for 12; the count returned says how many were filled.
@@ -59,8 +61,8 @@ struct TRatioState {
 // from a response of block 0x1100; a divisor of 0 leaves its ratio as it was.
 void UpdateRatios(std::span<const std::uint16_t> values, TRatioState& state, TScaling& scale);
 
-// What a page loses for a meter whose version lacks a layout. Only removals: nothing is shown
-// again when a later version has it.
+// What the pages leave out for a meter whose version lacks a layout; what is not left out is
+// shown, so a newer meter gets back what an older one hid.
 struct TPageAdaptation {
     bool ShortenLists = false;        // baud rates to 5 entries, wiring to 3
     bool HideDOEnergyOutputs = false; // DO1/DO2 energy output choices and captions

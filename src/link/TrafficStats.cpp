@@ -33,6 +33,7 @@ QString BytesToHex(std::string_view bytes) {
 void TTrafficStats::FrameSent(std::string_view frame) {
     if (FSent < UINT64_MAX)
         ++FSent;
+    FQuerySent = true;
     FTx = QLatin1String(cstMain::TxdPrefix) + Shown(frame);
     FRx = QLatin1String(cstMain::RxdPrefix);
 }
@@ -43,12 +44,33 @@ void TTrafficStats::DataReceived(std::string_view data) {
     FRx += Shown(data);
 }
 
+void TTrafficStats::QueryStarted() {
+    FQuerySent = false;
+    FQueryFailed = false;
+    FCountQuery = true;
+}
+
 void TTrafficStats::ResponseError() {
+    if (FQueryFailed || !FCountQuery)
+        return;
+    FQueryFailed = true;
     if (FErrors < UINT64_MAX)
         ++FErrors;
+    if (!FQuerySent) {
+        FQuerySent = true;
+        if (FSent < UINT64_MAX)
+            ++FSent;
+    }
+}
+
+void TTrafficStats::QueryAbandoned() {
+    if (FQuerySent && !FQueryFailed && FCountQuery && FErrors < UINT64_MAX)
+        ++FErrors;
+    QueryStarted();
 }
 
 std::optional<QString> TTrafficStats::AfterResponse() {
+    QueryStarted();
     if (FSent == 0) {
         FErrors = 0;
         return std::nullopt;
@@ -59,6 +81,9 @@ std::optional<QString> TTrafficStats::AfterResponse() {
 void TTrafficStats::Reset() {
     FSent = 0;
     FErrors = 0;
+    // A query on its way belongs to the counts before: its outcome is not counted.
+    FQuerySent = false;
+    FCountQuery = false;
 }
 
 void TTrafficStats::ClearTraffic() {

@@ -31,7 +31,7 @@ int64_t Rounded(double value, const QString& text) {
 } // namespace
 
 void RaiseOutOfRange(const QString& text) {
-    throw EConvertError(QStringLiteral("'%1' is out of range").arg(TrimText(text)));
+    throw ERangeError(TrimText(text));
 }
 
 double ParseNumber(const QString& text) {

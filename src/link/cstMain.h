@@ -32,4 +32,11 @@ inline constexpr char TxdPrefix[] = "TXD:  ";
 inline constexpr char RxdPrefix[] = "RXD:  ";
 inline constexpr char ErrPrefix[] = "ERR:  ";
 
+// Settings write refused before anything is sent.
+inline constexpr char VersionUnknown[] =
+    "The meter's software version is not known yet, so its settings layout is not known. "
+    "Nothing was written.";
+inline constexpr char VersionChanged[] =
+    "The meter's software version changed while the question was open. Nothing was written.";
+
 } // namespace cstMain

@@ -4,8 +4,9 @@
 #include "link/cstMain.h"
 #include "settings/SettingsBlocks.h"
 
-#include <QThread>
 #include <QTimer>
+
+#include <algorithm>
 
 namespace {
 
@@ -16,9 +17,7 @@ bool IsGeneralSettingsWrite(const std::string& text) {
 
 } // namespace
 
-TFormModbus::TFormModbus(ILinkShell& shell, IDialogs& dialogs)
-    : Sleep([](int ms) { QThread::msleep(static_cast<unsigned long>(ms)); }), FShell(shell),
-      FDialogs(dialogs) {
+TFormModbus::TFormModbus(ILinkShell& shell, IDialogs& dialogs) : FShell(shell), FDialogs(dialogs) {
     Modbus.SetFrameInterval(5);
     Modbus.SetQueryInterval(500);
     Modbus.SetQueryTimeout(3000);
@@ -126,7 +125,22 @@ void TFormModbus::SetNewLineSettings(std::uint8_t deviceAddress, int baudrate,
     FNew = change;
 }
 
-void TFormModbus::ModbusQueryData(TKrModbus& /*Sender*/, std::string& FmtData) {
+void TFormModbus::SetDeviceAddress(std::uint8_t value) {
+    if (value == FDeviceAddress)
+        return;
+    FDeviceAddress = value;
+    if (FShell.Connected())
+        FFacts.AskAgain();
+    else
+        FFacts.Forget();
+}
+
+void TFormModbus::ModbusQueryData(TKrModbus& Sender, std::string& FmtData) {
+    if (FFinishingWrites) {
+        // Reads queued since closing began are dropped as well.
+        std::erase_if(FPendingQueries,
+                      [](const TPendingQuery& q) { return !IsWriteQuery(q.Text); });
+    }
     std::string query;
     if (!FPendingQueries.empty()) {
         TPendingQuery next = std::move(FPendingQueries.front());
@@ -135,14 +149,58 @@ void TFormModbus::ModbusQueryData(TKrModbus& /*Sender*/, std::string& FmtData) {
             FNew = *next.LineChange;
         query = std::move(next.Text);
         FRotation.Restart();
+    } else if (FFinishingWrites) {
+        // Nothing more goes out once the writes are done.
+    } else if (const char* missing = FFacts.MissingRead()) {
+        query = missing;
     } else if (const char* polled = FRotation.Next(FShell.ActivePage(), FSoftwareVersion)) {
         query = polled;
     }
-    FmtData = query.empty() ? NullQuery() : WithAddress(query, FDeviceAddress);
+    // The last write is on its way: the cycle ends with its outcome.
+    if (FFinishingWrites && FPendingQueries.empty())
+        Sender.Stop();
+    FFacts.QueryStarted(query);
+    FTraffic.QueryStarted();
+    FQueryOpen = !query.empty();
+    FCurrentQuery = std::move(query);
+    FmtData = FCurrentQuery.empty() ? NullQuery() : WithAddress(FCurrentQuery, FDeviceAddress);
+}
+
+void TFormModbus::SetPortNum(std::uint16_t port) {
+    const bool running = Modbus.Running();
+    Modbus.SetPortNum(port);
+    if (!running || Modbus.Running())
+        return;
+    // The change of port closed the port under the cycle, which then ends without its own
+    // finish: the query in progress failed, and the link and the shell end as after a
+    // disconnect.
+    if (FQueryOpen)
+        FTraffic.QueryAbandoned();
+    FQueryOpen = false;
+    if (const auto text = FTraffic.AfterResponse())
+        FShell.SetStatusText(3, *text);
+    ModbusQueryFinish(Modbus);
+    FShell.SetConnected(false);
+}
+
+bool TFormModbus::FinishWritesThenStop() {
+    const auto isWrite = [](const TPendingQuery& q) { return IsWriteQuery(q.Text); };
+    const bool writeOnItsWay = FQueryOpen && IsWriteQuery(FCurrentQuery);
+    if (!Modbus.Running() ||
+        (!writeOnItsWay && std::none_of(FPendingQueries.begin(), FPendingQueries.end(), isWrite)))
+        return false;
+    std::erase_if(FPendingQueries, [&](const TPendingQuery& q) { return !isWrite(q); });
+    FFinishingWrites = true;
+    if (FPendingQueries.empty())
+        Modbus.Stop();
+    return true;
 }
 
 void TFormModbus::ModbusQueryFinish(TKrPolling& /*Sender*/) {
     FPendingQueries.clear();
+    FFacts.Forget();
+    FFinishingWrites = false;
+    FQueryOpen = false;
     if (FShell.DisconnectRequested())
         FShell.SetConnected(false);
     if (Modbus.Opened()) {
@@ -160,6 +218,7 @@ void TFormModbus::ModbusF10Response(TKrModbus& /*Sender*/, std::uint8_t /*Slave*
                                     std::uint16_t StartAddr, std::uint16_t /*DataCount*/) {
     if (StartAddr != sbGeneral)
         return;
+    FFacts.RatiosWritten();
     // Address 0 is the broadcast address, never a meter's own: a write that did not come
     // from a settings sequence has nothing to adopt.
     if (FNew.DeviceAddress != 0)
@@ -172,8 +231,8 @@ void TFormModbus::ModbusF10Response(TKrModbus& /*Sender*/, std::uint8_t /*Slave*
         Modbus.SetStopBits(FNew.StopBits);
         // The meter switches its line after its answer has gone out; the next frame must not
         // reach it before.
-        if (FAdoptWait > 0 && Sleep)
-            Sleep(FAdoptWait);
+        if (FAdoptWait > 0)
+            Modbus.Clock().Sleep(FAdoptWait);
     }
     FShell.RefreshStatusAddress();
 }
@@ -200,7 +259,7 @@ void TFormModbus::ModbusF03Response(TKrModbus& /*Sender*/, std::uint8_t /*Slave*
     switch (StartAddr) {
     case rbMeasurement:
         if (FMetering) {
-            const auto texts = MeasurementTexts(FScaling, Values);
+            const auto texts = MeasurementTexts(FScaling, Values, FFacts.RatiosKnown());
             for (int i = 0; i < MeasurementCount; ++i)
                 if (static_cast<std::size_t>(i) < Values.size())
                     FMetering->SetMeasurementText(i, texts[i]);
@@ -216,6 +275,7 @@ void TFormModbus::ModbusF03Response(TKrModbus& /*Sender*/, std::uint8_t /*Slave*
         break;
     case rbIdentity:
         DecodeIdentityBlock(Values);
+        FFacts.BlockRead(StartAddr);
         break;
     case rbSerialNumber:
         if (FDeviceInfo)
@@ -231,6 +291,7 @@ void TFormModbus::ModbusF03Response(TKrModbus& /*Sender*/, std::uint8_t /*Slave*
     case sbGeneral:
         DecodeSettings(StartAddr, Values);
         UpdateRatios(Values, FRatios, FScaling);
+        FFacts.BlockRead(StartAddr);
         break;
     case sbAlarm:
     case sbDigitalOutput:
@@ -257,25 +318,10 @@ void TFormModbus::DecodeIdentityBlock(std::span<const std::uint16_t> values) {
 
 void TFormModbus::AdaptPages() {
     const TPageAdaptation a = AdaptationFor(FSoftwareVersion);
-    if (FSettings) {
-        if (a.ShortenLists) {
-            // Highest first, so the positions of the others do not move.
-            if (FSettings->BaudItemCount() > 5) {
-                FSettings->RemoveBaudItem(6);
-                FSettings->RemoveBaudItem(5);
-            }
-            if (FSettings->WiringItemCount() > 3) {
-                FSettings->RemoveWiringItem(4);
-                FSettings->RemoveWiringItem(3);
-            }
-        }
-        if (a.HideDOEnergyOutputs)
-            FSettings->HideDOEnergyOutputs();
-        if (a.HideRelayAlarmGroup)
-            FSettings->HideRelayAlarmGroup();
-    }
-    if (FMetering && a.HideExtendedEnergy)
-        FMetering->HideExtendedEnergy();
+    if (FSettings)
+        FSettings->ShowLayout(a);
+    if (FMetering)
+        FMetering->ShowExtendedEnergy(!a.HideExtendedEnergy);
 }
 
 void TFormModbus::DecodeSettings(std::uint16_t start, std::span<const std::uint16_t> values) {
@@ -313,6 +359,8 @@ void TFormModbus::ModbusAfterResponse(TKrModbus& Sender) {
     if (FObserver)
         FObserver->QueryEnded({Sender.ErrorKind(), Sender.ExceptionCode(), Sender.Broadcast(),
                                Sender.CurrentRequest(), Sender.RecvBuffer()});
+    FFacts.QueryEnded();
+    FQueryOpen = false;
     if (FPendingQueries.empty() && FShell.ActivePage() != TPage::RTMetering) {
         FTraffic.ClearTraffic();
         FShell.SetStatusText(1, QString());
@@ -324,7 +372,9 @@ void TFormModbus::ModbusAfterResponse(TKrModbus& Sender) {
 
 void TFormModbus::ModbusExceptionResponse(TKrModbus& /*Sender*/, std::uint8_t /*Slave*/,
                                           int AExceptionCode) {
-    if (AExceptionCode != 4)
+    // "Over limit" answers a write whose values the meter refused; a meter that refuses its
+    // reads this way has no write of the operator's to report, however often it is polled.
+    if (AExceptionCode != 4 || !IsWriteQuery(FCurrentQuery))
         return;
     ++FOverLimitPending;
     QTimer::singleShot(0, &FDeferContext, [this] { ShowOverLimitBoxes(); });

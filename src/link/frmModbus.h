@@ -5,6 +5,7 @@
 #pragma once
 
 #include "link/LinkViews.h"
+#include "link/MeterFacts.h"
 #include "link/QueryPlan.h"
 #include "link/RegisterDecode.h"
 #include "link/Scaling.h"
@@ -58,6 +59,16 @@ public:
     // is requested while no cycle runs.
     void ModbusQueryFinish(TKrPolling& Sender);
 
+    // Another port. A cycle that the change of port cuts short still ends as a disconnect
+    // does: its query counts as failed, the queue is dropped and the shell goes offline.
+    void SetPortNum(std::uint16_t port);
+
+    // Closing: the writes of confirmed commands that are still waiting go out, each within
+    // its time-out, the reads queued between them are dropped, and then the cycle ends and
+    // the port closes as after Disconnect. False when no write is waiting or on its way, or
+    // no cycle runs: nothing to wait for.
+    bool FinishWritesThenStop();
+
     // One-shot queries, sent first in first out before any polling query.
     void AppendQuery(std::string text);
     const std::deque<TPendingQuery>& PendingQueries() const { return FPendingQueries; }
@@ -74,10 +85,16 @@ public:
     TStopBits NewStopBits() const { return FNew.StopBits; }
 
     std::uint8_t DeviceAddress() const { return FDeviceAddress; }
-    void SetDeviceAddress(std::uint8_t value) { FDeviceAddress = value; }
+    // Another address is another meter: its identity and ratios are not known yet, and while
+    // connected they are asked for at once.
+    void SetDeviceAddress(std::uint8_t value);
     const QString& SoftwareVersion() const { return FSoftwareVersion; }
     void SetSoftwareVersion(const QString& value) { FSoftwareVersion = value; }
     const TScaling& Scaling() const { return FScaling; }
+    // Whether this connection has read the meter's identity and its ratios; until then the
+    // software version and the ratios are those of an earlier read, or the defaults.
+    bool IdentityKnown() const { return FFacts.IdentityKnown(); }
+    bool RatiosKnown() const { return FFacts.RatiosKnown(); }
     double PTRatio() const { return FScaling.PTRatio; }
     double CTRatio() const { return FScaling.CTRatio; }
     double LastPT2() const { return FRatios.LastPT2; }
@@ -94,11 +111,9 @@ public:
     void SetTrafficObserver(ITrafficObserver* observer) { FObserver = observer; }
 
     // How long the link blocks after adopting new line settings, so the meter can switch
-    // over before the next frame; tests shorten it.
+    // over before the next frame. It sleeps on the master's clock, which tests replace.
     int AdoptWait() const { return FAdoptWait; }
     void SetAdoptWait(int ms) { FAdoptWait = ms; }
-    // The blocking wait itself; the program sleeps, tests may watch it instead.
-    std::function<void(int ms)> Sleep;
 
     // Handlers bound to the master's events.
     void ModbusQueryData(TKrModbus& Sender, std::string& FmtData);
@@ -131,6 +146,13 @@ private:
 
     TScaling FScaling;
     TRatioState FRatios;
+    TMeterFacts FFacts;
+    // The query of this turn as handed to the master (placeholder address), and whether its
+    // outcome is still to come.
+    std::string FCurrentQuery;
+    bool FQueryOpen = false;
+    // Closing: only the queued writes still go out.
+    bool FFinishingWrites = false;
     std::uint8_t FDeviceAddress = 1;
     QString FSoftwareVersion;
     TPollRotation FRotation;

@@ -245,11 +245,11 @@ void TFormRTMetering::SetInputState(int index, bool on) {
         SetStateText(FInputs[index], on);
 }
 
-void TFormRTMetering::HideExtendedEnergy() {
+void TFormRTMetering::ShowExtendedEnergy(bool shown) {
     for (QLabel* caption : FExtendedCaptions)
-        caption->hide();
+        caption->setVisible(shown);
     for (int i = 2; i < 6; ++i)
-        FEnergy[i]->hide();
+        FEnergy[i]->setVisible(shown);
 }
 
 void TFormRTMetering::SetCommandsEnabled(bool enabled) {

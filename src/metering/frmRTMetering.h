@@ -28,7 +28,7 @@ public:
     void SetEnergyText(int index, const QString& text) override;
     void SetRelayState(int index, bool on) override;
     void SetInputState(int index, bool on) override;
-    void HideExtendedEnergy() override;
+    void ShowExtendedEnergy(bool shown) override;
     void SetCommandsEnabled(bool enabled) override;
 
     // Command handlers; Sender is the control that was clicked.

@@ -97,8 +97,9 @@ int CeilDiv8(int value) {
 // a length byte and a reference byte. The old format refuses empty records and long answers.
 bool FileReadResponseLength(std::string_view r, int b, bool oldFormat, int& response) {
     response = 3;
-    for (int i = 0; i < b / 7; ++i) {
-        const int l = Word(r, static_cast<size_t>(7 * i + 8));
+    const size_t subRequests = static_cast<size_t>(b) / 7;
+    for (size_t i = 0; i < subRequests; ++i) {
+        const int l = Word(r, 7 * i + 8);
         if (oldFormat && l == 0) {
             return false;
         }
@@ -119,7 +120,7 @@ bool FileWriteWalkFits(std::string_view r, int b, bool oldFormat) {
         if (p + 7 > end) {
             return false;
         }
-        const int l = Word(r, static_cast<size_t>(p + 5));
+        const int l = Word(r, static_cast<size_t>(p) + 5);
         if (oldFormat && l == 0) {
             return false;
         }
@@ -131,125 +132,142 @@ bool FileWriteWalkFits(std::string_view r, int b, bool oldFormat) {
     return p == end;
 }
 
-bool ParseOldFormat(std::string_view r, TByteLengths& len) {
+// File-record requests: a byte count of whole sub-requests, all of them in the text. The old
+// format also bounds the frame and wants reads made of whole 7-byte sub-requests.
+bool ParseFileRecord(std::string_view r, bool oldFormat, int exception, TByteLengths& len) {
     const size_t n = r.size();
-    const uint8_t fn = Byte(r, 1);
-    const auto qty = [&] { return Word(r, 4); };
+    if (n < 3) {
+        return false;
+    }
+    const bool read = Byte(r, 1) == FnReadFileRecord;
+    const int b = Byte(r, 2);
+    if (b < 7 || n < static_cast<size_t>(b) + 3) {
+        return false;
+    }
+    if (oldFormat && (b + 3 > OldFrameLimit || (read && b % 7 != 0))) {
+        return false;
+    }
+    if (read) {
+        len = {b + 3, 0, exception};
+        return FileReadResponseLength(r, b, oldFormat, len.Response);
+    }
+    len = {b + 3, b + 3, exception};
+    return FileWriteWalkFits(r, b, oldFormat);
+}
+
+// Old-format reads whose quantity (bytes 4-5) sizes the answer; none may ask for nothing.
+bool ParseOldRead(std::string_view r, uint8_t fn, TByteLengths& len) {
+    if (r.size() < 6 || Word(r, 4) == 0) {
+        return false;
+    }
+    const int qty = Word(r, 4);
     switch (fn) {
     case 0x01:
     case 0x02:
-        if (n < 6 || qty() == 0) {
-            return false;
-        }
-        len = {6, CeilDiv8(qty()) + 3, 0};
-        return len.Response <= OldFrameLimit;
+        len = {6, CeilDiv8(qty) + 3, 0};
+        break;
     case 0x03:
     case 0x04:
-        if (n < 6 || qty() == 0) {
-            return false;
-        }
-        len = {6, 2 * qty() + 3, 0};
-        return len.Response <= OldFrameLimit;
-    case 0x05:
-    case 0x85:
-    case 0xC5:
-        // A coil value other than off or on is refused rather than passed to the meter.
-        if (n < 6 || (qty() != 0x0000 && qty() != 0xFF00)) {
-            return false;
-        }
-        len = {6, fn == 0xC5 ? 0 : 6, 0};
-        return true;
-    case 0x06:
-        if (n < 6) {
-            return false;
-        }
+        len = {6, 2 * qty + 3, 0};
+        break;
+    case FnReadString:
+        len = {6, qty + 3, 0};
+        break;
+    default: // 0x83, the vendor's long read
+        len = {6, 2 * qty + 6, 0};
+        return len.Response <= OldLongResponseLimit;
+    }
+    return len.Response <= OldFrameLimit;
+}
+
+// Old-format writes of one coil (0x05 and the vendor's 0x85 and 0xC5) or one register (0x06).
+bool ParseOldSingleWrite(std::string_view r, uint8_t fn, TByteLengths& len) {
+    if (r.size() < 6) {
+        return false;
+    }
+    if (fn == 0x06) {
         len = {6, 6, 0};
         return true;
-    case 0x0F: {
-        if (n < 7) {
-            return false;
-        }
-        const int count = Byte(r, 6);
-        if (qty() == 0 || CeilDiv8(qty()) != count || count + 7 > OldFrameLimit) {
-            return false;
-        }
-        len = {count + 7, 6, 0};
-        return true;
     }
-    case 0x10:
-    case 0xB0: {
-        if (n < 7) {
-            return false;
-        }
-        const int count = Byte(r, 6);
-        if (qty() == 0 || count != 2 * qty() || count + 7 > OldFrameLimit) {
-            return false;
-        }
-        len = {count + 7, 6, 0};
-        return true;
+    // A coil value other than off or on is refused rather than passed to the meter.
+    const int value = Word(r, 4);
+    if (value != 0x0000 && value != 0xFF00) {
+        return false;
     }
-    case FnReadFileRecord: {
-        if (n < 3) {
-            return false;
-        }
-        const int b = Byte(r, 2);
-        if (b < 7 || b % 7 != 0 || n < static_cast<size_t>(b + 3) || b + 3 > OldFrameLimit) {
-            return false;
-        }
-        len = {b + 3, 0, 0};
-        return FileReadResponseLength(r, b, true, len.Response);
+    len = {6, fn == 0xC5 ? 0 : 6, 0};
+    return true;
+}
+
+// Old-format writes of several coils (0x0F) or registers (0x10, the vendor's 0xB0): the byte
+// count must match the quantity.
+bool ParseOldMultipleWrite(std::string_view r, uint8_t fn, TByteLengths& len) {
+    if (r.size() < 7) {
+        return false;
     }
-    case FnWriteFileRecord: {
-        if (n < 3) {
-            return false;
-        }
-        const int b = Byte(r, 2);
-        if (b < 7 || n < static_cast<size_t>(b + 3) || b + 3 > OldFrameLimit) {
-            return false;
-        }
-        len = {b + 3, b + 3, 0};
-        return FileWriteWalkFits(r, b, true);
+    const int qty = Word(r, 4);
+    const int count = Byte(r, 6);
+    const int expected = fn == 0x0F ? CeilDiv8(qty) : 2 * qty;
+    if (qty == 0 || count != expected || count + 7 > OldFrameLimit) {
+        return false;
     }
-    case FnReadString:
-        if (n < 6 || qty() == 0) {
-            return false;
-        }
-        len = {6, qty() + 3, 0};
-        return len.Response <= OldFrameLimit;
+    len = {count + 7, 6, 0};
+    return true;
+}
+
+// The vendor's own old-format requests: string write, 0x91, status read 0xC3 and 0xC4.
+bool ParseOldVendor(std::string_view r, uint8_t fn, TByteLengths& len) {
+    const size_t n = r.size();
+    switch (fn) {
     case FnWriteString:
-        if (n < 6 || qty() == 0 || qty() + 6 > OldFrameLimit) {
+        if (n < 6 || Word(r, 4) == 0 || Word(r, 4) + 6 > OldFrameLimit) {
             return false;
         }
-        len = {qty() + 6, 6, 0};
+        len = {Word(r, 4) + 6, 6, 0};
         return true;
-    case 0x83:
-        if (n < 6 || qty() == 0) {
+    case 0x91:
+        if (n < 3 || Byte(r, 2) + 3 > OldFrameLimit) {
             return false;
         }
-        len = {6, 2 * qty() + 6, 0};
-        return len.Response <= OldLongResponseLimit;
-    case 0x91: {
-        if (n < 3) {
-            return false;
-        }
-        const int b = Byte(r, 2);
-        if (b + 3 > OldFrameLimit) {
-            return false;
-        }
-        len = {b + 3, 2, 0};
+        len = {Byte(r, 2) + 3, 2, 0};
         return true;
-    }
     case 0xC3:
         if (n < 6) {
             return false;
         }
-        len = {6, 2 * qty() + 8, 0};
+        len = {6, 2 * Word(r, 4) + 8, 0};
         return len.Response <= OldLongResponseLimit;
     case 0xC4:
         len = {2, 5, 0};
         return true;
     default:
         return false;
+    }
+}
+
+bool ParseOldFormat(std::string_view r, TByteLengths& len) {
+    const uint8_t fn = Byte(r, 1);
+    switch (fn) {
+    case 0x01:
+    case 0x02:
+    case 0x03:
+    case 0x04:
+    case FnReadString:
+    case 0x83:
+        return ParseOldRead(r, fn, len);
+    case 0x05:
+    case 0x85:
+    case 0xC5:
+    case 0x06:
+        return ParseOldSingleWrite(r, fn, len);
+    case 0x0F:
+    case 0x10:
+    case 0xB0:
+        return ParseOldMultipleWrite(r, fn, len);
+    case FnReadFileRecord:
+    case FnWriteFileRecord:
+        return ParseFileRecord(r, true, 0, len);
+    default:
+        return ParseOldVendor(r, fn, len);
     }
 }
 
@@ -340,28 +358,9 @@ bool ParseGbUnicast(std::string_view r, TByteLengths& len) {
         }
         len = {Byte(r, 6) + 7, 6, Exception};
         return true;
-    case FnReadFileRecord: {
-        if (n < 3) {
-            return false;
-        }
-        const int b = Byte(r, 2);
-        if (b < 7 || n < static_cast<size_t>(b + 3)) {
-            return false;
-        }
-        len = {b + 3, 0, Exception};
-        return FileReadResponseLength(r, b, false, len.Response);
-    }
-    case FnWriteFileRecord: {
-        if (n < 3) {
-            return false;
-        }
-        const int b = Byte(r, 2);
-        if (b < 7 || n < static_cast<size_t>(b + 3)) {
-            return false;
-        }
-        len = {b + 3, b + 3, Exception};
-        return FileWriteWalkFits(r, b, false);
-    }
+    case FnReadFileRecord:
+    case FnWriteFileRecord:
+        return ParseFileRecord(r, false, Exception, len);
     default:
         // Codes this master does not know go out as written; the answer is taken to be the
         // shortest possible frame.
@@ -464,22 +463,20 @@ bool ExtractRtu(const TKrCodecSettings& settings, std::string_view request, int 
     return true;
 }
 
-bool ExtractAscii(const TKrCodecSettings& settings, std::string_view request, int responseLength,
-                  std::string_view response, std::string& validResponse) {
-    if (responseLength < 3) {
-        return false;
-    }
-    const size_t expected = static_cast<size_t>(responseLength);
-    size_t start = 0;
+// Finds the ':' that starts the response: with the end check, one whose frame of the expected
+// length ends in CR LF. False when no such start fits in what has arrived.
+bool FindAsciiStart(const TKrCodecSettings& settings, std::string_view response, size_t expected,
+                    size_t& start) {
+    start = 0;
     for (;;) {
         const size_t rest = response.size() - start;
         if (rest >= 1 && response[start] == ':') {
             if (!settings.EndCheck) {
-                break;
+                return true;
             }
             if (rest >= expected && response[start + expected - 2] == '\r' &&
                 response[start + expected - 1] == '\n') {
-                break;
+                return true;
             }
         }
         if (rest <= expected) {
@@ -487,8 +484,39 @@ bool ExtractAscii(const TKrCodecSettings& settings, std::string_view request, in
         }
         ++start;
     }
+}
+
+// The hex pairs of an ASCII frame as bytes. The string of a 0x28 answer follows its three
+// header bytes as raw characters.
+bool AsciiTextToBytes(std::string_view text, bool rawString, std::string& bytes) {
+    bytes.clear();
+    bytes.reserve(text.size() / 2);
+    size_t i = 0;
+    while (i < text.size()) {
+        uint8_t value = 0;
+        if (text.size() - i < 2 || !HexPair(text[i], text[i + 1], value)) {
+            return false;
+        }
+        bytes.push_back(static_cast<char>(value));
+        i += 2;
+        if (rawString && bytes.size() == 3) {
+            bytes.append(text.substr(i));
+            break;
+        }
+    }
+    return true;
+}
+
+bool ExtractAscii(const TKrCodecSettings& settings, std::string_view request, int responseLength,
+                  std::string_view response, std::string& validResponse) {
+    if (responseLength < 3) {
+        return false;
+    }
+    const size_t expected = static_cast<size_t>(responseLength);
+    size_t start = 0;
     // Without the end check the frame still has to be complete, or its data would be missing.
-    if (response.size() - start < expected) {
+    if (!FindAsciiStart(settings, response, expected, start) ||
+        response.size() - start < expected) {
         return false;
     }
     const size_t bodyLength = settings.EndCheck ? expected - 3 : expected - 1;
@@ -500,25 +528,10 @@ bool ExtractAscii(const TKrCodecSettings& settings, std::string_view request, in
     if (!HexPair(body[body.size() - 2], body[body.size() - 1], receivedLrc)) {
         return false;
     }
-    const std::string_view text = body.substr(0, body.size() - 2);
-    const bool rawString = Byte(request, 1) == FnReadString;
     std::string bytes;
-    bytes.reserve(text.size() / 2);
-    size_t i = 0;
-    while (i < text.size()) {
-        uint8_t value = 0;
-        if (text.size() - i < 2 || !HexPair(text[i], text[i + 1], value)) {
-            return false;
-        }
-        bytes.push_back(static_cast<char>(value));
-        i += 2;
-        // The string of a 0x28 answer follows its three header bytes as raw characters.
-        if (rawString && bytes.size() == 3) {
-            bytes.append(text.substr(i));
-            break;
-        }
-    }
-    if (CalcLRC(bytes) != receivedLrc) {
+    if (!AsciiTextToBytes(body.substr(0, body.size() - 2), Byte(request, 1) == FnReadString,
+                          bytes) ||
+        CalcLRC(bytes) != receivedLrc) {
         return false;
     }
     if (bytes.size() < 2 || bytes[0] != request[0] || bytes[1] != request[1]) {

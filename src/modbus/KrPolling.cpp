@@ -2,8 +2,6 @@
 
 #include "platform/PortName.h"
 
-#include <QThread>
-
 #include <algorithm>
 
 namespace {
@@ -52,12 +50,13 @@ TKrPolling::TKrPolling() {
     FComm.OnModemStateChange = [this](TComm&, std::uint32_t bits) { CommModemStateChange(bits); };
     FComm.OnRequestHangup = [this](TComm&) { CommRequestHangup(); };
 
-    for (QTimer* timer : {&FPhaseTimer, &FGapTimer}) {
-        timer->setSingleShot(true);
-        timer->setTimerType(Qt::PreciseTimer);
-    }
-    QObject::connect(&FPhaseTimer, &QTimer::timeout, &FPhaseTimer, [this] { PhaseTimerTick(); });
-    QObject::connect(&FGapTimer, &QTimer::timeout, &FGapTimer, [this] { GapTimerTick(); });
+    SetClock(*FClock);
+}
+
+void TKrPolling::SetClock(IKrClock& clock) {
+    FClock = &clock;
+    FPhaseTimer = FClock->CreateTimer([this] { PhaseTimerTick(); });
+    FGapTimer = FClock->CreateTimer([this] { GapTimerTick(); });
 }
 
 TKrPolling::~TKrPolling() {
@@ -106,7 +105,7 @@ bool TKrPolling::Reopen() {
     }
     FComm.ClosePort();
     // Gives the device (a USB adapter, a converter) time to settle before it is opened again.
-    QThread::msleep(static_cast<unsigned long>(std::max(FReopenWait, 0)));
+    FClock->Sleep(FReopenWait);
     FOpenErrorText.clear();
     FOpenSystemError = 0;
     try {
@@ -141,7 +140,7 @@ void TKrPolling::Stop() {
 void TKrPolling::Cancel() {
     FRunning = false;
     FContinuous = false;
-    FPhaseTimer.stop();
+    FPhaseTimer->Stop();
 }
 
 std::uint16_t TKrPolling::PortNum() const {
@@ -270,14 +269,14 @@ void TKrPolling::CommReceiveData(const char* Buffer, std::uint16_t BufferLength)
         }
         CheckComplete();
     }
-    if (FResponseComplete && FPhaseTimer.isActive() && FPhase == TPollPhase::ResponseWait) {
+    if (FResponseComplete && FPhaseTimer->IsActive() && FPhase == TPollPhase::ResponseWait) {
         StepPhase();
     }
 }
 
 void TKrPolling::ArmPhase(int ms) {
     FPhaseTimerSerial = FQuerySerial;
-    FPhaseTimer.start(ms);
+    FPhaseTimer->Start(ms);
 }
 
 void TKrPolling::Finish() {
@@ -289,7 +288,7 @@ void TKrPolling::Finish() {
 void TKrPolling::StepPhase() {
     const int a = std::max(FFrameGap, FFrameInterval);
     const int b = std::max(FSendTime + a, FQueryInterval);
-    FPhaseTimer.stop();
+    FPhaseTimer->Stop();
     FPhase = NextPhase(FPhase);
     if (!FInQuery || !FRunning) {
         return;
@@ -354,7 +353,7 @@ void TKrPolling::PhaseTimerTick() {
 }
 
 void TKrPolling::GapTimerTick() {
-    FGapTimer.stop();
+    FGapTimer->Stop();
     if (FGapTimerSerial != FQuerySerial) {
         return;
     }
@@ -378,7 +377,7 @@ void TKrPolling::FinishQuery() {
             StartQuery();
         } else {
             FGapTimerSerial = FQuerySerial;
-            FGapTimer.start(g);
+            FGapTimer->Start(g);
         }
     } else {
         FRunning = false;

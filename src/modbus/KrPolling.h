@@ -3,12 +3,12 @@
 // single-shot timers of the thread that owns it, and hands the result back for processing.
 #pragma once
 
+#include "modbus/KrClock.h"
 #include "serial/Comm.h"
-
-#include <QTimer>
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 // Where a query stands in its cycle. A query steps through these in order; a step with nothing
@@ -80,6 +80,12 @@ public:
     // The pause Reopen makes between closing and opening; tests shorten it.
     int ReopenWait() const { return FReopenWait; }
     void SetReopenWait(int value) { FReopenWait = value; }
+
+    // The clock of the cycle's timers and of the waits (the system clock unless set). Set it
+    // before polling starts: timers still running on the old clock are dropped. The clock
+    // must outlive the master.
+    IKrClock& Clock() const { return *FClock; }
+    void SetClock(IKrClock& clock);
 
     // Why the last Open failed: the port's message and errno (0 if none); empty after success.
     const std::string& OpenErrorText() const { return FOpenErrorText; }
@@ -164,6 +170,7 @@ private:
     std::uint64_t FQuerySerial = 0;
     std::uint64_t FPhaseTimerSerial = 0;
     std::uint64_t FGapTimerSerial = 0;
-    QTimer FPhaseTimer;
-    QTimer FGapTimer;
+    IKrClock* FClock = &SystemClock();
+    std::unique_ptr<IOneShotTimer> FPhaseTimer;
+    std::unique_ptr<IOneShotTimer> FGapTimer;
 };

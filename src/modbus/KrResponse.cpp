@@ -132,98 +132,114 @@ bool ResponseFitsRequest(const TKrCodecSettings& settings, std::string_view req,
     }
 }
 
-TKrDecoded DecodeResponse(const TKrCodecSettings& settings, std::string_view req,
-                          std::string_view resp) {
+namespace {
+
+// A write reports the request's own value or count.
+void Written(TKrDecoded& d, TKrResponseEvent event, std::uint16_t qty) {
+    d.Event = event;
+    d.Value = qty;
+}
+
+// The public function codes (and 0x6A of the GB format); false for any other code.
+bool DecodeStandard(std::string_view req, std::string_view resp, std::uint16_t qty, bool gb,
+                    TKrDecoded& d) {
     using E = TKrResponseEvent;
-    const bool gb = settings.ProtocolVersion == pvGB19582_2008;
-    TKrDecoded d;
-    d.Slave = static_cast<std::uint8_t>(Byte(req, 0));
-    d.StartAddr = static_cast<std::uint16_t>(Word(req, 2));
-    const auto qty = static_cast<std::uint16_t>(Word(req, 4));
-    // Writes report the request's own value or count.
-    const auto written = [&](E event) {
-        d.Event = event;
-        d.Value = qty;
-    };
     switch (Byte(req, 1)) {
     case 0x01:
     case 0x02:
         d.Event = Byte(req, 1) == 0x01 ? E::F01 : E::F02;
         DecodeBits(resp, qty, d);
-        return d;
+        return true;
     case 0x03:
     case 0x04:
         d.Event = Byte(req, 1) == 0x03 ? E::F03 : E::F04;
         d.Words = Words(resp, 3, qty);
-        return d;
+        return true;
     case 0x05:
-        written(E::F05);
-        return d;
+        Written(d, E::F05, qty);
+        return true;
     case 0x06:
-        written(E::F06);
-        return d;
+        Written(d, E::F06, qty);
+        return true;
     case 0x0F:
-        written(E::F0F);
-        return d;
+        Written(d, E::F0F, qty);
+        return true;
     case 0x10:
-        written(E::F10);
-        return d;
+        Written(d, E::F10, qty);
+        return true;
     case 0x14:
         d.Event = E::F14;
         d.Files = ReadFileGroups(req, resp);
-        return d;
+        return true;
     case 0x15:
         d.Event = E::F15;
         d.Files = WrittenFileGroups(req);
-        return d;
+        return true;
     case 0x6A:
         if (gb) {
-            written(E::F6A);
+            Written(d, E::F6A, qty);
         }
-        return d;
+        return true;
     default:
-        break;
+        return false;
     }
-    if (gb) {
-        // The GB parser accepts other codes generically; they have no event of their own.
-        return d;
-    }
+}
+
+// The vendor's own codes of the old format.
+void DecodeVendor(std::string_view req, std::string_view resp, std::uint16_t qty, TKrDecoded& d) {
+    using E = TKrResponseEvent;
     switch (Byte(req, 1)) {
     case 0x28:
         d.Event = E::F28;
         d.Text = std::string(resp.substr(std::min<size_t>(3, resp.size()), qty));
-        return d;
+        return;
     case 0x29:
-        written(E::F29);
-        return d;
+        Written(d, E::F29, qty);
+        return;
     case 0x83:
         d.Event = E::F83;
         d.Words = Words(resp, 6, qty);
-        return d;
+        return;
     case 0x85:
-        written(E::F85);
-        return d;
+        Written(d, E::F85, qty);
+        return;
     case 0x91:
         d.Event = E::F91;
-        return d;
+        return;
     case 0xB0:
-        written(E::FB0);
-        return d;
+        Written(d, E::FB0, qty);
+        return;
     case 0xC3:
         d.Event = E::FC3;
         d.DevStatus = static_cast<std::uint16_t>(Word(resp, 4));
         d.RTDLength = static_cast<std::uint16_t>(Word(resp, 6));
         d.Words = Words(resp, 8, qty);
-        return d;
+        return;
     case 0xC4:
         // The status query names its slave in the response, not in the request.
         d.Event = E::FC4;
         d.Slave = static_cast<std::uint8_t>(Byte(resp, 2));
         d.DevStatus = static_cast<std::uint16_t>(Word(resp, 3));
-        return d;
+        return;
     default:
-        return d;
+        return;
     }
+}
+
+} // namespace
+
+TKrDecoded DecodeResponse(const TKrCodecSettings& settings, std::string_view req,
+                          std::string_view resp) {
+    const bool gb = settings.ProtocolVersion == pvGB19582_2008;
+    TKrDecoded d;
+    d.Slave = static_cast<std::uint8_t>(Byte(req, 0));
+    d.StartAddr = static_cast<std::uint16_t>(Word(req, 2));
+    const auto qty = static_cast<std::uint16_t>(Word(req, 4));
+    // The GB parser accepts other codes generically; they have no event of their own.
+    if (!DecodeStandard(req, resp, qty, gb, d) && !gb) {
+        DecodeVendor(req, resp, qty, d);
+    }
+    return d;
 }
 
 TKrResponseOutcome EvaluateResponse(const TKrCodecSettings& settings, const TKrExchange& x) {

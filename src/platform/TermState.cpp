@@ -2,8 +2,11 @@
 
 #include <termios.h>
 
-bool MapLineSettings(const TLineSettings& s, TTermState& t) {
-    TTermState n = t;
+namespace {
+
+// Raw mode always: no line editing, translation or echo, and a line that ignores the modem's
+// carrier and is not hung up on close.
+void MakeRaw(TTermState& n) {
     n.Iflag &=
         ~static_cast<std::uint32_t>(IGNBRK | BRKINT | IGNPAR | PARMRK | INPCK | ISTRIP | INLCR |
                                     IGNCR | ICRNL | IXON | IXOFF | IXANY | IMAXBEL | IUCLC);
@@ -12,7 +15,10 @@ bool MapLineSettings(const TLineSettings& s, TTermState& t) {
                                            NOFLSH | TOSTOP);
     n.Cflag &= ~static_cast<std::uint32_t>(CSIZE | PARENB | PARODD | CMSPAR | CRTSCTS | HUPCL);
     n.Cflag |= CLOCAL | CREAD;
+}
 
+// Data bits and parity of a character; false when the stop bits cannot be had.
+bool MapCharacter(const TLineSettings& s, TTermState& n) {
     static constexpr std::uint32_t sizes[] = {CS5, CS6, CS7, CS8};
     n.Cflag |= sizes[static_cast<unsigned>(s.ByteSize) & 3u];
 
@@ -33,13 +39,17 @@ bool MapLineSettings(const TLineSettings& s, TTermState& t) {
         break;
     }
     // There is no 1.5 on this driver: the stop bits stay as they were.
-    const bool stopBitsTaken = s.StopBits != TStopBits::_1_5;
-    if (stopBitsTaken) {
-        n.Cflag &= ~static_cast<std::uint32_t>(CSTOPB);
-        if (s.StopBits == TStopBits::_2) {
-            n.Cflag |= CSTOPB;
-        }
+    if (s.StopBits == TStopBits::_1_5) {
+        return false;
     }
+    n.Cflag &= ~static_cast<std::uint32_t>(CSTOPB);
+    if (s.StopBits == TStopBits::_2) {
+        n.Cflag |= CSTOPB;
+    }
+    return true;
+}
+
+void MapChecksAndFlow(const TLineSettings& s, TTermState& n) {
     if (s.ParityCheck) {
         n.Iflag |= INPCK;
         // The reader turns marked bytes into ReplacedChar; without replacement a bad
@@ -59,6 +69,15 @@ bool MapLineSettings(const TLineSettings& s, TTermState& t) {
     }
     n.Cc[VSTART] = static_cast<std::uint8_t>(s.XonChar);
     n.Cc[VSTOP] = static_cast<std::uint8_t>(s.XoffChar);
+}
+
+} // namespace
+
+bool MapLineSettings(const TLineSettings& s, TTermState& t) {
+    TTermState n = t;
+    MakeRaw(n);
+    const bool stopBitsTaken = MapCharacter(s, n);
+    MapChecksAndFlow(s, n);
     // Reads never block in the driver: the reader waits with poll and times bursts itself.
     n.Cc[VMIN] = 0;
     n.Cc[VTIME] = 0;

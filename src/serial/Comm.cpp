@@ -32,6 +32,25 @@ void TComm::OpenPort() {
     if (FPortHandle) {
         throw ECommsError("This serial port already opened");
     }
+    FPortHandle = OpenDevice();
+    FPortHandle->Purge(TPurge::Tx);
+    FPortHandle->Purge(TPurge::Rx);
+    FSendIdle.store(true);
+    ApplyCommTimeouts();
+    ApplyCommState();
+
+    FCloseEvent = TEvent::Create();
+    FHangup = THangup::Create();
+    if (!FCloseEvent || !FHangup) {
+        const int err = errno;
+        ReleaseAfterFailedOpen();
+        throw ECommsError("Unable to create event", err);
+    }
+    CreateThreads(TNotifier(*FNotifyWindow, FNotifyWindow->BeginPeriod(), *FHangup));
+    StartThreads();
+}
+
+std::unique_ptr<TSerialDevice> TComm::OpenDevice() const {
     std::unique_ptr<TSerialDevice> device =
         FDeviceFactory ? FDeviceFactory() : std::make_unique<TPosixSerialDevice>();
     if (!device) {
@@ -48,22 +67,10 @@ void TComm::OpenPort() {
     case TOpenStatus::SetupFailed:
         throw ECommsError("Cannot setup comm buffer", opened.Error);
     }
+    return device;
+}
 
-    FPortHandle = std::move(device);
-    FPortHandle->Purge(TPurge::Tx);
-    FPortHandle->Purge(TPurge::Rx);
-    FSendIdle.store(true);
-    ApplyCommTimeouts();
-    ApplyCommState();
-
-    FCloseEvent = TEvent::Create();
-    FHangup = THangup::Create();
-    if (!FCloseEvent || !FHangup) {
-        const int err = errno;
-        ReleaseAfterFailedOpen();
-        throw ECommsError("Unable to create event", err);
-    }
-    const TNotifier notifier(*FNotifyWindow, FNotifyWindow->BeginPeriod(), *FHangup);
+void TComm::CreateThreads(const TNotifier& notifier) {
     try {
         FReadThread = std::make_unique<TReadThread>(*FPortHandle, *FCloseEvent, notifier);
     } catch (const std::bad_alloc&) {
@@ -82,7 +89,9 @@ void TComm::OpenPort() {
         ReleaseAfterFailedOpen();
         throw ECommsError("Unable to create write thread", err);
     }
+}
 
+void TComm::StartThreads() {
     try {
         FReadThread->Start();
     } catch (const std::system_error& e) {

@@ -18,6 +18,7 @@ class TReadThread;
 class TWriteThread;
 class TNotifyQueue;
 class THangup;
+class TNotifier;
 
 class TComm {
 public:
@@ -136,6 +137,10 @@ private:
     void ApplyCommTimeouts();
     void StopReadThread();
     void StopWriteThread();
+    // The steps of OpenPort; each throws ECommsError after releasing what it acquired.
+    std::unique_ptr<TSerialDevice> OpenDevice() const;
+    void CreateThreads(const TNotifier& notifier);
+    void StartThreads();
     void ReleaseAfterFailedOpen();
     void Dispatch(int code, std::uint32_t param, const std::string& data);
 

@@ -103,17 +103,23 @@ bool TReadThread::HandleCounters(const TLineCounters& before, const TLineCounter
     return true;
 }
 
+struct TReadThread::TLoopState {
+    char Buffer[kChunkSize];
+    std::size_t Count = 0; // bytes of the burst collected so far
+    TClock::time_point ChunkDeadline{};
+    TLineCounters Counters;
+    bool WatchLines = false;
+    TClock::time_point NextSample{};
+    bool WaitTimedOut = false;
+    TClock::time_point Now{};
+};
+
 void TReadThread::Execute() {
     RaiseCurrentThreadPriority(2);
-    char buffer[kChunkSize];
-    std::size_t count = 0;
-    TClock::time_point chunkDeadline{};
-
-    TLineCounters counters;
-    bool watchLines = false;
-    switch (FCommHandle.LineCounters(counters)) {
+    TLoopState s;
+    switch (FCommHandle.LineCounters(s.Counters)) {
     case TCounterStatus::Ok:
-        watchLines = true;
+        s.WatchLines = true;
         break;
     case TCounterStatus::Unsupported:
         break;
@@ -125,103 +131,119 @@ void TReadThread::Execute() {
         FCommHandle.Purge(TPurge::Rx);
         return;
     }
-    TClock::time_point nextSample = TClock::now() + std::chrono::milliseconds(kCounterPeriodMs);
+    s.NextSample = TClock::now() + std::chrono::milliseconds(kCounterPeriodMs);
 
     // What ends the loop: the close event, a vanished device, or an empty read.
-    bool running = true;
-    bool waitTimedOut = false;
-    while (running && !FCloseEvent.IsSet()) {
-        TClock::time_point now = TClock::now();
-        // A quiet moment is also a good moment to look at the line.
-        if (watchLines && (now >= nextSample || waitTimedOut)) {
-            TLineCounters latest;
-            switch (FCommHandle.LineCounters(latest)) {
-            case TCounterStatus::Ok:
-                if (!HandleCounters(counters, latest)) {
-                    running = false;
-                    continue;
-                }
-                counters = latest;
-                break;
-            case TCounterStatus::Unsupported:
-                watchLines = false;
-                break;
-            case TCounterStatus::Invalid:
-                running = false;
-                continue;
-            case TCounterStatus::Fatal:
-                DeliverThenHangup(buffer, count);
-                running = false;
-                continue;
-            }
-            nextSample = now + std::chrono::milliseconds(kCounterPeriodMs);
-        }
-        if (count > 0 && now >= chunkDeadline) {
-            if (!DeliverData(buffer, count)) {
-                break;
-            }
-            count = 0;
-        }
-
-        int timeout = -1;
-        if (count > 0) {
-            timeout = MillisUntil(chunkDeadline, now);
-        }
-        if (watchLines) {
-            const int untilSample = MillisUntil(nextSample, now);
-            timeout = timeout < 0 ? untilSample : std::min(timeout, untilSample);
-        }
-
-        const TWaitStatus waited = FCommHandle.Wait(TWaitFor::Readable, FCloseEvent, timeout);
-        waitTimedOut = waited == TWaitStatus::TimedOut;
-        switch (waited) {
-        case TWaitStatus::Stopped:
-        case TWaitStatus::Invalid:
-            running = false;
-            break;
-        case TWaitStatus::Fatal:
-            DeliverThenHangup(buffer, count);
-            running = false;
-            break;
-        case TWaitStatus::TimedOut:
-            break;
-        case TWaitStatus::Ready: {
-            const TIoResult r = FCommHandle.Read(buffer + count, kChunkSize - count);
-            switch (r.Status) {
-            case TIoStatus::Ok: {
-                count += r.Count;
-                const std::uint32_t interval = FCommHandle.ReadInterval();
-                chunkDeadline = TClock::now() + std::chrono::milliseconds(interval);
-                // 0 and the all-ones value both mean "return what is there at once".
-                if (count == kChunkSize || interval == 0 || interval == UINT32_MAX) {
-                    if (!DeliverData(buffer, count)) {
-                        running = false;
-                    }
-                    count = 0;
-                }
-                break;
-            }
-            case TIoStatus::WouldBlock:
-                break;
-            case TIoStatus::Empty:
-                // Nothing to report: the bytes of the burst so far still go out.
-                if (count > 0) {
-                    DeliverData(buffer, count);
-                }
-                running = false;
-                break;
-            case TIoStatus::Invalid:
-                running = false;
-                break;
-            case TIoStatus::Fatal:
-                DeliverThenHangup(buffer, count);
-                running = false;
-                break;
-            }
+    while (!FCloseEvent.IsSet()) {
+        s.Now = TClock::now();
+        if (!SampleLines(s) || !DeliverDueChunk(s)) {
             break;
         }
+        const TWaitStatus waited =
+            FCommHandle.Wait(TWaitFor::Readable, FCloseEvent, NextWaitTimeout(s));
+        if (!HandleWait(s, waited)) {
+            break;
         }
     }
     // Whatever the driver still holds belongs to nobody now.
     FCommHandle.Purge(TPurge::Rx);
+}
+
+bool TReadThread::SampleLines(TLoopState& s) {
+    // A quiet moment is also a good moment to look at the line.
+    if (!s.WatchLines || (s.Now < s.NextSample && !s.WaitTimedOut)) {
+        return true;
+    }
+    TLineCounters latest;
+    switch (FCommHandle.LineCounters(latest)) {
+    case TCounterStatus::Ok:
+        if (!HandleCounters(s.Counters, latest)) {
+            return false;
+        }
+        s.Counters = latest;
+        break;
+    case TCounterStatus::Unsupported:
+        s.WatchLines = false;
+        break;
+    case TCounterStatus::Invalid:
+        return false;
+    case TCounterStatus::Fatal:
+        DeliverThenHangup(s.Buffer, s.Count);
+        return false;
+    }
+    s.NextSample = s.Now + std::chrono::milliseconds(kCounterPeriodMs);
+    return true;
+}
+
+bool TReadThread::DeliverDueChunk(TLoopState& s) {
+    if (s.Count == 0 || s.Now < s.ChunkDeadline) {
+        return true;
+    }
+    if (!DeliverData(s.Buffer, s.Count)) {
+        return false;
+    }
+    s.Count = 0;
+    return true;
+}
+
+int TReadThread::NextWaitTimeout(const TLoopState& s) {
+    // Without a burst in progress or lines to watch, only bytes or the close event wake it.
+    int timeout = -1;
+    if (s.Count > 0) {
+        timeout = MillisUntil(s.ChunkDeadline, s.Now);
+    }
+    if (s.WatchLines) {
+        const int untilSample = MillisUntil(s.NextSample, s.Now);
+        timeout = timeout < 0 ? untilSample : std::min(timeout, untilSample);
+    }
+    return timeout;
+}
+
+bool TReadThread::HandleWait(TLoopState& s, TWaitStatus waited) {
+    s.WaitTimedOut = waited == TWaitStatus::TimedOut;
+    switch (waited) {
+    case TWaitStatus::Stopped:
+    case TWaitStatus::Invalid:
+        return false;
+    case TWaitStatus::Fatal:
+        DeliverThenHangup(s.Buffer, s.Count);
+        return false;
+    case TWaitStatus::TimedOut:
+        return true;
+    case TWaitStatus::Ready:
+        return ReadAvailable(s);
+    }
+    return true;
+}
+
+bool TReadThread::ReadAvailable(TLoopState& s) {
+    const TIoResult r = FCommHandle.Read(s.Buffer + s.Count, kChunkSize - s.Count);
+    switch (r.Status) {
+    case TIoStatus::Ok: {
+        s.Count += r.Count;
+        const std::uint32_t interval = FCommHandle.ReadInterval();
+        s.ChunkDeadline = TClock::now() + std::chrono::milliseconds(interval);
+        // 0 and the all-ones value both mean "return what is there at once".
+        if (s.Count == kChunkSize || interval == 0 || interval == UINT32_MAX) {
+            const bool delivered = DeliverData(s.Buffer, s.Count);
+            s.Count = 0;
+            return delivered;
+        }
+        return true;
+    }
+    case TIoStatus::WouldBlock:
+        return true;
+    case TIoStatus::Empty:
+        // Nothing to report: the bytes of the burst so far still go out.
+        if (s.Count > 0) {
+            DeliverData(s.Buffer, s.Count);
+        }
+        return false;
+    case TIoStatus::Invalid:
+        return false;
+    case TIoStatus::Fatal:
+        DeliverThenHangup(s.Buffer, s.Count);
+        return false;
+    }
+    return true;
 }

@@ -10,6 +10,7 @@
 class TSerialDevice;
 class TEvent;
 struct TLineCounters;
+enum class TWaitStatus : std::uint8_t;
 
 class TReadThread {
 public:
@@ -29,8 +30,17 @@ public:
     void Join();
 
 private:
+    // What the loop of the thread body carries from one round to the next.
+    struct TLoopState;
+
     // The thread body.
     void Execute();
+    // The steps of one round of its loop; each returns false when the thread is to end.
+    bool SampleLines(TLoopState& s);
+    bool DeliverDueChunk(TLoopState& s);
+    static int NextWaitTimeout(const TLoopState& s);
+    bool HandleWait(TLoopState& s, TWaitStatus waited);
+    bool ReadAvailable(TLoopState& s);
     bool DeliverData(const char* buffer, std::size_t count);
     void DeliverThenHangup(const char* buffer, std::size_t count);
     bool HandleCounters(const TLineCounters& before, const TLineCounters& now);

@@ -1,29 +1,12 @@
 #include "settings/BoundedFileRead.h"
 
+#include "settings/FileDescriptor.h"
+
 #include <QFile>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-namespace {
-
-class TFd {
-public:
-    explicit TFd(int fd) : FFd(fd) {}
-    TFd(const TFd&) = delete;
-    TFd& operator=(const TFd&) = delete;
-    ~TFd() {
-        if (FFd >= 0)
-            ::close(FFd);
-    }
-    int Get() const { return FFd; }
-
-private:
-    int FFd;
-};
-
-} // namespace
 
 TFileReadResult ReadRegularFile(const QString& path, qint64 limit) {
     const QByteArray name = QFile::encodeName(path);
@@ -33,8 +16,10 @@ TFileReadResult ReadRegularFile(const QString& path, qint64 limit) {
     if (fd.Get() < 0)
         return {errno == ENOENT ? TFileReadStatus::Missing : TFileReadStatus::Refused, {}};
     struct stat st {};
-    if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > limit)
+    if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode))
         return {TFileReadStatus::Refused, {}};
+    if (st.st_size > limit)
+        return {TFileReadStatus::TooLarge, {}};
 
     // The file may grow between fstat and read: reading goes on past the limit by one
     // chunk at most, enough to notice.
@@ -51,6 +36,6 @@ TFileReadResult ReadRegularFile(const QString& path, qint64 limit) {
         bytes.append(chunk, static_cast<size_t>(n));
     }
     if (static_cast<qint64>(bytes.size()) > limit)
-        return {TFileReadStatus::Refused, {}};
+        return {TFileReadStatus::TooLarge, {}};
     return {TFileReadStatus::Read, std::move(bytes)};
 }

@@ -5,13 +5,13 @@
 #include <QString>
 #include <string>
 
-enum class TFileReadStatus { Read, Missing, Refused };
+enum class TFileReadStatus { Read, Missing, Refused, TooLarge };
 
 struct TFileReadResult {
     TFileReadStatus Status;
     std::string Bytes;
 };
 
-inline constexpr qint64 SettingsFileSizeLimit = 1024 * 1024;
+inline constexpr qint64 SettingsFileSizeLimit = qint64{1024} * 1024;
 
 TFileReadResult ReadRegularFile(const QString& path, qint64 limit = SettingsFileSizeLimit);

@@ -3,8 +3,10 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <array>
 #include <cstdint>
+#include <string_view>
 
 struct TMeterSettings {
     QString Password;
@@ -55,14 +57,31 @@ struct TMeterSettings {
     bool operator==(const TMeterSettings&) const = default;
 };
 
-// One field of the record by name, for code that walks all of them (the settings file).
+// One field of the record, described once: its key in the settings file, the member, the name
+// the operator knows it by, the page control that shows it and, for a list, its entries.
 struct TSettingsField {
     const char* Name;
     QString TMeterSettings::*Text; // set for text fields
     int TMeterSettings::*Choice;   // set for choice fields
+    const char* Label;             // for messages that must say which field is meant
+    const char* Control;           // object name of the page's control
+    const QStringList* Items;      // the entries of a list or radio group; nullptr for a text
 };
 
 inline constexpr int MeterSettingsFieldCount = 44;
 
+// The longest text a field holds: the edit boxes take no more, so a longer value cannot be
+// shown without cutting it.
+inline constexpr int SettingsTextMaxLength = 32767;
+
 // The fields in the order of the settings file.
 const std::array<TSettingsField, MeterSettingsFieldCount>& MeterSettingsFields();
+
+// The field of a member, or nullptr.
+const TSettingsField* FindSettingsField(QString TMeterSettings::*text);
+const TSettingsField* FindSettingsField(int TMeterSettings::*choice);
+const TSettingsField* FindSettingsField(std::string_view name);
+
+// How many entries of a list a meter offers: a meter without the extended layout has only
+// the first five baud rates and the first three wirings.
+int OfferedEntries(const TSettingsField& field, bool extendedLayout);

@@ -1,5 +1,6 @@
 #include "settings/SettingsBlocks.h"
 
+#include "link/NumberText.h"
 #include "link/QueryBytes.h"
 #include "link/QueryPlan.h"
 #include "link/ValueFormat.h"
@@ -9,6 +10,7 @@
 #include <optional>
 #include <ranges>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -143,54 +145,58 @@ constexpr bool Consistent(const TBlockLayout& layout) {
 }
 static_assert(std::ranges::all_of(Layouts, Consistent));
 
-// Collects the register data of one write; every value is checked against the
-// register it goes to before it is appended.
-class TBlockWriter {
-public:
-    TBlockWriter(const TSettingsBlock& block, const TScaling& scale)
-        : FQuery(block.WriteHead), FScale(scale) {}
+const TSettingsField& Described(const TField& f) {
+    const TSettingsField* d =
+        f.Kind == TKind::Choice ? FindSettingsField(f.Choice) : FindSettingsField(f.Text);
+    // Every member a block names is one of the record's fields (checked by the tests).
+    return *d;
+}
 
-    void Field(const TField& f, const TMeterSettings& s) {
+[[noreturn]] void RaiseFieldOutOfRange(const QString& text, const TSettingsField& field) {
+    throw EConvertError(QStringLiteral("'%1' is out of range for %2")
+                            .arg(TrimText(text), QLatin1StringView(field.Label)));
+}
+
+// The register data of one field, every value checked against the register it goes to. A
+// value that does not fit names its field; a text that is no number keeps the conversion's
+// own message, which quotes it.
+std::string FieldData(const TField& f, const TMeterSettings& s, const TScaling& scale) {
+    const TSettingsField& field = Described(f);
+    const auto word = [&](int64_t value, const QString& text) {
+        if (value < 0 || value > 0xFFFF)
+            RaiseFieldOutOfRange(text, field);
+        return WordToQueryBytes(value);
+    };
+    try {
         switch (f.Kind) {
-        case TKind::Choice:
-            Index(s.*f.Choice);
-            break;
+        case TKind::Choice: {
+            const int index = s.*f.Choice;
+            // -1 means no entry chosen: it must not reach the meter as 0xFFFF.
+            if (index < 0)
+                throw EConvertError(
+                    QStringLiteral("No entry chosen for %1").arg(QLatin1StringView(field.Label)));
+            return word(index, QString::number(index));
+        }
         case TKind::Plain:
-            Word(PlainInteger(s.*f.Text), s.*f.Text);
-            break;
+            // A list that holds its entry's text (the baud rate) with none chosen.
+            if (field.Items && (s.*f.Text).isEmpty())
+                throw EConvertError(
+                    QStringLiteral("No entry chosen for %1").arg(QLatin1StringView(field.Label)));
+            return word(PlainInteger(s.*f.Text), s.*f.Text);
         case TKind::Limit:
-            Word(IntegerToRaw(s.*f.Text), s.*f.Text);
-            break;
+            return word(IntegerToRaw(s.*f.Text), s.*f.Text);
         case TKind::Pair:
-            FQuery += DWordToQueryBytes(PlainUnsigned32(s.*f.Text));
-            break;
+            return DWordToQueryBytes(PlainUnsigned32(s.*f.Text));
         case TKind::Setpoint:
             // AlarmValueToRaw has already fitted the value to the channel's signedness;
             // negative values go out in two's complement.
-            FQuery += WordToQueryBytes(AlarmValueToRaw(FScale, s.*f.Choice, s.*f.Text));
-            break;
+            return WordToQueryBytes(AlarmValueToRaw(scale, s.*f.Choice, s.*f.Text));
         }
+    } catch (const ERangeError& e) {
+        RaiseFieldOutOfRange(e.Text(), field);
     }
-
-    std::string Take() { return std::move(FQuery); }
-
-private:
-    void Index(int index) {
-        // -1 means no entry chosen: it must not reach the meter as 0xFFFF.
-        if (index < 0 || index > 0xFFFF)
-            RaiseOutOfRange(QString::number(index));
-        FQuery += WordToQueryBytes(index);
-    }
-
-    void Word(int64_t value, const QString& text) {
-        if (value < 0 || value > 0xFFFF)
-            RaiseOutOfRange(text);
-        FQuery += WordToQueryBytes(value);
-    }
-
-    std::string FQuery;
-    const TScaling& FScale;
-};
+    return {};
+}
 
 // Sets one field from its registers in a read response; the caller has checked they arrived.
 void ReadField(const TField& f, const TBlockLayout& layout, unsigned offset,
@@ -229,15 +235,28 @@ const TSettingsBlock* FindSettingsBlock(uint16_t start) {
     return layout ? &layout->Block : nullptr;
 }
 
+std::vector<TEncodedField> EncodeSettingsFields(uint16_t start, const TMeterSettings& s,
+                                                bool relayAlarmLayout, const TScaling& scale) {
+    std::vector<TEncodedField> fields;
+    const TBlockLayout* layout = FindLayout(start);
+    if (!layout)
+        return fields;
+    for (const TRegister& r : layout->Registers) {
+        const TField& f = relayAlarmLayout && r.Relay1 ? *r.Relay1 : r.Field;
+        fields.push_back({&Described(f), FieldData(f, s, scale)});
+    }
+    return fields;
+}
+
 std::string EncodeSettingsBlock(uint16_t start, const TMeterSettings& s, bool relayAlarmLayout,
                                 const TScaling& scale) {
     const TBlockLayout* layout = FindLayout(start);
     if (!layout)
         return {};
-    TBlockWriter w(layout->Block, scale);
-    for (const TRegister& r : layout->Registers)
-        w.Field(relayAlarmLayout && r.Relay1 ? *r.Relay1 : r.Field, s);
-    return w.Take();
+    std::string query = layout->Block.WriteHead;
+    for (const TEncodedField& f : EncodeSettingsFields(start, s, relayAlarmLayout, scale))
+        query += f.Data;
+    return query;
 }
 
 bool DecodeSettingsBlock(uint16_t start, std::span<const uint16_t> values, TMeterSettings& s,

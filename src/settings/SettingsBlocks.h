@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 enum TSettingsBlockStart : uint16_t {
     sbGeneral = 0x1100,       // communication, wiring, PT/CT, backlight
@@ -28,10 +29,24 @@ struct TSettingsBlock {
 // The block starting at that address, or nullptr when none does.
 const TSettingsBlock* FindSettingsBlock(uint16_t start);
 
+// One field's share of a write query: the bytes of its register (two registers for PT1).
+struct TEncodedField {
+    const TSettingsField* Field;
+    std::string Data; // ",HH,LL" per register
+    bool operator==(const TEncodedField&) const = default;
+};
+
+// The fields a block writes, in register order, each with its data; the query is the block's
+// head followed by their data. Raises as EncodeSettingsBlock does; empty for an address that
+// starts no settings block.
+std::vector<TEncodedField> EncodeSettingsFields(uint16_t start, const TMeterSettings& settings,
+                                                bool relayAlarmLayout, const TScaling& scale);
+
 // The write query of a block: its head and the data of every register. The flag picks
 // the relay 1 alarm fields instead of the single-alarm fields for block 0x1200. A field
 // that does not convert, or whose value does not fit its register, raises EConvertError
-// (the first such field in register order) and nothing is built. Empty for an address
+// (the first such field in register order) and nothing is built; a value that does not fit,
+// and a list with no entry chosen, are named by the field's label. Empty for an address
 // that starts no settings block.
 std::string EncodeSettingsBlock(uint16_t start, const TMeterSettings& settings,
                                 bool relayAlarmLayout, const TScaling& scale);

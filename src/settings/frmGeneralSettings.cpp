@@ -2,10 +2,7 @@
 
 #include "SettingsBlocks.h"
 #include "SettingsFile.h"
-#include "link/ConvertError.h"
-#include "link/QueryPlan.h"
-#include "link/ValueParse.h"
-#include "link/VersionRules.h"
+#include "SettingsWritePlan.h"
 #include "link/cstMain.h"
 #include "link/frmModbus.h"
 #include "widgets/RadioGroup.h"
@@ -18,9 +15,11 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRadioButton>
 
-#include <optional>
+#include <initializer_list>
 #include <string>
+#include <variant>
 
 namespace {
 
@@ -32,44 +31,10 @@ constexpr int UpDownWidth = 16;
 constexpr int FirstRow = 22;
 constexpr int RowStep = 24;
 
-const QStringList BaudRates = {"1200", "2400", "4800", "9600", "19200", "38400", "57600"};
-const QStringList ParityItems = {"Even", "Odd", "None 2", "None 1"};
-const QStringList WiringItems = {"3LN", "3LL", "2LL", "1LL", "1LN"};
-const QStringList QModeItems = {"Method 1 (True)", "Method 2 (Generalized)"};
-const QStringList LoadConventionItems = {"IEC", "IEEE"};
-const QStringList ROTypeItems = {"Latch", "Momentary", "Alarm"};
-const QStringList DOTypeItems = {"Energy Pulse", "Alarm"};
-const QStringList DO1OutputItems = {"Ep_total", "Ep_imp", "Ep_exp"};
-const QStringList DO2OutputItems = {"Eq_total", "Eq_imp", "Eq_exp"};
-// The index is the meter's alarm parameter type.
-const QStringList AlarmChannels = {"None",
-                                   "Volts AN (V)",
-                                   "Volts BN (V)",
-                                   "Volts CN (V)",
-                                   "Volts AB (V)",
-                                   "Volts BC (V)",
-                                   "Volts CA (V)",
-                                   "I A (A)",
-                                   "I B (A)",
-                                   "I C (A)",
-                                   "Volts LN Average (V)",
-                                   "Volts LL Average (V)",
-                                   "I Average (A)",
-                                   "Watt Total (kW)",
-                                   "VAR Total (kvar)",
-                                   "VA Total (kVA)",
-                                   "Frequency (Hz)",
-                                   "Pwr Factor Total",
-                                   "I N (A)"};
-const QStringList AlarmOperators = {"  <", "  >"};
-const QStringList AlarmOutputItems = {"RO1", "RO2", "RO1 & RO2"};
-const QStringList RelayOutputItems = {"Latch", "Momentary"};
-const QStringList AOModeItems = {"0~5V/0~20mA", "1~5V/4~20mA"};
-const QStringList AOChannels = {
-    "Volts AN",   "Volts BN",  "Volts CN", "Volts AB",         "Volts BC",         "Volts CA",
-    "I A",        "I B",       "I C",      "Volts LN Average", "Volts LL Average", "I Average",
-    "Watt Total", "VAR Total", "VA Total", "Frequency",        "Pwr Factor Total"};
-const QStringList LimitSigns = {" +", " -"};
+// The entries of a field's list, from the record's field table.
+const QStringList& Items(const char* name) {
+    return *FindSettingsField(name)->Items;
+}
 
 const QString AlarmChannelHint = QStringLiteral("Channel name and unit");
 const QString SetpointHint = QStringLiteral("Please input Setpoint value for the Alarm Channel!");
@@ -134,43 +99,16 @@ TUpDown* UpDown(QWidget* parent, const QString& name, QLineEdit* associate, int 
     return upDown;
 }
 
-// A list shows the entry of that index, or none for an index outside its entries as they
-// stand now (the version adaptation may have shortened it).
-void SetListIndex(QComboBox* combo, int index) {
-    combo->setCurrentIndex(index >= 0 && index < combo->count() ? index : -1);
-}
-
-void RemoveKeepingNoneChosen(QComboBox* combo, int index) {
-    if (index < 0 || index >= combo->count())
-        return;
-    // Qt would choose a neighbour of a removed current entry; the meter's value is then
-    // simply not known.
-    const bool wasChosen = combo->currentIndex() == index;
-    combo->removeItem(index);
-    if (wasChosen)
-        combo->setCurrentIndex(-1);
-}
-
-// The port settings that go with the Parity choice: "Even", "Odd", "None 2", "None 1"; none
-// chosen keeps the values asked for before.
-struct TLineParity {
-    std::optional<TParity> Parity;
-    std::optional<TStopBits> StopBits;
-};
-
-TLineParity LineParityFor(int index) {
-    switch (index) {
-    case 0:
-        return {TParity::Even, TStopBits::_1};
-    case 1:
-        return {TParity::Odd, TStopBits::_1};
-    case 2:
-        return {TParity::None, TStopBits::_2};
-    case 3:
-        return {TParity::None, TStopBits::_1};
-    default:
-        return {};
-    }
+// Shows the first `offered` entries of a list: entries come back for a meter that has them,
+// and go for one that has not. A chosen entry that goes leaves none chosen (Qt would choose a
+// neighbour; the meter's value is then simply not known).
+void OfferEntries(QComboBox* combo, const QStringList& items, int offered) {
+    const int chosen = combo->currentIndex();
+    while (combo->count() > offered)
+        combo->removeItem(combo->count() - 1);
+    while (combo->count() < offered && combo->count() < items.size())
+        combo->addItem(items[combo->count()]);
+    combo->setCurrentIndex(chosen < combo->count() ? chosen : -1);
 }
 
 } // namespace
@@ -203,6 +141,7 @@ TFormGeneralSettings::TFormGeneralSettings(TFormModbus& link, IDialogs& dialogs,
     CreateAlarm(Panel165);
     CreateRelayAlarms(Panel165);
     CreateButtons();
+    BindFields();
 }
 
 void TFormGeneralSettings::CreateSecurity(QWidget* panel) {
@@ -218,28 +157,28 @@ void TFormGeneralSettings::CreateCommunication(QWidget* panel) {
     EditDevAddr->setText(QStringLiteral("1"));
     UpDownAddr = UpDown(group, "UpDownAddr", EditDevAddr, 1, 247);
     Caption(group, "LabelBaudRate", "Baud Rate", 128, FirstRow + CaptionDrop);
-    ComboDevBaud = Combo(group, "ComboDevBaud", 184, FirstRow, 81, BaudRates);
+    ComboDevBaud = Combo(group, "ComboDevBaud", 184, FirstRow, 81, Items("Baudrate"));
     Caption(group, "LabelBps", "bps", 272, FirstRow + CaptionDrop);
     RadioGroupParity =
-        RadioGroup(group, "RadioGroupParity", "Parity", ParityItems, 4, 8, 46, 345, 53);
+        RadioGroup(group, "RadioGroupParity", "Parity", Items("Parity"), 4, 8, 46, 345, 53);
 }
 
 void TFormGeneralSettings::CreateWiring(QWidget* panel) {
     QGroupBox* group = Group(panel, "GroupBox2", "Wiring", 16, 64, 137, 49);
     Caption(group, "LabelVoltage", "Voltage", 8, FirstRow + CaptionDrop);
-    ComboVWire = Combo(group, "ComboVWire", 60, FirstRow, 69, WiringItems);
+    ComboVWire = Combo(group, "ComboVWire", 60, FirstRow, 69, Items("VoltageWiring"));
 }
 
 void TFormGeneralSettings::CreateOutputTypes(QWidget* panel) {
     QGroupBox* group = Group(panel, "GroupBox10", QString(), 16, 120, 137, 185);
     Caption(group, "LabelROType", "RO Type", 8, 10);
-    ComboROType = Combo(group, "ComboROType", 8, 26, 121, ROTypeItems);
+    ComboROType = Combo(group, "ComboROType", 8, 26, 121, Items("ROType"));
     Caption(group, "LabelDOType", "DO Type", 8, 52);
-    ComboDOType = Combo(group, "ComboDOType", 8, 68, 121, DOTypeItems);
+    ComboDOType = Combo(group, "ComboDOType", 8, 68, 121, Items("DOType"));
     Label18 = Caption(group, "Label18", "DO1 Energy Output", 8, 94);
-    ComboDO1Output = Combo(group, "ComboDO1Output", 8, 110, 121, DO1OutputItems);
+    ComboDO1Output = Combo(group, "ComboDO1Output", 8, 110, 121, Items("DO1Output"));
     Label19 = Caption(group, "Label19", "DO2 Energy Output", 8, 136);
-    ComboDO2Output = Combo(group, "ComboDO2Output", 8, 152, 121, DO2OutputItems);
+    ComboDO2Output = Combo(group, "ComboDO2Output", 8, 152, 121, Items("DO2Output"));
 }
 
 void TFormGeneralSettings::CreateRatios(QWidget* panel) {
@@ -262,9 +201,9 @@ void TFormGeneralSettings::CreateRatios(QWidget* panel) {
 
 void TFormGeneralSettings::CreateConventions(QWidget* panel) {
     RadioGroupLoadConvention = RadioGroup(panel, "RadioGroupLoadConvention", "Load Type Convention",
-                                          LoadConventionItems, 1, 408, 120, 113, 73);
-    RadioGroupQMode = RadioGroup(panel, "RadioGroupQMode", "VAR Calculation Method", QModeItems, 2,
-                                 160, 200, 361, 49);
+                                          Items("LoadConvention"), 1, 408, 120, 113, 73);
+    RadioGroupQMode = RadioGroup(panel, "RadioGroupQMode", "VAR Calculation Method", Items("QMode"),
+                                 2, 160, 200, 361, 49);
 }
 
 void TFormGeneralSettings::CreatePulseConst(QWidget* panel) {
@@ -293,15 +232,15 @@ void TFormGeneralSettings::CreateAnalogOutput(QWidget* panel, int number) {
     const int high = channel + RowStep;
     const int low = high + RowStep;
     Caption(group, "Label" + ao + "Mode", "Output Mode", 8, mode + CaptionDrop);
-    out.Mode = Combo(group, "Combo" + ao + "Mode", 80, mode, 161, AOModeItems);
+    out.Mode = Combo(group, "Combo" + ao + "Mode", 80, mode, 161, Items("AO1Mode"));
     Caption(group, "Label" + ao + "Channel", "Raw Channel", 8, channel + CaptionDrop);
-    out.Channel = Combo(group, "Combo" + ao + "Channel", 80, channel, 161, AOChannels);
+    out.Channel = Combo(group, "Combo" + ao + "Channel", 80, channel, 161, Items("AO1Object"));
     Caption(group, "Label" + ao + "HighLimit", "Hight Limit", 8, high + CaptionDrop);
-    out.HLOpt = Combo(group, "Combo" + ao + "HLOpt", 80, high, 41, LimitSigns);
+    out.HLOpt = Combo(group, "Combo" + ao + "HLOpt", 80, high, 41, Items("AO1HLOpt"));
     out.HighLimit = Edit(group, "Edit" + ao + "HighLimit", 128, high, 97, LimitHint);
     Caption(group, "Label" + ao + "HighUnit", "%", 230, high + CaptionDrop);
     Caption(group, "Label" + ao + "LowLimit", "Low Limit", 8, low + CaptionDrop);
-    out.LLOpt = Combo(group, "Combo" + ao + "LLOpt", 80, low, 41, LimitSigns);
+    out.LLOpt = Combo(group, "Combo" + ao + "LLOpt", 80, low, 41, Items("AO1HLOpt"));
     out.LowLimit = Edit(group, "Edit" + ao + "LowLimit", 128, low, 97, LimitHint);
     Caption(group, "Label" + ao + "LowUnit", "%", 230, low + CaptionDrop);
 }
@@ -315,12 +254,13 @@ void TFormGeneralSettings::CreateAlarm(QWidget* panel) {
     Caption(GroupBox5, "LabelAlarmSetpoint", "Setpoint", 232, heading);
     Caption(GroupBox5, "LabelAlarmDelay", "Delay (sec)", 328, heading);
     Caption(GroupBox5, "LabelAlarmOutput", "==>>", 400, heading);
-    Alarm.Var = Combo(GroupBox5, "ComboAlarmVar", 8, row, 161, AlarmChannels, AlarmChannelHint);
-    Alarm.Operator = Combo(GroupBox5, "ComboAlarmOperator", 176, row, 49, AlarmOperators);
+    Alarm.Var =
+        Combo(GroupBox5, "ComboAlarmVar", 8, row, 161, Items("AlarmItems"), AlarmChannelHint);
+    Alarm.Operator = Combo(GroupBox5, "ComboAlarmOperator", 176, row, 49, Items("AlarmOperator"));
     Alarm.Setpoint = Edit(GroupBox5, "EditAlarmSetpoint", 232, row, 89, SetpointHint);
     Alarm.Delay = Edit(GroupBox5, "EditAlarmDelay", 328, row, 65, DelayHint);
     // Wide enough for "RO1 & RO2".
-    Alarm.Output = Combo(GroupBox5, "ComboAlarmOutput", 400, row, 97, AlarmOutputItems);
+    Alarm.Output = Combo(GroupBox5, "ComboAlarmOutput", 400, row, 97, Items("AlarmOutput"));
 }
 
 void TFormGeneralSettings::CreateRelayAlarms(QWidget* panel) {
@@ -333,15 +273,15 @@ void TFormGeneralSettings::CreateRelayAlarms(QWidget* panel) {
     Caption(GroupBox11, "LabelRelayAlarmOutput", "Output", 416, heading);
     const auto makeRow = [this](TAlarmRow& alarm, const QString& relay, int y) {
         Caption(GroupBox11, "Label" + relay, relay, 8, y + CaptionDrop);
-        alarm.Var = Combo(GroupBox11, "Combo" + relay + "AlarmVar", 40, y, 145, AlarmChannels,
+        alarm.Var = Combo(GroupBox11, "Combo" + relay + "AlarmVar", 40, y, 145, Items("AlarmItems"),
                           AlarmChannelHint);
-        alarm.Operator =
-            Combo(GroupBox11, "Combo" + relay + "AlarmOperator", 192, y, 45, AlarmOperators);
+        alarm.Operator = Combo(GroupBox11, "Combo" + relay + "AlarmOperator", 192, y, 45,
+                               Items("AlarmOperator"));
         alarm.Setpoint =
             Edit(GroupBox11, "Edit" + relay + "AlarmSetpoint", 244, y, 85, SetpointHint);
         alarm.Delay = Edit(GroupBox11, "Edit" + relay + "AlarmDelay", 336, y, 73, DelayHint);
         alarm.Output =
-            Combo(GroupBox11, "Combo" + relay + "AlarmOutput", 416, y, 81, RelayOutputItems);
+            Combo(GroupBox11, "Combo" + relay + "AlarmOutput", 416, y, 81, Items("RO1AlarmOutput"));
     };
     makeRow(RO1Alarm, "RO1", heading + 16);
     makeRow(RO2Alarm, "RO2", heading + 16 + 28);
@@ -365,127 +305,90 @@ void TFormGeneralSettings::CreateButtons() {
                           83, &TFormGeneralSettings::ButtonUpdateClick);
 }
 
+void TFormGeneralSettings::BindFields() {
+    for (const TSettingsField& field : MeterSettingsFields()) {
+        TFieldControl c{&field};
+        QWidget* control = findChild<QWidget*>(QLatin1StringView(field.Control));
+        c.Edit = qobject_cast<QLineEdit*>(control);
+        c.Combo = qobject_cast<QComboBox*>(control);
+        c.Radio = qobject_cast<TRadioGroup*>(control);
+        const size_t index = FFields.size();
+        // What the operator changes, not what a read or a file sets.
+        const auto typed = [this, index] { FFields[index].Typed = true; };
+        if (c.Edit) {
+            c.Edit->setMaxLength(SettingsTextMaxLength);
+            connect(c.Edit, &QLineEdit::textEdited, this, typed);
+        } else if (c.Combo) {
+            connect(c.Combo, &QComboBox::activated, this, typed);
+        } else if (c.Radio) {
+            for (int i = 0; i < c.Radio->Count(); ++i)
+                connect(c.Radio->Button(i), &QAbstractButton::clicked, this, typed);
+        }
+        FFields.push_back(c);
+    }
+    for (TUpDown* arrows : {UpDownAddr, UpDown3}) {
+        QLineEdit* edit = arrows->Associate();
+        connect(arrows, &TUpDown::Stepped, this, [this, edit] {
+            for (TFieldControl& c : FFields)
+                if (c.Edit == edit)
+                    c.Typed = true;
+        });
+    }
+}
+
 TMeterSettings TFormGeneralSettings::Settings() const {
     TMeterSettings s;
-    s.Password = EditPassword->text();
-    s.Address = EditDevAddr->text();
-    s.Baudrate = ComboDevBaud->currentIndex() >= 0 ? ComboDevBaud->currentText() : QString();
-    s.Parity = RadioGroupParity->ItemIndex();
-    s.VoltageWiring = ComboVWire->currentIndex();
-    s.PT1 = EditPT1->text();
-    s.PT2 = EditPT2->text();
-    s.CT1 = EditCT1->text();
-    s.CT2 = EditCT2->text();
-    s.QMode = RadioGroupQMode->ItemIndex();
-    s.LoadConvention = RadioGroupLoadConvention->ItemIndex();
-    s.ROType = ComboROType->currentIndex();
-    s.DOType = ComboDOType->currentIndex();
-    s.DO1Output = ComboDO1Output->currentIndex();
-    s.DO2Output = ComboDO2Output->currentIndex();
-    s.DOPulseConst = EditDOPulseConst->text();
-    s.BacklightTime = EditLightTime->text();
-    s.AlarmItems = Alarm.Var->currentIndex();
-    s.AlarmOperator = Alarm.Operator->currentIndex();
-    s.AlarmSetpoint = Alarm.Setpoint->text();
-    s.AlarmDelay = Alarm.Delay->text();
-    s.AlarmOutput = Alarm.Output->currentIndex();
-    s.RO1AlarmItems = RO1Alarm.Var->currentIndex();
-    s.RO1AlarmOperator = RO1Alarm.Operator->currentIndex();
-    s.RO1AlarmSetpoint = RO1Alarm.Setpoint->text();
-    s.RO1AlarmDelay = RO1Alarm.Delay->text();
-    s.RO1AlarmOutput = RO1Alarm.Output->currentIndex();
-    s.RO2AlarmItems = RO2Alarm.Var->currentIndex();
-    s.RO2AlarmOperator = RO2Alarm.Operator->currentIndex();
-    s.RO2AlarmSetpoint = RO2Alarm.Setpoint->text();
-    s.RO2AlarmDelay = RO2Alarm.Delay->text();
-    s.RO2AlarmOutput = RO2Alarm.Output->currentIndex();
-    s.AO1Mode = AO1.Mode->currentIndex();
-    s.AO1Object = AO1.Channel->currentIndex();
-    s.AO1HLOpt = AO1.HLOpt->currentIndex();
-    s.AO1HighLimit = AO1.HighLimit->text();
-    s.AO1LLOpt = AO1.LLOpt->currentIndex();
-    s.AO1LowLimit = AO1.LowLimit->text();
-    s.AO2Mode = AO2.Mode->currentIndex();
-    s.AO2Object = AO2.Channel->currentIndex();
-    s.AO2HLOpt = AO2.HLOpt->currentIndex();
-    s.AO2HighLimit = AO2.HighLimit->text();
-    s.AO2LLOpt = AO2.LLOpt->currentIndex();
-    s.AO2LowLimit = AO2.LowLimit->text();
+    for (const TFieldControl& c : FFields) {
+        const TSettingsField& f = *c.Field;
+        if (c.Edit)
+            s.*f.Text = c.Edit->text();
+        else if (c.Combo && f.Text) // a list that holds its entry's text
+            s.*f.Text = c.Combo->currentIndex() >= 0 ? c.Combo->currentText() : QString();
+        else if (c.Combo)
+            s.*f.Choice = c.Combo->currentIndex();
+        else if (c.Radio)
+            s.*f.Choice = c.Radio->ItemIndex();
+    }
     return s;
 }
 
 void TFormGeneralSettings::SetSettings(const TMeterSettings& s) {
-    EditPassword->setText(s.Password);
-    EditDevAddr->setText(s.Address);
-    ComboDevBaud->setCurrentIndex(ComboDevBaud->findText(s.Baudrate));
-    RadioGroupParity->SetItemIndex(s.Parity);
-    SetListIndex(ComboVWire, s.VoltageWiring);
-    EditPT1->setText(s.PT1);
-    EditPT2->setText(s.PT2);
-    EditCT1->setText(s.CT1);
-    EditCT2->setText(s.CT2);
-    RadioGroupQMode->SetItemIndex(s.QMode);
-    RadioGroupLoadConvention->SetItemIndex(s.LoadConvention);
-    SetListIndex(ComboROType, s.ROType);
-    SetListIndex(ComboDOType, s.DOType);
-    SetListIndex(ComboDO1Output, s.DO1Output);
-    SetListIndex(ComboDO2Output, s.DO2Output);
-    EditDOPulseConst->setText(s.DOPulseConst);
-    EditLightTime->setText(s.BacklightTime);
-    SetListIndex(Alarm.Var, s.AlarmItems);
-    SetListIndex(Alarm.Operator, s.AlarmOperator);
-    Alarm.Setpoint->setText(s.AlarmSetpoint);
-    Alarm.Delay->setText(s.AlarmDelay);
-    SetListIndex(Alarm.Output, s.AlarmOutput);
-    SetListIndex(RO1Alarm.Var, s.RO1AlarmItems);
-    SetListIndex(RO1Alarm.Operator, s.RO1AlarmOperator);
-    RO1Alarm.Setpoint->setText(s.RO1AlarmSetpoint);
-    RO1Alarm.Delay->setText(s.RO1AlarmDelay);
-    SetListIndex(RO1Alarm.Output, s.RO1AlarmOutput);
-    SetListIndex(RO2Alarm.Var, s.RO2AlarmItems);
-    SetListIndex(RO2Alarm.Operator, s.RO2AlarmOperator);
-    RO2Alarm.Setpoint->setText(s.RO2AlarmSetpoint);
-    RO2Alarm.Delay->setText(s.RO2AlarmDelay);
-    SetListIndex(RO2Alarm.Output, s.RO2AlarmOutput);
-    SetListIndex(AO1.Mode, s.AO1Mode);
-    SetListIndex(AO1.Channel, s.AO1Object);
-    SetListIndex(AO1.HLOpt, s.AO1HLOpt);
-    AO1.HighLimit->setText(s.AO1HighLimit);
-    SetListIndex(AO1.LLOpt, s.AO1LLOpt);
-    AO1.LowLimit->setText(s.AO1LowLimit);
-    SetListIndex(AO2.Mode, s.AO2Mode);
-    SetListIndex(AO2.Channel, s.AO2Object);
-    SetListIndex(AO2.HLOpt, s.AO2HLOpt);
-    AO2.HighLimit->setText(s.AO2HighLimit);
-    SetListIndex(AO2.LLOpt, s.AO2LLOpt);
-    AO2.LowLimit->setText(s.AO2LowLimit);
+    for (TFieldControl& c : FFields) {
+        // While the operator is asked to confirm a write, what they typed stays as typed.
+        if (FHoldTyped && c.Typed)
+            continue;
+        c.Typed = false;
+        const TSettingsField& f = *c.Field;
+        // A control that already shows the value is left alone: no caret jump, no lost
+        // selection or undo.
+        if (c.Edit) {
+            if (c.Edit->text() != s.*f.Text)
+                c.Edit->setText(s.*f.Text);
+        } else if (c.Combo) {
+            // A list shows the entry of that index (or text), or none for a value outside its
+            // entries as they stand now (the version adaptation may have shortened it).
+            const int count = c.Combo->count();
+            const int index = f.Text ? c.Combo->findText(s.*f.Text)
+                                     : (s.*f.Choice >= 0 && s.*f.Choice < count ? s.*f.Choice : -1);
+            if (c.Combo->currentIndex() != index)
+                c.Combo->setCurrentIndex(index);
+        } else if (c.Radio) {
+            c.Radio->SetItemIndex(s.*f.Choice);
+        }
+    }
 }
 
-int TFormGeneralSettings::BaudItemCount() const {
-    return ComboDevBaud->count();
-}
-
-void TFormGeneralSettings::RemoveBaudItem(int index) {
-    RemoveKeepingNoneChosen(ComboDevBaud, index);
-}
-
-int TFormGeneralSettings::WiringItemCount() const {
-    return ComboVWire->count();
-}
-
-void TFormGeneralSettings::RemoveWiringItem(int index) {
-    RemoveKeepingNoneChosen(ComboVWire, index);
-}
-
-void TFormGeneralSettings::HideDOEnergyOutputs() {
-    Label18->hide();
-    Label19->hide();
-    ComboDO1Output->hide();
-    ComboDO2Output->hide();
-}
-
-void TFormGeneralSettings::HideRelayAlarmGroup() {
-    GroupBox11->hide();
+void TFormGeneralSettings::ShowLayout(const TPageAdaptation& layout) {
+    const bool extended = !layout.ShortenLists;
+    for (QComboBox* combo : {ComboDevBaud, ComboVWire}) {
+        for (const TFieldControl& c : FFields)
+            if (c.Combo == combo)
+                OfferEntries(combo, *c.Field->Items, OfferedEntries(*c.Field, extended));
+    }
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{Label18, Label19, ComboDO1Output, ComboDO2Output})
+        w->setVisible(!layout.HideDOEnergyOutputs);
+    GroupBox11->setVisible(!layout.HideRelayAlarmGroup);
 }
 
 void TFormGeneralSettings::SetUpdateEnabled(bool enabled) {
@@ -493,57 +396,41 @@ void TFormGeneralSettings::SetUpdateEnabled(bool enabled) {
 }
 
 void TFormGeneralSettings::ButtonUpdateClick() {
-    if (!FDialogs.Confirm(QString::fromLatin1(cstMain::ConfirmSendSettings)))
+    // The record, the layout and the ratios as they stand at the click: the meter gets what the
+    // operator saw, whatever arrives while the question is open.
+    const QString version = FLink.SoftwareVersion();
+    const TSettingsWriteOutcome outcome = PlanSettingsWrite(Settings(), version, FLink.Scaling());
+    const auto* refusal = std::get_if<TSettingsWriteRefusal>(&outcome);
+    if (refusal && refusal->Kind == TSettingsWriteRefusal::VersionUnknown) {
+        FDialogs.MessageBox(QString::fromLatin1(cstMain::CaptionPrompt), refusal->Message,
+                            IDialogs::Information, IDialogs::Ok);
         return;
-    try {
-        const int address = PlainInteger(EditDevAddr->text());
-        if (address < 1 || address > 247) {
-            FDialogs.MessageBox(QString::fromLatin1(cstMain::CaptionPrompt),
-                                QString::fromLatin1(cstMain::InvalidDeviceAddress),
-                                IDialogs::Information, IDialogs::Ok);
-            return;
-        }
-        TMeterSettings record = Settings();
-        record.Address = QString::number(address);
-        // The layout as the link knows it now, after the operator has confirmed.
-        const QString version = FLink.SoftwareVersion();
-        const bool extended = ExtendedLayout(version);
-        const bool relayAlarm = RelayAlarmLayout(version);
-        const TScaling& scale = FLink.Scaling();
-        // Every block is built before anything is queued: a field that does not convert
-        // must leave the queue and the pending line settings as they were.
-        std::string general = EncodeSettingsBlock(sbGeneral, record, relayAlarm, scale);
-        std::string alarm = EncodeSettingsBlock(sbAlarm, record, relayAlarm, scale);
-        std::string analog = EncodeSettingsBlock(sbAnalogOutput, record, relayAlarm, scale);
-        std::string digital;
-        if (extended)
-            digital = EncodeSettingsBlock(sbDigitalOutput, record, relayAlarm, scale);
-        std::string relay2;
-        if (relayAlarm)
-            relay2 = EncodeSettingsBlock(sbRelay2Alarm, record, relayAlarm, scale);
-        const int baudrate = PlainInteger(record.Baudrate);
-
-        FLink.AppendQuery(std::move(general));
-        FLink.AppendQuery(std::move(alarm));
-        FLink.AppendQuery(std::move(analog));
-        FLink.AppendQuery(qry::Settings1100);
-        FLink.AppendQuery(qry::Settings1200);
-        FLink.AppendQuery(qry::Settings1300);
-        if (extended) {
-            FLink.AppendQuery(std::move(digital));
-            FLink.AppendQuery(qry::Settings1208);
-        }
-        if (relayAlarm) {
-            FLink.AppendQuery(std::move(relay2));
-            FLink.AppendQuery(qry::Settings120A);
-        }
-        // After the 0x1100 write is queued: the link carries these values with it.
-        const TLineParity line = LineParityFor(record.Parity);
-        FLink.SetNewLineSettings(static_cast<std::uint8_t>(address), baudrate, line.Parity,
-                                 line.StopBits);
-    } catch (const EConvertError& e) {
-        FDialogs.ShowError(e.Message());
     }
+    FHoldTyped = true;
+    const bool confirmed = FDialogs.Confirm(QString::fromLatin1(cstMain::ConfirmSendSettings));
+    FHoldTyped = false;
+    if (!confirmed)
+        return;
+    if (FLink.SoftwareVersion() != version) {
+        FDialogs.MessageBox(QString::fromLatin1(cstMain::CaptionPrompt),
+                            QString::fromLatin1(cstMain::VersionChanged), IDialogs::Information,
+                            IDialogs::Ok);
+        return;
+    }
+    if (refusal) {
+        if (refusal->Kind == TSettingsWriteRefusal::InvalidAddress)
+            FDialogs.MessageBox(QString::fromLatin1(cstMain::CaptionPrompt), refusal->Message,
+                                IDialogs::Information, IDialogs::Ok);
+        else
+            FDialogs.ShowError(refusal->Message);
+        return;
+    }
+    const TSettingsWritePlan& plan = std::get<TSettingsWritePlan>(outcome);
+    for (std::string& query : plan.Queries())
+        FLink.AppendQuery(std::move(query));
+    // After the 0x1100 write is queued: the link carries these values with it.
+    FLink.SetNewLineSettings(plan.Line.DeviceAddress, plan.Line.Baudrate, plan.Line.Parity,
+                             plan.Line.StopBits);
 }
 
 void TFormGeneralSettings::ButtonSaveClick() {

@@ -10,6 +10,8 @@
 
 #include <QWidget>
 
+#include <vector>
+
 class QComboBox;
 class QFrame;
 class QGroupBox;
@@ -29,16 +31,11 @@ public:
     // ISettingsView
     TMeterSettings Settings() const override;
     void SetSettings(const TMeterSettings& settings) override;
-    int BaudItemCount() const override;
-    void RemoveBaudItem(int index) override;
-    int WiringItemCount() const override;
-    void RemoveWiringItem(int index) override;
-    void HideDOEnergyOutputs() override;
-    void HideRelayAlarmGroup() override;
+    void ShowLayout(const TPageAdaptation& layout) override;
     void SetUpdateEnabled(bool enabled) override;
 
-    // "Update Device": confirm, check, encode every block, then queue the writes and reads and
-    // the line settings the meter will switch to.
+    // "Update Device": plans the write of the record shown (SettingsWritePlan), asks, then
+    // queues the writes and reads and the line settings the meter will switch to.
     void ButtonUpdateClick();
     // "Save" and "Load": the record to and from a settings file.
     void ButtonSaveClick();
@@ -57,9 +54,22 @@ private:
     void CreateAlarm(QWidget* panel);
     void CreateRelayAlarms(QWidget* panel);
     void CreateButtons();
+    // The field table's controls, found by name once they exist.
+    void BindFields();
 
     TFormModbus& FLink;
     IDialogs& FDialogs;
+
+    // One control per field of the record, in the order of the field table.
+    struct TFieldControl {
+        const TSettingsField* Field;
+        QLineEdit* Edit = nullptr;
+        QComboBox* Combo = nullptr;
+        TRadioGroup* Radio = nullptr;
+        bool Typed = false; // changed by the operator since the field was last set
+    };
+    std::vector<TFieldControl> FFields;
+    bool FHoldTyped = false;
 
     QFrame* Panel165 = nullptr;
     QLineEdit* EditPassword = nullptr;

@@ -2,7 +2,9 @@
 
 #include "link/frmModbus.h"
 
+#include <QFileInfo>
 #include <QSettings>
+#include <QStandardPaths>
 
 #include <algorithm>
 #include <limits>
@@ -11,6 +13,20 @@
 namespace {
 
 constexpr char Group[] = "ComPort";
+
+// The file behind the store, where QSettings keeps it for this user.
+QString StoreFile() {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+           QStringLiteral("/Veltrana/Marbrook.conf");
+}
+
+// QSettings reads the whole file when it is created and again before it writes: a FIFO would
+// block the program there for good, a device would be read without end. Only a regular file,
+// or none yet, is touched.
+bool StoreUsable() {
+    const QFileInfo file(StoreFile());
+    return !file.exists() || file.isFile();
+}
 
 QSettings Store() {
     return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Veltrana"),
@@ -33,6 +49,8 @@ std::optional<int> ReadInt(const QSettings& store, const char* name, int low, in
 } // namespace
 
 void ConnectionStore::Load(TFormModbus& link) {
+    if (!StoreUsable())
+        return;
     QSettings store = Store();
     if (!store.childGroups().contains(QLatin1String(Group)))
         return;
@@ -60,7 +78,9 @@ void ConnectionStore::Load(TFormModbus& link) {
     modbus.SetQueryInterval(std::clamp(*interval, ConnectionStore::MinQueryInterval,
                                        ConnectionStore::MaxQueryInterval));
 
-    const auto address = ReadInt(store, "DevAddr", 0, 247);
+    // Address 0 is the broadcast address, never one meter's: refused like any other invalid
+    // device address.
+    const auto address = ReadInt(store, "DevAddr", 1, 247);
     if (!address)
         return;
     link.SetDeviceAddress(static_cast<std::uint8_t>(*address));
@@ -77,6 +97,8 @@ void ConnectionStore::Load(TFormModbus& link) {
 }
 
 void ConnectionStore::Save(const TFormModbus& link) {
+    if (!StoreUsable())
+        return;
     QSettings store = Store();
     store.beginGroup(QLatin1String(Group));
     const TKrModbus& modbus = link.Modbus;

@@ -9,7 +9,8 @@ namespace ConnectionStore {
 
 // Applies the stored values in their fixed order and stops, silently, at the first one that
 // is missing or that the program could never have written; the values before it stay
-// applied. Without any stored values nothing changes.
+// applied. Without any stored values nothing changes, and a store that is not a regular file
+// (a FIFO, a device) is neither read nor written.
 void Load(TFormModbus& link);
 
 // Writes the six values; a store that cannot be written is not reported.

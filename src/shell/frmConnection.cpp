@@ -80,7 +80,7 @@ void TFormConnection::BuildControls() {
     Label7 = MakeLabel("Device Address:", 8, 90, GroupBox1);
     EditDevAddr = new QLineEdit(QStringLiteral("1"), GroupBox1);
     EditDevAddr->setGeometry(88, 86, 72, 21);
-    EditDevAddr->setToolTip(QStringLiteral("Range: 0~247"));
+    EditDevAddr->setToolTip(QStringLiteral("Range: 1~247"));
     UpDownAddr = new TUpDown(EditDevAddr, 1, 247, GroupBox1);
     UpDownAddr->setGeometry(160, 86, 16, 21);
 
@@ -142,7 +142,17 @@ void TFormConnection::FormShow() {
 
     EditDevAddr->setText(QString::number(FLink.DeviceAddress()));
     EditQueryInterval->setText(QString::number(modbus.QueryInterval()));
-    ComboPortName->setEnabled(!FShell.IsOnline());
+    // Locked while connected, also while a disconnect is still finishing: the port of a cycle
+    // that has not ended yet must not change under it.
+    ComboPortName->setEnabled(!FShell.Connected());
+
+    FShown = {ComboBaudrate->currentIndex(),
+              entry,
+              EditDevAddr->text(),
+              modbus.Baudrate(),
+              parity,
+              stopBits,
+              FLink.DeviceAddress()};
 
     if (const QScreen* screen = this->screen()) {
         QRect frame = frameGeometry();
@@ -154,8 +164,10 @@ void TFormConnection::FormShow() {
 void TFormConnection::ButtonOkClick() {
     hide();
 
+    // Address 0 is the broadcast address: every meter on the line would act on a command and
+    // none would answer. A connection needs the address of one meter.
     const int address = IntegerOf(EditDevAddr->text()).value_or(-1);
-    if (address < 0 || address > 247) {
+    if (address < 1 || address > 247) {
         FDialogs.MessageBox(QString::fromLatin1(cstMain::CaptionPrompt),
                             QString::fromLatin1(cstMain::InvalidDeviceAddress),
                             IDialogs::Information, IDialogs::Ok);
@@ -166,13 +178,25 @@ void TFormConnection::ButtonOkClick() {
                    ConnectionStore::MinQueryInterval, ConnectionStore::MaxQueryInterval);
 
     TKrModbus& modbus = FLink.Modbus;
-    // While online the port list is locked: a stored port that has no entry would otherwise
+    // While connected the port list is locked: a stored port that has no entry would otherwise
     // show as COM1 and OK would close the open port behind the main window's back.
-    if (!FShell.IsOnline())
-        modbus.SetPortNum(static_cast<std::uint16_t>(ComboPortName->currentText().mid(3).toInt()));
-    modbus.SetBaudrate(ComboBaudrate->currentText().toInt());
+    if (ComboPortName->isEnabled())
+        FLink.SetPortNum(static_cast<std::uint16_t>(ComboPortName->currentText().mid(3).toInt()));
+    // A field left as shown whose value a confirmed settings write has changed meanwhile keeps
+    // the new value; a field the operator changed is applied.
+    const auto keeps = [](bool edited, bool changedMeanwhile) {
+        return !edited && changedMeanwhile;
+    };
+    if (!keeps(ComboBaudrate->currentIndex() != FShown.BaudEntry,
+               modbus.Baudrate() != FShown.Baudrate))
+        modbus.SetBaudrate(ComboBaudrate->currentText().toInt());
     modbus.SetQueryInterval(interval);
-    switch (ComboParity->currentIndex()) {
+    const int parityEntry =
+        keeps(ComboParity->currentIndex() != FShown.ParityEntry,
+              modbus.Parity() != FShown.Parity || modbus.StopBits() != FShown.StopBits)
+            ? -1
+            : ComboParity->currentIndex();
+    switch (parityEntry) {
     case ParityEven:
         modbus.SetParity(TParity::Even);
         modbus.SetStopBits(TStopBits::_1);
@@ -193,6 +217,9 @@ void TFormConnection::ButtonOkClick() {
         break;
     }
 
+    if (keeps(EditDevAddr->text() != FShown.AddressText,
+              FLink.DeviceAddress() != FShown.DeviceAddress))
+        return;
     if (address != FLink.DeviceAddress()) {
         FLink.SetDeviceAddress(static_cast<std::uint8_t>(address));
         FLink.ResetCounts();

@@ -3,7 +3,11 @@
 // values, and loads and saves them for the next run.
 #pragma once
 
+#include "serial/Comm.h"
+
 #include <QDialog>
+
+#include <cstdint>
 
 class ILinkShell;
 class IDialogs;
@@ -54,6 +58,20 @@ protected:
 private:
     void FormCreate();
     void BuildControls();
+
+    // What the dialog showed and the values it showed them from. While it is open a settings
+    // write that the meter confirms may change the address and the line; a field the operator
+    // left as shown must not put the value from before back.
+    struct TShown {
+        int BaudEntry = -1;
+        int ParityEntry = -1;
+        QString AddressText;
+        int Baudrate = 0;
+        TParity Parity = TParity::None;
+        TStopBits StopBits = TStopBits::_1;
+        std::uint8_t DeviceAddress = 0;
+    };
+    TShown FShown;
 
     TFormModbus& FLink;
     ILinkShell& FShell;

@@ -233,6 +233,23 @@ void TFormKT580::TimerShowDialogTimer() {
 }
 
 void TFormKT580::closeEvent(QCloseEvent* event) {
+    if (!FCloseAtOnce && FConnected) {
+        if (FCloseAfterWrites) {
+            event->ignore();
+            return;
+        }
+        // A settings sequence the operator confirmed goes out whole: closing half way would
+        // leave the meter with some blocks new and some old.
+        if (!FDisconnectRequested && FFormModbus->FinishWritesThenStop()) {
+            FCloseAfterWrites = true;
+            // Offline from now on: no new command, and the end of the cycle closes the port.
+            FDisconnectRequested = true;
+            FFormModbus->UpdateCommandStates();
+            UpdateActionStates();
+            event->ignore();
+            return;
+        }
+    }
     FFormConnection->SaveSettings();
     event->accept();
 }
@@ -252,12 +269,20 @@ TPage TFormKT580::ActivePage() const {
 void TFormKT580::SetConnected(bool value) {
     FConnected = value;
     UpdateActionStates();
+    if (!FConnected && FCloseAfterWrites && !FCloseScheduled) {
+        // The writes are out and the port is closed: the close asked for earlier goes ahead,
+        // from the event loop, once the master's event has returned.
+        FCloseScheduled = true;
+        QMetaObject::invokeMethod(
+            this, [this] { close(); }, Qt::QueuedConnection);
+    }
 }
 
 void TFormKT580::UpdateActionStates() {
     // Only the connection decides: while a disconnect is still finishing, Connect stays off.
     StartConnect->setEnabled(!FConnected);
-    StartDisconnect->setEnabled(FConnected);
+    // While closing waits for the writes, a disconnect would drop them.
+    StartDisconnect->setEnabled(FConnected && !FCloseAfterWrites);
 }
 
 void TFormKT580::SetStatusText(int panel, const QString& text) {
@@ -362,6 +387,8 @@ void TFormKT580::HelpAboutExecute() {
 }
 
 void TFormKT580::CloseFromOutside() {
+    if (FCloseAfterWrites)
+        FCloseAtOnce = true;
     // A modal loop open now would keep running after the window is gone; each is closed as
     // with Cancel, the innermost first.
     for (int guard = 0; guard < 16; ++guard) {

@@ -51,8 +51,11 @@ public:
     void ReadingsCommunicationExecute();
 
     // Ends the program as closing the window does, also with a dialog or box open: they are
-    // closed without applying anything, then the window closes and the values are saved.
+    // closed without applying anything, then the window closes and the values are saved. A
+    // second call while confirmed writes are still going out closes at once.
     void CloseFromOutside();
+    // Closing waits for the writes of a confirmed command still going out.
+    bool ClosingAfterWrites() const { return FCloseAfterWrites; }
 
     TFormModbus& FormModbus() { return *FFormModbus; }
     TFormConnection& FormConnection() { return *FFormConnection; }
@@ -112,4 +115,9 @@ private:
     bool FDisconnectRequested = false;
     bool FShown = false;
     int FConnectWait = 1000;
+    // A close waits until the confirmed writes have gone out and the port has closed; a second
+    // stop request does not wait.
+    bool FCloseAfterWrites = false;
+    bool FCloseAtOnce = false;
+    bool FCloseScheduled = false;
 };

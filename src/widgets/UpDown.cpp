@@ -1,10 +1,14 @@
 #include "widgets/UpDown.h"
 
+#include "link/NumberText.h"
+
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QToolButton>
 
 #include <algorithm>
+#include <limits>
+#include <optional>
 
 namespace {
 
@@ -17,34 +21,44 @@ QToolButton* ArrowButton(QWidget* parent, Qt::ArrowType arrow) {
     return button;
 }
 
+std::optional<int> NumberOf(const QString& text) {
+    const auto value =
+        DecimalInteger(text, std::numeric_limits<int>::min(), std::numeric_limits<int>::max());
+    return value ? std::optional<int>(static_cast<int>(*value)) : std::nullopt;
+}
+
 } // namespace
 
 TUpDown::TUpDown(QLineEdit* associate, int min, int max, QWidget* parent)
     : QWidget(parent), FAssociate(associate), FUp(ArrowButton(this, Qt::UpArrow)),
       FDown(ArrowButton(this, Qt::DownArrow)), FMin(min), FMax(std::max(min, max)), FPosition(min) {
-    bool ok = false;
-    const int initial = associate->text().toInt(&ok);
-    if (ok)
-        FPosition = std::clamp(initial, FMin, FMax);
+    if (const auto initial = NumberOf(associate->text()))
+        FPosition = std::clamp(*initial, FMin, FMax);
     connect(FUp, &QToolButton::clicked, this, &TUpDown::StepUp);
     connect(FDown, &QToolButton::clicked, this, &TUpDown::StepDown);
     associate->installEventFilter(this);
 }
 
 void TUpDown::Step(int delta) {
-    bool ok = false;
-    const int typed = FAssociate->text().toInt(&ok);
-    int position = ok ? std::clamp(typed, FMin, FMax) : FPosition;
-    // Wide enough that a step from either end cannot overflow.
-    const long long next = static_cast<long long>(position) + delta;
-    if (next > FMax)
+    const std::optional<int> typed = NumberOf(FAssociate->text());
+    int position = typed.value_or(FPosition);
+    if (position < FMin) {
         position = FMin;
-    else if (next < FMin)
+    } else if (position > FMax) {
         position = FMax;
-    else
-        position = static_cast<int>(next);
+    } else {
+        // Wide enough that a step from either end cannot overflow.
+        const long long next = static_cast<long long>(position) + delta;
+        if (next > FMax)
+            position = FMin;
+        else if (next < FMin)
+            position = FMax;
+        else
+            position = static_cast<int>(next);
+    }
     FPosition = position;
     FAssociate->setText(QString::number(position));
+    emit Stepped();
 }
 
 bool TUpDown::eventFilter(QObject* watched, QEvent* event) {

@@ -21,12 +21,20 @@ public:
     // The number the arrows last wrote or read.
     int Position() const { return FPosition; }
 
-    // One step from the edit's number: a number outside the range is first brought to its
-    // nearest end, a text that is no number steps from the last position; past an end the
-    // step wraps to the other end. The edit then shows the new position.
+    QLineEdit* Associate() const { return FAssociate; }
+
+    // One step from the edit's number: a number outside the range lands on its nearer end, a
+    // text that is no number steps from the last position; past an end the step wraps to the
+    // other end. The edit then shows the new position. A number is read by the rule the
+    // settings write and the connection dialog use (digits with an optional minus, nothing
+    // else: " 5" and "+5" are no numbers).
     void Step(int delta);
     void StepUp() { Step(+1); }
     void StepDown() { Step(-1); }
+
+signals:
+    // After every step, which the operator made.
+    void Stepped();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -6,6 +6,7 @@
 
 #include "link/frmModbus.h"
 #include "settings/SettingsBlocks.h"
+#include "support/VirtualClock.h"
 
 #include <QLocale>
 #include <QtTest>
@@ -22,14 +23,14 @@ public:
     void SetEnergyText(int index, const QString& text) override { Energy[index] = text; }
     void SetRelayState(int index, bool on) override { Relays[index] = on; }
     void SetInputState(int index, bool on) override { Inputs[index] = on; }
-    void HideExtendedEnergy() override { ++HideCalls; }
+    void ShowExtendedEnergy(bool shown) override { ExtendedShown = shown; }
     void SetCommandsEnabled(bool enabled) override { Enabled = enabled; }
 
     std::map<int, QString> Measurement;
     std::map<int, QString> Energy;
     std::map<int, bool> Relays;
     std::map<int, bool> Inputs;
-    int HideCalls = 0;
+    bool ExtendedShown = true;
     bool Enabled = true;
 };
 
@@ -46,28 +47,29 @@ public:
         Record = settings;
         ++SetCalls;
     }
-    int BaudItemCount() const override { return int(Baud.size()); }
-    void RemoveBaudItem(int index) override { Baud.removeAt(index); }
-    int WiringItemCount() const override { return int(Wiring.size()); }
-    void RemoveWiringItem(int index) override { Wiring.removeAt(index); }
-    void HideDOEnergyOutputs() override { DOHidden = true; }
-    void HideRelayAlarmGroup() override { RelayAlarmHidden = true; }
+    void ShowLayout(const TPageAdaptation& layout) override {
+        ShortLists = layout.ShortenLists;
+        DOHidden = layout.HideDOEnergyOutputs;
+        RelayAlarmHidden = layout.HideRelayAlarmGroup;
+    }
     void SetUpdateEnabled(bool enabled) override { UpdateEnabled = enabled; }
 
     TMeterSettings Record;
     int SetCalls = 0;
-    QStringList Baud{"1200", "2400", "4800", "9600", "19200", "38400", "57600"};
-    QStringList Wiring{"3LN", "3LL", "2LL", "1LL", "1LN"};
+    bool ShortLists = false;
     bool DOHidden = false;
     bool RelayAlarmHidden = false;
     bool UpdateEnabled = true;
 };
 
-// One link with its fakes.
+// One link with its fakes, on a clock that only records its waits. The tests against the
+// simulator poll on the real clock.
 struct TRig {
-    TRig() {
+    enum TTime { Virtual, Real };
+    explicit TRig(TTime time = Virtual) {
         Link.SetViews(&Metering, &DeviceInfo, &Settings);
-        Link.Sleep = [this](int ms) { Waits << ms; };
+        if (time == Virtual)
+            Link.Modbus.SetClock(Clock);
     }
     QString Next() {
         std::string text;
@@ -85,13 +87,13 @@ struct TRig {
         Link.ModbusF03Response(Link.Modbus, 1, start, values);
     }
 
+    TVirtualClock Clock;
     TFakeShell Shell;
     TScriptedDialogs Dialogs;
     TFormModbus Link{Shell, Dialogs};
     TFakeMetering Metering;
     TFakeDeviceInfo DeviceInfo;
     TFakeSettingsView Settings;
-    QList<int> Waits;
 };
 
 std::vector<std::uint16_t> IdentityRegs(const QByteArray& version) {
@@ -101,6 +103,23 @@ std::vector<std::uint16_t> IdentityRegs(const QByteArray& version) {
     for (int i = 0; i < 18; i += 2)
         regs.push_back(std::uint16_t(std::uint8_t(t[i]) << 8 | std::uint8_t(t[i + 1])));
     return regs;
+}
+
+// Block 0x1100 with the given transformer settings (PT1, PT2, CT1, CT2).
+std::vector<std::uint16_t> GeneralBlock(int pt1, int pt2, int ct1, int ct2) {
+    return {0,
+            1,
+            4,
+            3,
+            0,
+            std::uint16_t(pt1 & 0xFFFF),
+            std::uint16_t(pt1 >> 16),
+            std::uint16_t(pt2),
+            std::uint16_t(ct1),
+            std::uint16_t(ct2),
+            1,
+            7,
+            1};
 }
 
 QStringList Strings(const std::vector<std::string>& list) {
@@ -150,6 +169,11 @@ private slots:
     void settingsBlockFillsRecordThenRatios();
     void trafficPanels();
     void overLimitBoxOncePerException();
+    void overLimitBoxOnlyForWrites_data();
+    void overLimitBoxOnlyForWrites();
+    void lostReadsAskedAgain_data();
+    void lostReadsAskedAgain();
+    void otherMeterAskedAgain();
     void queryFinish();
     void commandStates();
 
@@ -158,6 +182,9 @@ private slots:
     void adoptsNewLineSettingsAfterAnswer();
     void overLimitBoxDoesNotReenterMaster();
     void statisticsCountInjectedFaults();
+    void portChangeEndsTheCycle();
+    void closingSendsTheQueuedWrites_data();
+    void closingSendsTheQueuedWrites();
 };
 
 void TestFormModbus::configuration() {
@@ -233,11 +260,16 @@ void TestFormModbus::requestPageData() {
 
 void TestFormModbus::addressInEveryQuery() {
     TRig r;
+    // Set before connecting, as the connection dialog does.
+    r.Shell.IsConnected = false;
     r.Link.SetDeviceAddress(10);
+    r.Shell.IsConnected = true;
     QCOMPARE(r.Next(), QStringLiteral("0A,03,14,00,00,15"));
     r.Link.AppendQuery("00,01,00,00,00,02");
     QCOMPARE(r.Next(), QStringLiteral("0A,01,00,00,00,02"));
+    r.Shell.IsConnected = false;
     r.Link.SetDeviceAddress(247);
+    r.Shell.IsConnected = true;
     QCOMPARE(r.Next(), QStringLiteral("F7,03,14,00,00,15"));
 }
 
@@ -267,9 +299,9 @@ void TestFormModbus::f10Adoption() {
     r.Link.SetNewLineSettings(5, baud, TParity(parity), TStopBits(stop));
     r.Link.ModbusF10Response(r.Link.Modbus, 1, std::uint16_t(start), 13);
     QTEST(int(r.Link.DeviceAddress()), "address");
-    QTEST(int(r.Waits.size()), "waits");
-    if (!r.Waits.isEmpty()) {
-        QCOMPARE(r.Waits.first(), 2000);
+    QTEST(int(r.Clock.Sleeps().size()), "waits");
+    if (!r.Clock.Sleeps().empty()) {
+        QCOMPARE(r.Clock.Sleeps().front(), 2000);
         QCOMPARE(r.Link.Modbus.Baudrate(), baud);
         QCOMPARE(int(r.Link.Modbus.Parity()), parity);
         QCOMPARE(int(r.Link.Modbus.StopBits()), stop);
@@ -307,7 +339,7 @@ void TestFormModbus::lineSettingsTravelWithTheirWrite() {
     QVERIFY(r.Link.Modbus.Parity() == TParity::None);
     QVERIFY(r.Link.Modbus.StopBits() == TStopBits::_2);
     QCOMPARE(r.Next(), QStringLiteral("07,03,11,00,00,0D"));
-    QCOMPARE(r.Waits.size(), 2);
+    QCOMPARE(r.Clock.Sleeps(), (std::vector<int>{2000, 2000}));
 }
 
 void TestFormModbus::lineSettingsWithoutQueuedWrite() {
@@ -325,6 +357,7 @@ void TestFormModbus::lineSettingsWithoutQueuedWrite() {
 
 void TestFormModbus::responsesFillThePages() {
     TRig r;
+    r.F03(0x1100, GeneralBlock(100, 100, 5, 5));
     std::vector<std::uint16_t> meas(21, 0);
     meas[0] = 2300;
     meas[12] = 0xFFF6;
@@ -377,25 +410,22 @@ void TestFormModbus::identityAdaptsThePages() {
     QCOMPARE(r.DeviceInfo.Fields[IDeviceInfoView::fDevType], QStringLiteral("ED80 (KT580)"));
     QCOMPARE(r.DeviceInfo.Fields[IDeviceInfoView::fSoftVersion], QStringLiteral("3.05"));
     QCOMPARE(r.DeviceInfo.Fields[IDeviceInfoView::fReleaseDate], QStringLiteral("2016-01-21"));
-    QCOMPARE(r.Settings.Baud, (QStringList{"1200", "2400", "4800", "9600", "19200"}));
-    QCOMPARE(r.Settings.Wiring, (QStringList{"3LN", "3LL", "2LL"}));
+    QVERIFY(r.Settings.ShortLists);
     QVERIFY(r.Settings.DOHidden);
     QVERIFY(r.Settings.RelayAlarmHidden);
-    QCOMPARE(r.Metering.HideCalls, 1);
+    QVERIFY(!r.Metering.ExtendedShown);
 
-    // Repeated harmlessly; a later version brings nothing back.
-    r.F03(0xF000, IdentityRegs("3.05"));
+    // The pages follow the meter now connected, both ways.
     r.F03(0xF000, IdentityRegs("4.00"));
-    QCOMPARE(r.Settings.Baud.size(), 5);
-    QCOMPARE(r.Settings.Wiring.size(), 3);
     QCOMPARE(r.Link.SoftwareVersion(), QStringLiteral("4.00"));
-
-    TRig full;
-    full.F03(0xF000, IdentityRegs("3.20"));
-    QCOMPARE(full.Settings.Baud.size(), 7);
-    QVERIFY(!full.Settings.DOHidden);
-    QVERIFY(!full.Settings.RelayAlarmHidden);
-    QCOMPARE(full.Metering.HideCalls, 0);
+    QVERIFY(!r.Settings.ShortLists);
+    QVERIFY(!r.Settings.DOHidden);
+    QVERIFY(!r.Settings.RelayAlarmHidden);
+    QVERIFY(r.Metering.ExtendedShown);
+    r.F03(0xF000, IdentityRegs("3.85"));
+    QVERIFY(r.Settings.ShortLists);
+    QVERIFY(!r.Settings.RelayAlarmHidden);
+    QVERIFY(!r.Metering.ExtendedShown);
 }
 
 void TestFormModbus::settingsBlockFillsRecordThenRatios() {
@@ -464,6 +494,8 @@ void TestFormModbus::trafficPanels() {
 
 void TestFormModbus::overLimitBoxOncePerException() {
     TRig r;
+    r.Link.AppendQuery("00,10,11,07,00,01,02,00,00");
+    r.Next();
     r.Link.ModbusExceptionResponse(r.Link.Modbus, 1, 2);
     r.Link.ModbusExceptionResponse(r.Link.Modbus, 1, 4);
     // Not from inside the master's event: the box comes from the event loop.
@@ -484,6 +516,128 @@ void TestFormModbus::overLimitBoxOncePerException() {
     r.Link.ModbusExceptionResponse(r.Link.Modbus, 1, 4);
     QTRY_COMPARE_WITH_TIMEOUT(r.Dialogs.Boxes.size(), std::size_t(3), 2000);
     QCOMPARE(r.Link.ErrorCount(), std::uint64_t(0));
+}
+
+void TestFormModbus::overLimitBoxOnlyForWrites_data() {
+    QTest::addColumn<QStringList>("queries"); // one-shot queries, each answered with the code
+    QTest::addColumn<int>("code");
+    QTest::addColumn<int>("boxes");
+    const QStringList polls{"<poll>", "<poll>", "<poll>", "<poll>", "<poll>", "<poll>"};
+    QTest::newRow("every poll refused") << polls << 4 << 0;
+    QTest::newRow("page reads refused")
+        << QStringList{"00,03,F0,00,00,09", "00,03,11,00,00,0D", "00,03,F1,06,00,01"} << 4 << 0;
+    QTest::newRow("settings write refused") << QStringList{"00,10,11,07,00,01,02,00,00"} << 4 << 1;
+    QTest::newRow("relay switch refused") << QStringList{"00,05,00,00,FF,00"} << 4 << 1;
+    QTest::newRow("writes and polls refused")
+        << QStringList{"00,10,11,00,00,01,02,00,01", "<poll>", "<poll>", "00,05,00,01,FF,00",
+                       "<poll>"}
+        << 4 << 2;
+    QTest::newRow("write refused with another code") << QStringList{"00,05,00,00,FF,00"} << 2 << 0;
+}
+
+void TestFormModbus::overLimitBoxOnlyForWrites() {
+    QFETCH(QStringList, queries);
+    QFETCH(int, code);
+    TRig r;
+    for (const QString& query : queries) {
+        if (query != "<poll>")
+            r.Link.AppendQuery(query.toStdString());
+        r.Next();
+        r.Link.ModbusExceptionResponse(r.Link.Modbus, 1, code);
+        r.Link.ModbusAfterResponse(r.Link.Modbus);
+        QCoreApplication::processEvents();
+    }
+    // Every box that is due comes from the event loop, one after the other.
+    QTest::qWait(50);
+    QTEST(int(r.Dialogs.Boxes.size()), "boxes");
+    for (const auto& box : r.Dialogs.Boxes)
+        QCOMPARE(box.Text, QStringLiteral("Parameters are over limit. Writing failed."));
+}
+
+void TestFormModbus::lostReadsAskedAgain_data() {
+    QTest::addColumn<QStringList>("lost");  // queries whose next answer is lost, in order
+    QTest::addColumn<QStringList>("sent");  // every query sent, in order
+    QTest::addColumn<QStringList>("volts"); // Volts AN after each measurement read
+    const QString id = "01,03,F0,00,00,09", ratios = "01,03,11,00,00,0D", ao = "01,03,F1,06,00,01",
+                  meas = "01,03,14,00,00,15", energy = "01,03,11,80,00,0C",
+                  relays = "01,01,00,00,00,02", inputs = "01,02,00,00,00,06";
+    QTest::newRow("nothing lost") << QStringList{}
+                                  << QStringList{id, ratios, ao, meas, energy, relays, inputs, meas}
+                                  << QStringList{"920.0 V", "920.0 V"};
+    QTest::newRow("ratios lost once")
+        << QStringList{ratios} << QStringList{id, ratios, ao, ratios, meas, energy, relays, inputs}
+        << QStringList{"920.0 V"};
+    QTest::newRow("ratios lost twice: nothing shown until they come")
+        << QStringList{ratios, ratios}
+        << QStringList{id, ratios, ao, ratios, meas, ratios, energy, relays} << QStringList{""};
+    QTest::newRow("identity lost")
+        << QStringList{id} << QStringList{id, ratios, ao, id, meas, energy, relays, inputs}
+        << QStringList{"920.0 V"};
+    QTest::newRow("both lost")
+        << QStringList{id, ratios}
+        << QStringList{id, ratios, ao, id, meas, ratios, "01,03,11,80,00,0C", relays}
+        << QStringList{""};
+}
+
+void TestFormModbus::lostReadsAskedAgain() {
+    QFETCH(QStringList, lost);
+    QFETCH(QStringList, sent);
+    TRig r;
+    std::vector<std::uint16_t> meas(21, 0);
+    meas[0] = 2300;
+    meas[15] = 5000;
+    // A meter whose ratios were read before, on another connection, and no longer hold.
+    r.F03(0x1100, GeneralBlock(100, 100, 5, 5));
+    r.Link.ModbusQueryFinish(r.Link.Modbus);
+    r.Shell.IsConnected = true;
+    QVERIFY(r.Link.RequestPageData());
+    QStringList got, volts;
+    for (int i = 0; i < sent.size(); ++i) {
+        const QString query = r.Next();
+        got << query;
+        if (lost.removeOne(query)) {
+            r.Link.ModbusResponseError(r.Link.Modbus);
+        } else if (query == "01,03,F0,00,00,09") {
+            r.F03(0xF000, IdentityRegs("3.20"));
+        } else if (query == "01,03,11,00,00,0D") {
+            r.F03(0x1100, GeneralBlock(400, 100, 50, 5));
+        } else if (query == "01,03,14,00,00,15") {
+            r.Metering.Measurement.clear();
+            r.F03(0x1400, meas);
+            volts << r.Metering.Measurement[0];
+            QCOMPARE(r.Metering.Measurement[15], QStringLiteral("50.00 Hz"));
+        }
+        r.Link.ModbusAfterResponse(r.Link.Modbus);
+    }
+    QCOMPARE(got, sent);
+    QTEST(volts, "volts");
+    QVERIFY(r.Link.IdentityKnown());
+    QCOMPARE(r.Link.SoftwareVersion(), QStringLiteral("3.20"));
+}
+
+void TestFormModbus::otherMeterAskedAgain() {
+    TRig r;
+    r.F03(0xF000, IdentityRegs("3.20"));
+    r.F03(0x1100, GeneralBlock(400, 100, 50, 5));
+    QVERIFY(r.Link.RatiosKnown());
+    // Another address while connected is another meter: its identity and ratios are read
+    // before the polling goes on, and nothing is scaled by the first meter's ratios meanwhile.
+    r.Link.SetDeviceAddress(7);
+    QVERIFY(!r.Link.IdentityKnown());
+    QVERIFY(!r.Link.RatiosKnown());
+    QCOMPARE(r.Next(), QStringLiteral("07,03,F0,00,00,09"));
+    r.F03(0xF000, IdentityRegs("3.20"));
+    r.Link.ModbusAfterResponse(r.Link.Modbus);
+    QCOMPARE(r.Next(), QStringLiteral("07,03,14,00,00,15"));
+    r.F03(0x1400, std::vector<std::uint16_t>(21, 1000));
+    QCOMPARE(r.Metering.Measurement[0], QString());
+    r.Link.ModbusAfterResponse(r.Link.Modbus);
+    QCOMPARE(r.Next(), QStringLiteral("07,03,11,00,00,0D"));
+    // The same address again changes nothing.
+    r.F03(0x1100, GeneralBlock(400, 100, 50, 5));
+    r.Link.ModbusAfterResponse(r.Link.Modbus);
+    r.Link.SetDeviceAddress(7);
+    QVERIFY(r.Link.RatiosKnown());
 }
 
 void TestFormModbus::queryFinish() {
@@ -556,7 +710,7 @@ void TestFormModbus::connectOnEachPage() {
     QFETCH(QStringList, expected);
     TSimProcess sim({"--version-text", version});
     QVERIFY(!sim.Path().isEmpty());
-    TRig r;
+    TRig r(TRig::Real);
     r.Shell.Page = page;
     QVERIFY(ConnectLink(r.Link, r.Shell));
     QTRY_VERIFY_WITH_TIMEOUT(sim.Requests().size() >= expected.size(), 10000);
@@ -575,7 +729,7 @@ void TestFormModbus::connectOnEachPage() {
         QVERIFY(!r.Metering.Measurement[0].isEmpty());
         QVERIFY(r.Metering.Measurement[0].endsWith(" V"));
         QCOMPARE(r.Metering.Energy.size(), std::size_t(version == "3.05" ? 2 : 6));
-        QCOMPARE(r.Metering.HideCalls, version == "3.05" ? 1 : 0);
+        QCOMPARE(r.Metering.ExtendedShown, version != "3.05");
     }
     if (page == TPage::DeviceInfo)
         QCOMPARE(r.DeviceInfo.Fields[IDeviceInfoView::fSoftVersion], version);
@@ -584,9 +738,8 @@ void TestFormModbus::connectOnEachPage() {
 void TestFormModbus::adoptsNewLineSettingsAfterAnswer() {
     TSimProcess sim({"--version-text", "3.20"});
     QVERIFY(!sim.Path().isEmpty());
-    TRig r;
+    TRig r(TRig::Real);
     r.Shell.Page = TPage::GeneralSettings;
-    r.Link.Sleep = [](int ms) { QThread::msleep(static_cast<unsigned long>(ms)); };
     r.Link.AppendQuery(GeneralWrite("5", "9600", 0));
     r.Link.SetNewLineSettings(5, 9600, TParity::Even, TStopBits::_1);
     r.Link.AppendQuery("00,03,11,00,00,0D");
@@ -612,7 +765,7 @@ void TestFormModbus::adoptsNewLineSettingsAfterAnswer() {
 void TestFormModbus::overLimitBoxDoesNotReenterMaster() {
     TSimProcess sim({"--version-text", "3.20"});
     QVERIFY(!sim.Path().isEmpty());
-    TRig r;
+    TRig r(TRig::Real);
     // PT2 of 0 is refused by the meter with exception 04.
     r.Link.AppendQuery("00,10,11,07,00,01,02,00,00");
     r.Link.AppendQuery("00,03,11,00,00,0D");
@@ -649,7 +802,7 @@ void TestFormModbus::statisticsCountInjectedFaults() {
                      "drop=0.08", "--fault", "truncate=0.08", "--fault", "noise=0.08", "--fault",
                      "split=0.08"});
     QVERIFY(!sim.Path().isEmpty());
-    TRig r;
+    TRig r(TRig::Real);
     QVERIFY(ConnectLink(r.Link, r.Shell));
     r.Link.Modbus.SetQueryInterval(5);
     r.Link.Modbus.SetQueryTimeout(250);
@@ -664,6 +817,73 @@ void TestFormModbus::statisticsCountInjectedFaults() {
              TTrafficStats::StatisticsText(r.Link.ErrorCount(), r.Link.SentCount()));
     // The values kept coming in between the faults.
     QVERIFY(!r.Metering.Measurement[0].isEmpty());
+}
+
+void TestFormModbus::portChangeEndsTheCycle() {
+    // A meter slow to answer: the first query is still on its way when the port changes.
+    TSimProcess sim({"--version-text", "3.20", "--delay", "2000"});
+    QVERIFY(!sim.Path().isEmpty());
+    TRig r;
+    QVERIFY(ConnectLink(r.Link, r.Shell));
+    r.Link.Modbus.SetQueryTimeout(5000);
+    QTRY_COMPARE_WITH_TIMEOUT(r.Link.SentCount(), std::uint64_t(1), 5000);
+    // Disconnect, and the port changed before the query in progress has been answered.
+    r.Shell.Disconnecting = true;
+    r.Link.UpdateCommandStates();
+    r.Link.Modbus.Stop();
+    r.Link.SetPortNum(2);
+    QVERIFY(!r.Link.Modbus.Opened());
+    QVERIFY(!r.Link.Modbus.Running());
+    QCOMPARE(int(r.Link.Modbus.PortNum()), 2);
+    // The cycle ended as a disconnect ends it: offline, queue dropped, the query counted.
+    QVERIFY(!r.Shell.IsConnected);
+    QVERIFY(r.Link.PendingQueries().empty());
+    QCOMPARE(r.Shell.Panels[3], QStringLiteral("ERR:  1/1  (100.00%)"));
+    QVERIFY(r.Shell.Panels[1].isEmpty());
+    // Nothing of the old cycle comes back later.
+    QTest::qWait(100);
+    QCOMPARE(r.Link.SentCount(), std::uint64_t(1));
+    QVERIFY(!r.Shell.IsConnected);
+}
+
+void TestFormModbus::closingSendsTheQueuedWrites_data() {
+    QTest::addColumn<QStringList>("queued");
+    QTest::addColumn<bool>("waits");
+    QTest::addColumn<QStringList>("sent");
+    const QString on1 = "01,05,00,00,FF,00", on2 = "01,05,00,01,FF,00",
+                  relays = "01,01,00,00,00,02";
+    QTest::newRow("writes with read-backs") << QStringList{"00,05,00,00,FF,00", "00,01,00,00,00,02",
+                                                           "00,05,00,01,FF,00", "00,01,00,00,00,02"}
+                                            << true << QStringList{on1, on2};
+    QTest::newRow("the last write on its way")
+        << QStringList{"00,05,00,00,FF,00", "00,01,00,00,00,02"} << true << QStringList{on1};
+    QTest::newRow("reads only") << QStringList{"00,01,00,00,00,02", "00,01,00,00,00,02"} << false
+                                << QStringList{relays};
+}
+
+void TestFormModbus::closingSendsTheQueuedWrites() {
+    QFETCH(QStringList, queued);
+    QFETCH(bool, waits);
+    QFETCH(QStringList, sent);
+    // Every answer takes a while, so the queue is still full when closing begins.
+    TSimProcess sim({"--version-text", "3.20", "--delay", "150"});
+    QVERIFY(!sim.Path().isEmpty());
+    TRig r;
+    for (const QString& q : queued)
+        r.Link.AppendQuery(q.toStdString());
+    QVERIFY(ConnectLink(r.Link, r.Shell));
+    QTRY_COMPARE_WITH_TIMEOUT(r.Link.SentCount(), std::uint64_t(1), 5000);
+    QCOMPARE(r.Link.FinishWritesThenStop(), waits);
+    if (!waits) {
+        QVERIFY(DisconnectLink(r.Link, r.Shell));
+    } else {
+        // The cycle ends by itself once the writes are out, and the port closes.
+        QTRY_VERIFY_WITH_TIMEOUT(!r.Link.Modbus.Opened(), 10000);
+        QVERIFY(!r.Shell.IsConnected);
+    }
+    QCOMPARE(sim.Requests(), sent);
+    QCOMPARE(r.Link.ErrorCount(), std::uint64_t(0));
+    QVERIFY(r.Link.PendingQueries().empty());
 }
 
 QTEST_GUILESS_MAIN(TestFormModbus)

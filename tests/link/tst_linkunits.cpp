@@ -1,4 +1,5 @@
 // The link's pure units: version rules, the query plan, register decoding, traffic statistics.
+#include "link/MeterFacts.h"
 #include "link/QueryAddress.h"
 #include "link/QueryPlan.h"
 #include "link/RegisterDecode.h"
@@ -50,6 +51,8 @@ private slots:
     void pageReads();
     void withAddress_data();
     void withAddress();
+    void meterFacts_data();
+    void meterFacts();
 
     void measurement_data();
     void measurement();
@@ -69,6 +72,8 @@ private slots:
     void bytesToHex_data();
     void bytesToHex();
     void traffic();
+    void queryCounts_data();
+    void queryCounts();
     void statisticsText_data();
     void statisticsText();
 };
@@ -193,6 +198,73 @@ void TestLinkUnits::withAddress() {
     QFETCH(int, address);
     QTEST(QString::fromStdString(WithAddress(text.toStdString(), std::uint8_t(address))),
           "expected");
+}
+
+void TestLinkUnits::meterFacts_data() {
+    // Steps: Q:<query> a query handed out (id, 1100, meas or - for none), R:<block> a valid
+    // read of that block, E the query's end, W block 0x1100 written, F forgotten, A asked
+    // again, ? what is missing and known now.
+    QTest::addColumn<QString>("steps");
+    QTest::addColumn<QStringList>("seen");
+    QTest::newRow("both answered") << "Q:id R:F000 E Q:1100 R:1100 E ?" << QStringList{"- I R"};
+    QTest::newRow("ratios lost, asked again until answered")
+        << "Q:id R:F000 E Q:1100 E ? Q:1100 E ? Q:meas E ? Q:1100 R:1100 E ?"
+        << QStringList{"1100 I -", "- I -", "1100 I -", "- I R"};
+    QTest::newRow("identity lost, asked again before anything else")
+        << "Q:id E ? Q:1100 R:1100 E ? Q:id R:F000 E ?" << QStringList{"id - -", "id - R", "- I R"};
+    QTest::newRow("both lost: the identity first, polling between")
+        << "Q:id E Q:1100 E ? Q:id R:F000 E ? Q:- E ? Q:1100 R:1100 E ?"
+        << QStringList{"id - -", "- I -", "1100 I -", "- I R"};
+    QTest::newRow("an answer on its way is not lost")
+        << "Q:1100 ? R:1100 E ?" << QStringList{"- - -", "- - R"};
+    QTest::newRow("ratios written: unknown until read back")
+        << "Q:1100 R:1100 E W ? Q:1100 E ?" << QStringList{"- - -", "1100 - -"};
+    QTest::newRow("another meter") << "Q:id R:F000 E Q:1100 R:1100 E A ? Q:id R:F000 E Q:- E ?"
+                                   << QStringList{"id - -", "1100 I -"};
+}
+
+void TestLinkUnits::meterFacts() {
+    QFETCH(QString, steps);
+    const QMap<QString, std::string> queries = {
+        {"id", qry::Identity}, {"1100", qry::Settings1100}, {"meas", qry::Measurement}, {"-", ""}};
+    TMeterFacts f;
+    QStringList seen;
+    for (const QString& step : steps.split(' ')) {
+        const QString arg = step.section(':', 1);
+        switch (step[0].toLatin1()) {
+        case 'Q':
+            QVERIFY(queries.contains(arg));
+            f.QueryStarted(queries.value(arg));
+            break;
+        case 'R':
+            f.BlockRead(static_cast<std::uint16_t>(arg.toUInt(nullptr, 16)));
+            break;
+        case 'E':
+            f.QueryEnded();
+            break;
+        case 'W':
+            f.RatiosWritten();
+            break;
+        case 'F':
+            f.Forget();
+            break;
+        case 'A':
+            f.AskAgain();
+            break;
+        case '?': {
+            const char* missing = f.MissingRead();
+            seen << QString("%1 %2 %3")
+                        .arg(!missing                         ? "-"
+                             : queries.key(missing) == "id"   ? "id"
+                             : queries.key(missing) == "1100" ? "1100"
+                                                              : "?")
+                        .arg(f.IdentityKnown() ? "I" : "-")
+                        .arg(f.RatiosKnown() ? "R" : "-");
+            break;
+        }
+        }
+    }
+    QTEST(seen, "seen");
 }
 
 void TestLinkUnits::measurement_data() {
@@ -471,6 +543,66 @@ void TestLinkUnits::traffic() {
     t.ResponseError();
     QVERIFY(!t.AfterResponse().has_value());
     QCOMPARE(t.ErrorCount(), std::uint64_t(0));
+}
+
+void TestLinkUnits::queryCounts_data() {
+    // One query per word: S its frame went out, E a response error, A its end, X given up
+    // without an end (its port closed under it), R the counts restarted.
+    QTest::addColumn<QString>("queries");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("answered") << "SA SA SA"
+                              << "ERR:  0/3  (0.00%)";
+    QTest::newRow("no answer") << "SA SEA"
+                               << "ERR:  1/2  (50.00%)";
+    // The adapter pulled out: the port refuses the frames, every query fails at its time-out.
+    QTest::newRow("frames refused by the port") << "SA SA SA EA EA EA EA EA EA"
+                                                << "ERR:  6/9  (66.67%)";
+    QTest::newRow("failure reported twice") << "SEEA SA"
+                                            << "ERR:  1/2  (50.00%)";
+    QTest::newRow("given up after its frame") << "SA SX"
+                                              << "ERR:  1/2  (50.00%)";
+    QTest::newRow("given up after failing") << "SEX SA"
+                                            << "ERR:  1/2  (50.00%)";
+    QTest::newRow("given up before its frame") << "SA X SA"
+                                               << "ERR:  0/2  (0.00%)";
+    QTest::newRow("restart while a query is on its way") << "SA SRE SA"
+                                                         << "ERR:  0/1  (0.00%)";
+    QTest::newRow("restart between queries") << "SA R SEA"
+                                             << "ERR:  1/1  (100.00%)";
+    QTest::newRow("restart, then a refused frame") << "SA R EA"
+                                                   << "ERR:  1/1  (100.00%)";
+}
+
+void TestLinkUnits::queryCounts() {
+    QFETCH(QString, queries);
+    TTrafficStats t;
+    QString shown;
+    for (const QString& query : queries.split(' ')) {
+        t.QueryStarted();
+        for (const QChar step : query) {
+            switch (step.toLatin1()) {
+            case 'S':
+                t.FrameSent("x");
+                break;
+            case 'E':
+                t.ResponseError();
+                break;
+            case 'A':
+                shown = t.AfterResponse().value_or(QString());
+                break;
+            case 'X':
+                t.QueryAbandoned();
+                break;
+            case 'R':
+                t.Reset();
+                break;
+            }
+        }
+    }
+    if (const auto text = t.AfterResponse())
+        shown = *text;
+    QVERIFY(t.ErrorCount() <= t.SentCount());
+    QTEST(shown, "text");
 }
 
 void TestLinkUnits::statisticsText_data() {

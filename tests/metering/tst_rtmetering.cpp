@@ -85,8 +85,8 @@ private slots:
     void linkFillsMeasurements();
     void linkFillsEnergy();
     void linkSetsStates();
-    void basicLayoutHidesExtendedEnergyForGood_data();
-    void basicLayoutHidesExtendedEnergyForGood();
+    void extendedEnergyFollowsTheMeter_data();
+    void extendedEnergyFollowsTheMeter();
 
     void relayCommand_data();
     void relayCommand();
@@ -378,21 +378,24 @@ void TestRTMetering::linkSetsStates() {
     QCOMPARE(TextColour(rig.Find("LabelRO2")), Red);
 }
 
-void TestRTMetering::basicLayoutHidesExtendedEnergyForGood_data() {
+void TestRTMetering::extendedEnergyFollowsTheMeter_data() {
     QTest::addColumn<QString>("first");
     QTest::addColumn<QString>("later");
     QTest::addColumn<bool>("hidden");
+    // A newer meter shows again what an older one hid.
     QTest::newRow("3.05 then 4.00") << "3.05"
-                                    << "4.00" << true;
+                                    << "4.00" << false;
     QTest::newRow("3.85 then 3.20") << "3.85"
-                                    << "3.20" << true;
+                                    << "3.20" << false;
+    QTest::newRow("4.00 then 3.05") << "4.00"
+                                    << "3.05" << true;
     QTest::newRow("3.20 then 4.00") << "3.20"
                                     << "4.00" << false;
     QTest::newRow("4.00 then 3.79") << "4.00"
                                     << "3.79" << false;
 }
 
-void TestRTMetering::basicLayoutHidesExtendedEnergyForGood() {
+void TestRTMetering::extendedEnergyFollowsTheMeter() {
     QFETCH(QString, first);
     QFETCH(QString, later);
     QFETCH(bool, hidden);

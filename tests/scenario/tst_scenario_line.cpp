@@ -66,6 +66,9 @@ private slots:
     void reconnectWithinASecond_data();
     void reconnectWithinASecond();
     void adapterUnplugged();
+    void answerLostAtConnect_data();
+    void answerLostAtConnect();
+    void otherPortWhileDisconnecting();
 };
 
 void TestScenarioLine::initTestCase() {
@@ -116,11 +119,10 @@ void TestScenarioLine::noisyLine() {
     for (const char* name : {"LabelVa", "LabelIa"})
         QVERIFY2(!p.MeteringText(name).isEmpty(), name);
     QVERIFY(p.MeteringText("LabelEp_total").startsWith("432."));
-    // Scaled by the ratios of the settings read at connect; when the line lost that answer the
-    // read is not repeated and the ratios stay at 1 until the next connect or page switch.
-    const bool ratiosRead = p.Reads.value(0x1100) > 0;
-    const QString mismatch = MeasurementMismatch(p, ratiosRead ? 4 : 1, ratiosRead ? 10 : 1);
-    QVERIFY2(mismatch.isEmpty(), qPrintable(mismatch));
+    // Scaled by the ratios of the settings read at connect, which is asked again when the line
+    // lost its answer.
+    QTRY_VERIFY_WITH_TIMEOUT(p.Reads.value(0x1100) > 0, Wait);
+    QTRY_VERIFY_WITH_TIMEOUT(MeasurementMismatch(p, 4, 10).isEmpty(), Wait);
     QTRY_VERIFY_WITH_TIMEOUT(p.Link().SentCount() >= 120, 3 * Wait);
     QVERIFY(p.Disconnect());
 
@@ -248,11 +250,16 @@ void TestScenarioLine::adapterUnplugged() {
     QCOMPARE(p.Link().ErrorCount(), std::uint64_t(0));
     const QString firstTerminal = meter.Sim.Path();
 
-    // Pulled out while polling: the queries fail one after another and are counted.
+    // Pulled out while polling: the queries fail one after another and are counted, each once
+    // and each as a query, also when the port no longer takes its frame.
+    const std::uint64_t sentBefore = p.Link().SentCount();
     meter.Sim.Stop();
     GuardCom1();
     QTRY_VERIFY_WITH_TIMEOUT(p.Link().ErrorCount() >= 3, Wait);
     QTRY_VERIFY_WITH_TIMEOUT(ShownErrors(p.Statistics()) >= 3, Wait);
+    // The query on its way when the adapter went may have been counted before.
+    QVERIFY2(p.Link().ErrorCount() <= p.Link().SentCount() - sentBefore + 1,
+             qPrintable(p.Statistics()));
     // The program goes on: still connected, pages can be switched.
     QVERIFY(p.W->Connected());
     QVERIFY(p.W->StartDisconnect->isEnabled());
@@ -292,6 +299,97 @@ void TestScenarioLine::adapterUnplugged() {
     QVERIFY(LockFree(meter.Sim.Path()));
     QCOMPARE(meter.Sim.Requests(), p.Sent.mid(sessionStart));
     QCOMPARE(p.Sent.mid(sessionStart, 3), QStringList({Identity, Settings1100, AOType}));
+}
+
+void TestScenarioLine::answerLostAtConnect_data() {
+    QTest::addColumn<QStringList>("lost"); // start registers whose next answer is lost
+    QTest::newRow("ratios") << QStringList{"1100"};
+    QTest::newRow("ratios twice") << QStringList{"1100", "1100"};
+    QTest::newRow("identity") << QStringList{"f000"};
+    QTest::newRow("identity and ratios") << QStringList{"f000", "1100"};
+}
+
+void TestScenarioLine::answerLostAtConnect() {
+    QFETCH(QStringList, lost);
+    QStringList options = {"--version-text", "3.20"};
+    for (const QString& block : lost)
+        options << "--lose-answer" << block;
+    TSimMeter meter(options, MeterMemory());
+    QVERIFY(meter.Started());
+    TProgram p;
+    QVERIFY(p.Start());
+    p.Modbus().SetQueryTimeout(300);
+    // After every measurement read the page shows values scaled by the meter's PT 400/100 and
+    // CT 50/5, or none: never one scaled by ratios it does not know.
+    QStringList wrong;
+    const auto f03 = p.Modbus().OnF03Response;
+    p.Modbus().OnF03Response = [&, f03](TKrModbus& s, std::uint8_t slave, std::uint16_t start,
+                                        std::span<const std::uint16_t> values) {
+        f03(s, slave, start, values);
+        if (start == 0x1400) {
+            const QString mismatch = MeasurementMismatch(p, 4, 10, true);
+            if (!mismatch.isEmpty())
+                wrong << mismatch;
+        }
+    };
+    QVERIFY(p.Connect());
+    QTRY_VERIFY_WITH_TIMEOUT(p.Reads.value(0x1100) >= 1 && p.Reads.value(0xF000) >= 1, Wait);
+    const int reads = p.Reads.value(0x1400);
+    QTRY_VERIFY_WITH_TIMEOUT(p.Reads.value(0x1400) >= reads + 2, Wait);
+    QVERIFY(p.Disconnect());
+    QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join('\n')));
+    // Once the ratios are in, every label shows its value.
+    const QString mismatch = MeasurementMismatch(p, 4, 10);
+    QVERIFY2(mismatch.isEmpty(), qPrintable(mismatch));
+    // Asked again until answered: each read once, plus once for every answer lost.
+    const QStringList requests = meter.Sim.Requests();
+    QCOMPARE(requests.count(Identity), 1 + int(lost.count("f000")));
+    QCOMPARE(requests.count(Settings1100), 1 + int(lost.count("1100")));
+    QCOMPARE(p.Link().SoftwareVersion(), QString("3.20"));
+    // The meter's layout known, the long energy block is polled and its labels filled.
+    QVERIFY(requests.contains(Energy));
+    QVERIFY(!p.MeteringText("LabelEp_exp").isEmpty());
+    QCOMPARE(qlonglong(p.Link().ErrorCount()), qlonglong(lost.size()));
+    QCOMPARE(p.Dialogs.Boxes.size(), std::size_t(0));
+}
+
+void TestScenarioLine::otherPortWhileDisconnecting() {
+    // A meter slow to answer: the query in progress at Disconnect is answered 1.5 s later.
+    TSimMeter meter({"--version-text", "3.20", "--delay", "1500"}, MeterMemory());
+    QVERIFY(meter.Started());
+    TProgram p;
+    QVERIFY(p.Start());
+    QVERIFY(p.Connect());
+    QTRY_VERIFY_WITH_TIMEOUT(p.Sent.size() == 1, Wait);
+    p.W->StartDisconnect->trigger();
+    QVERIFY(p.W->Connected());
+    QVERIFY(!p.W->StartConnect->isEnabled());
+
+    // Connection Settings while the disconnect is finishing: another port chosen, OK.
+    bool answered = false, locked = false;
+    {
+        TModalWatcher watcher([&](QWidget* modal) {
+            TFormConnection& d = p.W->FormConnection();
+            if (modal != &d || answered) {
+                modal->close();
+                return;
+            }
+            locked = !d.ComboPortName->isEnabled();
+            d.ComboPortName->setCurrentText("COM2");
+            answered = true;
+            d.ButtonOk->click();
+        });
+        p.W->StartConnectionSettings->trigger();
+    }
+    QVERIFY(answered);
+    QVERIFY(locked);
+    // The disconnect finishes by itself: offline, Connect available, the port closed and kept.
+    QTRY_VERIFY_WITH_TIMEOUT(
+        !p.W->Connected() && p.W->StartConnect->isEnabled() && !p.Modbus().Opened(), Wait);
+    QVERIFY(!p.W->StartDisconnect->isEnabled());
+    QCOMPARE(int(p.Modbus().PortNum()), 1);
+    QCOMPARE(p.Statistics(), QString("ERR:  0/1  (0.00%)"));
+    QVERIFY(LockFree(meter.Sim.Path()));
 }
 
 QTEST_MAIN(TestScenarioLine)

@@ -86,6 +86,8 @@ private slots:
     void changedWrittenAndReadBack();
     void newAddressAndLineFollowedAndKept();
     void settingsFileBackToTheMeter();
+    void closedWhileWriting_data();
+    void closedWhileWriting();
 };
 
 void TestScenarioSettings::initTestCase() {
@@ -328,6 +330,63 @@ void TestScenarioSettings::settingsFileBackToTheMeter() {
     QCOMPARE(p.Dialogs.Boxes.size(), std::size_t(2));
     QCOMPARE(meter.Sim.Requests(), p.Sent);
     QCOMPARE(meter.Sim.Stop().value("exception04"), 0);
+}
+
+void TestScenarioSettings::closedWhileWriting_data() {
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<bool>("complete");
+    QTest::newRow("window closed") << "close" << true;
+    QTest::newRow("stop signal") << "signal" << true;
+    QTest::newRow("second stop signal") << "two signals" << false;
+}
+
+void TestScenarioSettings::closedWhileWriting() {
+    QFETCH(QString, how);
+    QFETCH(bool, complete);
+    // Every answer takes a while, so closing comes while the sequence is going out.
+    TSimMeter meter({"--version-text", "3.20", "--delay", "150"}, MeterMemory());
+    QVERIFY(meter.Started());
+    TProgram p;
+    QVERIFY(p.Start());
+    QVERIFY(p.Connect());
+    QVERIFY(ShowSettingsPage(p));
+    Type(p, "EditPT1", "2000");
+    Type(p, "EditRO2AlarmDelay", "15");
+    p.Dialogs.Answers = {IDialogs::ResultYes};
+    TProgram::Click(p.Settings("ButtonUpdate"));
+    const QRegularExpression write("^01,10,");
+    QTRY_VERIFY_WITH_TIMEOUT(!p.Sent.filter(write).isEmpty(), Wait);
+    const qsizetype closedAt = p.Sent.size();
+
+    if (how == "close")
+        p.W->close();
+    else
+        p.W->CloseFromOutside();
+    if (how == "two signals") {
+        QTest::qWait(20);
+        QVERIFY(p.W->isVisible());
+        p.W->CloseFromOutside();
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(!p.W->isVisible(), Wait);
+    // The program ends, as main() does once the window has closed.
+    p.W.reset();
+    QVERIFY(LockFree(meter.Sim.Path()));
+
+    // Five blocks in the layout of 3.20; the reads queued between them were not sent.
+    const QStringList requests = meter.Sim.Requests();
+    const QStringList writes = requests.filter(write);
+    if (complete) {
+        QCOMPARE(writes.size(), 5);
+        QCOMPARE(p.Sent.mid(closedAt).filter(write), p.Sent.mid(closedAt));
+        const QMap<int, int> regs = meter.Registers();
+        QCOMPARE(regs.value(0x1105), 2000);
+        QCOMPARE(regs.value(0x120C), 15);
+    } else {
+        QVERIFY2(writes.size() < 5, qPrintable(writes.join(' ')));
+    }
+    // The connection values are saved as at every close.
+    QSettings store = Store();
+    QCOMPARE(store.value("ComPort/QueryInterval").toInt(), 20);
 }
 
 QTEST_MAIN(TestScenarioSettings)

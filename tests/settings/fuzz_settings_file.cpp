@@ -35,12 +35,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Require(reread == model);
     Require(reread.Serialize() == written);
 
-    const TMeterSettings loaded = RestoreSettings(model);
+    TMeterSettings loaded;
+    QString error;
+    if (!RestoreSettings(model, loaded, error))
+        return 0; // a value too long for its field: refused whole
     TSettingsFileModel saved = model;
-    StoreSettings(saved, loaded);
+    // Every byte a file holds is a character a file can store again.
+    Require(StoreSettings(saved, loaded, error));
     const TSettingsFileModel savedReread = TSettingsFileModel::Parse(saved.Serialize());
     Require(savedReread == saved);
-    Require(RestoreSettings(savedReread) == loaded);
+    TMeterSettings reloaded;
+    Require(RestoreSettings(savedReread, reloaded, error) && reloaded == loaded);
 
     // Only the last settings section changes; without one, a new one is appended.
     const auto& before = model.Sections();

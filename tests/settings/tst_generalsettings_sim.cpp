@@ -162,8 +162,8 @@ void TestGeneralSettingsSim::filledFromMeter() {
     if (QTest::currentTestFailed())
         return;
 
-    QCOMPARE(rig.Page.BaudItemCount(), bauds);
-    QCOMPARE(rig.Page.WiringItemCount(), wirings);
+    QCOMPARE(rig.Combo("ComboDevBaud")->count(), bauds);
+    QCOMPARE(rig.Combo("ComboVWire")->count(), wirings);
     for (const char* name : {"Label18", "Label19", "ComboDO1Output", "ComboDO2Output"})
         QCOMPARE(rig.Get<QWidget>(name)->isHidden(), !extended);
     QCOMPARE(rig.Group("GroupBox11")->isHidden(), !relayAlarms);
@@ -272,7 +272,7 @@ void TestGeneralSettingsSim::editedValuesReachMeter() {
         return;
     rig.Edit("EditPT1")->setText("100000");
     rig.Edit("EditCT1")->setText("100");
-    rig.Edit("EditRO1AlarmSetpoint")->setText("250");
+    rig.Edit("EditRO1AlarmSetpoint")->setText("25000");
     rig.Edit("EditLightTime")->setText("14");
     rig.Get<TUpDown>("UpDown3")->StepUp();
     QCOMPARE(rig.Edit("EditLightTime")->text(), QString("15"));
@@ -285,9 +285,9 @@ void TestGeneralSettingsSim::editedValuesReachMeter() {
     QCOMPARE(regs.value(0x1105), 100000 & 0xFFFF);
     QCOMPARE(regs.value(0x1106), 100000 >> 16);
     QCOMPARE(regs.value(0x1108), 100);
-    // Volts AN in tenths on the secondary side, by the ratio that stood before the write:
-    // 250 V / (400 / 100) = 62.5 V.
-    QCOMPARE(regs.value(0x1204), 625);
+    // Volts AN in tenths on the secondary side, by the ratio the same write puts on the meter:
+    // 25000 V / (100000 / 100) = 25.0 V.
+    QCOMPARE(regs.value(0x1204), 250);
     QCOMPARE(regs.value(0x110B), 15);
     QCOMPARE(regs.value(0x1107), 100);
 
@@ -297,7 +297,9 @@ void TestGeneralSettingsSim::editedValuesReachMeter() {
     QCOMPARE(rig.Edit("EditPT1")->text(), QString("100000"));
     QCOMPARE(rig.Edit("EditCT1")->text(), QString("100"));
     QCOMPARE(rig.Edit("EditLightTime")->text(), QString("15"));
-    QCOMPARE(rig.Edit("EditRO1AlarmSetpoint")->text(), AlarmValueText(rig.Link.Scaling(), 1, 625));
+    // The setpoint comes back as the value typed.
+    QCOMPARE(rig.Edit("EditRO1AlarmSetpoint")->text(), AlarmValueText(rig.Link.Scaling(), 1, 250));
+    QVERIFY(rig.Edit("EditRO1AlarmSetpoint")->text().startsWith("25000"));
     QCOMPARE(rig.Edit("EditAlarmSetpoint")->text(), rig.Edit("EditRO1AlarmSetpoint")->text());
 }
 

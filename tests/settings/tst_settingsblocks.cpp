@@ -284,22 +284,22 @@ void TestSettingsBlocks::refused_data() {
         << "'12 ' is not a valid integer value";
     QTest::newRow("password above 16 bits")
         << 0x1100 << false << 1.0 << general([](auto& s) { s.Password = "65536"; })
-        << "'65536' is out of range";
+        << "'65536' is out of range for Password";
     QTest::newRow("negative address")
         << 0x1100 << false << 1.0 << general([](auto& s) { s.Address = "-1"; })
-        << "'-1' is out of range";
+        << "'-1' is out of range for Address";
     QTest::newRow("no baud rate chosen")
         << 0x1100 << false << 1.0 << general([](auto& s) { s.Baudrate = ""; })
-        << "'' is not a valid integer value";
+        << "No entry chosen for Baud Rate";
     QTest::newRow("no parity chosen")
         << 0x1100 << false << 1.0 << general([](auto& s) { s.Parity = -1; })
-        << "'-1' is out of range";
+        << "No entry chosen for Parity";
     QTest::newRow("PT1 beyond 32 bits")
         << 0x1100 << false << 1.0 << general([](auto& s) { s.PT1 = "4294967296"; })
         << "'4294967296' is not a valid integer value";
     QTest::newRow("PT1 negative") << 0x1100 << false << 1.0
                                   << general([](auto& s) { s.PT1 = "-400"; })
-                                  << "'-400' is out of range";
+                                  << "'-400' is out of range for PT1";
     QTest::newRow("first field in register order wins")
         << 0x1100 << false << 1.0 << general([](auto& s) {
                s.LoadConvention = -1;
@@ -313,19 +313,19 @@ void TestSettingsBlocks::refused_data() {
         << 0x1200 << false << 1.0 << alarm << "'2x30' is not a valid floating point value";
     alarm = AlarmExample();
     QTest::newRow("setpoint with PT ratio 0")
-        << 0x1200 << false << 0.0 << alarm << "'230' is out of range";
+        << 0x1200 << false << 0.0 << alarm << "'230' is out of range for Alarm Setpoint";
     alarm.AlarmSetpoint = "-230";
     QTest::newRow("negative voltage setpoint")
-        << 0x1200 << false << 1.0 << alarm << "'-230' is out of range";
+        << 0x1200 << false << 1.0 << alarm << "'-230' is out of range for Alarm Setpoint";
     alarm = AlarmExample();
     alarm.RO1AlarmItems = -1;
     QTest::newRow("relay layout, no channel chosen")
-        << 0x1200 << true << 1.0 << alarm << "'-1' is out of range";
+        << 0x1200 << true << 1.0 << alarm << "No entry chosen for RO1 Alarm Channel";
 
     TMeterSettings relay2 = Relay2Example();
     relay2.RO2AlarmSetpoint = "40";
     QTest::newRow("signed setpoint above 32767")
-        << 0x120A << true << 1.0 << relay2 << "'40' is out of range";
+        << 0x120A << true << 1.0 << relay2 << "'40' is out of range for RO2 Alarm Setpoint";
     relay2.RO2AlarmSetpoint = "-32.768";
     QTest::newRow("signed setpoint at its bottom")
         << 0x120A << true << 1.0 << relay2 << "(no error)";
@@ -340,15 +340,16 @@ void TestSettingsBlocks::refused_data() {
                                << "'' is not a valid integer value";
     analog = AnalogExample();
     analog.AO2LowLimit = " -5 %";
-    QTest::newRow("negative limit") << 0x1300 << false << 1.0 << analog << "'-5 %' is out of range";
+    QTest::newRow("negative limit")
+        << 0x1300 << false << 1.0 << analog << "'-5 %' is out of range for AO2 Low Limit";
     analog = AnalogExample();
     analog.AO2LLOpt = 65536;
     QTest::newRow("index beyond a register")
-        << 0x1300 << false << 1.0 << analog << "'65536' is out of range";
+        << 0x1300 << false << 1.0 << analog << "'65536' is out of range for AO2 Low Limit Sign";
     TMeterSettings digital;
     digital.DO1Output = 0;
     QTest::newRow("DO2 output not chosen")
-        << 0x1208 << false << 1.0 << digital << "'-1' is out of range";
+        << 0x1208 << false << 1.0 << digital << "No entry chosen for DO2 Energy Output";
 }
 
 void TestSettingsBlocks::refused() {

@@ -8,7 +8,13 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+#include <cerrno>
+#include <fcntl.h>
+#include <string>
+#include <sys/fsuid.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -60,6 +66,81 @@ TMeterSettings Filled() {
     return s;
 }
 
+ino_t Inode(const QString& path) {
+    struct stat st {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_ino : 0;
+}
+
+// A small file system of its own in a private folder, unmounted at the end.
+class TSmallDisk {
+public:
+    TSmallDisk() {
+        FMounted =
+            FDir.isValid() && ::mount("tmpfs", QFile::encodeName(FDir.path()).constData(), "tmpfs",
+                                      MS_NOSUID | MS_NODEV, "size=64k,mode=0755") == 0;
+    }
+    ~TSmallDisk() {
+        if (FMounted)
+            ::umount2(QFile::encodeName(FDir.path()).constData(), MNT_DETACH);
+    }
+    TSmallDisk(const TSmallDisk&) = delete;
+    TSmallDisk& operator=(const TSmallDisk&) = delete;
+    bool Mounted() const { return FMounted; }
+    QString Root() const { return FDir.path(); }
+    QString Path(const QString& name) const { return FDir.filePath(name); }
+    // Takes every free block, so the next block anybody asks for is refused.
+    bool Fill() const {
+        const int fd = ::open(QFile::encodeName(Path("filler")).constData(),
+                              O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+        if (fd < 0)
+            return false;
+        const std::string block(4096, 'f');
+        int lastErrno = 0;
+        for (;;) {
+            if (::write(fd, block.data(), block.size()) < 0) {
+                lastErrno = errno;
+                break;
+            }
+        }
+        // Whatever a single byte can still take.
+        while (::write(fd, "f", 1) == 1) {
+        }
+        ::close(fd);
+        return lastErrno == ENOSPC;
+    }
+
+private:
+    QTemporaryDir FDir;
+    bool FMounted = false;
+};
+
+// While it lives, the folder takes no new file but the file in it stays writable. Root passes
+// any permission, so for root the checks are made as another user (the file system user id
+// is per thread, and dropping it drops the override).
+class TFolderNotWritable {
+public:
+    TFolderNotWritable(const QString& folder, const QString& file) : FFolder(folder) {
+        if (FFolder.isEmpty())
+            return;
+        ::chmod(QFile::encodeName(file).constData(), 0666);
+        ::chmod(QFile::encodeName(FFolder).constData(), 0555);
+        if (::geteuid() == 0)
+            ::setfsuid(65534);
+    }
+    ~TFolderNotWritable() {
+        if (FFolder.isEmpty())
+            return;
+        if (::geteuid() == 0)
+            ::setfsuid(0);
+        ::chmod(QFile::encodeName(FFolder).constData(), 0755);
+    }
+    TFolderNotWritable(const TFolderNotWritable&) = delete;
+    TFolderNotWritable& operator=(const TFolderNotWritable&) = delete;
+
+private:
+    QString FFolder;
+};
+
 } // namespace
 
 class TestSettingsFile : public QObject {
@@ -83,7 +164,12 @@ private slots:
     void saveKeepsOtherSections();
     void refusedFiles_data();
     void refusedFiles();
+    void failedSaveKeepsFile_data();
     void failedSaveKeepsFile();
+    void folderNotWritable();
+    void eightBitBytesSurvive();
+    void valuesNeverCut_data();
+    void valuesNeverCut();
     void saveIntoMissingFolder();
 
 private:
@@ -280,7 +366,10 @@ void TestSettingsFile::restore_data() {
 void TestSettingsFile::restore() {
     QFETCH(QByteArray, file);
     QFETCH(TMeterSettings, expected);
-    QCOMPARE(RestoreSettings(TSettingsFileModel::Parse(View(file))), expected);
+    TMeterSettings restored;
+    QString refused;
+    QVERIFY(RestoreSettings(TSettingsFileModel::Parse(View(file)), restored, refused));
+    QCOMPARE(restored, expected);
 
     // The same through the file system.
     const QString path = Path("restore.pmt");
@@ -351,7 +440,8 @@ void TestSettingsFile::refusedFiles() {
         path = "/dev/null"; // only ever opened for reading here
     else if (kind == "large")
         QVERIFY(WriteAll(path, "[KT580]\r\nPassword=1\r\n" + QByteArray(1024 * 1024, ';')));
-    const QString expected = "Cannot open file " + QFileInfo(path).absoluteFilePath();
+    const QString expected = "Cannot open file " + QFileInfo(path).absoluteFilePath() +
+                             (kind == "large" ? ": it is too large" : "");
 
     TMeterSettings loaded = Filled();
     QString error;
@@ -374,28 +464,122 @@ void TestSettingsFile::refusedFiles() {
     QCOMPARE(after.size(), before.size());
 }
 
+void TestSettingsFile::failedSaveKeepsFile_data() {
+    QTest::addColumn<bool>("folderWritable");
+    QTest::addColumn<int>("otherBytes"); // another section already in the file
+    QTest::newRow("replaced beside") << true << 0;
+    // In place, the new content needs more room than the old file has.
+    QTest::newRow("rewritten in place") << false << 4000;
+}
+
 void TestSettingsFile::failedSaveKeepsFile() {
-    // The temporary file beside the target gets a suffix; with a name at the length
-    // limit it cannot be created, whatever the permissions.
-    const QTemporaryDir own;
-    QVERIFY(own.isValid());
-    const QString path = own.filePath(QString(250, u'k') + ".pmt");
-    const QByteArray old = "[KT580]\r\nPassword=old\r\n";
+    QFETCH(bool, folderWritable);
+    QFETCH(int, otherBytes);
+    TSmallDisk disk;
+    if (!disk.Mounted())
+        QSKIP("cannot mount a small file system here (needs root or CAP_SYS_ADMIN)");
+    const QString path = disk.Path("old.pmt");
+    QByteArray old = "[KT580]\r\nPassword=old\r\n";
+    if (otherBytes > 0)
+        old += "[Other]\r\n" + QByteArray(otherBytes, 'x') + "=1\r\n";
     QVERIFY(WriteAll(path, old));
+    QVERIFY(disk.Fill());
+    const TFolderNotWritable guard(folderWritable ? QString() : disk.Root(), path);
     QString error;
     QVERIFY(!SaveSettingsFile(path, Filled(), error));
     QCOMPARE(error, "Cannot create file " + QFileInfo(path).absoluteFilePath());
     QCOMPARE(ReadAll(path), old);
-    QCOMPARE(QDir(own.path()).entryList(QDir::Files | QDir::Hidden).size(), 1);
+    // No temporary file left behind.
+    QCOMPARE(QDir(disk.Root()).entryList(QDir::Files | QDir::Hidden).size(), 2);
+}
+
+void TestSettingsFile::folderNotWritable() {
+    // A writable file in a folder that takes no new file: rewritten in place, the same file.
+    const QString path = Path("fixed.pmt");
+    QVERIFY(WriteAll(path, "[Other]\r\nkeep=1\r\n"));
+    const ino_t inode = Inode(path);
+    {
+        const TFolderNotWritable guard(FTemp.path(), path);
+        QString error;
+        QVERIFY2(SaveSettingsFile(path, Filled(), error), qPrintable(error));
+        // A new file in the same folder cannot be made.
+        QVERIFY(!SaveSettingsFile(Path("new.pmt"), Filled(), error));
+        QCOMPARE(error, "Cannot create file " + Path("new.pmt"));
+    }
+    QCOMPARE(Inode(path), inode);
+    TMeterSettings loaded;
+    QString error;
+    QVERIFY(LoadSettingsFile(path, loaded, error));
+    QCOMPARE(loaded, Filled());
+    QVERIFY(ReadAll(path).startsWith("[Other]\r\nkeep=1\r\n\r\n[KT580]\r\n"));
+
+    // A name that leaves no room for the temporary file's suffix is rewritten in place too.
+    const QString longName = Path(QString(250, u'k') + ".pmt");
+    QVERIFY(WriteAll(longName, "[KT580]\r\nPassword=old\r\n"));
+    QVERIFY(SaveSettingsFile(longName, Filled(), error));
+    QVERIFY(LoadSettingsFile(longName, loaded, error));
+    QCOMPARE(loaded, Filled());
 
     // Exactly 1 MiB is still a settings file.
     const QString limit = Path("limit.pmt");
     QByteArray big = "[KT580]\r\nPassword=big\r\n";
     big += QByteArray(1024 * 1024 - big.size(), ';');
     QVERIFY(WriteAll(limit, big));
-    TMeterSettings loaded;
     QVERIFY(LoadSettingsFile(limit, loaded, error));
     QCOMPARE(loaded.Password, QStringLiteral("big"));
+}
+
+void TestSettingsFile::eightBitBytesSurvive() {
+    // Bytes that are no UTF-8, in a value and in a line of another section.
+    const QByteArray file = "[Other]\r\nName=Halle \xFC\xDF\xC3\r\n\r\n[KT580]\r\n"
+                            "Password=\xE9\x80\xFF"
+                            "1\r\nCT1=5\xA0\r\n";
+    const QString path = Path("latin.pmt");
+    QVERIFY(WriteAll(path, file));
+    TMeterSettings loaded;
+    QString error;
+    QVERIFY(LoadSettingsFile(path, loaded, error));
+    QCOMPARE(loaded.Password.size(), 4);
+    QVERIFY(SaveSettingsFile(path, loaded, error));
+    const QByteArray saved = ReadAll(path);
+    QVERIFY(saved.startsWith("[Other]\r\nName=Halle \xFC\xDF\xC3\r\n\r\n[KT580]\r\n"
+                             "Password=\xE9\x80\xFF"
+                             "1\r\nCT1=5\xA0\r\n"));
+    TMeterSettings again;
+    QVERIFY(LoadSettingsFile(path, again, error));
+    QCOMPARE(again, loaded);
+}
+
+void TestSettingsFile::valuesNeverCut_data() {
+    QTest::addColumn<int>("length");
+    QTest::addColumn<bool>("loads");
+    QTest::newRow("as long as a field holds") << SettingsTextMaxLength << true;
+    QTest::newRow("one more") << SettingsTextMaxLength + 1 << false;
+}
+
+void TestSettingsFile::valuesNeverCut() {
+    QFETCH(int, length);
+    QFETCH(bool, loads);
+    const QString path = Path("long.pmt");
+    QVERIFY(WriteAll(path, "[KT580]\r\nCT1=" + QByteArray(length, '9') + "\r\n"));
+    TMeterSettings loaded = Filled();
+    QString error;
+    QCOMPARE(LoadSettingsFile(path, loaded, error), loads);
+    if (loads) {
+        QCOMPARE(loaded.CT1.size(), length);
+        return;
+    }
+    QCOMPARE(error, "Cannot load file " + path + ": the value of CT1 is too long: more than " +
+                        QString::number(SettingsTextMaxLength) + " characters");
+    QCOMPARE(loaded, Filled());
+
+    // A character a file of 8-bit text cannot hold is refused as well, the file untouched.
+    TMeterSettings wide = Filled();
+    wide.PT2 = QStringLiteral("400\u20AC");
+    const QByteArray before = ReadAll(path);
+    QVERIFY(!SaveSettingsFile(path, wide, error));
+    QCOMPARE(error, QString("PT2 holds characters a settings file cannot store"));
+    QCOMPARE(ReadAll(path), before);
 }
 
 void TestSettingsFile::saveIntoMissingFolder() {

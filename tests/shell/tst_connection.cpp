@@ -77,6 +77,10 @@ private slots:
     void sameAddressKeepsStatistics();
     void newAddressRestartsStatistics();
     void onlinePortLocked();
+    void portLockedUntilDisconnected_data();
+    void portLockedUntilDisconnected();
+    void settingsWriteWhileOpen_data();
+    void settingsWriteWhileOpen();
     void onlineBaudRateAppliedToOpenPort();
     void upDownSteps_data();
     void upDownSteps();
@@ -121,7 +125,7 @@ void TestConnection::controls() {
     for (int i = 0; i < d.ComboParity->count(); ++i)
         parities << d.ComboParity->itemText(i);
     QCOMPARE(parities, QStringList({"Even", "Odd", "None2", "None1"}));
-    QCOMPARE(d.EditDevAddr->toolTip(), QString("Range: 0~247"));
+    QCOMPARE(d.EditDevAddr->toolTip(), QString("Range: 1~247"));
     QCOMPARE(d.EditQueryInterval->toolTip(), QString("Range: 0~60000(Recommended: 500)"));
 
     // Tab order: port, baud rate, parity, address, interval.
@@ -181,8 +185,8 @@ void TestConnection::load_data() {
         << TParity::Even << TStopBits::_2;
     QTest::newRow("mark parity") << with("Parity", "3") << 3 << 9600 << 250 << 7 << TParity::Mark
                                  << TStopBits::_2;
-    QTest::newRow("address 0") << with("DevAddr", "0") << 3 << 9600 << 250 << 0 << TParity::Even
-                               << TStopBits::_2;
+    // The broadcast address is no meter's: refused like any other invalid address.
+    QTest::newRow("address 0 refused") << with("DevAddr", "0") << 3 << 9600 << 250 << 1 << N << S1;
     QTest::newRow("baud rate not a number: stops there")
         << with("Baudrate", "fast") << 3 << 19200 << 500 << 1 << N << S1;
     QTest::newRow("port missing: nothing loads")
@@ -325,8 +329,8 @@ void TestConnection::okAddressAndInterval_data() {
     QTest::addColumn<bool>("refused");
     QTest::addColumn<int>("address");
     QTest::addColumn<int>("interval");
-    QTest::newRow("address 0 accepted") << "0"
-                                        << "500" << false << 0 << 500;
+    QTest::newRow("address 0, the broadcast address") << "0"
+                                                      << "100" << true << 1 << 500;
     QTest::newRow("address 247") << "247"
                                  << "500" << false << 247 << 500;
     QTest::newRow("address 248") << "248"
@@ -337,6 +341,11 @@ void TestConnection::okAddressAndInterval_data() {
                                  << "100" << true << 1 << 500;
     QTest::newRow("address empty") << ""
                                    << "100" << true << 1 << 500;
+    // One rule with the arrows and the settings write: the whole text, digits only.
+    QTest::newRow("address with a blank") << " 5"
+                                          << "100" << true << 1 << 500;
+    QTest::newRow("address with a plus") << "+5"
+                                         << "100" << true << 1 << 500;
     QTest::newRow("interval 70000") << "1"
                                     << "70000" << false << 1 << 60000;
     QTest::newRow("interval -5") << "1"
@@ -441,9 +450,9 @@ void TestConnection::okParityChoices() {
     QFETCH(TParity, parity);
     QFETCH(TStopBits, stopBits);
     TRig rig;
-    rig.Dialog->show();
     rig.Modbus().SetParity(TParity::Mark);
     rig.Modbus().SetStopBits(TStopBits::_1_5);
+    rig.Dialog->show();
     rig.Dialog->ComboParity->setCurrentIndex(entry);
     rig.Dialog->ButtonOk->click();
     QCOMPARE(rig.Modbus().Parity(), parity);
@@ -514,6 +523,81 @@ void TestConnection::onlinePortLocked() {
     QCOMPARE(rig.Modbus().Baudrate(), 9600);
 }
 
+void TestConnection::portLockedUntilDisconnected_data() {
+    QTest::addColumn<bool>("connected");
+    QTest::addColumn<bool>("disconnecting");
+    QTest::addColumn<int>("port");
+    QTest::newRow("offline") << false << false << 4;
+    QTest::newRow("online") << true << false << 1;
+    // The query in progress has not been answered yet: the cycle still runs on the port.
+    QTest::newRow("disconnect finishing") << true << true << 1;
+}
+
+void TestConnection::portLockedUntilDisconnected() {
+    QFETCH(bool, connected);
+    QFETCH(bool, disconnecting);
+    TRig rig;
+    rig.Shell.IsConnected = connected;
+    rig.Shell.Disconnecting = disconnecting;
+    rig.Dialog->show();
+    QCOMPARE(rig.Dialog->ComboPortName->isEnabled(), !connected);
+    rig.Dialog->ComboPortName->setCurrentText("COM4");
+    rig.Dialog->ButtonOk->click();
+    QTEST(int(rig.Modbus().PortNum()), "port");
+}
+
+void TestConnection::settingsWriteWhileOpen_data() {
+    // The dialog shows address 1, 19200 and None1; while it is open the meter confirms a
+    // settings write of address 5, 9600 and Even, which the link adopts.
+    QTest::addColumn<QString>("typedAddress"); // empty: left as shown
+    QTest::addColumn<QString>("chosenBaud");
+    QTest::addColumn<QString>("chosenParity");
+    QTest::addColumn<int>("address");
+    QTest::addColumn<int>("baud");
+    QTest::addColumn<TParity>("parity");
+    QTest::newRow("nothing touched") << ""
+                                     << ""
+                                     << "" << 5 << 9600 << TParity::Even;
+    QTest::newRow("address typed") << "7"
+                                   << ""
+                                   << "" << 7 << 9600 << TParity::Even;
+    QTest::newRow("baud rate chosen") << ""
+                                      << "4800"
+                                      << "" << 5 << 4800 << TParity::Even;
+    QTest::newRow("parity chosen") << ""
+                                   << ""
+                                   << "Odd" << 5 << 9600 << TParity::Odd;
+    QTest::newRow("the old values chosen again") << "1"
+                                                 << "19200"
+                                                 << "None1" << 5 << 9600 << TParity::Even;
+}
+
+void TestConnection::settingsWriteWhileOpen() {
+    QFETCH(QString, typedAddress);
+    QFETCH(QString, chosenBaud);
+    QFETCH(QString, chosenParity);
+    TRig rig;
+    rig.Link->SetAdoptWait(0);
+    rig.Shell.IsConnected = true;
+    TFormConnection& d = *rig.Dialog;
+    d.show();
+    if (!typedAddress.isEmpty())
+        d.EditDevAddr->setText(typedAddress);
+    if (!chosenBaud.isEmpty())
+        d.ComboBaudrate->setCurrentText(chosenBaud);
+    if (!chosenParity.isEmpty())
+        d.ComboParity->setCurrentText(chosenParity);
+    rig.Link->SetNewLineSettings(5, 9600, TParity::Even, TStopBits::_1);
+    rig.Link->ModbusF10Response(rig.Modbus(), 1, 0x1100, 13);
+    QCOMPARE(int(rig.Link->DeviceAddress()), 5);
+    d.ButtonOk->click();
+    QVERIFY(rig.Dialogs.Boxes.empty());
+    QTEST(int(rig.Link->DeviceAddress()), "address");
+    QTEST(rig.Modbus().Baudrate(), "baud");
+    QTEST(rig.Modbus().Parity(), "parity");
+    QCOMPARE(rig.Modbus().StopBits(), TStopBits::_1);
+}
+
 void TestConnection::onlineBaudRateAppliedToOpenPort() {
     int master = -1, slave = -1;
     char name[256] = {};
@@ -545,12 +629,15 @@ void TestConnection::upDownSteps_data() {
     QTest::newRow("down") << "5" << -1 << "4";
     QTest::newRow("247 wraps to 1") << "247" << 1 << "1";
     QTest::newRow("1 wraps to 247") << "1" << -1 << "247";
-    // A number outside 1-247 is first brought to the nearer end, then stepped.
-    QTest::newRow("0 steps up to 2") << "0" << 1 << "2";
-    QTest::newRow("0 steps down to 247") << "0" << -1 << "247";
-    QTest::newRow("999 steps up to 1") << "999" << 1 << "1";
-    QTest::newRow("int max does not overflow") << "2147483647" << 1 << "1";
+    // A number outside 1-247 lands on the nearer end, whichever arrow.
+    QTest::newRow("0 up lands on 1") << "0" << 1 << "1";
+    QTest::newRow("0 down lands on 1") << "0" << -1 << "1";
+    QTest::newRow("999 up lands on 247") << "999" << 1 << "247";
+    QTest::newRow("int max does not overflow") << "2147483647" << 1 << "247";
     QTest::newRow("text steps from the position") << "abc" << 1 << "2";
+    // Texts OK refuses are no numbers to the arrows either.
+    QTest::newRow("blank before") << " 5" << 1 << "2";
+    QTest::newRow("plus sign") << "+5" << 1 << "2";
 }
 
 void TestConnection::upDownSteps() {
@@ -573,7 +660,7 @@ void TestConnection::saveWritesSixValues() {
     rig.Modbus().SetParity(TParity::Space);
     rig.Modbus().SetStopBits(TStopBits::_2);
     rig.Modbus().SetQueryInterval(60000);
-    rig.Link->SetDeviceAddress(0);
+    rig.Link->SetDeviceAddress(247);
     rig.Dialog->SaveSettings();
     QSettings s = shelltest::Store();
     s.beginGroup("ComPort");
@@ -583,7 +670,7 @@ void TestConnection::saveWritesSixValues() {
     QCOMPARE(s.value("Parity").toInt(), 4);
     QCOMPARE(s.value("StopBits").toInt(), 2);
     QCOMPARE(s.value("QueryInterval").toInt(), 60000);
-    QCOMPARE(s.value("DevAddr").toInt(), 0);
+    QCOMPARE(s.value("DevAddr").toInt(), 247);
     s.endGroup();
     // And what was saved loads back unchanged.
     TRig again;
@@ -592,7 +679,7 @@ void TestConnection::saveWritesSixValues() {
     QCOMPARE(again.Modbus().Parity(), TParity::Space);
     QCOMPARE(again.Modbus().StopBits(), TStopBits::_2);
     QCOMPARE(again.Modbus().QueryInterval(), 60000);
-    QCOMPARE(int(again.Link->DeviceAddress()), 0);
+    QCOMPARE(int(again.Link->DeviceAddress()), 247);
 }
 
 QTEST_MAIN(TestConnection)

@@ -6,6 +6,7 @@
 #include <QtTest>
 
 #include <csignal>
+#include <sys/stat.h>
 
 using namespace shelltest;
 
@@ -35,6 +36,7 @@ private slots:
     void initTestCase();
     void stopSignal_data();
     void stopSignal();
+    void storedValuesInAFifo();
 };
 
 void TestUtility::initTestCase() {
@@ -77,6 +79,39 @@ void TestUtility::stopSignal() {
     QCOMPARE(s.value("PortNum").toInt(), 1);
     QCOMPARE(s.value("Baudrate").toInt(), 19200);
     QCOMPARE(s.value("DevAddr").toInt(), 1);
+}
+
+void TestUtility::storedValuesInAFifo() {
+    QTemporaryDir config;
+    QVERIFY(config.isValid());
+    QVERIFY(QDir().mkpath(config.path() + "/Veltrana/Marbrook/ports"));
+    QVERIFY(
+        QFile::link("/nonexistent/kt580-none", config.path() + "/Veltrana/Marbrook/ports/COM1"));
+    const QString store = config.path() + "/Veltrana/Marbrook.conf";
+    QCOMPARE(::mkfifo(store.toLocal8Bit().constData(), 0600), 0);
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_CONFIG_HOME", config.path());
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    p.setProcessEnvironment(env);
+    p.start(Bin("src/shell/kt580-utility"), {});
+    QVERIFY(p.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(Catches(p.processId(), SIGTERM), 10000);
+    // The program starts with the defaults and ends on the stop signal as usual; a store it
+    // waited on for a writer would keep it from doing either.
+    ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
+    const bool ended = p.waitForFinished(10000);
+    if (!ended) {
+        p.kill();
+        p.waitForFinished();
+    }
+    QVERIFY(ended);
+    QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(p.exitCode(), 0);
+    // Neither read nor replaced.
+    struct stat info {};
+    QCOMPARE(::stat(store.toLocal8Bit().constData(), &info), 0);
+    QVERIFY(S_ISFIFO(info.st_mode));
 }
 
 QTEST_MAIN(TestUtility)

@@ -75,19 +75,23 @@ void TPtyPeer::SendPieces(std::shared_ptr<std::deque<TPeerReply::TPiece>> pieces
     QTimer::singleShot(pieces->front().DelayMs, Qt::PreciseTimer, &FContext, [this, pieces] {
         const std::string bytes = std::move(pieces->front().Bytes);
         pieces->pop_front();
-        size_t off = 0;
-        while (off < bytes.size()) {
-            const ssize_t n = ::write(FMaster, bytes.data() + off, bytes.size() - off);
-            if (n < 0 && errno == EINTR) {
-                continue;
-            }
-            if (n <= 0) {
-                break;
-            }
-            off += static_cast<size_t>(n);
-        }
+        Send(bytes);
         SendPieces(pieces);
     });
+}
+
+void TPtyPeer::Send(const std::string& bytes) {
+    size_t off = 0;
+    while (off < bytes.size()) {
+        const ssize_t n = ::write(FMaster, bytes.data() + off, bytes.size() - off);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            break;
+        }
+        off += static_cast<size_t>(n);
+    }
 }
 
 bool RequestComplete(const std::string& bytes) {

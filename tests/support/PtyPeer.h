@@ -47,6 +47,8 @@ public:
     const std::vector<std::string>& Requests() const { return FRequests; }
     const std::vector<qint64>& RequestTimes() const { return FRequestTimes; }
     qint64 Elapsed() const;
+    // Writes bytes to the master at once, outside any scripted reply.
+    void Send(const std::string& bytes);
 
 private:
     void OnReadable();

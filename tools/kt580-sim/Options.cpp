@@ -71,6 +71,8 @@ std::string UsageText() {
            "  --fault KIND=RATE   KIND noise, crc, drop, truncate or split; RATE 0..1\n"
            "                      (repeatable)\n"
            "  --seed N            seed of the fault choices\n"
+           "  --lose-answer REG   the answer to the next request for register REG (hex) is\n"
+           "                      not sent (repeatable: each loses one more)\n"
            "  --requests N        exit after N requests\n"
            "  --log               print every request and answer in hex on stderr\n"
            "  --help              this text\n";
@@ -84,7 +86,7 @@ constexpr const char* ValueOptions[] = {"--com",          "--link",         "--d
                                         "--release-date", "--serial",       "--ao-type",
                                         "--delay",        "--fault",        "--seed",
                                         "--requests",     "--state",        "--time-scale",
-                                        "--busy"};
+                                        "--busy",         "--lose-answer"};
 
 bool ParseOptions(const std::vector<std::string>& args, TOptions& o, std::string& error) {
     std::string parityName;
@@ -219,6 +221,14 @@ bool ParseOptions(const std::vector<std::string>& args, TOptions& o, std::string
             if (o.StateFile.empty()) {
                 return bad("a file name");
             }
+        } else if (arg == "--lose-answer") {
+            unsigned n = 0;
+            const char* end = v.data() + v.size();
+            const auto [ptr, ec] = std::from_chars(v.data(), end, n, 16);
+            if (v.empty() || v.size() > 4 || ec != std::errc() || ptr != end) {
+                return bad("a register 0..FFFF in hex");
+            }
+            o.LoseAnswers.push_back(static_cast<uint16_t>(n));
         } else if (arg == "--time-scale") {
             double f = 0;
             if (!Real(v, f) || f < 0 || f > 1e6) {

@@ -33,6 +33,8 @@ struct TOptions {
     std::array<double, FaultKinds> FaultRates{};
     std::optional<uint64_t> Seed;
     std::optional<uint64_t> Requests;
+    // Start registers of requests whose next answer is lost, one entry per answer.
+    std::vector<uint16_t> LoseAnswers;
     bool Log = false;
     std::string StateFile;
     double TimeScale = 1.0;

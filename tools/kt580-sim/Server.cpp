@@ -5,6 +5,7 @@
 #include "SlaveProtocol.h"
 #include "StateFile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -44,7 +45,22 @@ TServer::TServer(const TOptions& options, TMeterModel& meter, TTerminal& termina
     : FOptions(options), FMeter(meter), FTerminal(terminal), FLog(log),
       FFaults(options.FaultRates, SeedOf(options)), FAddress(meter.Address()),
       FBaudrate(meter.Baudrate()), FParity(meter.Parity()), FLastAdvance(TClock::now()),
-      FLastSave(TClock::now()), FSavedGeneration(meter.MemoryGeneration()) {}
+      FLastSave(TClock::now()), FSavedGeneration(meter.MemoryGeneration()),
+      FLoseAnswers(options.LoseAnswers) {}
+
+bool TServer::LoseAnswer(const std::string& frame) {
+    if (frame.size() < 4) {
+        return false;
+    }
+    const auto start = static_cast<uint16_t>(static_cast<unsigned char>(frame[2]) << 8 |
+                                             static_cast<unsigned char>(frame[3]));
+    const auto it = std::find(FLoseAnswers.begin(), FLoseAnswers.end(), start);
+    if (it == FLoseAnswers.end()) {
+        return false;
+    }
+    FLoseAnswers.erase(it);
+    return true;
+}
 
 std::array<uint64_t, FaultKinds> TServer::FaultCounts() const {
     std::array<uint64_t, FaultKinds> counts{};
@@ -182,6 +198,11 @@ void TServer::HandleFrame(const std::string& frame, TClock::time_point lastByte)
         Log("RX", frame);
         if (reply.Exception >= 1 && reply.Exception <= 4) {
             ++FStats.Exceptions[reply.Exception];
+        }
+        if (LoseAnswer(frame)) {
+            // Logged as a dropped answer, so the log tells every lost answer alike.
+            Log("TX", {}, "fault drop (chosen)");
+            break;
         }
         const auto before = FaultCounts();
         const std::vector<TPiece> pieces = FFaults.Shape(reply.Bytes, FAddress);

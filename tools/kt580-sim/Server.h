@@ -37,6 +37,8 @@ private:
     bool Busy(TClock::time_point lastByte) const;
     // --answer-any-address: the request as if it were addressed to this meter.
     std::string AsAddressed(const std::string& frame) const;
+    // Whether the answer to this request is one chosen to be lost (and takes it off the list).
+    bool LoseAnswer(const std::string& frame);
     void Send(const std::vector<TPiece>& pieces, TClock::time_point lastByte);
     void AdvanceMeterTime();
     void Log(const char* direction, const std::string& bytes, const std::string& note = {});
@@ -56,6 +58,7 @@ private:
     // When the last answer went out, for --busy.
     std::optional<TClock::time_point> FLastAnswer;
     uint64_t FSavedGeneration = 0;
+    std::vector<uint16_t> FLoseAnswers;
     bool FFatal = false;
 };
 

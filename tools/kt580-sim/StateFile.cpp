@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sstream>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace kt580sim {
@@ -108,12 +109,29 @@ bool ApplyState(const std::string& text, TMeterModel& meter, std::string& error)
 
 bool ReadTextFile(const std::string& path, std::string& text, std::string& error) {
     text.clear();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so opening a FIFO without a writer cannot hang; it is refused below.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) {
         if (errno == ENOENT) {
             return true;
         }
         error = path + ": " + std::strerror(errno);
+        return false;
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) {
+        error = path + ": " + std::strerror(errno);
+        ::close(fd);
+        return false;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        error = path + ": not a regular file";
+        ::close(fd);
+        return false;
+    }
+    if (info.st_size > MaxStateFileBytes) {
+        error = path + ": too large (more than " + std::to_string(MaxStateFileBytes) + " bytes)";
+        ::close(fd);
         return false;
     }
     char buffer[4096];
@@ -131,6 +149,14 @@ bool ReadTextFile(const std::string& path, std::string& text, std::string& error
             break;
         }
         text.append(buffer, static_cast<std::size_t>(n));
+        // A file that grows while it is read is bounded all the same.
+        if (text.size() > static_cast<std::size_t>(MaxStateFileBytes)) {
+            error =
+                path + ": too large (more than " + std::to_string(MaxStateFileBytes) + " bytes)";
+            ::close(fd);
+            text.clear();
+            return false;
+        }
     }
     ::close(fd);
     return true;

@@ -17,7 +17,12 @@ bool ApplyState(const std::string& text, TMeterModel& meter, std::string& error)
 // Writes through a temporary file in the same folder, synced, then renamed over `path`.
 bool WriteFileAtomically(const std::string& path, const std::string& text, std::string& error);
 
-// False with `error` when the file exists but cannot be read; a missing file is empty text.
+// The largest state file read: the meter's memory takes a few kilobytes.
+inline constexpr long MaxStateFileBytes = 1 << 20;
+
+// False with `error` when the file exists but cannot be read, is not a regular file (a FIFO
+// would block, a device never end) or is larger than MaxStateFileBytes; a missing file is
+// empty text.
 bool ReadTextFile(const std::string& path, std::string& text, std::string& error);
 
 } // namespace kt580sim

@@ -233,6 +233,13 @@ void TestCodec::parse_data() {
     Parses("GB file read, empty record", "01,14,07,06,00,01,00,02,00,00", GB, 12, 7, 5);
     Parses("GB file read, no limit", "01,14,07,06,00,01,00,02,01,00", GB, 12, 519, 5);
     Fails("GB file read, byte count 6", "01,14,06,06,00,01,00,02,00", GB);
+    // The widest lengths a request can ask for: 36 sub-requests of 65535 words each give a
+    // response of 3 + 36 * 131072 bytes, far beyond 16 bits; the old format refuses it.
+    QByteArray widest = "01,14,FC";
+    for (int i = 0; i < 36; ++i)
+        widest += ",06,00,01,00,02,FF,FF";
+    Parses("GB file read, widest", widest, GB, 257, 4718597, 5);
+    Fails("old file read, widest", widest, Old);
     Fails("GB file read, short", "01,14,0E,06,00,01,00,02,00,03", GB);
     Parses("GB file write", "01,15,0D,06,00,01,00,02,00,03,11,22,33,44,55,66", GB, 18, 18, 5);
     Parses("GB file write, empty record", "01,15,07,06,00,01,00,02,00,00", GB, 12, 12, 5);

@@ -17,8 +17,11 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <atomic>
 #include <cmath>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace kt580sim;
@@ -88,6 +91,8 @@ private slots:
     void options_data();
     void options();
     void stateRoundTrip();
+    void stateFileMustBeRegular_data();
+    void stateFileMustBeRegular();
     void stateRejectsBadValues_data();
     void stateRejectsBadValues();
     void portLinks();
@@ -723,6 +728,13 @@ void TestKt580SimModel::options_data() {
     QTest::newRow("busy") << QStringList{"--busy", "40", "--answer-any-address"} << true
                           << "busy=40";
     QTest::newRow("busy negative") << QStringList{"--busy", "-1"} << false << "milliseconds";
+    QTest::newRow("answers lost") << QStringList{"--lose-answer", "1100",          "--lose-answer",
+                                                 "f000",          "--lose-answer", "1100"}
+                                  << true << "lose=1100,f000,1100";
+    QTest::newRow("answer lost, not hex")
+        << QStringList{"--lose-answer", "11g0"} << false << "register 0..FFFF";
+    QTest::newRow("answer lost, too wide")
+        << QStringList{"--lose-answer", "11000"} << false << "register 0..FFFF";
 }
 
 void TestKt580SimModel::options() {
@@ -763,6 +775,12 @@ void TestKt580SimModel::options() {
     } else if (field == "busy") {
         QCOMPARE(QString::number(o.BusyMs), value);
         QVERIFY(o.AnswerAnyAddress);
+    } else if (field == "lose") {
+        QStringList lost;
+        for (uint16_t r : o.LoseAnswers) {
+            lost << QString::number(r, 16).rightJustified(4, '0');
+        }
+        QCOMPARE(lost.join(','), value);
     } else if (field == "seed") {
         QCOMPARE(QString::number(o.Seed.value_or(0)), value);
         QVERIFY(o.Pace);
@@ -806,6 +824,62 @@ void TestKt580SimModel::stateRoundTrip() {
     std::string missing;
     QVERIFY(ReadTextFile(dir.filePath("absent").toStdString(), missing, error));
     QVERIFY(missing.empty());
+}
+
+void TestKt580SimModel::stateFileMustBeRegular_data() {
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("error");
+    QTest::newRow("FIFO") << "fifo"
+                          << "not a regular file";
+    QTest::newRow("folder") << "folder"
+                            << "not a regular file";
+    QTest::newRow("larger than a meter's memory") << "large"
+                                                  << "too large";
+    QTest::newRow("at the bound") << "bound"
+                                  << "";
+}
+
+void TestKt580SimModel::stateFileMustBeRegular() {
+    QFETCH(QString, kind);
+    QFETCH(QString, error);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const std::string path = dir.filePath("meter.state").toStdString();
+    if (kind == "fifo") {
+        QCOMPARE(::mkfifo(path.c_str(), 0600), 0);
+    } else if (kind == "folder") {
+        QVERIFY(QDir().mkpath(QString::fromStdString(path)));
+    } else {
+        QFile file(QString::fromStdString(path));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        const qint64 size = MaxStateFileBytes + (kind == "large" ? 1 : 0);
+        QVERIFY(file.write(QByteArray(size, '#')) == size);
+    }
+    // Opening a FIFO for reading blocks until a writer comes: should the reader do so, a
+    // writer opens and closes it, so the test ends, and fails.
+    std::atomic<bool> done{false};
+    std::atomic<int> unblocked{0};
+    std::thread watchdog([&] {
+        while (!done && kind == "fifo") {
+            QThread::msleep(200);
+            const int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK);
+            if (fd >= 0) {
+                ++unblocked;
+                ::close(fd);
+            }
+        }
+    });
+    std::string text;
+    std::string message;
+    const bool read = ReadTextFile(path, text, message);
+    done = true;
+    watchdog.join();
+    QCOMPARE(unblocked.load(), 0);
+    QCOMPARE(read, error.isEmpty());
+    QVERIFY2(QString::fromStdString(message).contains(error), message.c_str());
+    if (!read) {
+        QVERIFY(text.empty());
+    }
 }
 
 void TestKt580SimModel::stateRejectsBadValues_data() {
