@@ -3,6 +3,7 @@
 // Prints the counts, the simulator's lost answers and the resident memory over the run.
 //
 //   soak_link [--queries N] [--rate R] [--timeout MS]
+#include "LinkBenchKit.h"
 #include "ProcessStats.h"
 #include "link/frmModbus.h"
 
@@ -14,40 +15,6 @@
 
 #include <cstdio>
 #include <string>
-
-namespace {
-
-class TSoakShell : public ILinkShell {
-public:
-    TPage ActivePage() const override { return TPage::RTMetering; }
-    bool Connected() const override { return FConnected; }
-    void SetConnected(bool value) override { FConnected = value; }
-    bool DisconnectRequested() const override { return FDisconnecting; }
-    void RefreshStatusAddress() override {}
-    void SetStatusText(int panel, const QString& text) override {
-        if (panel == 3)
-            Statistics = text;
-    }
-    bool FConnected = false;
-    bool FDisconnecting = false;
-    QString Statistics;
-};
-
-class TNoDialogs : public IDialogs {
-public:
-    TResult MessageBox(const QString&, const QString&, TIcon, TButtons) override {
-        return ResultOk;
-    }
-    bool InputValue(const QString&, const QString&, const QFont*, QString&) override {
-        return false;
-    }
-    QString OpenFileName(QWidget*) override { return {}; }
-    QString SaveFileName(QWidget*) override { return {}; }
-    QString SaveDocumentName(QWidget*, const QString&, const QString&) override { return {}; }
-    bool ReportDetails(QWidget*, QString&, QString&, QString&) override { return false; }
-};
-
-} // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
@@ -72,14 +39,10 @@ int main(int argc, char** argv) {
     for (const char* kind : {"noise", "crc", "drop", "truncate", "split"})
         simArgs << "--fault" << QStringLiteral("%1=%2").arg(QLatin1String(kind), rate);
     sim.setStandardErrorFile(config.filePath("sim.log"));
-    sim.start(QStringLiteral(KT_SIM_PATH), simArgs);
-    if (!sim.waitForStarted() || !sim.waitForReadyRead(5000)) {
-        std::fprintf(stderr, "the simulator did not start\n");
+    if (!StartSimulator(sim, simArgs))
         return 1;
-    }
-    sim.readLine();
 
-    TSoakShell shell;
+    TBenchShell shell;
     TNoDialogs dialogs;
     TFormModbus link(shell, dialogs);
     link.Modbus.SetBaudrate(57600);

@@ -59,6 +59,7 @@ TFormModbus::TFormModbus(ILinkShell& shell, IDialogs& dialogs) : FShell(shell), 
     Modbus.OnExceptionResponse = [this](TKrModbus& s, std::uint8_t slave, int code) {
         ModbusExceptionResponse(s, slave, code);
     };
+    Modbus.OnLineError = [this](TKrModbus& s, std::uint32_t mask) { ModbusLineError(s, mask); };
 }
 
 TFormModbus::~TFormModbus() {
@@ -268,6 +269,9 @@ void TFormModbus::ModbusQueryFinish(TKrPolling& /*Sender*/) {
     FShell.SetStatusText(1, QString());
     FShell.SetStatusText(2, QString());
     Notify([](ILinkListener& l) { l.CycleEnded(); });
+
+    if (FObserver)
+        FObserver->PollingEnded();
 }
 
 void TFormModbus::ModbusF10Response(TKrModbus& /*Sender*/, std::uint8_t /*Slave*/,
@@ -400,12 +404,20 @@ void TFormModbus::DecodeSettings(std::uint16_t start, std::span<const std::uint1
 }
 
 void TFormModbus::ModbusSendData(TKrPolling& /*Sender*/, const std::string& Data) {
+    if (FObserver) {
+        // Start and stop bits, 8 data bits, and the parity bit when there is one.
+        const int bits = 10 + (Modbus.Parity() != TParity::None ? 1 : 0) +
+                         (Modbus.StopBits() == TStopBits::_2 ? 1 : 0);
+        FObserver->FrameSent(Data, {Modbus.Baudrate(), bits, Modbus.QueryInterval()});
+    }
     FTraffic.FrameSent(Data);
     FShell.SetStatusText(1, FTraffic.TxText());
     FShell.SetStatusText(2, FTraffic.RxText());
 }
 
 void TFormModbus::ModbusRecvData(TKrPolling& /*Sender*/, const std::string& Data) {
+    if (FObserver)
+        FObserver->DataReceived(Data);
     FTraffic.DataReceived(Data);
     FShell.SetStatusText(2, FTraffic.RxText());
 }
@@ -415,6 +427,10 @@ void TFormModbus::ModbusResponseError(TKrModbus& /*Sender*/) {
 }
 
 void TFormModbus::ModbusAfterResponse(TKrModbus& Sender) {
+
+    if (FObserver)
+        FObserver->QueryEnded({Sender.ErrorKind(), Sender.ExceptionCode(), Sender.Broadcast(),
+                               Sender.CurrentRequest(), Sender.RecvBuffer()});
     FFacts.QueryEnded();
     FQueryOpen = false;
     // A metering read without its answer is a gap for those watching, never a repeated value.
@@ -478,4 +494,9 @@ void TFormModbus::ShowOverLimitBoxes() {
                             IDialogs::Ok);
     }
     FShowingBox = false;
+}
+
+void TFormModbus::ModbusLineError(TKrModbus& /*Sender*/, std::uint32_t EventMask) {
+    if (FObserver)
+        FObserver->LineErrors(EventMask);
 }

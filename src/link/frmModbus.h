@@ -11,6 +11,7 @@
 #include "link/QueryPlan.h"
 #include "link/RegisterDecode.h"
 #include "link/Scaling.h"
+#include "link/TrafficObserver.h"
 #include "link/TrafficStats.h"
 #include "modbus/KrModbus.h"
 #include "widgets/Dialogs.h"
@@ -115,6 +116,8 @@ public:
     std::uint64_t ErrorCount() const { return FTraffic.ErrorCount(); }
     // The connection dialog restarts the statistics when the device address changes.
     void ResetCounts() { FTraffic.Reset(); }
+    // Who else hears of the traffic (the communication statistics); none by default.
+    void SetTrafficObserver(ITrafficObserver* observer) { FObserver = observer; }
 
     // How long the link blocks after adopting new line settings, so the meter can switch
     // over before the next frame. It sleeps on the master's clock, which tests replace.
@@ -143,6 +146,7 @@ public:
     void ModbusResponseError(TKrModbus& Sender);
     void ModbusAfterResponse(TKrModbus& Sender);
     void ModbusExceptionResponse(TKrModbus& Sender, std::uint8_t Slave, int AExceptionCode);
+    void ModbusLineError(TKrModbus& Sender, std::uint32_t EventMask);
 
 private:
     void DecodeIdentityBlock(std::span<const std::uint16_t> values);
@@ -174,6 +178,7 @@ private:
     TPollRotation FRotation;
     std::deque<TPendingQuery> FPendingQueries;
     TTrafficStats FTraffic;
+    ITrafficObserver* FObserver = nullptr;
     TLineChange FNew;
     // The line settings asked for last, queued or not: the base for fields a sequence leaves.
     TLineChange FLastAsked;

@@ -102,6 +102,7 @@ void TKrModbus::CommReceiveError(std::uint32_t EventMask) {
     if (FSettings.ProtocolVersion == pvGB19582_2008 && (EventMask & LineErrorMask) != 0) {
         FLineError = true;
     }
+    Raise(OnLineError, *this, EventMask);
 }
 
 void TKrModbus::ProcessResponse() {

@@ -41,6 +41,8 @@ public:
         std::function<void(TKrModbus& Sender, std::uint8_t Slave, int AExceptionCode)>;
     using TFExResponseEvent = std::function<void(TKrModbus& Sender, std::uint8_t Slave,
                                                  std::uint8_t FuncCode, int AExceptionCode)>;
+    // The port's line-error flags as they arrive (overrun 0x02, parity 0x04, framing 0x08).
+    using TLineErrorEvent = std::function<void(TKrModbus& Sender, std::uint32_t EventMask)>;
 
     // Error kinds of the last query.
     static constexpr auto ekNone = static_cast<std::uint8_t>(TKrErrorKind::None);
@@ -100,6 +102,8 @@ public:
     TNotifyEvent OnAfterResponse;
     TExceptionResponseEvent OnExceptionResponse;
     TFExResponseEvent OnFExResponse;
+    // Every line-error report of the port, whatever the protocol variant; for statistics.
+    TLineErrorEvent OnLineError;
 
 protected:
     void BuildQuery() override;

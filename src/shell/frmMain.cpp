@@ -2,6 +2,7 @@
 
 #include "commissioning/Commissioning.h"
 #include "commissioning/frmInstallCheck.h"
+#include "comms/CommunicationHost.h"
 #include "link/cstMain.h"
 #include "link/frmModbus.h"
 #include "platform/PortName.h"
@@ -66,6 +67,7 @@ TFormKT580::~TFormKT580() {
     delete FFormTrend;
     FFormTrend = nullptr;
     FActivePage = nullptr;
+    FCommunication.reset();
     FFormConnection.reset();
     FCommissioning.reset();
     FDeviceMonitor.reset();
@@ -91,6 +93,7 @@ void TFormKT580::FormCreate() {
         ProgramVersionValue(QStringLiteral("FileVersion")).value_or(QString());
     if (auto* settings = dynamic_cast<TFormGeneralSettings*>(pages.GeneralSettings))
         settings->SetWriteGuard(&FCommissioning->Guard());
+    FCommunication = std::make_unique<TCommunicationHost>(*FFormModbus, FDialogs, this, FPanels[3]);
     DockPages();
     CreateFindMeter();
     UpdateActionStates();
@@ -187,6 +190,9 @@ void TFormKT580::CreateMenu() {
     readings->addAction(ReadingsTrend);
     readings->addAction(ReadingsInstallationCheck);
     readings->addSeparator();
+    ReadingsCommunication = readings->addAction(QStringLiteral("C&ommunication"), this,
+                                                [this] { ReadingsCommunicationExecute(); });
+    ReadingsCommunication->setToolTip(QStringLiteral("Communication statistics and frame log"));
     readings->addAction(ReadingsWriteJournal);
     bar->addMenu(QStringLiteral("Se&ttings"))->addAction(SettingsGeneralSettings);
     bar->addMenu(QStringLiteral("&Help"))->addAction(HelpAbout);
@@ -443,6 +449,10 @@ void TFormKT580::StartExitExecute() {
 void TFormKT580::ReadingsRealTimeMeteringExecute() {
     ShowPage(FPages[0]);
     FFormModbus->RequestPageData();
+}
+
+void TFormKT580::ReadingsCommunicationExecute() {
+    FCommunication->Open();
 }
 
 void TFormKT580::ReadingsDeviceInformationExecute() {

@@ -13,7 +13,7 @@
 
 class IDialogs;
 class TCommissioning;
-
+class TCommunicationHost;
 class TDeviceMonitor;
 class TFormConnection;
 class TFormModbus;
@@ -55,6 +55,8 @@ public:
     void ReadingsInstallationCheckExecute();
     void ReadingsWriteJournalExecute();
     void StartCommissioningReportExecute();
+    // Opens the Communication window (also a double-click on the statistics panel does).
+    void ReadingsCommunicationExecute();
 
     // Ends the program as closing the window does, also with a dialog or box open: they are
     // closed without applying anything, then the window closes and the values are saved. A
@@ -65,6 +67,7 @@ public:
 
     TFormModbus& FormModbus() { return *FFormModbus; }
     TFormConnection& FormConnection() { return *FFormConnection; }
+    TCommunicationHost& Communication() { return *FCommunication; }
     QWidget* FormRTMetering() const { return FPages[0]; }
     QWidget* FormDeviceInfo() const { return FPages[1]; }
     QWidget* FormGeneralSettings() const { return FPages[2]; }
@@ -96,6 +99,7 @@ public:
     // Serial devices plugged in and pulled out; tests replace the udev one with their own.
     TDeviceMonitor& DeviceMonitor() { return *FDeviceMonitor; }
     void StartFindMeterExecute();
+    QAction* ReadingsCommunication = nullptr;
     QToolBar* ToolBar1;
     QScrollArea* ScrollBox1;
     QWidget* StatusBar;
@@ -125,6 +129,7 @@ private:
     std::unique_ptr<TFormModbus> FFormModbus;
     std::unique_ptr<TFormConnection> FFormConnection;
     std::unique_ptr<TCommissioning> FCommissioning;
+    std::unique_ptr<TCommunicationHost> FCommunication;
     std::array<QWidget*, 4> FPages{};
     std::unique_ptr<ITrendDialogs> FTrendDialogs;
     TFormTrend* FFormTrend = nullptr;

@@ -1,5 +1,10 @@
 // The main window with the real link, pages and dialog: start-up, page switching, the status
 // bar, connect and disconnect against the meter simulator, closing and stop signals.
+#include "ShellTestKit.h"
+#include "comms/CommunicationHost.h"
+#include "comms/frmCommunication.h"
+#include "link/ScriptedDialogs.h"
+#include "link/frmModbus.h"
 #include "shell/SignalWatch.h"
 #include "shell/frmAbout.h"
 #include "support/ScenarioKit.h"
@@ -182,7 +187,7 @@ void TestMainWindow::actionsMenuAndToolBar() {
                      "-", "Commissioning &Report...", "-", "E&xit"}));
     QCOMPARE(describe(menus[1]->menu()->actions()),
              QStringList({"Real-Time &Metering", "-", "Device &Information", "-", "&Trend",
-                          "Installation &Check", "-", "Write &Journal..."}));
+                          "Installation &Check", "-", "C&ommunication", "Write &Journal..."}));
     // The report needs the meter: offline it cannot be started.
     QVERIFY(!t.W->StartCommissioningReport->isEnabled());
     QCOMPARE(describe(menus[2]->menu()->actions()), QStringList({"&General Settings"}));
@@ -347,11 +352,16 @@ void TestMainWindow::connectPollSwitchDisconnect() {
     // The rotation has gone round once: inputs read after the measurement, energy and relays.
     QTRY_VERIFY(sent.filter(QRegularExpression("^01 02 00 00 00 06")).size() >= 1);
 
+    // The Communication window stays open while the pages change.
+    t.W->ReadingsCommunication->trigger();
+    QWidget* communication = t.W->Communication().Window();
+    QVERIFY(communication && communication->isVisible());
     t.W->ReadingsDeviceInformation->trigger();
     QTRY_VERIFY_WITH_TIMEOUT(DeviceInfoShowsValues(t.W->FormDeviceInfo()), 10000);
     t.W->SettingsGeneralSettings->trigger();
     QTRY_VERIFY(t.Link().PendingQueries().empty());
     const int settingsReadsEnd = sent.size();
+    QVERIFY(communication->isVisible());
 
     t.W->StartDisconnect->trigger();
     QVERIFY(t.W->DisconnectRequested());
@@ -361,6 +371,10 @@ void TestMainWindow::connectPollSwitchDisconnect() {
         QVERIFY(t.W->StartDisconnect->isEnabled());
     }
     QTRY_VERIFY(!t.W->Connected());
+    // Every frame of the connection is in the window's counters, each query counted once.
+    const TCommCounters counters = t.W->Communication().Counters();
+    QCOMPARE(counters.Sent, t.Link().SentCount());
+    QCOMPARE(counters.Answered + counters.Failed(), counters.Sent);
     QVERIFY(t.W->StartConnect->isEnabled());
     QVERIFY(!t.W->StartDisconnect->isEnabled());
     QVERIFY(!t.Modbus().Opened());

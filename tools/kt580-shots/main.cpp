@@ -1,10 +1,13 @@
-// kt580-shots [DIR] [--windows] [--dark] [--prefix P] [--trend S]: runs the utility's main
-// window in this process, answers the connection dialog with OK, connects to the meter mapped
-// as COM1 and saves a screenshot of each page once it shows live values, then prints the
-// paths. With --windows the connection dialog and the About box are saved too; --dark runs
-// with a dark palette; --prefix goes before each file name; --trend also saves the Trend page
-// after S seconds of polling on it, with a recording running. Used where no one can look at a
-// screen.
+// kt580-shots [DIR] [--windows] [--dark] [--prefix P] [--trend S] [--communication NAME]: runs
+// the utility's main window in this process, answers the connection dialog with OK, connects
+// to the meter mapped as COM1 and saves a screenshot of each page once it shows live values,
+// then prints the paths. With --windows the connection dialog and the About box are saved too;
+// --dark runs with a dark palette; --prefix goes before each file name; --trend also saves the
+// Trend page after S seconds of polling on it, with a recording running. With --communication
+// NAME only the Communication window is saved, as NAME, after some seconds of traffic, whatever
+// the meter answers. Used where no one can look at a screen.
+#include "comms/CommunicationHost.h"
+#include "comms/frmCommunication.h"
 #include "link/frmModbus.h"
 #include "shell/QtDialogs.h"
 #include "shell/frmAbout.h"
@@ -122,6 +125,50 @@ QString SaveIconSheet(const TFormKT580& window, const QString& dir) {
     return sheet.save(path) ? path : QString();
 }
 
+struct TShotOptions {
+    QString Dir = QStringLiteral("screenshots");
+    bool Windows = false;
+    int TrendSeconds = 0;
+    QByteArray Communication; // the file name for the Communication window alone
+};
+
+TShotOptions ParseShotOptions(int argc, char* argv[]) {
+    TShotOptions o;
+    for (int i = 1; i < argc; ++i) {
+        const QString arg = QString::fromLocal8Bit(argv[i]);
+        if (arg == QLatin1String("--windows")) {
+            o.Windows = true;
+        } else if (arg == QLatin1String("--dark")) {
+            QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+            QApplication::setPalette(DarkPalette());
+        } else if (arg == QLatin1String("--prefix") && i + 1 < argc) {
+            Prefix = QString::fromLocal8Bit(argv[++i]);
+        } else if (arg == QLatin1String("--trend") && i + 1 < argc) {
+            o.TrendSeconds = QString::fromLocal8Bit(argv[++i]).toInt();
+        } else if (arg == QLatin1String("--communication") && i + 1 < argc) {
+            o.Communication = argv[++i];
+        } else {
+            o.Dir = arg;
+        }
+    }
+    return o;
+}
+
+// Opens the Communication window, lets the traffic run, saves the window and disconnects.
+int SaveCommunication(TFormKT580& window, const QString& dir, const QByteArray& name) {
+    window.ReadingsCommunicationExecute();
+    // Enough queries for the figures and the verdict, and one refresh after them.
+    WaitFor([] { return false; }, 6000);
+    const QString path = Save(window.Communication().Window(), dir, name.constData());
+    window.StartDisconnectExecute();
+    WaitFor([&] { return !window.Connected(); }, 10000);
+    window.close();
+    if (path.isEmpty())
+        return 1;
+    std::printf("%s\n", qPrintable(path));
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -130,24 +177,11 @@ int main(int argc, char* argv[]) {
     locale.setNumberOptions(QLocale::OmitGroupSeparator);
     QLocale::setDefault(locale);
 
-    QString dir = QStringLiteral("screenshots");
-    bool windows = false;
-    int trendSeconds = 0;
-    for (int i = 1; i < argc; ++i) {
-        const QString arg = QString::fromLocal8Bit(argv[i]);
-        if (arg == QLatin1String("--windows")) {
-            windows = true;
-        } else if (arg == QLatin1String("--dark")) {
-            QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
-            QApplication::setPalette(DarkPalette());
-        } else if (arg == QLatin1String("--prefix") && i + 1 < argc) {
-            Prefix = QString::fromLocal8Bit(argv[++i]);
-        } else if (arg == QLatin1String("--trend") && i + 1 < argc) {
-            trendSeconds = QString::fromLocal8Bit(argv[++i]).toInt();
-        } else {
-            dir = arg;
-        }
-    }
+    const TShotOptions options = ParseShotOptions(argc, argv);
+    const QString& dir = options.Dir;
+    const bool windows = options.Windows;
+    const QByteArray& communication = options.Communication;
+    const int trendSeconds = options.TrendSeconds;
     QDir().mkpath(dir);
 
     TQtDialogs dialogs;
@@ -209,6 +243,8 @@ int main(int argc, char* argv[]) {
         std::fprintf(stderr, "kt580-shots: cannot connect to COM1\n");
         return 1;
     }
+    if (!communication.isEmpty())
+        return SaveCommunication(window, dir, communication);
     const QRegularExpression voltage(QStringLiteral(R"(^[0-9]+[.,][0-9]+ ?V$)"));
     if (!WaitFor([&] { return PageShows(window.FormRTMetering(), voltage); }, 20000)) {
         std::fprintf(stderr, "kt580-shots: no values from the meter\n");

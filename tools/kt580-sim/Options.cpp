@@ -74,6 +74,8 @@ std::string UsageText() {
            "                      the turnaround delay\n"
            "  --delay MS          turnaround delay in ms (default 10 with --pace, else 0)\n"
            "Faults and tests:\n"
+           "  --answer-any-address answer every address, with the meter's own in the answer\n"
+           "  --busy MS           ignore a request arriving within MS ms of the last answer\n"
            "  --fault KIND=RATE   KIND noise, crc, drop, truncate or split; RATE 0..1\n"
            "                      (repeatable)\n"
            "  --seed N            seed of the fault choices\n"
@@ -120,7 +122,8 @@ bool ParseMiswire(const std::string& v, TWiring& wiring) {
     return false;
 }
 
-// Every option that takes a value; the others are --help, --pace and --log.
+// Every option that takes a value; the others are --help, --pace, --log and
+// --answer-any-address.
 constexpr const char* ValueOptions[] = {"--com",          "--link",         "--device",
                                         "--address",      "--baud",         "--parity",
                                         "--stop-bits",    "--version-text", "--hardware-version",
@@ -128,7 +131,7 @@ constexpr const char* ValueOptions[] = {"--com",          "--link",         "--d
                                         "--delay",        "--fault",        "--seed",
                                         "--requests",     "--state",        "--time-scale",
                                         "--lose-answer",  "--miswire",      "--lose-answers",
-                                        "--extra-meter"};
+                                        "--extra-meter",  "--busy"};
 
 bool ParseOptions(const std::vector<std::string>& args, TOptions& o, std::string& error) {
     std::string parityName;
@@ -145,6 +148,10 @@ bool ParseOptions(const std::vector<std::string>& args, TOptions& o, std::string
         }
         if (arg == "--log") {
             o.Log = true;
+            continue;
+        }
+        if (arg == "--answer-any-address") {
+            o.AnswerAnyAddress = true;
             continue;
         }
         if (std::find(std::begin(ValueOptions), std::end(ValueOptions), arg) ==
@@ -226,6 +233,12 @@ bool ParseOptions(const std::vector<std::string>& args, TOptions& o, std::string
                 return bad("milliseconds 0..10000");
             }
             o.DelayMs = n;
+        } else if (arg == "--busy") {
+            int n = 0;
+            if (!Number(v, n) || n < 0 || n > 10000) {
+                return bad("milliseconds 0..10000");
+            }
+            o.BusyMs = n;
         } else if (arg == "--fault") {
             const auto eq = v.find('=');
             TFaultKind kind{};

@@ -33,6 +33,12 @@ struct TOptions {
     std::vector<TExtraMeter> ExtraMeters;
     bool Pace = false;
     std::optional<int> DelayMs; // turnaround; 10 ms with --pace, else none
+    // Answers requests for any address, with its own address in the answer (a device that
+    // does not check the address).
+    bool AnswerAnyAddress = false;
+    // Ignores a request that arrives less than this many ms after its last answer went out
+    // (a meter that needs time between queries); 0: never.
+    int BusyMs = 0;
     std::array<double, FaultKinds> FaultRates{};
     std::optional<uint64_t> Seed;
     std::optional<uint64_t> Requests;

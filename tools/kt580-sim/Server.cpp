@@ -1,5 +1,6 @@
 #include "Server.h"
 
+#include "Crc16.h"
 #include "FrameAssembler.h"
 #include "SlaveProtocol.h"
 #include "StateFile.h"
@@ -143,6 +144,23 @@ void TServer::Send(const std::vector<TPiece>& pieces, TClock::time_point lastByt
     }
 }
 
+bool TServer::Busy(TClock::time_point lastByte) const {
+    return FOptions.BusyMs > 0 && FLastAnswer &&
+           lastByte - *FLastAnswer < std::chrono::milliseconds(FOptions.BusyMs);
+}
+
+std::string TServer::AsAddressed(const std::string& frame) const {
+    std::string request = frame;
+    if (FOptions.AnswerAnyAddress && request.size() >= 4 && uint8_t(request[0]) != 0 &&
+        uint8_t(request[0]) != FAddress) {
+        // Taken as if it were addressed to this meter; the answer carries the meter's address.
+        request.resize(request.size() - 2);
+        request[0] = static_cast<char>(FAddress);
+        AppendCrc(request);
+    }
+    return request;
+}
+
 void TServer::HandleFrame(const std::string& frame, TClock::time_point lastByte) {
     AdvanceMeterTime();
     if (FTerminal.IsPseudo()) {
@@ -156,7 +174,12 @@ void TServer::HandleFrame(const std::string& frame, TClock::time_point lastByte)
             return;
         }
     }
-    TReply reply = HandleRequest(FMeter, frame, FAddress);
+    if (Busy(lastByte)) {
+        Log("RX", frame, "ignored: busy");
+        return;
+    }
+    const std::string request = AsAddressed(frame);
+    TReply reply = HandleRequest(FMeter, request, FAddress);
     for (std::size_t i = 0; i < FOthers.size() && reply.Kind == TReply::OtherAddress; ++i) {
         reply = HandleRequest(*FOthers[i], frame, FOthers[i]->Address());
     }
@@ -196,6 +219,7 @@ void TServer::HandleFrame(const std::string& frame, TClock::time_point lastByte)
         if (!pieces.empty()) {
             ++FStats.Answers;
             Send(pieces, lastByte);
+            FLastAnswer = TClock::now();
         }
         if (FLog != nullptr) {
             const auto after = FaultCounts();

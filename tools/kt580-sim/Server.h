@@ -11,6 +11,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <optional>
 #include <vector>
 
 namespace kt580sim {
@@ -37,6 +38,10 @@ private:
     using TClock = std::chrono::steady_clock;
 
     void HandleFrame(const std::string& frame, TClock::time_point lastByte);
+    // --busy: the request came too soon after the last answer.
+    bool Busy(TClock::time_point lastByte) const;
+    // --answer-any-address: the request as if it were addressed to this meter.
+    std::string AsAddressed(const std::string& frame) const;
     // Whether the answer to this request is one chosen to be lost (and takes it off the list).
     bool LoseAnswer(const std::string& frame);
     void Send(const std::vector<TPiece>& pieces, TClock::time_point lastByte);
@@ -55,6 +60,8 @@ private:
     TMeterParity FParity;
     TClock::time_point FLastAdvance;
     TClock::time_point FLastSave;
+    // When the last answer went out, for --busy.
+    std::optional<TClock::time_point> FLastAnswer;
     uint64_t FSavedGeneration = 0;
     std::vector<uint16_t> FLoseAnswers;
     bool FFatal = false;

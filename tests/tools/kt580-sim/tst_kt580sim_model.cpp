@@ -775,6 +775,9 @@ void TestKt580SimModel::options_data() {
     QTest::newRow("seed") << QStringList{"--seed", "7", "--pace", "--delay", "3"} << true
                           << "seed=7";
     QTest::newRow("release date") << QStringList{"--release-date", "16012"} << false << "YYMMDD";
+    QTest::newRow("busy") << QStringList{"--busy", "40", "--answer-any-address"} << true
+                          << "busy=40";
+    QTest::newRow("busy negative") << QStringList{"--busy", "-1"} << false << "milliseconds";
     QTest::newRow("answers lost") << QStringList{"--lose-answer", "1100",          "--lose-answer",
                                                  "f000",          "--lose-answer", "1100"}
                                   << true << "lose=1100,f000,1100";
@@ -836,6 +839,9 @@ void TestKt580SimModel::options() {
         }
         QCOMPARE(QString("%1,%2,%3").arg(o.Wiring.MissingPhase).arg(cts).arg(o.Wiring.Unbalance),
                  value);
+    } else if (field == "busy") {
+        QCOMPARE(QString::number(o.BusyMs), value);
+        QVERIFY(o.AnswerAnyAddress);
     } else if (field == "lose") {
         QStringList lost;
         for (uint16_t r : o.LoseAnswers) {

@@ -1,0 +1,175 @@
+#include "comms/CommMonitor.h"
+
+#include "comms/FrameDecode.h"
+#include "serial/LineEvents.h"
+
+#include <QDateTime>
+#include <QElapsedTimer>
+
+#include <memory>
+
+namespace {
+
+// Distinct scan intervals remembered for the verdict; an operator tries a handful.
+constexpr std::size_t MaxIntervals = 32;
+
+TQueryOutcome Classify(const ITrafficObserver::TQueryEnd& end, int& foreign) {
+    foreign = 0;
+    if (end.Broadcast)
+        return TQueryOutcome::Broadcast;
+    switch (end.ErrorKind) {
+    case 0:
+        return TQueryOutcome::Answered;
+    case 1:
+        return TQueryOutcome::NoResponse;
+    case 4:
+        return TQueryOutcome::Exception;
+    default:
+        if (const auto address = ForeignAnswerAddress(end.Received, end.Request)) {
+            foreign = *address;
+            return TQueryOutcome::OtherAddress;
+        }
+        return end.ErrorKind == 3 ? TQueryOutcome::Mismatch : TQueryOutcome::BadFrame;
+    }
+}
+
+} // namespace
+
+TCommMonitor::TClock TCommMonitor::SystemClock() {
+    auto timer = std::make_shared<QElapsedTimer>();
+    timer->start();
+    return {[timer] { return timer->nsecsElapsed() / 1000; },
+            [] { return QDateTime::currentMSecsSinceEpoch(); }};
+}
+
+TCommMonitor::TCommMonitor(TClock clock, std::size_t logCapacity)
+    : FClock(std::move(clock)), FLog(logCapacity) {}
+
+void TCommMonitor::Reset() {
+    FCounters = TCommCounters{};
+    FTimes.Reset();
+    FLoad.Reset();
+    FRecent.clear();
+    FByInterval.clear();
+    FInQuery = false;
+}
+
+void TCommMonitor::FrameSent(const std::string& frame, const TLineShape& line) {
+    if (FFreshStart) {
+        FFreshStart = false;
+        Reset();
+    }
+    const std::int64_t now = FClock.SteadyUs();
+    FPending = TPending{};
+    FPending.SentUs = now;
+    FPending.QueryInterval = line.QueryInterval;
+    FPending.IntervalChanged = FCounters.Sent > 0 && line.QueryInterval != FQueryInterval;
+    if (line.Baudrate > 0)
+        FPending.RequestUs = static_cast<std::int64_t>(frame.size()) * line.BitsPerCharacter *
+                             1000000 / line.Baudrate;
+    FInQuery = true;
+    FQueryInterval = line.QueryInterval;
+    FBaudrate = line.Baudrate;
+    ++FCounters.Sent;
+    FCounters.BytesSent += frame.size();
+    FLoad.QuerySent(now, frame.size(), line.BitsPerCharacter, line.Baudrate);
+    FLog.Add(TLogEntry{0, FClock.WallMs(), TLogEntry::Tx, frame, {}, TQueryOutcome::Answered});
+}
+
+void TCommMonitor::DataReceived(const std::string& data) {
+    FCounters.BytesReceived += data.size();
+    if (!FInQuery)
+        return;
+    FPending.LastByteUs = FClock.SteadyUs();
+    FPending.LastByteWallMs = FClock.WallMs();
+    FLoad.AnswerBytes(data.size());
+}
+
+void TCommMonitor::LineErrors(std::uint32_t flags) {
+    FCounters.CountLineErrors(flags);
+    if (FInQuery)
+        FPending.LineErrors |= flags;
+}
+
+void TCommMonitor::QueryEnded(const TQueryEnd& end) {
+    // A query that sent nothing (a null query) has nothing to count.
+    if (!FInQuery)
+        return;
+    FInQuery = false;
+    int foreign = 0;
+    const TQueryOutcome outcome = Classify(end, foreign);
+    FCounters.Count(outcome, end.ExceptionCode);
+    if ((outcome == TQueryOutcome::Answered || outcome == TQueryOutcome::Exception) &&
+        FPending.LastByteUs > 0) {
+        const std::int64_t requestEnd = FPending.SentUs + FPending.RequestUs;
+        FTimes.Add(std::max<std::int64_t>(FPending.LastByteUs - requestEnd, 0));
+    }
+    if (outcome != TQueryOutcome::Broadcast) {
+        FRecent.push_back(
+            {outcome, end.ExceptionCode, end.Received.size(), FPending.LineErrors, foreign});
+        while (FRecent.size() > RecentQueries)
+            FRecent.pop_front();
+        if (!FPending.IntervalChanged) {
+            if (FByInterval.size() >= MaxIntervals && !FByInterval.contains(FPending.QueryInterval))
+                FByInterval.clear();
+            TIntervalTally& tally = FByInterval[FPending.QueryInterval];
+            ++tally.Queries;
+            if (outcome == TQueryOutcome::NoResponse)
+                ++tally.NoResponse;
+        }
+        const std::int64_t when = end.Received.empty() ? FClock.WallMs() : FPending.LastByteWallMs;
+        FLog.Add(TLogEntry{0, when, TLogEntry::Rx, end.Received, end.Request, outcome});
+    }
+}
+
+void TCommMonitor::PollingEnded() {
+    FInQuery = false;
+    FFreshStart = true;
+}
+
+TLineSummary TCommMonitor::Summary() const {
+    TLineSummary s;
+    s.QueryInterval = FQueryInterval;
+    s.ByInterval = FByInterval;
+    for (const TRecent& r : FRecent) {
+        ++s.Queries;
+        s.BytesReceived += r.BytesReceived;
+        if (r.LineErrors & LineEvents::ErrParity)
+            ++s.ParityErrors;
+        if (r.LineErrors & LineEvents::ErrFrame)
+            ++s.FramingErrors;
+        if (r.LineErrors & LineEvents::ErrOverrun)
+            ++s.OverrunErrors;
+        switch (r.Outcome) {
+        case TQueryOutcome::Answered:
+            ++s.Answered;
+            break;
+        case TQueryOutcome::NoResponse:
+            ++s.NoResponse;
+            break;
+        case TQueryOutcome::BadFrame:
+            ++s.BadFrame;
+            break;
+        case TQueryOutcome::Mismatch:
+            ++s.Mismatch;
+            break;
+        case TQueryOutcome::OtherAddress:
+            ++s.OtherAddress;
+            s.ForeignAddress = r.ForeignAddress;
+            break;
+        case TQueryOutcome::Exception:
+            if (r.ExceptionCode == 2)
+                ++s.Exception02;
+            else if (r.ExceptionCode == 4)
+                ++s.Exception04;
+            else {
+                ++s.OtherExceptions;
+                s.LastOtherException = r.ExceptionCode;
+            }
+            break;
+        case TQueryOutcome::Broadcast:
+            break;
+        }
+    }
+    return s;
+}

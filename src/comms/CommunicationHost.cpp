@@ -1,0 +1,42 @@
+#include "comms/CommunicationHost.h"
+
+#include "comms/frmCommunication.h"
+#include "link/frmModbus.h"
+
+#include <QEvent>
+#include <QWidget>
+
+TCommunicationHost::TCommunicationHost(TFormModbus& link, IDialogs& dialogs, QWidget* parent,
+                                       QWidget* statisticsPanel)
+    : FLink(link), FDialogs(dialogs), FParent(parent), FPanel(statisticsPanel) {
+    FLink.SetTrafficObserver(&FMonitor);
+    if (FPanel)
+        FPanel->installEventFilter(this);
+}
+
+TCommunicationHost::~TCommunicationHost() {
+    FLink.SetTrafficObserver(nullptr);
+    if (FPanel)
+        FPanel->removeEventFilter(this);
+    delete FWindow.data();
+}
+
+TFormCommunication* TCommunicationHost::Window() const {
+    return FWindow.data();
+}
+
+void TCommunicationHost::Open() {
+    if (!FWindow)
+        FWindow = new TFormCommunication(FMonitor, FDialogs, FParent);
+    FWindow->show();
+    FWindow->raise();
+    FWindow->activateWindow();
+}
+
+bool TCommunicationHost::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == FPanel && event->type() == QEvent::MouseButtonDblClick) {
+        Open();
+        return true;
+    }
+    return QObject::eventFilter(watched, event);
+}

@@ -1,0 +1,110 @@
+#include "comms/LineVerdict.h"
+
+#include "comms/FrameDecode.h"
+
+#include <optional>
+
+namespace {
+
+// Fewer queries than this say nothing yet.
+constexpr int MinQueries = 3;
+// Enough queries at the present interval to call it free of time-outs.
+constexpr std::uint64_t CleanIntervalQueries = 10;
+// Time-outs at a shorter interval that count as a pattern, not an accident.
+constexpr std::uint64_t PatternTimeouts = 3;
+
+TVerdict Make(TVerdictKind kind, QString text) {
+    return TVerdict{kind, std::move(text)};
+}
+
+// The longest shorter interval at which time-outs were a pattern, or -1.
+int TimeoutInterval(const TLineSummary& s) {
+    const auto now = s.ByInterval.find(s.QueryInterval);
+    if (now == s.ByInterval.end() || now->second.Queries < CleanIntervalQueries ||
+        now->second.NoResponse != 0)
+        return -1;
+    int found = -1;
+    for (const auto& [interval, tally] : s.ByInterval)
+        if (interval < s.QueryInterval && tally.NoResponse >= PatternTimeouts)
+            found = interval;
+    return found;
+}
+
+TVerdict Garbled(const TLineSummary& s) {
+    if (s.ParityErrors > 0)
+        return Make(TVerdictKind::Garbled,
+                    QStringLiteral("Bytes arrive but every frame is garbled, with parity errors "
+                                   "on the line. Set the parity and stop bits the meter uses."));
+    if (s.FramingErrors > 0)
+        return Make(TVerdictKind::Garbled,
+                    QStringLiteral("Bytes arrive but every frame is garbled, with framing errors "
+                                   "on the line. Check the baud rate and the stop bits."));
+    return Make(TVerdictKind::Garbled,
+                QStringLiteral("Bytes arrive but every frame is garbled. Check the baud rate "
+                               "and parity against the meter's, the termination at both ends "
+                               "of the bus, and the cable's screen against noise."));
+}
+
+// The meter refuses what it is asked: which refusal, and what to look at.
+std::optional<TVerdict> Refusal(const TLineSummary& s) {
+    if (s.Exception02 > 0)
+        return Make(
+            TVerdictKind::Exception02,
+            QStringLiteral("The meter answers exception 02 (Illegal data address): it lacks "
+                           "a register asked for. Check that the meter's software version "
+                           "has this page or value."));
+    if (s.Exception04 > 0)
+        return Make(TVerdictKind::Exception04,
+                    QStringLiteral("The meter answers exception 04: it refused a value. Check the "
+                                   "value written against the meter's limits and its wiring "
+                                   "mode."));
+    if (s.OtherExceptions > 0)
+        return Make(TVerdictKind::OtherException,
+                    QStringLiteral("The meter answers exception %1 (%2). Check the request against "
+                                   "the meter's register map.")
+                        .arg(s.LastOtherException, 2, 10, QLatin1Char('0'))
+                        .arg(ExceptionName(s.LastOtherException)));
+    return std::nullopt;
+}
+
+} // namespace
+
+TVerdict JudgeLine(const TLineSummary& s) {
+    if (s.Queries < MinQueries)
+        return Make(TVerdictKind::Waiting,
+                    QStringLiteral("Not enough queries yet to judge the line."));
+    if (s.Answered == 0 && s.BytesReceived == 0 && s.NoResponse == s.Queries)
+        return Make(TVerdictKind::NoBytes,
+                    QStringLiteral("Nothing comes back at all. Check the wiring (A and B swapped?) "
+                                   "and the adapter, the device address, the baud rate, and that "
+                                   "Modbus is switched on in the meter."));
+    if (s.OtherAddress > 0 && s.OtherAddress >= s.Answered)
+        return Make(TVerdictKind::OtherAddress,
+                    QStringLiteral("Answers come from address %1, not from the address asked. Set "
+                                   "the device address to %1, or look for two devices sharing an "
+                                   "address.")
+                        .arg(s.ForeignAddress));
+    if (s.Answered == 0 && s.BadFrame + s.Mismatch > 0 && s.BytesReceived > 0)
+        return Garbled(s);
+    if (const auto refusal = Refusal(s))
+        return *refusal;
+    if (const int shorter = TimeoutInterval(s); shorter >= 0)
+        return Make(TVerdictKind::IntervalTimeouts,
+                    QStringLiteral("Time-outs stopped when the scan interval grew from %1 ms to "
+                                   "%2 ms: the meter needs time between queries. Keep the scan "
+                                   "interval at %2 ms or more.")
+                        .arg(shorter)
+                        .arg(s.QueryInterval));
+    const int failed = s.Queries - s.Answered;
+    if (failed > 0)
+        return Make(TVerdictKind::Intermittent,
+                    QStringLiteral("%1 of the last %2 queries failed (%3 without answer, %4 "
+                                   "garbled). Check the termination and the cable against noise; "
+                                   "if only answers are missing, try a longer scan interval.")
+                        .arg(failed)
+                        .arg(s.Queries)
+                        .arg(s.NoResponse)
+                        .arg(s.BadFrame + s.Mismatch));
+    return Make(TVerdictKind::Healthy,
+                QStringLiteral("The line is healthy: every recent query was answered."));
+}
