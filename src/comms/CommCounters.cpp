@@ -13,27 +13,27 @@ std::uint64_t TCommCounters::Failed() const {
     return NoResponse + BadFrame + Mismatch + OtherAddress + ExceptionCount();
 }
 
-void TCommCounters::Count(TQueryOutcome outcome, int exceptionCode) {
+void TCommCounters::Count(TFrameOutcome outcome, int exceptionCode) {
     switch (outcome) {
-    case TQueryOutcome::Answered:
+    case TFrameOutcome::Answered:
         ++Answered;
         break;
-    case TQueryOutcome::NoResponse:
+    case TFrameOutcome::NoResponse:
         ++NoResponse;
         break;
-    case TQueryOutcome::BadFrame:
+    case TFrameOutcome::BadFrame:
         ++BadFrame;
         break;
-    case TQueryOutcome::Mismatch:
+    case TFrameOutcome::Mismatch:
         ++Mismatch;
         break;
-    case TQueryOutcome::OtherAddress:
+    case TFrameOutcome::OtherAddress:
         ++OtherAddress;
         break;
-    case TQueryOutcome::Exception:
+    case TFrameOutcome::Exception:
         ++Exceptions[exceptionCode];
         break;
-    case TQueryOutcome::Broadcast:
+    case TFrameOutcome::Broadcast:
         ++Broadcasts;
         break;
     }

@@ -7,7 +7,7 @@
 #include <map>
 
 // How one query ended, as far as the line is concerned.
-enum class TQueryOutcome : std::uint8_t {
+enum class TFrameOutcome : std::uint8_t {
     Answered,     // a valid answer
     NoResponse,   // nothing at all came back
     BadFrame,     // bytes came back, but no frame with a good check field and length
@@ -37,6 +37,6 @@ struct TCommCounters {
     std::uint64_t ExceptionCount() const;
     // Queries that did not end with a valid answer (exceptions included).
     std::uint64_t Failed() const;
-    void Count(TQueryOutcome outcome, int exceptionCode);
+    void Count(TFrameOutcome outcome, int exceptionCode);
     void CountLineErrors(std::uint32_t flags);
 };

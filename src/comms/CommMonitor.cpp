@@ -13,23 +13,23 @@ namespace {
 // Distinct scan intervals remembered for the verdict; an operator tries a handful.
 constexpr std::size_t MaxIntervals = 32;
 
-TQueryOutcome Classify(const ITrafficObserver::TQueryEnd& end, int& foreign) {
+TFrameOutcome Classify(const ITrafficObserver::TQueryEnd& end, int& foreign) {
     foreign = 0;
     if (end.Broadcast)
-        return TQueryOutcome::Broadcast;
+        return TFrameOutcome::Broadcast;
     switch (end.ErrorKind) {
     case 0:
-        return TQueryOutcome::Answered;
+        return TFrameOutcome::Answered;
     case 1:
-        return TQueryOutcome::NoResponse;
+        return TFrameOutcome::NoResponse;
     case 4:
-        return TQueryOutcome::Exception;
+        return TFrameOutcome::Exception;
     default:
         if (const auto address = ForeignAnswerAddress(end.Received, end.Request)) {
             foreign = *address;
-            return TQueryOutcome::OtherAddress;
+            return TFrameOutcome::OtherAddress;
         }
-        return end.ErrorKind == 3 ? TQueryOutcome::Mismatch : TQueryOutcome::BadFrame;
+        return end.ErrorKind == 3 ? TFrameOutcome::Mismatch : TFrameOutcome::BadFrame;
     }
 }
 
@@ -73,7 +73,7 @@ void TCommMonitor::FrameSent(const std::string& frame, const TLineShape& line) {
     ++FCounters.Sent;
     FCounters.BytesSent += frame.size();
     FLoad.QuerySent(now, frame.size(), line.BitsPerCharacter, line.Baudrate);
-    FLog.Add(TLogEntry{0, FClock.WallMs(), TLogEntry::Tx, frame, {}, TQueryOutcome::Answered});
+    FLog.Add(TLogEntry{0, FClock.WallMs(), TLogEntry::Tx, frame, {}, TFrameOutcome::Answered});
 }
 
 void TCommMonitor::DataReceived(const std::string& data) {
@@ -97,14 +97,14 @@ void TCommMonitor::QueryEnded(const TQueryEnd& end) {
         return;
     FInQuery = false;
     int foreign = 0;
-    const TQueryOutcome outcome = Classify(end, foreign);
+    const TFrameOutcome outcome = Classify(end, foreign);
     FCounters.Count(outcome, end.ExceptionCode);
-    if ((outcome == TQueryOutcome::Answered || outcome == TQueryOutcome::Exception) &&
+    if ((outcome == TFrameOutcome::Answered || outcome == TFrameOutcome::Exception) &&
         FPending.LastByteUs > 0) {
         const std::int64_t requestEnd = FPending.SentUs + FPending.RequestUs;
         FTimes.Add(std::max<std::int64_t>(FPending.LastByteUs - requestEnd, 0));
     }
-    if (outcome != TQueryOutcome::Broadcast) {
+    if (outcome != TFrameOutcome::Broadcast) {
         FRecent.push_back(
             {outcome, end.ExceptionCode, end.Received.size(), FPending.LineErrors, foreign});
         while (FRecent.size() > RecentQueries)
@@ -114,7 +114,7 @@ void TCommMonitor::QueryEnded(const TQueryEnd& end) {
                 FByInterval.clear();
             TIntervalTally& tally = FByInterval[FPending.QueryInterval];
             ++tally.Queries;
-            if (outcome == TQueryOutcome::NoResponse)
+            if (outcome == TFrameOutcome::NoResponse)
                 ++tally.NoResponse;
         }
         const std::int64_t when = end.Received.empty() ? FClock.WallMs() : FPending.LastByteWallMs;
@@ -141,23 +141,23 @@ TLineSummary TCommMonitor::Summary() const {
         if (r.LineErrors & LineEvents::ErrOverrun)
             ++s.OverrunErrors;
         switch (r.Outcome) {
-        case TQueryOutcome::Answered:
+        case TFrameOutcome::Answered:
             ++s.Answered;
             break;
-        case TQueryOutcome::NoResponse:
+        case TFrameOutcome::NoResponse:
             ++s.NoResponse;
             break;
-        case TQueryOutcome::BadFrame:
+        case TFrameOutcome::BadFrame:
             ++s.BadFrame;
             break;
-        case TQueryOutcome::Mismatch:
+        case TFrameOutcome::Mismatch:
             ++s.Mismatch;
             break;
-        case TQueryOutcome::OtherAddress:
+        case TFrameOutcome::OtherAddress:
             ++s.OtherAddress;
             s.ForeignAddress = r.ForeignAddress;
             break;
-        case TQueryOutcome::Exception:
+        case TFrameOutcome::Exception:
             if (r.ExceptionCode == 2)
                 ++s.Exception02;
             else if (r.ExceptionCode == 4)
@@ -167,7 +167,7 @@ TLineSummary TCommMonitor::Summary() const {
                 s.LastOtherException = r.ExceptionCode;
             }
             break;
-        case TQueryOutcome::Broadcast:
+        case TFrameOutcome::Broadcast:
             break;
         }
     }

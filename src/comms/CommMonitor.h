@@ -46,7 +46,7 @@ public:
     // The baud rate of the last frame sent (0 before any).
     int Baudrate() const { return FBaudrate; }
     TLineSummary Summary() const;
-    TVerdict Verdict() const { return JudgeLine(Summary()); }
+    TLineVerdict Verdict() const { return JudgeLine(Summary()); }
     const TFrameLog& Log() const { return FLog; }
     void ClearLog() { FLog.Clear(); }
 
@@ -65,7 +65,7 @@ private:
         bool IntervalChanged = false;
     };
     struct TRecent {
-        TQueryOutcome Outcome;
+        TFrameOutcome Outcome;
         int ExceptionCode;
         std::size_t BytesReceived;
         std::uint32_t LineErrors;

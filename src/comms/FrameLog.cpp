@@ -9,8 +9,8 @@
 #include <utility>
 
 bool TLogEntry::IsError() const {
-    return Direction == Rx && Outcome != TQueryOutcome::Answered &&
-           Outcome != TQueryOutcome::Broadcast;
+    return Direction == Rx && Outcome != TFrameOutcome::Answered &&
+           Outcome != TFrameOutcome::Broadcast;
 }
 
 TFrameLog::TFrameLog(std::size_t capacity) : FEntries(std::max<std::size_t>(capacity, 1)) {}
@@ -57,7 +57,7 @@ QString LogEntryDecoded(const TLogEntry& entry) {
     if (entry.Direction == TLogEntry::Tx)
         return DescribeRequest(entry.Bytes);
     QString text = DescribeAnswer(entry.Bytes, entry.Request);
-    if (entry.Outcome == TQueryOutcome::Mismatch)
+    if (entry.Outcome == TFrameOutcome::Mismatch)
         text += QStringLiteral(", does not match the request");
     return text;
 }

@@ -21,7 +21,7 @@ struct TLogEntry {
     std::string Bytes;
     // Rx: the request it answers (without CRC) and how the query ended.
     std::string Request;
-    TQueryOutcome Outcome = TQueryOutcome::Answered;
+    TFrameOutcome Outcome = TFrameOutcome::Answered;
 
     // The entry is part of a failed query: what "errors only" shows.
     bool IsError() const;

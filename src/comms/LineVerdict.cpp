@@ -13,8 +13,8 @@ constexpr std::uint64_t CleanIntervalQueries = 10;
 // Time-outs at a shorter interval that count as a pattern, not an accident.
 constexpr std::uint64_t PatternTimeouts = 3;
 
-TVerdict Make(TVerdictKind kind, QString text) {
-    return TVerdict{kind, std::move(text)};
+TLineVerdict Make(TVerdictKind kind, QString text) {
+    return TLineVerdict{kind, std::move(text)};
 }
 
 // The longest shorter interval at which time-outs were a pattern, or -1.
@@ -30,7 +30,7 @@ int TimeoutInterval(const TLineSummary& s) {
     return found;
 }
 
-TVerdict Garbled(const TLineSummary& s) {
+TLineVerdict Garbled(const TLineSummary& s) {
     if (s.ParityErrors > 0)
         return Make(TVerdictKind::Garbled,
                     QStringLiteral("Bytes arrive but every frame is garbled, with parity errors "
@@ -46,7 +46,7 @@ TVerdict Garbled(const TLineSummary& s) {
 }
 
 // The meter refuses what it is asked: which refusal, and what to look at.
-std::optional<TVerdict> Refusal(const TLineSummary& s) {
+std::optional<TLineVerdict> Refusal(const TLineSummary& s) {
     if (s.Exception02 > 0)
         return Make(
             TVerdictKind::Exception02,
@@ -69,7 +69,7 @@ std::optional<TVerdict> Refusal(const TLineSummary& s) {
 
 } // namespace
 
-TVerdict JudgeLine(const TLineSummary& s) {
+TLineVerdict JudgeLine(const TLineSummary& s) {
     if (s.Queries < MinQueries)
         return Make(TVerdictKind::Waiting,
                     QStringLiteral("Not enough queries yet to judge the line."));

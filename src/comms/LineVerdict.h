@@ -48,9 +48,9 @@ enum class TVerdictKind : std::uint8_t {
     Healthy,
 };
 
-struct TVerdict {
+struct TLineVerdict {
     TVerdictKind Kind = TVerdictKind::Waiting;
     QString Text;
 };
 
-TVerdict JudgeLine(const TLineSummary& s);
+TLineVerdict JudgeLine(const TLineSummary& s);

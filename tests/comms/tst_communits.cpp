@@ -293,9 +293,9 @@ void TestCommUnits::logFiles() {
     const std::string req = Hex("01 03 14 00 00 01");
     TFrameLog log;
     log.Add({0, 1000, TLogEntry::Tx, WithCrc(req), {}, {}});
-    log.Add({0, 1020, TLogEntry::Rx, Answer("01 03 02 00 07"), req, TQueryOutcome::Answered});
+    log.Add({0, 1020, TLogEntry::Rx, Answer("01 03 02 00 07"), req, TFrameOutcome::Answered});
     log.Add({0, 1000, TLogEntry::Tx, WithCrc(req), {}, {}});
-    log.Add({0, 3000, TLogEntry::Rx, {}, req, TQueryOutcome::NoResponse});
+    log.Add({0, 3000, TLogEntry::Rx, {}, req, TFrameOutcome::NoResponse});
     QBuffer buffer;
     buffer.open(QIODevice::WriteOnly);
     QVERIFY(WriteLog(buffer, log, errorsOnly, LogFormatFor(name), QTimeZone::utc()));
@@ -407,7 +407,7 @@ void TestCommUnits::verdict() {
         if (key == "exother")
             s.LastOtherException = 3;
     }
-    const TVerdict v = JudgeLine(s);
+    const TLineVerdict v = JudgeLine(s);
     QCOMPARE(v.Kind, kind);
     QVERIFY2(v.Text.contains(says), qPrintable(v.Text));
 }
