@@ -1,6 +1,7 @@
 #include "commissioning/SafeWrites.h"
 
 #include "commissioning/SettingsText.h"
+#include "link/RegisterDecode.h"
 #include "link/VersionRules.h"
 #include "settings/SettingsBlocks.h"
 
@@ -18,6 +19,19 @@ bool MovesTheLink(const QString& field) {
 TMeterSettings Written(const TBlockWrite& w, const TMeterSettings& base, const TScaling& scale) {
     TMeterSettings after = base;
     DecodeSettingsBlock(w.Block, w.Data, after, scale);
+    return after;
+}
+
+// The ratios the meter applies once the writes are in: a write of block 0x1100 brings its own
+// PT and CT, by which the setpoints written with it are scaled.
+TScaling ScalingAfter(const std::vector<TBlockWrite>& writes, const TScaling& scale) {
+    TScaling after = scale;
+    for (const TBlockWrite& w : writes) {
+        if (w.Block == 0x1100) {
+            TRatioState state;
+            UpdateRatios(w.Data, state, after);
+        }
+    }
     return after;
 }
 
@@ -43,8 +57,9 @@ std::optional<TBlockWrite> SettingsBlockWrite(const std::string& text) {
 QStringList ChangeLines(const std::vector<TBlockWrite>& writes, const TMeterSettings& held,
                         const QString& version, const TScaling& scale) {
     QStringList lines;
+    const TScaling afterScale = ScalingAfter(writes, scale);
     for (const TBlockWrite& w : writes) {
-        const TMeterSettings after = Written(w, held, scale);
+        const TMeterSettings after = Written(w, held, afterScale);
         for (const TSettingsField* f : BlockFields(w.Block, RelayAlarmLayout(version))) {
             if (SameValue(*f, held, after))
                 continue;

@@ -790,7 +790,7 @@ void TestFormModbus::listenersHearEachQueryEnd() {
     // Relay answers never come back: the relay write ends without an answer.
     TSimProcess sim({"--version-text", "3.20", "--lose-answers", "05"});
     QVERIFY(!sim.Path().isEmpty());
-    TRig r;
+    TRig r(TRig::Real);
     r.Shell.Page = TPage::GeneralSettings;
     TListenerLog log;
     r.Link.AddListener(&log);
@@ -923,7 +923,7 @@ void TestFormModbus::closingSendsTheQueuedWrites() {
     // Every answer takes a while, so the queue is still full when closing begins.
     TSimProcess sim({"--version-text", "3.20", "--delay", "150"});
     QVERIFY(!sim.Path().isEmpty());
-    TRig r;
+    TRig r(TRig::Real);
     for (const QString& q : queued)
         r.Link.AppendQuery(q.toStdString());
     QVERIFY(ConnectLink(r.Link, r.Shell));

@@ -195,9 +195,11 @@ void TestScenarioCommissioning::safeWrites() {
     QCOMPARE(backedUp.CT1, QString("50"));
     QCOMPARE(backedUp.PT1, QString("400"));
     QCOMPARE(backedUp.RO2AlarmItems, 7);
-    // The meter holds the new CT1 and nothing else changed.
+    // The meter holds the new CT1; the RO2 current setpoint register follows the new CT ratio,
+    // so the setpoint stays 40 A on the primary side. Nothing else changed.
     QMap<int, int> expected = before;
     expected[0x1108] = 100;
+    expected[0x120B] = before.value(0x120B) / 2;
     QCOMPARE(meter.Registers(), expected);
     const TJournalEntry* general = Find(Journal(), "Settings block 0x1100");
     QVERIFY(general);
