@@ -438,9 +438,9 @@ void TFormModbus::ModbusAfterResponse(TKrModbus& Sender) {
         for (IMeteringObserver* o : std::vector(FObservers))
             o->MeteringLost(*FMeteringRead);
     FMeteringRead.reset();
-
     if (FInFlight) {
-        const auto [text, line] = std::move(*FInFlight);
+        const std::string text = std::move(FInFlight->first);
+        const TLinkLine line = FInFlight->second;
         FInFlight.reset();
         TQueryOutcome outcome;
         switch (Sender.ErrorKind()) {
@@ -458,7 +458,8 @@ void TFormModbus::ModbusAfterResponse(TKrModbus& Sender) {
         }
         Notify([&](ILinkListener& l) { l.QueryFinished(text, line, outcome); });
         if (FAdopted) {
-            const auto [before, after] = *FAdopted;
+            const TLinkLine before = FAdopted->first;
+            const TLinkLine after = FAdopted->second;
             FAdopted.reset();
             Notify([&](ILinkListener& l) { l.LineAdopted(before, after); });
         }

@@ -167,7 +167,9 @@ std::map<unsigned, std::string> ReadPortMap(const std::string& mapDir) {
             !std::all_of(name.begin() + 3, name.end(), ::isdigit) || name[3] == '0' ||
             name.size() > 6)
             continue;
-        if (const auto target = ReadLink(mapDir + "/" + name))
+        std::string path = mapDir;
+        path.append("/").append(name);
+        if (const auto target = ReadLink(path))
             map[static_cast<unsigned>(std::stoul(name.substr(3)))] = *target;
     }
     return map;

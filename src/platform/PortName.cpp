@@ -58,7 +58,7 @@ std::string ResolvePortName(const std::string& name) {
     if (!number) {
         return name;
     }
-    const std::string link = PortLinkPath(*number);
+    std::string link = PortLinkPath(*number);
     struct stat st {};
     if (lstat(link.c_str(), &st) == 0) {
         return link;
