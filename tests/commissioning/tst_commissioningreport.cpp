@@ -104,7 +104,7 @@ void TestCommissioningReport::reportJson() {
     }
 
     TJournalEntry mine;
-    mine.SerialNumber = QStringLiteral("KT-1");
+    mine.SerialNumber.emplace(QStringLiteral("KT-1"));
     mine.Write = {"relay", "Relay 1", {{"Relay 1", QStringLiteral("OFF"), "ON"}}};
     mine.Outcome = "accepted";
     mine.Time = QDateTime(QDate(2026, 12, 7), QTime(9, 30), QTimeZone::utc());

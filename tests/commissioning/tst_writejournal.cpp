@@ -255,7 +255,7 @@ void TestWriteJournal::lineRoundTrip() {
                          TLinkLine{3, 9600, TParity::Even, TStopBits::_1, 17},
                          TWriteDescription{"relay", "Relay 1", {{"Relay 1", std::nullopt, "ON"}}},
                          "00,05,00,00,FF,00", TQueryOutcome{TQueryResult::Exception, 4});
-    e.SerialNumber = QStringLiteral("KT-1, \"A\"");
+    e.SerialNumber.emplace(QStringLiteral("KT-1, \"A\""));
     e.SoftwareVersion = "3.20";
     const QByteArray line = JournalLine(e);
     QVERIFY(line.endsWith('\n'));
@@ -294,7 +294,7 @@ void TestWriteJournal::csv() {
                           "Settings block 0x1100",
                           {{"CT1", "50 A", "100 A"}, {"PT1", std::nullopt, "400 V"}}},
         "00,10", TQueryOutcome{TQueryResult::NoAnswer, 0});
-    e.SerialNumber = QStringLiteral("=CMD(\"x\")");
+    e.SerialNumber.emplace(QStringLiteral("=CMD(\"x\")"));
     const QStringList lines = JournalCsv({e}).split("\r\n");
     QCOMPARE(lines.size(), 3); // heading, one row, the empty rest after the last CR LF
     QVERIFY(lines[0].startsWith("Time,Port,Baud rate,Parity,Stop bits,Address,Serial number"));
