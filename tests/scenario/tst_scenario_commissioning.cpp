@@ -32,6 +32,7 @@ bool Online(TProgram& p) {
            QTest::qWaitFor([&] { return p.Reads.value(0x1400) >= 1; }, Wait);
 }
 
+// A pointer into ENTRIES: the vector must outlive it (a temporary's is gone after the call).
 const TJournalEntry* Find(const std::vector<TJournalEntry>& entries, const QString& what) {
     for (const TJournalEntry& e : entries)
         if (e.Write.What == what)
@@ -201,7 +202,8 @@ void TestScenarioCommissioning::safeWrites() {
     expected[0x1108] = 100;
     expected[0x120B] = before.value(0x120B) / 2;
     QCOMPARE(meter.Registers(), expected);
-    const TJournalEntry* general = Find(Journal(), "Settings block 0x1100");
+    const std::vector<TJournalEntry> journal = Journal();
+    const TJournalEntry* general = Find(journal, "Settings block 0x1100");
     QVERIFY(general);
     QCOMPARE(general->Outcome, outcome);
 
