@@ -1,13 +1,13 @@
 // The main window with the real link, pages and dialog: start-up, page switching, the status
 // bar, connect and disconnect against the meter simulator, closing and stop signals.
-#include "ShellTestKit.h"
 #include "comms/CommunicationHost.h"
 #include "comms/frmCommunication.h"
-#include "link/ScriptedDialogs.h"
 #include "link/frmModbus.h"
 #include "shell/SignalWatch.h"
 #include "shell/frmAbout.h"
 #include "support/ScenarioKit.h"
+#include "support/ScriptedDialogs.h"
+#include "support/ShellTestKit.h"
 
 #include <QAction>
 #include <QComboBox>
