@@ -137,6 +137,14 @@ int main(int argc, char* argv[]) {
     const auto sent = link.SentCount();
     const auto errors = link.ErrorCount();
 
+    // Disconnect clicked while polling, then Connect as soon as it is offered.
+    QElapsedTimer reconnect;
+    reconnect.start();
+    window.StartDisconnectExecute();
+    WaitFor([&] { return !window.Connected(); }, 10000);
+    const double disconnectMs = static_cast<double>(reconnect.nsecsElapsed()) / 1e6;
+    window.StartConnectExecute();
+    const double reconnectMs = static_cast<double>(reconnect.nsecsElapsed()) / 1e6;
     window.StartDisconnectExecute();
     WaitFor([&] { return !window.Connected(); }, 10000);
     window.close();
@@ -146,6 +154,9 @@ int main(int argc, char* argv[]) {
     std::printf("start to window shown   %.1f ms\n", startupMs);
     std::printf("polling run             %.1f s, %llu queries, %llu errors\n", wall,
                 static_cast<unsigned long long>(sent), static_cast<unsigned long long>(errors));
+    std::printf("disconnect, connect     offline %.1f ms after the click, connected again %.1f ms "
+                "after it\n",
+                disconnectMs, reconnectMs);
     std::printf("CPU                     %.3f s = %.2f %% of one core\n", cpu, 100.0 * cpu / wall);
     std::printf("resident memory         %.1f MB at start of polling, %.1f MB half-way, %.1f MB at "
                 "the end (growth %+ld KiB)\n",

@@ -31,6 +31,8 @@ inline constexpr char Off[] = "OFF";
 inline constexpr char TxdPrefix[] = "TXD:  ";
 inline constexpr char RxdPrefix[] = "RXD:  ";
 inline constexpr char ErrPrefix[] = "ERR:  ";
+// In the status bar while the device under the connected port is gone; %1 is the port.
+inline constexpr char PortGone[] = "%1 is gone (adapter pulled out?)";
 
 // Settings write refused before anything is sent.
 inline constexpr char VersionUnknown[] =

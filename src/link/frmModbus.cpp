@@ -60,6 +60,7 @@ TFormModbus::TFormModbus(ILinkShell& shell, IDialogs& dialogs) : FShell(shell), 
         ModbusExceptionResponse(s, slave, code);
     };
     Modbus.OnLineError = [this](TKrModbus& s, std::uint32_t mask) { ModbusLineError(s, mask); };
+    Modbus.OnLineLost = [this](TKrPolling& s) { ModbusLineLost(s); };
 }
 
 TFormModbus::~TFormModbus() {
@@ -250,6 +251,7 @@ void TFormModbus::NotifyAnswer(TMeteringBlock block, std::span<const std::uint16
 }
 
 void TFormModbus::ModbusQueryFinish(TKrPolling& /*Sender*/) {
+    FLineLost = false;
     FPendingQueries.clear();
     FInFlight.reset();
     FAdopted.reset();
@@ -411,8 +413,20 @@ void TFormModbus::ModbusSendData(TKrPolling& /*Sender*/, const std::string& Data
         FObserver->FrameSent(Data, {Modbus.Baudrate(), bits, Modbus.QueryInterval()});
     }
     FTraffic.FrameSent(Data);
-    FShell.SetStatusText(1, FTraffic.TxText());
+    ShowTraffic();
+}
+
+void TFormModbus::ShowTraffic() {
+    // While the port's device is gone, the frames go nowhere: the first panel says why.
+    FShell.SetStatusText(1, FLineLost ? QString::fromLatin1(cstMain::PortGone)
+                                            .arg(QStringLiteral("COM%1").arg(Modbus.PortNum()))
+                                      : FTraffic.TxText());
     FShell.SetStatusText(2, FTraffic.RxText());
+}
+
+void TFormModbus::ModbusLineLost(TKrPolling& /*Sender*/) {
+    FLineLost = true;
+    ShowTraffic();
 }
 
 void TFormModbus::ModbusRecvData(TKrPolling& /*Sender*/, const std::string& Data) {
@@ -466,8 +480,7 @@ void TFormModbus::ModbusAfterResponse(TKrModbus& Sender) {
     }
     if (FPendingQueries.empty() && !PolledPage(FShell.ActivePage())) {
         FTraffic.ClearTraffic();
-        FShell.SetStatusText(1, QString());
-        FShell.SetStatusText(2, QString());
+        ShowTraffic();
     }
     if (const auto text = FTraffic.AfterResponse())
         FShell.SetStatusText(3, *text);

@@ -147,6 +147,9 @@ public:
     void ModbusAfterResponse(TKrModbus& Sender);
     void ModbusExceptionResponse(TKrModbus& Sender, std::uint8_t Slave, int AExceptionCode);
     void ModbusLineError(TKrModbus& Sender, std::uint32_t EventMask);
+    void ModbusLineLost(TKrPolling& Sender);
+    // The traffic panels: the last frames, or the notice that the port's device is gone.
+    void ShowTraffic();
 
 private:
     void DecodeIdentityBlock(std::span<const std::uint16_t> values);
@@ -200,5 +203,7 @@ private:
     // dispatching, and the cycle would re-enter itself.
     int FOverLimitPending = 0;
     bool FShowingBox = false;
+    // The device under the open port has gone; cleared when the cycle ends.
+    bool FLineLost = false;
     QObject FDeferContext;
 };

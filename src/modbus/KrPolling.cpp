@@ -385,6 +385,12 @@ void TKrPolling::FinishQuery() {
     }
 }
 
+void TKrPolling::CommRequestHangup() {
+    if (OnLineLost) {
+        OnLineLost(*this);
+    }
+}
+
 void TKrPolling::DoRecvData(const std::string& Data) {
     if (OnRecvData) {
         OnRecvData(*this, Data);

@@ -107,6 +107,9 @@ public:
     TRxTxDataEvent OnRecvData;
     TRxTxDataEvent OnSendData;
     TNotifyEvent OnQueryFinish;
+    // The device under the open port is gone (an adapter pulled out): once per open period.
+    // Polling goes on; its queries time out until the port is closed.
+    TNotifyEvent OnLineLost;
 
 protected:
     // Fills FQueryFrame and FFrameHead (and FBroadcast) for the next query.
@@ -118,7 +121,7 @@ protected:
     virtual void CommModemStateChange(std::uint32_t /*ModemEvent*/) {}
     virtual void CommReceiveData(const char* Buffer, std::uint16_t BufferLength);
     // A vanished device is left to the owner: the query then simply times out.
-    virtual void CommRequestHangup() {}
+    virtual void CommRequestHangup();
     virtual void CommReceiveError(std::uint32_t /*EventMask*/) {}
 
     virtual void DoRecvData(const std::string& Data);

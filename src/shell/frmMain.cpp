@@ -357,8 +357,6 @@ void TFormKT580::UpdateActionStates() {
     // While closing waits for the writes, a disconnect would drop them.
     StartDisconnect->setEnabled(FConnected && !FCloseAfterWrites);
     StartCommissioningReport->setEnabled(IsOnline());
-
-    StartDisconnect->setEnabled(FConnected);
     if (StartFindMeter != nullptr)
         StartFindMeter->setEnabled(!FConnected);
 }

@@ -3,9 +3,9 @@
 // read-back, refused blocks included.
 #include "commissioning/SafeWrites.h"
 #include "commissioning/SettingsGuard.h"
-#include "link/ScriptedDialogs.h"
 #include "settings/SettingsFile.h"
 #include "settings/SettingsWriteGuard.h"
+#include "support/ScriptedDialogs.h"
 
 #include "CommissioningTestKit.h"
 #include <QTemporaryDir>

@@ -3,12 +3,12 @@
 // register, refusing a value, needing time between queries) and the monitor must name that
 // cause. Parity cannot be wrong on a pseudo-terminal; the scripted serial device garbles it.
 #include "comms/CommMonitor.h"
-#include "link/FakeShell.h"
-#include "link/ScriptedDialogs.h"
-#include "link/SimMeter.h"
 #include "link/frmModbus.h"
 #include "modbus/KrChecksum.h"
 #include "support/FakeSerialDevice.h"
+#include "support/FakeShell.h"
+#include "support/ScriptedDialogs.h"
+#include "support/SimMeter.h"
 
 #include <QTest>
 

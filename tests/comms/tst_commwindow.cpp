@@ -5,9 +5,9 @@
 #include "comms/CommunicationHost.h"
 #include "comms/LogModel.h"
 #include "comms/frmCommunication.h"
-#include "link/FakeShell.h"
-#include "link/ScriptedDialogs.h"
 #include "link/frmModbus.h"
+#include "support/FakeShell.h"
+#include "support/ScriptedDialogs.h"
 
 #include <QCheckBox>
 #include <QLabel>

@@ -537,8 +537,10 @@ void TestFormModbus::overLimitBoxOnlyForWrites() {
         r.Link.ModbusAfterResponse(r.Link.Modbus);
         QCoreApplication::processEvents();
     }
-    // Every box that is due comes from the event loop, one after the other.
-    QTest::qWait(50);
+    // Every box that is due comes from the event loop, one after the other: each box posts the
+    // next once it has been answered.
+    for (int round = 0; round < 8; ++round)
+        QCoreApplication::processEvents();
     QTEST(int(r.Dialogs.Boxes.size()), "boxes");
     for (const auto& box : r.Dialogs.Boxes)
         QCOMPARE(box.Text, QStringLiteral("Parameters are over limit. Writing failed."));
@@ -895,8 +897,10 @@ void TestFormModbus::portChangeEndsTheCycle() {
     QVERIFY(r.Link.PendingQueries().empty());
     QCOMPARE(r.Shell.Panels[3], QStringLiteral("ERR:  1/1  (100.00%)"));
     QVERIFY(r.Shell.Panels[1].isEmpty());
-    // Nothing of the old cycle comes back later.
-    QTest::qWait(100);
+    // Nothing of the old cycle comes back later: not when its timers would have run out, nor
+    // from anything still posted.
+    r.Clock.Advance(10000);
+    QCoreApplication::processEvents();
     QCOMPARE(r.Link.SentCount(), std::uint64_t(1));
     QVERIFY(!r.Shell.IsConnected);
 }

@@ -1,8 +1,8 @@
 // The link tells its metering observers of every answer and every lost read of the rotation's
 // blocks, once each, and of the end of polling; other queries and unrelated answers are not
 // passed on.
-#include "FakeShell.h"
-#include "ScriptedDialogs.h"
+#include "support/FakeShell.h"
+#include "support/ScriptedDialogs.h"
 
 #include "link/frmModbus.h"
 

@@ -1,7 +1,6 @@
 // Find Meter's runner on a line: parity choices through the scripted serial device (a
 // pseudo-terminal carries no parity), baud rates, addresses, several meters, none, a device
 // that is not a meter, a vanishing port and Cancel end to end against the simulator.
-#include "link/SimProcess.h"
 #include "modbus/KrChecksum.h"
 #include "platform/Event.h"
 #include "platform/PortName.h"
@@ -9,6 +8,7 @@
 #include "scan/ProbeAnswer.h"
 #include "scan/ScanRunner.h"
 #include "support/FakeSerialDevice.h"
+#include "support/SimProcess.h"
 
 #include <QtTest>
 

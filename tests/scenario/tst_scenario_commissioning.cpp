@@ -7,8 +7,8 @@
 #include "commissioning/WriteJournal.h"
 #include "commissioning/frmInstallCheck.h"
 #include "commissioning/frmJournal.h"
-#include "scenario/ScenarioKit.h"
 #include "settings/SettingsFile.h"
+#include "support/ScenarioKit.h"
 
 #include <QComboBox>
 #include <QDir>

@@ -3,7 +3,6 @@
 // the meter's adapter pulled out while polling and put back.
 #include "support/ScenarioKit.h"
 
-#include <QElapsedTimer>
 #include <QTimer>
 #include <QtTest>
 
@@ -63,8 +62,8 @@ private slots:
 
     void noisyLine_data();
     void noisyLine();
-    void reconnectWithinASecond_data();
-    void reconnectWithinASecond();
+    void reconnectAtOnce_data();
+    void reconnectAtOnce();
     void adapterUnplugged();
     void answerLostAtConnect_data();
     void answerLostAtConnect();
@@ -141,7 +140,7 @@ void TestScenarioLine::noisyLine() {
     QCOMPARE(p.Dialogs.Boxes.size(), std::size_t(0));
 }
 
-void TestScenarioLine::reconnectWithinASecond_data() {
+void TestScenarioLine::reconnectAtOnce_data() {
     QTest::addColumn<TCommand>("command");
     QTest::newRow("nothing waiting") << TCommand::None;
     // Queued and Disconnect clicked while a query is on the line: that query ends the cycle,
@@ -152,12 +151,16 @@ void TestScenarioLine::reconnectWithinASecond_data() {
     QTest::newRow("command waiting, between queries") << TCommand::InGap;
 }
 
-void TestScenarioLine::reconnectWithinASecond() {
+void TestScenarioLine::reconnectAtOnce() {
     QFETCH(TCommand, command);
     TSimMeter meter({"--version-text", "3.20"}, MeterMemory("relay.0=0\nrelay.1=0\n"));
     QVERIFY(meter.Started());
     TProgram p;
     QVERIFY(p.Start());
+    // Disconnect ends the cycle on the answer to the query on the line, never by waiting that
+    // query out: with a timeout longer than any wait below, a disconnect that waited would
+    // fail the test (the time it takes is a figure of bench_utility).
+    p.Modbus().SetQueryTimeout(2 * Wait);
     QVERIFY(p.Connect());
     QTRY_COMPARE_WITH_TIMEOUT(p.MeteringText("LabelRO1"), QString("OFF"), Wait);
     QTRY_VERIFY_WITH_TIMEOUT(p.Reads.value(0x1400) >= 2, Wait);
@@ -167,7 +170,6 @@ void TestScenarioLine::reconnectWithinASecond() {
     // out the pause before the next).
     bool armed = true, inQuery = false, running = false;
     qsizetype sentAtClick = -1;
-    QElapsedTimer sinceClick;
     const auto click = [&] {
         inQuery = p.Modbus().InQuery();
         running = p.Modbus().Running();
@@ -176,7 +178,6 @@ void TestScenarioLine::reconnectWithinASecond() {
             p.Dialogs.Answers = {IDialogs::ResultYes};
             TProgram::Click(p.On(p.W->FormRTMetering(), "SpeedRO1"));
         }
-        sinceClick.start();
         p.W->StartDisconnect->trigger();
     };
     auto send = p.Modbus().OnSendData;
@@ -205,8 +206,6 @@ void TestScenarioLine::reconnectWithinASecond() {
     QVERIFY(running);
     const qsizetype sessionStart = p.Sent.size();
     QVERIFY(p.Connect());
-    const qint64 elapsed = sinceClick.elapsed();
-    QVERIFY2(elapsed < 1000, qPrintable(QString::number(elapsed)));
     QTRY_VERIFY_WITH_TIMEOUT(p.Sent.size() >= sessionStart + 3 + 8, Wait);
     // The page agrees with the meter once polling has read the relays again.
     const QString held = command == TCommand::InGap ? "1" : "0";
@@ -256,6 +255,9 @@ void TestScenarioLine::adapterUnplugged() {
     meter.Sim.Stop();
     GuardCom1();
     QTRY_VERIFY_WITH_TIMEOUT(p.Link().ErrorCount() >= 3, Wait);
+    // The status bar says why the meter is silent, on every page.
+    const QString gone("COM1 is gone (adapter pulled out?)");
+    QTRY_COMPARE_WITH_TIMEOUT(p.Tx(), gone, Wait);
     QTRY_VERIFY_WITH_TIMEOUT(ShownErrors(p.Statistics()) >= 3, Wait);
     // The query on its way when the adapter went may have been counted before.
     QVERIFY2(p.Link().ErrorCount() <= p.Link().SentCount() - sentBefore + 1,
@@ -265,9 +267,13 @@ void TestScenarioLine::adapterUnplugged() {
     QVERIFY(p.W->StartDisconnect->isEnabled());
     p.W->ReadingsDeviceInformation->trigger();
     QCOMPARE(p.W->StatusText(0), QString("Device Information @ 1"));
+    const std::uint64_t onInfo = p.Link().ErrorCount();
+    QTRY_VERIFY_WITH_TIMEOUT(p.Link().ErrorCount() > onInfo, Wait);
+    QCOMPARE(p.Tx(), gone);
     p.W->ReadingsRealTimeMetering->trigger();
     const std::uint64_t errors = p.Link().ErrorCount();
     QTRY_VERIFY_WITH_TIMEOUT(p.Link().ErrorCount() >= errors + 2, Wait);
+    QCOMPARE(p.Tx(), gone);
 
     // Disconnect closes the port.
     QVERIFY(p.Disconnect());
@@ -291,6 +297,7 @@ void TestScenarioLine::adapterUnplugged() {
     const int reads = p.Reads.value(0x1400);
     QTRY_VERIFY_WITH_TIMEOUT(p.Reads.value(0x1400) >= reads + 3, Wait);
     QVERIFY(!p.MeteringText("LabelVa").isEmpty());
+    QVERIFY2(p.Tx().startsWith("TXD:"), qPrintable(p.Tx()));
     const QString mismatch = MeasurementMismatch(p, 4, 10);
     QVERIFY2(mismatch.isEmpty(), qPrintable(mismatch));
     QCOMPARE(p.Link().ErrorCount(), errorsBefore);

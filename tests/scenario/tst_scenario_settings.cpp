@@ -373,8 +373,12 @@ void TestScenarioSettings::closedWhileWriting() {
         p.W->close();
     else
         p.W->CloseFromOutside();
+    // The window stays until the writes are out; meanwhile a disconnect would drop them.
+    QTRY_VERIFY_WITH_TIMEOUT(p.W->ClosingAfterWrites(), Wait);
+    QVERIFY(p.W->isVisible());
+    QVERIFY(!p.W->StartDisconnect->isEnabled());
     if (how == "two signals") {
-        QTest::qWait(20);
+        QCoreApplication::processEvents();
         QVERIFY(p.W->isVisible());
         p.W->CloseFromOutside();
     }

@@ -1,7 +1,7 @@
 // The write plan of "Update Device": which blocks and fields a record writes for a meter's
 // version, the ratios its setpoints are scaled by, its refusals and the line change.
-#include "SettingsPrint.h"
 #include "settings/SettingsWritePlan.h"
+#include "support/MeterRecords.h"
 
 #include <QLocale>
 #include <QTest>

@@ -2,15 +2,15 @@
 // against the simulator (found, several, Cancel), Use into the connection controls, what a
 // port reaches as adapters come and go through the device monitor's seam, and the lasting COM
 // number an adapter is given.
-#include "ShellTestKit.h"
-#include "link/FakeShell.h"
-#include "link/ScriptedDialogs.h"
-#include "link/SimProcess.h"
 #include "link/frmModbus.h"
 #include "platform/PosixSerialDevice.h"
 #include "shell/DeviceMonitor.h"
 #include "shell/frmConnection.h"
 #include "shell/frmFindMeter.h"
+#include "support/FakeShell.h"
+#include "support/ScriptedDialogs.h"
+#include "support/ShellTestKit.h"
+#include "support/SimProcess.h"
 
 #include <QComboBox>
 #include <QLabel>

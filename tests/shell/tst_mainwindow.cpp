@@ -1,13 +1,13 @@
 // The main window with the real link, pages and dialog: start-up, page switching, the status
 // bar, connect and disconnect against the meter simulator, closing and stop signals.
-#include "ShellTestKit.h"
 #include "comms/CommunicationHost.h"
 #include "comms/frmCommunication.h"
-#include "link/ScriptedDialogs.h"
 #include "link/frmModbus.h"
 #include "shell/SignalWatch.h"
 #include "shell/frmAbout.h"
 #include "support/ScenarioKit.h"
+#include "support/ScriptedDialogs.h"
+#include "support/ShellTestKit.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -22,7 +22,15 @@
 #include <QtTest>
 
 #include <csignal>
+#include <fcntl.h>
+#include <grp.h>
+#include <linux/capability.h>
 #include <memory>
+#include <pty.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 using namespace shelltest;
 using scenario::TProgram;
@@ -71,6 +79,8 @@ private slots:
     void statusPanelAndAddress();
     void pageAreaScrolls();
     void portThatDoesNotExist();
+    void portThatCannotBeOpened_data();
+    void portThatCannotBeOpened();
     void statusBarPanels_data();
     void statusBarPanels();
     void closeSaves_data();
@@ -255,6 +265,76 @@ void TestMainWindow::portThatDoesNotExist() {
     QVERIFY(!t.W->StartDisconnect->isEnabled());
     QVERIFY(!t.Modbus().Opened());
     UnmapPort(7);
+}
+
+namespace {
+// Switches this thread's power to open any file (root's CAP_DAC_OVERRIDE and
+// CAP_DAC_READ_SEARCH) off or back on, so that root meets a device's permissions as a user
+// does. The port is opened on this thread.
+bool SetOpenAnyFile(bool on) {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[2]{};
+    if (::syscall(SYS_capget, &header, data) != 0)
+        return false;
+    const unsigned bits = (1U << CAP_DAC_OVERRIDE) | (1U << CAP_DAC_READ_SEARCH);
+    data[0].effective = on ? data[0].effective | bits : data[0].effective & ~bits;
+    return ::syscall(SYS_capset, &header, data) == 0;
+}
+} // namespace
+
+void TestMainWindow::portThatCannotBeOpened_data() {
+    QTest::addColumn<QString>("why");
+    QTest::addColumn<QStringList>("says");
+    QTest::newRow("permission") << "permission"
+                                << QStringList{"belongs to the group \"dialout\"",
+                                               "sudo usermod -aG dialout root",
+                                               "a new group counts only from a new login"};
+    QTest::newRow("held by another program")
+        << "held" << QStringList{"is in use by another program"};
+}
+
+void TestMainWindow::portThatCannotBeOpened() {
+    QFETCH(QString, why);
+    QFETCH(QStringList, says);
+    const group* dialout = ::getgrnam("dialout");
+    if (::getuid() != 0 || dialout == nullptr)
+        QSKIP("needs root (to hand the terminal to another group) and the group dialout");
+    int master = -1, slave = -1;
+    char name[256] = {};
+    QVERIFY(::openpty(&master, &slave, name, nullptr, nullptr) == 0);
+    QVERIFY(MapPort(8, name));
+    int holder = -1;
+    // Whatever happens below, the test process gets its power back.
+    const std::unique_ptr<void, void (*)(void*)> restore(&holder,
+                                                         [](void*) { SetOpenAnyFile(true); });
+    if (why == "permission") {
+        // As a user's adapter is: root's terminal, read and written by the group dialout.
+        QCOMPARE(::chown(name, 65534, dialout->gr_gid), 0);
+        QCOMPARE(::chmod(name, 0660), 0);
+        QVERIFY(SetOpenAnyFile(false));
+    } else {
+        holder = ::open(name, O_RDWR | O_NOCTTY);
+        QVERIFY(holder >= 0);
+        QCOMPARE(::flock(holder, LOCK_EX | LOCK_NB), 0);
+    }
+    TProgram t;
+    t.Modbus().SetPortNum(8);
+    t.W->StartConnect->trigger();
+    QVERIFY(SetOpenAnyFile(true));
+    if (holder >= 0)
+        ::close(holder);
+    ::close(slave);
+    ::close(master);
+    UnmapPort(8);
+
+    QCOMPARE(t.Dialogs.Boxes.size(), std::size_t(1));
+    const QString text = t.Dialogs.Boxes[0].Text;
+    QVERIFY2(text.startsWith("Cannot open the serial port 'COM8'\n\n"), qPrintable(text));
+    QVERIFY2(text.contains(QString::fromLocal8Bit(name)), qPrintable(text));
+    for (const QString& part : says)
+        QVERIFY2(text.contains(part), qPrintable(text));
+    QVERIFY(!t.W->Connected());
+    QVERIFY(!t.Modbus().Opened());
 }
 
 void TestMainWindow::statusBarPanels_data() {

@@ -32,8 +32,6 @@
 namespace scenario {
 
 using namespace shelltest;
-using ::GuardCom1;
-using ::SimBinary;
 
 // Generous for a loaded machine or a sanitizer build; a condition met earlier ends the wait.
 constexpr int Wait = 20000;

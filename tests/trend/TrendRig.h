@@ -1,9 +1,9 @@
 // The Trend page on a link without a window: scripted dialogs, a stepped clock.
 #pragma once
 
-#include "link/FakeShell.h"
-#include "link/ScriptedDialogs.h"
 #include "link/frmModbus.h"
+#include "support/FakeShell.h"
+#include "support/ScriptedDialogs.h"
 #include "trend/TrendDialogs.h"
 #include "trend/frmTrend.h"
 

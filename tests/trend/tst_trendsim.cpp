@@ -3,7 +3,7 @@
 // ending by Disconnect or by the meter vanishing leaves whole rows only.
 #include "TrendRig.h"
 
-#include "link/SimMeter.h"
+#include "support/SimMeter.h"
 
 #include <QTemporaryDir>
 #include <QtTest>

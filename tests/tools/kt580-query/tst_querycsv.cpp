@@ -1,7 +1,7 @@
 // kt580-query --csv against the simulator: one row per measurement read the simulator logged,
 // an empty cell for each answer it dropped, the meter named in the first line; and the options.
 #include "QueryOptions.h"
-#include "link/SimProcess.h"
+#include "support/SimProcess.h"
 
 #include <QTemporaryDir>
 #include <QtTest>

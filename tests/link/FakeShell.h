@@ -1,2 +1,0 @@
-#pragma once
-#include "support/FakeShell.h" // moved to the test kit

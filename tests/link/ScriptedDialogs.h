@@ -1,2 +1,0 @@
-#pragma once
-#include "support/ScriptedDialogs.h" // moved to the test kit

@@ -1,2 +1,0 @@
-#pragma once
-#include "support/SimMeter.h" // moved to the test kit

@@ -1,2 +1,0 @@
-#pragma once
-#include "support/SimProcess.h" // moved to the test kit

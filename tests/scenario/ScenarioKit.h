@@ -1,2 +1,0 @@
-#pragma once
-#include "support/ScenarioKit.h" // moved to the test kit

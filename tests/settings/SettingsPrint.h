@@ -1,2 +1,0 @@
-#pragma once
-#include "support/MeterRecords.h" // moved to the test kit
