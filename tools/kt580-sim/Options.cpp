@@ -68,7 +68,7 @@ std::string UsageText() {
            "  --miswire KIND      wire the meter wrong: missing-phase=A|B|C (no voltage on that\n"
            "                      phase), reversed-ct=PHASES (e.g. A or ABC), unbalance=F\n"
            "                      (0..1: phase A carries 1+F, phase C 1-F); repeatable\n"
-           "  --lose-answers FN   carry out requests of function FN (hex, e.g. 05 or 10) but\n"
+           "  --mute-function FN  carry out requests of function FN (hex, e.g. 05 or 10) but\n"
            "                      never answer them; repeatable\n"
            "Line:\n"
            "  --pace              send at the line rate, after a 3.5-character silence and\n"
@@ -327,7 +327,7 @@ const TOptionRule<TParse> OptionRules[] = {
                     ? nullptr
                     : "missing-phase=A|B|C, reversed-ct=PHASES or unbalance=0..1";
      }},
-    {"--lose-answers", true, TakeLostFunction},
+    {"--mute-function", true, TakeLostFunction},
     {"--extra-meter", true, TakeExtraMeter},
 };
 

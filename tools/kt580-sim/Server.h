@@ -47,7 +47,7 @@ private:
     TReply Dispatch(const std::string& frame) const;
     // Carries out the answer to a request: counts it, loses it or sends it, faults and all.
     void Answer(const std::string& frame, const TReply& reply, TClock::time_point lastByte);
-    // --lose-answers: the request's function is one whose answers are never sent.
+    // --mute-function: the request's function is one whose answers are never sent.
     bool LoseFunction(const std::string& frame) const;
     void LogSent(const std::vector<TPiece>& pieces,
                  const std::array<uint64_t, FaultKinds>& faultsBefore);

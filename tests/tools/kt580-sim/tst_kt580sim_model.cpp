@@ -800,8 +800,8 @@ void TestKt580SimModel::options_data() {
                               << true << "identity=SN 1,2.1,2,201231";
     QTest::newRow("extra meters") << QStringList{"--extra-meter", "3,SN9,KT2", "--extra-meter", "5"}
                                   << true << "extra=3:SN9:KT2,5::";
-    QTest::newRow("functions lost")
-        << QStringList{"--lose-answers", "05", "--lose-answers", "1f"} << true << "functions=5,31";
+    QTest::newRow("functions lost") << QStringList{"--mute-function", "05", "--mute-function", "1f"}
+                                    << true << "functions=5,31";
     QTest::newRow("flags") << QStringList{"--log", "-h", "--time-scale", "60"} << true
                            << "flags=60";
     QTest::newRow("unknown, whole text")
@@ -816,8 +816,8 @@ void TestKt580SimModel::options_data() {
         << QStringList{"--extra-meter", "0,SN"} << false << "for --extra-meter: A[,SERIAL[,TYPE]]";
     QTest::newRow("extra meter type")
         << QStringList{"--extra-meter", "2,SN,KT580"} << false << "type of up to 4";
-    QTest::newRow("function 80") << QStringList{"--lose-answers", "80"} << false
-                                 << "for --lose-answers: a function code";
+    QTest::newRow("function 80") << QStringList{"--mute-function", "80"} << false
+                                 << "for --mute-function: a function code";
     QTest::newRow("time scale") << QStringList{"--time-scale", "-1"} << false
                                 << "bad value '-1' for --time-scale: a factor 0..1000000";
     QTest::newRow("hardware version")
