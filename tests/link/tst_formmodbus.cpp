@@ -790,7 +790,7 @@ public:
 
 void TestFormModbus::listenersHearEachQueryEnd() {
     // Relay answers never come back: the relay write ends without an answer.
-    TSimProcess sim({"--version-text", "3.20", "--lose-answers", "05"});
+    TSimProcess sim({"--version-text", "3.20", "--mute-function", "05"});
     QVERIFY(!sim.Path().isEmpty());
     TRig r(TRig::Real);
     r.Shell.Page = TPage::GeneralSettings;

@@ -71,7 +71,7 @@ void TestScenarioCommissioning::init() {
 
 void TestScenarioCommissioning::journalAgainstTheMeter() {
     // Answers to function 05 never come back: the relay is switched, the utility cannot know.
-    TSimMeter meter({"--serial", Serial, "--lose-answers", "05"}, MeterMemory("relay.0=0\n"));
+    TSimMeter meter({"--serial", Serial, "--mute-function", "05"}, MeterMemory("relay.0=0\n"));
     QVERIFY(meter.Started());
     TProgram p;
     QVERIFY(Online(p));
@@ -157,7 +157,7 @@ void TestScenarioCommissioning::safeWrites_data() {
     QTest::addColumn<QString>("outcome"); // of each block write in the journal
     QTest::newRow("answered") << QStringList{} << "accepted";
     // Carried out, the answers lost: the read-back still shows the values are there.
-    QTest::newRow("answers lost") << QStringList{"--lose-answers", "10"} << "no answer";
+    QTest::newRow("answers lost") << QStringList{"--mute-function", "10"} << "no answer";
 }
 
 void TestScenarioCommissioning::safeWrites() {

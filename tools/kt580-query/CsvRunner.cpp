@@ -7,6 +7,24 @@ TCsvRunner::TCsvRunner(TKrModbus& master, const TQueryOptions& options)
     : FMaster(master), FAddress(options.Address.value_or(1)),
       FCycles(options.Count), FPreamble{qry::Identity, qry::SerialNumber, qry::Settings1100,
                                         qry::AOType} {
+    StartRecording(options);
+    FMaster.OnQueryData = [this](TKrModbus&, std::string& fmt) { fmt = PrepareQuery(); };
+    FMaster.OnSendData = [this](TKrPolling&, const std::string&) { ++FSent; };
+    FMaster.OnF03Response = [this](TKrModbus&, std::uint8_t, std::uint16_t start,
+                                   std::span<const std::uint16_t> values) {
+        RegistersRead(start, values);
+    };
+    const auto bits = [this](TKrModbus&, std::uint8_t, std::uint16_t, std::span<const bool> v) {
+        const std::vector<std::uint16_t> values(v.begin(), v.end());
+        Record(values);
+    };
+    FMaster.OnF01Response = bits;
+    FMaster.OnF02Response = bits;
+    FMaster.OnAfterResponse = [this](TKrModbus& sender) { AfterResponse(sender); };
+    FMaster.OnQueryFinish = [this](TKrPolling&) { Finish(); };
+}
+
+void TCsvRunner::StartRecording(const TQueryOptions& options) {
     TRecordOptions record;
     record.Path = QString::fromStdString(options.CsvPath);
     if (options.CsvMaxBytes > 0) {
@@ -20,67 +38,61 @@ TCsvRunner::TCsvRunner(TKrModbus& master, const TQueryOptions& options)
         FError = FRecorder.Error();
         FMaster.Stop();
     };
+}
 
-    FMaster.OnQueryData = [this](TKrModbus&, std::string& fmt) {
-        if (!FInPreamble || FPreambleAnswered)
-            FPreambleTries = 0;
-        FInPreamble = FPreambleAt < FPreamble.size();
-        FPreambleAnswered = false;
-        FCurrent = NextQuery();
-        FBlock = FCurrent.empty() ? std::nullopt : MeteringBlockOfQuery(FCurrent);
-        FAnswered = false;
-        fmt = FCurrent.empty() ? NullQuery() : WithAddress(FCurrent, FAddress);
-    };
-    FMaster.OnSendData = [this](TKrPolling&, const std::string&) { ++FSent; };
-    FMaster.OnF03Response = [this](TKrModbus&, std::uint8_t, std::uint16_t start,
-                                   std::span<const std::uint16_t> values) {
-        if (FInPreamble)
-            FPreambleAnswered = true;
-        switch (start) {
-        case rbIdentity:
-            FVersion = DecodeIdentity(values).SoftVersion;
-            return;
-        case rbSerialNumber:
-            FSerial = DecodeSerialNumber(values);
-            return;
-        case rbSettings:
-            UpdateRatios(values, FRatios, FScaling);
-            return;
-        case rbAOType:
-            if (!values.empty())
-                FScaling.AOType = values[0];
-            return;
-        default:
-            break;
-        }
-        if (FBlock && !FAnswered) {
-            FAnswered = true;
-            FRecorder.MeteringAnswer(*FBlock, values, FScaling);
-        }
-    };
-    const auto bits = [this](TKrModbus&, std::uint8_t, std::uint16_t, std::span<const bool> v) {
-        if (FBlock && !FAnswered) {
-            FAnswered = true;
-            const std::vector<std::uint16_t> values(v.begin(), v.end());
-            FRecorder.MeteringAnswer(*FBlock, values, FScaling);
-        }
-    };
-    FMaster.OnF01Response = bits;
-    FMaster.OnF02Response = bits;
-    FMaster.OnAfterResponse = [this](TKrModbus& sender) {
-        if (FInPreamble && !FPreambleAnswered && FPreambleTries < 3) {
-            // The meter's name and ratios matter for every row: a lost read is asked again.
-            ++FPreambleTries;
-            --FPreambleAt;
-        }
-        if (FBlock && !FAnswered) {
-            ++FLost;
-            FRecorder.MeteringLost(*FBlock);
-        }
-        if (FBlock == TMeteringBlock::Inputs && FCycles > 0 && FCyclesSent >= FCycles)
-            sender.Stop();
-    };
-    FMaster.OnQueryFinish = [this](TKrPolling&) { Finish(); };
+std::string TCsvRunner::PrepareQuery() {
+    if (!FInPreamble || FPreambleAnswered)
+        FPreambleTries = 0;
+    FInPreamble = FPreambleAt < FPreamble.size();
+    FPreambleAnswered = false;
+    FCurrent = NextQuery();
+    FBlock = FCurrent.empty() ? std::nullopt : MeteringBlockOfQuery(FCurrent);
+    FAnswered = false;
+    return FCurrent.empty() ? NullQuery() : WithAddress(FCurrent, FAddress);
+}
+
+void TCsvRunner::RegistersRead(std::uint16_t start, std::span<const std::uint16_t> values) {
+    if (FInPreamble)
+        FPreambleAnswered = true;
+    switch (start) {
+    case rbIdentity:
+        FVersion = DecodeIdentity(values).SoftVersion;
+        return;
+    case rbSerialNumber:
+        FSerial = DecodeSerialNumber(values);
+        return;
+    case rbSettings:
+        UpdateRatios(values, FRatios, FScaling);
+        return;
+    case rbAOType:
+        if (!values.empty())
+            FScaling.AOType = values[0];
+        return;
+    default:
+        Record(values);
+        return;
+    }
+}
+
+void TCsvRunner::Record(std::span<const std::uint16_t> values) {
+    if (FBlock && !FAnswered) {
+        FAnswered = true;
+        FRecorder.MeteringAnswer(*FBlock, values, FScaling);
+    }
+}
+
+void TCsvRunner::AfterResponse(TKrModbus& sender) {
+    if (FInPreamble && !FPreambleAnswered && FPreambleTries < 3) {
+        // The meter's name and ratios matter for every row: a lost read is asked again.
+        ++FPreambleTries;
+        --FPreambleAt;
+    }
+    if (FBlock && !FAnswered) {
+        ++FLost;
+        FRecorder.MeteringLost(*FBlock);
+    }
+    if (FBlock == TMeteringBlock::Inputs && FCycles > 0 && FCyclesSent >= FCycles)
+        sender.Stop();
 }
 
 std::string TCsvRunner::NextQuery() {

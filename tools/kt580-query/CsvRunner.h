@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -36,7 +37,18 @@ public:
     int ExitCode() const;
 
 private:
+    void StartRecording(const TQueryOptions& options);
+    // The next query text to send, with the address put in.
+    std::string PrepareQuery();
     std::string NextQuery();
+    // A read answered: identity, serial number, ratios and output type are kept, a metering
+    // block recorded.
+    void RegistersRead(std::uint16_t start, std::span<const std::uint16_t> values);
+    // Records the answer of the metering block asked (once).
+    void Record(std::span<const std::uint16_t> values);
+    // After each query: asks a lost preamble read again, counts a lost block, stops after
+    // the cycles asked.
+    void AfterResponse(TKrModbus& sender);
     void Finish();
 
     TKrModbus& FMaster;

@@ -1,8 +1,11 @@
 #include "QueryOptions.h"
 
+#include "OptionTable.h"
 #include "platform/PortName.h"
 
+#include <algorithm>
 #include <charconv>
+#include <iterator>
 
 namespace {
 
@@ -49,136 +52,134 @@ std::string QueryUsage() {
            "found), 1 otherwise, 2 bad usage or the port cannot be opened.\n";
 }
 
-bool ParseQueryOptions(const std::vector<std::string>& args, TQueryOptions& o, std::string& error) {
-    bool countGiven = false;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        std::string v;
-        const auto value = [&]() {
-            if (i + 1 >= args.size()) {
-                error = "option " + arg + " needs a value";
-                return false;
-            }
-            v = args[++i];
-            return true;
-        };
-        const auto bad = [&](const std::string& expected) {
-            error = "bad value '" + v + "' for " + arg + ": " + expected;
-            return false;
-        };
-        long long n = 0;
-        if (arg == "--help" || arg == "-h") {
-            o.Help = true;
-        } else if (arg == "--ascii") {
-            o.Ascii = true;
-        } else if (arg == "--old-format") {
-            o.OldFormat = true;
-        } else if (arg == "--trace") {
-            o.Trace = true;
-        } else if (arg == "--scan") {
-            o.Scan = true;
-        } else if (arg == "--all") {
-            o.ScanAll = true;
-        } else if (arg == "--port") {
-            if (!value()) {
-                return false;
-            }
-            if (const auto com = ComPortNumber(v)) {
-                if (*com > 0xFFFF) {
-                    return bad("a port number up to 65535");
-                }
-                o.PortNum = static_cast<std::uint16_t>(*com);
-                o.PortPath.clear();
-            } else if (AllDigits(v)) {
-                if (!Number(v, 1, 0xFFFF, n)) {
-                    return bad("a port number 1..65535");
-                }
-                o.PortNum = static_cast<std::uint16_t>(n);
-                o.PortPath.clear();
-            } else {
-                o.PortPath = v;
-            }
-        } else if (arg == "--baud") {
-            if (!value()) {
-                return false;
-            }
-            if (!Number(v, 1, 4000000, n)) {
-                return bad("a baud rate above 0");
-            }
-            o.Baud = static_cast<int>(n);
-        } else if (arg == "--parity") {
-            if (!value()) {
-                return false;
-            }
-            if (v == "none1") {
-                o.Parity = TParity::None;
-                o.StopBits = TStopBits::_1;
-            } else if (v == "none2") {
-                o.Parity = TParity::None;
-                o.StopBits = TStopBits::_2;
-            } else if (v == "even") {
-                o.Parity = TParity::Even;
-                o.StopBits = TStopBits::_1;
-            } else if (v == "odd") {
-                o.Parity = TParity::Odd;
-                o.StopBits = TStopBits::_1;
-            } else {
-                return bad("none1, none2, even or odd");
-            }
-        } else if (arg == "--address") {
-            if (!value()) {
-                return false;
-            }
-            if (!Number(v, 0, 247, n)) {
-                return bad("an address 0..247");
-            }
-            o.Address = static_cast<std::uint8_t>(n);
-        } else if (arg == "--interval" || arg == "--timeout") {
-            if (!value()) {
-                return false;
-            }
-            if (!Number(v, 0, 3600000, n)) {
-                return bad("milliseconds 0..3600000");
-            }
-            (arg == "--interval" ? o.IntervalMs : o.TimeoutMs) = static_cast<int>(n);
-        } else if (arg == "--count") {
-            if (!value()) {
-                return false;
-            }
-            if (!Number(v, 0, 1000000000, n)) {
-                return bad("a count 0..1000000000");
-            }
-            o.Count = n;
-            countGiven = true;
-        } else if (arg == "--csv") {
-            if (!value()) {
-                return false;
-            }
-            if (v.empty()) {
-                return bad("a file name");
-            }
-            o.CsvPath = v;
-        } else if (arg == "--csv-max-mb") {
-            if (!value()) {
-                return false;
-            }
-            if (!Number(v, 1, 1000000, n)) {
-                return bad("megabytes 1..1000000");
-            }
-            o.CsvMaxBytes = n * 1024 * 1024;
-        } else if (arg.size() > 1 && arg[0] == '-' && arg[1] == '-') {
-            error = "unknown option " + arg;
-            return false;
-        } else {
-            o.Queries.push_back(arg);
+namespace {
+
+// What the options said so far.
+struct TParse {
+    explicit TParse(TQueryOptions& options) : O(options) {}
+
+    TQueryOptions& O;
+    bool CountGiven = false;
+};
+
+using TValue = const std::string&;
+
+const char* Set(bool& flag) {
+    flag = true;
+    return nullptr;
+}
+
+const char* TakePort(TValue v, TParse& p) {
+    long long n = 0;
+    if (const auto com = ComPortNumber(v)) {
+        if (*com > 0xFFFF) {
+            return "a port number up to 65535";
         }
+        p.O.PortNum = static_cast<std::uint16_t>(*com);
+        p.O.PortPath.clear();
+    } else if (AllDigits(v)) {
+        if (!Number(v, 1, 0xFFFF, n)) {
+            return "a port number 1..65535";
+        }
+        p.O.PortNum = static_cast<std::uint16_t>(n);
+        p.O.PortPath.clear();
+    } else {
+        p.O.PortPath = v;
     }
+    return nullptr;
+}
+
+const char* TakeParity(TValue v, TParse& p) {
+    if (v == "none1" || v == "none2") {
+        p.O.Parity = TParity::None;
+    } else if (v == "even") {
+        p.O.Parity = TParity::Even;
+    } else if (v == "odd") {
+        p.O.Parity = TParity::Odd;
+    } else {
+        return "none1, none2, even or odd";
+    }
+    p.O.StopBits = v == "none2" ? TStopBits::_2 : TStopBits::_1;
+    return nullptr;
+}
+
+// A whole number low..high into `field`, as a TNumber.
+template <typename TNumber, typename TField>
+const char* TakeNumber(TValue v, long long low, long long high, const char* expected,
+                       TField& field) {
+    long long n = 0;
+    if (!Number(v, low, high, n)) {
+        return expected;
+    }
+    field = static_cast<TNumber>(n);
+    return nullptr;
+}
+
+const char* TakeMilliseconds(TValue v, int& field) {
+    return TakeNumber<int>(v, 0, 3600000, "milliseconds 0..3600000", field);
+}
+
+const TOptionRule<TParse> OptionRules[] = {
+    {"--help", false, [](TValue, TParse& p) { return Set(p.O.Help); }},
+    {"-h", false, [](TValue, TParse& p) { return Set(p.O.Help); }},
+    {"--ascii", false, [](TValue, TParse& p) { return Set(p.O.Ascii); }},
+    {"--old-format", false, [](TValue, TParse& p) { return Set(p.O.OldFormat); }},
+    {"--trace", false, [](TValue, TParse& p) { return Set(p.O.Trace); }},
+    {"--scan", false, [](TValue, TParse& p) { return Set(p.O.Scan); }},
+    {"--all", false, [](TValue, TParse& p) { return Set(p.O.ScanAll); }},
+    {"--port", true, TakePort},
+    {"--baud", true,
+     [](TValue v, TParse& p) {
+         return TakeNumber<int>(v, 1, 4000000, "a baud rate above 0", p.O.Baud);
+     }},
+    {"--parity", true, TakeParity},
+    {"--address", true,
+     [](TValue v, TParse& p) {
+         return TakeNumber<std::uint8_t>(v, 0, 247, "an address 0..247", p.O.Address);
+     }},
+    {"--interval", true, [](TValue v, TParse& p) { return TakeMilliseconds(v, p.O.IntervalMs); }},
+    {"--timeout", true, [](TValue v, TParse& p) { return TakeMilliseconds(v, p.O.TimeoutMs); }},
+    {"--count", true,
+     [](TValue v, TParse& p) -> const char* {
+         if (const char* bad =
+                 TakeNumber<long long>(v, 0, 1000000000, "a count 0..1000000000", p.O.Count)) {
+             return bad;
+         }
+         p.CountGiven = true;
+         return nullptr;
+     }},
+    {"--csv", true,
+     [](TValue v, TParse& p) -> const char* {
+         if (v.empty()) {
+             return "a file name";
+         }
+         p.O.CsvPath = v;
+         return nullptr;
+     }},
+    {"--csv-max-mb", true,
+     [](TValue v, TParse& p) -> const char* {
+         long long n = 0;
+         if (!Number(v, 1, 1000000, n)) {
+             return "megabytes 1..1000000";
+         }
+         p.O.CsvMaxBytes = n * 1024 * 1024;
+         return nullptr;
+     }},
+};
+
+bool LooksLikeOption(const std::string& arg) {
+    return arg.size() > 1 && arg[0] == '-' && arg[1] == '-';
+}
+
+// The options that go together, or do not.
+bool Combined(TParse& p, std::string& error) {
+    TQueryOptions& o = p.O;
     if (!o.CsvPath.empty()) {
         if (!o.Queries.empty()) {
             error = "--csv records the metering reads; it takes no QUERY";
             return false;
         }
-        if (!countGiven) {
+        if (!p.CountGiven) {
             o.Count = 0;
         }
     } else if (o.CsvMaxBytes > 0) {
@@ -198,4 +199,23 @@ bool ParseQueryOptions(const std::vector<std::string>& args, TQueryOptions& o, s
         return false;
     }
     return true;
+}
+
+} // namespace
+
+bool ParseQueryOptions(const std::vector<std::string>& args, TQueryOptions& o, std::string& error) {
+    TParse p(o);
+    // What is not an option is a query; what looks like one is refused.
+    const auto query = [&o](const std::string& arg, std::string& message) {
+        if (LooksLikeOption(arg)) {
+            message = "unknown option " + arg;
+            return false;
+        }
+        o.Queries.push_back(arg);
+        return true;
+    };
+    if (!ApplyOptionTable<TParse>(OptionRules, args, p, error, query)) {
+        return false;
+    }
+    return Combined(p, error);
 }

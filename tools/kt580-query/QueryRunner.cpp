@@ -57,7 +57,12 @@ TQueryRunner::TQueryRunner(TKrModbus& master, const TQueryOptions& options, TPri
     }
     FTotal = static_cast<unsigned long long>(options.Count) * FTexts.size();
     FClock.start();
+    BindPolling();
+    BindListAnswers();
+    BindSingleAnswers();
+}
 
+void TQueryRunner::BindPolling() {
     FMaster.OnQueryData = [this](TKrModbus&, std::string& fmt) {
         FCurrentText = FTexts[FNext++ % FTexts.size()];
         FOutcome.clear();
@@ -79,6 +84,16 @@ TQueryRunner::TQueryRunner(TKrModbus& master, const TQueryOptions& options, TPri
                     " code=" + std::to_string(code),
                 false);
     };
+    FMaster.OnAfterResponse = [this](TKrModbus& s) { AfterResponse(s); };
+    FMaster.OnQueryFinish = [this](TKrPolling&) {
+        FDone = true;
+        if (OnDone) {
+            OnDone();
+        }
+    };
+}
+
+void TQueryRunner::BindListAnswers() {
     auto bits = [this](const char* name) {
         return [this, name](TKrModbus&, std::uint8_t slave, std::uint16_t start,
                             std::span<const bool> values) {
@@ -89,16 +104,6 @@ TQueryRunner::TQueryRunner(TKrModbus& master, const TQueryOptions& options, TPri
         return [this, name](TKrModbus&, std::uint8_t slave, std::uint16_t start,
                             std::span<const std::uint16_t> values) {
             Outcome(Head(name, slave, start) + " values=" + List(values), true);
-        };
-    };
-    auto value = [this](const char* name) {
-        return [this, name](TKrModbus&, std::uint8_t slave, std::uint16_t start, std::uint16_t v) {
-            Outcome(Head(name, slave, start) + " value=" + Hex4(v), true);
-        };
-    };
-    auto count = [this](const char* name) {
-        return [this, name](TKrModbus&, std::uint8_t slave, std::uint16_t start, std::uint16_t n) {
-            Outcome(Head(name, slave, start) + " count=" + std::to_string(n), true);
         };
     };
     auto files = [this](const char* name) {
@@ -117,6 +122,27 @@ TQueryRunner::TQueryRunner(TKrModbus& master, const TQueryOptions& options, TPri
     FMaster.OnF03Response = words("F03");
     FMaster.OnF04Response = words("F04");
     FMaster.OnF83Response = words("F83");
+    FMaster.OnF14Response = files("F14");
+    FMaster.OnF15Response = files("F15");
+    FMaster.OnFC3Response = [this](TKrModbus&, std::uint8_t slave, std::uint16_t status,
+                                   std::uint16_t rtd, std::span<const std::uint16_t> values) {
+        Outcome("FC3 slave=" + std::to_string(slave) + " status=" + Hex4(status) +
+                    " rtd=" + std::to_string(rtd) + " values=" + List(values),
+                true);
+    };
+}
+
+void TQueryRunner::BindSingleAnswers() {
+    auto value = [this](const char* name) {
+        return [this, name](TKrModbus&, std::uint8_t slave, std::uint16_t start, std::uint16_t v) {
+            Outcome(Head(name, slave, start) + " value=" + Hex4(v), true);
+        };
+    };
+    auto count = [this](const char* name) {
+        return [this, name](TKrModbus&, std::uint8_t slave, std::uint16_t start, std::uint16_t n) {
+            Outcome(Head(name, slave, start) + " count=" + std::to_string(n), true);
+        };
+    };
     FMaster.OnF05Response = value("F05");
     FMaster.OnF06Response = value("F06");
     FMaster.OnF85Response = value("F85");
@@ -125,8 +151,6 @@ TQueryRunner::TQueryRunner(TKrModbus& master, const TQueryOptions& options, TPri
     FMaster.OnF29Response = count("F29");
     FMaster.OnF6AResponse = count("F6A");
     FMaster.OnFB0Response = count("FB0");
-    FMaster.OnF14Response = files("F14");
-    FMaster.OnF15Response = files("F15");
     FMaster.OnF28Response = [this](TKrModbus&, std::uint8_t slave, std::uint16_t start,
                                    std::string_view text) {
         Outcome(Head("F28", slave, start) + " text=" + Printable(std::string(text)), true);
@@ -135,21 +159,8 @@ TQueryRunner::TQueryRunner(TKrModbus& master, const TQueryOptions& options, TPri
         Outcome("F91 slave=" + std::to_string(static_cast<unsigned char>(s.CurrentRequest()[0])),
                 true);
     };
-    FMaster.OnFC3Response = [this](TKrModbus&, std::uint8_t slave, std::uint16_t status,
-                                   std::uint16_t rtd, std::span<const std::uint16_t> values) {
-        Outcome("FC3 slave=" + std::to_string(slave) + " status=" + Hex4(status) +
-                    " rtd=" + std::to_string(rtd) + " values=" + List(values),
-                true);
-    };
     FMaster.OnFC4Response = [this](TKrModbus&, std::uint8_t slave, std::uint16_t status) {
         Outcome("FC4 slave=" + std::to_string(slave) + " status=" + Hex4(status), true);
-    };
-    FMaster.OnAfterResponse = [this](TKrModbus& s) { AfterResponse(s); };
-    FMaster.OnQueryFinish = [this](TKrPolling&) {
-        FDone = true;
-        if (OnDone) {
-            OnDone();
-        }
     };
 }
 

@@ -36,6 +36,12 @@ public:
     int ExitCode() const;
 
 private:
+    // Hands out the query texts, counts and traces the frames, ends the run.
+    void BindPolling();
+    // Answers that carry a list: bits, registers, file records.
+    void BindListAnswers();
+    // Answers that carry one value, a count, a text or a status.
+    void BindSingleAnswers();
     void Outcome(std::string text, bool ok);
     void Print(const std::string& line);
     void Trace(const char* direction, const std::string& bytes);

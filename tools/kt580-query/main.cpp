@@ -41,17 +41,22 @@ void Configure(TKrModbus& m, const TQueryOptions& o) {
     m.SetAsciiOutput(amUpperCase);
 }
 
-// --csv: the metering rotation recorded until the count is reached or a stop signal comes.
-int RecordCsv(QCoreApplication& app, TKrModbus& master, const TQueryOptions& options) {
-    TCsvRunner runner(master, options);
-    runner.OnDone = [&app] { app.quit(); };
-    const TStopSignals stopSignals([&runner](int count) {
+// The first stop signal lets the query in progress finish, a second ends the run at once.
+template <typename TRunner> auto StopInTwoSteps(TRunner& runner) {
+    return [&runner](int count) {
         if (count >= 2) {
             runner.Abort();
         } else {
             runner.RequestStop();
         }
-    });
+    };
+}
+
+// --csv: the metering rotation recorded until the count is reached or a stop signal comes.
+int RecordCsv(QCoreApplication& app, TKrModbus& master, const TQueryOptions& options) {
+    TCsvRunner runner(master, options);
+    runner.OnDone = [&app] { app.quit(); };
+    const TStopSignals stopSignals(StopInTwoSteps(runner));
     if (!stopSignals.Installed() || !runner.Begin()) {
         master.Close();
         std::fprintf(stderr, "kt580-query: cannot record: %s\n",
@@ -68,6 +73,11 @@ int RecordCsv(QCoreApplication& app, TKrModbus& master, const TQueryOptions& opt
     }
     std::printf("%s\n", runner.Totals().c_str());
     return runner.ExitCode();
+}
+
+// The port as the operator named it.
+std::string PortText(const TQueryOptions& o) {
+    return o.PortPath.empty() ? "COM" + std::to_string(o.PortNum) : o.PortPath;
 }
 
 // What the operator can do about a port that did not open, if anything.
@@ -88,7 +98,7 @@ TScanSetting SettingOf(const TQueryOptions& o) {
 
 // Find Meter on the command line: one line per meter, what else the line showed on stderr.
 int Scan(const TQueryOptions& o, QCoreApplication& app) {
-    const std::string port = o.PortPath.empty() ? "COM" + std::to_string(o.PortNum) : o.PortPath;
+    const std::string port = PortText(o);
     const auto stop = TEvent::Create();
     if (!stop) {
         std::fprintf(stderr, "kt580-query: cannot watch for signals\n");
@@ -147,6 +157,34 @@ int Scan(const TQueryOptions& o, QCoreApplication& app) {
     return !status.Found.empty() && !outputGone ? 0 : 1;
 }
 
+// The queries, round after round, until the count is reached or a stop signal comes.
+int RunQueries(QCoreApplication& app, TKrModbus& master, const TQueryOptions& options) {
+    TQueryRunner runner(master, options, [](const std::string& line) {
+        return std::fputs((line + "\n").c_str(), stdout) >= 0 && std::fflush(stdout) == 0;
+    });
+    runner.OnDone = [&app] { app.quit(); };
+
+    // The first stop signal lets the query in progress finish; a query to a silent meter can
+    // take the whole time-out, so a second one ends at once. Either way the port is closed below.
+    const TStopSignals stopSignals(StopInTwoSteps(runner));
+    if (!stopSignals.Installed()) {
+        master.Close();
+        std::fprintf(stderr, "kt580-query: cannot watch for signals\n");
+        return 2;
+    }
+
+    if (!runner.Begin()) {
+        std::fprintf(stderr, "kt580-query: the master did not start\n");
+        return 2;
+    }
+    if (!runner.Done()) {
+        app.exec();
+    }
+    master.Close();
+    std::printf("%s\n", runner.Totals().c_str());
+    return runner.ExitCode();
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -170,8 +208,7 @@ int main(int argc, char** argv) {
     TKrModbus master;
     Configure(master, options);
     if (!master.Open()) {
-        const std::string port =
-            options.PortPath.empty() ? "COM" + std::to_string(options.PortNum) : options.PortPath;
+        const std::string port = PortText(options);
         std::fprintf(stderr, "kt580-query: cannot open %s: %s\n", port.c_str(),
                      OpenFailureReason(master.OpenSystemError(), master.OpenErrorText()).c_str());
         PrintAdvice(master.OpenSystemError(), port);
@@ -181,35 +218,5 @@ int main(int argc, char** argv) {
     if (!options.CsvPath.empty()) {
         return RecordCsv(app, master, options);
     }
-
-    TQueryRunner runner(master, options, [](const std::string& line) {
-        return std::fputs((line + "\n").c_str(), stdout) >= 0 && std::fflush(stdout) == 0;
-    });
-    runner.OnDone = [&app] { app.quit(); };
-
-    // The first stop signal lets the query in progress finish; a query to a silent meter can
-    // take the whole time-out, so a second one ends at once. Either way the port is closed below.
-    const TStopSignals stopSignals([&runner](int count) {
-        if (count >= 2) {
-            runner.Abort();
-        } else {
-            runner.RequestStop();
-        }
-    });
-    if (!stopSignals.Installed()) {
-        master.Close();
-        std::fprintf(stderr, "kt580-query: cannot watch for signals\n");
-        return 2;
-    }
-
-    if (!runner.Begin()) {
-        std::fprintf(stderr, "kt580-query: the master did not start\n");
-        return 2;
-    }
-    if (!runner.Done()) {
-        app.exec();
-    }
-    master.Close();
-    std::printf("%s\n", runner.Totals().c_str());
-    return runner.ExitCode();
+    return RunQueries(app, master, options);
 }

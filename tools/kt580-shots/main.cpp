@@ -95,7 +95,7 @@ QPalette DarkPalette() {
 }
 
 QString Save(QWidget* widget, const QString& dir, const char* name) {
-    const QString path = QDir(dir).absoluteFilePath(Prefix + QString::fromLatin1(name));
+    QString path = QDir(dir).absoluteFilePath(Prefix + QString::fromLatin1(name));
     if (!widget->grab().save(path))
         return QString();
     return path;
@@ -169,40 +169,23 @@ int SaveCommunication(TFormKT580& window, const QString& dir, const QByteArray& 
     return 0;
 }
 
-} // namespace
-
-int main(int argc, char* argv[]) {
-    QApplication app(argc, argv);
+void UseSystemLocale() {
     QLocale locale = QLocale::system();
     locale.setNumberOptions(QLocale::OmitGroupSeparator);
     QLocale::setDefault(locale);
+}
 
-    const TShotOptions options = ParseShotOptions(argc, argv);
+// Shows the main window and answers the connection dialog that comes up by itself after the
+// first show with OK (saving it, and the action images, with --windows).
+bool ShowAndAnswerConnection(TFormKT580& window, const TShotOptions& options, QStringList& extra) {
     const QString& dir = options.Dir;
-    const bool windows = options.Windows;
-    const QByteArray& communication = options.Communication;
-    const int trendSeconds = options.TrendSeconds;
-    QDir().mkpath(dir);
-
-    TQtDialogs dialogs;
-    TFormKT580 window(dialogs);
-    TFormModbus& link = window.FormModbus();
-    int sent = 0;
-    auto forward = link.Modbus.OnSendData;
-    link.Modbus.OnSendData = [&](TKrPolling& s, const std::string& d) {
-        ++sent;
-        forward(s, d);
-    };
-
-    // The connection dialog comes up by itself after the first show; answer it with OK.
-    QStringList extra;
     QTimer answer;
     answer.setInterval(20);
     QObject::connect(&answer, &QTimer::timeout, [&] {
         QWidget* modal = QApplication::activeModalWidget();
         if (modal == &window.FormConnection()) {
             answer.stop();
-            if (windows)
+            if (options.Windows)
                 extra << Save(modal, dir, "connection-settings.png");
             // The pages are taken from the meter on COM1; the other choices stay the stored ones.
             window.FormConnection().ComboPortName->setCurrentIndex(0);
@@ -216,84 +199,85 @@ int main(int argc, char* argv[]) {
         if (const QScreen* screen = window.screen())
             window.setGeometry(screen->availableGeometry());
     }
-    if (windows)
+    if (options.Windows)
         extra << SaveIconSheet(window, dir);
     if (!WaitFor([&] { return !answer.isActive() && !QApplication::activeModalWidget(); }, 10000)) {
         std::fprintf(stderr, "kt580-shots: the connection dialog did not come up\n");
-        return 1;
+        return false;
     }
+    return true;
+}
 
-    if (windows) {
-        // Find Meter on the same port, caught while it sweeps for more meters after the first.
-        TFormFindMeter& find = window.FormConnection().FindMeter();
-        find.Prepare(1, {19200, TScanSetting::None1}, 1);
-        find.RadioEvery->setChecked(true);
-        find.show();
-        find.ButtonStartClick();
-        WaitFor([&] { return find.ListFound->topLevelItemCount() > 0; }, 20000);
-        WaitFor([&] { return find.LabelTrying->text().contains(QLatin1String("address 9")); },
-                20000);
-        extra << Save(&find, dir, "find-meter.png");
-        find.ButtonCancelClick();
-        find.hide();
-    }
+// Find Meter on the same port, caught while it sweeps for more meters after the first.
+QString SaveFindMeter(TFormKT580& window, const QString& dir) {
+    TFormFindMeter& find = window.FormConnection().FindMeter();
+    find.Prepare(1, {19200, TScanSetting::None1}, 1);
+    find.RadioEvery->setChecked(true);
+    find.show();
+    find.ButtonStartClick();
+    WaitFor([&] { return find.ListFound->topLevelItemCount() > 0; }, 20000);
+    WaitFor([&] { return find.LabelTrying->text().contains(QLatin1String("address 9")); }, 20000);
+    QString path = Save(&find, dir, "find-meter.png");
+    find.ButtonCancelClick();
+    find.hide();
+    return path;
+}
 
-    window.StartConnectExecute();
-    if (!window.Connected()) {
-        std::fprintf(stderr, "kt580-shots: cannot connect to COM1\n");
-        return 1;
-    }
-    if (!communication.isEmpty())
-        return SaveCommunication(window, dir, communication);
+// The metering, device information and settings pages, each once its blocks have been read;
+// false when the meter gives no values.
+bool SavePages(TFormKT580& window, int& sent, const QString& dir, QStringList& pages) {
+    TFormModbus& link = window.FormModbus();
     const QRegularExpression voltage(QStringLiteral(R"(^[0-9]+[.,][0-9]+ ?V$)"));
     if (!WaitFor([&] { return PageShows(window.FormRTMetering(), voltage); }, 20000)) {
         std::fprintf(stderr, "kt580-shots: no values from the meter\n");
-        return 1;
+        return false;
     }
     Settle(link, sent, 8);
-    const QString metering = Save(&window, dir, "real-time-metering.png");
+    pages << Save(&window, dir, "real-time-metering.png");
 
     window.ReadingsDeviceInformation->trigger();
     Settle(link, sent, 4);
-    const QString deviceInfo = Save(&window, dir, "device-information.png");
+    pages << Save(&window, dir, "device-information.png");
 
     window.SettingsGeneralSettings->trigger();
     Settle(link, sent, 6);
-    const QString settings = Save(&window, dir, "general-settings.png");
+    pages << Save(&window, dir, "general-settings.png");
+    return true;
+}
 
-    if (trendSeconds > 0) {
-        TFormTrend& trend = *window.FormTrend();
-        trend.SetSpan(0);
-        const QString recordings =
-            QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
-        trend.StartRecording({recordings + QStringLiteral("/kt580-shots.csv"), {}});
-        window.ReadingsTrend->trigger();
-        WaitFor([] { return false; }, trendSeconds * 1000);
-        trend.Refresh();
-        trend.Recorder().Stop();
-        extra << Save(&window, dir, "trend.png");
-    }
+// The Trend page after some seconds of polling on it, with a recording running.
+QString SaveTrend(TFormKT580& window, const QString& dir, int seconds) {
+    TFormTrend& trend = *window.FormTrend();
+    trend.SetSpan(0);
+    const QString recordings =
+        QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    trend.StartRecording({recordings + QStringLiteral("/kt580-shots.csv"), {}});
+    window.ReadingsTrend->trigger();
+    WaitFor([] { return false; }, seconds * 1000);
+    trend.Refresh();
+    trend.Recorder().Stop();
+    return Save(&window, dir, "trend.png");
+}
 
-    if (windows) {
-        QTimer about;
-        about.setInterval(20);
-        QObject::connect(&about, &QTimer::timeout, [&] {
-            if (auto* box = dynamic_cast<TFormAbout*>(QApplication::activeModalWidget())) {
-                about.stop();
-                extra << Save(box, dir, "about.png");
-                box->Button1->click();
-            }
-        });
-        about.start();
-        window.HelpAboutExecute();
-    }
+// The About box, saved and closed from within its modal loop.
+void SaveAbout(TFormKT580& window, const QString& dir, QStringList& extra) {
+    QTimer about;
+    about.setInterval(20);
+    QObject::connect(&about, &QTimer::timeout, [&] {
+        if (auto* box = dynamic_cast<TFormAbout*>(QApplication::activeModalWidget())) {
+            about.stop();
+            extra << Save(box, dir, "about.png");
+            box->Button1->click();
+        }
+    });
+    about.start();
+    window.HelpAboutExecute();
+}
 
-    window.StartDisconnectExecute();
-    WaitFor([&] { return !window.Connected(); }, 10000);
-    window.close();
-
+// Prints the paths saved; 1 when one of them could not be saved.
+int PrintPaths(const QStringList& paths) {
     int status = 0;
-    for (const QString& path : QStringList{metering, deviceInfo, settings} + extra) {
+    for (const QString& path : paths) {
         if (path.isEmpty()) {
             status = 1;
             continue;
@@ -301,4 +285,50 @@ int main(int argc, char* argv[]) {
         std::printf("%s\n", qPrintable(path));
     }
     return status;
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    UseSystemLocale();
+    const TShotOptions options = ParseShotOptions(argc, argv);
+    const QString& dir = options.Dir;
+    QDir().mkpath(dir);
+
+    TQtDialogs dialogs;
+    TFormKT580 window(dialogs);
+    TFormModbus& link = window.FormModbus();
+    int sent = 0;
+    auto forward = link.Modbus.OnSendData;
+    link.Modbus.OnSendData = [&](TKrPolling& s, const std::string& d) {
+        ++sent;
+        forward(s, d);
+    };
+
+    QStringList extra;
+    if (!ShowAndAnswerConnection(window, options, extra))
+        return 1;
+    if (options.Windows)
+        extra << SaveFindMeter(window, dir);
+
+    window.StartConnectExecute();
+    if (!window.Connected()) {
+        std::fprintf(stderr, "kt580-shots: cannot connect to COM1\n");
+        return 1;
+    }
+    if (!options.Communication.isEmpty())
+        return SaveCommunication(window, dir, options.Communication);
+    QStringList pages;
+    if (!SavePages(window, sent, dir, pages))
+        return 1;
+    if (options.TrendSeconds > 0)
+        extra << SaveTrend(window, dir, options.TrendSeconds);
+    if (options.Windows)
+        SaveAbout(window, dir, extra);
+
+    window.StartDisconnectExecute();
+    WaitFor([&] { return !window.Connected(); }, 10000);
+    window.close();
+    return PrintPaths(pages + extra);
 }

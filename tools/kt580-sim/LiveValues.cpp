@@ -126,14 +126,18 @@ TPower ComputePower(const TSettingsImage& settings, double seconds, const TWirin
     return PowerOf(LoadAt(settings, seconds, wiring));
 }
 
-TLiveValues ComputeLiveValues(const TSettingsImage& settings, uint16_t aoType, double t,
-                              const TWiring& wiring) {
+namespace {
+
+// The measurement block in physical units, in register order (phase voltages, line voltages,
+// currents, averages, P, Q, S, frequency, power factor), and what goes with it.
+struct TMeasured {
+    std::array<double, 17> Quantities;
+    double NeutralCurrent;
+    char Load; // 'R', 'L' or 'C'
+};
+
+TMeasured Measure(const TLoad& state, double t) {
     using C = std::complex<double>;
-    const double pt2 = std::max<double>(Get(settings, reg::PT2, 400), 1);
-    const double ct2 = std::max<double>(Get(settings, reg::CT2, 5), 1);
-    const double vNominal = pt2 / std::sqrt(3.0);
-    const double iNominal = 0.6 * ct2;
-    const TLoad state = LoadAt(settings, t, wiring);
     const std::array<double, 3>& v = state.V;
     const std::array<double, 3>& i = state.I;
     const C a = std::polar(1.0, -TwoPi / 3);
@@ -161,9 +165,17 @@ TLiveValues ComputeLiveValues(const TSettingsImage& settings, uint16_t aoType, d
     } else if (q < -0.05 * s) {
         load = 'C';
     }
+    return {{v[0], v[1], v[2], vab, vbc, vca, i[0], i[1], i[2], vln, vll, iavg, p, q, s, f, pf},
+            in,
+            load};
+}
 
-    const std::array<double, 17> quantities = {v[0], v[1], v[2], vab, vbc, vca, i[0], i[1], i[2],
-                                               vln,  vll,  iavg, p,   q,   s,   f,    pf};
+std::array<double, 2> AnalogOutputs(const TSettingsImage& settings,
+                                    const std::array<double, 17>& quantities, uint16_t aoType) {
+    const double pt2 = std::max<double>(Get(settings, reg::PT2, 400), 1);
+    const double ct2 = std::max<double>(Get(settings, reg::CT2, 5), 1);
+    const double vNominal = pt2 / std::sqrt(3.0);
+    const double iNominal = 0.6 * ct2;
     const bool voltageOutput = aoType == 2;
     std::array<double, 2> ao{};
     for (int k = 0; k < 2; ++k) {
@@ -173,30 +185,38 @@ TLiveValues ComputeLiveValues(const TSettingsImage& settings, uint16_t aoType, d
         }
         ao[k] = AnalogOutput(quantities, regs, vNominal, pt2, iNominal, voltageOutput);
     }
+    return ao;
+}
 
+} // namespace
+
+TLiveValues ComputeLiveValues(const TSettingsImage& settings, uint16_t aoType, double seconds,
+                              const TWiring& wiring) {
+    const TMeasured m = Measure(LoadAt(settings, seconds, wiring), seconds);
+    const std::array<double, 2> ao = AnalogOutputs(settings, m.Quantities, aoType);
+    const std::array<double, 17>& q = m.Quantities;
     TLiveValues live;
     auto& r = live.Registers;
-    for (int k = 0; k < 3; ++k) {
-        r[k] = Unsigned(v[k] * 10);
-        r[6 + k] = Unsigned(i[k] * 1000);
+    for (int k = 0; k < 6; ++k) {
+        r[k] = Unsigned(q[k] * 10); // phase and line voltages
     }
-    r[3] = Unsigned(vab * 10);
-    r[4] = Unsigned(vbc * 10);
-    r[5] = Unsigned(vca * 10);
-    r[9] = Unsigned(vln * 10);
-    r[10] = Unsigned(vll * 10);
-    r[11] = Unsigned(iavg * 1000);
-    r[12] = Signed(p);
-    r[13] = Signed(q);
-    r[14] = Unsigned(s);
-    r[15] = Unsigned(f * 100);
-    r[16] = Signed(pf * 1000);
-    r[17] = static_cast<uint16_t>(load);
+    for (int k = 6; k < 9; ++k) {
+        r[k] = Unsigned(q[k] * 1000); // currents
+    }
+    r[9] = Unsigned(q[9] * 10);
+    r[10] = Unsigned(q[10] * 10);
+    r[11] = Unsigned(q[11] * 1000);
+    r[12] = Signed(q[12]);
+    r[13] = Signed(q[13]);
+    r[14] = Unsigned(q[14]);
+    r[15] = Unsigned(q[15] * 100);
+    r[16] = Signed(q[16] * 1000);
+    r[17] = static_cast<uint16_t>(static_cast<unsigned char>(m.Load));
     r[18] = Unsigned(ao[0] * 1000);
     r[19] = Unsigned(ao[1] * 1000);
-    r[20] = Unsigned(in * 1000);
+    r[20] = Unsigned(m.NeutralCurrent * 1000);
     for (int k = 0; k < 6; ++k) {
-        live.Inputs[k] = (static_cast<long>(std::floor(t / (7.0 + 4 * k))) % 2) != 0;
+        live.Inputs[k] = (static_cast<long>(std::floor(seconds / (7.0 + 4 * k))) % 2) != 0;
     }
     return live;
 }

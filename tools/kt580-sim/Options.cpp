@@ -1,5 +1,6 @@
 #include "Options.h"
 
+#include "OptionTable.h"
 #include "SettingsChecks.h"
 #include "VersionRules.h"
 
@@ -67,7 +68,7 @@ std::string UsageText() {
            "  --miswire KIND      wire the meter wrong: missing-phase=A|B|C (no voltage on that\n"
            "                      phase), reversed-ct=PHASES (e.g. A or ABC), unbalance=F\n"
            "                      (0..1: phase A carries 1+F, phase C 1-F); repeatable\n"
-           "  --lose-answers FN   carry out requests of function FN (hex, e.g. 05 or 10) but\n"
+           "  --mute-function FN  carry out requests of function FN (hex, e.g. 05 or 10) but\n"
            "                      never answer them; repeatable\n"
            "Line:\n"
            "  --pace              send at the line rate, after a 3.5-character silence and\n"
@@ -122,221 +123,257 @@ bool ParseMiswire(const std::string& v, TWiring& wiring) {
     return false;
 }
 
-// Every option that takes a value; the others are --help, --pace, --log and
-// --answer-any-address.
-constexpr const char* ValueOptions[] = {"--com",          "--link",         "--device",
-                                        "--address",      "--baud",         "--parity",
-                                        "--stop-bits",    "--version-text", "--hardware-version",
-                                        "--release-date", "--serial",       "--ao-type",
-                                        "--delay",        "--fault",        "--seed",
-                                        "--requests",     "--state",        "--time-scale",
-                                        "--lose-answer",  "--miswire",      "--lose-answers",
-                                        "--extra-meter",  "--busy"};
+namespace {
 
-bool ParseOptions(const std::vector<std::string>& args, TOptions& o, std::string& error) {
-    std::string parityName;
-    int stopBits = 1;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        if (arg == "--help" || arg == "-h") {
-            o.Help = true;
-            continue;
-        }
-        if (arg == "--pace") {
-            o.Pace = true;
-            continue;
-        }
-        if (arg == "--log") {
-            o.Log = true;
-            continue;
-        }
-        if (arg == "--answer-any-address") {
-            o.AnswerAnyAddress = true;
-            continue;
-        }
-        if (std::find(std::begin(ValueOptions), std::end(ValueOptions), arg) ==
-            std::end(ValueOptions)) {
-            error = "unknown option '" + arg + "' (see --help)";
-            return false;
-        }
-        if (i + 1 >= args.size()) {
-            error = "option " + arg + " needs a value";
-            return false;
-        }
-        const std::string& v = args[++i];
-        const auto bad = [&](const std::string& expected) {
-            error = "bad value '" + v + "' for " + arg + ": " + expected;
-            return false;
-        };
-        if (arg == "--com") {
-            int n = 0;
-            if (!Number(v, n) || n < 1 || n > 255) {
-                return bad("a port number 1..255");
-            }
-            o.Com = n;
-        } else if (arg == "--link") {
-            o.LinkPath = v;
-            if (o.LinkPath.empty()) {
-                return bad("a path");
-            }
-        } else if (arg == "--device") {
-            o.DevicePath = v;
-            if (o.DevicePath.empty()) {
-                return bad("a path");
-            }
-        } else if (arg == "--address") {
-            int n = 0;
-            if (!Number(v, n) || n < 1 || n > 247) {
-                return bad("an address 1..247");
-            }
-            o.Address = static_cast<uint8_t>(n);
-        } else if (arg == "--baud") {
-            uint32_t n = 0;
-            const auto& all = SupportedBaudrates(TLayout{true, true});
-            if (!Number(v, n) || std::find(all.begin(), all.end(), n) == all.end()) {
-                return bad("one of 1200 2400 4800 9600 19200 38400 57600");
-            }
-            o.Baudrate = n;
-        } else if (arg == "--parity") {
-            parityName = v;
-            if (parityName != "none" && parityName != "even" && parityName != "odd") {
-                return bad("none, even or odd");
-            }
-        } else if (arg == "--stop-bits") {
-            if (!Number(v, stopBits) || (stopBits != 1 && stopBits != 2)) {
-                return bad("1 or 2");
-            }
-        } else if (arg == "--version-text" || arg == "--hardware-version") {
-            if (v.size() > 4 || !Printable(v)) {
-                return bad("up to 4 printable characters");
-            }
-            (arg == "--version-text" ? o.Identity.SoftwareVersion : o.Identity.HardwareVersion) = v;
-        } else if (arg == "--release-date") {
-            if (v.size() != 6 || !std::all_of(v.begin(), v.end(), ::isdigit)) {
-                return bad("six digits YYMMDD");
-            }
-            o.Identity.ReleaseDate = v;
-        } else if (arg == "--serial") {
-            if (v.size() > 32 || !Printable(v)) {
-                return bad("up to 32 printable characters");
-            }
-            o.Identity.SerialNumber = v;
-        } else if (arg == "--ao-type") {
-            int n = 0;
-            if (!Number(v, n) || n < 0 || n > 65535) {
-                return bad("a number 0..65535 (1 current, 2 voltage)");
-            }
-            o.Identity.AOType = static_cast<uint16_t>(n);
-        } else if (arg == "--delay") {
-            int n = 0;
-            if (!Number(v, n) || n < 0 || n > 10000) {
-                return bad("milliseconds 0..10000");
-            }
-            o.DelayMs = n;
-        } else if (arg == "--busy") {
-            int n = 0;
-            if (!Number(v, n) || n < 0 || n > 10000) {
-                return bad("milliseconds 0..10000");
-            }
-            o.BusyMs = n;
-        } else if (arg == "--fault") {
-            const auto eq = v.find('=');
-            TFaultKind kind{};
-            double rate = 0;
-            if (eq == std::string::npos || !FaultFromName(v.substr(0, eq), kind) ||
-                !Real(v.substr(eq + 1), rate) || rate < 0 || rate > 1) {
-                return bad("KIND=RATE with KIND noise, crc, drop, truncate or split and "
-                           "RATE 0..1");
-            }
-            o.FaultRates[static_cast<int>(kind)] = rate;
-        } else if (arg == "--seed") {
-            uint64_t n = 0;
-            if (!Number(v, n)) {
-                return bad("a whole number");
-            }
-            o.Seed = n;
-        } else if (arg == "--requests") {
-            uint64_t n = 0;
-            if (!Number(v, n) || n == 0) {
-                return bad("a count above 0");
-            }
-            o.Requests = n;
-        } else if (arg == "--state") {
-            o.StateFile = v;
-            if (o.StateFile.empty()) {
-                return bad("a file name");
-            }
-        } else if (arg == "--miswire") {
-            if (!ParseMiswire(v, o.Wiring)) {
-                return bad("missing-phase=A|B|C, reversed-ct=PHASES or unbalance=0..1");
-            }
-        } else if (arg == "--lose-answers") {
-            const int fn =
-                v.size() == 2 ? static_cast<int>(std::strtol(v.c_str(), nullptr, 16)) : 0;
-            if (fn <= 0 || fn > 0x7F ||
-                v.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
-                return bad("a function code in hex, 01..7F");
-            }
-            o.LoseFunctions.push_back(static_cast<uint8_t>(fn));
-        } else if (arg == "--lose-answer") {
-            unsigned n = 0;
-            const char* end = v.data() + v.size();
-            const auto [ptr, ec] = std::from_chars(v.data(), end, n, 16);
-            if (v.empty() || v.size() > 4 || ec != std::errc() || ptr != end) {
-                return bad("a register 0..FFFF in hex");
-            }
-            o.LoseAnswers.push_back(static_cast<uint16_t>(n));
+// What the options said so far; parity and stop bits are settled together at the end.
+struct TParse {
+    explicit TParse(TOptions& options) : O(options) {}
 
-        } else if (arg == "--extra-meter") {
-            TExtraMeter extra;
-            const auto first = v.find(',');
-            const auto second = first == std::string::npos ? first : v.find(',', first + 1);
-            int n = 0;
-            if (!Number(v.substr(0, first), n) || n < 1 || n > 247) {
-                return bad("A[,SERIAL[,TYPE]] with an address 1..247");
-            }
-            extra.Address = static_cast<uint8_t>(n);
-            if (first != std::string::npos) {
-                extra.SerialNumber = v.substr(first + 1, second - first - 1);
-            }
-            if (second != std::string::npos) {
-                extra.DeviceType = v.substr(second + 1);
-            }
-            if (extra.SerialNumber.size() > 32 || !Printable(extra.SerialNumber) ||
-                extra.DeviceType.size() > 4 || !Printable(extra.DeviceType)) {
-                return bad("a serial number of up to 32 and a type of up to 4 printable "
-                           "characters");
-            }
-            o.ExtraMeters.push_back(extra);
-        } else if (arg == "--time-scale") {
-            double f = 0;
-            if (!Real(v, f) || f < 0 || f > 1e6) {
-                return bad("a factor 0..1000000");
-            }
-            o.TimeScale = f;
-        }
+    TOptions& O;
+    std::string ParityName;
+    int StopBits = 1;
+};
+
+using TValue = const std::string&;
+
+bool IntIn(const std::string& text, int low, int high, int& value) {
+    return Number(text, value) && value >= low && value <= high;
+}
+
+// A whole number low..high into `field`, as a TNumber.
+template <typename TNumber, typename TField>
+const char* TakeInt(const std::string& v, int low, int high, const char* expected, TField& field) {
+    int n = 0;
+    if (!IntIn(v, low, high, n)) {
+        return expected;
     }
-    if (!parityName.empty() || stopBits != 1) {
-        if (parityName.empty()) {
-            parityName = "none";
-        }
-        if (stopBits == 2 && parityName != "none") {
-            error = "--stop-bits 2 is offered only with --parity none";
-            return false;
-        }
-        o.Parity = parityName == "even"  ? TMeterParity::Even
-                   : parityName == "odd" ? TMeterParity::Odd
-                   : stopBits == 2       ? TMeterParity::None2
+    field = static_cast<TNumber>(n);
+    return nullptr;
+}
+
+const char* TakeVersion(const std::string& v, std::string& field) {
+    if (v.size() > 4 || !Printable(v)) {
+        return "up to 4 printable characters";
+    }
+    field = v;
+    return nullptr;
+}
+
+template <typename TField> const char* TakeMilliseconds(const std::string& v, TField& field) {
+    return TakeInt<int>(v, 0, 10000, "milliseconds 0..10000", field);
+}
+
+const char* TakePath(const std::string& v, std::string& field, const char* expected) {
+    field = v;
+    return field.empty() ? expected : nullptr;
+}
+
+const char* TakeBaud(const std::string& v, TParse& p) {
+    uint32_t n = 0;
+    const auto& all = SupportedBaudrates(TLayout{true, true});
+    if (!Number(v, n) || std::find(all.begin(), all.end(), n) == all.end()) {
+        return "one of 1200 2400 4800 9600 19200 38400 57600";
+    }
+    p.O.Baudrate = n;
+    return nullptr;
+}
+
+const char* TakeFault(const std::string& v, TParse& p) {
+    const auto eq = v.find('=');
+    TFaultKind kind{};
+    double rate = 0;
+    if (eq == std::string::npos || !FaultFromName(v.substr(0, eq), kind) ||
+        !Real(v.substr(eq + 1), rate) || rate < 0 || rate > 1) {
+        return "KIND=RATE with KIND noise, crc, drop, truncate or split and RATE 0..1";
+    }
+    p.O.FaultRates[static_cast<int>(kind)] = rate;
+    return nullptr;
+}
+
+const char* TakeLostFunction(const std::string& v, TParse& p) {
+    const int fn = v.size() == 2 ? static_cast<int>(std::strtol(v.c_str(), nullptr, 16)) : 0;
+    if (fn <= 0 || fn > 0x7F ||
+        v.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
+        return "a function code in hex, 01..7F";
+    }
+    p.O.LoseFunctions.push_back(static_cast<uint8_t>(fn));
+    return nullptr;
+}
+
+const char* TakeLostAnswer(const std::string& v, TParse& p) {
+    unsigned n = 0;
+    const char* end = v.data() + v.size();
+    const auto [ptr, ec] = std::from_chars(v.data(), end, n, 16);
+    if (v.empty() || v.size() > 4 || ec != std::errc() || ptr != end) {
+        return "a register 0..FFFF in hex";
+    }
+    p.O.LoseAnswers.push_back(static_cast<uint16_t>(n));
+    return nullptr;
+}
+
+const char* TakeExtraMeter(const std::string& v, TParse& p) {
+    TExtraMeter extra;
+    const auto first = v.find(',');
+    const auto second = first == std::string::npos ? first : v.find(',', first + 1);
+    int n = 0;
+    if (!IntIn(v.substr(0, first), 1, 247, n)) {
+        return "A[,SERIAL[,TYPE]] with an address 1..247";
+    }
+    extra.Address = static_cast<uint8_t>(n);
+    if (first != std::string::npos) {
+        extra.SerialNumber = v.substr(first + 1, second - first - 1);
+    }
+    if (second != std::string::npos) {
+        extra.DeviceType = v.substr(second + 1);
+    }
+    if (extra.SerialNumber.size() > 32 || !Printable(extra.SerialNumber) ||
+        extra.DeviceType.size() > 4 || !Printable(extra.DeviceType)) {
+        return "a serial number of up to 32 and a type of up to 4 printable characters";
+    }
+    p.O.ExtraMeters.push_back(extra);
+    return nullptr;
+}
+
+const char* Set(bool& flag) {
+    flag = true;
+    return nullptr;
+}
+
+const TOptionRule<TParse> OptionRules[] = {
+    {"--help", false, [](TValue, TParse& p) { return Set(p.O.Help); }},
+    {"-h", false, [](TValue, TParse& p) { return Set(p.O.Help); }},
+    {"--pace", false, [](TValue, TParse& p) { return Set(p.O.Pace); }},
+    {"--log", false, [](TValue, TParse& p) { return Set(p.O.Log); }},
+    {"--answer-any-address", false, [](TValue, TParse& p) { return Set(p.O.AnswerAnyAddress); }},
+    {"--com", true,
+     [](TValue v, TParse& p) { return TakeInt<int>(v, 1, 255, "a port number 1..255", p.O.Com); }},
+    {"--link", true, [](TValue v, TParse& p) { return TakePath(v, p.O.LinkPath, "a path"); }},
+    {"--device", true, [](TValue v, TParse& p) { return TakePath(v, p.O.DevicePath, "a path"); }},
+    {"--address", true,
+     [](TValue v, TParse& p) {
+         return TakeInt<uint8_t>(v, 1, 247, "an address 1..247", p.O.Address);
+     }},
+    {"--baud", true, TakeBaud},
+    {"--parity", true,
+     [](TValue v, TParse& p) -> const char* {
+         p.ParityName = v;
+         return v == "none" || v == "even" || v == "odd" ? nullptr : "none, even or odd";
+     }},
+    {"--stop-bits", true,
+     [](TValue v, TParse& p) -> const char* {
+         return Number(v, p.StopBits) && (p.StopBits == 1 || p.StopBits == 2) ? nullptr : "1 or 2";
+     }},
+    {"--version-text", true,
+     [](TValue v, TParse& p) { return TakeVersion(v, p.O.Identity.SoftwareVersion); }},
+    {"--hardware-version", true,
+     [](TValue v, TParse& p) { return TakeVersion(v, p.O.Identity.HardwareVersion); }},
+    {"--release-date", true,
+     [](TValue v, TParse& p) -> const char* {
+         if (v.size() != 6 || !std::all_of(v.begin(), v.end(), ::isdigit)) {
+             return "six digits YYMMDD";
+         }
+         p.O.Identity.ReleaseDate = v;
+         return nullptr;
+     }},
+    {"--serial", true,
+     [](TValue v, TParse& p) -> const char* {
+         if (v.size() > 32 || !Printable(v)) {
+             return "up to 32 printable characters";
+         }
+         p.O.Identity.SerialNumber = v;
+         return nullptr;
+     }},
+    {"--ao-type", true,
+     [](TValue v, TParse& p) {
+         return TakeInt<uint16_t>(v, 0, 65535, "a number 0..65535 (1 current, 2 voltage)",
+                                  p.O.Identity.AOType);
+     }},
+    {"--delay", true, [](TValue v, TParse& p) { return TakeMilliseconds(v, p.O.DelayMs); }},
+    {"--busy", true, [](TValue v, TParse& p) { return TakeMilliseconds(v, p.O.BusyMs); }},
+    {"--fault", true, TakeFault},
+    {"--seed", true,
+     [](TValue v, TParse& p) -> const char* {
+         uint64_t n = 0;
+         if (!Number(v, n)) {
+             return "a whole number";
+         }
+         p.O.Seed = n;
+         return nullptr;
+     }},
+    {"--requests", true,
+     [](TValue v, TParse& p) -> const char* {
+         uint64_t n = 0;
+         if (!Number(v, n) || n == 0) {
+             return "a count above 0";
+         }
+         p.O.Requests = n;
+         return nullptr;
+     }},
+    {"--state", true,
+     [](TValue v, TParse& p) { return TakePath(v, p.O.StateFile, "a file name"); }},
+    {"--time-scale", true,
+     [](TValue v, TParse& p) -> const char* {
+         double f = 0;
+         if (!Real(v, f) || f < 0 || f > 1e6) {
+             return "a factor 0..1000000";
+         }
+         p.O.TimeScale = f;
+         return nullptr;
+     }},
+    {"--lose-answer", true, TakeLostAnswer},
+    {"--miswire", true,
+     [](TValue v, TParse& p) -> const char* {
+         return ParseMiswire(v, p.O.Wiring)
+                    ? nullptr
+                    : "missing-phase=A|B|C, reversed-ct=PHASES or unbalance=0..1";
+     }},
+    {"--mute-function", true, TakeLostFunction},
+    {"--extra-meter", true, TakeExtraMeter},
+};
+
+// Parity and stop bits given on the command line, as one meter setting.
+bool SettleParity(TParse& p, std::string& error) {
+    if (p.ParityName.empty() && p.StopBits == 1) {
+        return true;
+    }
+    if (p.ParityName.empty()) {
+        p.ParityName = "none";
+    }
+    if (p.StopBits == 2 && p.ParityName != "none") {
+        error = "--stop-bits 2 is offered only with --parity none";
+        return false;
+    }
+    p.O.Parity = p.ParityName == "even"  ? TMeterParity::Even
+                 : p.ParityName == "odd" ? TMeterParity::Odd
+                 : p.StopBits == 2       ? TMeterParity::None2
                                          : TMeterParity::None1;
-    }
+    return true;
+}
+
+bool BaudOffered(const TOptions& o, std::string& error) {
     const auto& offered =
         SupportedBaudrates(TLayout{HasExtendedLayout(o.Identity.SoftwareVersion), false});
     if (o.Baudrate && std::find(offered.begin(), offered.end(), *o.Baudrate) == offered.end()) {
-        error = "a meter with software version '" + o.Identity.SoftwareVersion +
-                "' offers no baud rate above 19200";
+        error = "a meter with software version '";
+        error += o.Identity.SoftwareVersion;
+        error += "' offers no baud rate above 19200";
         return false;
     }
     return true;
+}
+
+} // namespace
+
+bool ParseOptions(const std::vector<std::string>& args, TOptions& o, std::string& error) {
+    TParse p(o);
+    const auto unknown = [](const std::string& arg, std::string& message) {
+        message = "unknown option '" + arg + "' (see --help)";
+        return false;
+    };
+    if (!ApplyOptionTable<TParse>(OptionRules, args, p, error, unknown)) {
+        return false;
+    }
+    return SettleParity(p, error) && BaudOffered(o, error);
 }
 
 } // namespace kt580sim

@@ -161,28 +161,105 @@ std::string TServer::AsAddressed(const std::string& frame) const {
     return request;
 }
 
+bool TServer::LineMismatch(const std::string& frame) {
+    if (!FTerminal.IsPseudo()) {
+        return false;
+    }
+    const auto peer = FTerminal.PeerBaudrate();
+    if (!peer || *peer == FBaudrate) {
+        return false;
+    }
+    // At another speed a real meter receives only garbage.
+    ++FStats.LineMismatch;
+    std::string note = "ignored: line at ";
+    note += std::to_string(*peer);
+    note += " baud, meter at ";
+    note += std::to_string(FBaudrate);
+    Log("RX", frame, note);
+    return true;
+}
+
+TReply TServer::Dispatch(const std::string& frame) const {
+    TReply reply = HandleRequest(FMeter, AsAddressed(frame), FAddress);
+    for (std::size_t i = 0; i < FOthers.size() && reply.Kind == TReply::OtherAddress; ++i) {
+        reply = HandleRequest(*FOthers[i], frame, FOthers[i]->Address());
+    }
+    return reply;
+}
+
+bool TServer::LoseFunction(const std::string& frame) const {
+    return frame.size() > 1 &&
+           std::find(FOptions.LoseFunctions.begin(), FOptions.LoseFunctions.end(),
+                     static_cast<uint8_t>(frame[1])) != FOptions.LoseFunctions.end();
+}
+
+void TServer::Answer(const std::string& frame, const TReply& reply, TClock::time_point lastByte) {
+    ++FStats.Requests;
+    Log("RX", frame);
+    if (reply.Exception >= 1 && reply.Exception <= 4) {
+        ++FStats.Exceptions[reply.Exception];
+    }
+    if (LoseFunction(frame)) {
+        // Carried out, and the answer lost on the way back.
+        Log("TX", {}, "fault drop (function)");
+        return;
+    }
+    if (LoseAnswer(frame)) {
+        // Logged as a dropped answer, so the log tells every lost answer alike.
+        Log("TX", {}, "fault drop (chosen)");
+        return;
+    }
+    const auto before = FaultCounts();
+    const std::vector<TPiece> pieces = FFaults.Shape(reply.Bytes, FAddress);
+    if (!pieces.empty()) {
+        ++FStats.Answers;
+        Send(pieces, lastByte);
+        FLastAnswer = TClock::now();
+    }
+    if (FLog != nullptr) {
+        LogSent(pieces, before);
+    }
+}
+
+void TServer::LogSent(const std::vector<TPiece>& pieces,
+                      const std::array<uint64_t, FaultKinds>& faultsBefore) {
+    const auto after = FaultCounts();
+    std::string faults;
+    for (int k = 0; k < FaultKinds; ++k) {
+        if (after[k] != faultsBefore[k]) {
+            faults += faults.empty() ? "fault " : ",";
+            faults += FaultName(static_cast<TFaultKind>(k));
+        }
+    }
+    std::string sent;
+    for (const TPiece& p : pieces) {
+        sent += p.Bytes;
+    }
+    Log("TX", sent, faults);
+}
+
+void TServer::FollowMeterSettings() {
+    FAddress = FMeter.Address();
+    if (FMeter.Baudrate() != FBaudrate || FMeter.Parity() != FParity) {
+        FBaudrate = FMeter.Baudrate();
+        FParity = FMeter.Parity();
+        std::string error;
+        if (!FTerminal.Reconfigure(FBaudrate, FParity, error)) {
+            std::fprintf(stderr, "kt580-sim: %s\n", error.c_str());
+        }
+    }
+}
+
 void TServer::HandleFrame(const std::string& frame, TClock::time_point lastByte) {
     AdvanceMeterTime();
-    if (FTerminal.IsPseudo()) {
-        const auto peer = FTerminal.PeerBaudrate();
-        if (peer && *peer != FBaudrate) {
-            // At another speed a real meter receives only garbage.
-            ++FStats.LineMismatch;
-            Log("RX", frame,
-                "ignored: line at " + std::to_string(*peer) + " baud, meter at " +
-                    std::to_string(FBaudrate));
-            return;
-        }
+    if (LineMismatch(frame)) {
+        return;
     }
     if (Busy(lastByte)) {
         Log("RX", frame, "ignored: busy");
         return;
     }
-    const std::string request = AsAddressed(frame);
-    TReply reply = HandleRequest(FMeter, request, FAddress);
-    for (std::size_t i = 0; i < FOthers.size() && reply.Kind == TReply::OtherAddress; ++i) {
-        reply = HandleRequest(*FOthers[i], frame, FOthers[i]->Address());
-    }
+    const TReply reply = Dispatch(frame);
     switch (reply.Kind) {
     case TReply::OtherAddress:
         ++FStats.OtherAddress;
@@ -196,61 +273,69 @@ void TServer::HandleFrame(const std::string& frame, TClock::time_point lastByte)
         ++FStats.Broadcasts;
         Log("RX", frame, "broadcast");
         break;
-    case TReply::Answer: {
-        ++FStats.Requests;
-        Log("RX", frame);
-        if (reply.Exception >= 1 && reply.Exception <= 4) {
-            ++FStats.Exceptions[reply.Exception];
-        }
-        if (frame.size() > 1 &&
-            std::find(FOptions.LoseFunctions.begin(), FOptions.LoseFunctions.end(),
-                      static_cast<uint8_t>(frame[1])) != FOptions.LoseFunctions.end()) {
-            // Carried out, and the answer lost on the way back.
-            Log("TX", {}, "fault drop (function)");
-            break;
-        }
-        if (LoseAnswer(frame)) {
-            // Logged as a dropped answer, so the log tells every lost answer alike.
-            Log("TX", {}, "fault drop (chosen)");
-            break;
-        }
-        const auto before = FaultCounts();
-        const std::vector<TPiece> pieces = FFaults.Shape(reply.Bytes, FAddress);
-        if (!pieces.empty()) {
-            ++FStats.Answers;
-            Send(pieces, lastByte);
-            FLastAnswer = TClock::now();
-        }
-        if (FLog != nullptr) {
-            const auto after = FaultCounts();
-            std::string faults;
-            for (int k = 0; k < FaultKinds; ++k) {
-                if (after[k] != before[k]) {
-                    faults += std::string(faults.empty() ? "fault " : ",") +
-                              FaultName(static_cast<TFaultKind>(k));
-                }
-            }
-            std::string sent;
-            for (const TPiece& p : pieces) {
-                sent += p.Bytes;
-            }
-            Log("TX", sent, faults);
-        }
+    case TReply::Answer:
+        Answer(frame, reply, lastByte);
         break;
     }
-    }
     // New address and line settings take effect only now, after the answer.
-    FAddress = FMeter.Address();
-    if (FMeter.Baudrate() != FBaudrate || FMeter.Parity() != FParity) {
-        FBaudrate = FMeter.Baudrate();
-        FParity = FMeter.Parity();
-        std::string error;
-        if (!FTerminal.Reconfigure(FBaudrate, FParity, error)) {
-            std::fprintf(stderr, "kt580-sim: %s\n", error.c_str());
-        }
-    }
+    FollowMeterSettings();
     if (FMeter.MemoryGeneration() != FSavedGeneration) {
         SaveState();
+    }
+}
+
+bool TServer::RequestsDone() const {
+    return FOptions.Requests && FStats.Requests >= *FOptions.Requests;
+}
+
+TServer::TClock::duration TServer::Silence() const {
+    return std::chrono::duration_cast<TClock::duration>(
+        std::chrono::duration<double>(SilenceSeconds()));
+}
+
+timespec TServer::WaitTime(const TFrameAssembler& assembler, TClock::time_point lastByte) const {
+    if (assembler.Empty()) {
+        return {1, 0};
+    }
+    const auto left = std::max(lastByte + Silence() - TClock::now(), TClock::duration::zero());
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+    return {static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+}
+
+void TServer::ReadLine(TFrameAssembler& assembler, TClock::time_point& lastByte) {
+    char buffer[512];
+    const ssize_t n = ::read(FTerminal.Fd(), buffer, sizeof buffer);
+    if (n > 0) {
+        lastByte = TClock::now();
+        assembler.Feed(std::string(buffer, static_cast<std::size_t>(n)));
+        while (auto frame = assembler.Next(false)) {
+            HandleFrame(*frame, lastByte);
+            if (RequestsDone()) {
+                break;
+            }
+        }
+    } else if (n == 0 || (errno != EAGAIN && errno != EINTR && errno != EIO)) {
+        std::fprintf(stderr, "kt580-sim: the line is gone\n");
+        FFatal = true;
+    }
+}
+
+void TServer::LineHungUp() {
+    if (FTerminal.IsPseudo()) {
+        // Cannot happen while we hold the other side; do not spin if it does.
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    } else {
+        std::fprintf(stderr, "kt580-sim: the device is gone\n");
+        FFatal = true;
+    }
+}
+
+void TServer::EndFramesAfterSilence(TFrameAssembler& assembler, TClock::time_point lastByte) {
+    if (assembler.Empty() || TClock::now() - lastByte < Silence()) {
+        return;
+    }
+    while (auto frame = assembler.Next(true)) {
+        HandleFrame(*frame, lastByte);
     }
 }
 
@@ -259,18 +344,8 @@ bool TServer::Run(const volatile std::sig_atomic_t& stop) {
     auto lastByte = TClock::now();
     sigset_t unblocked;
     ::sigemptyset(&unblocked);
-    while (stop == 0 && !FFatal) {
-        if (FOptions.Requests && FStats.Requests >= *FOptions.Requests) {
-            break;
-        }
-        timespec timeout{1, 0};
-        if (!assembler.Empty()) {
-            const auto due = lastByte + std::chrono::duration_cast<TClock::duration>(
-                                            std::chrono::duration<double>(SilenceSeconds()));
-            const auto left = std::max(due - TClock::now(), TClock::duration::zero());
-            const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
-            timeout = {static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
-        }
+    while (stop == 0 && !FFatal && !RequestsDone()) {
+        timespec timeout = WaitTime(assembler, lastByte);
         pollfd p{FTerminal.Fd(), POLLIN, 0};
         // Signals are blocked except inside the wait, so a stop request is never missed.
         const int ready = ::ppoll(&p, 1, &timeout, &unblocked);
@@ -279,37 +354,11 @@ bool TServer::Run(const volatile std::sig_atomic_t& stop) {
             return false;
         }
         if (ready > 0 && (p.revents & POLLIN) != 0) {
-            char buffer[512];
-            const ssize_t n = ::read(FTerminal.Fd(), buffer, sizeof buffer);
-            if (n > 0) {
-                lastByte = TClock::now();
-                assembler.Feed(std::string(buffer, static_cast<std::size_t>(n)));
-                while (auto frame = assembler.Next(false)) {
-                    HandleFrame(*frame, lastByte);
-                    if (FOptions.Requests && FStats.Requests >= *FOptions.Requests) {
-                        break;
-                    }
-                }
-            } else if (n == 0 || (errno != EAGAIN && errno != EINTR && errno != EIO)) {
-                std::fprintf(stderr, "kt580-sim: the line is gone\n");
-                FFatal = true;
-            }
+            ReadLine(assembler, lastByte);
         } else if (ready > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
-            if (FTerminal.IsPseudo()) {
-                // Cannot happen while we hold the other side; do not spin if it does.
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            } else {
-                std::fprintf(stderr, "kt580-sim: the device is gone\n");
-                FFatal = true;
-            }
+            LineHungUp();
         }
-        if (!assembler.Empty() &&
-            TClock::now() - lastByte >= std::chrono::duration_cast<TClock::duration>(
-                                            std::chrono::duration<double>(SilenceSeconds()))) {
-            while (auto frame = assembler.Next(true)) {
-                HandleFrame(*frame, lastByte);
-            }
-        }
+        EndFramesAfterSilence(assembler, lastByte);
         FStats.DiscardedBytes = assembler.DiscardedBytes();
         if (!FOptions.StateFile.empty() && TClock::now() - FLastSave > StateSaveInterval) {
             AdvanceMeterTime();

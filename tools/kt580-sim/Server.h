@@ -2,8 +2,10 @@
 #pragma once
 
 #include "FaultInjector.h"
+#include "FrameAssembler.h"
 #include "MeterModel.h"
 #include "Options.h"
+#include "SlaveProtocol.h"
 #include "Statistics.h"
 #include "Terminal.h"
 
@@ -11,6 +13,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <ctime>
 #include <optional>
 #include <vector>
 
@@ -38,6 +41,29 @@ private:
     using TClock = std::chrono::steady_clock;
 
     void HandleFrame(const std::string& frame, TClock::time_point lastByte);
+    // The request came at another line speed than the meter's (logged and counted).
+    bool LineMismatch(const std::string& frame);
+    // The reply of the meter the request is addressed to.
+    TReply Dispatch(const std::string& frame) const;
+    // Carries out the answer to a request: counts it, loses it or sends it, faults and all.
+    void Answer(const std::string& frame, const TReply& reply, TClock::time_point lastByte);
+    // --mute-function: the request's function is one whose answers are never sent.
+    bool LoseFunction(const std::string& frame) const;
+    void LogSent(const std::vector<TPiece>& pieces,
+                 const std::array<uint64_t, FaultKinds>& faultsBefore);
+    // Address and line settings the meter has been told to change to.
+    void FollowMeterSettings();
+    // --requests: as many requests were served as asked.
+    bool RequestsDone() const;
+    // The silence that ends a frame, as a duration.
+    TClock::duration Silence() const;
+    // How long to wait for a byte: until the pending frame's silence ends, else a second.
+    timespec WaitTime(const TFrameAssembler& assembler, TClock::time_point lastByte) const;
+    // Reads what the line has and serves the frames complete in it.
+    void ReadLine(TFrameAssembler& assembler, TClock::time_point& lastByte);
+    void LineHungUp();
+    // Serves the frames the silence since the last byte completed.
+    void EndFramesAfterSilence(TFrameAssembler& assembler, TClock::time_point lastByte);
     // --busy: the request came too soon after the last answer.
     bool Busy(TClock::time_point lastByte) const;
     // --answer-any-address: the request as if it were addressed to this meter.

@@ -21,14 +21,31 @@ bool InBlock(uint16_t reg, uint16_t start, int count) {
     return reg >= start && reg < start + count;
 }
 
+// The range of a register of the analog output block (two outputs of six registers).
+bool AnalogOutputRange(uint16_t reg, TRange& range) {
+    using namespace reg;
+    if (!InBlock(reg, Settings1300, 12)) {
+        return false;
+    }
+    switch ((reg - Settings1300) % 6) {
+    case AOObject:
+        range = {0, AOChannels - 1};
+        return true;
+    case AOHighLimit:
+    case AOLowLimit:
+        range = {0, 120};
+        return true;
+    default: // AOMode, the signs
+        range = {0, 1};
+        return true;
+    }
+}
+
 // The range of a plain register, or nothing for the registers checked specially
 // (baud rate, CT2, PT1, setpoints).
 bool PlainRange(uint16_t reg, TLayout layout, TRange& range) {
     using namespace reg;
     switch (reg) {
-    case Password:
-        range = {0, 9999};
-        return true;
     case Address:
         range = {1, 247};
         return true;
@@ -41,79 +58,46 @@ bool PlainRange(uint16_t reg, TLayout layout, TRange& range) {
     case PT2:
         range = {50, 400};
         return true;
+    case Password:
+        range = {0, 9999};
+        return true;
     case CT1:
         range = {1, 9999};
         return true;
-    case QMode:
-        range = {0, 1};
-        return true;
     case Backlight:
         range = {0, 120};
-        return true;
-    case LoadConvention:
-        range = {0, 1};
-        return true;
-    case ROType:
-        range = {0, 2};
-        return true;
-    case DOType:
-        range = {0, 1};
         return true;
     case PulseConst:
         range = {800, 60000};
         return true;
     case Alarm1Channel:
+    case Alarm2Channel:
         range = {0, AlarmChannels - 1};
         return true;
     case Alarm1Delay:
+    case Alarm2Delay:
         range = {0, 255};
-        return true;
-    case Alarm1Operator:
-        range = {0, 1};
         return true;
     // One alarm driving "RO1", "RO2" or both; with an alarm per relay it is "Latch" or "Momentary".
     case Alarm1Output:
         range = {0, layout.RelayAlarm ? 1U : 2U};
         return true;
+    case ROType:
     case DO1Output:
-        range = {0, 2};
-        return true;
     case DO2Output:
         range = {0, 2};
         return true;
-    case Alarm2Channel:
-        range = {0, AlarmChannels - 1};
-        return true;
-    case Alarm2Delay:
-        range = {0, 255};
-        return true;
+    case QMode:
+    case LoadConvention:
+    case DOType:
+    case Alarm1Operator:
     case Alarm2Operator:
-        range = {0, 1};
-        return true;
     case Alarm2Output:
         range = {0, 1};
         return true;
     default:
-        break;
+        return AnalogOutputRange(reg, range);
     }
-    if (InBlock(reg, Settings1300, 12)) {
-        switch ((reg - Settings1300) % 6) {
-        case AOObject:
-            range = {0, AOChannels - 1};
-            return true;
-        case AOMode:
-            range = {0, 1};
-            return true;
-        case AOHighLimit:
-        case AOLowLimit:
-            range = {0, 120};
-            return true;
-        default:
-            range = {0, 1};
-            return true;
-        }
-    }
-    return false;
 }
 
 std::string Hex(uint16_t reg) {

@@ -98,7 +98,7 @@ TReply Write(TMeterModel& meter, const std::string& frame) {
         }
         const uint16_t count = Word(frame, 4);
         const std::size_t bytes = static_cast<uint8_t>(frame[6]);
-        if (count == 0 || count > MaxWriteRegisters || bytes != 2U * count ||
+        if (count == 0 || count > MaxWriteRegisters || bytes != std::size_t{2} * count ||
             frame.size() != 9 + bytes) {
             return Exception(address, function, TException::IllegalValue);
         }

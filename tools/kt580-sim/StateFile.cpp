@@ -46,13 +46,50 @@ std::string SerializeState(const TMeterModel& meter) {
     return out;
 }
 
+namespace {
+
+// The state file's entries, gathered before they are given to the meter.
+struct TStateEntries {
+    TSettingsImage Settings;
+    TEnergyCounters Energy;
+    std::array<bool, 2> Relays;
+};
+
+// One key=value entry into the state; nullptr when taken, else what is wrong with it. Unknown
+// keys are left alone.
+const char* ApplyEntry(const std::string& key, const std::string& value, TStateEntries& state) {
+    if (key.rfind("reg.", 0) == 0) {
+        uint16_t r = 0;
+        uint16_t v = 0;
+        if (!Parse(key.substr(4), r, 16) || !Parse(value, v)) {
+            return "bad register entry";
+        }
+        state.Settings[r] = v;
+    } else if (key.rfind("energy.", 0) == 0) {
+        int i = 0;
+        uint32_t v = 0;
+        if (!Parse(key.substr(7), i) || i < 0 || i >= TEnergyCounters::Count || !Parse(value, v)) {
+            return "bad energy entry";
+        }
+        state.Energy.Set(i, v);
+    } else if (key.rfind("relay.", 0) == 0) {
+        int i = 0;
+        if (!Parse(key.substr(6), i) || i < 0 || i >= reg::RelayCoils ||
+            (value != "0" && value != "1")) {
+            return "bad relay entry";
+        }
+        state.Relays[i] = value == "1";
+    }
+    return nullptr;
+}
+
+} // namespace
+
 bool ApplyState(const std::string& text, TMeterModel& meter, std::string& error) {
-    TSettingsImage settings;
+    TStateEntries state{{}, meter.Energy(), {meter.Relay(0), meter.Relay(1)}};
     std::istringstream lines(text);
     std::string line;
     int number = 0;
-    TEnergyCounters energy = meter.Energy();
-    std::array<bool, 2> relays = {meter.Relay(0), meter.Relay(1)};
     while (std::getline(lines, line)) {
         ++number;
         if (!line.empty() && line.back() == '\r') {
@@ -62,48 +99,22 @@ bool ApplyState(const std::string& text, TMeterModel& meter, std::string& error)
             continue;
         }
         const auto eq = line.find('=');
-        const std::string where = "line " + std::to_string(number) + ": ";
-        if (eq == std::string::npos) {
-            error = where + "no '='";
+        const char* bad = eq == std::string::npos
+                              ? "no '='"
+                              : ApplyEntry(line.substr(0, eq), line.substr(eq + 1), state);
+        if (bad != nullptr) {
+            error = "line " + std::to_string(number) + ": " + bad;
             return false;
-        }
-        const std::string key = line.substr(0, eq);
-        const std::string value = line.substr(eq + 1);
-        if (key.rfind("reg.", 0) == 0) {
-            uint16_t r = 0;
-            uint16_t v = 0;
-            if (!Parse(key.substr(4), r, 16) || !Parse(value, v)) {
-                error = where + "bad register entry";
-                return false;
-            }
-            settings[r] = v;
-        } else if (key.rfind("energy.", 0) == 0) {
-            int i = 0;
-            uint32_t v = 0;
-            if (!Parse(key.substr(7), i) || i < 0 || i >= TEnergyCounters::Count ||
-                !Parse(value, v)) {
-                error = where + "bad energy entry";
-                return false;
-            }
-            energy.Set(i, v);
-        } else if (key.rfind("relay.", 0) == 0) {
-            int i = 0;
-            if (!Parse(key.substr(6), i) || i < 0 || i >= reg::RelayCoils ||
-                (value != "0" && value != "1")) {
-                error = where + "bad relay entry";
-                return false;
-            }
-            relays[i] = value == "1";
         }
     }
     std::string why;
-    if (!meter.RestoreSettings(settings, why)) {
+    if (!meter.RestoreSettings(state.Settings, why)) {
         error = why;
         return false;
     }
-    meter.Energy() = energy;
-    meter.SetRelay(0, relays[0]);
-    meter.SetRelay(1, relays[1]);
+    meter.Energy() = state.Energy;
+    meter.SetRelay(0, state.Relays[0]);
+    meter.SetRelay(1, state.Relays[1]);
     return true;
 }
 

@@ -58,6 +58,90 @@ bool ApplyLineOptions(const TOptions& options, TMeterModel& meter, std::string& 
     return meter.RestoreSettings(wanted, error);
 }
 
+int Fail(const std::string& error, int status) {
+    std::fprintf(stderr, "kt580-sim: %s\n", error.c_str());
+    return status;
+}
+
+// The stored memory of an earlier run, if there is a state file.
+bool LoadState(const TOptions& options, TMeterModel& meter, std::string& error) {
+    if (options.StateFile.empty()) {
+        return true;
+    }
+    std::string text;
+    return ReadTextFile(options.StateFile, text, error) && ApplyState(text, meter, error);
+}
+
+std::unique_ptr<TTerminal> OpenTerminal(const TOptions& options, const TMeterModel& meter,
+                                        std::string& error) {
+    return options.DevicePath.empty()
+               ? TTerminal::OpenPseudo(meter.Baudrate(), meter.Parity(), error)
+               : TTerminal::OpenDevice(options.DevicePath, meter.Baudrate(), meter.Parity(), error);
+}
+
+void RemoveLinks(const std::vector<std::string>& links, const std::string& target) {
+    for (const std::string& link : links) {
+        RemoveLinkIfOurs(link, target);
+    }
+}
+
+// The names the terminal is reached by: COMn in the port map and --link. None is left behind
+// when one cannot be made.
+bool CreateLinks(const TOptions& options, const std::string& target,
+                 std::vector<std::string>& links, std::string& error) {
+    if (options.Com) {
+        // The same folder the utility resolves COMn names through.
+        const std::string link = PortLinkPath(*options.Com);
+        if (!CreateLink(link, target, true, error)) {
+            return false;
+        }
+        links.push_back(link);
+    }
+    if (!options.LinkPath.empty()) {
+        if (!CreateLink(options.LinkPath, target, false, error)) {
+            RemoveLinks(links, target);
+            return false;
+        }
+        links.push_back(options.LinkPath);
+    }
+    return true;
+}
+
+void Announce(const TOptions& options, const TMeterModel& meter, const TTerminal& terminal) {
+    std::printf("%s\n", terminal.Path().c_str());
+    std::fflush(stdout);
+    std::fprintf(stderr, "kt580-sim: meter %s (software %s) at address %u, %u baud, serving %s\n",
+                 options.Identity.DeviceType.c_str(), options.Identity.SoftwareVersion.c_str(),
+                 meter.Address(), meter.Baudrate(), terminal.Path().c_str());
+}
+
+std::unique_ptr<TMeterModel> ExtraMeter(const TOptions& options, const TExtraMeter& extra,
+                                        const TMeterModel& first) {
+    TIdentity identity = options.Identity;
+    identity.SerialNumber = extra.SerialNumber;
+    if (!extra.DeviceType.empty()) {
+        identity.DeviceType = extra.DeviceType;
+    }
+    return std::make_unique<TMeterModel>(identity, extra.Address, first.Baudrate(), first.Parity());
+}
+
+// Serves the meters until stopped, then saves, takes the links away and prints the summary.
+bool Serve(const TOptions& options, TMeterModel& meter, TTerminal& terminal,
+           const std::vector<std::string>& links) {
+    TServer server(options, meter, terminal, options.Log ? stderr : nullptr);
+    std::vector<std::unique_ptr<TMeterModel>> others;
+    for (const TExtraMeter& extra : options.ExtraMeters) {
+        others.push_back(ExtraMeter(options, extra, meter));
+        server.AddMeter(*others.back());
+    }
+    const bool ok = server.Run(StopRequested);
+    server.SaveState();
+    RemoveLinks(links, terminal.Path());
+    std::fputs(server.Statistics().Summary(server.FaultCounts()).c_str(), stdout);
+    std::fflush(stdout);
+    return ok;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -65,85 +149,31 @@ int main(int argc, char** argv) {
     TOptions options;
     std::string error;
     if (!ParseOptions(args, options, error)) {
-        std::fprintf(stderr, "kt580-sim: %s\n", error.c_str());
-        return 2;
+        return Fail(error, 2);
     }
     if (options.Help) {
         std::fputs(UsageText().c_str(), stdout);
         return 0;
     }
-
     TMeterModel meter(options.Identity, 1, 19200, TMeterParity::None1);
     meter.SetWiring(options.Wiring);
-    if (!options.StateFile.empty()) {
-        std::string text;
-        if (!ReadTextFile(options.StateFile, text, error) || !ApplyState(text, meter, error)) {
-            std::fprintf(stderr, "kt580-sim: state file %s: %s\n", options.StateFile.c_str(),
-                         error.c_str());
-            return 1;
-        }
-    }
-    if (!ApplyLineOptions(options, meter, error)) {
-        std::fprintf(stderr, "kt580-sim: %s\n", error.c_str());
-        return 2;
-    }
-
-    InstallSignals();
-    std::unique_ptr<TTerminal> terminal =
-        options.DevicePath.empty()
-            ? TTerminal::OpenPseudo(meter.Baudrate(), meter.Parity(), error)
-            : TTerminal::OpenDevice(options.DevicePath, meter.Baudrate(), meter.Parity(), error);
-    if (!terminal) {
-        std::fprintf(stderr, "kt580-sim: %s\n", error.c_str());
+    if (!LoadState(options, meter, error)) {
+        std::fprintf(stderr, "kt580-sim: state file %s: %s\n", options.StateFile.c_str(),
+                     error.c_str());
         return 1;
     }
-
+    if (!ApplyLineOptions(options, meter, error)) {
+        return Fail(error, 2);
+    }
+    InstallSignals();
+    const std::unique_ptr<TTerminal> terminal = OpenTerminal(options, meter, error);
+    if (!terminal) {
+        return Fail(error, 1);
+    }
     std::vector<std::string> links;
-    const auto removeLinks = [&] {
-        for (const std::string& link : links) {
-            RemoveLinkIfOurs(link, terminal->Path());
-        }
-    };
-    if (options.Com) {
-        // The same folder the utility resolves COMn names through.
-        const std::string link = PortLinkPath(*options.Com);
-        if (!CreateLink(link, terminal->Path(), true, error)) {
-            std::fprintf(stderr, "kt580-sim: %s\n", error.c_str());
-            return 1;
-        }
-        links.push_back(link);
+    if (!CreateLinks(options, terminal->Path(), links, error)) {
+        return Fail(error, 1);
     }
-    if (!options.LinkPath.empty()) {
-        if (!CreateLink(options.LinkPath, terminal->Path(), false, error)) {
-            std::fprintf(stderr, "kt580-sim: %s\n", error.c_str());
-            removeLinks();
-            return 1;
-        }
-        links.push_back(options.LinkPath);
-    }
-
-    std::printf("%s\n", terminal->Path().c_str());
-    std::fflush(stdout);
-    std::fprintf(stderr, "kt580-sim: meter %s (software %s) at address %u, %u baud, serving %s\n",
-                 options.Identity.DeviceType.c_str(), options.Identity.SoftwareVersion.c_str(),
-                 meter.Address(), meter.Baudrate(), terminal->Path().c_str());
-
-    TServer server(options, meter, *terminal, options.Log ? stderr : nullptr);
-    std::vector<std::unique_ptr<TMeterModel>> others;
-    for (const TExtraMeter& extra : options.ExtraMeters) {
-        TIdentity identity = options.Identity;
-        identity.SerialNumber = extra.SerialNumber;
-        if (!extra.DeviceType.empty()) {
-            identity.DeviceType = extra.DeviceType;
-        }
-        others.push_back(std::make_unique<TMeterModel>(identity, extra.Address, meter.Baudrate(),
-                                                       meter.Parity()));
-        server.AddMeter(*others.back());
-    }
-    const bool ok = server.Run(StopRequested);
-    server.SaveState();
-    removeLinks();
-    std::fputs(server.Statistics().Summary(server.FaultCounts()).c_str(), stdout);
-    std::fflush(stdout);
-    return ok ? 0 : 1;
+    Announce(options, meter, *terminal);
+    return Serve(options, meter, *terminal, links) ? 0 : 1;
 }

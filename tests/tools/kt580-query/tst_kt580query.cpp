@@ -23,6 +23,14 @@
 
 namespace {
 
+std::vector<std::string> StdArgs(const QStringList& args) {
+    std::vector<std::string> out;
+    for (const QString& a : args) {
+        out.push_back(a.toStdString());
+    }
+    return out;
+}
+
 struct TRun {
     int ExitCode = -1;
     QStringList Out;
@@ -84,6 +92,8 @@ private slots:
     void options();
     void badOptions_data();
     void badOptions();
+    void optionTexts_data();
+    void optionTexts();
     void withAddress_data();
     void withAddress();
 
@@ -161,10 +171,7 @@ void TestKt580Query::options() {
     QFETCH(int, timeout);
     QFETCH(int, count);
     QFETCH(QString, flags);
-    std::vector<std::string> argv;
-    for (const QString& a : args) {
-        argv.push_back(a.toStdString());
-    }
+    const std::vector<std::string> argv = StdArgs(args);
     TQueryOptions o;
     std::string error;
     QVERIFY2(ParseQueryOptions(argv, o, error), error.c_str());
@@ -200,14 +207,52 @@ void TestKt580Query::badOptions_data() {
 
 void TestKt580Query::badOptions() {
     QFETCH(QStringList, args);
-    std::vector<std::string> argv;
-    for (const QString& a : args) {
-        argv.push_back(a.toStdString());
-    }
+    const std::vector<std::string> argv = StdArgs(args);
     TQueryOptions o;
     std::string error;
     QVERIFY(!ParseQueryOptions(argv, o, error));
     QVERIFY(!error.empty());
+}
+
+// The whole message of each refusal; an empty one: accepted.
+void TestKt580Query::optionTexts_data() {
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("error");
+    QTest::newRow("help alone") << QStringList{"-h"} << "";
+    QTest::newRow("scan every meter") << QStringList{"--scan", "--all"} << "";
+    QTest::newRow("single dash is a query") << QStringList{"-x"} << "";
+    QTest::newRow("unknown") << QStringList{"q", "--speed"} << "unknown option --speed";
+    QTest::newRow("no value") << QStringList{"q", "--csv"} << "option --csv needs a value";
+    QTest::newRow("COM too high") << QStringList{"--port", "COM65536", "q"}
+                                  << "bad value 'COM65536' for --port: a port number up to 65535";
+    QTest::newRow("port 0") << QStringList{"--port", "0", "q"}
+                            << "bad value '0' for --port: a port number 1..65535";
+    QTest::newRow("parity") << QStringList{"--parity", "none", "q"}
+                            << "bad value 'none' for --parity: none1, none2, even or odd";
+    QTest::newRow("timeout") << QStringList{"--timeout", "3600001", "q"}
+                             << "bad value '3600001' for --timeout: milliseconds 0..3600000";
+    QTest::newRow("count") << QStringList{"--count", "-1", "q"}
+                           << "bad value '-1' for --count: a count 0..1000000000";
+    QTest::newRow("csv size") << QStringList{"--csv", "r.csv", "--csv-max-mb", "0"}
+                              << "bad value '0' for --csv-max-mb: megabytes 1..1000000";
+    QTest::newRow("csv and query") << QStringList{"--csv", "r.csv", "q"}
+                                   << "--csv records the metering reads; it takes no QUERY";
+    QTest::newRow("size without csv")
+        << QStringList{"--csv-max-mb", "1", "q"} << "--csv-max-mb needs --csv";
+    QTest::newRow("scan and query")
+        << QStringList{"--scan", "q"} << "--scan takes no query and no --csv";
+    QTest::newRow("all without scan") << QStringList{"--all", "q"} << "--all goes with --scan";
+    QTest::newRow("nothing to do") << QStringList{"--trace"} << "no query given";
+}
+
+void TestKt580Query::optionTexts() {
+    QFETCH(QStringList, args);
+    QFETCH(QString, error);
+    const std::vector<std::string> argv = StdArgs(args);
+    TQueryOptions o;
+    std::string got;
+    QCOMPARE(ParseQueryOptions(argv, o, got), error.isEmpty());
+    QCOMPARE(QString::fromStdString(got), error);
 }
 
 void TestKt580Query::withAddress_data() {

@@ -795,6 +795,33 @@ void TestKt580SimModel::options_data() {
     QTest::newRow("miswire kind") << QStringList{"--miswire", "crossed=A"} << false << "crossed";
     QTest::newRow("answer lost, too wide")
         << QStringList{"--lose-answer", "11000"} << false << "register 0..FFFF";
+    QTest::newRow("identity") << QStringList{"--serial",  "SN 1", "--hardware-version", "2.1",
+                                             "--ao-type", "2",    "--release-date",     "201231"}
+                              << true << "identity=SN 1,2.1,2,201231";
+    QTest::newRow("extra meters") << QStringList{"--extra-meter", "3,SN9,KT2", "--extra-meter", "5"}
+                                  << true << "extra=3:SN9:KT2,5::";
+    QTest::newRow("functions lost") << QStringList{"--mute-function", "05", "--mute-function", "1f"}
+                                    << true << "functions=5,31";
+    QTest::newRow("flags") << QStringList{"--log", "-h", "--time-scale", "60"} << true
+                           << "flags=60";
+    QTest::newRow("unknown, whole text")
+        << QStringList{"--pace", "-x"} << false << "unknown option '-x' (see --help)";
+    QTest::newRow("missing value, whole text")
+        << QStringList{"--pace", "--state"} << false << "option --state needs a value";
+    QTest::newRow("empty link") << QStringList{"--link", ""} << false
+                                << "bad value '' for --link: a path";
+    QTest::newRow("ao type") << QStringList{"--ao-type", "65536"} << false
+                             << "bad value '65536' for --ao-type: a number 0..65535";
+    QTest::newRow("extra meter 0")
+        << QStringList{"--extra-meter", "0,SN"} << false << "for --extra-meter: A[,SERIAL[,TYPE]]";
+    QTest::newRow("extra meter type")
+        << QStringList{"--extra-meter", "2,SN,KT580"} << false << "type of up to 4";
+    QTest::newRow("function 80") << QStringList{"--mute-function", "80"} << false
+                                 << "for --mute-function: a function code";
+    QTest::newRow("time scale") << QStringList{"--time-scale", "-1"} << false
+                                << "bad value '-1' for --time-scale: a factor 0..1000000";
+    QTest::newRow("hardware version")
+        << QStringList{"--hardware-version", "1.0.0"} << false << "for --hardware-version";
 }
 
 void TestKt580SimModel::options() {
@@ -852,6 +879,27 @@ void TestKt580SimModel::options() {
         QCOMPARE(QString::number(o.Seed.value_or(0)), value);
         QVERIFY(o.Pace);
         QCOMPARE(o.DelayMs, std::optional<int>(3));
+    } else if (field == "identity") {
+        const TIdentity& id = o.Identity;
+        QCOMPARE(QString::fromStdString(id.SerialNumber + "," + id.HardwareVersion + "," +
+                                        std::to_string(id.AOType) + "," + id.ReleaseDate),
+                 value);
+    } else if (field == "extra") {
+        QStringList extras;
+        for (const TExtraMeter& m : o.ExtraMeters) {
+            extras << QString::fromStdString(std::to_string(m.Address) + ":" + m.SerialNumber +
+                                             ":" + m.DeviceType);
+        }
+        QCOMPARE(extras.join(','), value);
+    } else if (field == "functions") {
+        QStringList functions;
+        for (uint8_t f : o.LoseFunctions) {
+            functions << QString::number(f);
+        }
+        QCOMPARE(functions.join(','), value);
+    } else if (field == "flags") {
+        QVERIFY(o.Log && o.Help && !o.Pace);
+        QCOMPARE(QString::number(o.TimeScale), value);
     } else {
         QFAIL("unknown check");
     }
