@@ -31,9 +31,9 @@ QString RelayState(bool on) {
 
 } // namespace
 
-QString RegisterHex(std::uint16_t value) {
+QString RegisterHex(std::uint16_t address) {
     return QStringLiteral("0x") +
-           QStringLiteral("%1").arg(value, 4, 16, QLatin1Char('0')).toUpper();
+           QStringLiteral("%1").arg(address, 4, 16, QLatin1Char('0')).toUpper();
 }
 
 std::vector<std::uint8_t> QueryTextBytes(const std::string& text) {

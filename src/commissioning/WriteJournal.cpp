@@ -130,7 +130,8 @@ std::optional<TJournalEntry> ParseJournalLine(const QByteArray& line) {
     e.Write.Kind = o.value("kind").toString();
     e.Write.What = o.value("what").toString();
     e.Query = o.value("query").toString();
-    for (const QJsonValue& v : o.value("changes").toArray()) {
+    const QJsonArray changes = o.value("changes").toArray();
+    for (const auto& v : changes) {
         const QJsonObject c = v.toObject();
         e.Write.Changes.push_back({c.value("item").toString(), OptionalText(c.value("before")),
                                    c.value("after").toString()});

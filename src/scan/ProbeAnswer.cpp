@@ -73,6 +73,7 @@ TFound FindFrames(std::string_view received, std::uint8_t address, int registers
 
 std::vector<std::uint16_t> Registers(std::string_view frame, int count) {
     std::vector<std::uint16_t> values;
+    values.reserve(static_cast<std::size_t>(count));
     for (int r = 0; r < count; ++r)
         values.push_back(
             static_cast<std::uint16_t>(Byte(frame, 3 + 2 * r) << 8 | Byte(frame, 4 + 2 * r)));

@@ -11,7 +11,7 @@
 #include <QScreen>
 #include <QUrl>
 
-TFormAbout::TFormAbout(TVersionLookup lookup, QWidget* parent) : QDialog(parent) {
+TFormAbout::TFormAbout(const TVersionLookup& lookup, QWidget* parent) : QDialog(parent) {
     OpenAddress = [](const QString& address) {
         QDesktopServices::openUrl(QUrl::fromUserInput(address));
     };

@@ -13,7 +13,8 @@ class QPushButton;
 
 class TFormAbout : public QDialog {
 public:
-    explicit TFormAbout(TVersionLookup lookup = ProgramVersionValue, QWidget* parent = nullptr);
+    explicit TFormAbout(const TVersionLookup& lookup = ProgramVersionValue,
+                        QWidget* parent = nullptr);
 
     // Opens the web address; tests put a recorder here instead of the desktop's browser.
     std::function<void(const QString& address)> OpenAddress;

@@ -16,6 +16,8 @@
 #include <QTimer>
 #include <QTreeWidget>
 
+#include <iterator>
+
 namespace {
 
 // How often the window looks at the scan's progress: smooth enough for the bar, and a
@@ -27,6 +29,12 @@ QLabel* MakeLabel(const QString& text, const QRect& bounds, QWidget* parent) {
     label->setTextFormat(Qt::PlainText);
     label->setGeometry(bounds);
     return label;
+}
+
+QPushButton* MakeButton(const QString& text, const QRect& bounds, QWidget* parent) {
+    auto* button = new QPushButton(text, parent);
+    button->setGeometry(bounds);
+    return button;
 }
 
 } // namespace
@@ -51,7 +59,25 @@ void TFormFindMeter::BuildControls() {
     setFixedSize(560, 330);
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                    Qt::WindowCloseButtonHint);
+    BuildSearchGroup();
+    BuildProgress();
+    BuildFoundList();
+    ButtonStart = MakeButton(QStringLiteral("Start"), {470, 10, 75, 23}, this);
+    ButtonStart->setDefault(true);
+    ButtonCancel = MakeButton(QStringLiteral("Cancel"), {470, 42, 75, 23}, this);
+    ButtonUse = MakeButton(QStringLiteral("Use"), {389, 296, 75, 23}, this);
+    ButtonClose = MakeButton(QStringLiteral("Close"), {470, 296, 75, 23}, this);
 
+    connect(ButtonStart, &QPushButton::clicked, this, [this] { ButtonStartClick(); });
+    connect(ButtonCancel, &QPushButton::clicked, this, [this] { ButtonCancelClick(); });
+    connect(ButtonUse, &QPushButton::clicked, this, [this] { ButtonUseClick(); });
+    connect(ButtonClose, &QPushButton::clicked, this, &QDialog::reject);
+    connect(ListFound, &QTreeWidget::itemSelectionChanged, this, [this] { UpdateButtons(); });
+    connect(ListFound, &QTreeWidget::itemDoubleClicked, this, [this] { ButtonUseClick(); });
+}
+
+// The port to scan and how far to search.
+void TFormFindMeter::BuildSearchGroup() {
     auto* group = new QGroupBox(this);
     group->setGeometry(11, 2, 440, 74);
     MakeLabel(QStringLiteral("Com Port:"), {8, 14, 76, 16}, group);
@@ -65,13 +91,10 @@ void TFormFindMeter::BuildControls() {
     RadioFirst->setChecked(true);
     RadioEvery = new QRadioButton(QStringLiteral("Find every meter on the line"), group);
     RadioEvery->setGeometry(250, 40, 185, 20);
+}
 
-    ButtonStart = new QPushButton(QStringLiteral("Start"), this);
-    ButtonStart->setGeometry(470, 10, 75, 23);
-    ButtonStart->setDefault(true);
-    ButtonCancel = new QPushButton(QStringLiteral("Cancel"), this);
-    ButtonCancel->setGeometry(470, 42, 75, 23);
-
+// The bar, the setting being tried, the time left and what the line showed.
+void TFormFindMeter::BuildProgress() {
     ProgressScan = new QProgressBar(this);
     ProgressScan->setGeometry(11, 84, 440, 16);
     ProgressScan->setRange(0, 1000);
@@ -82,30 +105,26 @@ void TFormFindMeter::BuildControls() {
     LabelNotes = MakeLabel(QString(), {11, 122, 534, 32}, this);
     LabelNotes->setWordWrap(true);
     LabelNotes->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+}
 
+void TFormFindMeter::BuildFoundList() {
+    struct TColumn {
+        const char* Title;
+        int Width;
+    };
+    static constexpr TColumn Columns[] = {
+        {"Port", 50},  {"Address", 55},           {"Baud Rate", 65},     {"Parity", 50},
+        {"Model", 55}, {"Software Version", 100}, {"Serial Number", 130}};
     ListFound = new QTreeWidget(this);
     ListFound->setGeometry(11, 158, 534, 128);
     ListFound->setRootIsDecorated(false);
-    ListFound->setHeaderLabels({QStringLiteral("Port"), QStringLiteral("Address"),
-                                QStringLiteral("Baud Rate"), QStringLiteral("Parity"),
-                                QStringLiteral("Model"), QStringLiteral("Software Version"),
-                                QStringLiteral("Serial Number")});
-    const int widths[] = {50, 55, 65, 50, 55, 100, 130};
-    for (int c = 0; c < 7; ++c)
-        ListFound->setColumnWidth(c, widths[c]);
+    QStringList titles;
+    for (const TColumn& column : Columns)
+        titles << QString::fromLatin1(column.Title);
+    ListFound->setHeaderLabels(titles);
+    for (int c = 0; c < static_cast<int>(std::size(Columns)); ++c)
+        ListFound->setColumnWidth(c, Columns[c].Width);
     ListFound->header()->setStretchLastSection(true);
-
-    ButtonUse = new QPushButton(QStringLiteral("Use"), this);
-    ButtonUse->setGeometry(389, 296, 75, 23);
-    ButtonClose = new QPushButton(QStringLiteral("Close"), this);
-    ButtonClose->setGeometry(470, 296, 75, 23);
-
-    connect(ButtonStart, &QPushButton::clicked, this, [this] { ButtonStartClick(); });
-    connect(ButtonCancel, &QPushButton::clicked, this, [this] { ButtonCancelClick(); });
-    connect(ButtonUse, &QPushButton::clicked, this, [this] { ButtonUseClick(); });
-    connect(ButtonClose, &QPushButton::clicked, this, &QDialog::reject);
-    connect(ListFound, &QTreeWidget::itemSelectionChanged, this, [this] { UpdateButtons(); });
-    connect(ListFound, &QTreeWidget::itemDoubleClicked, this, [this] { ButtonUseClick(); });
 }
 
 void TFormFindMeter::Prepare(int portNum, const TScanSetting& setting, std::uint8_t address) {

@@ -59,6 +59,9 @@ protected:
 
 private:
     void BuildControls();
+    void BuildSearchGroup();
+    void BuildProgress();
+    void BuildFoundList();
     void RefreshStatus();
     void RefreshPorts();
     void UpdateButtons();

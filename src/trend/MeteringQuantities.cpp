@@ -53,6 +53,7 @@ int Decimals(const TQuantity& q, double value) {
 const std::vector<TQuantity>& MeteringQuantities() {
     static const std::vector<TQuantity> all = [] {
         std::vector<TQuantity> q;
+        q.reserve(MeasurementCount + EnergyCount + RelayCount + InputCount);
         for (int i = 0; i < MeasurementCount; ++i)
             q.push_back({QString::fromLatin1(MeasurementNames[i]), TMeteringBlock::Measurement, i,
                          MeasurementScale[i] != TScale::LoadType});

@@ -170,71 +170,111 @@ TWindowStats TSeries::Stats(std::int64_t from, std::int64_t to) const {
     return stats;
 }
 
+namespace {
+
+// The chart's lines as they are drawn: points go on the current line, a break starts the next.
+class TLineBuilder {
+public:
+    void Break() {
+        if (!FLines.back().empty())
+            FLines.emplace_back();
+    }
+
+    // A span's points: a sample is one, a bucket its minimum and maximum in time order.
+    void Add(const TSeriesSpan& s) {
+        if (s.MinAt <= s.MaxAt) {
+            Point(s.MinAt, s.Min);
+            if (s.MaxAt != s.MinAt || s.Max != s.Min)
+                Point(s.MaxAt, s.Max);
+        } else {
+            Point(s.MaxAt, s.Max);
+            Point(s.MinAt, s.Min);
+        }
+    }
+
+    // The lines, without an empty one at the end; nothing at all when nothing was drawn.
+    std::vector<std::vector<QPointF>> Take() {
+        if (FLines.back().empty() && FLines.size() > 1)
+            FLines.pop_back();
+        if (FLines.size() == 1 && FLines.front().empty())
+            FLines.clear();
+        return std::move(FLines);
+    }
+
+private:
+    void Point(std::int64_t t, double v) { FLines.back().emplace_back(static_cast<qreal>(t), v); }
+
+    std::vector<std::vector<QPointF>> FLines = std::vector<std::vector<QPointF>>(1);
+};
+
+// Few enough spans to draw each: lost reads and gaps end the line.
+void AddEverySpan(TLineBuilder& lines, const std::vector<TSeriesSpan>& spans) {
+    for (const TSeriesSpan& s : spans) {
+        if (s.Count == 0) {
+            lines.Break();
+            continue;
+        }
+        lines.Add(s);
+        if (s.Gap)
+            lines.Break();
+    }
+}
+
+// The pixel column a time falls in.
+struct TColumns {
+    std::int64_t From;
+    double Width; // milliseconds a column covers
+
+    std::int64_t Of(std::int64_t t) const {
+        return static_cast<std::int64_t>(std::floor(static_cast<double>(t - From) / Width));
+    }
+};
+
+// The spans from `i` on that fall in the same column as spans[i], folded into `merged`; returns
+// the index after them. `merged` has no samples when the column holds lost reads only.
+std::size_t MergeColumn(const std::vector<TSeriesSpan>& spans, std::size_t i,
+                        const TColumns& columns, TSeriesSpan& merged) {
+    const std::int64_t column = columns.Of(spans[i].First);
+    merged = {};
+    for (; i < spans.size() && columns.Of(spans[i].First) == column; ++i) {
+        const TSeriesSpan& s = spans[i];
+        if (s.Count == 0)
+            continue;
+        if (merged.Count == 0)
+            merged = s;
+        else
+            Merge(merged, s);
+    }
+    return i;
+}
+
+// Too many spans for the width: one minimum and maximum per pixel column. A column whose only
+// content is lost reads breaks the line; a loss shorter than a column cannot be seen at this
+// scale and is drawn when the view comes closer.
+void AddByColumn(TLineBuilder& lines, const std::vector<TSeriesSpan>& spans, std::int64_t from,
+                 std::int64_t to, int columns) {
+    const TColumns scale{from, static_cast<double>(to - from) / columns};
+    std::size_t i = 0;
+    while (i < spans.size()) {
+        TSeriesSpan merged;
+        i = MergeColumn(spans, i, scale, merged);
+        if (merged.Count > 0)
+            lines.Add(merged);
+        else
+            lines.Break();
+    }
+}
+
+} // namespace
+
 std::vector<std::vector<QPointF>> DecimateForChart(const std::vector<TSeriesSpan>& spans,
                                                    std::int64_t from, std::int64_t to,
                                                    int columns) {
-    std::vector<std::vector<QPointF>> lines(1);
-    const auto breakLine = [&lines] {
-        if (!lines.back().empty())
-            lines.emplace_back();
-    };
-    const auto point = [&lines](std::int64_t t, double v) {
-        lines.back().emplace_back(static_cast<qreal>(t), v);
-    };
-    // A span's points: a sample is one, a bucket its minimum and maximum in time order.
-    const auto emitSpan = [&](const TSeriesSpan& s) {
-        if (s.MinAt <= s.MaxAt) {
-            point(s.MinAt, s.Min);
-            if (s.MaxAt != s.MinAt || s.Max != s.Min)
-                point(s.MaxAt, s.Max);
-        } else {
-            point(s.MaxAt, s.Max);
-            point(s.MinAt, s.Min);
-        }
-    };
+    TLineBuilder lines;
     const std::size_t budget = static_cast<std::size_t>(std::max(columns, 1)) * 2;
-    if (spans.size() <= budget || to <= from) {
-        for (const TSeriesSpan& s : spans) {
-            if (s.Count == 0) {
-                breakLine();
-                continue;
-            }
-            emitSpan(s);
-            if (s.Gap)
-                breakLine();
-        }
-    } else {
-        const double width = static_cast<double>(to - from) / columns;
-        std::size_t i = 0;
-        while (i < spans.size()) {
-            const auto column = static_cast<std::int64_t>(
-                std::floor(static_cast<double>(spans[i].First - from) / width));
-            // A column whose only content is lost reads breaks the line; a loss shorter than a
-            // column cannot be seen at this scale and is drawn when the view comes closer.
-            TSeriesSpan acc;
-            bool gap = false;
-            for (; i < spans.size(); ++i) {
-                const TSeriesSpan& s = spans[i];
-                if (static_cast<std::int64_t>(
-                        std::floor(static_cast<double>(s.First - from) / width)) != column)
-                    break;
-                gap = gap || s.Gap || s.Count == 0;
-                if (s.Count == 0)
-                    continue;
-                if (acc.Count == 0)
-                    acc = s;
-                else
-                    Merge(acc, s);
-            }
-            if (acc.Count > 0)
-                emitSpan(acc);
-            else if (gap)
-                breakLine();
-        }
-    }
-    if (lines.back().empty() && lines.size() > 1)
-        lines.pop_back();
-    if (lines.size() == 1 && lines.front().empty())
-        lines.clear();
-    return lines;
+    if (spans.size() <= budget || to <= from)
+        AddEverySpan(lines, spans);
+    else
+        AddByColumn(lines, spans, from, to, columns);
+    return lines.Take();
 }

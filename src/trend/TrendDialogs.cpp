@@ -38,7 +38,7 @@ bool TQtTrendDialogs::RecordOptions(QWidget* parent, TRecordOptions& options) {
     megabytes->setRange(1, 4096);
     megabytes->setSuffix(QStringLiteral(" MB"));
     megabytes->setValue(options.Split.MaxBytes > 0
-                            ? static_cast<int>(options.Split.MaxBytes / (1024 * 1024))
+                            ? static_cast<int>(options.Split.MaxBytes / (std::int64_t{1024} * 1024))
                             : 100);
     auto* group = new QButtonGroup(&dialog);
     group->addButton(daily);

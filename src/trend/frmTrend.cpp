@@ -35,7 +35,8 @@
 
 namespace {
 
-constexpr std::int64_t SpanMs[] = {60'000, 5 * 60'000, 15 * 60'000, 60 * 60'000};
+constexpr std::int64_t MinuteMs = 60'000;
+constexpr std::int64_t SpanMs[] = {MinuteMs, 5 * MinuteMs, 15 * MinuteMs, 60 * MinuteMs};
 constexpr int SinceConnect = 4;
 
 // The series colours, readable on light and dark chart themes alike.
@@ -50,6 +51,42 @@ bool Charted(const TQuantity& q) {
 
 QString UnitOf(int quantity, const TScaling& scaling) {
     return QuantityUnit(MeteringQuantities()[static_cast<std::size_t>(quantity)], scaling);
+}
+
+QPushButton* NamedButton(const QString& text, const QString& name, QWidget* parent) {
+    auto* button = new QPushButton(text, parent);
+    button->setObjectName(name);
+    return button;
+}
+
+QLabel* NamedLabel(const QString& name, QWidget* parent) {
+    auto* label = new QLabel(parent);
+    label->setObjectName(name);
+    label->setTextFormat(Qt::PlainText);
+    return label;
+}
+
+// The lowest and highest value drawn per unit.
+using TValueRanges = std::map<QString, std::pair<double, double>>;
+
+void Widen(TValueRanges& ranges, const QString& unit, const std::vector<QPointF>& line) {
+    for (const QPointF& p : line) {
+        auto& r = ranges.try_emplace(unit, p.y(), p.y()).first->second;
+        r.first = std::min(r.first, p.y());
+        r.second = std::max(r.second, p.y());
+    }
+}
+
+// Each value axis spans its unit's values with a little room; one with nothing drawn, 0 to 1.
+void SetValueRanges(const std::map<QString, QValueAxis*>& axes, const TValueRanges& ranges) {
+    for (const auto& [unit, axis] : axes) {
+        const auto it = ranges.find(unit);
+        double low = it == ranges.end() ? 0 : it->second.first;
+        double high = it == ranges.end() ? 1 : it->second.second;
+        const double margin =
+            high > low ? (high - low) * 0.05 : std::max(std::fabs(high) * 0.01, 0.5);
+        axis->setRange(low - margin, high + margin);
+    }
 }
 
 } // namespace
@@ -90,6 +127,37 @@ TFormTrend::~TFormTrend() {
 void TFormTrend::BuildControls() {
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(8, 8, 8, 8);
+    BuildQuantityList();
+    layout->addWidget(ListQuantities);
+    auto* right = new QVBoxLayout;
+    right->addLayout(BuildBar());
+    BuildChart();
+    right->addWidget(ChartView, 1);
+    LabelReadout = NamedLabel(QStringLiteral("LabelReadout"), this);
+    LabelReadout->setText(QStringLiteral("Point at the chart to read its values; drag to zoom, "
+                                         "wheel to zoom, middle button to pan."));
+    LabelRecording = NamedLabel(QStringLiteral("LabelRecording"), this);
+    right->addWidget(LabelReadout);
+    right->addWidget(LabelRecording);
+    layout->addLayout(right, 1);
+
+    FRefreshTimer = new QTimer(this);
+    FRefreshTimer->setInterval(1000);
+    connect(FRefreshTimer, &QTimer::timeout, this, [this] {
+        if (isVisible())
+            Refresh();
+        UpdateRecordState();
+    });
+    FRefreshTimer->start();
+
+    // Three voltages and a current to begin with.
+    for (int q : {0, 1, 2, 6})
+        SetShown(q, true);
+    UpdateRecordState();
+}
+
+// The numeric quantities, each with a tick box that shows it on the chart.
+void TFormTrend::BuildQuantityList() {
     ListQuantities = new QListWidget(this);
     ListQuantities->setObjectName(QStringLiteral("ListQuantities"));
     ListQuantities->setFixedWidth(150);
@@ -106,10 +174,10 @@ void TFormTrend::BuildControls() {
         RebuildAxes();
         Refresh();
     });
-    layout->addWidget(ListQuantities);
+}
 
-    auto* right = new QVBoxLayout;
-    auto* bar = new QHBoxLayout;
+// The span choice and the buttons above the chart.
+QHBoxLayout* TFormTrend::BuildBar() {
     ComboSpan = new QComboBox(this);
     ComboSpan->setObjectName(QStringLiteral("ComboSpan"));
     ComboSpan->addItems({QStringLiteral("Last 1 minute"), QStringLiteral("Last 5 minutes"),
@@ -120,22 +188,24 @@ void TFormTrend::BuildControls() {
         SetPaused(false);
         Refresh();
     });
-    ButtonPause = new QPushButton(QStringLiteral("Pause"), this);
-    ButtonPause->setObjectName(QStringLiteral("ButtonPause"));
+    ButtonPause = NamedButton(QStringLiteral("Pause"), QStringLiteral("ButtonPause"), this);
     connect(ButtonPause, &QPushButton::clicked, this, [this] { SetPaused(!FPaused); });
-    ButtonRecord = new QPushButton(QStringLiteral("Record..."), this);
-    ButtonRecord->setObjectName(QStringLiteral("ButtonRecord"));
+    ButtonRecord = NamedButton(QStringLiteral("Record..."), QStringLiteral("ButtonRecord"), this);
     connect(ButtonRecord, &QPushButton::clicked, this, [this] { ButtonRecordClick(); });
-    ButtonSaveImage = new QPushButton(QStringLiteral("Save Image..."), this);
-    ButtonSaveImage->setObjectName(QStringLiteral("ButtonSaveImage"));
+    ButtonSaveImage =
+        NamedButton(QStringLiteral("Save Image..."), QStringLiteral("ButtonSaveImage"), this);
     connect(ButtonSaveImage, &QPushButton::clicked, this, [this] { ButtonSaveImageClick(); });
+    auto* bar = new QHBoxLayout;
     bar->addWidget(ComboSpan);
     bar->addWidget(ButtonPause);
     bar->addStretch(1);
     bar->addWidget(ButtonSaveImage);
     bar->addWidget(ButtonRecord);
-    right->addLayout(bar);
+    return bar;
+}
 
+// The chart with its time axis, its view and the cursor line.
+void TFormTrend::BuildChart() {
     FChart = new QChart;
     // The chart's own colours follow a dark desktop too.
     const QColor window = palette().color(QPalette::Window);
@@ -162,33 +232,6 @@ void TFormTrend::BuildControls() {
     FCursorLine->setPen(QPen(QColor(128, 128, 128), 1, Qt::DashLine));
     FCursorLine->setZValue(100);
     FCursorLine->hide();
-    right->addWidget(ChartView, 1);
-
-    LabelReadout = new QLabel(this);
-    LabelReadout->setObjectName(QStringLiteral("LabelReadout"));
-    LabelReadout->setTextFormat(Qt::PlainText);
-    LabelReadout->setText(QStringLiteral("Point at the chart to read its values; drag to zoom, "
-                                         "wheel to zoom, middle button to pan."));
-    LabelRecording = new QLabel(this);
-    LabelRecording->setObjectName(QStringLiteral("LabelRecording"));
-    LabelRecording->setTextFormat(Qt::PlainText);
-    right->addWidget(LabelReadout);
-    right->addWidget(LabelRecording);
-    layout->addLayout(right, 1);
-
-    FRefreshTimer = new QTimer(this);
-    FRefreshTimer->setInterval(1000);
-    connect(FRefreshTimer, &QTimer::timeout, this, [this] {
-        if (isVisible())
-            Refresh();
-        UpdateRecordState();
-    });
-    FRefreshTimer->start();
-
-    // Three voltages and a current to begin with.
-    for (int q : {0, 1, 2, 6})
-        SetShown(q, true);
-    UpdateRecordState();
 }
 
 void TFormTrend::MeteringAnswer(TMeteringBlock block, std::span<const std::uint16_t> values,
@@ -285,42 +328,12 @@ void TFormTrend::RebuildAxes() {
 void TFormTrend::Refresh() {
     const QList<int> shown = Shown();
     const std::int64_t now = Now();
-    if (!FPaused) {
-        const int span = ComboSpan->currentIndex();
-        FViewTo = now;
-        if (span == SinceConnect) {
-            std::int64_t first = now;
-            for (int q : shown)
-                if (const auto f = Series(q).FirstTime())
-                    first = std::min(first, *f);
-            FViewFrom = std::min(first, now - 1000);
-        } else {
-            FViewFrom = now - SpanMs[span];
-        }
-    }
+    if (!FPaused)
+        FollowNow(shown, now);
     const int columns = std::max(100, static_cast<int>(FChart->plotArea().width()));
     const TScaling& scaling = FLink.Scaling();
-    // One value axis per unit, in the order the units first appear.
-    std::map<QString, QValueAxis*> axes;
-    std::map<QString, std::pair<double, double>> ranges;
-    if (FValueAxes.empty()) {
-        for (int q : shown) {
-            const QString unit = UnitOf(q, scaling);
-            if (axes.count(unit))
-                continue;
-            auto* axis = new QValueAxis;
-            axis->setLabelsFont(font());
-            axis->setTitleFont(font());
-            axis->setTitleText(unit.isEmpty() ? QStringLiteral("(no unit)") : unit);
-            axis->setProperty("unit", unit);
-            FChart->addAxis(axis, FValueAxes.size() % 2 == 0 ? Qt::AlignLeft : Qt::AlignRight);
-            FValueAxes.push_back(axis);
-            axes[unit] = axis;
-        }
-    } else {
-        for (QValueAxis* axis : FValueAxes)
-            axes[axis->property("unit").toString()] = axis;
-    }
+    std::map<QString, QValueAxis*> axes = ValueAxes(shown, scaling);
+    TValueRanges ranges;
     int colour = 0;
     for (int q : shown) {
         const QString unit = UnitOf(q, scaling);
@@ -333,47 +346,89 @@ void TFormTrend::Refresh() {
         }
         const auto lines =
             DecimateForChart(Series(q).Spans(FViewFrom, FViewTo), FViewFrom, FViewTo, columns);
-        auto& pool = Pool(q);
         const QColor c = SeriesColours[colour++ % std::size(SeriesColours)];
-        // At least one series per quantity, so its name stays in the legend.
-        while (pool.size() < std::max<std::size_t>(lines.size(), 1)) {
-            auto* s = new QLineSeries;
-            s->setName(MeteringQuantities()[static_cast<std::size_t>(q)].Name);
-            s->setColor(c);
-            FChart->addSeries(s);
-            s->attachAxis(FTimeAxis);
-            s->attachAxis(axis);
-            if (!pool.empty())
-                for (QLegendMarker* m : FChart->legend()->markers(s))
-                    m->setVisible(false);
-            pool.push_back(s);
-        }
+        const auto& pool = PoolFor(q, lines.size(), c, axis);
         for (std::size_t i = 0; i < pool.size(); ++i) {
             if (i < lines.size()) {
                 pool[i]->replace(QList<QPointF>(lines[i].begin(), lines[i].end()));
-                for (const QPointF& p : lines[i]) {
-                    auto& r = ranges.try_emplace(unit, p.y(), p.y()).first->second;
-                    r.first = std::min(r.first, p.y());
-                    r.second = std::max(r.second, p.y());
-                }
+                Widen(ranges, unit, lines[i]);
             } else {
                 pool[i]->clear();
             }
         }
     }
-    for (auto& [unit, axis] : axes) {
-        const auto it = ranges.find(unit);
-        double low = it == ranges.end() ? 0 : it->second.first;
-        double high = it == ranges.end() ? 1 : it->second.second;
-        const double margin =
-            high > low ? (high - low) * 0.05 : std::max(std::fabs(high) * 0.01, 0.5);
-        axis->setRange(low - margin, high + margin);
+    SetValueRanges(axes, ranges);
+    ShowViewTimes();
+}
+
+// The view ends now and begins the chosen span before; since Connect, at the first sample of
+// a shown quantity, and never less than a second before now.
+void TFormTrend::FollowNow(const QList<int>& shown, std::int64_t now) {
+    const int span = ComboSpan->currentIndex();
+    FViewTo = now;
+    if (span != SinceConnect) {
+        FViewFrom = now - SpanMs[span];
+        return;
     }
+    std::int64_t first = now;
+    for (int q : shown)
+        if (const auto f = Series(q).FirstTime())
+            first = std::min(first, *f);
+    FViewFrom = std::min(first, now - 1000);
+}
+
+// One value axis per unit, in the order the units first appear, made when there are none.
+std::map<QString, QValueAxis*> TFormTrend::ValueAxes(const QList<int>& shown,
+                                                     const TScaling& scaling) {
+    std::map<QString, QValueAxis*> axes;
+    if (!FValueAxes.empty()) {
+        for (QValueAxis* axis : FValueAxes)
+            axes[axis->property("unit").toString()] = axis;
+        return axes;
+    }
+    for (int q : shown) {
+        const QString unit = UnitOf(q, scaling);
+        if (axes.count(unit))
+            continue;
+        auto* axis = new QValueAxis;
+        axis->setLabelsFont(font());
+        axis->setTitleFont(font());
+        axis->setTitleText(unit.isEmpty() ? QStringLiteral("(no unit)") : unit);
+        axis->setProperty("unit", unit);
+        FChart->addAxis(axis, FValueAxes.size() % 2 == 0 ? Qt::AlignLeft : Qt::AlignRight);
+        FValueAxes.push_back(axis);
+        axes[unit] = axis;
+    }
+    return axes;
+}
+
+// The quantity's chart series, grown to `lines` of them; at least one, so its name stays in
+// the legend, which names it once.
+const std::vector<QLineSeries*>& TFormTrend::PoolFor(int quantity, std::size_t lines,
+                                                     const QColor& colour, QValueAxis* axis) {
+    auto& pool = Pool(quantity);
+    while (pool.size() < std::max<std::size_t>(lines, 1)) {
+        auto* s = new QLineSeries;
+        s->setName(MeteringQuantities()[static_cast<std::size_t>(quantity)].Name);
+        s->setColor(colour);
+        FChart->addSeries(s);
+        s->attachAxis(FTimeAxis);
+        s->attachAxis(axis);
+        if (!pool.empty())
+            for (QLegendMarker* m : FChart->legend()->markers(s))
+                m->setVisible(false);
+        pool.push_back(s);
+    }
+    return pool;
+}
+
+// The time axis shows the view, with the day once it spans more than two hours.
+void TFormTrend::ShowViewTimes() {
     FSettingRange = true;
     FTimeAxis->setRange(QDateTime::fromMSecsSinceEpoch(FViewFrom),
                         QDateTime::fromMSecsSinceEpoch(FViewTo));
-    FTimeAxis->setFormat(FViewTo - FViewFrom > 2 * 3600'000 ? QStringLiteral("dd HH:mm")
-                                                            : QStringLiteral("HH:mm:ss"));
+    FTimeAxis->setFormat(FViewTo - FViewFrom > 120 * MinuteMs ? QStringLiteral("dd HH:mm")
+                                                              : QStringLiteral("HH:mm:ss"));
     FSettingRange = false;
 }
 

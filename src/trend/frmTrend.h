@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -21,7 +22,9 @@ class QChart;
 class QChartView;
 class QComboBox;
 class QDateTimeAxis;
+class QColor;
 class QGraphicsLineItem;
+class QHBoxLayout;
 class QLabel;
 class QLineSeries;
 class QListWidget;
@@ -80,6 +83,14 @@ protected:
 
 private:
     void BuildControls();
+    void BuildQuantityList();
+    QHBoxLayout* BuildBar();
+    void BuildChart();
+    void FollowNow(const QList<int>& shown, std::int64_t now);
+    std::map<QString, QValueAxis*> ValueAxes(const QList<int>& shown, const TScaling& scaling);
+    const std::vector<QLineSeries*>& PoolFor(int quantity, std::size_t lines, const QColor& colour,
+                                             QValueAxis* axis);
+    void ShowViewTimes();
     void RebuildAxes();
     void UpdateRecordState();
     void AxisRangeChanged();

@@ -42,6 +42,8 @@ class TestSeriesStore : public QObject {
 private slots:
     void sparseLinesKeepEverySampleAndBreakAtGaps_data();
     void sparseLinesKeepEverySampleAndBreakAtGaps();
+    void denseColumnPoints_data();
+    void denseColumnPoints();
     void denseColumnsKeepMinimumAndMaximum_data();
     void denseColumnsKeepMinimumAndMaximum();
     void windowStatistics_data();
@@ -76,6 +78,30 @@ void TestSeriesStore::sparseLinesKeepEverySampleAndBreakAtGaps() {
     QFETCH(QString, lines);
     const TSeries s = Parse(samples);
     QCOMPARE(Show(DecimateForChart(s.Spans(0, 100), 0, 100, 100)), lines);
+}
+
+void TestSeriesStore::denseColumnPoints_data() {
+    QTest::addColumn<QString>("samples");
+    QTest::addColumn<int>("columns");
+    QTest::addColumn<QString>("lines");
+    // More samples than two a column: each column of 4 ms shows its minimum and maximum.
+    QTest::newRow("minimum first") << "0:1 1:5 2:3 3:2 4:4 5:9 6:7 7:8" << 2 << "0:1 1:5 4:4 5:9";
+    QTest::newRow("maximum first") << "0:5 1:1 2:3 3:2 4:9 5:4 6:7 7:8" << 2 << "0:5 1:1 4:9 5:4";
+    QTest::newRow("a flat column is one point")
+        << "0:2 1:2 2:2 3:2 4:4 5:9 6:7 7:8" << 2 << "0:2 4:4 5:9";
+    QTest::newRow("a loss inside a column goes unseen")
+        << "0:1 1:- 2:3 3:2 4:4 5:9 6:7 7:8" << 2 << "0:1 2:3 4:4 5:9";
+    QTest::newRow("a column of losses breaks the line")
+        << "0:1 1:5 2:3 3:2 4:- 5:- 6:- 7:- 8:2 9:3 10:1 11:2" << 3 << "0:1 1:5 | 9:3 10:1";
+    QTest::newRow("losses at the end leave no empty line")
+        << "0:1 1:5 2:3 3:2 4:- 5:- 6:- 7:-" << 2 << "0:1 1:5";
+}
+
+void TestSeriesStore::denseColumnPoints() {
+    QFETCH(QString, samples);
+    QFETCH(int, columns);
+    const TSeries s = Parse(samples);
+    QTEST(Show(DecimateForChart(s.Spans(0, 100), 0, 4 * columns, columns)), "lines");
 }
 
 void TestSeriesStore::denseColumnsKeepMinimumAndMaximum_data() {
