@@ -24,6 +24,10 @@ void TMeterMemory::CycleEnded() {
     Clear();
 }
 
+void TMeterMemory::MeterChanged() {
+    Clear();
+}
+
 bool TMeterMemory::BlockRead(std::uint16_t start) const {
     return std::find(FBlocksRead.begin(), FBlocksRead.end(), start) != FBlocksRead.end();
 }

@@ -24,6 +24,7 @@ public:
     void RegistersRead(std::uint16_t start, std::span<const std::uint16_t> values) override;
     void CoilsRead(std::span<const bool> values) override;
     void CycleEnded() override;
+    void MeterChanged() override;
 
     // Forgets the meter (another one may be connected next).
     void Clear();

@@ -4,6 +4,7 @@
 #include "link/RegisterDecode.h"
 #include "link/VersionRules.h"
 #include "settings/SettingsBlocks.h"
+#include "settings/SettingsCaptions.h"
 
 #include <QRegularExpression>
 
@@ -63,10 +64,9 @@ QStringList ChangeLines(const std::vector<TBlockWrite>& writes, const TMeterSett
         for (const TSettingsField* f : BlockFields(w.Block, RelayAlarmLayout(version))) {
             if (SameValue(*f, held, after))
                 continue;
-            const QString name = QString::fromLatin1(f->Name);
-            QString line = name + QStringLiteral(": ") + SettingValueText(*f, held) +
+            QString line = SettingCaption(*f) + QStringLiteral(": ") + SettingValueText(*f, held) +
                            QStringLiteral(" -> ") + SettingValueText(*f, after);
-            if (MovesTheLink(name))
+            if (MovesTheLink(QString::fromLatin1(f->Name)))
                 line += QStringLiteral("  (moves the link)");
             lines << line;
         }
@@ -82,45 +82,142 @@ QString BackupFileName(const QString& serialNumber, const QDateTime& time) {
         .arg(serial, time.toString(QStringLiteral("yyyyMMdd-HHmmss-zzz")));
 }
 
-TVerification VerifyWrites(const std::vector<TBlockWrite>& writes, const TMeterSettings& before,
-                           const TMeterSettings& readBack, const QString& version,
-                           const TScaling& scale) {
-    QStringList problems;
-    int verified = 0;
+namespace {
+
+TSettingResult ResultOf(const TBlockWrite& w) {
+    if (w.NotSent || !w.Outcome)
+        return TSettingResult::NotSent;
+    if (w.Outcome->Result == TQueryResult::Exception)
+        return TSettingResult::Refused;
+    // Whatever the answer to the write (it may be lost after the meter took it), the read-back
+    // says what the meter holds.
+    return w.ReadBack ? TSettingResult::Verified : TSettingResult::NotVerified;
+}
+
+QString ChangeText(const TSettingCheck& c) {
+    return SettingCaption(*c.Field) + QStringLiteral(": ") + c.Before + QStringLiteral(" -> ") +
+           c.Wanted;
+}
+
+// The lines of one kind of outcome, each setting on its own indented line.
+QStringList Section(const QString& heading, const QStringList& lines) {
+    if (lines.isEmpty())
+        return {};
+    return {heading + QStringLiteral("\n  ") + lines.join(QStringLiteral("\n  "))};
+}
+
+QStringList RefusedSections(const std::vector<TBlockWrite>& writes,
+                            const std::vector<TSettingCheck>& checks) {
+    QStringList sections;
     for (const TBlockWrite& w : writes) {
-        const bool refused = w.Outcome && w.Outcome->Result == TQueryResult::Exception;
-        if (refused) {
-            // What the refused block would have changed: against the meter before the sequence.
-            const TMeterSettings wanted = Written(w, before, scale);
-            QStringList fields;
-            for (const TSettingsField* f : BlockFields(w.Block, RelayAlarmLayout(version)))
-                if (!SameValue(*f, before, wanted))
-                    fields << QString::fromLatin1(f->Name) + QStringLiteral(": ") +
-                                  SettingValueText(*f, before) + QStringLiteral(" -> ") +
-                                  SettingValueText(*f, wanted);
-            problems << QStringLiteral("The meter refused block %1 (exception %2)%3")
-                            .arg(RegisterHex(w.Block))
-                            .arg(w.Outcome->ExceptionCode, 2, 10, QLatin1Char('0'))
-                            .arg(fields.isEmpty() ? QStringLiteral("; it changed no field.")
-                                                  : QStringLiteral(", with the changes:\n  ") +
-                                                        fields.join(QStringLiteral("\n  ")));
+        if (ResultOf(w) != TSettingResult::Refused)
             continue;
-        }
-        // Whatever the answer to the write, the read-back says what the meter holds.
-        const TMeterSettings wanted = Written(w, readBack, scale);
+        QStringList lines;
+        for (const TSettingCheck& c : checks)
+            if (c.Block == w.Block && c.Changed)
+                lines << ChangeText(c);
+        const QString head = QStringLiteral("Refused by the meter (block %1, exception %2)")
+                                 .arg(RegisterHex(w.Block))
+                                 .arg(w.Outcome->ExceptionCode, 2, 10, QLatin1Char('0'));
+        sections << (lines.isEmpty() ? head + QStringLiteral(": it changed no setting.")
+                                     : Section(head + QLatin1Char(':'), lines).join(QString()));
+    }
+    return sections;
+}
+
+QStringList NotSentSections(const std::vector<TBlockWrite>& writes,
+                            const std::vector<TSettingCheck>& checks) {
+    QStringList blocks;
+    QStringList lines;
+    for (const TBlockWrite& w : writes) {
+        if (ResultOf(w) != TSettingResult::NotSent)
+            continue;
+        blocks << RegisterHex(w.Block);
+        for (const TSettingCheck& c : checks)
+            if (c.Block == w.Block && c.Changed)
+                lines << ChangeText(c);
+    }
+    if (blocks.isEmpty())
+        return {};
+    const QString head = (blocks.size() == 1 ? QStringLiteral("Not sent (block %1)")
+                                             : QStringLiteral("Not sent (blocks %1)"))
+                             .arg(blocks.join(QStringLiteral(", ")));
+    if (lines.isEmpty())
+        return {head + (blocks.size() == 1 ? QStringLiteral(": no setting in it changed.")
+                                           : QStringLiteral(": no setting in them changed."))};
+    return Section(head + QLatin1Char(':'), lines);
+}
+
+} // namespace
+
+std::vector<TSettingCheck> CheckSettings(const std::vector<TBlockWrite>& writes,
+                                         const TMeterSettings& before, const TScaling& beforeScale,
+                                         const TMeterSettings& readBack, const QString& version) {
+    const TScaling confirmed = ScalingAfter(writes, beforeScale);
+    std::vector<TSettingCheck> checks;
+    for (const TBlockWrite& w : writes) {
+        const TMeterSettings wanted = Written(w, before, confirmed);
+        const TSettingResult result = ResultOf(w);
         for (const TSettingsField* f : BlockFields(w.Block, RelayAlarmLayout(version))) {
-            if (SameValue(*f, wanted, readBack)) {
-                ++verified;
-                continue;
-            }
-            problems << QStringLiteral("%1: written %2, the meter holds %3")
-                            .arg(QString::fromLatin1(f->Name), SettingValueText(*f, wanted),
-                                 SettingValueText(*f, readBack));
+            TSettingCheck c{f,
+                            w.Block,
+                            !SameValue(*f, before, wanted),
+                            SettingValueText(*f, before),
+                            SettingValueText(*f, wanted),
+                            {},
+                            result};
+            if (w.ReadBack)
+                c.Held = SettingValueText(*f, readBack);
+            // A setting left as it was in a block held back or refused can still have moved:
+            // a setpoint the meter now reads by ratios it took without answering.
+            const bool checked = result == TSettingResult::Verified ||
+                                 (result != TSettingResult::NotVerified && !c.Changed);
+            if (w.ReadBack && checked && !SameValue(*f, wanted, readBack))
+                c.Result = TSettingResult::NotAsWritten;
+            checks.push_back(std::move(c));
         }
     }
-    if (problems.isEmpty())
-        return {true, QStringLiteral("%1 settings written and verified").arg(verified)};
-    return {false,
-            QStringLiteral("%1 settings written and verified. Not as written:\n").arg(verified) +
-                problems.join(QLatin1Char('\n'))};
+    return checks;
+}
+
+TVerification VerifyWrites(const std::vector<TBlockWrite>& writes, const TMeterSettings& before,
+                           const TScaling& beforeScale, const TMeterSettings& readBack,
+                           const QString& version) {
+    const std::vector<TSettingCheck> checks =
+        CheckSettings(writes, before, beforeScale, readBack, version);
+    int changed = 0;
+    QStringList verified;
+    QStringList notVerified;
+    QStringList notAsWritten;
+    for (const TSettingCheck& c : checks) {
+        changed += c.Changed ? 1 : 0;
+        if (c.Result == TSettingResult::Verified && c.Changed)
+            verified << ChangeText(c);
+        else if (c.Result == TSettingResult::NotVerified && c.Changed)
+            notVerified << ChangeText(c);
+        else if (c.Result == TSettingResult::NotAsWritten)
+            notAsWritten << QStringLiteral("%1: confirmed %2, the meter holds %3")
+                                .arg(SettingCaption(*c.Field), c.Wanted, c.Held);
+    }
+    QStringList problems = RefusedSections(writes, checks);
+    problems << NotSentSections(writes, checks);
+    problems << Section(QStringLiteral("Not verified (the meter's answer to the read-back was "
+                                       "lost):"),
+                        notVerified);
+    problems << Section(QStringLiteral("Not as confirmed:"), notAsWritten);
+    if (problems.isEmpty()) {
+        if (changed == 0)
+            return {true, QStringLiteral("No setting changed: the meter holds the settings as "
+                                         "written and verified.")};
+        const QString head =
+            changed == 1 ? QStringLiteral("1 changed setting written and verified:")
+                         : QStringLiteral("%1 changed settings written and verified:").arg(changed);
+        return {true, Section(head, verified).join(QString())};
+    }
+    QString text = QStringLiteral("%1 of %2 changed settings written and verified")
+                       .arg(verified.size())
+                       .arg(changed);
+    text += verified.isEmpty() ? QStringLiteral(".")
+                               : QStringLiteral(":\n  ") + verified.join(QStringLiteral("\n  "));
+    return {false, text + QLatin1Char('\n') + problems.join(QLatin1Char('\n'))};
 }

@@ -19,6 +19,10 @@ struct TBlockWrite {
     std::uint16_t Block = 0;
     std::vector<std::uint16_t> Data;
     std::optional<TQueryOutcome> Outcome; // unset until the write has gone out
+    // Held back: its values were computed from an earlier write of the sequence that failed.
+    bool NotSent = false;
+    // The read of the block after the write brought the meter's answer.
+    bool ReadBack = false;
 };
 
 // The settings block write a query text is, or nothing (a read, another write).
@@ -33,12 +37,34 @@ QStringList ChangeLines(const std::vector<TBlockWrite>& writes, const TMeterSett
 // replaced) and local time to the millisecond, "KT580-<serial>-20261207-140312-045.pmt".
 QString BackupFileName(const QString& serialNumber, const QDateTime& time);
 
-// What the operator is told once the read-backs are in: every written field compared with
-// what the meter gives back, each refused block with the fields it would have changed.
+// How one setting of a sequence ended: read back as confirmed; read back otherwise (also a
+// setting left as it was in a block refused or held back, which the meter now reads otherwise);
+// written but its read-back lost; in a block the meter refused; in a block that never went out.
+enum class TSettingResult : std::uint8_t { Verified, NotAsWritten, NotVerified, Refused, NotSent };
+
+struct TSettingCheck {
+    const TSettingsField* Field = nullptr;
+    std::uint16_t Block = 0;
+    bool Changed = false; // the confirmed value differs from what the meter held before
+    QString Before;       // what the meter held before the sequence
+    QString Wanted;       // what the operator confirmed, in the confirmed units
+    QString Held;         // what the meter gives back; empty without a read-back
+    TSettingResult Result = TSettingResult::NotSent;
+};
+
+// Every setting the writes carry, with its outcome. The confirmed values are the written data
+// read with the ratios the sequence puts on the meter (its own block 0x1100, or `beforeScale`);
+// the meter's values are `readBack`, as the link read them with the ratios the meter holds.
+std::vector<TSettingCheck> CheckSettings(const std::vector<TBlockWrite>& writes,
+                                         const TMeterSettings& before, const TScaling& beforeScale,
+                                         const TMeterSettings& readBack, const QString& version);
+
+// What the operator is told once the read-backs are in: how many of the changed settings were
+// read back as confirmed, then by name each refused, not sent, not verified or not as confirmed.
 struct TVerification {
     bool AllVerified = false;
     QString Text;
 };
 TVerification VerifyWrites(const std::vector<TBlockWrite>& writes, const TMeterSettings& before,
-                           const TMeterSettings& readBack, const QString& version,
-                           const TScaling& scale);
+                           const TScaling& beforeScale, const TMeterSettings& readBack,
+                           const QString& version);

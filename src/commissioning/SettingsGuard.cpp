@@ -5,8 +5,11 @@
 #include "settings/SettingsFile.h"
 #include "widgets/Dialogs.h"
 
+#include <QDebug>
 #include <QDir>
 #include <QTimer>
+
+#include <algorithm>
 
 TSettingsGuard::TSettingsGuard(const TMeterMemory& memory, IDialogs& dialogs, QString backupFolder)
     : FMemory(memory), FDialogs(dialogs), FFolder(std::move(backupFolder)) {}
@@ -39,6 +42,8 @@ bool TSettingsGuard::BeforeWrites(const std::vector<std::string>& writes) {
     FLastBackup = path;
     Prune();
     FBefore = FMemory.Settings();
+    FBeforeScale = FMemory.Scaling();
+    FReadBack = FBefore;
     FTracked.clear();
     for (const std::string& text : writes)
         if (auto w = SettingsBlockWrite(text))
@@ -60,50 +65,68 @@ void TSettingsGuard::QueryFinished(const std::string& text, const TLinkLine& /*l
         return;
     if (const auto w = SettingsBlockWrite(text)) {
         for (TTracked& t : FTracked)
-            if (t.Write.Block == w->Block && !t.Write.Outcome && t.Write.Data == w->Data) {
+            if (t.Write.Block == w->Block && !t.Write.Outcome && !t.Write.NotSent &&
+                t.Write.Data == w->Data) {
                 t.Write.Outcome = outcome;
                 return;
             }
         return;
     }
+    ReadEnded(text, outcome);
+}
+
+void TSettingsGuard::ReadEnded(const std::string& text, const TQueryOutcome& outcome) {
     for (TTracked& t : FTracked) {
         const TSettingsBlock* block = FindSettingsBlock(t.Write.Block);
-        if (t.Write.Outcome && !t.ReadBack && text == block->ReadQuery) {
-            if (outcome.Result != TQueryResult::Answered) {
-                FTracked.clear();
-                Tell(false, QStringLiteral("The settings could not be verified: the meter did not "
-                                           "answer the read of block %1.")
-                                .arg(RegisterHex(block->Start)));
-                return;
-            }
-            t.ReadBack = true;
+        // A read of a block before its write has gone out (or been held back) is no read-back.
+        if ((t.Write.Outcome || t.Write.NotSent) && !t.ReadDone && text == block->ReadQuery) {
+            t.ReadDone = true;
+            t.Write.ReadBack = outcome.Result == TQueryResult::Answered;
+            if (t.Write.ReadBack)
+                FReadBack = FMemory.Settings();
             break;
         }
     }
-    for (const TTracked& t : FTracked)
-        if (!t.ReadBack)
-            return;
+    if (std::all_of(FTracked.begin(), FTracked.end(), [](const TTracked& t) { return t.ReadDone; }))
+        Finish();
+}
+
+void TSettingsGuard::QueriesDropped(const std::vector<std::string>& texts) {
+    for (const std::string& text : texts)
+        if (const auto w = SettingsBlockWrite(text))
+            for (TTracked& t : FTracked)
+                if (t.Write.Block == w->Block && !t.Write.Outcome && t.Write.Data == w->Data)
+                    t.Write.NotSent = true;
+}
+
+void TSettingsGuard::CycleEnded() {
+    // What went out and what was read back before the end is told; the rest is not sent or
+    // not verified.
+    if (!FTracked.empty())
+        Finish();
+}
+
+void TSettingsGuard::Finish() {
     std::vector<TBlockWrite> writes;
     for (const TTracked& t : FTracked)
         writes.push_back(t.Write);
     FTracked.clear();
-    const TVerification v = VerifyWrites(writes, FBefore, FMemory.Settings(),
-                                         FMemory.SoftwareVersion(), FMemory.Scaling());
+    const TVerification v =
+        VerifyWrites(writes, FBefore, FBeforeScale, FReadBack, FMemory.SoftwareVersion());
     Tell(v.AllVerified, v.Text);
 }
 
-void TSettingsGuard::CycleEnded() {
-    if (FTracked.empty())
-        return;
-    FTracked.clear();
-    Tell(false, QStringLiteral("The link ended before the settings were read back: they are not "
-                               "verified."));
-}
-
 void TSettingsGuard::Tell(bool verified, const QString& text) {
+    // A closing program does not wait for the operator: the outcome goes to the log.
+    if (Closing && Closing()) {
+        qWarning().noquote() << text;
+        if (OnVerified)
+            OnVerified(verified, text);
+        return;
+    }
     // Never from inside the master's events: a modal box would run its timers re-entrantly.
     QTimer::singleShot(0, &FDeferContext, [this, verified, text] {
-        FDialogs.MessageBox(QString::fromLatin1(cstMain::CaptionPrompt), text,
+        FDialogs.MessageBox(QString::fromLatin1(cstMain::CaptionSettingsWritten), text,
                             verified ? IDialogs::Information : IDialogs::Warning, IDialogs::Ok);
         if (OnVerified)
             OnVerified(verified, text);

@@ -22,8 +22,11 @@ public:
     std::function<QDateTime()> Now = [] { return QDateTime::currentDateTime(); };
     // How many backups are kept, the newest.
     int Keep = 100;
-    // The box after a sequence, for tests: verified, and its text.
+    // The outcome of a sequence, told after the box: verified, and its text.
     std::function<void(bool verified, const QString& text)> OnVerified;
+    // True while the program is closing: the outcome of a sequence is logged, and no box waits
+    // for the operator.
+    std::function<bool()> Closing;
 
     // ISettingsWriteGuard
     QStringList Changes(const std::vector<std::string>& writes) override;
@@ -32,6 +35,7 @@ public:
     // ILinkListener
     void QueryFinished(const std::string& text, const TLinkLine& line,
                        const TQueryOutcome& outcome) override;
+    void QueriesDropped(const std::vector<std::string>& texts) override;
     void CycleEnded() override;
 
     const QString& BackupFolder() const { return FFolder; }
@@ -41,8 +45,10 @@ public:
 private:
     struct TTracked {
         TBlockWrite Write;
-        bool ReadBack = false;
+        bool ReadDone = false; // its read-back has ended, answered or not
     };
+    void ReadEnded(const std::string& text, const TQueryOutcome& outcome);
+    void Finish();
     void Prune();
     void Tell(bool verified, const QString& text);
 
@@ -52,5 +58,8 @@ private:
     QString FLastBackup;
     std::vector<TTracked> FTracked;
     TMeterSettings FBefore;
+    TScaling FBeforeScale;
+    // The settings as the meter gave them back, kept past the end of the link.
+    TMeterSettings FReadBack;
     QObject FDeferContext;
 };

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 // The line a query went out on.
 struct TLinkLine {
@@ -42,6 +43,12 @@ public:
     // The link switched address or line settings after the meter confirmed them; raised after
     // QueryFinished of the write that carried them.
     virtual void LineAdopted(const TLinkLine& /*before*/, const TLinkLine& /*after*/) {}
+    // Queued writes the link will not send: their values were computed from a write that the
+    // meter refused or did not answer. Raised after QueryFinished of that write.
+    virtual void QueriesDropped(const std::vector<std::string>& /*texts*/) {}
+    // Another meter may answer from now on (another address, port or line settings): what was
+    // read from the one before no longer holds.
+    virtual void MeterChanged() {}
     // The query cycle has stopped (disconnect, or the port went away).
     virtual void CycleEnded() {}
 };

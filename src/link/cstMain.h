@@ -19,6 +19,8 @@ inline constexpr char CannotOpenPort[] = "Cannot open the serial port '%s'";
 inline constexpr char CaptionPrompt[] = "Prompt";
 inline constexpr char CaptionError[] = "Error";
 inline constexpr char CaptionConfirm[] = "Confirm";
+// The box that tells what a settings write left on the meter.
+inline constexpr char CaptionSettingsWritten[] = "Settings Written to the Meter";
 
 inline constexpr char Unknown[] = "Unknown";
 inline constexpr char NoValue[] = "--";
@@ -36,8 +38,9 @@ inline constexpr char PortGone[] = "%1 is gone (adapter pulled out?)";
 
 // Settings write refused before anything is sent.
 inline constexpr char VersionUnknown[] =
-    "The meter's software version is not known yet, so its settings layout is not known. "
-    "Nothing was written.";
+    "The meter now connected has not been read yet: its software version, and so its settings "
+    "layout, is not known. Nothing was written. Wait until the pages show the meter's values, "
+    "then write again.";
 inline constexpr char VersionChanged[] =
     "The meter's software version changed while the question was open. Nothing was written.";
 

@@ -115,8 +115,37 @@ void TFormModbus::UpdateCommandStates() {
         FSettings->SetUpdateEnabled(online);
 }
 
-void TFormModbus::AppendQuery(std::string text) {
-    FPendingQueries.push_back(TPendingQuery{std::move(text), std::nullopt});
+void TFormModbus::AppendQuery(std::string text, std::string needs) {
+    FPendingQueries.push_back(TPendingQuery{std::move(text), std::nullopt, std::move(needs)});
+}
+
+void TFormModbus::DropDependents(const std::string& failed) {
+    // The writes computed from the failed one, and from those; a later queued copy of the
+    // failed write is a fresh attempt, and what follows it is left.
+    std::vector<std::string> gone{failed};
+    std::vector<std::string> dropped;
+    for (auto it = FPendingQueries.begin(); it != FPendingQueries.end();) {
+        if (it->Text == failed)
+            break;
+        if (!it->Needs.empty() && std::find(gone.begin(), gone.end(), it->Needs) != gone.end()) {
+            gone.push_back(it->Text);
+            dropped.push_back(it->Text);
+            it = FPendingQueries.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    if (!dropped.empty())
+        Notify([&](ILinkListener& l) { l.QueriesDropped(dropped); });
+}
+
+void TFormModbus::ForgetMeter() {
+    FSoftwareVersion.clear();
+    FSerialNumber.clear();
+    FScaling = TScaling{};
+    FRatios = TRatioState{};
+    FMeterLine = Line();
+    Notify([](ILinkListener& l) { l.MeterChanged(); });
 }
 
 std::vector<std::string> TFormModbus::PendingTexts() const {
@@ -151,6 +180,7 @@ void TFormModbus::SetDeviceAddress(std::uint8_t value) {
     if (value == FDeviceAddress)
         return;
     FDeviceAddress = value;
+    ForgetMeter();
     if (FShell.Connected())
         FFacts.AskAgain();
     else
@@ -163,6 +193,13 @@ void TFormModbus::ModbusQueryData(TKrModbus& Sender, std::string& FmtData) {
         std::erase_if(FPendingQueries,
                       [](const TPendingQuery& q) { return !IsWriteQuery(q.Text); });
     }
+    // Another port or line setting than the meter's facts were read on: another meter may
+    // answer.
+    if (FMeterLine && *FMeterLine != Line()) {
+        ForgetMeter();
+        FFacts.AskAgain();
+    }
+    FMeterLine = Line();
     std::string query;
     if (!FPendingQueries.empty()) {
         TPendingQuery next = std::move(FPendingQueries.front());
@@ -220,6 +257,7 @@ bool TFormModbus::FinishWritesThenStop() {
         return false;
     std::erase_if(FPendingQueries, [&](const TPendingQuery& q) { return !isWrite(q); });
     FFinishingWrites = true;
+    FClosing = true;
     if (FPendingQueries.empty())
         Modbus.Stop();
     return true;
@@ -256,6 +294,8 @@ void TFormModbus::ModbusQueryFinish(TKrPolling& /*Sender*/) {
     FInFlight.reset();
     FAdopted.reset();
     FFacts.Forget();
+    ForgetMeter();
+    FMeterLine.reset();
     FFinishingWrites = false;
     FQueryOpen = false;
     FMeteringRead.reset();
@@ -299,6 +339,9 @@ void TFormModbus::ModbusF10Response(TKrModbus& /*Sender*/, std::uint8_t /*Slave*
     }
     if (Line() != before)
         FAdopted.emplace(before, Line());
+    // The same meter, moved by its own settings: what is known of it holds.
+    if (FMeterLine)
+        FMeterLine = Line();
     FShell.RefreshStatusAddress();
 }
 
@@ -471,6 +514,8 @@ void TFormModbus::ModbusAfterResponse(TKrModbus& Sender) {
             break;
         }
         Notify([&](ILinkListener& l) { l.QueryFinished(text, line, outcome); });
+        if (outcome.Result != TQueryResult::Answered)
+            DropDependents(text);
         if (FAdopted) {
             const TLinkLine before = FAdopted->first;
             const TLinkLine after = FAdopted->second;
@@ -490,7 +535,8 @@ void TFormModbus::ModbusExceptionResponse(TKrModbus& /*Sender*/, std::uint8_t /*
                                           int AExceptionCode) {
     // "Over limit" answers a write whose values the meter refused; a meter that refuses its
     // reads this way has no write of the operator's to report, however often it is polled.
-    if (AExceptionCode != 4 || !IsWriteQuery(FCurrentQuery))
+    // A closing program does not wait for the operator; the journal keeps the refusal.
+    if (AExceptionCode != 4 || !IsWriteQuery(FCurrentQuery) || FClosing)
         return;
     ++FOverLimitPending;
     QTimer::singleShot(0, &FDeferContext, [this] { ShowOverLimitBoxes(); });

@@ -41,6 +41,9 @@ public:
         // Set on the write of block 0x1100 of a settings sequence: becomes the link's pending
         // line settings when that write is sent, so each sequence adopts its own values.
         std::optional<TLineChange> LineChange;
+        // The write this one was computed from: it is dropped, not sent, when that write is
+        // refused or not answered. Empty for none.
+        std::string Needs;
     };
 
     TFormModbus(ILinkShell& shell, IDialogs& dialogs);
@@ -77,9 +80,12 @@ public:
     // the port closes as after Disconnect. False when no write is waiting or on its way, or
     // no cycle runs: nothing to wait for.
     bool FinishWritesThenStop();
+    // The program is closing: FinishWritesThenStop has taken over the cycle.
+    bool Closing() const { return FClosing; }
 
-    // One-shot queries, sent first in first out before any polling query.
-    void AppendQuery(std::string text);
+    // One-shot queries, sent first in first out before any polling query. A write that was
+    // computed from an earlier queued write names it in `needs`.
+    void AppendQuery(std::string text, std::string needs = {});
     const std::deque<TPendingQuery>& PendingQueries() const { return FPendingQueries; }
     std::vector<std::string> PendingTexts() const;
 
@@ -94,8 +100,9 @@ public:
     TStopBits NewStopBits() const { return FNew.StopBits; }
 
     std::uint8_t DeviceAddress() const { return FDeviceAddress; }
-    // Another address is another meter: its identity and ratios are not known yet, and while
-    // connected they are asked for at once.
+    // Another address is another meter: its identity, serial number and ratios are not known
+    // yet, and while connected they are asked for at once. So is another port or line setting
+    // (unless a settings write moved the meter there), and a disconnect forgets them too.
     void SetDeviceAddress(std::uint8_t value);
     const QString& SoftwareVersion() const { return FSoftwareVersion; }
     void SetSoftwareVersion(const QString& value) { FSoftwareVersion = value; }
@@ -158,6 +165,8 @@ private:
     void ShowOverLimitBoxes();
     void NotifyAnswer(TMeteringBlock block, std::span<const std::uint16_t> values);
     void NotifyBits(TMeteringBlock block, std::span<const bool> bits);
+    void ForgetMeter();
+    void DropDependents(const std::string& failed);
 
     template <typename F> void Notify(F&& call);
 
@@ -176,6 +185,9 @@ private:
     bool FQueryOpen = false;
     // Closing: only the queued writes still go out.
     bool FFinishingWrites = false;
+    bool FClosing = false;
+    // The line whose meter the version, serial number and ratios were read from.
+    std::optional<TLinkLine> FMeterLine;
     std::uint8_t FDeviceAddress = 1;
     QString FSoftwareVersion;
     TPollRotation FRotation;

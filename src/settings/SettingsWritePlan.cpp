@@ -55,11 +55,27 @@ TSettingsWrite BlockWrite(uint16_t start, const TMeterSettings& record, bool ext
                           bool relayAlarm, const TScaling& scale) {
     const TSettingsBlock* block = FindSettingsBlock(start);
     TSettingsWrite write{start, block->WriteHead, block->ReadQuery,
-                         EncodeSettingsFields(start, record, relayAlarm, scale)};
+                         EncodeSettingsFields(start, record, relayAlarm, scale), std::nullopt};
     for (const TEncodedField& f : write.Fields) {
         CheckOffered(f, record, extended);
         write.Query += f.Data;
     }
+    return write;
+}
+
+// A block after 0x1100, scaled by the ratios that write puts on the meter; computed from it when
+// the meter's present ratios would give other data (or none that fits).
+TSettingsWrite ScaledWrite(uint16_t start, const TMeterSettings& record, bool extended,
+                           bool relayAlarm, const TScaling& planned, const TScaling& current) {
+    TSettingsWrite write = BlockWrite(start, record, extended, relayAlarm, planned);
+    bool same = false;
+    try {
+        same = EncodeSettingsBlock(start, record, relayAlarm, current) == write.Query;
+    } catch (const EConvertError&) {
+        same = false;
+    }
+    if (!same)
+        write.ComputedFrom = sbGeneral;
     return write;
 }
 
@@ -110,6 +126,14 @@ const TSettingsWrite* TSettingsWritePlan::Write(uint16_t block) const {
     return nullptr;
 }
 
+std::string TSettingsWritePlan::Needs(const std::string& query) const {
+    for (const TSettingsWrite& w : Writes)
+        if (w.Query == query && w.ComputedFrom)
+            if (const TSettingsWrite* from = Write(*w.ComputedFrom))
+                return from->Query;
+    return {};
+}
+
 TSettingsWriteOutcome PlanSettingsWrite(const TMeterSettings& record, const QString& version,
                                         const TScaling& current) {
     using R = TSettingsWriteRefusal;
@@ -129,13 +153,16 @@ TSettingsWriteOutcome PlanSettingsWrite(const TMeterSettings& record, const QStr
         // Block 0x1100 carries no setpoint; encoding it first checks the ratio fields.
         plan.Writes.push_back(BlockWrite(sbGeneral, s, extended, relayAlarm, current));
         plan.Scaling = RatiosOf(s, current);
-        plan.Writes.push_back(BlockWrite(sbAlarm, s, extended, relayAlarm, plan.Scaling));
-        plan.Writes.push_back(BlockWrite(sbAnalogOutput, s, extended, relayAlarm, plan.Scaling));
-        if (extended)
+        const auto scaled = [&](uint16_t start) {
             plan.Writes.push_back(
-                BlockWrite(sbDigitalOutput, s, extended, relayAlarm, plan.Scaling));
+                ScaledWrite(start, s, extended, relayAlarm, plan.Scaling, current));
+        };
+        scaled(sbAlarm);
+        scaled(sbAnalogOutput);
+        if (extended)
+            scaled(sbDigitalOutput);
         if (relayAlarm)
-            plan.Writes.push_back(BlockWrite(sbRelay2Alarm, s, extended, relayAlarm, plan.Scaling));
+            scaled(sbRelay2Alarm);
         plan.Line.DeviceAddress = static_cast<std::uint8_t>(address);
         plan.Line.Baudrate = PlainInteger(s.Baudrate);
         SetLineParity(s.Parity, plan.Line);

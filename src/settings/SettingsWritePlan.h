@@ -23,6 +23,10 @@ struct TSettingsWrite {
     std::string Query;                 // function 10, "00" for the device address
     std::string ReadBack;              // function 03 of the same block
     std::vector<TEncodedField> Fields; // in register order: the fields it carries
+    // The earlier block whose values this block's data was computed from (block 0x1100, whose
+    // ratios scale the setpoints, when they differ from the meter's own): it must not go out
+    // when that write fails.
+    std::optional<uint16_t> ComputedFrom;
     bool operator==(const TSettingsWrite&) const = default;
 };
 
@@ -48,6 +52,8 @@ struct TSettingsWritePlan {
     // Every field the plan writes, in the order of the writes.
     std::vector<const TSettingsField*> Fields() const;
     const TSettingsWrite* Write(uint16_t block) const;
+    // The write query that one of the plan's queries was computed from; empty for none.
+    std::string Needs(const std::string& query) const;
 };
 
 // Why nothing is written. The kinds are shown differently: an invalid address in a prompt,
@@ -64,7 +70,8 @@ using TSettingsWriteOutcome = std::variant<TSettingsWritePlan, TSettingsWriteRef
 // The write of a record for a meter of that version. The layout is the version's; only the
 // fields a page adapted to that version shows are written. Alarm setpoints are scaled by the
 // ratios of the record's own PT1/PT2 and CT1/CT2, which the same write puts on the meter (a
-// divisor of 0 keeps the ratio of `current`, as the link does when it reads such a block).
+// divisor of 0 keeps the ratio of `current`, as the link does when it reads such a block); a
+// block whose data differs from its data at the ratios of `current` is computed from 0x1100.
 TSettingsWriteOutcome PlanSettingsWrite(const TMeterSettings& record, const QString& version,
                                         const TScaling& current);
 

@@ -406,7 +406,9 @@ std::vector<std::string> TFormGeneralSettings::WriteTexts(const TSettingsWritePl
 void TFormGeneralSettings::ButtonUpdateClick() {
     // The record, the layout and the ratios as they stand at the click: the meter gets what the
     // operator saw, whatever arrives while the question is open.
-    const QString version = FLink.SoftwareVersion();
+    // A version read from another meter (another address, port or line, or before a reconnect)
+    // is no version: the link forgets it, and the page waits until the meter is read again.
+    const QString version = FLink.IdentityKnown() ? FLink.SoftwareVersion() : QString();
     const TSettingsWriteOutcome outcome = PlanSettingsWrite(Settings(), version, FLink.Scaling());
     const auto* refusal = std::get_if<TSettingsWriteRefusal>(&outcome);
     if (refusal && refusal->Kind == TSettingsWriteRefusal::VersionUnknown) {
@@ -422,7 +424,7 @@ void TFormGeneralSettings::ButtonUpdateClick() {
     FHoldTyped = false;
     if (!confirmed)
         return;
-    if (FLink.SoftwareVersion() != version) {
+    if (FLink.SoftwareVersion() != version || !FLink.IdentityKnown()) {
         FDialogs.MessageBox(QString::fromLatin1(cstMain::CaptionPrompt),
                             QString::fromLatin1(cstMain::VersionChanged), IDialogs::Information,
                             IDialogs::Ok);
@@ -440,8 +442,10 @@ void TFormGeneralSettings::ButtonUpdateClick() {
     // The guard backs up what the meter holds before the first write, or stops the write.
     if (FGuard && !FGuard->BeforeWrites(WriteTexts(plan)))
         return;
-    for (std::string& query : plan.Queries())
-        FLink.AppendQuery(std::move(query));
+    for (std::string& query : plan.Queries()) {
+        std::string needs = plan.Needs(query);
+        FLink.AppendQuery(std::move(query), std::move(needs));
+    }
     // After the 0x1100 write is queued: the link carries these values with it.
     FLink.SetNewLineSettings(plan.Line.DeviceAddress, plan.Line.Baudrate, plan.Line.Parity,
                              plan.Line.StopBits);

@@ -10,6 +10,8 @@
 #include "CommissioningTestKit.h"
 #include <QTemporaryDir>
 
+#include <map>
+
 #include <QtTest>
 
 namespace {
@@ -59,9 +61,12 @@ private slots:
     void backupName();
     void verification_data();
     void verification();
+    void settingOutcomes_data();
+    void settingOutcomes();
     void backupBeforeTheWrites();
     void noBackupNoWrite();
     void newestHundredKept();
+    void guardFollowsTheReadBacks_data();
     void guardFollowsTheReadBacks();
 };
 
@@ -94,12 +99,14 @@ void TestSafeWrites::changeLines_data() {
     QTest::newRow("address moves the link")
         << 0x1100 << 1 << 7 << QStringList{"Address: 1 -> 7  (moves the link)"};
     QTest::newRow("baud moves the link")
-        << 0x1100 << 2 << 9600 << QStringList{"Baudrate: 19200 bps -> 9600 bps  (moves the link)"};
+        << 0x1100 << 2 << 9600 << QStringList{"Baud Rate: 19200 bps -> 9600 bps  (moves the link)"};
     QTest::newRow("parity moves the link")
         << 0x1100 << 3 << 0 << QStringList{"Parity: None 1 -> Even  (moves the link)"};
     QTest::newRow("single alarm setpoint")
-        << 0x1200 << 4 << 2400 << QStringList{"AlarmSetpoint: 230.0 V -> 240.0 V"};
-    QTest::newRow("AO limit") << 0x1300 << 3 << 25 << QStringList{"AO1LowLimit: 20 % -> 25 %"};
+        << 0x1200 << 4 << 2400 << QStringList{"Alarm Setpoint: 230.0 V -> 240.0 V"};
+    QTest::newRow("backlight by its caption")
+        << 0x1100 << 11 << 9 << QStringList{"Turn On the Backlight: 7 min -> 9 min"};
+    QTest::newRow("AO limit") << 0x1300 << 3 << 25 << QStringList{"AO1 Low Limit: 20 % -> 25 %"};
 }
 
 void TestSafeWrites::changeLines() {
@@ -127,27 +134,36 @@ void TestSafeWrites::backupName() {
 }
 
 void TestSafeWrites::verification_data() {
-    QTest::addColumn<int>("result");  // TQueryResult of the 0x1100 write
-    QTest::addColumn<int>("readCT1"); // what the meter gives back for CT1
+    QTest::addColumn<int>("result");    // TQueryResult of the 0x1100 write
+    QTest::addColumn<bool>("readBack"); // the read of 0x1100 afterwards was answered
+    QTest::addColumn<int>("readCT1");   // what the meter gives back for CT1
     QTest::addColumn<bool>("verified");
     QTest::addColumn<QString>("text");
     const int answered = int(TQueryResult::Answered);
-    QTest::newRow("written and read back")
-        << answered << 100 << true << "32 settings written and verified";
+    const QString done = "1 changed setting written and verified:\n  CT1: 50 A -> 100 A";
+    const QString none = "0 of 1 changed settings written and verified.\n";
+    QTest::newRow("written and read back") << answered << true << 100 << true << done;
     QTest::newRow("answer lost, value there")
-        << int(TQueryResult::NoAnswer) << 100 << true << "32 settings written and verified";
+        << int(TQueryResult::NoAnswer) << true << 100 << true << done;
+    QTest::newRow("read-back lost")
+        << answered << false << 100 << false
+        << none + "Not verified (the meter's answer to the read-back was lost):\n"
+                  "  CT1: 50 A -> 100 A";
+    QTest::newRow("bad answer, read-back lost")
+        << int(TQueryResult::BadAnswer) << false << 100 << false
+        << none + "Not verified (the meter's answer to the read-back was lost):\n"
+                  "  CT1: 50 A -> 100 A";
     QTest::newRow("meter holds another value")
-        << answered << 50 << false
-        << "31 settings written and verified. Not as written:\nCT1: written 100 A, the meter holds "
-           "50 A";
+        << answered << true << 50 << false
+        << none + "Not as confirmed:\n  CT1: confirmed 100 A, the meter holds 50 A";
     QTest::newRow("refused")
-        << int(TQueryResult::Exception) << 50 << false
-        << "20 settings written and verified. Not as written:\nThe meter refused block 0x1100 "
-           "(exception 04), with the changes:\n  CT1: 50 A -> 100 A";
+        << int(TQueryResult::Exception) << true << 50 << false
+        << none + "Refused by the meter (block 0x1100, exception 04):\n  CT1: 50 A -> 100 A";
 }
 
 void TestSafeWrites::verification() {
     QFETCH(int, result);
+    QFETCH(bool, readBack);
     QFETCH(int, readCT1);
     QFETCH(bool, verified);
     QFETCH(QString, text);
@@ -159,17 +175,79 @@ void TestSafeWrites::verification() {
         auto w = SettingsBlockWrite(WriteText(static_cast<std::uint16_t>(start), data));
         QVERIFY(w);
         w->Outcome = TQueryOutcome{TQueryResult::Answered, 0};
+        w->ReadBack = true;
         writes.push_back(*w);
     }
     writes[0].Outcome =
         TQueryOutcome{TQueryResult(result), result == int(TQueryResult::Exception) ? 4 : 0};
+    writes[0].ReadBack = readBack;
     TMeterMemory after(nullptr);
     Fill(after);
     after.RegistersRead(0x1100, With(General, 8, readCT1));
     const TVerification v =
-        VerifyWrites(writes, before.Settings(), after.Settings(), "3.05", after.Scaling());
+        VerifyWrites(writes, before.Settings(), before.Scaling(), after.Settings(), "3.05");
     QCOMPARE(v.AllVerified, verified);
     QCOMPARE(v.Text, text);
+}
+
+void TestSafeWrites::settingOutcomes_data() {
+    // Before: CT 50/5, the alarm on I A at 40 A (4000 at ratio 10). The sequence: CT 100/7 and
+    // the alarm block computed for that ratio (40 A is 2800 at ratio 100/7).
+    QTest::addColumn<int>("general");   // TQueryResult of the 0x1100 write
+    QTest::addColumn<bool>("sent1200"); // block 0x1200 went out (else held back)
+    QTest::addColumn<QStringList>("outcomes");
+    const int refused = int(TQueryResult::Exception);
+    QTest::newRow("all taken") << int(TQueryResult::Answered) << true
+                               << QStringList{"CT1 changed verified", "CT2 changed verified"};
+    // The meter kept CT 50/5 and took 2800: it alarms at 28 A, not at the 40 A confirmed.
+    QTest::newRow("ratios refused, setpoint sent")
+        << refused << true
+        << QStringList{"CT1 changed refused", "CT2 changed refused",
+                       "AlarmSetpoint same not as written 40.00 A / 28.00 A"};
+    QTest::newRow("ratios refused, setpoint held back")
+        << refused << false << QStringList{"CT1 changed refused", "CT2 changed refused"};
+}
+
+void TestSafeWrites::settingOutcomes() {
+    QFETCH(int, general);
+    QFETCH(bool, sent1200);
+    QFETCH(QStringList, outcomes);
+    const auto alarmAt = [](int raw) { return With(With(Alarm, 3, 7), 4, raw); };
+    TMeterMemory before(nullptr);
+    Fill(before);
+    before.RegistersRead(0x1200, alarmAt(4000));
+    const auto ratios = With(With(General, 8, 100), 9, 7);
+    auto w1100 = *SettingsBlockWrite(WriteText(0x1100, ratios));
+    auto w1200 = *SettingsBlockWrite(WriteText(0x1200, alarmAt(2800)));
+    w1100.Outcome = TQueryOutcome{TQueryResult(general), 4};
+    w1100.ReadBack = true;
+    w1200.Outcome = sent1200 ? std::optional(TQueryOutcome{}) : std::nullopt;
+    w1200.NotSent = !sent1200;
+    w1200.ReadBack = true;
+    // What the meter then gives back, read as the link reads it.
+    TMeterMemory after(nullptr);
+    Fill(after);
+    after.RegistersRead(0x1100, general == int(TQueryResult::Exception) ? General : ratios);
+    after.RegistersRead(0x1200, alarmAt(sent1200 ? 2800 : 4000));
+    static const QMap<TSettingResult, QString> words{
+        {TSettingResult::Verified, "verified"},
+        {TSettingResult::NotAsWritten, "not as written"},
+        {TSettingResult::NotVerified, "not verified"},
+        {TSettingResult::Refused, "refused"},
+        {TSettingResult::NotSent, "not sent"}};
+    QStringList got;
+    for (const TSettingCheck& c : CheckSettings({w1100, w1200}, before.Settings(), before.Scaling(),
+                                                after.Settings(), "3.05")) {
+        // The settings nobody changed and that are as they were say nothing.
+        if (!c.Changed && c.Result != TSettingResult::NotAsWritten)
+            continue;
+        QString line = QString::fromLatin1(c.Field->Name) + (c.Changed ? " changed " : " same ") +
+                       words.value(c.Result);
+        if (c.Result == TSettingResult::NotAsWritten)
+            line += " " + c.Wanted + " / " + c.Held;
+        got << line;
+    }
+    QCOMPARE(got, outcomes);
 }
 
 void TestSafeWrites::backupBeforeTheWrites() {
@@ -239,33 +317,90 @@ void TestSafeWrites::newestHundredKept() {
     QVERIFY(left.contains("KT580-old-006.pmt"));
 }
 
+void TestSafeWrites::guardFollowsTheReadBacks_data() {
+    // What the link reports, in order: "w1100:exception", "drop:w1200", "r1100:answered", ...;
+    // "end" is the end of the link.
+    QTest::addColumn<QStringList>("events");
+    QTest::addColumn<bool>("closing");
+    QTest::addColumn<QString>("text"); // empty: nothing told yet
+    const QString refused =
+        "0 of 1 changed settings written and verified.\nRefused by the meter (block 0x1100, "
+        "exception 04):\n  CT1: 50 A -> 100 A";
+    QTest::newRow("refused, the next block held back")
+        << QStringList{"w1100:exception", "drop:w1200", "r1200:answered", "r1100:answered"} << false
+        << refused + "\nNot sent (block 0x1200): no setting in it changed.";
+    // A read of a block before its write has gone out is no read-back.
+    QTest::newRow("refused, read of the next block before its write")
+        << QStringList{"w1100:exception", "r1200:answered", "w1200:answered", "r1100:answered"}
+        << false << QString();
+    QTest::newRow("a lost read-back does not end the sequence")
+        << QStringList{"w1100:answered", "w1200:answered", "r1100:lost", "r1200:answered"} << false
+        << "0 of 1 changed settings written and verified.\nNot verified (the meter's answer to "
+           "the read-back was lost):\n  CT1: 50 A -> 100 A";
+    QTest::newRow("link ended after the writes")
+        << QStringList{"w1100:answered", "w1200:answered", "end"} << false
+        << "0 of 1 changed settings written and verified.\nNot verified (the meter's answer to "
+           "the read-back was lost):\n  CT1: 50 A -> 100 A";
+    QTest::newRow("link ended before the second write")
+        << QStringList{"w1100:answered", "r1100:answered", "end"} << false
+        << "1 of 1 changed settings written and verified:\n  CT1: 50 A -> 100 A\nNot sent (block "
+           "0x1200): no setting in it changed.";
+    QTest::newRow("closing: told without a box")
+        << QStringList{"w1100:exception", "w1200:answered", "end"} << true << refused;
+}
+
 void TestSafeWrites::guardFollowsTheReadBacks() {
+    QFETCH(QStringList, events);
+    QFETCH(bool, closing);
+    QFETCH(QString, text);
     QTemporaryDir dir;
     TMeterMemory m(nullptr);
     Fill(m);
     TScriptedDialogs dialogs;
     TSettingsGuard guard(m, dialogs, dir.path());
+    guard.Closing = [closing] { return closing; };
     std::optional<std::pair<bool, QString>> told;
-    guard.OnVerified = [&](bool ok, const QString& text) { told = {ok, text}; };
-    const std::string w1100 = WriteText(0x1100, With(General, 8, 100));
-    const std::string w1200 = WriteText(0x1200, Alarm);
-    QVERIFY(guard.BeforeWrites({w1100, w1200}));
+    guard.OnVerified = [&](bool ok, const QString& t) { told = {ok, t}; };
+    const std::map<QString, std::string> queries{
+        {"w1100", WriteText(0x1100, With(General, 8, 100))},
+        {"w1200", WriteText(0x1200, Alarm)},
+        {"r1100", "00,03,11,00,00,0D"},
+        {"r1200", "00,03,12,00,00,08"}};
+    QVERIFY(guard.BeforeWrites({queries.at("w1100"), queries.at("w1200")}));
     const TLinkLine line;
-    guard.QueryFinished(w1100, line, {TQueryResult::Exception, 4});
-    // A read of a block before its write has gone out is no read-back.
-    guard.QueryFinished("00,03,12,00,00,08", line, {});
-    guard.QueryFinished(w1200, line, {});
-    m.RegistersRead(0x1100, General);
-    guard.QueryFinished("00,03,11,00,00,0D", line, {});
-    QVERIFY(!told);
-    m.RegistersRead(0x1200, Alarm);
-    guard.QueryFinished("00,03,12,00,00,08", line, {});
+    for (const QString& event : events) {
+        const QString what = event.section(':', 0, 0);
+        const QString how = event.section(':', 1);
+        if (what == "end") {
+            guard.CycleEnded();
+        } else if (what == "drop") {
+            guard.QueriesDropped({queries.at(how)});
+        } else {
+            TQueryOutcome outcome;
+            if (how == "exception")
+                outcome = {TQueryResult::Exception, 4};
+            else if (how == "lost")
+                outcome.Result = TQueryResult::NoAnswer;
+            else if (what == "r1100")
+                m.RegistersRead(0x1100, With(General, 8, 100));
+            guard.QueryFinished(queries.at(what), line, outcome);
+        }
+    }
+    if (text.isEmpty()) {
+        QCoreApplication::processEvents();
+        QVERIFY(!told);
+        return;
+    }
     QTRY_VERIFY(told.has_value());
-    QVERIFY(!told->first);
-    QVERIFY2(told->second.contains("The meter refused block 0x1100 (exception 04), with the "
-                                   "changes:\n  CT1: 50 A -> 100 A"),
-             qPrintable(told->second));
-    QCOMPARE(dialogs.Boxes.back().Text, told->second);
+    QCOMPARE(told->second, text);
+    QCOMPARE(told->first, false);
+    if (closing) {
+        QVERIFY(dialogs.Boxes.empty());
+        return;
+    }
+    QCOMPARE(dialogs.Boxes.size(), std::size_t(1));
+    QCOMPARE(dialogs.Boxes.back().Text, text);
+    QCOMPARE(dialogs.Boxes.back().Caption, QString("Settings Written to the Meter"));
     QCOMPARE(dialogs.Boxes.back().Icon, IDialogs::Warning);
 }
 

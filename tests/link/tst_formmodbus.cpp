@@ -720,11 +720,13 @@ void TestFormModbus::connectOnEachPage() {
         QTRY_VERIFY_WITH_TIMEOUT(asked >= before + 5, 10000);
         QCOMPARE(r.Link.SentCount(), sent);
     }
+    QCOMPARE(r.Link.SoftwareVersion(), version);
     QVERIFY(DisconnectLink(r.Link, r.Shell));
     QCOMPARE(sim.Requests().mid(0, expected.size()), expected);
     QCOMPARE(r.Link.ErrorCount(), std::uint64_t(0));
     QVERIFY(!r.Shell.IsConnected);
-    QCOMPARE(r.Link.SoftwareVersion(), version);
+    // The next meter connected may be another: its version is read again.
+    QVERIFY(r.Link.SoftwareVersion().isEmpty());
     if (page == TPage::RTMetering) {
         QVERIFY(!r.Metering.Measurement[0].isEmpty());
         QVERIFY(r.Metering.Measurement[0].endsWith(" V"));

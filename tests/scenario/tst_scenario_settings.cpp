@@ -91,6 +91,7 @@ private slots:
     void changedWrittenAndReadBack();
     void newAddressAndLineFollowedAndKept();
     void settingsFileBackToTheMeter();
+    void refusedRatiosHoldBackTheSetpoints();
     void closedWhileWriting_data();
     void closedWhileWriting();
 };
@@ -164,7 +165,11 @@ void TestScenarioSettings::changedWrittenAndReadBack() {
     QCOMPARE(p.Link().ErrorCount(), std::uint64_t(0));
     // The confirmation and the verification.
     QCOMPARE(p.Dialogs.Boxes.size(), std::size_t(2));
-    QCOMPARE(p.Dialogs.Boxes.back().Text, QString("39 settings written and verified"));
+    // What changed, counted and named as the page names it.
+    QCOMPARE(p.Dialogs.Boxes.back().Text,
+             QString("4 changed settings written and verified:\n  PT1: 400 V -> 2000 V\n"
+                     "  RO2 Setting: < -> >\n  RO2 Setpoint: 40.00 A -> 25.00 A\n"
+                     "  RO2 Delay (sec): 9 s -> 15 s"));
     const QStringList requests = meter.Sim.Requests();
     QCOMPARE(requests, p.Sent);
     // Five writes, one per block of the layout, each once.
@@ -343,6 +348,54 @@ void TestScenarioSettings::settingsFileBackToTheMeter() {
     QCOMPARE(meter.Sim.Stop().value("exception04"), 0);
 }
 
+void TestScenarioSettings::refusedRatiosHoldBackTheSetpoints() {
+    // Both relays alarm on I A at 40 A, CT 50/5.
+    QByteArray memory = MeterMemory();
+    memory.replace("reg.1203=1\nreg.1204=2300\n", "reg.1203=7\nreg.1204=4000\n");
+    TSimMeter meter({"--version-text", "3.20"}, memory);
+    QVERIFY(meter.Started());
+    TProgram p;
+    QVERIFY(p.Start());
+    QVERIFY(p.Connect());
+    QVERIFY(ShowSettingsPage(p));
+    QCOMPARE(p.SettingsText("EditRO1AlarmSetpoint"), QString("40.00"));
+    const QMap<int, int> before = meter.Registers();
+
+    // CT2 7 is no secondary current the meter knows: it refuses block 0x1100.
+    Type(p, "EditCT1", "100");
+    Type(p, "EditCT2", "7");
+    p.Dialogs.Answers = {IDialogs::ResultYes};
+    const std::size_t boxes = p.Dialogs.Boxes.size();
+    TProgram::Click(p.Settings("ButtonUpdate"));
+    QCOMPARE(p.Dialogs.Boxes.size(), boxes + 1);
+    QCOMPARE(p.Dialogs.Boxes.back().Text,
+             QString("Are you sure you want to send these parameters to the device?\n\n"
+                     "CT1: 50 A -> 100 A\nCT2: 5 A -> 7 A"));
+    const auto told = [&] {
+        for (std::size_t k = boxes + 1; k < p.Dialogs.Boxes.size(); ++k)
+            if (p.Dialogs.Boxes[k].Text.contains("verified"))
+                return p.Dialogs.Boxes[k];
+        return TScriptedDialogs::TBox{};
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(!told().Text.isEmpty(), Wait);
+
+    // The setpoints computed for CT 100/7 stayed home: the meter alarms at 40 A as before.
+    const QMap<int, int> after = meter.Registers();
+    QVERIFY2(after == before, qPrintable(Differences(before, after)));
+    const QStringList writes = meter.Sim.Requests().filter(QRegularExpression("^01,10,"));
+    QCOMPARE(writes.size(), 3);
+    QVERIFY(writes[0].startsWith("01,10,11,00,"));
+    QVERIFY(writes[1].startsWith("01,10,13,00,"));
+    QVERIFY(writes[2].startsWith("01,10,12,08,"));
+    QCOMPARE(told().Caption, QString("Settings Written to the Meter"));
+    QCOMPARE(told().Icon, IDialogs::Warning);
+    QCOMPARE(told().Text, QString("0 of 2 changed settings written and verified.\n"
+                                  "Refused by the meter (block 0x1100, exception 04):\n"
+                                  "  CT1: 50 A -> 100 A\n  CT2: 5 A -> 7 A\n"
+                                  "Not sent (blocks 0x1200, 0x120A): no setting in them changed."));
+    QCOMPARE(meter.Sim.Stop().value("exception04"), 1);
+}
+
 void TestScenarioSettings::closedWhileWriting_data() {
     QTest::addColumn<QString>("how");
     QTest::addColumn<bool>("complete");
@@ -368,6 +421,7 @@ void TestScenarioSettings::closedWhileWriting() {
     const QRegularExpression write("^01,10,");
     QTRY_VERIFY_WITH_TIMEOUT(!p.Sent.filter(write).isEmpty(), Wait);
     const qsizetype closedAt = p.Sent.size();
+    const std::size_t boxesAtClose = p.Dialogs.Boxes.size();
 
     if (how == "close")
         p.W->close();
@@ -385,6 +439,9 @@ void TestScenarioSettings::closedWhileWriting() {
     QTRY_VERIFY_WITH_TIMEOUT(!p.W->isVisible(), Wait);
     // The program ends, as main() does once the window has closed.
     p.W.reset();
+    QCoreApplication::processEvents();
+    // No box waited for the operator on the way out.
+    QCOMPARE(p.Dialogs.Boxes.size(), boxesAtClose);
     QVERIFY(LockFree(meter.Sim.Path()));
 
     // Five blocks in the layout of 3.20; the reads queued between them were not sent.

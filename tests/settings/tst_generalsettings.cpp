@@ -1,6 +1,7 @@
 // The General Settings page on the real link: its controls, the display rules, the version
 // adaptation, the write sequence and the settings file, with the dialogs answered by script.
 #include "PageRig.h"
+#include "link/cstMain.h"
 #include "support/MeterRecords.h"
 #include "widgets/RadioGroup.h"
 #include "widgets/UpDown.h"
@@ -96,6 +97,8 @@ private slots:
     void pendingLineSettings();
     void noParityChosen();
     void versionNotKnown();
+    void identityOfAnotherMeterForgotten_data();
+    void identityOfAnotherMeterForgotten();
     void versionChangedWhileAsking();
     void visibleFieldsWrittenAfterAnotherMeter();
     void readsWhileAskingKeepTypedValues_data();
@@ -984,6 +987,57 @@ void TestGeneralSettings::noParityChosen() {
     QVERIFY(rig.Link.PendingTexts().empty());
 }
 
+void TestGeneralSettings::identityOfAnotherMeterForgotten_data() {
+    QTest::addColumn<QString>("change");
+    QTest::newRow("address") << "address";
+    QTest::newRow("baud rate") << "baud";
+    QTest::newRow("parity") << "parity";
+    QTest::newRow("port") << "port";
+    QTest::newRow("disconnect") << "disconnect";
+}
+
+void TestGeneralSettings::identityOfAnotherMeterForgotten() {
+    QFETCH(QString, change);
+    TPageRig rig;
+    rig.Page.SetSettings(ExampleSettings());
+    rig.Dialogs.DefaultYesNo = IDialogs::ResultNo;
+    std::string query;
+    // A 3.05 meter read on the line the cycle uses, with CT 50/5.
+    rig.Link.ModbusQueryData(rig.Link.Modbus, query);
+    rig.ReadIdentity("3.05");
+    rig.ReadBlock(0x1100, {1234, 1, 9600, 3, 0, 400, 0, 400, 50, 5, 0, 0, 0});
+    rig.Link.ModbusF03Response(rig.Link.Modbus, 1, 0xF040, std::vector<std::uint16_t>(16, 0x4141));
+    QCOMPARE(rig.Link.CTRatio(), 10.0);
+    QVERIFY(!rig.Link.SerialNumber().isEmpty());
+    if (change == "address") {
+        rig.Link.SetDeviceAddress(7);
+    } else if (change == "disconnect") {
+        rig.Link.ModbusQueryFinish(rig.Link.Modbus);
+    } else {
+        if (change == "baud")
+            rig.Link.Modbus.SetBaudrate(4800);
+        else if (change == "parity")
+            rig.Link.Modbus.SetParity(TParity::Even);
+        else
+            rig.Link.SetPortNum(2);
+        // The next turn of the cycle goes out on the new line.
+        rig.Link.ModbusQueryData(rig.Link.Modbus, query);
+    }
+    QVERIFY(rig.Link.SoftwareVersion().isEmpty());
+    QVERIFY(rig.Link.SerialNumber().isEmpty());
+    QCOMPARE(rig.Link.CTRatio(), 1.0);
+    // Nothing planned for a meter nobody has read; the box says why.
+    rig.Page.ButtonUpdateClick();
+    QCOMPARE(rig.Dialogs.Boxes.size(), size_t(1));
+    QCOMPARE(rig.Dialogs.Boxes[0].Text, QString::fromLatin1(cstMain::VersionUnknown));
+    QVERIFY(rig.Link.PendingTexts().empty());
+    // Read again, the meter may be written: the question is asked.
+    rig.ReadIdentity("3.20");
+    rig.Page.ButtonUpdateClick();
+    QCOMPARE(rig.Dialogs.Boxes.size(), size_t(2));
+    QVERIFY(rig.Dialogs.Boxes[1].Text.startsWith(cstMain::ConfirmSendSettings));
+}
+
 void TestGeneralSettings::versionNotKnown() {
     // The identity answer was lost: the layout of the meter is not known, so nothing is written
     // and no question asked.
@@ -993,7 +1047,7 @@ void TestGeneralSettings::versionNotKnown() {
     rig.Page.ButtonUpdateClick();
     QCOMPARE(rig.Dialogs.Boxes.size(), size_t(1));
     QCOMPARE(rig.Dialogs.Boxes[0].Caption, QString("Prompt"));
-    QVERIFY(rig.Dialogs.Boxes[0].Text.contains("software version is not known"));
+    QCOMPARE(rig.Dialogs.Boxes[0].Text, QString::fromLatin1(cstMain::VersionUnknown));
     QCOMPARE(rig.Dialogs.Boxes[0].Buttons, IDialogs::Ok);
     QVERIFY(rig.Link.PendingTexts().empty());
 }

@@ -71,6 +71,8 @@ private slots:
     void refusals();
     void queriesAndLine();
     void changedFields();
+    void blocksComputedFromTheRatios_data();
+    void blocksComputedFromTheRatios();
 };
 
 void TestSettingsWritePlan::setpointScaledByRatiosWritten_data() {
@@ -183,8 +185,10 @@ void TestSettingsWritePlan::refusals_data() {
     using R = TSettingsWriteRefusal;
     const TChange none = [](TMeterSettings&) {};
     QTest::newRow("version unknown") << "" << none << int(R::VersionUnknown)
-                                     << "The meter's software version is not known yet, so its "
-                                        "settings layout is not known. Nothing was written.";
+                                     << "The meter now connected has not been read yet: its "
+                                        "software version, and so its settings layout, is not "
+                                        "known. Nothing was written. Wait until the pages show "
+                                        "the meter's values, then write again.";
     QTest::newRow("address 0") << "3.20" << TChange([](auto& s) { s.Address = "0"; })
                                << int(R::InvalidAddress) << "Invalid device address";
     QTest::newRow("address abc") << "3.20" << TChange([](auto& s) { s.Address = "abc"; })
@@ -270,6 +274,60 @@ void TestSettingsWritePlan::changedFields() {
         Names(ChangedFields(std::get<TSettingsWritePlan>(a), std::get<TSettingsWritePlan>(older)))
             .size(),
         5 + 10 + 2); // the single alarm in; both relay rows and the DO outputs out
+}
+
+void TestSettingsWritePlan::blocksComputedFromTheRatios_data() {
+    QTest::addColumn<QString>("version");
+    QTest::addColumn<TChange>("change");
+    QTest::addColumn<QList<int>>("dependent"); // the blocks computed from block 0x1100
+    const TChange currentAlarm = [](TMeterSettings& s) {
+        s.RO1AlarmItems = 7, s.RO1AlarmSetpoint = "4";
+    };
+    QTest::newRow("same ratios: nothing depends")
+        << "3.20" << TChange(currentAlarm) << QList<int>{};
+    QTest::newRow("new CT: relay 1 on a current") << "3.20" << TChange([=](TMeterSettings& s) {
+        currentAlarm(s);
+        s.CT1 = "7";
+    }) << QList<int>{0x1200};
+    QTest::newRow("new CT: relay 1 on a voltage, relay 2 on a current")
+        << "3.20" << TChange([](TMeterSettings& s) {
+               s.CT1 = "7", s.RO1AlarmItems = 1, s.RO2AlarmItems = 7, s.RO2AlarmSetpoint = "4";
+           })
+        << QList<int>{0x120A};
+    QTest::newRow("new PT: single alarm on a voltage") << "3.05" << TChange([](TMeterSettings& s) {
+        s.PT1 = "800", s.AlarmItems = 1, s.AlarmSetpoint = "400";
+    }) << QList<int>{0x1200};
+    QTest::newRow("new PT: alarms on no channel")
+        << "3.20" << TChange([](TMeterSettings& s) { s.PT1 = "800"; }) << QList<int>{};
+    // Not representable at the meter's present ratio: certainly computed from the new one.
+    QTest::newRow("setpoint that fits only the new ratio")
+        << "3.20" << TChange([](TMeterSettings& s) {
+               s.PT1 = "11000", s.PT2 = "110", s.RO1AlarmItems = 1, s.RO1AlarmSetpoint = "500000";
+           })
+        << QList<int>{0x1200};
+}
+
+void TestSettingsWritePlan::blocksComputedFromTheRatios() {
+    QFETCH(QString, version);
+    QFETCH(TChange, change);
+    QFETCH(QList<int>, dependent);
+    TMeterSettings s = Complete();
+    change(s);
+    const TSettingsWriteOutcome outcome = PlanSettingsWrite(s, version, TScaling{1.0, 1.0, 0});
+    QVERIFY(std::holds_alternative<TSettingsWritePlan>(outcome));
+    const auto& plan = std::get<TSettingsWritePlan>(outcome);
+    const std::string general = plan.Write(0x1100)->Query;
+    QList<int> computed;
+    for (const TSettingsWrite& w : plan.Writes) {
+        const std::string needs = plan.Needs(w.Query);
+        QVERIFY(needs.empty() || needs == general);
+        if (!needs.empty())
+            computed << w.Block;
+    }
+    QCOMPARE(computed, dependent);
+    // The reads depend on nothing.
+    for (const TSettingsWrite& w : plan.Writes)
+        QVERIFY(plan.Needs(w.ReadBack).empty());
 }
 
 QTEST_MAIN(TestSettingsWritePlan)
