@@ -3,6 +3,8 @@
 #include "link/QueryPlan.h"
 #include "link/RegisterDecode.h"
 
+#include <QRandomGenerator>
+
 namespace {
 
 QString LineText(const TLinkLine& line) {
@@ -14,20 +16,47 @@ QString LineText(const TLinkLine& line) {
 } // namespace
 
 TJournalRecorder::TJournalRecorder(const TMeterMemory& memory, TJournalFile& file)
-    : FMemory(memory), FFile(file) {}
+    : FMemory(memory), FFile(file),
+      // Ids pair the two entries of a write within this journal, across runs of the program.
+      FSessionTag(QString::number(QRandomGenerator::system()->generate64(), 36)) {}
+
+void TJournalRecorder::QueryStarting(const std::string& text, const TLinkLine& line) {
+    FOnTheLine.reset();
+    auto write = DescribeWrite(text, FMemory);
+    if (!write)
+        return;
+    TJournalEntry entry = MakeJournalEntry(Now(), line, *write, text, TQueryOutcome{});
+    entry.Outcome = QString::fromLatin1(JournalSent);
+    entry.Id = QStringLiteral("%1-%2").arg(FSessionTag).arg(++FCount);
+    entry.SoftwareVersion = FMemory.SoftwareVersion();
+    // Never waits for the serial number: the record must be on the disk before the frame.
+    entry.SerialNumber = FMemory.SerialNumber();
+    FOnTheLine = TOnTheLine{text, entry.Id, std::move(*write)};
+    QString error;
+    if (!FFile.Append(JournalLine(entry), error) && OnFailure)
+        OnFailure(error);
+}
 
 void TJournalRecorder::QueryFinished(const std::string& text, const TLinkLine& line,
                                      const TQueryOutcome& outcome) {
+    std::optional<TOnTheLine> sent;
+    if (FOnTheLine && FOnTheLine->Text == text)
+        sent.swap(FOnTheLine);
+    FOnTheLine.reset();
     if (text == qry::SerialNumber && !FWaiting.empty() &&
         outcome.Result != TQueryResult::Answered) {
         // The number stays unknown; the entries go in without it rather than not at all.
         WriteWaiting();
         return;
     }
-    const auto write = DescribeWrite(text, FMemory);
+    // What the write changes as it was before it went out, when it was described then.
+    const auto write = sent ? std::optional(sent->Write) : DescribeWrite(text, FMemory);
     if (!write)
         return;
-    Record(MakeJournalEntry(Now(), line, *write, text, outcome));
+    TJournalEntry entry = MakeJournalEntry(Now(), line, *write, text, outcome);
+    if (sent)
+        entry.Id = sent->Id;
+    Record(std::move(entry));
 }
 
 void TJournalRecorder::LineAdopted(const TLinkLine& before, const TLinkLine& after) {

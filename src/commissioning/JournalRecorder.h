@@ -1,6 +1,8 @@
 // Writes the journal entry of every write the link sends, and of every change of line settings
-// it adopts, with the values the meter held before. An entry waits for the meter's serial
-// number when that is not known yet: the recorder asks for it once per connection and writes
+// it adopts, with the values the meter held before. A write's entry "sent" goes to the disk
+// before the write goes on the line, and the entry of its outcome after it: a crash leaves a
+// record of every write that may have reached the meter. An outcome's entry waits for the meter's
+// serial number when that is not known yet: the recorder asks for it once per connection and writes
 // the entry when the answer (or its failure) is in.
 #pragma once
 
@@ -10,6 +12,7 @@
 #include "link/LinkListener.h"
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,6 +28,7 @@ public:
     std::function<void(const QString& error)> OnFailure;
 
     // ILinkListener
+    void QueryStarting(const std::string& text, const TLinkLine& line) override;
     void QueryFinished(const std::string& text, const TLinkLine& line,
                        const TQueryOutcome& outcome) override;
     void RegistersRead(std::uint16_t start, std::span<const std::uint16_t> values) override;
@@ -44,6 +48,16 @@ private:
 
     const TMeterMemory& FMemory;
     TJournalFile& FFile;
+    // The write on the line: its text, the entry "sent" and what it changes, as described
+    // before it went out.
+    struct TOnTheLine {
+        std::string Text;
+        QString Id;
+        TWriteDescription Write;
+    };
+    std::optional<TOnTheLine> FOnTheLine;
+    QString FSessionTag;
+    std::uint64_t FCount = 0;
     std::vector<TJournalEntry> FWaiting;
     bool FSerialAsked = false;
     std::vector<TJournalEntry> FSession;

@@ -78,6 +78,10 @@ QString BackupFileName(const QString& serialNumber, const QDateTime& time) {
     QString serial = serialNumber.isEmpty() ? QStringLiteral("unknown") : serialNumber;
     static const QRegularExpression unsafe(QStringLiteral("[^A-Za-z0-9._-]"));
     serial.replace(unsafe, QStringLiteral("_"));
+    // A serial number that names the model already gets no second prefix.
+    const QString prefix = QStringLiteral("KT580-");
+    if (serial.startsWith(prefix, Qt::CaseInsensitive) && serial.size() > prefix.size())
+        serial.remove(0, prefix.size());
     return QStringLiteral("KT580-%1-%2.pmt")
         .arg(serial, time.toString(QStringLiteral("yyyyMMdd-HHmmss-zzz")));
 }

@@ -34,7 +34,8 @@ QStringList ChangeLines(const std::vector<TBlockWrite>& writes, const TMeterSett
                         const QString& version, const TScaling& scale);
 
 // The backup of a meter's settings: serial number (characters a file name cannot hold
-// replaced) and local time to the millisecond, "KT580-<serial>-20261207-140312-045.pmt".
+// replaced) and local time to the millisecond, "KT580-<serial>-20261207-140312-045.pmt"; a
+// serial number that starts with "KT580-" is not prefixed twice.
 QString BackupFileName(const QString& serialNumber, const QDateTime& time);
 
 // How one setting of a sequence ended: read back as confirmed; read back otherwise (also a

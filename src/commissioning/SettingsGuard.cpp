@@ -1,5 +1,7 @@
 #include "commissioning/SettingsGuard.h"
 
+#include "commissioning/BackupPruning.h"
+
 #include "link/cstMain.h"
 #include "settings/SettingsBlocks.h"
 #include "settings/SettingsFile.h"
@@ -52,11 +54,13 @@ bool TSettingsGuard::BeforeWrites(const std::vector<std::string>& writes) {
 }
 
 void TSettingsGuard::Prune() {
-    // Newest first by the time each was written; the oldest beyond the limit go.
-    const QFileInfoList backups =
-        QDir(FFolder).entryInfoList({QStringLiteral("KT580-*.pmt")}, QDir::Files, QDir::Time);
-    for (qsizetype k = Keep; k < backups.size(); ++k)
-        QFile::remove(backups[k].filePath());
+    std::vector<TBackupFile> files;
+    for (const QFileInfo& f :
+         QDir(FFolder).entryInfoList({QStringLiteral("KT580-*.pmt")}, QDir::Files))
+        files.push_back({f.fileName(), f.lastModified()});
+    const QDir folder(FFolder);
+    for (const QString& name : BackupsToDelete(files, Keep, QFileInfo(FLastBackup).fileName()))
+        QFile::remove(folder.filePath(name));
 }
 
 void TSettingsGuard::QueryFinished(const std::string& text, const TLinkLine& /*line*/,

@@ -61,13 +61,35 @@ std::vector<TWriteChange> SettingsChanges(std::uint16_t start, std::span<const s
     DecodeSettingsBlock(start, data, after, scale);
     std::vector<TWriteChange> changes;
     for (const TSettingsField* field : BlockFields(start, RelayAlarmLayout(version))) {
-        TWriteChange c{QString::fromLatin1(field->Name), std::nullopt,
+        // A field the write leaves as it was is no change; unknown before, it may be one.
+        if (beforeKnown && SameValue(*field, before, after))
+            continue;
+        TWriteChange c{QString::fromLatin1(field->Label), std::nullopt,
                        SettingValueText(*field, after)};
         if (beforeKnown)
             c.Before = SettingValueText(*field, before);
         changes.push_back(std::move(c));
     }
     return changes;
+}
+
+QString SettingsBlockTitle(std::uint16_t start) {
+    struct TTitle {
+        std::uint16_t Start;
+        const char* Text;
+    };
+    static constexpr TTitle Titles[] = {
+        {0x1100, "Communication, wiring, ratios and backlight"},
+        {0x1200, "Relay and DO types, alarm"},
+        {0x1208, "DO energy outputs"},
+        {0x120A, "RO2 alarm"},
+        {0x1300, "Analog outputs"},
+    };
+    for (const TTitle& t : Titles)
+        if (t.Start == start)
+            return QStringLiteral("%1 (settings block %2)")
+                .arg(QString::fromLatin1(t.Text), RegisterHex(start));
+    return QStringLiteral("Settings block %1").arg(RegisterHex(start));
 }
 
 namespace {
@@ -151,9 +173,9 @@ std::optional<TWriteDescription> DescribeWrite(const std::string& text,
     if (EnergyPairs(start, data.size()) && data.size() == value)
         return DescribeEnergyWrite(start, data, memory);
     if (FindSettingsBlock(start))
-        return TWriteDescription{
-            QStringLiteral("settings"), QStringLiteral("Settings block %1").arg(RegisterHex(start)),
-            SettingsChanges(start, data, memory.Settings(), memory.BlockRead(start),
-                            memory.SoftwareVersion(), memory.Scaling())};
+        return TWriteDescription{QStringLiteral("settings"), SettingsBlockTitle(start),
+                                 SettingsChanges(start, data, memory.Settings(),
+                                                 memory.BlockRead(start), memory.SoftwareVersion(),
+                                                 memory.Scaling())};
     return DescribeRegisters(start, data);
 }

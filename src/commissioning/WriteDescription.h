@@ -33,8 +33,13 @@ std::vector<std::uint8_t> QueryTextBytes(const std::string& text);
 // Nothing for a query that changes nothing (a read, a text that is not a request).
 std::optional<TWriteDescription> DescribeWrite(const std::string& text, const TMeterMemory& memory);
 
-// The settings fields a block write carries, with the values the meter held and the values
-// written, decoded back in the units the page shows. `before` is used only when `beforeKnown`.
+// The settings a block write changes, named as the page names them, with the values the meter
+// held and the values written, decoded back in the units the page shows; every field the block
+// carries when what the meter held is not known (`before` is used only when `beforeKnown`).
 std::vector<TWriteChange> SettingsChanges(std::uint16_t start, std::span<const std::uint16_t> data,
                                           const TMeterSettings& before, bool beforeKnown,
                                           const QString& version, const TScaling& scale);
+
+// What the journal calls a settings block write: what the block holds and its address,
+// "RO2 alarm (settings block 0x120A)".
+QString SettingsBlockTitle(std::uint16_t start);

@@ -1,5 +1,8 @@
 #include "commissioning/WriteJournal.h"
 
+#include "commissioning/JournalIndex.h"
+#include "link/QueryAddress.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -18,20 +21,18 @@ std::optional<QString> OptionalText(const QJsonValue& v) {
     return v.toString();
 }
 
-QString CsvField(QString text) {
-    // A meter's text must not become a formula in the spreadsheet that opens the export.
-    if (text.startsWith(QLatin1Char('=')) || text.startsWith(QLatin1Char('+')) ||
-        text.startsWith(QLatin1Char('@')))
+} // namespace
+
+QString CsvCell(QString text) {
+    static const QString formulaStarts = QStringLiteral("=+-@\t\r");
+    if (!text.isEmpty() && formulaStarts.contains(text.front()))
         text.prepend(QLatin1Char('\''));
     if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"')) &&
         !text.contains(QLatin1Char('\n')) && !text.contains(QLatin1Char('\r')))
         return text;
-    QString quoted = text;
-    quoted.replace(QLatin1String("\""), QLatin1String("\"\""));
-    return QLatin1Char('"') + quoted + QLatin1Char('"');
+    text.replace(QLatin1String("\""), QLatin1String("\"\""));
+    return QLatin1Char('"') + text + QLatin1Char('"');
 }
-
-} // namespace
 
 QString IsoTime(const QDateTime& time) {
     const QDateTime& local = time;
@@ -79,7 +80,8 @@ TJournalEntry MakeJournalEntry(const QDateTime& time, const TLinkLine& line,
     e.StopBits = line.StopBits == TStopBits::_2 ? 2 : 1;
     e.Address = line.Address;
     e.Write = write;
-    e.Query = QString::fromLatin1(query.data(), static_cast<qsizetype>(query.size()));
+    const std::string sent = query.empty() ? query : WithAddress(query, line.Address);
+    e.Query = QString::fromLatin1(sent.data(), static_cast<qsizetype>(sent.size()));
     e.Outcome = OutcomeText(outcome.Result);
     e.ExceptionCode = outcome.Result == TQueryResult::Exception ? outcome.ExceptionCode : 0;
     return e;
@@ -106,6 +108,8 @@ QByteArray JournalLine(const TJournalEntry& e) {
     };
     if (e.Outcome == QLatin1String("exception"))
         o.insert(QStringLiteral("exceptionCode"), e.ExceptionCode);
+    if (!e.Id.isEmpty())
+        o.insert(QStringLiteral("id"), e.Id);
     return QJsonDocument(o).toJson(QJsonDocument::Compact) + '\n';
 }
 
@@ -138,15 +142,26 @@ std::optional<TJournalEntry> ParseJournalLine(const QByteArray& line) {
     }
     e.Outcome = o.value("outcome").toString();
     e.ExceptionCode = o.value("exceptionCode").toInt();
+    e.Id = o.value("id").toString();
     return e;
 }
 
+TJournalRead ReadJournal(const QByteArray& bytes) {
+    TJournalIndex index;
+    const qsizetype consumed = index.Feed(bytes);
+    // A last line without its line feed is read as it is: complete or not, it is the end.
+    index.FeedLast(QByteArrayView(bytes).sliced(consumed));
+    TJournalRead read;
+    read.Broken = index.Broken();
+    read.Entries.reserve(index.Items().size());
+    for (const TJournalIndex::TItem& item : index.Items())
+        if (auto e = ParseJournalLine(bytes.mid(item.Offset, item.Length)))
+            read.Entries.push_back(std::move(*e));
+    return read;
+}
+
 std::vector<TJournalEntry> ParseJournal(const QByteArray& bytes) {
-    std::vector<TJournalEntry> entries;
-    for (const QByteArray& line : bytes.split('\n'))
-        if (auto e = ParseJournalLine(line))
-            entries.push_back(std::move(*e));
-    return entries;
+    return ReadJournal(bytes).Entries;
 }
 
 QString ChangeText(const TWriteChange& c) {
@@ -154,33 +169,47 @@ QString ChangeText(const TWriteChange& c) {
            QStringLiteral(" -> ") + c.After;
 }
 
+QString OutcomeShown(const TJournalEntry& e) {
+    if (e.Outcome == QLatin1String("exception"))
+        return QStringLiteral("exception %1").arg(e.ExceptionCode, 2, 10, QLatin1Char('0'));
+    if (e.Outcome == QLatin1String(JournalSent))
+        return QStringLiteral("sent, no outcome recorded");
+    return e.Outcome;
+}
+
+QString JournalCsvHeading() {
+    return QStringLiteral("Time,Port,Baud rate,Parity,Stop bits,Address,Serial number,"
+                          "Software version,Kind,What,Changes,Outcome,Exception code,Query\r\n");
+}
+
+QString JournalCsvRow(const TJournalEntry& e) {
+    QStringList changes;
+    for (const TWriteChange& c : e.Write.Changes)
+        changes << ChangeText(c);
+    const QStringList row = {
+        IsoTime(e.Time),
+        e.Port,
+        QString::number(e.Baudrate),
+        e.Parity,
+        QString::number(e.StopBits),
+        QString::number(e.Address),
+        e.SerialNumber.value_or(QString()),
+        e.SoftwareVersion,
+        e.Write.Kind,
+        e.Write.What,
+        changes.join(QStringLiteral("; ")),
+        e.Outcome,
+        e.Outcome == QLatin1String("exception") ? QString::number(e.ExceptionCode) : QString(),
+        e.Query};
+    QStringList fields;
+    for (const QString& f : row)
+        fields << CsvCell(f);
+    return fields.join(QLatin1Char(',')) + QStringLiteral("\r\n");
+}
+
 QString JournalCsv(const std::vector<TJournalEntry>& entries) {
-    QString csv =
-        QStringLiteral("Time,Port,Baud rate,Parity,Stop bits,Address,Serial number,"
-                       "Software version,Kind,What,Changes,Outcome,Exception code,Query\r\n");
-    for (const TJournalEntry& e : entries) {
-        QStringList changes;
-        for (const TWriteChange& c : e.Write.Changes)
-            changes << ChangeText(c);
-        const QStringList row = {
-            IsoTime(e.Time),
-            e.Port,
-            QString::number(e.Baudrate),
-            e.Parity,
-            QString::number(e.StopBits),
-            QString::number(e.Address),
-            e.SerialNumber.value_or(QString()),
-            e.SoftwareVersion,
-            e.Write.Kind,
-            e.Write.What,
-            changes.join(QStringLiteral("; ")),
-            e.Outcome,
-            e.Outcome == QLatin1String("exception") ? QString::number(e.ExceptionCode) : QString(),
-            e.Query};
-        QStringList fields;
-        for (const QString& f : row)
-            fields << CsvField(f);
-        csv += fields.join(QLatin1Char(',')) + QStringLiteral("\r\n");
-    }
+    QString csv = JournalCsvHeading();
+    for (const TJournalEntry& e : entries)
+        csv += JournalCsvRow(e);
     return csv;
 }

@@ -23,9 +23,12 @@ struct TJournalEntry {
     std::optional<QString> SerialNumber;
     QString SoftwareVersion;
     TWriteDescription Write;
-    QString Query;   // the query text as queued, "00" for the address
-    QString Outcome; // "accepted", "exception", "no answer", "bad answer"
+    QString Query;   // the query text as it went out, with the meter's address
+    QString Outcome; // "sent", "accepted", "exception", "no answer", "bad answer"
     int ExceptionCode = 0;
+    // Pairs the entry written before a write went out ("sent") with the one of its outcome;
+    // empty for an entry that stands alone (a line change, a journal of an older version).
+    QString Id;
     bool operator==(const TJournalEntry&) const = default;
 };
 
@@ -41,7 +44,11 @@ QString StopBitsName(TStopBits stopBits);
 // The outcome word of a query result.
 QString OutcomeText(TQueryResult result);
 
-// The entry of a write that went out on `line`.
+// The outcome of an entry written before its write went on the line.
+inline constexpr const char* JournalSent = "sent";
+
+// The entry of a write that went out on `line`; the query text is given as queued, with "00"
+// for the address, and the entry holds it with the line's address.
 TJournalEntry MakeJournalEntry(const QDateTime& time, const TLinkLine& line,
                                const TWriteDescription& write, const std::string& query,
                                const TQueryOutcome& outcome);
@@ -51,12 +58,33 @@ QByteArray JournalLine(const TJournalEntry& entry);
 // An entry back from its line; nothing for a line that is not one (a torn last line).
 std::optional<TJournalEntry> ParseJournalLine(const QByteArray& line);
 
-// The entries of a whole journal file, oldest first, skipping lines that are not entries.
+// The entries of a whole journal file, oldest first, skipping lines that are not entries: an
+// entry "sent" and the entry of its outcome are one entry, the outcome's, in the place of the
+// "sent" one; a "sent" entry without its outcome stays as it is.
 std::vector<TJournalEntry> ParseJournal(const QByteArray& bytes);
+// The same, with the number of lines that are not entries.
+struct TJournalRead {
+    std::vector<TJournalEntry> Entries;
+    int Broken = 0;
+};
+TJournalRead ReadJournal(const QByteArray& bytes);
 
 // The entries as CSV (RFC 4180, CR LF): a heading and one row per entry, the changes as
 // "item: before -> after" joined by "; ".
 QString JournalCsv(const std::vector<TJournalEntry>& entries);
+
+// The heading line of the CSV and the row of one entry, each with its CR LF.
+QString JournalCsvHeading();
+QString JournalCsvRow(const TJournalEntry& entry);
+
+// One CSV field: quoted where it holds a comma, a quote or a line break, and led by an
+// apostrophe where a spreadsheet would take it for a formula (it starts with "=", "+", "-",
+// "@", a tab or a carriage return), whatever the text came from.
+QString CsvCell(QString text);
+
+// The outcome as the window and the export show it ("exception 04", "sent, no outcome
+// recorded").
+QString OutcomeShown(const TJournalEntry& entry);
 
 // "Relay 1: OFF -> ON"; "?" for a value before that the utility did not know.
 QString ChangeText(const TWriteChange& change);

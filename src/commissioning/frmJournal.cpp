@@ -1,37 +1,43 @@
 #include "commissioning/frmJournal.h"
 
 #include "commissioning/JournalFile.h"
-#include "commissioning/ReportDocument.h"
+#include "commissioning/JournalModel.h"
 #include "widgets/Dialogs.h"
 #include "widgets/UiFont.h"
 
 #include <QComboBox>
+#include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QPlainTextEdit>
 #include <QPushButton>
-#include <QTableWidget>
+#include <QSaveFile>
+#include <QTableView>
 #include <QVBoxLayout>
-
-#include <algorithm>
 
 namespace {
 
 const QString AllMeters = QStringLiteral("All meters");
-const QString UnknownMeter = QStringLiteral("(serial number not known)");
-
-QString MeterOf(const TJournalEntry& e) {
-    return e.SerialNumber && !e.SerialNumber->isEmpty() ? *e.SerialNumber : UnknownMeter;
-}
 
 } // namespace
 
 TFormJournal::TFormJournal(TJournalFile& file, IDialogs& dialogs, QWidget* parent)
-    : QDialog(parent), FFile(file), FDialogs(dialogs) {
+    : QDialog(parent), FFile(file), FDialogs(dialogs), FModel(new TJournalModel(file.Path(), this)),
+      FWatcher(new QFileSystemWatcher(this)) {
     setWindowTitle(QStringLiteral("Write Journal"));
     setFont(UiFont());
-    resize(900, 480);
-    auto* layout = new QVBoxLayout(this);
+    resize(900, 520);
+    new QVBoxLayout(this);
+    BuildTop();
+    BuildGrid();
+    connect(FWatcher, &QFileSystemWatcher::fileChanged, this, [this] { Reload(); });
+    connect(FWatcher, &QFileSystemWatcher::directoryChanged, this, [this] { Reload(); });
+    Reload();
+}
+
+void TFormJournal::BuildTop() {
     auto* top = new QHBoxLayout;
     auto* label = new QLabel(QStringLiteral("Meter:"), this);
     label->setTextFormat(Qt::PlainText);
@@ -46,82 +52,127 @@ TFormJournal::TFormJournal(TJournalFile& file, IDialogs& dialogs, QWidget* paren
     top->addWidget(ButtonExport);
     auto* close = new QPushButton(QStringLiteral("Close"), this);
     top->addWidget(close);
-    layout->addLayout(top);
-    GridEntries = new QTableWidget(0, 6, this);
-    GridEntries->setObjectName(QStringLiteral("GridEntries"));
-    GridEntries->setHorizontalHeaderLabels({QStringLiteral("Time"), QStringLiteral("Meter"),
-                                            QStringLiteral("Port, address"), QStringLiteral("What"),
-                                            QStringLiteral("Changes"), QStringLiteral("Outcome")});
-    GridEntries->verticalHeader()->hide();
-    GridEntries->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    GridEntries->setWordWrap(true);
-    GridEntries->setColumnWidth(0, 170);
-    GridEntries->setColumnWidth(1, 120);
-    GridEntries->setColumnWidth(2, 100);
-    GridEntries->setColumnWidth(3, 140);
-    GridEntries->setColumnWidth(4, 260);
-    GridEntries->horizontalHeader()->setStretchLastSection(true);
-    layout->addWidget(GridEntries, 1);
-    connect(ComboMeter, &QComboBox::currentIndexChanged, this, [this] { Fill(); });
+    static_cast<QVBoxLayout*>(layout())->addLayout(top);
+    connect(ComboMeter, &QComboBox::currentIndexChanged, this, [this] { ApplyFilter(); });
     connect(ButtonExport, &QPushButton::clicked, this, [this] { ButtonExportClick(); });
     connect(close, &QPushButton::clicked, this, &QDialog::accept);
-    Reload();
+}
+
+void TFormJournal::BuildGrid() {
+    GridEntries = new QTableView(this);
+    GridEntries->setObjectName(QStringLiteral("GridEntries"));
+    GridEntries->setModel(FModel);
+    GridEntries->verticalHeader()->hide();
+    // One line a row, all rows as high: a long journal scrolls without measuring every row.
+    GridEntries->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    GridEntries->setWordWrap(false);
+    GridEntries->setSelectionBehavior(QAbstractItemView::SelectRows);
+    GridEntries->setSelectionMode(QAbstractItemView::SingleSelection);
+    GridEntries->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    GridEntries->verticalHeader()->setDefaultSectionSize(GridEntries->fontMetrics().height() + 8);
+    const int widths[] = {170, 110, 80, 180, 210};
+    for (int col = 0; col < 5; ++col)
+        GridEntries->setColumnWidth(col, widths[col]);
+    GridEntries->horizontalHeader()->setStretchLastSection(true);
+    EditDetails = new QPlainTextEdit(this);
+    EditDetails->setObjectName(QStringLiteral("EditDetails"));
+    EditDetails->setReadOnly(true);
+    EditDetails->setMaximumHeight(110);
+    LabelStatus = new QLabel(this);
+    LabelStatus->setObjectName(QStringLiteral("LabelStatus"));
+    LabelStatus->setTextFormat(Qt::PlainText);
+    auto* layout = static_cast<QVBoxLayout*>(this->layout());
+    layout->addWidget(GridEntries, 1);
+    layout->addWidget(EditDetails);
+    layout->addWidget(LabelStatus);
+    connect(GridEntries->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            [this] { ShowDetails(); });
 }
 
 void TFormJournal::Reload() {
-    FAll = ParseJournal(FFile.ReadAll());
+    FModel->Refresh();
+    FillMeters();
+    ShowStatus();
+    Watch();
+}
+
+void TFormJournal::Watch() {
+    // The folder tells of a journal made or replaced, the file of what is appended to it.
+    const QString path = FFile.Path();
+    const QString folder = QFileInfo(path).absolutePath();
+    if (!FWatcher->directories().contains(folder) && QFileInfo(folder).isDir())
+        FWatcher->addPath(folder);
+    if (!FWatcher->files().contains(path) && QFileInfo(path).isFile())
+        FWatcher->addPath(path);
+}
+
+void TFormJournal::FillMeters() {
     QStringList meters;
-    for (const TJournalEntry& e : FAll)
-        if (!meters.contains(MeterOf(e)))
-            meters << MeterOf(e);
+    for (const QString& m : FModel->Meters())
+        meters << JournalMeterText(m.isEmpty() ? std::nullopt : std::optional(m));
     meters.sort();
+    if (ComboMeter->count() == meters.size() + 1)
+        return;
     const QString chosen = ComboMeter->currentText();
-    {
-        const QSignalBlocker block(ComboMeter);
-        ComboMeter->clear();
-        ComboMeter->addItem(AllMeters);
-        ComboMeter->addItems(meters);
-        const int again = ComboMeter->findText(chosen);
-        ComboMeter->setCurrentIndex(again < 0 ? 0 : again);
-    }
-    Fill();
+    const QSignalBlocker block(ComboMeter);
+    ComboMeter->clear();
+    ComboMeter->addItem(AllMeters);
+    ComboMeter->addItems(meters);
+    const int again = ComboMeter->findText(chosen);
+    ComboMeter->setCurrentIndex(again < 0 ? 0 : again);
 }
 
 void TFormJournal::SetMeterFilter(const QString& serialNumber) {
     const int index = serialNumber.isEmpty() ? 0 : ComboMeter->findText(serialNumber);
     ComboMeter->setCurrentIndex(index < 0 ? 0 : index);
-    Fill();
+    ApplyFilter();
 }
 
-void TFormJournal::Fill() {
-    const QString meter = ComboMeter->currentIndex() <= 0 ? QString() : ComboMeter->currentText();
-    FShown.clear();
-    for (auto it = FAll.rbegin(); it != FAll.rend(); ++it)
-        if (meter.isEmpty() || MeterOf(*it) == meter)
-            FShown.push_back(*it);
-    // Written in time order already; a clock set back must not put an entry out of place.
-    std::stable_sort(
-        FShown.begin(), FShown.end(),
-        [](const TJournalEntry& a, const TJournalEntry& b) { return a.Time > b.Time; });
-    GridEntries->setRowCount(static_cast<int>(FShown.size()));
-    for (int row = 0; row < static_cast<int>(FShown.size()); ++row) {
-        const TJournalEntry& e = FShown[static_cast<std::size_t>(row)];
-        QStringList changes;
-        for (const TWriteChange& c : e.Write.Changes)
-            changes << ChangeText(c);
-        QString outcome = e.Outcome;
-        if (e.Outcome == QLatin1String("exception"))
-            outcome += QStringLiteral(" %1").arg(e.ExceptionCode);
-        const QStringList cells = {IsoTime(e.Time),
-                                   MeterOf(e),
-                                   QStringLiteral("%1, %2").arg(e.Port).arg(e.Address),
-                                   e.Write.What,
-                                   changes.join(QLatin1Char('\n')),
-                                   outcome};
-        for (int col = 0; col < cells.size(); ++col)
-            GridEntries->setItem(row, col, new QTableWidgetItem(cells[col]));
+void TFormJournal::ApplyFilter() {
+    std::optional<QString> meter;
+    if (ComboMeter->currentIndex() > 0) {
+        // The combo shows the unknown serial number in words; the journal writes it as "".
+        for (const QString& m : FModel->Meters())
+            if (JournalMeterText(m.isEmpty() ? std::nullopt : std::optional(m)) ==
+                ComboMeter->currentText())
+                meter = m;
     }
-    GridEntries->resizeRowsToContents();
+    FModel->SetMeter(meter);
+    ShowStatus();
+}
+
+int TFormJournal::ShownCount() const {
+    return FModel->rowCount();
+}
+
+std::optional<TJournalEntry> TFormJournal::ShownEntry(int row) const {
+    return FModel->Entry(row);
+}
+
+void TFormJournal::ShowStatus() {
+    QString text = FModel->ReadError().isEmpty()
+                       ? QStringLiteral("%1 entries shown").arg(FModel->rowCount())
+                       : QStringLiteral("The write journal %1 cannot be read: %2")
+                             .arg(FFile.Path(), FModel->ReadError());
+    if (FModel->Broken() > 0)
+        text +=
+            FModel->Broken() == 1
+                ? QStringLiteral("; 1 damaged line of the file skipped")
+                : QStringLiteral("; %1 damaged lines of the file skipped").arg(FModel->Broken());
+    LabelStatus->setText(text);
+}
+
+void TFormJournal::ShowDetails() {
+    const auto e = FModel->Entry(GridEntries->currentIndex().row());
+    if (!e) {
+        EditDetails->clear();
+        return;
+    }
+    QStringList lines = {e->Write.What + QStringLiteral(" - ") + OutcomeShown(*e)};
+    for (const TWriteChange& c : e->Write.Changes)
+        lines << QStringLiteral("  ") + ChangeText(c);
+    lines << QStringLiteral("Query: ") + e->Query;
+    EditDetails->setPlainText(lines.join(QLatin1Char('\n')));
 }
 
 void TFormJournal::ButtonExportClick() {
@@ -129,9 +180,21 @@ void TFormJournal::ButtonExportClick() {
         FDialogs.SaveDocumentName(this, QStringLiteral("CSV file (*.csv)"), QStringLiteral("csv"));
     if (path.isEmpty())
         return;
-    // Oldest first in the export, as a spreadsheet reads a log.
-    std::vector<TJournalEntry> rows(FShown.rbegin(), FShown.rend());
+    // Every matching entry of the file, oldest first as a spreadsheet reads a log, streamed:
+    // the old file stays until the new one is whole.
+    QSaveFile out(path);
     QString error;
-    if (!SaveWhole(path, JournalCsv(rows).toUtf8(), error))
-        FDialogs.ShowError(error);
+    const auto put = [&out](const QString& text) {
+        const QByteArray bytes = text.toUtf8();
+        return out.write(bytes) == bytes.size();
+    };
+    bool ok = out.open(QIODevice::WriteOnly) && put(JournalCsvHeading());
+    if (ok)
+        ok = FModel->ForEachMatching([&](const TJournalEntry& e) { return put(JournalCsvRow(e)); },
+                                     error);
+    if (ok && out.commit())
+        return;
+    out.cancelWriting();
+    FDialogs.ShowError(QStringLiteral("The journal could not be exported to %1: %2")
+                           .arg(path, error.isEmpty() ? out.errorString() : error));
 }

@@ -1,40 +1,55 @@
 // The write journal window: every entry of the journal file, newest first, filtered by meter,
-// and exported as CSV through the dialog seam.
+// following the file as it grows, and exported as CSV (every matching entry of the file)
+// through the dialog seam.
 #pragma once
 
 #include "commissioning/WriteJournal.h"
 
 #include <QDialog>
 
-#include <vector>
+#include <optional>
 
 class IDialogs;
 class QComboBox;
+class QFileSystemWatcher;
+class QLabel;
+class QPlainTextEdit;
 class QPushButton;
-class QTableWidget;
+class QTableView;
 class TJournalFile;
+class TJournalModel;
 
 class TFormJournal : public QDialog {
 public:
     TFormJournal(TJournalFile& file, IDialogs& dialogs, QWidget* parent = nullptr);
 
-    // Reads the file again and shows it.
+    // Reads what the file has gained and shows it (the window also does so by itself whenever
+    // the file changes).
     void Reload();
     // The meter chosen in the filter: empty for all meters.
     void SetMeterFilter(const QString& serialNumber);
-    // The entries shown, newest first.
-    const std::vector<TJournalEntry>& Shown() const { return FShown; }
+    // The entries shown: how many, and one by row, newest first.
+    int ShownCount() const;
+    std::optional<TJournalEntry> ShownEntry(int row) const;
     void ButtonExportClick();
 
     QComboBox* ComboMeter;
-    QTableWidget* GridEntries;
+    QTableView* GridEntries;
+    QPlainTextEdit* EditDetails;
+    QLabel* LabelStatus;
     QPushButton* ButtonExport;
 
 private:
-    void Fill();
+    void BuildTop();
+    void BuildGrid();
+    void FillMeters();
+    void ApplyFilter();
+    void ShowStatus();
+    void ShowDetails();
+    void Watch();
 
     TJournalFile& FFile;
     IDialogs& FDialogs;
-    std::vector<TJournalEntry> FAll;
-    std::vector<TJournalEntry> FShown;
+    TJournalModel* FModel;
+    QFileSystemWatcher* FWatcher;
 };

@@ -32,6 +32,9 @@ struct TQueryOutcome {
 class ILinkListener {
 public:
     virtual ~ILinkListener() = default;
+    // A query text as queued ("00" in place of the address) and the line it is about to go out
+    // on: raised before its frame is sent, so a record of it can reach the disk first.
+    virtual void QueryStarting(const std::string& /*text*/, const TLinkLine& /*line*/) {}
     // A query text as queued ("00" in place of the address), the line it went out on, and its
     // end. Raised after the events of its answer.
     virtual void QueryFinished(const std::string& /*text*/, const TLinkLine& /*line*/,

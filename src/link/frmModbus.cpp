@@ -224,10 +224,12 @@ void TFormModbus::ModbusQueryData(TKrModbus& Sender, std::string& FmtData) {
     FMeteringRead = query.empty() ? std::nullopt : MeteringBlockOfQuery(query);
     FMeteringAnswered = false;
 
-    if (query.empty())
+    if (query.empty()) {
         FInFlight.reset();
-    else
+    } else {
         FInFlight.emplace(query, Line());
+        Notify([&](ILinkListener& l) { l.QueryStarting(query, FInFlight->second); });
+    }
     FCurrentQuery = std::move(query);
     FmtData = FCurrentQuery.empty() ? NullQuery() : WithAddress(FCurrentQuery, FDeviceAddress);
 }

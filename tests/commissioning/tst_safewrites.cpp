@@ -1,6 +1,7 @@
 // Safe settings writes: the changes listed before a write, the backup made before the first
 // write (in the settings file format, the newest kept), and the verification against the
 // read-back, refused blocks included.
+#include "commissioning/BackupPruning.h"
 #include "commissioning/SafeWrites.h"
 #include "commissioning/SettingsGuard.h"
 #include "settings/SettingsFile.h"
@@ -59,6 +60,9 @@ private slots:
     void changeLines_data();
     void changeLines();
     void backupName();
+    void backupsToDelete_data();
+    void backupsToDelete();
+    void backupOfTheWriteKept();
     void verification_data();
     void verification();
     void settingOutcomes_data();
@@ -127,10 +131,69 @@ void TestSafeWrites::changeLines() {
 
 void TestSafeWrites::backupName() {
     const QDateTime t(QDate(2026, 12, 7), QTime(14, 3, 12, 45));
+    // The meter's serial numbers name the model already: one prefix.
     QCOMPARE(BackupFileName("KT580-19080001", t),
-             QString("KT580-KT580-19080001-20261207-140312-045.pmt"));
+             QString("KT580-19080001-20261207-140312-045.pmt"));
+    QCOMPARE(BackupFileName("kt580-7", t), QString("KT580-7-20261207-140312-045.pmt"));
+    QCOMPARE(BackupFileName("19080001", t), QString("KT580-19080001-20261207-140312-045.pmt"));
+    QCOMPARE(BackupFileName("KT580-", t), QString("KT580-KT580--20261207-140312-045.pmt"));
     QCOMPARE(BackupFileName("../a b/c", t), QString("KT580-.._a_b_c-20261207-140312-045.pmt"));
     QCOMPARE(BackupFileName("", t), QString("KT580-unknown-20261207-140312-045.pmt"));
+}
+
+void TestSafeWrites::backupsToDelete_data() {
+    QTest::addColumn<QString>("files"); // name@minute past the hour of its file time
+    QTest::addColumn<int>("keep");
+    QTest::addColumn<QString>("current");
+    QTest::addColumn<QString>("deleted");
+    QTest::newRow("under the limit") << "a@1 b@2" << 2 << "b"
+                                     << "";
+    QTest::newRow("oldest beyond the limit") << "c@3 a@1 b@2 d@4" << 2 << "d"
+                                             << "b a";
+    // The clock was set back, or later backups were copied in: the one just made stays.
+    QTest::newRow("newer files than the write's") << "x@10 y@11 z@12 now@1" << 3 << "now"
+                                                  << "x";
+    QTest::newRow("equal times by name") << "k-001@5 k-003@5 k-002@5" << 2 << ""
+                                         << "k-001";
+    QTest::newRow("limit of none keeps the write's") << "a@1 now@2" << 0 << "now"
+                                                     << "a";
+    QTest::newRow("write's file not among them") << "a@1 b@2" << 1 << "gone"
+                                                 << "a";
+}
+
+void TestSafeWrites::backupsToDelete() {
+    QFETCH(QString, files);
+    QFETCH(int, keep);
+    QFETCH(QString, current);
+    QFETCH(QString, deleted);
+    std::vector<TBackupFile> list;
+    const QDateTime hour(QDate(2026, 12, 7), QTime(14, 0));
+    for (const QString& f : files.split(' ', Qt::SkipEmptyParts))
+        list.push_back({f.section('@', 0, 0), hour.addSecs(60 * f.section('@', 1).toInt())});
+    QCOMPARE(BackupsToDelete(list, keep, current).join(' '), deleted);
+}
+
+void TestSafeWrites::backupOfTheWriteKept() {
+    // A hundred backups dated after the write's own (copied in, or the clock set back).
+    QTemporaryDir dir;
+    const QString folder = dir.filePath("backups");
+    QDir().mkpath(folder);
+    const QDateTime later(QDate(2031, 1, 1), QTime(0, 0));
+    for (int k = 0; k < 100; ++k) {
+        QFile f(folder + QString("/KT580-copied-%1.pmt").arg(k, 3, 10, QChar('0')));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        QVERIFY(f.setFileTime(later.addSecs(k), QFileDevice::FileModificationTime));
+    }
+    TMeterMemory m(nullptr);
+    Fill(m);
+    TScriptedDialogs dialogs;
+    TSettingsGuard guard(m, dialogs, folder);
+    guard.Now = [] { return QDateTime(QDate(2026, 12, 7), QTime(9, 0)); };
+    QVERIFY(guard.BeforeWrites({}));
+    QVERIFY(QFileInfo::exists(guard.LastBackup()));
+    const QStringList left = QDir(folder).entryList({"KT580-*.pmt"}, QDir::Files, QDir::Name);
+    QCOMPARE(left.size(), 100);
+    QVERIFY(!left.contains("KT580-copied-000.pmt"));
 }
 
 void TestSafeWrites::verification_data() {

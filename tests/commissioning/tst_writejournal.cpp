@@ -2,6 +2,7 @@
 // it from the meter memory), the journal line and its way back, the CSV export, the append-only
 // file and the recorder that follows the link.
 #include "commissioning/JournalFile.h"
+#include "commissioning/JournalIndex.h"
 #include "commissioning/JournalRecorder.h"
 #include "commissioning/SettingsText.h"
 #include "commissioning/WriteDescription.h"
@@ -9,6 +10,10 @@
 
 #include "CommissioningTestKit.h"
 #include <QTemporaryDir>
+
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <QtTest>
 
@@ -53,8 +58,17 @@ private slots:
     void lineRoundTrip();
     void tornLinesSkipped();
     void csv();
+    void csvCell_data();
+    void csvCell();
+    void reader_data();
+    void reader();
+    void indexFedInPieces();
     void appendOnly();
+    void appendStartsOnAFreshLine();
+    void onlyARegularFile_data();
+    void onlyARegularFile();
     void fullDiskReported();
+    void sentBeforeTheWrite();
     void recorderWaitsForSerialNumber();
     void recorderWritesWithoutSerialWhenItsReadFails();
     void recorderLineAdoption();
@@ -92,29 +106,30 @@ void TestWriteJournal::describe_data() {
     QTest::newRow("reset unknown before") << false << "00,10,11,0D,00,01,02,00,0A"
                                           << "energy reset"
                                           << "Ep_total: ? -> 0.0 kWh | Eq_total: ? -> 0.0 kvarh";
-    // Block 0x1100 with CT1 50 -> 100 and the baud rate 19200 -> 9600; password hidden.
+    // Block 0x1100 with CT1 50 -> 100 and the baud rate 19200 -> 9600: only what changes, as
+    // the page names it.
     QTest::newRow("settings 0x1100")
         << true
         << "00,10,11,00,00,0D,1A,04,D2,00,01,25,80,00,03,00,00,01,90,00,00,01,90,00,64,00,05,00,00,"
            "00,07,00,00"
         << "settings"
-        << "Password: **** -> **** | Address: 1 -> 1 | Baudrate: 19200 bps -> 9600 bps | "
-           "Parity: None 1 -> None 1 | VoltageWiring: 3LN -> 3LN | PT1: 400 V -> 400 V | "
-           "PT2: 400 V -> 400 V | CT1: 50 A -> 100 A | CT2: 5 A -> 5 A | "
-           "QMode: Method 1 (True) -> Method 1 (True) | LoadConvention: IEC -> IEC | "
-           "BacklightTime: 7 min -> 7 min";
+        << "Baud Rate: 19200 bps -> 9600 bps | CT1: 50 A -> 100 A";
     // 3.20: the relay 1 alarm fields; the setpoint in the unit of its channel.
     QTest::newRow("settings 0x1200 relay alarm")
         << true << "00,10,12,00,00,08,10,00,01,00,01,03,E8,00,0D,00,0A,00,05,00,01,00,01"
         << "settings"
-        << "ROType: Momentary -> Momentary | DOType: Alarm -> Alarm | "
-           "DOPulseConst: 1000 Pulses/kWh -> 1000 Pulses/kWh | "
-           "RO1AlarmItems: Volts AN (V) -> Watt Total (kW) | RO1AlarmOperator: > -> > | "
-           "RO1AlarmSetpoint: 230.0 V -> 0.100 kW | RO1AlarmDelay: 5 s -> 5 s | "
-           "RO1AlarmOutput: Momentary -> Momentary";
+        << "RO1 Alarm Channel: Volts AN (V) -> Watt Total (kW) | "
+           "RO1 Alarm Setpoint: 230.0 V -> 0.100 kW";
+    QTest::newRow("settings unchanged") << true
+                                        << "00,10,12,00,00,08,10,00,01,00,01,03,E8,00,01,08,FC,"
+                                           "00,05,00,01,00,01"
+                                        << "settings"
+                                        << "";
+    // Not read before: every field the block carries may change.
     QTest::newRow("settings unread") << false << "00,10,12,08,00,02,04,00,01,00,02"
                                      << "settings"
-                                     << "DO1Output: ? -> Ep_imp | DO2Output: ? -> Eq_exp";
+                                     << "DO1 Energy Output: ? -> Ep_imp | "
+                                        "DO2 Energy Output: ? -> Eq_exp";
     QTest::newRow("read") << true << "00,03,14,00,00,15"
                           << ""
                           << "";
@@ -145,6 +160,11 @@ void TestWriteJournal::describe() {
         return;
     QCOMPARE(d->Kind, kind);
     QCOMPARE(Changes(*d), changes);
+    // A settings entry says which block carried the changes.
+    if (kind == "settings")
+        QVERIFY2(d->What.endsWith(
+                     QStringLiteral("(settings block 0x%1)").arg(query.mid(6, 5).remove(','))),
+                 qPrintable(d->What));
 }
 
 void TestWriteJournal::settingsBlockFields_data() {
@@ -269,6 +289,7 @@ void TestWriteJournal::lineRoundTrip() {
     QCOMPARE(o["serialNumber"].toString(), QString("KT-1, \"A\""));
     QCOMPARE(o["outcome"].toString(), QString("exception"));
     QCOMPARE(o["exceptionCode"].toInt(), 4);
+    QCOMPARE(o["query"].toString(), QString("11,05,00,00,FF,00")); // the meter's address
     QVERIFY(o["changes"].toArray()[0].toObject()["before"].isNull());
     const auto back = ParseJournalLine(line);
     QVERIFY(back);
@@ -300,7 +321,7 @@ void TestWriteJournal::csv() {
     QVERIFY(lines[0].startsWith("Time,Port,Baud rate,Parity,Stop bits,Address,Serial number"));
     QCOMPARE(lines[1], QString("2026-01-02T03:04:05.000+00:00,COM1,19200,None,2,1,"
                                "\"'=CMD(\"\"x\"\")\",,settings,Settings block 0x1100,"
-                               "CT1: 50 A -> 100 A; PT1: ? -> 400 V,no answer,,\"00,10\""));
+                               "CT1: 50 A -> 100 A; PT1: ? -> 400 V,no answer,,\"01,10\""));
 }
 
 void TestWriteJournal::appendOnly() {
@@ -312,14 +333,266 @@ void TestWriteJournal::appendOnly() {
     QCOMPARE(file.ReadAll(), QByteArray("{\"a\":1}\n{\"a\":2}\n"));
 }
 
-void TestWriteJournal::fullDiskReported() {
-    // /dev/full takes the open and fails the write as a full disk does.
-    if (!QFileInfo::exists("/dev/full"))
-        QSKIP("no /dev/full here");
-    TJournalFile file("/dev/full");
+void TestWriteJournal::csvCell_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("cell");
+    QTest::newRow("plain") << "KT-7"
+                           << "KT-7";
+    QTest::newRow("number") << "19200"
+                            << "19200";
+    QTest::newRow("empty") << ""
+                           << "";
+    QTest::newRow("equals") << "=1+2"
+                            << "'=1+2";
+    QTest::newRow("plus") << "+1+2"
+                          << "'+1+2";
+    QTest::newRow("minus") << "-2+3+cmd|' /C calc'!A0"
+                           << "'-2+3+cmd|' /C calc'!A0";
+    QTest::newRow("at") << "@SUM(A1)"
+                        << "'@SUM(A1)";
+    QTest::newRow("tab") << "\t=1"
+                         << "'\t=1";
+    QTest::newRow("carriage return") << "\r=1"
+                                     << "\"'\r=1\"";
+    QTest::newRow("formula inside") << "a=1"
+                                    << "a=1";
+    QTest::newRow("comma and quote") << "=a,\"b\""
+                                     << "\"'=a,\"\"b\"\"\"";
+    QTest::newRow("line feed") << "a\nb"
+                               << "\"a\nb\"";
+}
+
+void TestWriteJournal::csvCell() {
+    QFETCH(QString, text);
+    QFETCH(QString, cell);
+    QCOMPARE(CsvCell(text), cell);
+    // The same for a serial number in a whole row.
+    TJournalEntry e;
+    e.SerialNumber = text;
+    QCOMPARE(JournalCsvRow(e).split(',').at(6).startsWith(cell.left(2)), true);
+}
+
+namespace {
+
+// Journal lines for the reader's table: "S:a:Relay 1" an entry "sent" with id a, "O:a:Relay 1:
+// accepted" its outcome, "E::Relay 2:no answer" an entry of an older journal (no id), "CUT" the
+// first half of a line cut by a crash, "X" a line that is no JSON, "" a blank line.
+QByteArray Lines(const QString& spec) {
+    QByteArray bytes;
+    for (const QString& token : spec.split(' ', Qt::SkipEmptyParts)) {
+        const QStringList f = token.split(':');
+        if (f[0] == "CUT") {
+            bytes += R"({"time":"2026-12-07T10:00:00.000+00:00","what":"cut)";
+            continue;
+        }
+        if (f[0] == "X") {
+            bytes += "not json\n";
+            continue;
+        }
+        if (f[0] == "NL") {
+            bytes += "\n";
+            continue;
+        }
+        TJournalEntry e;
+        e.Time = QDateTime(QDate(2026, 12, 7), QTime(10, 0), QTimeZone::utc());
+        e.Id = f[1];
+        e.Write.What = QString(f[2]).replace('_', ' ');
+        e.Outcome = f[0] == "S" ? QString(JournalSent) : QString(f[3]).replace('_', ' ');
+        bytes += JournalLine(e);
+    }
+    return bytes;
+}
+
+QString Shown(const std::vector<TJournalEntry>& entries) {
+    QStringList out;
+    for (const TJournalEntry& e : entries)
+        out << e.Write.What + "=" + e.Outcome;
+    return out.join(" | ");
+}
+
+} // namespace
+
+void TestWriteJournal::reader_data() {
+    QTest::addColumn<QString>("lines");
+    QTest::addColumn<QString>("entries");
+    QTest::addColumn<int>("broken");
+    QTest::newRow("older journal") << "E::Relay_1:accepted E::Relay_2:no_answer"
+                                   << "Relay 1=accepted | Relay 2=no answer" << 0;
+    QTest::newRow("sent, then its outcome") << "S:a:Relay_1 O:a:Relay_1:accepted"
+                                            << "Relay 1=accepted" << 0;
+    QTest::newRow("sent, no outcome: a crash") << "E::PT1:accepted S:b:CT1"
+                                               << "PT1=accepted | CT1=sent" << 0;
+    // An outcome written late (it waited for the serial number) keeps the place of its write.
+    QTest::newRow("outcomes out of order")
+        << "S:a:Relay_1 S:b:Relay_2 O:b:Relay_2:no_answer O:a:Relay_1:exception"
+        << "Relay 1=exception | Relay 2=no answer" << 0;
+    QTest::newRow("outcome without its sent line") << "O:c:Relay_1:accepted"
+                                                   << "Relay 1=accepted" << 0;
+    QTest::newRow("same id again is a new write") << "S:a:CT1 O:a:CT1:accepted O:a:CT2:accepted"
+                                                  << "CT1=accepted | CT2=accepted" << 0;
+    // The append after a cut line starts on a line of its own.
+    QTest::newRow("cut line, then an entry") << "E::Relay_1:accepted CUT NL E::Relay_2:accepted"
+                                             << "Relay 1=accepted | Relay 2=accepted" << 1;
+    QTest::newRow("cut last line") << "E::Relay_1:accepted CUT"
+                                   << "Relay 1=accepted" << 1;
+    QTest::newRow("no JSON, blank lines") << "X NL E::Relay_1:accepted NL"
+                                          << "Relay 1=accepted" << 1;
+}
+
+void TestWriteJournal::reader() {
+    QFETCH(QString, lines);
+    QFETCH(QString, entries);
+    QFETCH(int, broken);
+    const TJournalRead read = ReadJournal(Lines(lines));
+    QCOMPARE(Shown(read.Entries), entries);
+    QCOMPARE(read.Broken, broken);
+}
+
+void TestWriteJournal::indexFedInPieces() {
+    // However the file arrives (a window reading as it grows), the same entries in the same
+    // places.
+    QByteArray bytes = Lines("S:a:Relay_1 X S:b:CT1 O:b:CT1:accepted O:a:Relay_1:no_answer "
+                             "E::PT1:accepted");
+    for (int k = 0; k < 3; ++k) {
+        TJournalEntry e;
+        e.Time = QDateTime(QDate(2026, 12, 7), QTime(10, 0), QTimeZone::utc());
+        e.SerialNumber = QStringLiteral("KT-%1").arg(k % 2);
+        e.Outcome = "accepted";
+        bytes += JournalLine(e);
+    }
+    TJournalIndex whole;
+    QCOMPARE(whole.Feed(bytes), bytes.size());
+    QCOMPARE(whole.Items().size(), std::size_t(6));
+    QCOMPARE(whole.Meters(), QStringList({"", "KT-0", "KT-1"}));
+    for (const qsizetype piece : {1, 7, 100}) {
+        TJournalIndex index;
+        QByteArray pending;
+        for (qsizetype at = 0; at < bytes.size(); at += piece) {
+            pending += bytes.mid(at, piece);
+            pending.remove(0, index.Feed(pending));
+        }
+        QVERIFY(pending.isEmpty());
+        QCOMPARE(index.Broken(), 1);
+        QCOMPARE(index.End(), bytes.size());
+        QCOMPARE(index.Items().size(), whole.Items().size());
+        for (std::size_t k = 0; k < index.Items().size(); ++k) {
+            QCOMPARE(index.Items()[k].Offset, whole.Items()[k].Offset);
+            QCOMPARE(index.Items()[k].Length, whole.Items()[k].Length);
+            QCOMPARE(index.Items()[k].Meter, whole.Items()[k].Meter);
+        }
+        QCOMPARE(
+            ParseJournalLine(bytes.mid(index.Items()[0].Offset, index.Items()[0].Length))->Outcome,
+            QString("no answer"));
+    }
+}
+
+void TestWriteJournal::appendStartsOnAFreshLine() {
+    QTemporaryDir dir;
+    TJournalFile file(dir.filePath("journal.jsonl"));
+    // A crash cut the last line: the next entry must not run into it.
+    QFile cut(file.Path());
+    QVERIFY(cut.open(QIODevice::WriteOnly));
+    cut.write(Lines("E::Relay_1:accepted CUT"));
+    cut.close();
     QString error;
-    QVERIFY(!file.Append("{\"a\":1}\n", error));
+    QVERIFY(file.Append(Lines("E::Relay_2:no_answer"), error));
+    const TJournalRead read = ReadJournal(file.ReadAll());
+    QCOMPARE(Shown(read.Entries), QString("Relay 1=accepted | Relay 2=no answer"));
+    QCOMPARE(read.Broken, 1);
+    // A file that ends with its line feed gets no blank line.
+    QVERIFY(file.Append(Lines("E::Relay_3:accepted"), error));
+    QVERIFY(!file.ReadAll().contains("\n\n"));
+}
+
+void TestWriteJournal::onlyARegularFile_data() {
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("FIFO") << "fifo";
+    QTest::newRow("device") << "device";
+    QTest::newRow("folder") << "folder";
+}
+
+void TestWriteJournal::onlyARegularFile() {
+    QFETCH(QString, kind);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("journal.jsonl");
+    // A FIFO without a writer or reader would hold open() for ever in a blocking open.
+    if (kind == "fifo")
+        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    else if (kind == "device")
+        QVERIFY(QFile::link("/dev/zero", path));
+    else
+        QVERIFY(QDir().mkpath(path));
+    TJournalFile file(path);
+    QString error;
+    QVERIFY(!file.Append(Lines("E::Relay_1:accepted"), error));
+    QVERIFY2(error.startsWith("Cannot open the write journal"), qPrintable(error));
+    QVERIFY(file.ReadAll().isEmpty());
+    QFile reading;
+    QVERIFY(!OpenJournalForReading(path, reading, error));
+    QVERIFY(!error.isEmpty());
+}
+
+void TestWriteJournal::fullDiskReported() {
+    // A file size limit fails the write as a full disk does, on a regular file.
+    QTemporaryDir dir;
+    TJournalFile file(dir.filePath("journal.jsonl"));
+    QString error;
+    const QByteArray first = Lines("E::Relay_1:accepted");
+    QVERIFY(file.Append(first, error));
+    const auto previous = ::signal(SIGXFSZ, SIG_IGN);
+    rlimit old{};
+    QCOMPARE(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    rlimit small = old;
+    small.rlim_cur = static_cast<rlim_t>(first.size() + 10);
+    QCOMPARE(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const bool appended = file.Append(Lines("E::Relay_2:accepted"), error);
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    ::signal(SIGXFSZ, previous);
+    QVERIFY(!appended);
     QVERIFY2(error.contains("Cannot write to the write journal"), qPrintable(error));
+    // Untouched: no half entry left behind.
+    QCOMPARE(file.ReadAll(), first);
+}
+
+void TestWriteJournal::sentBeforeTheWrite() {
+    QTemporaryDir dir;
+    TJournalFile file(dir.filePath("journal.jsonl"));
+    TMeterMemory memory(nullptr);
+    Fill(memory);
+    const TLinkLine line{1, 19200, TParity::None, TStopBits::_1, 7};
+    {
+        // The program dies while the meter holds the write and has not answered.
+        TJournalRecorder recorder(memory, file);
+        recorder.Ask = [](const std::string&) {};
+        recorder.QueryStarting("00,05,00,01,FF,00", line);
+    }
+    auto entries = ParseJournal(file.ReadAll());
+    QCOMPARE(entries.size(), std::size_t(1));
+    QCOMPARE(entries[0].Outcome, QString("sent"));
+    QCOMPARE(entries[0].Write.What, QString("Relay 2"));
+    QCOMPARE(entries[0].Query, QString("07,05,00,01,FF,00"));
+    QVERIFY(!entries[0].Id.isEmpty());
+
+    // The next run: the entry "sent" and its outcome, which waits for the serial number.
+    TJournalRecorder recorder(memory, file);
+    recorder.Ask = [](const std::string&) {};
+    recorder.QueryStarting("00,03,14,00,00,15", line); // a read: no entry
+    recorder.QueryFinished("00,03,14,00,00,15", line, {});
+    recorder.QueryStarting("00,05,00,00,00,00", line);
+    QCOMPARE(ParseJournal(file.ReadAll()).size(), std::size_t(2));
+    // The outcome does not take the relay's new state for the state before.
+    memory.CoilsRead(std::array{false, false});
+    recorder.QueryFinished("00,05,00,00,00,00", line, {TQueryResult::NoAnswer, 0});
+    const auto serial = SerialNumber("KT-7");
+    memory.RegistersRead(0xF040, serial);
+    recorder.RegistersRead(0xF040, serial);
+    QCOMPARE(file.ReadAll().count('\n'), 3);
+    entries = ParseJournal(file.ReadAll());
+    QCOMPARE(entries.size(), std::size_t(2));
+    QCOMPARE(entries[1].Outcome, QString("no answer"));
+    QCOMPARE(entries[1].SerialNumber, std::optional<QString>("KT-7"));
+    QCOMPARE(Changes(entries[1].Write), QString("Relay 1: ON -> OFF"));
+    QCOMPARE(entries[0].Outcome, QString("sent"));
 }
 
 void TestWriteJournal::recorderWaitsForSerialNumber() {
