@@ -292,6 +292,24 @@ QString VerdictText(TVerdict verdict) {
     return QStringLiteral("cannot judge");
 }
 
+TRgb VerdictColourOn(TVerdict verdict, const TRgb& background) {
+    TRgb hue{96, 96, 96};
+    switch (verdict) {
+    case TVerdict::Good:
+        hue = {0, 128, 0};
+        break;
+    case TVerdict::Warning:
+        hue = {176, 104, 0};
+        break;
+    case TVerdict::Fault:
+        hue = {192, 0, 0};
+        break;
+    case TVerdict::CannotJudge:
+        break;
+    }
+    return ReadableOn(hue, background);
+}
+
 std::vector<TCheckResult> CheckInstallation(const TInstallInputs& in) {
     std::vector<TCheckResult> results;
     if (!in.Measurement) {
