@@ -16,6 +16,8 @@
 
 struct TCommissioning::TReportRun {
     QString Path;
+    // The meter memory's mark when the reads were asked for: what arrives after it is fresh.
+    std::uint64_t Mark = 0;
     // Queries to finish before the reads asked for are all in.
     std::size_t Left = 0;
     bool Collecting = false;
@@ -23,6 +25,8 @@ struct TCommissioning::TReportRun {
 };
 
 namespace {
+
+const QString ReportCaption = QStringLiteral("Commissioning Report");
 
 std::int64_t MonotonicMs() {
     static QElapsedTimer clock;
@@ -95,11 +99,17 @@ void TCommissioning::StartReport() {
                                                    QStringLiteral("pdf"));
     if (path.isEmpty())
         return;
+    RunReport(path);
+}
+
+void TCommissioning::RunReport(const QString& path) {
     FReport = std::make_unique<TReportRun>();
     FReport->Path = path;
+    FReport->Mark = FMemory.Mark();
     // Everything the report states about the meter is read now, behind whatever waits.
     std::vector<std::string> reads = PageReads(TPage::GeneralSettings, FLink.SoftwareVersion());
     reads.insert(reads.begin() + 1, qry::SerialNumber);
+    reads.emplace_back(EnergyReadQuery(FLink.SoftwareVersion()));
     for (std::string& read : reads)
         FLink.AppendQuery(std::move(read));
     // Every query ahead of the last read ends first, the one on the line now included.
@@ -140,6 +150,7 @@ void TCommissioning::RegistersRead(std::uint16_t start, std::span<const std::uin
 }
 
 void TCommissioning::CycleEnded() {
+    ++FCyclesEnded;
     if (!FReport)
         return;
     FReport.reset();
@@ -156,9 +167,16 @@ void TCommissioning::FinishReport() {
     if (!FReport)
         return;
     const std::unique_ptr<TReportRun> run = std::move(FReport);
-    TCommissioningReport report =
-        BuildReport(FMemory, FMemory.Window(), NowMs(), FRecorder.Session());
+    const std::int64_t now = NowMs();
+    const QStringList missing =
+        MissingReads(ReportReadsSince(FMemory, run->Mark, FMemory.Window().Snapshot(now).Samples));
+    if (!missing.isEmpty()) {
+        RefuseReport(run->Path, missing);
+        return;
+    }
+    TCommissioningReport report = BuildReport(FMemory, FMemory.Window(), now, FRecorder.Session());
     report.Time = Now();
+    report.Number = ReportNumber(report.SerialNumber, report.Time);
     report.UtilityVersion = UtilityVersion;
     report.Site = FSite;
     report.Technician = FTechnician;
@@ -173,10 +191,27 @@ void TCommissioning::FinishReport() {
             OnReportDone(false, error);
         return;
     }
-    FDialogs.MessageBox(QStringLiteral("Prompt"),
-                        QStringLiteral("The commissioning report was written to %1 and %2.")
-                            .arg(run->Path, ReportJsonPath(run->Path)),
+    FDialogs.MessageBox(ReportCaption,
+                        QStringLiteral("The commissioning report %1 was written to %2 and %3.")
+                            .arg(report.Number, run->Path, ReportJsonPath(run->Path)),
                         IDialogs::Information, IDialogs::Ok);
     if (OnReportDone)
         OnReportDone(true, run->Path);
+}
+
+void TCommissioning::RefuseReport(const QString& path, const QStringList& missing) {
+    const QString reason =
+        QStringLiteral("The commissioning report was not written: the meter did not answer the "
+                       "read of %1.")
+            .arg(missing.join(QStringLiteral(", ")));
+    // Read again only on the connection the reads failed on: not after a disconnect.
+    const std::uint64_t cycles = FCyclesEnded;
+    if (FDialogs.MessageBox(ReportCaption, reason + QStringLiteral("\n\nRead the meter again?"),
+                            IDialogs::Warning, IDialogs::YesNo) == IDialogs::ResultYes &&
+        cycles == FCyclesEnded) {
+        RunReport(path);
+        return;
+    }
+    if (OnReportDone)
+        OnReportDone(false, reason);
 }

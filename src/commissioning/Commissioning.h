@@ -13,6 +13,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <functional>
@@ -50,8 +51,10 @@ public:
     void EnsureSerialNumber() { FRecorder.EnsureSerialNumber(); }
 
     // "Commissioning Report...": asks for the details and the file, reads identity, serial
-    // number and settings afresh, polls measurements when none were polled in the last
-    // seconds, then writes the PDF and its JSON and says where.
+    // number, settings and energy counters afresh, polls measurements when none were polled in
+    // the last seconds, then writes the PDF and its JSON and says where. When any of those
+    // reads did not come back nothing is written: the box names the reads and offers to read
+    // again.
     void StartReport();
     bool ReportRunning() const { return FReport != nullptr; }
 
@@ -72,7 +75,9 @@ public:
 
 private:
     struct TReportRun;
+    void RunReport(const QString& path);
     void FinishReport();
+    void RefuseReport(const QString& path, const QStringList& missing);
     void ShowJournalFailure(const QString& error);
 
     TFormModbus& FLink;
@@ -88,5 +93,6 @@ private:
     QString FTechnician;
     QString FNotes;
     bool FShowingFailure = false;
+    std::uint64_t FCyclesEnded = 0;
     QObject FDeferContext;
 };

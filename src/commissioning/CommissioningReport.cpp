@@ -19,16 +19,6 @@ QString Number(double x, int decimals) {
     return QLocale().toString(x, 'f', decimals);
 }
 
-// The blocks of the meter's layout, in the order the page writes them.
-std::vector<std::uint16_t> LayoutBlocks(const QString& version) {
-    std::vector<std::uint16_t> blocks{sbGeneral, sbAlarm, sbAnalogOutput};
-    if (ExtendedLayout(version))
-        blocks.push_back(sbDigitalOutput);
-    if (RelayAlarmLayout(version))
-        blocks.push_back(sbRelay2Alarm);
-    return blocks;
-}
-
 QString Row(const QStringList& cells, const char* tag = "td") {
     QString row = QStringLiteral("<tr>");
     for (const QString& c : cells)
@@ -61,6 +51,50 @@ QString VerdictColour(TVerdict v) {
     return QStringLiteral("#555555");
 }
 
+QString OverallColour(TOverall o) {
+    switch (o) {
+    case TOverall::Passed:
+        return VerdictColour(TVerdict::Good);
+    case TOverall::PassedWithRemarks:
+        return VerdictColour(TVerdict::Warning);
+    case TOverall::NotPassed:
+        break;
+    }
+    return VerdictColour(TVerdict::Fault);
+}
+
+const char* const EnergyNames[EnergyCount] = {"Ep_total", "Eq_total", "Ep_imp",
+                                              "Ep_exp",   "Eq_imp",   "Eq_exp"};
+
+// Counters in tenths of kWh or kvarh; the short layout has the two totals only.
+std::vector<TReportEnergy> EnergyOf(const TMeterMemory& memory, const QString& version) {
+    std::vector<TReportEnergy> out;
+    const int count = ExtendedLayout(version) ? EnergyCount : 2;
+    for (int k = 0; k < count; ++k) {
+        const auto& raw = memory.Energy()[static_cast<std::size_t>(k)];
+        if (!raw)
+            continue;
+        const bool reactive = EnergyNames[k][1] == 'q';
+        out.push_back({QString::fromLatin1(EnergyNames[k]), *raw / 10.0,
+                       reactive ? QStringLiteral("kvarh") : QStringLiteral("kWh")});
+    }
+    return out;
+}
+
+// The averages of the window as one measurement: what the installation check of a report
+// judges, so its values and the measurement table agree.
+std::optional<TMeasurement> AverageMeasurement(const TMeterMemory& memory,
+                                               const TSnapshot& snapshot) {
+    if (snapshot.Samples == 0)
+        return memory.LastMeasurement();
+    TMeasurement m;
+    for (int q = 0; q < QuantityCount; ++q)
+        m.Values[static_cast<std::size_t>(q)] = snapshot.Stats[static_cast<std::size_t>(q)].Average;
+    if (memory.LastMeasurement())
+        m.LoadType = memory.LastMeasurement()->LoadType;
+    return m;
+}
+
 } // namespace
 
 TInstallInputs InstallInputs(const TMeterMemory& memory) {
@@ -72,6 +106,19 @@ TInstallInputs InstallInputs(const TMeterMemory& memory) {
         in.LoadConvention = memory.Settings().LoadConvention;
     }
     return in;
+}
+
+TReportReads ReportReadsSince(const TMeterMemory& memory, std::uint64_t mark, int samples) {
+    TReportReads reads;
+    reads.Identity = memory.ReadSince(rbIdentity, mark);
+    reads.SoftwareVersion = memory.SoftwareVersion();
+    reads.SerialNumber = memory.ReadSince(rbSerialNumber, mark);
+    for (std::uint16_t block : ReportLayoutBlocks(reads.SoftwareVersion))
+        if (memory.ReadSince(block, mark))
+            reads.SettingsBlocks.push_back(block);
+    reads.Energy = memory.ReadSince(rbEnergy, mark);
+    reads.Samples = samples;
+    return reads;
 }
 
 TCommissioningReport BuildReport(const TMeterMemory& memory,
@@ -88,34 +135,45 @@ TCommissioningReport BuildReport(const TMeterMemory& memory,
     }
     r.SerialNumber = memory.SerialNumber().value_or(QString());
     const bool relayAlarm = RelayAlarmLayout(r.SoftwareVersion);
-    for (std::uint16_t block : LayoutBlocks(r.SoftwareVersion)) {
+    for (std::uint16_t block : ReportLayoutBlocks(r.SoftwareVersion)) {
         if (!memory.BlockRead(block))
             continue;
         for (const TSettingsField* f : BlockFields(block, relayAlarm))
-            r.Settings.push_back(
-                {QString::fromLatin1(f->Name), SettingValueText(*f, memory.Settings())});
+            r.Settings.push_back({QString::fromLatin1(f->Label), QString::fromLatin1(f->Name),
+                                  SettingValueText(*f, memory.Settings())});
     }
+    r.Energy = EnergyOf(memory, r.SoftwareVersion);
     r.Snapshot = measurements.Snapshot(nowMs);
-    r.Checks = CheckInstallation(InstallInputs(memory));
+    r.Scaling = memory.Scaling();
+    TInstallInputs inputs = InstallInputs(memory);
+    inputs.Measurement = AverageMeasurement(memory, r.Snapshot);
+    r.Checks = CheckInstallation(inputs);
     for (const TJournalEntry& e : session)
         if (e.SerialNumber && *e.SerialNumber == r.SerialNumber && !r.SerialNumber.isEmpty())
             r.Journal.push_back(e);
+    r.Overall = OverallVerdict(r.Checks, r.Journal);
     return r;
 }
 
 QJsonObject ReportJson(const TCommissioningReport& r) {
     QJsonArray settings;
     for (const TReportSetting& s : r.Settings)
-        settings.append(QJsonObject{{"field", s.Field}, {"value", s.Value}});
+        settings.append(
+            QJsonObject{{"setting", s.Caption}, {"field", s.Field}, {"value", s.Value}});
+    QJsonArray energy;
+    for (const TReportEnergy& e : r.Energy)
+        energy.append(QJsonObject{
+            {"counter", e.Name}, {"value", RoundToStep(e.Value, 0.1)}, {"unit", e.Unit}});
     QJsonArray quantities;
     for (int q = 0; q < QuantityCount; ++q) {
         const TQuantityInfo& info = QuantityInfo(q);
         const TQuantityStats& st = r.Snapshot.Stats[static_cast<std::size_t>(q)];
+        const double step = QuantityStep(q, r.Scaling);
         quantities.append(QJsonObject{{"quantity", QString::fromLatin1(info.Name)},
                                       {"unit", QString::fromLatin1(info.Unit)},
-                                      {"average", st.Average},
-                                      {"minimum", st.Minimum},
-                                      {"maximum", st.Maximum}});
+                                      {"average", RoundToStep(st.Average, step)},
+                                      {"minimum", RoundToStep(st.Minimum, step)},
+                                      {"maximum", RoundToStep(st.Maximum, step)}});
     }
     QJsonArray checks;
     for (const TCheckResult& c : r.Checks)
@@ -127,6 +185,7 @@ QJsonObject ReportJson(const TCommissioningReport& r) {
     for (const TJournalEntry& e : r.Journal)
         journal.append(QJsonDocument::fromJson(JournalLine(e)).object());
     return QJsonObject{
+        {"reportNumber", r.Number},
         {"time", IsoTime(r.Time)},
         {"utilityVersion", r.UtilityVersion},
         {"site", r.Site},
@@ -135,7 +194,7 @@ QJsonObject ReportJson(const TCommissioningReport& r) {
         {"port", QStringLiteral("COM%1").arg(r.Line.PortNum)},
         {"line", QJsonObject{{"baudrate", r.Line.Baudrate},
                              {"parity", ParityName(r.Line.Parity)},
-                             {"stopBits", StopBitsName(r.Line.StopBits)},
+                             {"stopBits", StopBitsName(r.Line.StopBits).toDouble()},
                              {"address", r.Line.Address}}},
         {"identity", QJsonObject{{"deviceType", r.DeviceType},
                                  {"model", r.Model},
@@ -143,7 +202,10 @@ QJsonObject ReportJson(const TCommissioningReport& r) {
                                  {"softwareVersion", r.SoftwareVersion},
                                  {"releaseDate", r.ReleaseDate},
                                  {"serialNumber", r.SerialNumber}}},
+        {"overall", QJsonObject{{"verdict", OverallText(r.Overall.Verdict)},
+                                {"reasons", QJsonArray::fromStringList(r.Overall.Reasons)}}},
         {"settings", settings},
+        {"energy", energy},
         {"measurements", QJsonObject{{"seconds", r.SnapshotSeconds},
                                      {"samples", r.Snapshot.Samples},
                                      {"quantities", quantities}}},
@@ -161,11 +223,8 @@ const QString Table = QStringLiteral(
     "style=\"border-color: #999999; border-style: solid; border-collapse: collapse;\">");
 const QString TableEnd = QStringLiteral("</table>");
 
-QString Heading(const QString& text, bool newPage = false) {
-    return QStringLiteral("<h2 style=\"font-size: 12pt; %1\">%2</h2>")
-        .arg(newPage ? QStringLiteral("page-break-before: always;")
-                     : QStringLiteral("margin-top: 14px;"),
-             text);
+QString Heading(const QString& text) {
+    return QStringLiteral("<h2 style=\"font-size: 12pt; margin-top: 14px;\">%1</h2>").arg(text);
 }
 
 QString Bold(const char* text) {
@@ -209,8 +268,7 @@ QString ChecksSection(const TCommissioningReport& r) {
 }
 
 QString MeasurementSection(const TCommissioningReport& r) {
-    QString h =
-        Heading(QStringLiteral("Measurements over the last %1 s").arg(r.SnapshotSeconds), true);
+    QString h = Heading(QStringLiteral("Measurements over the last %1 s").arg(r.SnapshotSeconds));
     if (r.Snapshot.Samples == 0)
         return h + QStringLiteral("<p>No measurements were polled in the last %1 s.</p>")
                        .arg(r.SnapshotSeconds);
@@ -221,8 +279,9 @@ QString MeasurementSection(const TCommissioningReport& r) {
     for (int q = 0; q < QuantityCount; ++q) {
         const TQuantityInfo& info = QuantityInfo(q);
         const TQuantityStats& st = r.Snapshot.Stats[static_cast<std::size_t>(q)];
-        h += Row({QString::fromLatin1(info.Name), Number(st.Average, info.Decimals),
-                  Number(st.Minimum, info.Decimals), Number(st.Maximum, info.Decimals),
+        const int decimals = StepDecimals(QuantityStep(q, r.Scaling));
+        h += Row({QString::fromLatin1(info.Name), Number(st.Average, decimals),
+                  Number(st.Minimum, decimals), Number(st.Maximum, decimals),
                   QString::fromLatin1(info.Unit)});
     }
     return h + TableEnd;
@@ -235,13 +294,32 @@ QString SettingsSection(const TCommissioningReport& r) {
                         {25, 25, 25, 25});
     // Two settings a row.
     for (std::size_t k = 0; k < r.Settings.size(); k += 2) {
-        QStringList cells{Esc(r.Settings[k].Field), Esc(r.Settings[k].Value)};
+        QStringList cells{Esc(r.Settings[k].Caption), Esc(r.Settings[k].Value)};
         if (k + 1 < r.Settings.size())
-            cells << Esc(r.Settings[k + 1].Field) << Esc(r.Settings[k + 1].Value);
+            cells << Esc(r.Settings[k + 1].Caption) << Esc(r.Settings[k + 1].Value);
         else
             cells << QString() << QString();
         h += Row(cells);
     }
+    return h + TableEnd;
+}
+
+QString OverallSection(const TCommissioningReport& r) {
+    QString h = Heading(QStringLiteral("Result")) +
+                QStringLiteral("<p style=\"font-size: 14pt; color: %1;\"><b>%2</b></p><ul>")
+                    .arg(OverallColour(r.Overall.Verdict), Esc(OverallText(r.Overall.Verdict)));
+    for (const QString& reason : r.Overall.Reasons)
+        h += QStringLiteral("<li>%1</li>").arg(Esc(reason));
+    return h + QStringLiteral("</ul>");
+}
+
+QString EnergySection(const TCommissioningReport& r) {
+    QString h =
+        Heading(QStringLiteral("Energy counters at handover")) + Table +
+        HeadRow({QStringLiteral("Counter"), QStringLiteral("Reading"), QStringLiteral("Unit")},
+                {32, 36, 32});
+    for (const TReportEnergy& e : r.Energy)
+        h += Row({Esc(e.Name), Number(e.Value, 1), Esc(e.Unit)});
     return h + TableEnd;
 }
 
@@ -271,10 +349,12 @@ QString ReportHtml(const TCommissioningReport& r) {
     return QStringLiteral(
                "<html><body style=\"font-family: 'Liberation Sans', sans-serif; font-size: "
                "9pt;\"><h1 style=\"font-size: 18pt;\">Commissioning Report</h1>") +
-           QStringLiteral("<p>KT580 three-phase power and energy meter &mdash; %1</p>")
-               .arg(Esc(r.Time.toString(QStringLiteral("yyyy-MM-dd HH:mm")))) +
-           SiteSection(r) + MeterSection(r) + ChecksSection(r) + MeasurementSection(r) +
-           SettingsSection(r) + Heading(QStringLiteral("Communication")) +
+           QStringLiteral("<p>KT580 three-phase power and energy meter &mdash; %1<br>Report "
+                          "number <b>%2</b></p>")
+               .arg(Esc(r.Time.toString(QStringLiteral("yyyy-MM-dd HH:mm"))), Esc(r.Number)) +
+           SiteSection(r) + MeterSection(r) + OverallSection(r) + ChecksSection(r) +
+           EnergySection(r) + MeasurementSection(r) + SettingsSection(r) +
+           Heading(QStringLiteral("Communication")) +
            QStringLiteral("<p>Frames sent: %1; failed queries: %2.</p>")
                .arg(r.SentCount)
                .arg(r.ErrorCount) +
@@ -286,4 +366,16 @@ QString ReportHtml(const TCommissioningReport& r) {
            QStringLiteral("<p style=\"color: #666666; font-size: 7pt;\">Made with the KT580 "
                           "utility %1.</p></body></html>")
                .arg(Esc(r.UtilityVersion));
+}
+
+QString ReportHeader(const TCommissioningReport& r) {
+    return QStringLiteral("Commissioning Report %1 \u2014 %2 \u2014 meter %3")
+        .arg(r.Number, r.Site.simplified(), r.SerialNumber);
+}
+
+QString ReportFooter(const TCommissioningReport& r, int page, int pages) {
+    return QStringLiteral("%1 \u2014 page %2 of %3")
+        .arg(r.Time.toString(QStringLiteral("yyyy-MM-dd HH:mm")))
+        .arg(page)
+        .arg(pages);
 }

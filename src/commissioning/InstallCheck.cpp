@@ -92,18 +92,36 @@ TCheckResult VoltageBalance(const TMeasurement& m, int wiring) {
         return CannotJudge(
             check, qs.empty() ? QStringLiteral("The wiring setting has not been read.")
                               : QStringLiteral("A single-phase wiring has nothing to balance."));
+    // A missing voltage (as "Voltages present" finds it) is named alone: it would drag the
+    // average down and make the phases that are there look off too.
+    double highest = 0;
+    for (int q : qs)
+        highest = std::max(highest, m.Values[q]);
+    QStringList missing;
     double sum = 0;
-    for (int q : qs)
+    int present = 0;
+    for (int q : qs) {
+        if (highest <= 0 || m.Values[q] < PresentFraction * highest) {
+            missing << QString::fromLatin1(QuantityInfo(q).Name);
+            continue;
+        }
         sum += m.Values[q];
-    const double average = sum / static_cast<double>(qs.size());
-    QStringList off;
-    for (int q : qs)
-        if (average <= 0 || std::abs(m.Values[q] - average) > VoltageSpread * average)
-            off << QString::fromLatin1(QuantityInfo(q).Name);
+        ++present;
+    }
+    const double average = present > 0 ? sum / present : 0;
     QStringList values;
     for (int q : qs)
         values << Value(m, q);
     values << QStringLiteral("average %1 V").arg(Number(average, 1));
+    if (!missing.isEmpty())
+        return {QString::fromLatin1(check), TVerdict::Warning, values.join(QStringLiteral(", ")),
+                QStringLiteral("No voltage on %1: the voltages that are there cannot balance; "
+                               "see Voltages present.")
+                    .arg(missing.join(QStringLiteral(", ")))};
+    QStringList off;
+    for (int q : qs)
+        if (std::abs(m.Values[q] - average) > VoltageSpread * average)
+            off << QString::fromLatin1(QuantityInfo(q).Name);
     if (off.isEmpty())
         return {QString::fromLatin1(check), TVerdict::Good, values.join(QStringLiteral(", ")),
                 QStringLiteral("All within 10 % of their average.")};
@@ -272,6 +290,24 @@ QString VerdictText(TVerdict verdict) {
         break;
     }
     return QStringLiteral("cannot judge");
+}
+
+TRgb VerdictColourOn(TVerdict verdict, const TRgb& background) {
+    TRgb hue{96, 96, 96};
+    switch (verdict) {
+    case TVerdict::Good:
+        hue = {0, 128, 0};
+        break;
+    case TVerdict::Warning:
+        hue = {176, 104, 0};
+        break;
+    case TVerdict::Fault:
+        hue = {192, 0, 0};
+        break;
+    case TVerdict::CannotJudge:
+        break;
+    }
+    return ReadableOn(hue, background);
 }
 
 std::vector<TCheckResult> CheckInstallation(const TInstallInputs& in) {

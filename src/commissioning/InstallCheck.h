@@ -3,6 +3,7 @@
 #pragma once
 
 #include "commissioning/Measurements.h"
+#include "link/ValueColours.h"
 
 #include <QString>
 
@@ -13,6 +14,10 @@ enum class TVerdict : std::uint8_t { Good, Warning, Fault, CannotJudge };
 
 // "good", "warning", "fault", "cannot judge".
 QString VerdictText(TVerdict verdict);
+
+// The colour a verdict is shown in on a background: green, amber, red and grey, lightened on a
+// dark background and darkened on a light one as far as a contrast of 4.5:1 needs.
+TRgb VerdictColourOn(TVerdict verdict, const TRgb& background);
 
 struct TCheckResult {
     QString Check; // what is judged

@@ -1,6 +1,7 @@
 #include "commissioning/Measurements.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -33,6 +34,39 @@ double Signed(std::uint16_t raw) {
 
 const TQuantityInfo& QuantityInfo(int quantity) {
     return Infos[std::clamp(quantity, 0, QuantityCount - 1)];
+}
+
+double QuantityStep(int quantity, const TScaling& scale) {
+    switch (quantity) {
+    case qIa:
+    case qIb:
+    case qIc:
+    case qIAvg:
+    case qIn:
+        return 0.001 * scale.CTRatio;
+    case qP:
+    case qQ:
+    case qS:
+        return 0.001 * scale.PTRatio * scale.CTRatio;
+    case qF:
+        return 0.01;
+    case qPF:
+        return 0.001;
+    default: // the voltages
+        return 0.1 * scale.PTRatio;
+    }
+}
+
+int StepDecimals(double step) {
+    if (!(step > 0))
+        return 3;
+    // 1e-9: 0.1 is a little more than a tenth in binary and must give one decimal, not two.
+    return std::clamp(static_cast<int>(std::ceil(-std::log10(step) - 1e-9)), 0, 6);
+}
+
+double RoundToStep(double value, double step) {
+    const double scale = std::pow(10.0, StepDecimals(step));
+    return std::round(value * scale) / scale;
 }
 
 bool ScaleMeasurement(const TScaling& scale, std::span<const std::uint16_t> v, TMeasurement& out) {

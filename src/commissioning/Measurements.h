@@ -51,6 +51,14 @@ struct TMeasurement {
 bool ScaleMeasurement(const TScaling& scale, std::span<const std::uint16_t> values,
                       TMeasurement& out);
 
+// What one register step of a quantity is worth in the units shown, with the ratios in force:
+// 0.1 V x the PT ratio, 0.001 A x the CT ratio, 0.001 kW x both, 0.01 Hz, 0.001.
+double QuantityStep(int quantity, const TScaling& scale);
+// The decimals a step shows: 0.4 V one, 0.05 A two, 10 V none.
+int StepDecimals(double step);
+// A value rounded to the decimals of its step, as a report gives it.
+double RoundToStep(double value, double step);
+
 // What a snapshot reports of one quantity.
 struct TQuantityStats {
     double Average = 0;

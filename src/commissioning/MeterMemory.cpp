@@ -14,6 +14,7 @@ void TMeterMemory::Clear() {
     FRatios = TRatioState{};
     FSettings = TMeterSettings{};
     FBlocksRead.clear();
+    FArrived.clear();
     FRelays.reset();
     FEnergy = {};
     FMeasurement.reset();
@@ -32,6 +33,22 @@ bool TMeterMemory::BlockRead(std::uint16_t start) const {
     return std::find(FBlocksRead.begin(), FBlocksRead.end(), start) != FBlocksRead.end();
 }
 
+bool TMeterMemory::ReadSince(std::uint16_t start, std::uint64_t mark) const {
+    return std::any_of(FArrived.begin(), FArrived.end(), [&](const auto& arrived) {
+        return arrived.first == start && arrived.second > mark;
+    });
+}
+
+void TMeterMemory::Arrived(std::uint16_t start) {
+    ++FMark;
+    const auto known = std::find_if(FArrived.begin(), FArrived.end(),
+                                    [&](const auto& arrived) { return arrived.first == start; });
+    if (known != FArrived.end())
+        known->second = FMark;
+    else
+        FArrived.emplace_back(start, FMark);
+}
+
 bool TMeterMemory::SettingsComplete() const {
     const QString version = SoftwareVersion();
     return FIdentity && BlockRead(sbGeneral) && BlockRead(sbAlarm) && BlockRead(sbAnalogOutput) &&
@@ -43,9 +60,11 @@ void TMeterMemory::RegistersRead(std::uint16_t start, std::span<const std::uint1
     switch (start) {
     case rbIdentity:
         FIdentity = DecodeIdentity(values);
+        Arrived(start);
         break;
     case rbSerialNumber:
         FSerial = DecodeSerialNumber(values);
+        Arrived(start);
         break;
     case rbAOType:
         if (!values.empty())
@@ -55,12 +74,15 @@ void TMeterMemory::RegistersRead(std::uint16_t start, std::span<const std::uint1
         for (std::size_t k = 0; k + 1 < values.size() && k / 2 < FEnergy.size(); k += 2)
             FEnergy[k / 2] = static_cast<std::uint32_t>(values[k]) |
                              static_cast<std::uint32_t>(values[k + 1]) << 16;
+        if (values.size() >= 4)
+            Arrived(start);
         break;
     case rbMeasurement: {
         TMeasurement m;
         if (ScaleMeasurement(FScaling, values, m)) {
             FMeasurement = m;
             FWindow.Add(FNowMs ? FNowMs() : 0, m);
+            Arrived(start);
             const auto callbacks = OnMeasurement;
             for (const auto& callback : callbacks)
                 callback();
@@ -68,16 +90,24 @@ void TMeterMemory::RegistersRead(std::uint16_t start, std::span<const std::uint1
         break;
     }
     default:
-        // The settings blocks, decoded as the link decodes them for the page: setpoints with
-        // the ratios in force, block 0x1100 updating the ratios after its own fields.
-        if (DecodeSettingsBlock(start, values, FSettings, FScaling)) {
-            if (!BlockRead(start))
-                FBlocksRead.push_back(start);
-            if (start == sbGeneral)
-                UpdateRatios(values, FRatios, FScaling);
-        }
+        ReadSettingsBlock(start, values);
         break;
     }
+}
+
+void TMeterMemory::ReadSettingsBlock(std::uint16_t start, std::span<const std::uint16_t> values) {
+    // Decoded as the link decodes them for the page: setpoints with the ratios in force, block
+    // 0x1100 updating the ratios after its own fields.
+    if (!DecodeSettingsBlock(start, values, FSettings, FScaling))
+        return;
+    if (!BlockRead(start))
+        FBlocksRead.push_back(start);
+    // A report takes only a whole block for read.
+    const TSettingsBlock* block = FindSettingsBlock(start);
+    if (block && values.size() >= block->Count)
+        Arrived(start);
+    if (start == sbGeneral)
+        UpdateRatios(values, FRatios, FScaling);
 }
 
 void TMeterMemory::CoilsRead(std::span<const bool> values) {

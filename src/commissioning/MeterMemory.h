@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <utility>
 #include <vector>
 
 class TMeterMemory : public ILinkListener {
@@ -47,12 +48,21 @@ public:
     const std::array<std::optional<std::uint32_t>, EnergyCount>& Energy() const { return FEnergy; }
 
     const std::optional<TMeasurement>& LastMeasurement() const { return FMeasurement; }
+
+    // A mark that grows with every block that arrives, and whether the block at `start`
+    // (a settings block, rbIdentity, rbSerialNumber, rbEnergy, rbMeasurement) has arrived
+    // since a mark: what a report asked for and what came back.
+    std::uint64_t Mark() const { return FMark; }
+    bool ReadSince(std::uint16_t start, std::uint64_t mark) const;
     const TMeasurementWindow& Window() const { return FWindow; }
 
     // Called after each measurement block that arrives.
     std::vector<std::function<void()>> OnMeasurement;
 
 private:
+    void Arrived(std::uint16_t start);
+    void ReadSettingsBlock(std::uint16_t start, std::span<const std::uint16_t> values);
+
     std::function<std::int64_t()> FNowMs;
     std::optional<TIdentity> FIdentity;
     std::optional<QString> FSerial;
@@ -60,6 +70,8 @@ private:
     TRatioState FRatios;
     TMeterSettings FSettings;
     std::vector<std::uint16_t> FBlocksRead;
+    std::uint64_t FMark = 0;
+    std::vector<std::pair<std::uint16_t, std::uint64_t>> FArrived; // start, mark when it came
     std::optional<std::array<bool, RelayCount>> FRelays;
     std::array<std::optional<std::uint32_t>, EnergyCount> FEnergy{};
     std::optional<TMeasurement> FMeasurement;

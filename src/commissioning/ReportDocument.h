@@ -13,8 +13,8 @@ QByteArray ReportPdf(const TCommissioningReport& report);
 // The JSON file beside a PDF: the same name with ".json" in place of ".pdf".
 QString ReportJsonPath(const QString& pdfPath);
 
-// Writes both files; false with the reason when either could not be written (then neither is
-// left half-written).
+// Writes both files, each through a save file; false with the reason when either could not be
+// written, and then neither is left (a JSON of that name from before goes too).
 bool WriteReport(const TCommissioningReport& report, const QString& pdfPath, QString& error);
 
 // Writes bytes to a file through a save file: the old file stays until the new one is whole.

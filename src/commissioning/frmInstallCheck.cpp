@@ -5,6 +5,7 @@
 #include "settings/SettingsChoices.h"
 #include "widgets/UiFont.h"
 
+#include <QEvent>
 #include <QHeaderView>
 #include <QLabel>
 #include <QPointer>
@@ -15,18 +16,12 @@ namespace {
 constexpr int PageWidth = 760;
 constexpr int PageHeight = 437;
 
-QColor VerdictColour(TVerdict v) {
-    switch (v) {
-    case TVerdict::Good:
-        return QColor(0, 128, 0);
-    case TVerdict::Warning:
-        return QColor(176, 104, 0);
-    case TVerdict::Fault:
-        return QColor(192, 0, 0);
-    case TVerdict::CannotJudge:
-        break;
-    }
-    return QColor(96, 96, 96);
+// On the background of the table (which takes the page's palette: the page hears of a new
+// palette before the table), so a dark palette gets lighter tints.
+QColor VerdictColour(TVerdict v, const QWidget* page) {
+    const QColor bg = page->palette().color(QPalette::Base);
+    const TRgb c = VerdictColourOn(v, TRgb{bg.red(), bg.green(), bg.blue()});
+    return QColor(c.R, c.G, c.B);
 }
 
 } // namespace
@@ -82,7 +77,7 @@ void TFormInstallCheck::Refresh() {
         for (int col = 0; col < cells.size(); ++col) {
             auto* item = new QTableWidgetItem(cells[col]);
             if (col == 1) {
-                item->setForeground(VerdictColour(r.Verdict));
+                item->setForeground(VerdictColour(r.Verdict, this));
                 QFont bold = item->font();
                 bold.setBold(true);
                 item->setFont(bold);
@@ -91,4 +86,19 @@ void TFormInstallCheck::Refresh() {
         }
     }
     GridChecks->resizeRowsToContents();
+}
+
+void TFormInstallCheck::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange)
+        Refresh();
+}
+
+QColor TFormInstallCheck::VerdictForeground(int row) const {
+    const QTableWidgetItem* item = GridChecks->item(row, 1);
+    return item ? item->foreground().color() : QColor();
+}
+
+QColor TFormInstallCheck::TableBackground() const {
+    return GridChecks->palette().color(QPalette::Base);
 }

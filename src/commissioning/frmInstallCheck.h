@@ -4,6 +4,7 @@
 
 #include "commissioning/InstallCheck.h"
 
+#include <QColor>
 #include <QWidget>
 
 class QLabel;
@@ -17,6 +18,13 @@ public:
     // Judges again from what the memory holds now.
     void Refresh();
     const std::vector<TCheckResult>& Results() const { return FResults; }
+    // The colour the verdict of a row is shown in, and the table's background behind it.
+    QColor VerdictForeground(int row) const;
+    QColor TableBackground() const;
+
+protected:
+    // A new palette (a dark one) renews the verdict colours.
+    void changeEvent(QEvent* event) override;
 
 private:
     TMeterMemory& FMemory;

@@ -12,18 +12,6 @@ double Channel(int value) {
 
 constexpr double Wanted = 4.5;
 
-// The hue mixed with white until it reads against the background; white itself at worst.
-TRgb Lightened(const TRgb& hue, const TRgb& background) {
-    for (int step = 0; step <= 20; ++step) {
-        const double w = step / 20.0;
-        const auto mix = [w](int c) { return static_cast<int>(std::lround(c + (255 - c) * w)); };
-        const TRgb c{mix(hue.R), mix(hue.G), mix(hue.B)};
-        if (ContrastRatio(c, background) >= Wanted)
-            return c;
-    }
-    return TRgb{255, 255, 255};
-}
-
 } // namespace
 
 double RelativeLuminance(const TRgb& c) {
@@ -34,6 +22,21 @@ double ContrastRatio(const TRgb& a, const TRgb& b) {
     const double la = RelativeLuminance(a);
     const double lb = RelativeLuminance(b);
     return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+TRgb ReadableOn(const TRgb& hue, const TRgb& background) {
+    // Towards white on a dark background, towards black on a light one; that end at worst.
+    const int end = IsDarkBackground(background) ? 255 : 0;
+    for (int step = 0; step <= 20; ++step) {
+        const double w = step / 20.0;
+        const auto mix = [w, end](int c) {
+            return static_cast<int>(std::lround(c + (end - c) * w));
+        };
+        const TRgb c{mix(hue.R), mix(hue.G), mix(hue.B)};
+        if (ContrastRatio(c, background) >= Wanted)
+            return c;
+    }
+    return TRgb{end, end, end};
 }
 
 bool IsDarkBackground(const TRgb& background) {
@@ -48,6 +51,6 @@ TValueColours ValueColoursFor(const TRgb& background) {
     if (!IsDarkBackground(background))
         return {blue, red, green};
     // Blue starts from a lighter sky blue: pure blue mixed with white turns lilac first.
-    return {Lightened(TRgb{64, 156, 255}, background), Lightened(red, background),
-            Lightened(green, background)};
+    return {ReadableOn(TRgb{64, 156, 255}, background), ReadableOn(red, background),
+            ReadableOn(green, background)};
 }

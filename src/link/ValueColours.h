@@ -23,3 +23,7 @@ struct TValueColours {
 // A background counts as dark where white text on it reads better than black.
 bool IsDarkBackground(const TRgb& background);
 TValueColours ValueColoursFor(const TRgb& background);
+
+// The hue itself where it reads against the background with at least 4.5:1; otherwise mixed
+// with white on a dark background (with black on a light one) just until it does.
+TRgb ReadableOn(const TRgb& hue, const TRgb& background);

@@ -35,6 +35,15 @@ private slots:
     void scaledByTheRatios();
     void reportJson();
     void htmlEscapesTexts();
+    void missingReads_data();
+    void missingReads();
+    void onlyFreshReadsCount();
+    void overallVerdict_data();
+    void overallVerdict();
+    void reportNumber_data();
+    void reportNumber();
+    void roundedToTheRegister_data();
+    void roundedToTheRegister();
 };
 
 void TestCommissioningReport::window_data() {
@@ -98,6 +107,8 @@ void TestCommissioningReport::reportJson() {
     memory.RegistersRead(0x1100, Regs({1234, 1, 9600, 0, 0, 400, 0, 400, 50, 5, 0, 0, 0}));
     memory.RegistersRead(0x1200, Regs({0, 0, 800, 1, 2300, 5, 1, 2}));
     memory.RegistersRead(0x1300, Regs({3, 1, 100, 20, 0, 1, 6, 0, 120, 0, 1, 0}));
+    // 3.05: the two totals only; 65982.5 kWh is past one register.
+    memory.RegistersRead(0x1180, Regs({0x1171, 0x000A, 25, 0}));
     for (int k = 0; k < 5; ++k) {
         now = 1000 * k;
         memory.RegistersRead(0x1400, Block(2300 + 10 * k, 500));
@@ -122,7 +133,10 @@ void TestCommissioningReport::reportJson() {
     r.Line = TLinkLine{1, 9600, TParity::Even, TStopBits::_1, 1};
     r.SentCount = 120;
     r.ErrorCount = 3;
+    r.Number = ReportNumber(r.SerialNumber, r.Time);
     const QJsonObject o = ReportJson(r);
+
+    QCOMPARE(o["reportNumber"].toString(), QString("CR-KT-1-20261207-090000000"));
 
     QCOMPARE(o["time"].toString(), QString("2026-12-07T10:00:00.000+01:00"));
     QCOMPARE(o["utilityVersion"].toString(), QString("2.2.0.0"));
@@ -133,7 +147,9 @@ void TestCommissioningReport::reportJson() {
     const QJsonObject line = o["line"].toObject();
     QCOMPARE(line["baudrate"].toInt(), 9600);
     QCOMPARE(line["parity"].toString(), QString("Even"));
-    QCOMPARE(line["stopBits"].toString(), QString("1"));
+    // A number, as the journal writes it.
+    QVERIFY(line["stopBits"].isDouble());
+    QCOMPARE(line["stopBits"].toDouble(), 1.0);
     QCOMPARE(line["address"].toInt(), 1);
     const QJsonObject id = o["identity"].toObject();
     QCOMPARE(id["deviceType"].toString(), QString("ED80"));
@@ -147,8 +163,15 @@ void TestCommissioningReport::reportJson() {
     const QJsonArray settings = o["settings"].toArray();
     QCOMPARE(settings.size(), 12 + 8 + 12);
     QMap<QString, QString> byField;
-    for (const QJsonValue& v : settings)
+    QMap<QString, QString> captions;
+    for (const QJsonValue& v : settings) {
         byField.insert(v["field"].toString(), v["value"].toString());
+        captions.insert(v["field"].toString(), v["setting"].toString());
+    }
+    // As the page names them.
+    QCOMPARE(captions["QMode"], QString("VAR Calculation Method"));
+    QCOMPARE(captions["AO1HLOpt"], QString("AO1 High Limit Sign"));
+    QCOMPARE(captions["Baudrate"], QString("Baud Rate"));
     QCOMPARE(byField["Password"], QString("****"));
     QCOMPARE(byField["Baudrate"], QString("9600 bps"));
     QCOMPARE(byField["Parity"], QString("Even"));
@@ -170,6 +193,18 @@ void TestCommissioningReport::reportJson() {
     QCOMPARE(va["minimum"].toDouble(), 230.0);
     QCOMPARE(va["maximum"].toDouble(), 234.0);
     QCOMPARE(meas["quantities"].toArray().size(), int(QuantityCount));
+
+    const QJsonArray energy = o["energy"].toArray();
+    QCOMPARE(energy.size(), 2);
+    QCOMPARE(energy[0]["counter"].toString(), QString("Ep_total"));
+    QCOMPARE(energy[0]["value"].toDouble(), 65982.5);
+    QCOMPARE(energy[0]["unit"].toString(), QString("kWh"));
+    QCOMPARE(energy[1]["counter"].toString(), QString("Eq_total"));
+    QCOMPARE(energy[1]["value"].toDouble(), 2.5);
+    QCOMPARE(energy[1]["unit"].toString(), QString("kvarh"));
+
+    QCOMPARE(o["overall"]["verdict"].toString(), OverallText(r.Overall.Verdict));
+    QVERIFY(!o["overall"]["reasons"].toArray().isEmpty());
 
     const QJsonArray checks = o["installationCheck"].toArray();
     QCOMPARE(checks.size(), int(r.Checks.size()));
@@ -197,6 +232,183 @@ void TestCommissioningReport::htmlEscapesTexts() {
     QVERIFY(html.contains("&lt;img src=x&gt;"));
     QVERIFY(!html.contains("<img"));
     QVERIFY(html.contains("No measurements were polled in the last 10 s."));
+}
+
+void TestCommissioningReport::missingReads_data() {
+    QTest::addColumn<QString>("version");   // of the identity read; empty: no identity
+    QTest::addColumn<QList<int>>("blocks"); // settings blocks that came back
+    QTest::addColumn<bool>("serial");       // the serial number came back
+    QTest::addColumn<bool>("energy");       // the energy counters came back
+    QTest::addColumn<int>("samples");       // measurements in the window
+    QTest::addColumn<QStringList>("missing");
+    const QList<int> all{0x1100, 0x1200, 0x1300, 0x1208, 0x120A};
+    QTest::newRow("3.20 complete") << "3.20" << all << true << true << 5 << QStringList{};
+    QTest::newRow("3.05 needs three blocks")
+        << "3.05" << QList<int>{0x1100, 0x1200, 0x1300} << true << true << 1 << QStringList{};
+    QTest::newRow("3.20 block 0x1200 lost")
+        << "3.20" << QList<int>{0x1100, 0x1300, 0x1208, 0x120A} << true << true << 5
+        << QStringList{"settings block 0x1200"};
+    QTest::newRow("3.20 relay 2 alarm lost")
+        << "3.20" << QList<int>{0x1100, 0x1200, 0x1300, 0x1208} << true << true << 5
+        << QStringList{"settings block 0x120A"};
+    QTest::newRow("serial lost") << "3.20" << all << false << true << 5
+                                 << QStringList{"serial number (0xF040)"};
+    QTest::newRow("no measurements")
+        << "3.20" << all << true << false << 0
+        << QStringList{"energy counters (0x1180)", "measurements (0x1400)"};
+    QTest::newRow("meter gone") << QString() << QList<int>{} << false << false << 0
+                                << QStringList{"identity (0xF000)",     "serial number (0xF040)",
+                                               "settings block 0x1100", "settings block 0x1200",
+                                               "settings block 0x1300", "energy counters (0x1180)",
+                                               "measurements (0x1400)"};
+}
+
+void TestCommissioningReport::missingReads() {
+    QFETCH(QString, version);
+    QFETCH(QList<int>, blocks);
+    QFETCH(bool, serial);
+    QFETCH(bool, energy);
+    QFETCH(int, samples);
+    QFETCH(QStringList, missing);
+    TReportReads reads;
+    reads.Identity = !version.isEmpty();
+    reads.SoftwareVersion = version;
+    reads.SerialNumber = serial;
+    for (int b : blocks)
+        reads.SettingsBlocks.push_back(static_cast<std::uint16_t>(b));
+    reads.Energy = energy;
+    reads.Samples = samples;
+    QCOMPARE(MissingReads(reads), missing);
+}
+
+void TestCommissioningReport::onlyFreshReadsCount() {
+    // What the memory held before the report asked is not what the meter says now.
+    TMeterMemory memory([] { return std::int64_t(0); });
+    memory.RegistersRead(0xF000, Identity("3.05", "160121"));
+    memory.RegistersRead(0xF040, SerialNumber("KT-1"));
+    memory.RegistersRead(0x1100, Regs({1234, 1, 9600, 0, 0, 400, 0, 400, 50, 5, 0, 0, 0}));
+    memory.RegistersRead(0x1200, Regs({0, 0, 800, 1, 2300, 5, 1, 2}));
+    const std::uint64_t mark = memory.Mark();
+    memory.RegistersRead(0xF000, Identity("3.05", "160121"));
+    memory.RegistersRead(0x1300, Regs({3, 1, 100, 20, 0, 1, 6, 0, 120, 0, 1, 0}));
+    memory.RegistersRead(0x1180, Regs({1, 0, 2, 0}));
+    memory.RegistersRead(0x1100, Regs({1, 2, 3})); // too short: not a settings block
+    QCOMPARE(
+        MissingReads(ReportReadsSince(memory, mark, 3)),
+        QStringList({"serial number (0xF040)", "settings block 0x1100", "settings block 0x1200"}));
+    memory.RegistersRead(0xF040, SerialNumber("KT-1"));
+    memory.RegistersRead(0x1100, Regs({1234, 1, 9600, 0, 0, 400, 0, 400, 50, 5, 0, 0, 0}));
+    memory.RegistersRead(0x1200, Regs({0, 0, 800, 1, 2300, 5, 1, 2}));
+    QCOMPARE(MissingReads(ReportReadsSince(memory, mark, 3)), QStringList());
+    // A disconnect forgets what arrived.
+    memory.CycleEnded();
+    QCOMPARE(MissingReads(ReportReadsSince(memory, mark, 3)).size(), 6);
+}
+
+void TestCommissioningReport::overallVerdict_data() {
+    QTest::addColumn<QStringList>("checks"); // "verdict:check" of each result
+    QTest::addColumn<QStringList>("writes"); // outcome of each write of the session
+    QTest::addColumn<QString>("verdict");
+    QTest::addColumn<QStringList>("reasons"); // the start of each reason, in order
+    QTest::newRow("all good") << QStringList{"good:Frequency", "good:Power factor"}
+                              << QStringList{"accepted"} << "Passed"
+                              << QStringList{"Every check that could be judged is good."};
+    QTest::newRow("not judged does not count")
+        << QStringList{"good:Frequency", "cannot judge:Phase rotation"} << QStringList{} << "Passed"
+        << QStringList{"Every check that could be judged is good.",
+                       "Phase rotation (cannot judge): why"};
+    QTest::newRow("a warning") << QStringList{"good:Frequency", "warning:Current balance"}
+                               << QStringList{} << "Passed with remarks"
+                               << QStringList{"Current balance (warning): why"};
+    QTest::newRow("a refused write")
+        << QStringList{"good:Frequency"} << QStringList{"accepted", "exception", "no answer"}
+        << "Passed with remarks"
+        << QStringList{"Write \"CT1\" at 09:30:00: refused (exception 04).",
+                       "Write \"CT1\" at 09:30:00: no answer."};
+    QTest::newRow("fault first") << QStringList{"warning:Voltage balance", "fault:Voltages present",
+                                                "cannot judge:Phase rotation"}
+                                 << QStringList{"exception"} << "Not passed"
+                                 << QStringList{"Voltages present (fault): why",
+                                                "Voltage balance (warning): why", "Write \"CT1\"",
+                                                "Phase rotation (cannot judge): why"};
+}
+
+void TestCommissioningReport::overallVerdict() {
+    QFETCH(QStringList, checks);
+    QFETCH(QStringList, writes);
+    QFETCH(QString, verdict);
+    QFETCH(QStringList, reasons);
+    std::vector<TCheckResult> results;
+    for (const QString& c : checks) {
+        TCheckResult r{c.section(':', 1), TVerdict::CannotJudge, "", "why"};
+        for (TVerdict v : {TVerdict::Good, TVerdict::Warning, TVerdict::Fault})
+            if (VerdictText(v) == c.section(':', 0, 0))
+                r.Verdict = v;
+        results.push_back(r);
+    }
+    std::vector<TJournalEntry> journal;
+    for (const QString& outcome : writes) {
+        TJournalEntry e;
+        e.Write.What = "CT1";
+        e.Outcome = outcome;
+        e.ExceptionCode = outcome == "exception" ? 4 : 0;
+        e.Time = QDateTime(QDate(2026, 12, 7), QTime(9, 30));
+        journal.push_back(e);
+    }
+    const TOverallVerdict o = OverallVerdict(results, journal);
+    QCOMPARE(OverallText(o.Verdict), verdict);
+    QCOMPARE(o.Reasons.size(), reasons.size());
+    for (int k = 0; k < reasons.size(); ++k)
+        QVERIFY2(o.Reasons[k].startsWith(reasons[k]), qPrintable(o.Reasons.join(" | ")));
+}
+
+void TestCommissioningReport::reportNumber_data() {
+    QTest::addColumn<QString>("serial");
+    QTest::addColumn<QDateTime>("time");
+    QTest::addColumn<QString>("number");
+    const QDateTime t(QDate(2026, 12, 7), QTime(10, 0, 5, 42), QTimeZone::utc());
+    QTest::newRow("plain") << "KT-1" << t << "CR-KT-1-20261207-100005042";
+    QTest::newRow("same instant elsewhere")
+        << "KT-1" << t.toTimeZone(QTimeZone(3600)) << "CR-KT-1-20261207-100005042";
+    QTest::newRow("a millisecond later") << "KT-1" << t.addMSecs(1) << "CR-KT-1-20261207-100005043";
+    QTest::newRow("anything a meter says")
+        << "a/b c\\\"\u00e9<x>" << t << "CR-ABCX-20261207-100005042";
+    QTest::newRow("no serial") << "" << t << "CR-NOSERIAL-20261207-100005042";
+    QTest::newRow("long serial") << QString(30, 'z') << t
+                                 << "CR-" + QString(20, 'Z') + "-20261207-100005042";
+}
+
+void TestCommissioningReport::reportNumber() {
+    QFETCH(QString, serial);
+    QFETCH(QDateTime, time);
+    QFETCH(QString, number);
+    QCOMPARE(ReportNumber(serial, time), number);
+}
+
+void TestCommissioningReport::roundedToTheRegister_data() {
+    QTest::addColumn<int>("quantity");
+    QTest::addColumn<double>("pt"); // ratios
+    QTest::addColumn<double>("ct");
+    QTest::addColumn<double>("value");
+    QTest::addColumn<double>("rounded");
+    QTest::newRow("volts") << int(qVa) << 1.0 << 1.0 << 232.04999999 << 232.0;
+    QTest::newRow("volts, PT 400/100") << int(qVa) << 4.0 << 1.0 << 924.3333333 << 924.3;
+    QTest::newRow("volts, PT 10000/100") << int(qVab) << 100.0 << 1.0 << 23104.6 << 23105.0;
+    QTest::newRow("amperes") << int(qIa) << 1.0 << 1.0 << 3.00049 << 3.0;
+    QTest::newRow("amperes, CT 50/5") << int(qIb) << 1.0 << 10.0 << 30.12345 << 30.12;
+    QTest::newRow("amperes, CT 250/5") << int(qIn) << 1.0 << 50.0 << 30.126 << 30.13;
+    QTest::newRow("power, both") << int(qP) << 4.0 << 10.0 << -19.96666 << -19.97;
+    QTest::newRow("frequency") << int(qF) << 4.0 << 10.0 << 49.996666 << 50.0;
+    QTest::newRow("power factor") << int(qPF) << 4.0 << 10.0 << 0.95049 << 0.95;
+}
+
+void TestCommissioningReport::roundedToTheRegister() {
+    QFETCH(int, quantity);
+    QFETCH(double, pt);
+    QFETCH(double, ct);
+    QFETCH(double, value);
+    QFETCH(double, rounded);
+    QCOMPARE(RoundToStep(value, QuantityStep(quantity, TScaling{pt, ct, 0})), rounded);
 }
 
 QTEST_GUILESS_MAIN(TestCommissioningReport)

@@ -44,6 +44,8 @@ private slots:
     void initTestCase() { QLocale::setDefault(QLocale::c()); }
     void verdicts_data();
     void verdicts();
+    void voltageBalanceNames_data();
+    void voltageBalanceNames();
     void noMeasurementYet();
     void everyResultSaysWhy();
 };
@@ -192,6 +194,49 @@ void TestInstallCheck::verdicts() {
             VerdictText(it->Verdict) == verdict,
             qPrintable(QString("%1: %2 (%3)").arg(check, VerdictText(it->Verdict), it->Advice)));
     }
+}
+
+void TestInstallCheck::voltageBalanceNames_data() {
+    QTest::addColumn<TMeasurement>("m");
+    QTest::addColumn<int>("wiring");
+    QTest::addColumn<QStringList>("named"); // in the advice of "Voltage balance"; no other
+    const TMeasurement good = Balanced();
+    for (int phase = 0; phase < 3; ++phase) {
+        TMeasurement m = good;
+        m.Values[qVa + phase] = 0;
+        QTest::addRow("3LN without phase %c", 'A' + phase)
+            << m << 0 << QStringList{QuantityInfo(qVa + phase).Name};
+    }
+    TMeasurement twoMissing = good;
+    twoMissing.Values[qVa] = 3;
+    twoMissing.Values[qVc] = 0;
+    QTest::newRow("3LN with B alone") << twoMissing << 0 << QStringList{"Volts AN", "Volts CN"};
+    TMeasurement low = good;
+    low.Values[qVc] = 190;
+    QTest::newRow("3LN one phase low") << low << 0 << QStringList{"Volts CN"};
+    TMeasurement deadLine = good;
+    deadLine.Values[qVbc] = 10;
+    QTest::newRow("3LL line missing") << deadLine << 1 << QStringList{"Volts BC"};
+}
+
+void TestInstallCheck::voltageBalanceNames() {
+    QFETCH(TMeasurement, m);
+    QFETCH(int, wiring);
+    QFETCH(QStringList, named);
+    TInstallInputs in;
+    in.Measurement = m;
+    in.VoltageWiring = wiring;
+    in.CTPrimary = 50;
+    const std::vector<TCheckResult> results = CheckInstallation(in);
+    const auto balance = std::find_if(results.begin(), results.end(), [](const TCheckResult& r) {
+        return r.Check == "Voltage balance";
+    });
+    QVERIFY(balance != results.end());
+    QCOMPARE(VerdictText(balance->Verdict), QString("warning"));
+    for (const char* name :
+         {"Volts AN", "Volts BN", "Volts CN", "Volts AB", "Volts BC", "Volts CA"})
+        QVERIFY2(balance->Advice.contains(name) == named.contains(name),
+                 qPrintable(balance->Advice));
 }
 
 void TestInstallCheck::noMeasurementYet() {

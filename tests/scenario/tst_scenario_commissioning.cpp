@@ -55,6 +55,8 @@ private slots:
     void installationCheck();
     void reportFiles();
     void reportPollsWhenNothingWasPolled();
+    void reportNotWrittenFromFailedReads_data();
+    void reportNotWrittenFromFailedReads();
 };
 
 void TestScenarioCommissioning::initTestCase() {
@@ -309,16 +311,19 @@ void TestScenarioCommissioning::reportFiles() {
     p.W->StartCommissioningReport->trigger();
     QTRY_VERIFY_WITH_TIMEOUT(done.has_value(), Wait);
     QVERIFY(*done);
+    QFile jsonFile(dir.filePath("commissioning.json"));
+    QVERIFY(jsonFile.open(QIODevice::ReadOnly));
+    const QJsonObject o = QJsonDocument::fromJson(jsonFile.readAll()).object();
+    const QString number = o["reportNumber"].toString();
+    QVERIFY2(number.startsWith(QString("CR-%1-").arg(Serial)), qPrintable(number));
+    QCOMPARE(p.Dialogs.Boxes.back().Caption, QString("Commissioning Report"));
     QCOMPARE(p.Dialogs.Boxes.back().Text,
-             QString("The commissioning report was written to %1 and %2.")
-                 .arg(pdf, dir.filePath("commissioning.json")));
+             QString("The commissioning report %1 was written to %2 and %3.")
+                 .arg(number, pdf, dir.filePath("commissioning.json")));
 
     QFile pdfFile(pdf);
     QVERIFY(pdfFile.open(QIODevice::ReadOnly));
     QVERIFY(pdfFile.read(5) == "%PDF-");
-    QFile jsonFile(dir.filePath("commissioning.json"));
-    QVERIFY(jsonFile.open(QIODevice::ReadOnly));
-    const QJsonObject o = QJsonDocument::fromJson(jsonFile.readAll()).object();
     QCOMPARE(o["site"].toString(), QString("Plant 4 <north>"));
     QCOMPARE(o["technician"].toString(), QString("A. Tech"));
     QCOMPARE(o["port"].toString(), QString("COM1"));
@@ -329,6 +334,10 @@ void TestScenarioCommissioning::reportFiles() {
     QCOMPARE(o["identity"]["releaseDate"].toString(), QString("2019-08-15"));
     // 3.20 has every block: 12 + 8 + 12 + 2 + 5 fields.
     QCOMPARE(o["settings"].toArray().size(), 39);
+    QCOMPARE(o["settings"][0]["setting"].toString(), QString("Password"));
+    QCOMPARE(o["energy"].toArray().size(), 6);
+    QCOMPARE(o["line"]["stopBits"].toDouble(), 1.0);
+    QCOMPARE(o["overall"]["verdict"].toString(), QString("Passed"));
     QVERIFY(o["measurements"]["samples"].toInt() > 0);
     const double va = o["measurements"]["quantities"][0]["average"].toDouble();
     QVERIFY2(va > 220 && va < 240, qPrintable(QString::number(va)));
@@ -367,6 +376,74 @@ void TestScenarioCommissioning::reportPollsWhenNothingWasPolled() {
     QVERIFY(jsonFile.open(QIODevice::ReadOnly));
     const QJsonObject o = QJsonDocument::fromJson(jsonFile.readAll()).object();
     QVERIFY(o["measurements"]["samples"].toInt() > 0);
+}
+
+void TestScenarioCommissioning::reportNotWrittenFromFailedReads_data() {
+    // Blocks only the settings page and the report read: the report's reads are the first.
+    QTest::addColumn<QString>("reg");
+    QTest::addColumn<QString>("failed"); // what the box names
+    QTest::newRow("settings answer lost") << "1200"
+                                          << "settings block 0x1200";
+    QTest::newRow("relay 2 alarm answer lost") << "120A"
+                                               << "settings block 0x120A";
+}
+
+void TestScenarioCommissioning::reportNotWrittenFromFailedReads() {
+    QFETCH(QString, reg);
+    QFETCH(QString, failed);
+    // The report's read and the one read again are lost; the next is answered.
+    TSimMeter meter({"--serial", Serial, "--lose-answer", reg, "--lose-answer", reg});
+    QVERIFY(meter.Started());
+    TProgram p;
+    QVERIFY(Online(p));
+    p.Link().Modbus.SetQueryTimeout(300);
+    QTemporaryDir dir;
+    const QString pdf = dir.filePath("r.pdf");
+    p.Dialogs.ReportAnswers = {{"Site", "Tech", ""}};
+    p.Dialogs.SaveNames = {pdf};
+    std::optional<bool> done;
+    QString text;
+    p.W->Commissioning().OnReportDone = [&](bool written, const QString& t) {
+        done = written;
+        text = t;
+    };
+    QStringList filesAtBoxes;
+    p.Dialogs.OnBox = [&](const TScriptedDialogs::TBox&) {
+        filesAtBoxes << QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).join(",");
+    };
+    // Read again once (lost again), then not: nothing is written, the box names the read.
+    p.Dialogs.Answers = {IDialogs::ResultYes, IDialogs::ResultNo};
+    const std::size_t boxes = p.Dialogs.Boxes.size();
+    p.W->StartCommissioningReport->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(done.has_value(), Wait);
+    QVERIFY(!*done);
+    const QString reason = QString("The commissioning report was not written: the meter did not "
+                                   "answer the read of %1.")
+                               .arg(failed);
+    QCOMPARE(text, reason);
+    QCOMPARE(p.Dialogs.Boxes.size(), boxes + 2);
+    for (std::size_t k = boxes; k < p.Dialogs.Boxes.size(); ++k) {
+        QCOMPARE(p.Dialogs.Boxes[k].Caption, QString("Commissioning Report"));
+        QCOMPARE(p.Dialogs.Boxes[k].Buttons, IDialogs::YesNo);
+        QCOMPARE(p.Dialogs.Boxes[k].Text, reason + "\n\nRead the meter again?");
+    }
+    QCOMPARE(filesAtBoxes, QStringList({"", ""}));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
+
+    // The answer is no longer lost: the report is whole.
+    done.reset();
+    p.Dialogs.ReportAnswers = {{"Site", "Tech", ""}};
+    p.Dialogs.SaveNames = {pdf};
+    p.W->StartCommissioningReport->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(done.has_value(), Wait);
+    QVERIFY2(*done, qPrintable(text));
+    QVERIFY(p.Dialogs.Boxes.back().Text.startsWith("The commissioning report CR-"));
+    QFile jsonFile(dir.filePath("r.json"));
+    QVERIFY(jsonFile.open(QIODevice::ReadOnly));
+    const QJsonObject o = QJsonDocument::fromJson(jsonFile.readAll()).object();
+    QCOMPARE(o["identity"]["serialNumber"].toString(), QString(Serial));
+    QCOMPARE(o["settings"].toArray().size(), 39);
+    QCOMPARE(o["energy"].toArray().size(), 6);
 }
 
 QTEST_MAIN(TestScenarioCommissioning)
