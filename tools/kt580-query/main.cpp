@@ -131,11 +131,17 @@ int Scan(const TQueryOptions& o, QCoreApplication& app) {
             }
         }
     };
+    const double wait = o.ScanWaitMs ? *o.ScanWaitMs / 1000.0 : TScanPlan::DefaultTurnaround;
+    if (o.ScanWaitMs && *o.ScanWaitMs < SlowMeterWaitMs)
+        std::fprintf(stderr,
+                     "kt580-query: a quick scan: a meter that takes longer than %d ms to answer "
+                     "can be missed\n",
+                     *o.ScanWaitMs);
     TScanStatus status;
     std::thread worker([&] {
         status = RunScan(device, ResolvePortName(port), QString::fromStdString(port),
                          TScanPlan(ScanSettingOrder(SettingOf(o)), o.Address.value_or(1),
-                                   o.ScanAll ? TScanMode::EveryMeter : TScanMode::FirstMeter),
+                                   o.ScanAll ? TScanMode::EveryMeter : TScanMode::FirstMeter, wait),
                          *stop, print);
         QMetaObject::invokeMethod(&app, &QCoreApplication::quit, Qt::QueuedConnection);
     });
