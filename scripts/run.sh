@@ -7,7 +7,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
-bash scripts/build.sh build
+# Only what this script runs: the tests and benchmarks are built by scripts/test.sh.
+KT_TARGETS="kt580-utility kt580-sim kt580-shots" bash scripts/build.sh build
 
 ports="${XDG_CONFIG_HOME:-$HOME/.config}/Veltrana/Marbrook/ports"
 sim_pid=""

@@ -1,14 +1,21 @@
 // How long Find Meter takes against the paced simulator (meter timing: characters at the line
-// rate, 10 ms turnaround), with the program's own turnaround allowance, and how good its time
-// estimate is. Prints one line per figure.
+// rate, 10 ms turnaround unless said otherwise), with the program's default allowance of
+// 100 ms for an answer to begin, and how good its time estimate is. Each scan's time is
+// printed beside its floor: the sum over its probes of request + 3.5-character silence +
+// allowance. Prints one line per figure.
 //
 //   bench_find_meter [--only NAME] [--skip-sweep]
 //
 // dialog-address: a meter at the dialog's line setting (19200 None1), address 247.
 // address1-BAUD:  a meter at address 1 at each offered baud rate (a pseudo-terminal shows the
 //                 meter the baud rate, never the parity).
-// sweep:          every line setting and address with nobody answering (about 7 minutes).
-// five-meters:    five meters at scattered addresses, 5 % noise ahead of answers, one sweep.
+// slow-MS:        a meter at 19200, address 247, that begins its answers MS ms after a request;
+//                 150 ms also with a 200 ms allowance.
+// chunked-BAUD:   a meter behind an adapter that passes bytes on in chunks every 16 ms (its
+//                 latency timer), answering after 20 ms: 19200 at address 247, 9600 at 1.
+// sweep:          every line setting and address with nobody answering (about 15 minutes).
+// five-meters:    five meters at scattered addresses, 5 % noise ahead of answers and 5 % spoilt
+//                 check fields, one sweep.
 // cancel:         stop requested in the middle of a 1200-baud probe, to the port closed.
 #include "platform/Event.h"
 #include "platform/PosixSerialDevice.h"
@@ -20,6 +27,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <poll.h>
 #include <pty.h>
@@ -61,13 +69,55 @@ TScanStatus Scan(const std::string& path, TScanPlan plan,
 
 const TScanSetting Dialog{19200, TScanSetting::None1};
 
+// One line: what was found, the time taken and the floor of the probes made.
+void PrintScan(const std::string& name, const TScanStatus& s, double seconds) {
+    std::printf("%s: found=%zu at=%s address=%d serial=%s seconds=%.2f floor=%.2f ratio=%.3f "
+                "(goal <= 1.2)\n",
+                name.c_str(), s.Found.size(),
+                s.Found.empty() ? "-" : qPrintable(SettingText(s.Found[0].Setting)),
+                s.Found.empty() ? 0 : s.Found[0].Address,
+                s.Found.empty() ? "-" : qPrintable(s.Found[0].SerialNumber), seconds,
+                s.FloorSeconds, s.FloorSeconds > 0 ? seconds / s.FloorSeconds : 0.0);
+    for (const QString& note : s.Notes)
+        std::printf("%s-note: %s\n", name.c_str(), qPrintable(note));
+}
+
 void DialogAddress() {
-    TSim sim({"--address", "247"});
+    TSim sim({"--address", "247", "--serial", "D-247"});
     const auto start = TClock::now();
     const TScanStatus s =
         Scan(sim.Path(), TScanPlan(ScanSettingOrder(Dialog), 1, TScanMode::FirstMeter));
-    std::printf("dialog-address: found=%zu address=%d seconds=%.2f (goal < 12)\n", s.Found.size(),
-                s.Found.empty() ? 0 : s.Found[0].Address, Since(start));
+    PrintScan("dialog-address", s, Since(start));
+}
+
+void SlowMeters() {
+    const std::pair<int, double> cases[] = {{30, TScanPlan::DefaultTurnaround},
+                                            {40, TScanPlan::DefaultTurnaround},
+                                            {80, TScanPlan::DefaultTurnaround},
+                                            {150, TScanPlan::DefaultTurnaround},
+                                            {150, 0.200}};
+    for (const auto& [delay, allowance] : cases) {
+        TSim sim({"--address", "247", "--delay", QString::number(delay), "--serial",
+                  QStringLiteral("S-%1").arg(delay)});
+        const auto start = TClock::now();
+        const TScanStatus s = Scan(
+            sim.Path(), TScanPlan(ScanSettingOrder(Dialog), 1, TScanMode::FirstMeter, allowance));
+        PrintScan("slow-" + std::to_string(delay) + "-allowance-" +
+                      std::to_string(std::lround(allowance * 1000)),
+                  s, Since(start));
+    }
+}
+
+void Chunked() {
+    const std::pair<std::uint32_t, int> cases[] = {{19200, 247}, {9600, 1}};
+    for (const auto& [baud, address] : cases) {
+        TSim sim({"--baud", QString::number(baud), "--address", QString::number(address), "--delay",
+                  "20", "--chunk", "16", "--serial", QStringLiteral("C-%1").arg(baud)});
+        const auto start = TClock::now();
+        const TScanStatus s =
+            Scan(sim.Path(), TScanPlan(ScanSettingOrder(Dialog), 1, TScanMode::FirstMeter));
+        PrintScan("chunked-" + std::to_string(baud), s, Since(start));
+    }
 }
 
 void AddressOne() {
@@ -80,9 +130,9 @@ void AddressOne() {
         const auto start = TClock::now();
         const TScanStatus s =
             Scan(sim.Path(), TScanPlan(ScanSettingOrder(Dialog), 1, TScanMode::FirstMeter));
-        std::printf("address1-%u: found=%zu at=%s seconds=%.2f (goal < 15)\n", baud, s.Found.size(),
-                    s.Found.empty() ? "-" : qPrintable(SettingText(s.Found[0].Setting)),
-                    Since(start));
+        const double seconds = Since(start);
+        PrintScan("address1-" + std::to_string(baud), s, seconds);
+        std::printf("address1-%u-seconds: %.2f (goal < 15)\n", baud, seconds);
     }
 }
 
@@ -115,9 +165,10 @@ void Sweep() {
     drain.join();
     ::close(slave);
     ::close(master);
-    std::printf("sweep: found=%zu seconds=%.1f (goal < 600) estimate-at-start=%.1f "
-                "error-at-start=%+.1f%%\n",
-                s.Found.size(), total, planned, 100 * (planned - total) / total);
+    std::printf("sweep: found=%zu seconds=%.1f floor=%.1f ratio=%.3f (goal <= 1.2) "
+                "estimate-at-start=%.1f error-at-start=%+.1f%%\n",
+                s.Found.size(), total, s.FloorSeconds, total / s.FloorSeconds, planned,
+                100 * (planned - total) / total);
     double worst = 0;
     for (const auto& [at, left] : shown) {
         const double truth = total - at;
@@ -133,7 +184,8 @@ void Sweep() {
 
 void FiveMeters() {
     const int addresses[] = {3, 47, 118, 200, 246};
-    QStringList args{"--address", "3", "--serial", "M3", "--fault", "noise=0.05", "--seed", "7"};
+    QStringList args{"--address",  "3",       "--serial", "M3",     "--fault",
+                     "noise=0.05", "--fault", "crc=0.05", "--seed", "7"};
     for (int a : {47, 118, 200, 246})
         args << "--extra-meter" << QStringLiteral("%1,M%1").arg(a);
     TSim sim(args);
@@ -151,8 +203,11 @@ void FiveMeters() {
         if (m.SerialNumber != QStringLiteral("M%1").arg(m.Address))
             ++invented;
     }
-    std::printf("five-meters: found=%d of 5 invented=%d twice=%d seconds=%.1f notes=%lld\n", real,
-                invented, twice, Since(start), static_cast<long long>(s.Notes.size()));
+    const double seconds = Since(start);
+    std::printf("five-meters: found=%d of 5 invented=%d twice=%d seconds=%.1f floor=%.1f "
+                "ratio=%.3f notes=%lld\n",
+                real, invented, twice, seconds, s.FloorSeconds, seconds / s.FloorSeconds,
+                static_cast<long long>(s.Notes.size()));
 }
 
 void Cancel() {
@@ -196,6 +251,8 @@ int main(int argc, char** argv) {
     };
     run("dialog-address", DialogAddress);
     run("address1", AddressOne);
+    run("slow", SlowMeters);
+    run("chunked", Chunked);
     run("five-meters", FiveMeters);
     run("cancel", Cancel);
     if (!skipSweep)

@@ -128,5 +128,19 @@ std::optional<QString> SerialNumberOf(std::string_view received, std::uint8_t ad
 
 bool AnswerComplete(std::string_view received, std::uint8_t address, int registers) {
     const TFound found = FindFrames(received, address, registers);
-    return found.Normal.has_value() || found.Exception;
+    if (found.Normal.has_value() || found.Exception)
+        return true;
+    // The first place where an answer from `address` begins decides its length.
+    const std::size_t normal = 5 + 2 * static_cast<std::size_t>(registers);
+    for (std::size_t i = 0; i + 1 < received.size(); ++i) {
+        if (Byte(received, i) != address)
+            continue;
+        const std::uint8_t function = Byte(received, i + 1);
+        if (function == (ReadHolding | 0x80))
+            return received.size() >= i + 5;
+        if (function == ReadHolding &&
+            (i + 2 >= received.size() || Byte(received, i + 2) == normal - 5))
+            return received.size() >= i + normal;
+    }
+    return false;
 }

@@ -35,6 +35,8 @@ TIdentityAnswer ClassifyIdentity(std::string_view received, std::string_view req
 // The serial number from an answer to SerialNumberRequest, or nothing without a clean frame.
 std::optional<QString> SerialNumberOf(std::string_view received, std::uint8_t address);
 
-// True when `received` holds a complete clean answer from `address` to a read of `registers`
-// registers (normal or exception), so the reader need not wait for the line to fall silent.
+// True when `received` holds a whole answer from `address` to a read of `registers` registers:
+// a clean frame (normal or exception) anywhere, or, from where an answer of `address` begins,
+// as many bytes as that answer's computed length, clean or not. The reader stops waiting
+// there, whatever gaps the line or an adapter left inside the answer.
 bool AnswerComplete(std::string_view received, std::uint8_t address, int registers);

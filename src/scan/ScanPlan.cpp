@@ -16,6 +16,8 @@ constexpr int CommonParities[] = {TScanSetting::None1, TScanSetting::Even, TScan
 constexpr double BitsPerCharacter = 11;
 // The correction of the time estimate waits for this much evidence.
 constexpr double CalibrationSeconds = 2.0;
+// A USB adapter passes received bytes on when its latency timer runs out, 16 ms by default.
+constexpr double DeliverySlackSeconds = 0.020;
 
 } // namespace
 
@@ -78,6 +80,27 @@ double ProbeSeconds(std::uint32_t baud, double turnaroundSeconds) {
     const double character = BitsPerCharacter / baud;
     // The eight request bytes, the 3.5-character silence that ends a frame, the turnaround.
     return 8 * character + 3.5 * character + turnaroundSeconds;
+}
+
+TProbeWindow ProbeWindowFor(std::uint32_t baud, double turnaroundSeconds, std::size_t requestBytes,
+                            std::size_t answerBytes) {
+    const double character = BitsPerCharacter / baud;
+    TProbeWindow w;
+    w.BeginBy = static_cast<double>(requestBytes) * character + turnaroundSeconds;
+    w.Answer = static_cast<double>(answerBytes) * character;
+    w.Silence = 3.5 * character;
+    w.Slack = std::max(DeliverySlackSeconds, w.Silence);
+    return w;
+}
+
+double ExchangeEnd(const TProbeWindow& window, std::optional<double> firstByte) {
+    if (!firstByte)
+        return window.BeginBy;
+    return std::max(window.BeginBy, *firstByte + window.Answer) + window.Slack;
+}
+
+double QuietSeconds(const TProbeWindow& window, bool bytesCame) {
+    return bytesCame ? window.Slack : window.Silence;
 }
 
 QString RemainingText(double seconds) {

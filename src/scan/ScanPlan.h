@@ -33,8 +33,26 @@ const std::vector<std::uint32_t>& OfferedBaudRates();
 std::vector<TScanSetting> ScanSettingOrder(const TScanSetting& dialog);
 
 // Seconds one unanswered probe costs at `baud`: the request on the wire, the silence that
-// ends it, and the time a meter may take to begin its answer.
+// ends it, and the time a meter may take to begin its answer. Summed over a scan's probes,
+// this is the least the scan can take.
 double ProbeSeconds(std::uint32_t baud, double turnaroundSeconds);
+
+// The times of one exchange at a baud rate, in seconds from the moment the request is handed
+// to the port.
+struct TProbeWindow {
+    double BeginBy = 0; // the request on the wire and the turnaround: the answer has begun
+    double Answer = 0;  // the whole answer on the wire at this rate
+    double Slack = 0;   // how late an adapter may pass bytes on (its latency timer)
+    double Silence = 0; // 3.5 characters: the end of a frame
+};
+TProbeWindow ProbeWindowFor(std::uint32_t baud, double turnaroundSeconds, std::size_t requestBytes,
+                            std::size_t answerBytes);
+// When an exchange stops waiting for its answer: at BeginBy when nothing came; once the first
+// byte came at `firstByte`, when the whole answer could have followed it, passed on late.
+double ExchangeEnd(const TProbeWindow& window, std::optional<double> firstByte);
+// How long the line must stay quiet before the next request: 3.5 characters after a silent
+// exchange; after bytes, long enough for an adapter to pass on what it still holds.
+double QuietSeconds(const TProbeWindow& window, bool bytesCame);
 
 // "about 2 min 10 s left", "about 40 s left", "less than a second left".
 QString RemainingText(double seconds);
@@ -59,7 +77,10 @@ struct TProbe {
 class TScanPlan {
 public:
     static constexpr int MaxAddress = 247;
-    static constexpr double DefaultTurnaround = 0.025;
+    // Meters commonly begin their answer 20-200 ms after a request: a probe gives them at
+    // least this much, the window more.
+    static constexpr double DefaultTurnaround = 0.100;
+    static constexpr double DialogTurnaround = 0.150;
 
     // `likelyAddress` (the dialog's) and address 1 are tried at every setting before the
     // other addresses are.
@@ -84,6 +105,9 @@ public:
     double RemainingSeconds(double elapsedSeconds) const;
     // The planned cost of the whole scan, as estimated before it began.
     double PlannedSeconds() const { return FPlannedTotal; }
+    // The least the probes answered so far could have taken (the sum of their ProbeSeconds).
+    double FloorSeconds() const { return FPlannedDone; }
+    double TurnaroundSeconds() const { return FTurnaround; }
 
     // Settings at which bytes came but never a clean frame, in the order they were seen.
     const std::vector<int>& GarbledSettings() const { return FGarbled; }

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 
 namespace {
 
@@ -14,12 +15,6 @@ using TClock = std::chrono::steady_clock;
 
 // The longest a probe waits for the port to take its request.
 constexpr int WriteWaitMs = 1000;
-
-// How long the line may stay quiet inside an answer before it is taken as ended: four
-// characters, but not under 5 ms, which is how finely a busy PC wakes up.
-double GapSeconds(std::uint32_t baud) {
-    return std::max(0.005, 4 * 11.0 / baud);
-}
 
 int MillisecondsUntil(TClock::time_point when) {
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(when - TClock::now()).count();
@@ -31,7 +26,15 @@ enum class TExchange { Done, Stopped, Vanished, Stuck };
 struct TProbeResult {
     std::string Received;
     bool LineErrors = false;
+    bool LateBytes = false; // bytes came after the exchange's window: dropped, never credited
 };
+
+TClock::duration Span(double seconds) {
+    return std::chrono::duration_cast<TClock::duration>(std::chrono::duration<double>(seconds));
+}
+
+// The longest the line may chatter after an exchange before the scan goes on regardless.
+constexpr double LongestChatterSeconds = 1.0;
 
 TLineSettings LineFor(const TScanSetting& s) {
     TLineSettings line;
@@ -80,48 +83,82 @@ TExchange SendRequest(TSerialDevice& device, const TEvent& stop, const std::stri
     return TExchange::Done;
 }
 
-// What one probe asks for and how long it waits for the answer to begin.
+// What one exchange asks for and the times it keeps.
 struct TAsk {
     const std::string& Request;
-    std::uint32_t Baud;
-    double WaitSeconds;
+    TProbeWindow Window;
     std::uint8_t Address;
     int Registers;
 };
 
-// Collects what comes back into `received` until the answer is complete, the line falls
-// silent after it, or nothing has begun by the time a meter would have answered.
+// Reads what the port holds into `received`; false when the device is gone.
+bool ReadInto(TSerialDevice& device, std::string& received) {
+    char buffer[256];
+    const TIoResult r = device.Read(buffer, sizeof buffer);
+    if (r.Status == TIoStatus::Fatal || r.Status == TIoStatus::Invalid)
+        return false;
+    if (r.Status == TIoStatus::Ok)
+        received.append(buffer, r.Count);
+    return true;
+}
+
+// Collects the answer to a request handed to the port at `sent` into `received`: until it is
+// complete, or until its window ends (see ExchangeEnd).
 TExchange CollectAnswer(TSerialDevice& device, const TEvent& stop, const TAsk& ask,
-                        std::string& received) {
-    const auto seconds = [](double s) {
-        return std::chrono::duration_cast<TClock::duration>(std::chrono::duration<double>(s));
-    };
-    auto deadline = TClock::now() + seconds(ask.WaitSeconds);
-    // An answer that has begun is given room to finish even at the slowest rate.
-    const auto last = deadline + seconds(64 * 11.0 / ask.Baud);
+                        TClock::time_point sent, std::string& received) {
+    auto end = sent + Span(ExchangeEnd(ask.Window, std::nullopt));
     for (;;) {
-        const TWaitStatus ws = device.Wait(TWaitFor::Readable, stop, MillisecondsUntil(deadline));
+        const TWaitStatus ws = device.Wait(TWaitFor::Readable, stop, MillisecondsUntil(end));
         if (ws == TWaitStatus::Stopped)
             return TExchange::Stopped;
         if (ws == TWaitStatus::Fatal || ws == TWaitStatus::Invalid)
             return TExchange::Vanished;
         if (ws == TWaitStatus::TimedOut)
             return TExchange::Done;
-        char buffer[256];
-        const TIoResult r = device.Read(buffer, sizeof buffer);
-        if (r.Status == TIoStatus::Fatal || r.Status == TIoStatus::Invalid)
+        const bool first = received.empty();
+        if (!ReadInto(device, received))
             return TExchange::Vanished;
-        if (r.Status != TIoStatus::Ok || r.Count == 0)
-            continue;
-        received.append(buffer, r.Count);
+        if (first && !received.empty())
+            end = sent +
+                  Span(ExchangeEnd(ask.Window,
+                                   std::chrono::duration<double>(TClock::now() - sent).count()));
         if (AnswerComplete(AfterEcho(received, ask.Request), ask.Address, ask.Registers))
             return TExchange::Done;
-        deadline = std::min(last, TClock::now() + seconds(GapSeconds(ask.Baud)));
+        if (TClock::now() >= end)
+            return TExchange::Done;
     }
 }
 
-// Sends the request and collects its answer, noting whether the driver saw line errors
-// meanwhile.
+// Reads and drops what still comes until the line has been quiet for `quiet` seconds, so that a
+// late answer is never taken for the next request's. A line that never falls quiet is left
+// after a second; the next request purges what it holds.
+TExchange AwaitQuiet(TSerialDevice& device, const TEvent& stop, double quiet, bool& lateBytes) {
+    const auto giveUp = TClock::now() + Span(LongestChatterSeconds);
+    auto quietUntil = TClock::now() + Span(quiet);
+    std::string dropped;
+    for (;;) {
+        const TWaitStatus ws =
+            device.Wait(TWaitFor::Readable, stop, MillisecondsUntil(std::min(quietUntil, giveUp)));
+        if (ws == TWaitStatus::Stopped)
+            return TExchange::Stopped;
+        if (ws == TWaitStatus::Fatal || ws == TWaitStatus::Invalid)
+            return TExchange::Vanished;
+        if (ws == TWaitStatus::TimedOut)
+            return TExchange::Done;
+        dropped.clear();
+        if (!ReadInto(device, dropped))
+            return TExchange::Vanished;
+        if (!dropped.empty()) {
+            lateBytes = true;
+            quietUntil = TClock::now() + Span(quiet);
+        }
+        if (TClock::now() >= giveUp)
+            return TExchange::Done;
+    }
+}
+
+// Sends the request, collects its answer and waits for the line to fall quiet, noting whether
+// the driver saw line errors meanwhile.
 TExchange Exchange(TSerialDevice& device, const TEvent& stop, const TAsk& ask,
                    TProbeResult& result) {
     result = {};
@@ -130,7 +167,10 @@ TExchange Exchange(TSerialDevice& device, const TEvent& stop, const TAsk& ask,
     const bool counters = device.LineCounters(before) == TCounterStatus::Ok;
     TExchange exchange = SendRequest(device, stop, ask.Request);
     if (exchange == TExchange::Done)
-        exchange = CollectAnswer(device, stop, ask, result.Received);
+        exchange = CollectAnswer(device, stop, ask, TClock::now(), result.Received);
+    if (exchange == TExchange::Done)
+        exchange = AwaitQuiet(device, stop, QuietSeconds(ask.Window, !result.Received.empty()),
+                              result.LateBytes);
     if (exchange != TExchange::Done)
         return exchange;
     TLineCounters after;
@@ -153,9 +193,12 @@ private:
     bool Open(const std::string& path);
     void Report();
     TExchange Probe(const TProbe& probe);
-    TExchange CompleteMeter(const TProbe& probe, const TIdentityAnswer& answer, double wait,
-                            TProbeResult& result);
+    TExchange Ask(const TProbe& probe, const std::string& request, std::size_t answerBytes,
+                  TProbeResult& result);
+    TExchange Confirm(const TProbe& probe, const TIdentityAnswer& answer, bool& confirmed);
+    TExchange CompleteMeter(const TProbe& probe, const TIdentityAnswer& answer);
     void NoteOtherDevice(const TProbe& probe);
+    void NoteLate();
     void NoteGarbled();
     bool Ended(TExchange exchange);
 
@@ -169,11 +212,14 @@ private:
     int FApplied = -1; // the setting the line has now
     std::vector<int> FNotedGarbled;
     std::vector<std::pair<int, std::uint8_t>> FNotedOthers;
+    bool FNotedLate = false;
+    bool FSweepOver = false; // a device answers every address: nothing more to learn
 };
 
 void TScanSession::Report() {
     FStatus.ElapsedSeconds = std::chrono::duration<double>(TClock::now() - FStarted).count();
     FStatus.Fraction = FPlan.Fraction();
+    FStatus.FloorSeconds = FPlan.FloorSeconds();
     FStatus.RemainingSeconds = FPlan.RemainingSeconds(FStatus.ElapsedSeconds);
     if (FProgress)
         FProgress(FStatus);
@@ -196,23 +242,75 @@ bool TScanSession::Open(const std::string& path) {
     return true;
 }
 
-// Asks a meter found for its serial number and adds it to the status unless it is known.
-TExchange TScanSession::CompleteMeter(const TProbe& probe, const TIdentityAnswer& answer,
-                                      double wait, TProbeResult& result) {
+// One exchange of the probe's address at its setting.
+TExchange TScanSession::Ask(const TProbe& probe, const std::string& request,
+                            std::size_t answerBytes, TProbeResult& result) {
+    const TScanSetting& setting = FPlan.Settings()[probe.Setting];
+    const TAsk ask{
+        request,
+        ProbeWindowFor(setting.Baud, FPlan.TurnaroundSeconds(), request.size(), answerBytes),
+        probe.Address, static_cast<int>((answerBytes - 5) / 2)};
+    const TExchange exchange = Exchange(FDevice, FStop, ask, result);
+    // Bytes that begin only after a silent window are a late answer.
+    if (result.LateBytes && result.Received.empty())
+        NoteLate();
+    return exchange;
+}
+
+// A meter's identity asked once more at the same setting: bytes that were a late answer to an
+// earlier request, or noise that looked like an answer, do not come twice. A garbled second
+// answer is asked for again; silence means the first was not this probe's.
+TExchange TScanSession::Confirm(const TProbe& probe, const TIdentityAnswer& answer,
+                                bool& confirmed) {
+    constexpr int Attempts = 3;
+    confirmed = false;
+    const std::string request = IdentityRequest(probe.Address);
+    TProbeResult result;
+    for (int attempt = 0; attempt < Attempts; ++attempt) {
+        if (const TExchange e = Ask(probe, request, IdentityAnswerLength, result);
+            e != TExchange::Done)
+            return e;
+        const TIdentityAnswer again =
+            ClassifyIdentity(result.Received, request, probe.Address, result.LineErrors);
+        if (again.Kind == TAnswerKind::Silent)
+            return TExchange::Done;
+        if (again.Kind == TAnswerKind::Meter) {
+            confirmed =
+                again.DeviceType == answer.DeviceType && again.SoftVersion == answer.SoftVersion;
+            return TExchange::Done;
+        }
+    }
+    return TExchange::Done;
+}
+
+// Asks a meter found for its serial number and adds it to the status unless it is known, or
+// ends the sweep when the same device has answered at another address.
+TExchange TScanSession::CompleteMeter(const TProbe& probe, const TIdentityAnswer& answer) {
+    constexpr int Attempts = 3;
     const TScanSetting& setting = FPlan.Settings()[probe.Setting];
     TMeterFound found{FPortName,    probe.Address,      setting,
                       answer.Model, answer.SoftVersion, QString()};
     // The serial number completes the entry; a noisy answer is asked for again.
     const std::string request = SerialNumberRequest(probe.Address);
-    const TAsk ask{request, setting.Baud, wait, probe.Address, 16};
+    TProbeResult result;
     TExchange exchange = TExchange::Done;
-    for (int attempt = 0; attempt < 2 && exchange == TExchange::Done; ++attempt) {
-        exchange = Exchange(FDevice, FStop, ask, result);
+    for (int attempt = 0; attempt < Attempts && exchange == TExchange::Done; ++attempt) {
+        exchange = Ask(probe, request, SerialNumberAnswerLength, result);
         if (const auto serial =
                 SerialNumberOf(AfterEcho(result.Received, request), probe.Address)) {
             found.SerialNumber = *serial;
             break;
         }
+    }
+    if (const auto first = SameDeviceAs(FStatus.Found, found)) {
+        FSweepOver = true;
+        FStatus.Notes << QStringLiteral("one device answers every address (at %1 and %2, serial "
+                                        "number %3): a gateway or a meter that does not check "
+                                        "the address; listed once, the search stopped")
+                             .arg(first->Address)
+                             .arg(found.Address)
+                             .arg(found.SerialNumber);
+        return exchange;
     }
     const bool known =
         std::any_of(FStatus.Found.begin(), FStatus.Found.end(), [&](const TMeterFound& m) {
@@ -221,6 +319,15 @@ TExchange TScanSession::CompleteMeter(const TProbe& probe, const TIdentityAnswer
     if (!known)
         FStatus.Found.push_back(found);
     return exchange;
+}
+
+void TScanSession::NoteLate() {
+    if (FNotedLate)
+        return;
+    FNotedLate = true;
+    FStatus.Notes << QStringLiteral("answers came after the %1 ms a meter is given (not "
+                                    "counted): a slower meter needs a longer wait")
+                         .arg(std::lround(FPlan.TurnaroundSeconds() * 1000));
 }
 
 void TScanSession::NoteOtherDevice(const TProbe& probe) {
@@ -253,17 +360,25 @@ TExchange TScanSession::Probe(const TProbe& probe) {
     }
     FStatus.Trying =
         SettingText(setting) + QStringLiteral(", address ") + QString::number(probe.Address);
-    const double wait = FPlan.WaitSeconds(probe.Setting);
     const std::string request = IdentityRequest(probe.Address);
     TProbeResult result;
-    TExchange exchange =
-        Exchange(FDevice, FStop, TAsk{request, setting.Baud, wait, probe.Address, 9}, result);
+    TExchange exchange = Ask(probe, request, IdentityAnswerLength, result);
     if (exchange != TExchange::Done)
         return exchange;
-    const TIdentityAnswer answer =
+    TIdentityAnswer answer =
         ClassifyIdentity(result.Received, request, probe.Address, result.LineErrors);
-    if (answer.Kind == TAnswerKind::Meter)
-        exchange = CompleteMeter(probe, answer, wait, result);
+    if (answer.Kind == TAnswerKind::Meter) {
+        bool confirmed = false;
+        exchange = Confirm(probe, answer, confirmed);
+        // An answer that does not come again when asked at once was not this probe's: most
+        // likely a meter slower than the wait, answering an earlier probe.
+        if (!confirmed) {
+            answer.Kind = TAnswerKind::Silent;
+            NoteLate();
+        }
+    }
+    if (exchange == TExchange::Done && answer.Kind == TAnswerKind::Meter)
+        exchange = CompleteMeter(probe, answer);
     else if (answer.Kind == TAnswerKind::OtherDevice)
         NoteOtherDevice(probe);
     if (exchange == TExchange::Done)
@@ -295,7 +410,7 @@ TScanStatus TScanSession::Run(const std::string& path) {
     FStatus.Trying = FPlan.Current() ? SettingText(settings[FPlan.Current()->Setting]) : QString();
     Report();
     while (auto probe = FPlan.Current()) {
-        if (Ended(Probe(*probe)))
+        if (Ended(Probe(*probe)) || FSweepOver)
             break;
         NoteGarbled();
         Report();
@@ -309,6 +424,17 @@ TScanStatus TScanSession::Run(const std::string& path) {
 }
 
 } // namespace
+
+std::optional<TMeterFound> SameDeviceAs(const std::vector<TMeterFound>& found,
+                                        const TMeterFound& next) {
+    if (next.SerialNumber.isEmpty())
+        return std::nullopt;
+    for (const TMeterFound& m : found)
+        if (m.Setting == next.Setting && m.Address != next.Address &&
+            m.SerialNumber == next.SerialNumber && m.Model == next.Model)
+            return m;
+    return std::nullopt;
+}
 
 TScanStatus RunScan(TSerialDevice& device, const std::string& path, const QString& portName,
                     TScanPlan plan, const TEvent& stop,

@@ -9,6 +9,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -31,12 +32,20 @@ struct TScanStatus {
     double Fraction = 0;
     double RemainingSeconds = 0;
     double ElapsedSeconds = 0;
-    QString Trying; // "9600 Even, address 12"
+    double FloorSeconds = 0; // the least the probes made so far could have taken
+    QString Trying;          // "9600 Even, address 12"
     std::vector<TMeterFound> Found;
     QStringList Notes;   // what the line showed besides meters: garbled bytes, other devices
     QString Failure;     // why the port did not open
     int SystemError = 0; // the errno of a failed open
 };
+
+// The meter among `found` that `next` is the same device as: the same serial number at another
+// address of the same line setting. Two meters never share a serial number, so that is one
+// device answering every address (a gateway in front of one meter, or a meter that does not
+// check the address).
+std::optional<TMeterFound> SameDeviceAs(const std::vector<TMeterFound>& found,
+                                        const TMeterFound& next);
 
 // Runs the whole scan on the calling thread. `progress` is called after every probe with the
 // status so far (and once at the end); `stop` ends the scan at the next wait.

@@ -1,6 +1,7 @@
 #include "serial/OpenFailure.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <grp.h>
@@ -30,37 +31,83 @@ std::string OpenFailureReason(int systemError, const std::string& message) {
     }
 }
 
-std::string OpenFailureAdvice(int systemError, const std::string& device, const std::string& group,
+namespace {
+
+std::string OctalMode(unsigned mode) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%04o", mode & 07777U);
+    return text;
+}
+
+std::string JoinGroup(const std::string& group, const std::string& user) {
+    return "sudo usermod -aG " + group + " " + user;
+}
+
+std::string PermissionAdvice(const TDeviceAccess& a, const std::string& user) {
+    if (!a.Known || a.Group.empty())
+        return "Permission denied: " + a.Device + " cannot be opened by " + user + ".";
+    // Joining the group helps only where the group may both read and write the device.
+    if ((a.Mode & 060U) == 060U)
+        return "Permission denied: " + a.Device + " belongs to the group \"" + a.Group +
+               "\", and " + user + " may not open it. To join the group, run\n\n    " +
+               JoinGroup(a.Group, user) +
+               "\n\nthen log out and log in again: a new group counts only from a new login.";
+    const std::string name = a.Device.substr(a.Device.rfind('/') + 1);
+    return "Permission denied: " + a.Device + " (owner " + a.Owner + ", group " + a.Group +
+           ", mode " + OctalMode(a.Mode) +
+           ") may not be read and written by its group, so joining a group does not help. A "
+           "udev rule can give the port to a group, for example a file "
+           "/etc/udev/rules.d/60-serial-meter.rules with the line\n\n    KERNEL==\"" +
+           name +
+           "\", GROUP=\"dialout\", MODE=\"0660\"\n\nthen run sudo udevadm control "
+           "--reload-rules && sudo udevadm trigger, and " +
+           JoinGroup("dialout", user) + ", then log out and log in again.";
+}
+
+} // namespace
+
+std::string OpenFailureAdvice(int systemError, const TDeviceAccess& access,
                               const std::string& user) {
     switch (systemError) {
     case EACCES:
     case EPERM:
-        if (group.empty())
-            return "Permission denied: " + device + " cannot be opened by " + user + ".";
-        return "Permission denied: " + device + " belongs to the group \"" + group + "\", and " +
-               user + " may not open it. To join the group, run\n\n    sudo usermod -aG " + group +
-               " " + user +
-               "\n\nthen log out and log in again: a new group counts only from a new login.";
+        return PermissionAdvice(access, user);
     case EBUSY:
     case EWOULDBLOCK:
-        return device + " is in use by another program. Close that program (or its connection "
-                        "to the port), then try again.";
+        return access.Device +
+               " is in use by another program. Close that program (or its connection "
+               "to the port), then try again.";
     default:
         return {};
     }
 }
 
+namespace {
+
+std::string NameOfGroup(gid_t gid) {
+    if (const struct group* g = ::getgrgid(gid); g != nullptr && g->gr_name != nullptr)
+        return g->gr_name;
+    return std::to_string(gid);
+}
+
+std::string NameOfUser(uid_t uid) {
+    if (const passwd* pw = ::getpwuid(uid); pw != nullptr && pw->pw_name != nullptr)
+        return pw->pw_name;
+    return std::to_string(uid);
+}
+
+} // namespace
+
 std::string OpenFailureAdviceFor(int systemError, const std::string& path) {
     char resolved[4096];
-    const std::string device =
-        ::realpath(path.c_str(), resolved) != nullptr ? std::string(resolved) : path;
-    std::string owner;
+    TDeviceAccess access;
+    access.Device = ::realpath(path.c_str(), resolved) != nullptr ? std::string(resolved) : path;
     struct stat st {};
-    if (::stat(device.c_str(), &st) == 0) {
-        if (const struct group* g = ::getgrgid(st.st_gid); g != nullptr && g->gr_name != nullptr)
-            owner = g->gr_name;
-        else
-            owner = std::to_string(st.st_gid);
+    if (::stat(access.Device.c_str(), &st) == 0) {
+        access.Known = true;
+        access.Mode = st.st_mode & 07777U;
+        access.Owner = NameOfUser(st.st_uid);
+        access.Group = NameOfGroup(st.st_gid);
     }
     std::string user;
     if (const passwd* pw = ::getpwuid(::getuid()); pw != nullptr && pw->pw_name != nullptr)
@@ -69,5 +116,5 @@ std::string OpenFailureAdviceFor(int systemError, const std::string& path) {
         user = name;
     else
         user = std::to_string(::getuid());
-    return OpenFailureAdvice(systemError, device, owner, user);
+    return OpenFailureAdvice(systemError, access, user);
 }

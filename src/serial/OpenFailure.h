@@ -8,12 +8,22 @@
 // own text for other errors, or the message itself when there is no system error.
 std::string OpenFailureReason(int systemError, const std::string& message);
 
+// The device node a port name reached, as the file system shows it.
+struct TDeviceAccess {
+    std::string Device;
+    bool Known = false; // its owner, group and mode could be read
+    unsigned Mode = 0;  // permission bits, 0666 style
+    std::string Owner;
+    std::string Group;
+};
+
 // What the operator can do about a port that did not open, or nothing when there is no
-// advice (a missing port speaks for itself). `device` is the node the port name reached,
-// `group` the group that owns it (empty when unknown) and `user` the login name.
-std::string OpenFailureAdvice(int systemError, const std::string& device, const std::string& group,
+// advice (a missing port speaks for itself). Joining the device's group is advised only where
+// the group may read and write it; otherwise a udev rule that gives it to a group is.
+// `user` is the login name.
+std::string OpenFailureAdvice(int systemError, const TDeviceAccess& access,
                               const std::string& user);
 
-// The same for the device at `path` as it stands: its owning group read from the file system,
-// the user from the process.
+// The same for the device at `path` as it stands: its owner, group and mode read from the file
+// system, the user from the process.
 std::string OpenFailureAdviceFor(int systemError, const std::string& path);

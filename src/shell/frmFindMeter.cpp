@@ -2,6 +2,7 @@
 
 #include "platform/PortName.h"
 #include "platform/PosixSerialDevice.h"
+#include "serial/OpenFailure.h"
 #include "shell/DeviceMonitor.h"
 #include "shell/PortListMarks.h"
 #include "widgets/UiFont.h"
@@ -105,6 +106,8 @@ void TFormFindMeter::BuildProgress() {
     LabelNotes = MakeLabel(QString(), {11, 122, 534, 32}, this);
     LabelNotes->setWordWrap(true);
     LabelNotes->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    // The advice for a port that did not open holds a command to copy.
+    LabelNotes->setTextInteractionFlags(Qt::TextSelectableByMouse);
 }
 
 void TFormFindMeter::BuildFoundList() {
@@ -140,6 +143,8 @@ void TFormFindMeter::Prepare(int portNum, const TScanSetting& setting, std::uint
     LabelTrying->clear();
     LabelRemaining->clear();
     LabelNotes->clear();
+    LabelNotes->setGeometry(11, 122, 534, 32);
+    ListFound->show();
     RefreshPorts();
     UpdateButtons();
 }
@@ -157,16 +162,14 @@ void TFormFindMeter::RefreshPorts() {
     MarkPresentPorts(ComboPort);
 }
 
-bool TFormFindMeter::Scanning() const {
-    return FScanner && FScanner->Running();
-}
-
 void TFormFindMeter::ButtonStartClick() {
     if (Scanning())
         return;
     FShown.clear();
     ListFound->clear();
+    ListFound->show();
     LabelNotes->clear();
+    LabelNotes->setGeometry(11, 122, 534, 32);
     FChosen.reset();
     const QString port = ComboPort->currentText();
     TScanPlan plan(ScanSettingOrder(FSetting), FAddress,
@@ -174,7 +177,7 @@ void TFormFindMeter::ButtonStartClick() {
                    FTurnaround);
     LabelRemaining->setText(RemainingText(plan.PlannedSeconds()));
     FScanner = std::make_unique<TMeterScanner>(FFactory);
-    FScanner->Start(ResolvePortName(port.toStdString()), port, std::move(plan));
+    FScanShown = FScanner->Start(ResolvePortName(port.toStdString()), port, std::move(plan));
     FPoll->start();
     UpdateButtons();
 }
@@ -191,6 +194,7 @@ void TFormFindMeter::reject() {
     if (FScanner)
         FScanner->Cancel();
     FPoll->stop();
+    FScanShown = false;
     QDialog::reject();
 }
 
@@ -204,6 +208,7 @@ void TFormFindMeter::ButtonUseClick() {
     if (FScanner)
         FScanner->Cancel();
     FPoll->stop();
+    FScanShown = false;
     FChosen = FShown[static_cast<std::size_t>(row)];
     accept();
 }
@@ -224,31 +229,50 @@ void TFormFindMeter::RefreshStatus() {
             ListFound->setCurrentItem(item);
     }
     LabelNotes->setText(status.Notes.join(QStringLiteral("; ")));
-    switch (status.End) {
-    case TScanStatus::Running:
+    if (status.End == TScanStatus::Running) {
         LabelTrying->setText(status.Trying.isEmpty() ? QString()
                                                      : QStringLiteral("Trying ") + status.Trying);
         LabelRemaining->setText(RemainingText(status.RemainingSeconds));
-        break;
+    } else if (FScanShown) {
+        ShowEnd(status);
+    }
+    UpdateButtons();
+}
+
+// The end of a scan, once: why it ended and, for a port that did not open, what would help.
+void TFormFindMeter::ShowEnd(const TScanStatus& status) {
+    FPoll->stop();
+    LabelRemaining->clear();
+    switch (status.End) {
+    case TScanStatus::Running:
+        return;
     case TScanStatus::Finished:
         LabelTrying->setText(status.Found.empty()
                                  ? QStringLiteral("No meter found")
                                  : QStringLiteral("Meters found: %1").arg(status.Found.size()));
-        LabelRemaining->clear();
         break;
     case TScanStatus::Cancelled:
         LabelTrying->setText(QStringLiteral("Cancelled"));
-        LabelRemaining->clear();
         break;
     case TScanStatus::OpenFailed:
     case TScanStatus::Vanished:
         LabelTrying->setText(ComboPort->currentText() + QStringLiteral(": ") + status.Failure);
-        LabelRemaining->clear();
         break;
     }
-    if (status.End != TScanStatus::Running)
-        FPoll->stop();
-    UpdateButtons();
+    const std::string advice =
+        status.End == TScanStatus::OpenFailed
+            ? OpenFailureAdviceFor(status.SystemError,
+                                   ResolvePortName(ComboPort->currentText().toStdString()))
+            : std::string();
+    if (!advice.empty()) {
+        // Nothing was found: the advice takes the list's place.
+        ListFound->hide();
+        LabelNotes->setGeometry(11, 122, 534, 164);
+        LabelNotes->setText(QString::fromStdString(advice));
+    }
+    FScanShown = false;
+    if (OnScanFinished)
+        OnScanFinished();
 }
 
 void TFormFindMeter::UpdateButtons() {

@@ -7,6 +7,7 @@
 
 #include <QDialog>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -33,13 +34,17 @@ public:
     void SetDeviceMonitor(TDeviceMonitor* monitor);
     // How the scan reaches a port; tests put a scripted device here.
     void SetDeviceFactory(TMeterScanner::TDeviceFactory factory);
-    // How long a probe waits for a meter to begin answering; tests shorten it.
+    // How long a probe waits for a meter to begin answering.
     void SetTurnaround(double seconds) { FTurnaround = seconds; }
+    // Called once the window shows the end of a scan: its last progress, every meter found,
+    // and why it ended.
+    std::function<void()> OnScanFinished;
 
     void ButtonStartClick();
     void ButtonCancelClick();
     void ButtonUseClick();
-    bool Scanning() const;
+    // From Start until the window has shown the end of the scan.
+    bool Scanning() const { return FScanShown; }
 
     QComboBox* ComboPort;
     QRadioButton* RadioFirst;
@@ -63,6 +68,7 @@ private:
     void BuildProgress();
     void BuildFoundList();
     void RefreshStatus();
+    void ShowEnd(const TScanStatus& status);
     void RefreshPorts();
     void UpdateButtons();
 
@@ -71,7 +77,8 @@ private:
     QTimer* FPoll;
     TScanSetting FSetting;
     std::uint8_t FAddress = 1;
-    double FTurnaround = TScanPlan::DefaultTurnaround;
+    double FTurnaround = TScanPlan::DialogTurnaround;
+    bool FScanShown = false;
     std::optional<TMeterFound> FChosen;
     std::vector<TMeterFound> FShown;
 };

@@ -167,8 +167,9 @@ private slots:
         TScanPlan plan(settings, 1, TScanMode::FirstMeter);
         const double total = plan.RemainingSeconds(0);
         QCOMPARE(total, plan.PlannedSeconds());
-        // The whole sweep must fit the ten minutes an operator is promised.
-        QVERIFY2(total > 300 && total < 600, qPrintable(QString::number(total)));
+        // Request, 3.5-character silence and 100 ms for the answer to begin, at every setting
+        // and address: about a quarter of an hour.
+        QVERIFY2(total > 14 * 60 && total < 16 * 60, qPrintable(QString::number(total)));
         double done = 0;
         while (done < doneSeconds) {
             done +=
@@ -275,6 +276,106 @@ private slots:
         QFETCH(QString, serial);
         const auto got = SerialNumberOf(received.toStdString(), 2);
         QCOMPARE(got.value_or(QStringLiteral("-")), serial);
+    }
+
+    // The times of one exchange. Character times worked out by hand: 11 bits, so 1.1458 ms at
+    // 9600 baud, 0.5729 ms at 19200, 9.1667 ms at 1200. Identity request 8 bytes, answer 23.
+    void window_data() {
+        QTest::addColumn<int>("baud");
+        QTest::addColumn<double>("allowance");
+        QTest::addColumn<double>(
+            "firstByte");                // seconds after the request was handed over; <0: none
+        QTest::addColumn<double>("end"); // when the exchange stops waiting
+        QTest::addColumn<double>("quietAfterBytes");
+        QTest::addColumn<double>("quietAfterSilence");
+        QTest::newRow("9600, nothing comes: request and allowance")
+            << 9600 << 0.100 << -1.0 << 0.109167 << 0.020 << 0.004010;
+        QTest::newRow("9600, an answer at 50 ms: its length, and an adapter's delay")
+            << 9600 << 0.100 << 0.050 << 0.129167 << 0.020 << 0.004010;
+        QTest::newRow("9600, an answer beginning at the window's end has room to finish")
+            << 9600 << 0.100 << 0.109 << 0.155354 << 0.020 << 0.004010;
+        QTest::newRow("19200 with the dialog's 150 ms")
+            << 19200 << 0.150 << -1.0 << 0.154583 << 0.020 << 0.002005;
+        QTest::newRow("1200: the 3.5-character silence is longer than an adapter's delay")
+            << 1200 << 0.100 << 0.170 << 0.412917 << 0.032083 << 0.032083;
+    }
+    void window() {
+        QFETCH(int, baud);
+        QFETCH(double, allowance);
+        QFETCH(double, firstByte);
+        QFETCH(double, end);
+        QFETCH(double, quietAfterBytes);
+        QFETCH(double, quietAfterSilence);
+        const TProbeWindow w =
+            ProbeWindowFor(baud, allowance, IdentityRequest(1).size(), IdentityAnswerLength);
+        const auto first = firstByte < 0 ? std::nullopt : std::optional<double>(firstByte);
+        QVERIFY2(qAbs(ExchangeEnd(w, first) - end) < 1e-5,
+                 qPrintable(QString::number(ExchangeEnd(w, first), 'f', 6)));
+        QVERIFY(qAbs(QuietSeconds(w, true) - quietAfterBytes) < 1e-5);
+        QVERIFY(qAbs(QuietSeconds(w, false) - quietAfterSilence) < 1e-5);
+        // Whatever comes, the exchange gives the answer at least the allowance to begin.
+        QVERIFY(ExchangeEnd(w, first) >= allowance);
+    }
+
+    // The least a scan can take, and how soon a meter at address 1 is reached at any setting.
+    void floorOfAScan_data() {
+        QTest::addColumn<QStringList>("settings"); // empty: every setting the dialog offers
+        QTest::addColumn<double>("low");
+        QTest::addColumn<double>("high");
+        QTest::newRow("19200 None1, every address") << QStringList{"19200 None1"} << 25.0 << 28.0;
+        QTest::newRow("every setting and address") << QStringList{} << 14.0 * 60 << 16.0 * 60;
+    }
+    void floorOfAScan() {
+        QFETCH(QStringList, settings);
+        QFETCH(double, low);
+        QFETCH(double, high);
+        std::vector<TScanSetting> order = ScanSettingOrder({19200, TScanSetting::None1});
+        if (!settings.isEmpty()) {
+            const auto named = [&](const TScanSetting& s) {
+                return settings.contains(SettingText(s));
+            };
+            std::erase_if(order, [&](const TScanSetting& s) { return !named(s); });
+        }
+        TScanPlan plan(order, 1, TScanMode::EveryMeter);
+        QVERIFY2(plan.PlannedSeconds() > low && plan.PlannedSeconds() < high,
+                 qPrintable(QString::number(plan.PlannedSeconds())));
+        // Address 1 is asked at every setting before any other address is.
+        int asked = 0;
+        while (plan.Current() && plan.Current()->Address == 1) {
+            ++asked;
+            plan.Report(TAnswerKind::Silent);
+        }
+        QCOMPARE(asked, static_cast<int>(order.size()));
+        QVERIFY2(plan.FloorSeconds() < 10, qPrintable(QString::number(plan.FloorSeconds())));
+    }
+
+    // An answer is complete once its computed length has arrived, whatever the gaps in it
+    // and whether or not it is clean.
+    void answerComplete_data() {
+        QTest::addColumn<QByteArray>("received");
+        QTest::addColumn<bool>("complete");
+        const QByteArray clean = IdentityAnswer(7, "ED801.003.20190815");
+        QByteArray spoilt = clean;
+        spoilt[12] = static_cast<char>(spoilt[12] ^ 0x01);
+        QTest::newRow("nothing") << QByteArray() << false;
+        QTest::newRow("the first chunk of an answer") << clean.left(8) << false;
+        QTest::newRow("one byte short") << clean.chopped(1) << false;
+        QTest::newRow("whole and clean") << clean << true;
+        QTest::newRow("whole, spoilt on the way") << spoilt << true;
+        QTest::newRow("noise ahead, then the whole answer")
+            << QByteArray("\xFF\x00", 2) + clean << true;
+        QTest::newRow("noise ahead, the answer one byte short")
+            << QByteArray("\xFF\x00", 2) + clean.chopped(1) << false;
+        QTest::newRow("an exception answer") << WithCrc(QByteArray("\x07\x83\x02", 3)) << true;
+        QTest::newRow("an answer from another address")
+            << IdentityAnswer(8, "ED801.003.20190815") << false;
+        QTest::newRow("23 bytes of noise") << QByteArray(23, '\x55') << false;
+    }
+    void answerComplete() {
+        QFETCH(QByteArray, received);
+        QFETCH(bool, complete);
+        QCOMPARE(AnswerComplete(std::string_view(received.constData(), received.size()), 7, 9),
+                 complete);
     }
 };
 

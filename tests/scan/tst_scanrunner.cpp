@@ -82,7 +82,7 @@ std::vector<TScanSetting> Settings(const QStringList& names) {
 
 // Turnaround allowed in the tests: the unpaced simulator answers at once; the machine may
 // be busy, so there is room.
-constexpr double TestTurnaround = 0.015;
+constexpr double TestTurnaround = 0.050;
 
 } // namespace
 
@@ -268,6 +268,142 @@ private slots:
             TPosixSerialDevice again;
             QCOMPARE(again.Open(ResolvePortName("COM7")).Status, TOpenStatus::Ok);
         }
+    }
+
+    // A slow meter, or one behind an adapter that passes bytes on in chunks, is found at its
+    // own setting with its serial number, and a late answer is never credited to a later
+    // probe: the settings are tried in the order Find Meter uses.
+    void slowOrChunkedMeter_data() {
+        QTest::addColumn<QStringList>("simArgs");
+        QTest::addColumn<QString>("first"); // the setting tried first
+        QTest::addColumn<double>("allowance");
+        QTest::addColumn<QString>("found");
+        QTest::newRow("19200, answers after 30 ms")
+            << QStringList{"--pace", "--delay", "30", "--serial", "P-30"} << "19200 None1"
+            << TScanPlan::DefaultTurnaround << "1 19200 None1 KT580 3.20 P-30";
+        QTest::newRow("9600, answers after 80 ms")
+            << QStringList{"--baud", "9600", "--pace", "--delay", "80", "--serial", "P-80"}
+            << "19200 None1" << TScanPlan::DefaultTurnaround << "1 9600 None1 KT580 3.20 P-80";
+        QTest::newRow("19200, answers after 150 ms, with the dialog's wait")
+            << QStringList{"--pace", "--delay", "150", "--serial", "P-150"} << "9600 Even"
+            << TScanPlan::DialogTurnaround + 0.05 << "1 19200 None1 KT580 3.20 P-150";
+        QTest::newRow("19200 behind an adapter passing chunks every 16 ms")
+            << QStringList{"--pace", "--delay", "20", "--chunk", "16", "--serial", "C-19"}
+            << "9600 Even" << TScanPlan::DefaultTurnaround << "1 19200 None1 KT580 3.20 C-19";
+        QTest::newRow("9600 behind an adapter passing chunks every 16 ms")
+            << QStringList{"--baud",  "9600", "--pace",   "--delay", "20",
+                           "--chunk", "16",   "--serial", "C-96"}
+            << "19200 None1" << TScanPlan::DefaultTurnaround << "1 9600 None1 KT580 3.20 C-96";
+    }
+    void slowOrChunkedMeter() {
+        QFETCH(QStringList, simArgs);
+        QFETCH(QString, first);
+        QFETCH(double, allowance);
+        QFETCH(QString, found);
+        TSimProcess sim(simArgs, 7);
+        QVERIFY(!sim.Path().isEmpty());
+        TPosixSerialDevice device;
+        const auto stop = TEvent::Create();
+        const TScanStatus status = RunScan(device, ResolvePortName("COM7"), QStringLiteral("COM7"),
+                                           TScanPlan(ScanSettingOrder(Settings({first}).front()), 1,
+                                                     TScanMode::FirstMeter, allowance),
+                                           *stop);
+        QCOMPARE(status.End, TScanStatus::Finished);
+        QCOMPARE(Describe(status.Found), found);
+    }
+
+    // A meter slower than the wait: not found, and its late answers credited to no other probe.
+    void lateAnswersAreNotCredited() {
+        TSimProcess sim({"--baud", "9600", "--pace", "--delay", "150"}, 7);
+        QVERIFY(!sim.Path().isEmpty());
+        TPosixSerialDevice device;
+        const auto stop = TEvent::Create();
+        int probes = 0;
+        // The four parities at 9600, where a pseudo-terminal lets the meter hear every probe.
+        const TScanStatus status =
+            RunScan(device, ResolvePortName("COM7"), QStringLiteral("COM7"),
+                    TScanPlan(Settings({"9600 None1", "9600 Even", "9600 Odd", "9600 None2"}), 1,
+                              TScanMode::FirstMeter, TScanPlan::DefaultTurnaround),
+                    *stop, [&](const TScanStatus&) {
+                        if (++probes > 40)
+                            stop->Set();
+                    });
+        QCOMPARE(status.End, TScanStatus::Cancelled);
+        QCOMPARE(Describe(status.Found), QString());
+        QVERIFY2(status.Notes.join(';').contains("answers came after the 100 ms"),
+                 qPrintable(status.Notes.join(';')));
+    }
+
+    // Every meter of a line whose answers are now and then spoilt, each with its serial number.
+    void spoiltAnswers() {
+        TSimProcess sim({"--address", "3", "--serial", "A3", "--extra-meter", "9,B9",
+                         "--extra-meter", "20,C20", "--extra-meter", "41,D41", "--fault",
+                         "crc=0.05", "--fault", "noise=0.05", "--seed", "7"},
+                        7);
+        QVERIFY(!sim.Path().isEmpty());
+        TPosixSerialDevice device;
+        const auto stop = TEvent::Create();
+        const TScanStatus status = RunScan(
+            device, ResolvePortName("COM7"), QStringLiteral("COM7"),
+            TScanPlan(Settings({"19200 None1"}), 1, TScanMode::EveryMeter, TestTurnaround), *stop);
+        QCOMPARE(status.End, TScanStatus::Finished);
+        QCOMPARE(Describe(status.Found), QStringLiteral("3 19200 None1 KT580 3.20 A3; 9 19200 "
+                                                        "None1 KT580 3.20 B9; 20 19200 None1 "
+                                                        "KT580 3.20 C20; 41 19200 None1 KT580 "
+                                                        "3.20 D41"));
+    }
+
+    // A device that answers every address is listed once, and the sweep ends there.
+    void deviceAnsweringEveryAddress() {
+        TSimProcess sim({"--echo-any-address", "--serial", "G-1"}, 7);
+        QVERIFY(!sim.Path().isEmpty());
+        TPosixSerialDevice device;
+        const auto stop = TEvent::Create();
+        const TScanStatus status = RunScan(
+            device, ResolvePortName("COM7"), QStringLiteral("COM7"),
+            TScanPlan(Settings({"19200 None1"}), 1, TScanMode::EveryMeter, TestTurnaround), *stop);
+        QCOMPARE(status.End, TScanStatus::Finished);
+        QCOMPARE(Describe(status.Found), QStringLiteral("1 19200 None1 KT580 3.20 G-1"));
+        QVERIFY2(status.Notes.join(';').contains("one device answers every address (at 1 and 2"),
+                 qPrintable(status.Notes.join(';')));
+        QVERIFY(sim.Requests(true).size() < 20);
+    }
+
+    void sameDevice_data() {
+        QTest::addColumn<int>("address");
+        QTest::addColumn<QString>("setting");
+        QTest::addColumn<QString>("serial");
+        QTest::addColumn<int>("sameAs"); // the address of the entry it repeats; 0: none
+        QTest::newRow("the same serial number at another address") << 8 << "9600 Even"
+                                                                   << "S1" << 1;
+        QTest::newRow("another serial number") << 8 << "9600 Even"
+                                               << "S8" << 0;
+        QTest::newRow("the same address asked again") << 1 << "9600 Even"
+                                                      << "S1" << 0;
+        QTest::newRow("another line setting") << 8 << "19200 None1"
+                                              << "S1" << 0;
+        QTest::newRow("no serial number read") << 8 << "9600 Even"
+                                               << "" << 0;
+    }
+    void sameDevice() {
+        QFETCH(int, address);
+        QFETCH(QString, setting);
+        QFETCH(QString, serial);
+        QFETCH(int, sameAs);
+        const TScanSetting line = Settings({"9600 Even"}).front();
+        const std::vector<TMeterFound> found{
+            {"COM1", 1, line, "KT580", "3.20", "S1"},
+            {"COM1", 5, line, "KT580", "3.20", ""},
+            {"COM1", 6, line, "KT580", "3.20", "S6"},
+        };
+        const TMeterFound next{"COM1",
+                               static_cast<std::uint8_t>(address),
+                               Settings({setting}).front(),
+                               "KT580",
+                               "3.20",
+                               serial};
+        const auto same = SameDeviceAs(found, next);
+        QCOMPARE(same ? int(same->Address) : 0, sameAs);
     }
 };
 

@@ -6,10 +6,23 @@
 #include <QtTest>
 
 #include <grp.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+
+namespace {
+
+QString NameOfGroupOf(const QString& path) {
+    struct stat st {};
+    if (::stat(path.toLocal8Bit().constData(), &st) != 0)
+        return {};
+    const group* g = ::getgrgid(st.st_gid);
+    return g != nullptr ? QString::fromLocal8Bit(g->gr_name) : QString::number(st.st_gid);
+}
+
+} // namespace
 
 class TOpenFailureTest : public QObject {
     Q_OBJECT
@@ -51,31 +64,74 @@ private slots:
 
     void advice_data() {
         QTest::addColumn<int>("error");
+        QTest::addColumn<int>("mode"); // -1: the device could not be looked at
         QTest::addColumn<QString>("group");
-        QTest::addColumn<QStringList>("says"); // parts the advice must hold; none: no advice
-        QTest::newRow("permission, group known")
-            << EACCES << "uucp"
+        QTest::addColumn<QStringList>("says");    // parts the advice must hold; none: no advice
+        QTest::addColumn<QStringList>("notSays"); // parts it must not hold
+        const QStringList udev{"/etc/udev/rules.d/",
+                               "KERNEL==\"ttyUSB0\", GROUP=\"dialout\", "
+                               "MODE=\"0660\"",
+                               "udevadm trigger", "sudo usermod -aG dialout ann,", "log in again"};
+        QTest::newRow("group may read and write: join it")
+            << EACCES << 0660 << "uucp"
             << QStringList{"/dev/ttyUSB0", "\"uucp\"", "sudo usermod -aG uucp ann\n",
-                           "log out and log in again"};
-        QTest::newRow("permission through EPERM")
-            << EPERM << "dialout" << QStringList{"sudo usermod -aG dialout ann\n"};
-        QTest::newRow("permission, group unknown")
-            << EACCES << "" << QStringList{"/dev/ttyUSB0 cannot be opened by ann"};
+                           "log out and log in again"}
+            << QStringList{"udev"};
+        QTest::newRow("through EPERM, group rw and more")
+            << EPERM << 0664 << "dialout" << QStringList{"sudo usermod -aG dialout ann\n"}
+            << QStringList{"udev"};
+        QTest::newRow("0600 root:root: the group has nothing")
+            << EACCES << 0600 << "root" << udev + QStringList{"mode 0600", "group root"}
+            << QStringList{"usermod -aG root"};
+        QTest::newRow("0620 tty: the group may only write")
+            << EACCES << 0620 << "tty" << udev + QStringList{"mode 0620"}
+            << QStringList{"usermod -aG tty"};
+        QTest::newRow("0640: the group may only read")
+            << EACCES << 0640 << "uucp" << udev << QStringList{"usermod -aG uucp"};
+        QTest::newRow("device not looked at")
+            << EACCES << -1 << "" << QStringList{"/dev/ttyUSB0 cannot be opened by ann"}
+            << QStringList{"usermod", "udev"};
         QTest::newRow("held by another program")
-            << EWOULDBLOCK << "uucp" << QStringList{"/dev/ttyUSB0 is in use by another program"};
-        QTest::newRow("missing port: nothing to add") << ENOENT << "uucp" << QStringList{};
+            << EWOULDBLOCK << 0660 << "uucp"
+            << QStringList{"/dev/ttyUSB0 is in use by another program"} << QStringList{"usermod"};
+        QTest::newRow("missing port: nothing to add")
+            << ENOENT << 0660 << "uucp" << QStringList{} << QStringList{};
     }
     void advice() {
         QFETCH(int, error);
+        QFETCH(int, mode);
         QFETCH(QString, group);
         QFETCH(QStringList, says);
-        const QString text = QString::fromStdString(
-            OpenFailureAdvice(error, "/dev/ttyUSB0", group.toStdString(), "ann"));
+        QFETCH(QStringList, notSays);
+        TDeviceAccess access;
+        access.Device = "/dev/ttyUSB0";
+        access.Known = mode >= 0;
+        access.Mode = mode >= 0 ? static_cast<unsigned>(mode) : 0;
+        access.Owner = "root";
+        access.Group = group.toStdString();
+        const QString text = QString::fromStdString(OpenFailureAdvice(error, access, "ann"));
         QCOMPARE(text.isEmpty(), says.isEmpty());
         for (const QString& part : says)
             QVERIFY2(text.contains(part), qPrintable(text));
-        if (group.isEmpty() || error == ENOENT || error == EWOULDBLOCK)
-            QVERIFY(!text.contains(QLatin1String("usermod")));
+        for (const QString& part : notSays)
+            QVERIFY2(!text.contains(part), qPrintable(text));
+    }
+
+    // Mode, owner and group are read from the device: a device its group may not open gets the
+    // udev rule, not an invitation to join the group.
+    void adviceReadsTheDevice() {
+        QTemporaryDir dir;
+        const QString device = dir.path() + "/ttyX";
+        QFile f(device);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.close();
+        QCOMPARE(::chmod(device.toLocal8Bit().constData(), 0600), 0);
+        const QString text =
+            QString::fromStdString(OpenFailureAdviceFor(EACCES, device.toStdString()));
+        QVERIFY2(text.contains(QStringLiteral("KERNEL==\"ttyX\"")), qPrintable(text));
+        QVERIFY2(text.contains(QStringLiteral("mode 0600")), qPrintable(text));
+        QVERIFY2(!text.contains(QStringLiteral("usermod -aG ") + NameOfGroupOf(device)),
+                 qPrintable(text));
     }
 
     // The group is read from the device, not assumed.
@@ -89,6 +145,7 @@ private slots:
         if (g == nullptr)
             QSKIP("no group to hand the file to");
         QCOMPARE(::chown(device.toLocal8Bit().constData(), ::getuid(), g->gr_gid), 0);
+        QCOMPARE(::chmod(device.toLocal8Bit().constData(), 0660), 0);
         const QString text =
             QString::fromStdString(OpenFailureAdviceFor(EACCES, device.toStdString()));
         QVERIFY2(text.contains(QStringLiteral("sudo usermod -aG %1 ").arg(g->gr_name)),

@@ -2,10 +2,12 @@
 
 #include "OptionTable.h"
 #include "platform/PortName.h"
+#include "scan/ScanPlan.h"
 
 #include <algorithm>
 #include <charconv>
 #include <iterator>
+#include <sys/stat.h>
 
 namespace {
 
@@ -33,7 +35,9 @@ std::string QueryUsage() {
            "  --parity P          none1, none2, even or odd (default none1)\n"
            "  --address A         put address A (0..247) in place of each text's first byte\n"
            "  --interval MS       polling period (default 500)\n"
-           "  --timeout MS        give a query up after MS (default 3000)\n"
+           "  --timeout MS        give a query up after MS (default 3000); with --scan, how\n"
+           "                      long a probe waits for an answer to begin (default 100;\n"
+           "                      below 100 a quick scan that can miss slow meters)\n"
            "  --count N           rounds over the queries, 0 until interrupted (default 1)\n"
            "  --ascii             Modbus ASCII instead of RTU\n"
            "  --old-format        the old protocol variant\n"
@@ -44,7 +48,8 @@ std::string QueryUsage() {
            "  --csv-max-mb N      with --csv, a new file when one would pass N megabytes\n"
            "  --scan              find meters: every baud rate, parity and address 1..247,\n"
            "                      those of --baud, --parity and --address first; one line\n"
-           "                      per meter found\n"
+           "                      per meter found. Takes --port, --baud, --parity,\n"
+           "                      --address, --timeout and --all only\n"
            "  --all               with --scan, every meter on the line, not only the first\n"
            "  --help              this text\n"
            "\n"
@@ -60,6 +65,8 @@ struct TParse {
 
     TQueryOptions& O;
     bool CountGiven = false;
+    bool TimeoutGiven = false;
+    std::vector<std::string> Given; // the options named, in order
 };
 
 using TValue = const std::string&;
@@ -71,6 +78,9 @@ const char* Set(bool& flag) {
 
 const char* TakePort(TValue v, TParse& p) {
     long long n = 0;
+    if (v.empty()) {
+        return "a port name, number or path";
+    }
     if (const auto com = ComPortNumber(v)) {
         if (*com > 0xFFFF) {
             return "a port number up to 65535";
@@ -138,7 +148,11 @@ const TOptionRule<TParse> OptionRules[] = {
          return TakeNumber<std::uint8_t>(v, 0, 247, "an address 0..247", p.O.Address);
      }},
     {"--interval", true, [](TValue v, TParse& p) { return TakeMilliseconds(v, p.O.IntervalMs); }},
-    {"--timeout", true, [](TValue v, TParse& p) { return TakeMilliseconds(v, p.O.TimeoutMs); }},
+    {"--timeout", true,
+     [](TValue v, TParse& p) {
+         p.TimeoutGiven = true;
+         return TakeMilliseconds(v, p.O.TimeoutMs);
+     }},
     {"--count", true,
      [](TValue v, TParse& p) -> const char* {
          if (const char* bad =
@@ -171,10 +185,62 @@ bool LooksLikeOption(const std::string& arg) {
     return arg.size() > 1 && arg[0] == '-' && arg[1] == '-';
 }
 
+// Why a recording cannot go to `path`, if it cannot: only a regular file, or a name for a new
+// one, holds a recording.
+std::string CsvPathProblem(const std::string& path) {
+    struct stat st {};
+    if (path.back() == '/') {
+        return "--csv needs a file name, not a folder: " + path;
+    }
+    if (::stat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode)) {
+        return {};
+    }
+    const char* what = S_ISDIR(st.st_mode)    ? "a folder"
+                       : S_ISCHR(st.st_mode)  ? "a device"
+                       : S_ISFIFO(st.st_mode) ? "a pipe"
+                                              : "not a regular file";
+    return "--csv records only to a regular file; " + path + " is " + what;
+}
+
+bool Given(const TParse& p, const char* name) {
+    return std::find(p.Given.begin(), p.Given.end(), name) != p.Given.end();
+}
+
+// What --scan cannot honour: options of the queries, rates it does not try, address 0.
+std::string ScanProblem(TParse& p) {
+    TQueryOptions& o = p.O;
+    for (const char* name : {"--count", "--interval", "--ascii", "--old-format", "--trace"}) {
+        if (Given(p, name)) {
+            return std::string(name) +
+                   " does not go with --scan (it takes --port, --baud, --parity, --address, "
+                   "--timeout and --all)";
+        }
+    }
+    const auto& rates = OfferedBaudRates();
+    if (std::find(rates.begin(), rates.end(), static_cast<std::uint32_t>(o.Baud)) == rates.end()) {
+        return "--scan tries the baud rates 1200, 2400, 4800, 9600, 19200, 38400 and 57600; " +
+               std::to_string(o.Baud) + " is not one of them";
+    }
+    if (o.Address && *o.Address == 0) {
+        return "--scan looks for meters at addresses 1..247; 0 is the broadcast address";
+    }
+    if (p.TimeoutGiven) {
+        if (o.TimeoutMs < ShortestScanWaitMs) {
+            return "--timeout with --scan: at least " + std::to_string(ShortestScanWaitMs) +
+                   " ms for a meter to begin its answer";
+        }
+        o.ScanWaitMs = o.TimeoutMs;
+    }
+    return {};
+}
+
 // The options that go together, or do not.
 bool Combined(TParse& p, std::string& error) {
     TQueryOptions& o = p.O;
     if (!o.CsvPath.empty()) {
+        if (error = CsvPathProblem(o.CsvPath); !error.empty()) {
+            return false;
+        }
         if (!o.Queries.empty()) {
             error = "--csv records the metering reads; it takes no QUERY";
             return false;
@@ -194,6 +260,11 @@ bool Combined(TParse& p, std::string& error) {
         error = "--all goes with --scan";
         return false;
     }
+    if (o.Scan) {
+        if (error = ScanProblem(p); !error.empty()) {
+            return false;
+        }
+    }
     if (!o.Help && !o.Scan && o.Queries.empty() && o.CsvPath.empty()) {
         error = "no query given";
         return false;
@@ -206,6 +277,11 @@ bool Combined(TParse& p, std::string& error) {
 bool ParseQueryOptions(const std::vector<std::string>& args, TQueryOptions& o, std::string& error) {
     TParse p(o);
     // What is not an option is a query; what looks like one is refused.
+    for (const std::string& arg : args) {
+        if (LooksLikeOption(arg)) {
+            p.Given.push_back(arg);
+        }
+    }
     const auto query = [&o](const std::string& arg, std::string& message) {
         if (LooksLikeOption(arg)) {
             message = "unknown option " + arg;

@@ -25,7 +25,9 @@ struct TQueryOptions {
     bool Help = false;
     // Find Meter instead of queries: every line setting and address, the given ones first.
     bool Scan = false;
-    bool ScanAll = false;             // every meter on the line, not just the first
+    bool ScanAll = false; // every meter on the line, not just the first
+    // With --scan and --timeout: how long each probe waits for a meter to begin its answer.
+    std::optional<int> ScanWaitMs;
     std::vector<std::string> Queries; // as given, before the address is put in
     // --csv: record the metering rotation to this file instead of sending QUERY texts; Count
     // is then the number of rotation cycles (rows), 0 until interrupted.
@@ -33,8 +35,15 @@ struct TQueryOptions {
     long long CsvMaxBytes = 0; // --csv-max-mb: a new file past this size; 0: one a day
 };
 
-// False with a message in `error` for an unknown option, a missing or bad value, or no query.
+// False with a message in `error` for an unknown option, a missing or bad value, no query, an
+// option the chosen mode cannot honour, or a --csv path that is not a regular file (or a name
+// for a new one).
 bool ParseQueryOptions(const std::vector<std::string>& args, TQueryOptions& options,
                        std::string& error);
 
 std::string QueryUsage();
+
+// The shortest wait --scan --timeout takes, and the wait below which slow meters can be
+// missed (the tool says so).
+constexpr int ShortestScanWaitMs = 10;
+constexpr int SlowMeterWaitMs = 100;

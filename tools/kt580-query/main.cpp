@@ -96,6 +96,36 @@ TScanSetting SettingOf(const TQueryOptions& o) {
     return {static_cast<std::uint32_t>(o.Baud), entry};
 }
 
+// The scan the options ask for; a wait shorter than slow meters need is said to be one.
+TScanPlan PlanFor(const TQueryOptions& o) {
+    const double wait = o.ScanWaitMs ? *o.ScanWaitMs / 1000.0 : TScanPlan::DefaultTurnaround;
+    if (o.ScanWaitMs && *o.ScanWaitMs < SlowMeterWaitMs)
+        std::fprintf(stderr,
+                     "kt580-query: a quick scan: a meter that takes longer than %d ms to answer "
+                     "can be missed\n",
+                     *o.ScanWaitMs);
+    return {ScanSettingOrder(SettingOf(o)), o.Address.value_or(1),
+            o.ScanAll ? TScanMode::EveryMeter : TScanMode::FirstMeter, wait};
+}
+
+// What the end of a scan tells the operator, and the exit status.
+int ScanEnd(const TScanStatus& status, const std::string& port, bool outputGone) {
+    for (const QString& note : status.Notes)
+        std::fprintf(stderr, "kt580-query: %s\n", note.toLocal8Bit().constData());
+    if (status.End == TScanStatus::OpenFailed) {
+        std::fprintf(stderr, "kt580-query: cannot open %s: %s\n", port.c_str(),
+                     status.Failure.toLocal8Bit().constData());
+        PrintAdvice(status.SystemError, port);
+        return 2;
+    }
+    if (status.End == TScanStatus::Vanished)
+        std::fprintf(stderr, "kt580-query: %s: %s\n", port.c_str(),
+                     status.Failure.toLocal8Bit().constData());
+    if (status.End == TScanStatus::Cancelled && !outputGone)
+        std::fprintf(stderr, "kt580-query: scan stopped\n");
+    return !status.Found.empty() && !outputGone ? 0 : 1;
+}
+
 // Find Meter on the command line: one line per meter, what else the line showed on stderr.
 int Scan(const TQueryOptions& o, QCoreApplication& app) {
     const std::string port = PortText(o);
@@ -133,28 +163,13 @@ int Scan(const TQueryOptions& o, QCoreApplication& app) {
     };
     TScanStatus status;
     std::thread worker([&] {
-        status = RunScan(device, ResolvePortName(port), QString::fromStdString(port),
-                         TScanPlan(ScanSettingOrder(SettingOf(o)), o.Address.value_or(1),
-                                   o.ScanAll ? TScanMode::EveryMeter : TScanMode::FirstMeter),
+        status = RunScan(device, ResolvePortName(port), QString::fromStdString(port), PlanFor(o),
                          *stop, print);
         QMetaObject::invokeMethod(&app, &QCoreApplication::quit, Qt::QueuedConnection);
     });
     app.exec();
     worker.join();
-    for (const QString& note : status.Notes)
-        std::fprintf(stderr, "kt580-query: %s\n", note.toLocal8Bit().constData());
-    if (status.End == TScanStatus::OpenFailed) {
-        std::fprintf(stderr, "kt580-query: cannot open %s: %s\n", port.c_str(),
-                     status.Failure.toLocal8Bit().constData());
-        PrintAdvice(status.SystemError, port);
-        return 2;
-    }
-    if (status.End == TScanStatus::Vanished)
-        std::fprintf(stderr, "kt580-query: %s: %s\n", port.c_str(),
-                     status.Failure.toLocal8Bit().constData());
-    if (status.End == TScanStatus::Cancelled && !outputGone)
-        std::fprintf(stderr, "kt580-query: scan stopped\n");
-    return !status.Found.empty() && !outputGone ? 0 : 1;
+    return ScanEnd(status, port, outputGone);
 }
 
 // The queries, round after round, until the count is reached or a stop signal comes.

@@ -74,8 +74,12 @@ std::string UsageText() {
            "  --pace              send at the line rate, after a 3.5-character silence and\n"
            "                      the turnaround delay\n"
            "  --delay MS          turnaround delay in ms (default 10 with --pace, else 0)\n"
+           "  --chunk MS          pass each answer on in chunks every MS ms, as a USB\n"
+           "                      adapter's latency timer does\n"
            "Faults and tests:\n"
            "  --answer-any-address answer every address, with the meter's own in the answer\n"
+           "  --echo-any-address  answer every address, with the address asked in the answer\n"
+           "                      (a gateway in front of one meter)\n"
            "  --busy MS           ignore a request arriving within MS ms of the last answer\n"
            "  --fault KIND=RATE   KIND noise, crc, drop, truncate or split; RATE 0..1\n"
            "                      (repeatable)\n"
@@ -245,6 +249,11 @@ const TOptionRule<TParse> OptionRules[] = {
     {"--pace", false, [](TValue, TParse& p) { return Set(p.O.Pace); }},
     {"--log", false, [](TValue, TParse& p) { return Set(p.O.Log); }},
     {"--answer-any-address", false, [](TValue, TParse& p) { return Set(p.O.AnswerAnyAddress); }},
+    {"--echo-any-address", false,
+     [](TValue, TParse& p) {
+         p.O.EchoAnyAddress = true;
+         return Set(p.O.AnswerAnyAddress);
+     }},
     {"--com", true,
      [](TValue v, TParse& p) { return TakeInt<int>(v, 1, 255, "a port number 1..255", p.O.Com); }},
     {"--link", true, [](TValue v, TParse& p) { return TakePath(v, p.O.LinkPath, "a path"); }},
@@ -289,6 +298,10 @@ const TOptionRule<TParse> OptionRules[] = {
                                   p.O.Identity.AOType);
      }},
     {"--delay", true, [](TValue v, TParse& p) { return TakeMilliseconds(v, p.O.DelayMs); }},
+    {"--chunk", true,
+     [](TValue v, TParse& p) -> const char* {
+         return TakeInt<int>(v, 1, 1000, "milliseconds 1..1000", p.O.ChunkMs);
+     }},
     {"--busy", true, [](TValue v, TParse& p) { return TakeMilliseconds(v, p.O.BusyMs); }},
     {"--fault", true, TakeFault},
     {"--seed", true,

@@ -36,6 +36,12 @@ struct TOptions {
     // Answers requests for any address, with its own address in the answer (a device that
     // does not check the address).
     bool AnswerAnyAddress = false;
+    // With AnswerAnyAddress: the answer carries the address asked, as a gateway in front of
+    // one meter does, instead of the meter's own.
+    bool EchoAnyAddress = false;
+    // Answers reach the line in chunks, one every this many ms, as a USB adapter passes bytes
+    // on when its latency timer runs out; 0: byte by byte (with Pace) or whole.
+    int ChunkMs = 0;
     // Ignores a request that arrives less than this many ms after its last answer went out
     // (a meter that needs time between queries); 0: never.
     int BusyMs = 0;

@@ -39,6 +39,25 @@ void SleepUntil(std::chrono::steady_clock::time_point when) {
     std::this_thread::sleep_until(when);
 }
 
+// The writes regrouped as an adapter passes them on: whatever is due by a tick of its
+// latency timer goes out at that tick, together.
+std::vector<std::pair<std::chrono::steady_clock::time_point, std::string>>
+InChunks(const std::vector<std::pair<std::chrono::steady_clock::time_point, std::string>>& writes,
+         std::chrono::steady_clock::duration period) {
+    std::vector<std::pair<std::chrono::steady_clock::time_point, std::string>> chunks;
+    for (const auto& [when, bytes] : writes) {
+        const auto since = when.time_since_epoch();
+        const auto tick = std::chrono::steady_clock::time_point(
+            (since + period - std::chrono::steady_clock::duration(1)) / period * period);
+        if (chunks.empty() || chunks.back().first != tick) {
+            chunks.emplace_back(tick, bytes);
+        } else {
+            chunks.back().second += bytes;
+        }
+    }
+    return chunks;
+}
+
 } // namespace
 
 TServer::TServer(const TOptions& options, TMeterModel& meter, TTerminal& terminal, std::FILE* log)
@@ -126,21 +145,28 @@ void TServer::Send(const std::vector<TPiece>& pieces, TClock::time_point lastByt
     if (FOptions.Pace) {
         next += seconds(3.5 * charSeconds);
     }
+    // When each part would be on the line: paced byte by byte, or whole pieces. The times are
+    // absolute so that delays do not add up.
+    std::vector<std::pair<TClock::time_point, std::string>> writes;
     for (const TPiece& piece : pieces) {
         if (piece.GapBeforeMs > 0) {
             next = std::max(next, TClock::now()) + std::chrono::milliseconds(piece.GapBeforeMs);
         }
         if (!FOptions.Pace) {
-            SleepUntil(next);
-            FTerminal.WriteAll(piece.Bytes, WriteTimeoutMs);
+            writes.emplace_back(next, piece.Bytes);
             continue;
         }
-        // One byte per character time, scheduled on absolute times so delays do not add up.
         for (char byte : piece.Bytes) {
-            SleepUntil(next);
-            FTerminal.WriteAll(std::string(1, byte), WriteTimeoutMs);
+            writes.emplace_back(next, std::string(1, byte));
             next += seconds(charSeconds);
         }
+    }
+    if (FOptions.ChunkMs > 0) {
+        writes = InChunks(writes, std::chrono::milliseconds(FOptions.ChunkMs));
+    }
+    for (const auto& [when, bytes] : writes) {
+        SleepUntil(when);
+        FTerminal.WriteAll(bytes, WriteTimeoutMs);
     }
 }
 
@@ -181,6 +207,12 @@ bool TServer::LineMismatch(const std::string& frame) {
 
 TReply TServer::Dispatch(const std::string& frame) const {
     TReply reply = HandleRequest(FMeter, AsAddressed(frame), FAddress);
+    if (FOptions.EchoAnyAddress && reply.Kind == TReply::Answer && reply.Bytes.size() >= 4 &&
+        !frame.empty() && reply.Bytes[0] != frame[0]) {
+        reply.Bytes.resize(reply.Bytes.size() - 2);
+        reply.Bytes[0] = frame[0];
+        AppendCrc(reply.Bytes);
+    }
     for (std::size_t i = 0; i < FOthers.size() && reply.Kind == TReply::OtherAddress; ++i) {
         reply = HandleRequest(*FOthers[i], frame, FOthers[i]->Address());
     }

@@ -243,6 +243,35 @@ void TestKt580Query::optionTexts_data() {
         << QStringList{"--scan", "q"} << "--scan takes no query and no --csv";
     QTest::newRow("all without scan") << QStringList{"--all", "q"} << "--all goes with --scan";
     QTest::newRow("nothing to do") << QStringList{"--trace"} << "no query given";
+    // What a scan or a recording cannot honour is refused, not ignored.
+    QTest::newRow("empty port") << QStringList{"--scan", "--port", ""}
+                                << "bad value '' for --port: a port name, number or path";
+    QTest::newRow("scan at a rate it does not try")
+        << QStringList{"--scan", "--baud", "115200"}
+        << "--scan tries the baud rates 1200, 2400, 4800, 9600, 19200, 38400 and 57600; 115200 "
+           "is not one of them";
+    const QString scanTakes =
+        " does not go with --scan (it takes --port, --baud, --parity, --address, --timeout and "
+        "--all)";
+    QTest::newRow("scan with a count")
+        << QStringList{"--scan", "--count", "5"} << "--count" + scanTakes;
+    QTest::newRow("scan with an interval")
+        << QStringList{"--interval", "10", "--scan"} << "--interval" + scanTakes;
+    QTest::newRow("scan with ascii") << QStringList{"--scan", "--ascii"} << "--ascii" + scanTakes;
+    QTest::newRow("scan with a wait too short")
+        << QStringList{"--scan", "--timeout", "5"}
+        << "--timeout with --scan: at least 10 ms for a meter to begin its answer";
+    QTest::newRow("scan for the broadcast address")
+        << QStringList{"--scan", "--address", "0"}
+        << "--scan looks for meters at addresses 1..247; 0 is the broadcast address";
+    QTest::newRow("scan with a wait") << QStringList{"--scan", "--timeout", "300"} << "";
+    QTest::newRow("recording to a device")
+        << QStringList{"--csv", "/dev/null"}
+        << "--csv records only to a regular file; /dev/null is a device";
+    QTest::newRow("recording to a folder")
+        << QStringList{"--csv", "/"} << "--csv needs a file name, not a folder: /";
+    QTest::newRow("recording to a folder without slash")
+        << QStringList{"--csv", "/tmp"} << "--csv records only to a regular file; /tmp is a folder";
 }
 
 void TestKt580Query::optionTexts() {
@@ -253,6 +282,9 @@ void TestKt580Query::optionTexts() {
     std::string got;
     QCOMPARE(ParseQueryOptions(argv, o, got), error.isEmpty());
     QCOMPARE(QString::fromStdString(got), error);
+    // A scan honours the wait it is given.
+    if (error.isEmpty() && args.contains("--scan") && args.contains("--timeout"))
+        QCOMPARE(o.ScanWaitMs.value_or(-1), args.at(args.indexOf("--timeout") + 1).toInt());
 }
 
 void TestKt580Query::withAddress_data() {
@@ -343,6 +375,9 @@ void TestKt580Query::badUsageExits2_data() {
     QTest::addColumn<QStringList>("args");
     QTest::newRow("no query") << QStringList{};
     QTest::newRow("bad parity") << QStringList{"--parity", "mark", "01,03,14,00,00,01"};
+    QTest::newRow("scan of an empty port name") << QStringList{"--scan", "--port", ""};
+    QTest::newRow("scan with a count") << QStringList{"--scan", "--count", "5"};
+    QTest::newRow("recording to /dev/null") << QStringList{"--csv", "/dev/null", "--count", "1"};
 }
 
 void TestKt580Query::badUsageExits2() {
@@ -386,6 +421,18 @@ void TestKt580Query::scan_data() {
         << QStringList{"--scan", "--all", "--address", "3"} << 0
         << QStringList{"address=3 baud=19200 parity=none1 model=KT580 software=3.20 serial=B",
                        "address=1 baud=19200 parity=none1 model=KT580 software=3.20 serial=A"};
+    QTest::newRow("a meter that answers after 30 ms")
+        << QStringList{"--pace", "--delay", "30", "--serial", "S-30"} << QStringList{"--scan"} << 0
+        << QStringList{"address=1 baud=19200 parity=none1 model=KT580 software=3.20 serial=S-30"};
+    QTest::newRow("a 9600 meter behind an adapter that passes chunks every 16 ms")
+        << QStringList{"--baud",  "9600", "--pace",   "--delay", "20",
+                       "--chunk", "16",   "--serial", "C-1"}
+        << QStringList{"--scan"} << 0
+        << QStringList{"address=1 baud=9600 parity=none1 model=KT580 software=3.20 serial=C-1"};
+    QTest::newRow("a device that answers every address: listed once")
+        << QStringList{"--echo-any-address", "--serial", "G"}
+        << QStringList{"--scan", "--all", "--timeout", "50"} << 0
+        << QStringList{"address=1 baud=19200 parity=none1 model=KT580 software=3.20 serial=G"};
 }
 
 void TestKt580Query::scan() {
@@ -401,6 +448,11 @@ void TestKt580Query::scan() {
     for (const QString& line : lines)
         expected << sim.Path() + " " + line;
     QCOMPARE(r.Out, expected);
+    // A device at every address takes two probes, not a sweep of 247.
+    if (simArgs.contains("--echo-any-address")) {
+        QVERIFY2(r.Err.contains("one device answers every address"), qPrintable(r.Err));
+        QVERIFY(sim.Requests(true).size() < 20);
+    }
 }
 
 void TestKt580Query::scanFindsNothing() {
