@@ -6,6 +6,8 @@
 #include <QDateTime>
 #include <QElapsedTimer>
 
+#include <algorithm>
+
 #include <memory>
 
 namespace {
@@ -105,17 +107,19 @@ void TCommMonitor::QueryEnded(const TQueryEnd& end) {
         FTimes.Add(std::max<std::int64_t>(FPending.LastByteUs - requestEnd, 0));
     }
     if (outcome != TFrameOutcome::Broadcast) {
+        const bool stray =
+            outcome == TFrameOutcome::Answered && StrayBytesBefore(end.Received, end.Request) > 0;
         FRecent.push_back(
-            {outcome, end.ExceptionCode, end.Received.size(), FPending.LineErrors, foreign});
+            {outcome, end.ExceptionCode, end.Received.size(), FPending.LineErrors, foreign, stray});
         while (FRecent.size() > RecentQueries)
             FRecent.pop_front();
         if (!FPending.IntervalChanged) {
             if (FByInterval.size() >= MaxIntervals && !FByInterval.contains(FPending.QueryInterval))
                 FByInterval.clear();
-            TIntervalTally& tally = FByInterval[FPending.QueryInterval];
-            ++tally.Queries;
-            if (outcome == TFrameOutcome::NoResponse)
-                ++tally.NoResponse;
+            std::deque<bool>& recent = FByInterval[FPending.QueryInterval];
+            recent.push_back(outcome == TFrameOutcome::NoResponse);
+            while (recent.size() > RecentPerInterval)
+                recent.pop_front();
         }
         const std::int64_t when = end.Received.empty() ? FClock.WallMs() : FPending.LastByteWallMs;
         FLog.Add(TLogEntry{0, when, TLogEntry::Rx, end.Received, end.Request, outcome});
@@ -130,9 +134,12 @@ void TCommMonitor::PollingEnded() {
 TLineSummary TCommMonitor::Summary() const {
     TLineSummary s;
     s.QueryInterval = FQueryInterval;
-    s.ByInterval = FByInterval;
+    for (const auto& [interval, recent] : FByInterval)
+        s.ByInterval[interval] = {recent.size(), static_cast<std::uint64_t>(std::count(
+                                                     recent.begin(), recent.end(), true))};
     for (const TRecent& r : FRecent) {
         ++s.Queries;
+        s.StrayBytes += r.StrayBytes ? 1 : 0;
         s.BytesReceived += r.BytesReceived;
         if (r.LineErrors & LineEvents::ErrParity)
             ++s.ParityErrors;

@@ -50,8 +50,9 @@ public:
     const TFrameLog& Log() const { return FLog; }
     void ClearLog() { FLog.Clear(); }
 
-    // How many recent queries the verdict looks at.
+    // How many recent queries the verdict looks at, overall and at each scan interval.
     static constexpr std::size_t RecentQueries = 50;
+    static constexpr std::size_t RecentPerInterval = 100;
 
 private:
     struct TPending {
@@ -70,6 +71,7 @@ private:
         std::size_t BytesReceived;
         std::uint32_t LineErrors;
         int ForeignAddress;
+        bool StrayBytes;
     };
 
     TClock FClock;
@@ -78,7 +80,8 @@ private:
     TLineLoad FLoad;
     TFrameLog FLog;
     std::deque<TRecent> FRecent;
-    std::map<int, TIntervalTally> FByInterval;
+    // The recent queries at each scan interval: true for a time-out.
+    std::map<int, std::deque<bool>> FByInterval;
     int FQueryInterval = 0;
     int FBaudrate = 0;
     TPending FPending;

@@ -211,6 +211,17 @@ QString DescribeAnswer(std::string_view received, std::string_view request) {
     return text + QStringLiteral(", CRC good");
 }
 
+std::size_t StrayBytesBefore(std::string_view received, std::string_view request) {
+    if (request.size() < 2)
+        return 0;
+    // The answer ends the bytes received: the first place it can begin with a good check.
+    for (std::size_t at = 1; at + 5 <= received.size(); ++at)
+        if (received[at] == request[0] && (Byte(received, at + 1) & 0x7F) == Byte(request, 1) &&
+            CrcGood(received.substr(at)))
+            return CrcGood(received) ? 0 : at;
+    return 0;
+}
+
 std::optional<std::uint8_t> ForeignAnswerAddress(std::string_view received,
                                                  std::string_view request) {
     if (request.size() < 2 || Byte(request, 0) == 0)

@@ -5,6 +5,7 @@
 
 #include <QString>
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string_view>
@@ -19,6 +20,10 @@ bool CrcGood(std::string_view frame);
 QString DescribeRequest(std::string_view frame);
 // What came back for `request` (the request without its CRC); empty `received`: nothing came.
 QString DescribeAnswer(std::string_view received, std::string_view request);
+
+// The bytes that came before the answer to `request` in `received`: 0 when the answer is all
+// there is (or there is none to find), else the count of stray bytes ahead of it.
+std::size_t StrayBytesBefore(std::string_view received, std::string_view request);
 
 // A frame with a good CRC in `received` that answers the function of `request` but comes from
 // another device address: that address.

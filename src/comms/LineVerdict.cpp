@@ -8,24 +8,38 @@ namespace {
 
 // Fewer queries than this say nothing yet.
 constexpr int MinQueries = 3;
-// Enough queries at the present interval to call it free of time-outs.
+// Enough queries at the present interval to judge it.
 constexpr std::uint64_t CleanIntervalQueries = 10;
-// Time-outs at a shorter interval that count as a pattern, not an accident.
+// Time-outs at a shorter interval that count as a pattern, not an accident: at least this
+// many, at least a tenth of its queries, and four times the rate at the present interval.
 constexpr std::uint64_t PatternTimeouts = 3;
+constexpr double PatternRate = 0.10;
+constexpr double CuredFactor = 4;
+// The time-out rate an interval may keep and still count as cured (a stray time-out).
+constexpr double StrayRate = 0.05;
+// Answers with stray bytes ahead of them that point at the line, not at chance.
+constexpr int StrayAnswers = 3;
 
 TLineVerdict Make(TVerdictKind kind, QString text) {
     return TLineVerdict{kind, std::move(text)};
 }
 
-// The longest shorter interval at which time-outs were a pattern, or -1.
+double Rate(const TIntervalTally& t) {
+    return t.Queries == 0 ? 0 : static_cast<double>(t.NoResponse) / static_cast<double>(t.Queries);
+}
+
+// The longest shorter interval whose recent time-outs were a pattern that the present
+// interval's recent queries no longer show, or -1.
 int TimeoutInterval(const TLineSummary& s) {
     const auto now = s.ByInterval.find(s.QueryInterval);
     if (now == s.ByInterval.end() || now->second.Queries < CleanIntervalQueries ||
-        now->second.NoResponse != 0)
+        Rate(now->second) > StrayRate)
         return -1;
+    const double rateNow = Rate(now->second);
     int found = -1;
     for (const auto& [interval, tally] : s.ByInterval)
-        if (interval < s.QueryInterval && tally.NoResponse >= PatternTimeouts)
+        if (interval < s.QueryInterval && tally.NoResponse >= PatternTimeouts &&
+            Rate(tally) >= PatternRate && Rate(tally) >= CuredFactor * rateNow)
             found = interval;
     return found;
 }
@@ -95,6 +109,14 @@ TLineVerdict JudgeLine(const TLineSummary& s) {
                                    "interval at %2 ms or more.")
                         .arg(shorter)
                         .arg(s.QueryInterval));
+    if (s.StrayBytes >= StrayAnswers)
+        return Make(TVerdictKind::StrayBytes,
+                    QStringLiteral("%1 of the last %2 answers came after bytes that belong to no "
+                                   "answer: noise on the line, or a second master on the bus. "
+                                   "Check the termination and the cable's screen, and that no "
+                                   "other master polls this line.")
+                        .arg(s.StrayBytes)
+                        .arg(s.Answered));
     const int failed = s.Queries - s.Answered;
     if (failed > 0)
         return Make(TVerdictKind::Intermittent,

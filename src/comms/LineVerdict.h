@@ -1,5 +1,5 @@
 // The likely cause of what the counters show, in one line with what to check: a pure judgement
-// over the most recent queries and the time-outs seen at each scan interval.
+// over the most recent queries and the recent time-outs at each scan interval.
 #pragma once
 
 #include <QString>
@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <map>
 
+// The most recent queries at one scan interval and how many of them timed out.
 struct TIntervalTally {
     std::uint64_t Queries = 0;
     std::uint64_t NoResponse = 0;
@@ -30,7 +31,10 @@ struct TLineSummary {
     int OverrunErrors = 0;
     // The address the foreign answers came from (the last one seen).
     int ForeignAddress = 0;
-    // The scan interval now, and queries and time-outs at each interval used since the connect.
+    // Answers with bytes ahead of them that belong to no answer.
+    int StrayBytes = 0;
+    // The scan interval now, and the recent queries and time-outs at each interval used since
+    // the connect.
     int QueryInterval = 0;
     std::map<int, TIntervalTally> ByInterval;
 };
@@ -44,6 +48,7 @@ enum class TVerdictKind : std::uint8_t {
     Exception04,
     OtherException,
     IntervalTimeouts,
+    StrayBytes,
     Intermittent,
     Healthy,
 };

@@ -1,6 +1,8 @@
 // The frame log as a list model: a view asks only for the rows it shows, so decoding costs
 // nothing for the frames nobody scrolls to. Follows the live log, or a frozen copy while paused,
-// with or without the entries of successful queries.
+// with or without the entries of successful queries. Following costs what changed: rows of new
+// frames are inserted at the end and those of frames the ring let go removed at the start; the
+// model is reset only when the log was cleared or every row shown is gone.
 #pragma once
 
 #include "comms/FrameLog.h"
@@ -8,8 +10,9 @@
 #include <QAbstractListModel>
 
 #include <cstddef>
+#include <cstdint>
+#include <deque>
 #include <optional>
-#include <vector>
 
 class TLogModel : public QAbstractListModel {
 public:
@@ -30,12 +33,12 @@ public:
 
 private:
     void Rebuild();
+    bool Shows(const TLogEntry& entry) const { return !FErrorsOnly || entry.IsError(); }
 
     const TFrameLog& FLog;
     std::optional<TFrameLog> FFrozen;
     bool FErrorsOnly = false;
-    // With errors only: the positions in the log of the rows shown.
-    std::vector<std::size_t> FRows;
-    std::size_t FCount = 0;
+    // The serials of the entries shown, oldest first.
+    std::deque<std::uint64_t> FRows;
     std::uint64_t FNextSerial = 0;
 };

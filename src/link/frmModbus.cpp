@@ -286,8 +286,11 @@ void TFormModbus::NotifyAnswer(TMeteringBlock block, std::span<const std::uint16
     if (FMeteringRead != block || FMeteringAnswered)
         return;
     FMeteringAnswered = true;
+    // Values scaled by ratios the meter now connected has not answered are left out.
+    TScaling scaling = FScaling;
+    scaling.RatiosKnown = FFacts.RatiosKnown();
     for (IMeteringObserver* o : std::vector(FObservers))
-        o->MeteringAnswer(block, values, FScaling);
+        o->MeteringAnswer(block, values, scaling);
 }
 
 void TFormModbus::ModbusQueryFinish(TKrPolling& /*Sender*/) {
@@ -303,6 +306,8 @@ void TFormModbus::ModbusQueryFinish(TKrPolling& /*Sender*/) {
     FMeteringRead.reset();
     for (IMeteringObserver* o : std::vector(FObservers))
         o->MeteringStopped();
+    // The rows of this connection are written; the next one may reach another meter.
+    FSerialNumber.clear();
     if (FShell.DisconnectRequested())
         FShell.SetConnected(false);
     if (Modbus.Opened()) {

@@ -135,7 +135,8 @@ public:
     // loss. The observer must stay alive until it is removed.
     void AddMeteringObserver(IMeteringObserver* observer);
     void RemoveMeteringObserver(IMeteringObserver* observer);
-    // The serial number last read from the meter; empty before the first read.
+    // The serial number read from the meter now connected; empty before it is read, and again
+    // after Disconnect or a change of the device address.
     const QString& SerialNumber() const { return FSerialNumber; }
 
     // Handlers bound to the master's events.

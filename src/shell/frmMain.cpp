@@ -234,6 +234,7 @@ void TFormKT580::CreatePageArea() {
     FPageHost = new QWidget;
     FPageHost->resize(0, 0);
     ScrollBox1->setWidget(FPageHost);
+    ScrollBox1->viewport()->installEventFilter(this);
     layout->addWidget(ScrollBox1, 1);
     StatusBar = new QWidget(central);
     StatusBar->setObjectName(QStringLiteral("StatusBar"));
@@ -273,6 +274,8 @@ void TFormKT580::DockPages() {
 bool TFormKT580::eventFilter(QObject* watched, QEvent* event) {
     if (watched == StatusBar && event->type() == QEvent::Resize)
         StatusBarResize();
+    if (watched == ScrollBox1->viewport() && event->type() == QEvent::Resize)
+        FitPage();
     return QMainWindow::eventFilter(watched, event);
 }
 
@@ -382,12 +385,21 @@ void TFormKT580::ShowPage(QWidget* page) {
         FPageHost->resize(0, 0);
         return;
     }
-    // The page area scrolls when the page is larger than it.
-    FPageHost->resize(page->size());
+    FitPage();
     page->show();
     page->setFocus();
     SetStatusText(0, page->windowTitle() + AddressMark +
                          QString::number(FFormModbus->DeviceAddress()));
+}
+
+// The page area scrolls when the page is larger than it. The pages keep their own size; the
+// Trend page alone grows with the window, its chart and list taking the room.
+void TFormKT580::FitPage() {
+    if (!FActivePage)
+        return;
+    if (FActivePage == FFormTrend)
+        FFormTrend->resize(FFormTrend->minimumSize().expandedTo(ScrollBox1->viewport()->size()));
+    FPageHost->resize(FActivePage->size());
 }
 
 void TFormKT580::RefreshStatusAddress() {

@@ -47,10 +47,11 @@ QString CsvField(const QString& text) {
 }
 
 QString CsvCommentLine(const QString& serialNumber, const QString& meterVersion,
-                       const QString& programVersion) {
+                       const QString& programName, const QString& programVersion) {
     return QStringLiteral("# KT580 serial number ") + CsvField(Printable(serialNumber)) +
            QStringLiteral(",software version ") + CsvField(Printable(meterVersion)) +
-           QStringLiteral(",recorded by kt580-utility ") + CsvField(Printable(programVersion));
+           QStringLiteral(",recorded by ") + CsvField(Printable(programName)) + u' ' +
+           CsvField(Printable(programVersion));
 }
 
 QString CsvHeader(const TScaling& scaling) {

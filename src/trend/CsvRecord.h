@@ -19,10 +19,11 @@ QString CsvTimeStamp(std::int64_t msecsSinceEpoch, int offsetSeconds);
 // A field quoted when it holds a separator, a quote or a line break; a quote is doubled.
 QString CsvField(const QString& text);
 
-// "# KT580 serial number ...,software version ...": the meter's texts with control
-// characters dropped, so a meter's bytes can never end the line or start a new row.
+// "# KT580 serial number ...,software version ...,recorded by PROGRAM VERSION": the meter's
+// texts with control characters dropped, so a meter's bytes can never end the line or start a
+// new row.
 QString CsvCommentLine(const QString& serialNumber, const QString& meterVersion,
-                       const QString& programVersion);
+                       const QString& programName, const QString& programVersion);
 
 // "time,Volts AN (V),...,0x1400,...": the names with their units, then the raw columns.
 QString CsvHeader(const TScaling& scaling);

@@ -91,6 +91,15 @@ QString QuantityUnit(const TQuantity& q, const TScaling& scaling) {
     }
 }
 
+namespace {
+
+bool ScaledByRatios(TScale scale) {
+    return scale == TScale::Volts || scale == TScale::Amps || scale == TScale::SignedPower ||
+           scale == TScale::Power;
+}
+
+} // namespace
+
 std::optional<double> QuantityValue(const TQuantity& q, std::span<const std::uint16_t> values,
                                     const TScaling& scaling) {
     const auto at = static_cast<std::size_t>(q.Offset);
@@ -112,6 +121,8 @@ std::optional<double> QuantityValue(const TQuantity& q, std::span<const std::uin
     if (at >= values.size())
         return std::nullopt;
     const std::uint16_t raw = values[at];
+    if (!scaling.RatiosKnown && ScaledByRatios(MeasurementScale[q.Offset]))
+        return std::nullopt;
     const double pt = scaling.PTRatio;
     const double ct = scaling.CTRatio;
     switch (MeasurementScale[q.Offset]) {

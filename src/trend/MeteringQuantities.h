@@ -28,7 +28,7 @@ const std::vector<TQuantity>& MeteringQuantities();
 QString QuantityUnit(const TQuantity& q, const TScaling& scaling);
 
 // The value as the page shows it, scaled by the ratios; nothing when the block's values do not
-// reach the quantity or it is not a number.
+// reach the quantity, it is not a number, or it is scaled by ratios not known yet.
 std::optional<double> QuantityValue(const TQuantity& q, std::span<const std::uint16_t> values,
                                     const TScaling& scaling);
 

@@ -2,17 +2,16 @@
 
 #include <QFileInfo>
 
-bool NeedsNewFile(const TSplitRule& rule, const TRecordFileState& file, const QDate& rowDate,
-                  std::int64_t rowBytes) {
-    if (!file.Open)
+bool NeedsNewFile(const TSplitRule& rule, const TRecordFileState& file, const TRecordRow& row) {
+    if (!file.Open || row.Serial != file.Serial)
         return true;
     if (file.Rows == 0)
         return false;
     switch (rule.Kind) {
     case TSplitRule::Daily:
-        return rowDate != file.FirstRowDate;
+        return row.Date != file.FirstRowDate;
     case TSplitRule::Size:
-        return rule.MaxBytes > 0 && file.Size + rowBytes > rule.MaxBytes;
+        return rule.MaxBytes > 0 && file.Size + row.Bytes > rule.MaxBytes;
     }
     return false;
 }

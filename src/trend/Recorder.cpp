@@ -67,36 +67,39 @@ void TRecorder::Write(const std::optional<TCsvCycle>& cycle) {
     const QString row = CsvRow(*cycle);
     const QDate date =
         QDateTime::fromMSecsSinceEpoch(cycle->Time + cycle->OffsetSeconds * 1000LL, Qt::UTC).date();
-    const auto bytes = static_cast<std::int64_t>(row.toUtf8().size() + 1);
-    if (NeedsNewFile(FOptions.Split, FState, date, bytes)) {
+    const TRecordMeta meta = FMeta ? FMeta() : TRecordMeta{};
+    const TRecordRow next{date, static_cast<std::int64_t>(row.toUtf8().size() + 1),
+                          meta.SerialNumber};
+    if (NeedsNewFile(FOptions.Split, FState, next)) {
         CloseFile();
-        if (!OpenNext(*cycle))
+        if (!OpenNext(*cycle, meta))
             return;
         FState.FirstRowDate = date;
     }
-    if (!WriteLine(row))
+    if (!WriteLine(row, true))
         return;
     ++FState.Rows;
     ++FRows;
 }
 
-bool TRecorder::OpenNext(const TCsvCycle& first) {
-    // A name that exists is skipped, never truncated or appended to: NewOnly fails on it.
+bool TRecorder::OpenNext(const TCsvCycle& first, const TRecordMeta& meta) {
+    // A name that exists is skipped, never truncated or appended to.
     for (int guard = 0; guard < 100000; ++guard) {
         const QString name = RecordFileName(FOptions.Path, FNextNumber++);
-        auto file = std::make_unique<QFile>(name);
-        if (file->open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+        auto file = std::make_unique<TRowFile>(FileOps);
+        const TRowFile::TOpened opened = file->Open(name);
+        if (opened == TRowFile::TOpened::Yes) {
             FFile = std::move(file);
-            FState = TRecordFileState{true, {}, 0, 0};
+            FState = TRecordFileState{true, {}, 0, 0, meta.SerialNumber};
             FFiles << name;
-            const TRecordMeta meta = FMeta ? FMeta() : TRecordMeta{};
-            return WriteLine(
-                       CsvCommentLine(meta.SerialNumber, meta.MeterVersion, meta.ProgramVersion)) &&
-                   WriteLine(CsvHeader(first.Scaling));
+            return WriteLine(CsvCommentLine(meta.SerialNumber, meta.MeterVersion, meta.ProgramName,
+                                            meta.ProgramVersion),
+                             false) &&
+                   WriteLine(CsvHeader(first.Scaling), false);
         }
-        if (!QFile::exists(name)) {
+        if (opened == TRowFile::TOpened::Failed) {
             Fail(QStringLiteral("Cannot create the recording file '%1': %2")
-                     .arg(name, file->errorString()));
+                     .arg(name, file->Error()));
             return false;
         }
     }
@@ -104,17 +107,15 @@ bool TRecorder::OpenNext(const TCsvCycle& first) {
     return false;
 }
 
-bool TRecorder::WriteLine(const QString& line) {
-    const QByteArray bytes = line.toUtf8() + '\n';
-    // Each line reaches the system at once, so a crash or a pulled plug loses no finished row.
-    if (FFile->write(bytes) != bytes.size() || !FFile->flush()) {
-        // A row cut short by a full disk is taken back: the file ends with its last whole row.
-        FFile->resize(FState.Size);
+bool TRecorder::WriteLine(const QString& line, bool isRow) {
+    // Each line reaches the system whole at once, so a crash or a pulled plug loses no
+    // finished row; one cut short by a full disk is taken back.
+    if (!FFile->AppendLine(line.toUtf8(), isRow)) {
         Fail(QStringLiteral("Cannot write the recording file '%1': %2")
-                 .arg(FFile->fileName(), FFile->errorString()));
+                 .arg(FFile->Path(), FFile->Error()));
         return false;
     }
-    FState.Size += bytes.size();
+    FState.Size = FFile->Size();
     return true;
 }
 
@@ -127,8 +128,9 @@ void TRecorder::Fail(const QString& message) {
 }
 
 void TRecorder::CloseFile() {
-    if (FFile)
-        FFile->close();
+    // A file that got no row is removed, and no longer listed.
+    if (FFile && !FFile->Close())
+        FFiles.removeAll(FFile->Path());
     FFile.reset();
     FState.Open = false;
 }

@@ -1,13 +1,13 @@
-// Records the metering reads to CSV files while it runs: one row per metering cycle, appended
-// and flushed as it is written, so however the run ends (stop, disconnect, a vanished port,
-// the program closing) every file holds complete rows only. Files are never overwritten.
+// Records the metering reads to CSV files while it runs: one row per metering cycle, each
+// appended whole or not at all, so however the run ends (stop, disconnect, a vanished port,
+// the program closing, a full disk) every file holds complete rows only. Files are never
+// overwritten, one that got no row is removed, and each file holds the rows of one meter.
 #pragma once
 
 #include "link/MeteringObserver.h"
 #include "trend/CsvRecord.h"
 #include "trend/RecordFiles.h"
-
-#include <QFile>
+#include "trend/RowFile.h"
 #include <QString>
 #include <QStringList>
 
@@ -25,6 +25,7 @@ struct TRecordMeta {
     QString SerialNumber;
     QString MeterVersion;
     QString ProgramVersion;
+    QString ProgramName = QStringLiteral("kt580-utility");
 };
 
 class TRecorder : public IMeteringObserver {
@@ -41,7 +42,7 @@ public:
     void Stop();
     bool Recording() const { return FRecording; }
 
-    // Files written so far, in order, and the rows written in all of them.
+    // Files written so far, in order, and the rows on disk in all of them.
     const QStringList& Files() const { return FFiles; }
     std::int64_t Rows() const { return FRows; }
     // Why the recording stopped by itself (a file that cannot be created or written).
@@ -51,6 +52,8 @@ public:
     std::function<std::int64_t()> Now;
     // Called once when the recording stops by itself, after Error() is set.
     std::function<void()> OnFailed;
+    // How files are created and written; tests put a disk of their own here.
+    TFileOps FileOps = SystemFileOps();
 
     // IMeteringObserver
     void MeteringAnswer(TMeteringBlock block, std::span<const std::uint16_t> values,
@@ -60,8 +63,8 @@ public:
 
 private:
     void Write(const std::optional<TCsvCycle>& cycle);
-    bool OpenNext(const TCsvCycle& first);
-    bool WriteLine(const QString& line);
+    bool OpenNext(const TCsvCycle& first, const TRecordMeta& meta);
+    bool WriteLine(const QString& line, bool isRow);
     void Fail(const QString& message);
     void CloseFile();
 
@@ -70,7 +73,7 @@ private:
     std::function<TRecordMeta()> FMeta;
     TCycleAssembler FCycles;
     TScaling FLastScaling;
-    std::unique_ptr<QFile> FFile;
+    std::unique_ptr<TRowFile> FFile;
     TRecordFileState FState;
     int FNextNumber = 1;
     QStringList FFiles;

@@ -25,6 +25,7 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QSaveFile>
+#include <QScopedValueRollback>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QValueAxis>
@@ -237,10 +238,13 @@ void TFormTrend::BuildChart() {
 void TFormTrend::MeteringAnswer(TMeteringBlock block, std::span<const std::uint16_t> values,
                                 const TScaling& scaling) {
     if (FClearOnNext) {
-        // A new connection: "since Connect" starts here.
+        // A new connection: "since Connect" starts here. A recording names the meter now
+        // connected, which may be another one: its serial number is read.
         for (TSeries& s : FSeries)
             s.Clear();
         FClearOnNext = false;
+        if (FRecorder.Recording() && FLink.SerialNumber().isEmpty())
+            FLink.AppendQuery(qry::SerialNumber);
     }
     const std::int64_t t = Now();
     const auto& all = MeteringQuantities();
@@ -311,6 +315,8 @@ std::vector<QLineSeries*>& TFormTrend::Pool(int quantity) {
 }
 
 void TFormTrend::RebuildAxes() {
+    // Axes and series taken away move the time axis: that is no zoom of the operator's.
+    const QScopedValueRollback<bool> ours(FSettingRange, true);
     for (auto& pool : FPools) {
         for (QLineSeries* s : pool) {
             FChart->removeSeries(s);
@@ -326,6 +332,9 @@ void TFormTrend::RebuildAxes() {
 }
 
 void TFormTrend::Refresh() {
+    // Series attached and axes made here move the time axis too: only the operator's zoom
+    // and pan pause the chart.
+    const QScopedValueRollback<bool> ours(FSettingRange, true);
     const QList<int> shown = Shown();
     const std::int64_t now = Now();
     if (!FPaused)
@@ -424,12 +433,11 @@ const std::vector<QLineSeries*>& TFormTrend::PoolFor(int quantity, std::size_t l
 
 // The time axis shows the view, with the day once it spans more than two hours.
 void TFormTrend::ShowViewTimes() {
-    FSettingRange = true;
+    const QScopedValueRollback<bool> ours(FSettingRange, true);
     FTimeAxis->setRange(QDateTime::fromMSecsSinceEpoch(FViewFrom),
                         QDateTime::fromMSecsSinceEpoch(FViewTo));
     FTimeAxis->setFormat(FViewTo - FViewFrom > 120 * MinuteMs ? QStringLiteral("dd HH:mm")
                                                               : QStringLiteral("HH:mm:ss"));
-    FSettingRange = false;
 }
 
 void TFormTrend::AxisRangeChanged() {
@@ -456,6 +464,12 @@ QString TFormTrend::ReadoutAt(std::int64_t t) const {
                    : QStringLiteral("--"));
     }
     return text;
+}
+
+void TFormTrend::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    // Opened: the chart shows what is there now, without waiting for its timer.
+    Refresh();
 }
 
 bool TFormTrend::eventFilter(QObject* watched, QEvent* event) {

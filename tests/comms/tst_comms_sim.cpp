@@ -1,7 +1,8 @@
 // The likely cause, end to end: the link polls the meter simulator made to misbehave in one way
 // (silent, at another baud rate, garbling, dropping, answering for another address, lacking a
-// register, refusing a value, needing time between queries) and the monitor must name that
-// cause. Parity cannot be wrong on a pseudo-terminal; the scripted serial device garbles it.
+// register, refusing a value, needing time between queries, bytes ahead of its answers) and the
+// monitor must name that cause. Parity cannot be wrong on a pseudo-terminal; the scripted serial
+// device garbles it.
 #include "comms/CommMonitor.h"
 #include "link/frmModbus.h"
 #include "modbus/KrChecksum.h"
@@ -39,7 +40,7 @@ struct TRig {
     TRig() { Link.SetTrafficObserver(&Monitor); }
     ~TRig() { Link.SetTrafficObserver(nullptr); }
     bool WaitQueries(int n) {
-        return QTest::qWaitFor([&] { return Monitor.Summary().Queries >= n; }, 30000);
+        return QTest::qWaitFor([&] { return Monitor.Summary().Queries >= n; }, 60000);
     }
 };
 
@@ -77,6 +78,9 @@ void TestCommsSim::verdicts_data() {
     QTest::newRow("register missing")
         << QStringList{"--version-text", "3.05"} << 1 << "00,03,12,08,00,02"
         << TVerdictKind::Exception02 << "lacks a register";
+    QTest::newRow("stray bytes before every answer")
+        << QStringList{"--fault", "noise=1", "--seed", "3"} << 1 << QString()
+        << TVerdictKind::StrayBytes << "second master";
     QTest::newRow("value refused") << QStringList{} << 1 << "00,06,11,0B,01,F4"
                                    << TVerdictKind::Exception04 << "refused a value";
 }
@@ -94,7 +98,9 @@ void TestCommsSim::verdicts() {
     if (!queued.isEmpty())
         r.Link.AppendQuery(queued.toStdString());
     QVERIFY(ConnectLink(r.Link, r.Shell));
-    r.Link.Modbus.SetQueryTimeout(250);
+    // Generous where answers come, so an answer the scheduler held up is no time-out; short
+    // where nothing ever does.
+    r.Link.Modbus.SetQueryTimeout(kind == TVerdictKind::NoBytes ? 250 : 1000);
     QVERIFY(r.WaitQueries(20));
     QVERIFY2(r.Monitor.Verdict().Kind == kind, Describe(r.Monitor));
     QVERIFY2(r.Monitor.Verdict().Text.contains(says), Describe(r.Monitor));
@@ -104,7 +110,7 @@ void TestCommsSim::verdicts() {
     QVERIFY(c.Sent - (c.Answered + c.Failed() + c.Broadcasts) <= 1);
     if (kind == TVerdictKind::Healthy) {
         const TTimingFigures t = r.Monitor.Timing();
-        QVERIFY(t.MedianMs && *t.MedianMs >= 0 && *t.MedianMs < 250);
+        QVERIFY(t.MedianMs && *t.MedianMs >= 0 && *t.MedianMs < 1000);
         QVERIFY(*t.MinMs <= *t.MedianMs && *t.MedianMs <= *t.P95Ms && *t.P95Ms <= *t.MaxMs);
         QVERIFY(r.Monitor.QueriesPerSecond() > 0);
         QVERIFY(r.Monitor.LineShare() > 0 && r.Monitor.LineShare() < 1);

@@ -6,10 +6,12 @@
 #include "comms/LineLoad.h"
 #include "comms/LineVerdict.h"
 #include "comms/LogFile.h"
+#include "comms/LogModel.h"
 #include "comms/ResponseTimes.h"
 #include "serial/LineEvents.h"
 
 #include <QBuffer>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -65,6 +67,9 @@ private slots:
     void monitorResponseTimeFromEndOfRequest();
     void monitorStartsAfreshOnNextConnect();
     void monitorVerdictFollowsInterval();
+    void monitorNamesStrayBytes_data();
+    void monitorNamesStrayBytes();
+    void logModelFollowsByRows();
 };
 
 void TestCommUnits::responseTimes_data() {
@@ -366,6 +371,22 @@ void TestCommUnits::verdict_data() {
     QTest::newRow("cured, window clean")
         << "queries=50 answered=50 bytes=900 interval=200 at0=40/10 at200=60/0"
         << TVerdictKind::IntervalTimeouts << "200 ms or more";
+    QTest::newRow("a stray time-out at the new interval")
+        << "queries=50 answered=49 noresponse=1 bytes=900 interval=150 at0=60/25 at150=100/2"
+        << TVerdictKind::IntervalTimeouts << "from 0 ms to 150 ms";
+    QTest::newRow("time-outs go on at the new interval")
+        << "queries=50 answered=45 noresponse=5 bytes=900 interval=150 at0=60/25 at150=100/10"
+        << TVerdictKind::Intermittent << "5 without answer";
+    QTest::newRow("as many time-outs before")
+        << "queries=50 answered=49 noresponse=1 bytes=900 interval=150 at0=100/4 at150=100/3"
+        << TVerdictKind::Intermittent << "1 without answer";
+    QTest::newRow("stray bytes before the answers") << "queries=50 answered=50 bytes=2000 strays=50"
+                                                    << TVerdictKind::StrayBytes << "second master";
+    QTest::newRow("stray bytes among failures")
+        << "queries=50 answered=45 noresponse=5 bytes=2000 strays=20" << TVerdictKind::StrayBytes
+        << "noise on the line";
+    QTest::newRow("a stray byte or two is chance")
+        << "queries=50 answered=50 bytes=2000 strays=2" << TVerdictKind::Healthy << "healthy";
     QTest::newRow("timeouts at a longer interval only")
         << "queries=50 answered=50 bytes=900 interval=100 at500=40/10 at100=60/0"
         << TVerdictKind::Healthy << "healthy";
@@ -397,6 +418,7 @@ void TestCommUnits::verdict() {
                      : key == "parity"       ? &s.ParityErrors
                      : key == "framing"      ? &s.FramingErrors
                      : key == "interval"     ? &s.QueryInterval
+                     : key == "strays"       ? &s.StrayBytes
                                              : nullptr;
         if (key == "bytes")
             s.BytesReceived = static_cast<std::uint64_t>(n);
@@ -499,6 +521,89 @@ void TestCommUnits::monitorVerdictFollowsInterval() {
         RunQuery(m, clock, Read21, Answer("01 03 02 00 07"), 0, -1, 20, 100);
     QCOMPARE(m.Verdict().Kind, TVerdictKind::IntervalTimeouts);
     QVERIFY(m.Verdict().Text.contains("from 0 ms to 100 ms"));
+    // A stray time-out now and then at the new interval does not undo the finding.
+    for (int i = 0; i < 120; ++i)
+        RunQuery(m, clock, Read21, i % 60 == 30 ? std::string() : Answer("01 03 02 00 07"),
+                 i % 60 == 30 ? 1 : 0, -1, 20, 100);
+    QCOMPARE(m.Verdict().Kind, TVerdictKind::IntervalTimeouts);
+    // Time-outs as often as before at the new interval: no longer cured.
+    for (int i = 0; i < 100; ++i)
+        RunQuery(m, clock, Read21, i % 2 ? std::string() : Answer("01 03 02 00 07"), i % 2 ? 1 : 0,
+                 -1, 20, 100);
+    QCOMPARE(m.Verdict().Kind, TVerdictKind::Intermittent);
+}
+
+// Bytes ahead of every answer (noise, or another master's traffic) are named; the answer
+// found after them is still an answer.
+void TestCommUnits::monitorNamesStrayBytes_data() {
+    QTest::addColumn<QString>("before"); // hex ahead of each answer
+    QTest::addColumn<int>("every");      // on every n-th answer
+    QTest::addColumn<TVerdictKind>("kind");
+    QTest::newRow("clean line") << "" << 1 << TVerdictKind::Healthy;
+    QTest::newRow("noise before every answer") << "FF 00 3A" << 1 << TVerdictKind::StrayBytes;
+    QTest::newRow("a byte that looks like the address") << "01" << 1 << TVerdictKind::StrayBytes;
+    QTest::newRow("another master's request before")
+        << "02 03 00 00 00 01 84 39" << 4 << TVerdictKind::StrayBytes;
+    QTest::newRow("once in fifty") << "FF" << 50 << TVerdictKind::Healthy;
+}
+
+void TestCommUnits::monitorNamesStrayBytes() {
+    QFETCH(QString, before);
+    QFETCH(int, every);
+    TStepClock clock;
+    TCommMonitor m(clock.Clock());
+    const std::string noise = Hex(before.toLatin1().constData());
+    for (int i = 0; i < 50; ++i)
+        RunQuery(m, clock, Read21,
+                 (i % every == 0 ? noise : std::string()) + Answer("01 03 02 00 07"), 0);
+    QCOMPARE(m.Summary().Answered, 50);
+    QTEST(m.Verdict().Kind, "kind");
+    QCOMPARE(StrayBytesBefore(noise + Answer("01 03 02 00 07"), Read21), noise.size());
+}
+
+// The log view's model follows the ring by rows inserted at the end and removed at the start,
+// never by a reset, and shows the entries it says it shows.
+void TestCommUnits::logModelFollowsByRows() {
+    TFrameLog log(6);
+    TLogModel model(log);
+    QSignalSpy resets(&model, &QAbstractItemModel::modelReset);
+    QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
+    QSignalSpy removed(&model, &QAbstractItemModel::rowsRemoved);
+    const auto add = [&log](TFrameOutcome outcome) {
+        log.Add({0, 0, TLogEntry::Tx, Read21, {}, TFrameOutcome::Answered});
+        log.Add({0, 0, TLogEntry::Rx, {}, Read21, outcome});
+    };
+    const auto serials = [&model] {
+        QList<quint64> out;
+        for (int row = 0; row < model.rowCount(); ++row)
+            out << model.Entry(row).Serial;
+        return out;
+    };
+    add(TFrameOutcome::Answered);
+    add(TFrameOutcome::NoResponse);
+    model.Update();
+    model.Update(); // nothing new: nothing signalled
+    QCOMPARE(inserted.size(), 1);
+    QCOMPARE(serials(), QList<quint64>({1, 2, 3, 4}));
+    // Past the ring's size: the oldest rows go from the start, the new come at the end.
+    add(TFrameOutcome::Answered);
+    add(TFrameOutcome::BadFrame);
+    model.Update();
+    QCOMPARE(removed.size(), 1);
+    QCOMPARE(removed.last().at(1).toInt(), 0);
+    QCOMPARE(removed.last().at(2).toInt(), 1);
+    QCOMPARE(serials(), QList<quint64>({3, 4, 5, 6, 7, 8}));
+    QCOMPARE(model.data(model.index(5), Qt::DisplayRole).toString(), LogLineText(log.At(5)));
+    // Errors only: the failed answers' entries, followed the same way.
+    model.SetErrorsOnly(true);
+    QCOMPARE(serials(), QList<quint64>({4, 8}));
+    const qsizetype resetsBefore = resets.size();
+    add(TFrameOutcome::NoResponse);
+    add(TFrameOutcome::Answered);
+    model.Update();
+    QCOMPARE(serials(), QList<quint64>({8, 10}));
+    QCOMPARE(resets.size(), resetsBefore);
+    QVERIFY(inserted.size() >= 2 && removed.size() >= 2);
 }
 
 QTEST_GUILESS_MAIN(TestCommUnits)

@@ -8,6 +8,7 @@
 #include "support/ScenarioKit.h"
 #include "support/ScriptedDialogs.h"
 #include "support/ShellTestKit.h"
+#include "trend/frmTrend.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -78,6 +79,8 @@ private slots:
     void actionsMenuAndToolBar();
     void statusPanelAndAddress();
     void pageAreaScrolls();
+    void trendPageUsesTheWindow_data();
+    void trendPageUsesTheWindow();
     void portThatDoesNotExist();
     void portThatCannotBeOpened_data();
     void portThatCannotBeOpened();
@@ -248,6 +251,38 @@ void TestMainWindow::pageAreaScrolls() {
     QVERIFY(page->width() > t.W->ScrollBox1->viewport()->width());
     QTRY_VERIFY(t.W->ScrollBox1->horizontalScrollBar()->maximum() > 0);
     QCOMPARE(page->parentWidget(), t.W->ScrollBox1->widget());
+}
+
+// The Trend page grows with the window, its chart taking the room; in a small window it
+// keeps its least size and the area scrolls. The specified pages keep their own size.
+void TestMainWindow::trendPageUsesTheWindow_data() {
+    QTest::addColumn<QSize>("window");
+    QTest::newRow("large") << QSize(1280, 1000);
+    QTest::newRow("small") << QSize(500, 350);
+}
+
+void TestMainWindow::trendPageUsesTheWindow() {
+    QFETCH(QSize, window);
+    TProgram t;
+    t.W->setWindowState(Qt::WindowNoState);
+    t.W->resize(window);
+    QVERIFY(t.ShowAndDismiss());
+    t.W->ReadingsTrend->trigger();
+    QWidget* trend = t.W->FormTrend();
+    QWidget* viewport = t.W->ScrollBox1->viewport();
+    const QSize least = trend->minimumSize();
+    QTRY_COMPARE(trend->size(), least.expandedTo(viewport->size()));
+    QCOMPARE(t.W->ScrollBox1->widget()->size(), trend->size());
+    auto* chart = trend->findChild<QWidget*>(QStringLiteral("ChartView"));
+    QVERIFY(chart);
+    if (viewport->width() > least.width()) {
+        // The chart takes the width and the height the page gained.
+        QTRY_VERIFY(chart->width() > viewport->width() - 250);
+        QTRY_VERIFY(chart->height() > viewport->height() - 150);
+    }
+    // Back to a specified page: its own size again.
+    t.W->ReadingsRealTimeMeteringExecute();
+    QCOMPARE(t.W->ScrollBox1->widget()->size(), t.W->FormRTMetering()->size());
 }
 
 void TestMainWindow::portThatDoesNotExist() {

@@ -5,9 +5,15 @@
 #include "trend/MeteringQuantities.h"
 #include "trend/RecordFiles.h"
 #include "trend/Recorder.h"
+#include "trend/RowFile.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <algorithm>
+#include <csignal>
+#include <map>
+#include <sys/resource.h>
 
 namespace {
 
@@ -64,6 +70,10 @@ private slots:
     void recordingEndedEachWay();
     void splitBySizeNeverOverwrites();
     void unwritableFolderStopsWithAReason();
+    void rowWholeOrNotAtAll_data();
+    void rowWholeOrNotAtAll();
+    void fullDiskKeepsWholeRowsOnly();
+    void anotherMeterGetsItsOwnFile();
 };
 
 void TestCsvRecord::timeStamps_data() {
@@ -107,13 +117,13 @@ void TestCsvRecord::fields() {
 
 void TestCsvRecord::commentLineStaysOneLine() {
     const QString line = CsvCommentLine(QStringLiteral("AB\n12,\"x\""), QStringLiteral("3.20"),
-                                        QStringLiteral("2.2.0.0"));
+                                        QStringLiteral("kt580-query"), QStringLiteral("2.2.0.0"));
     QVERIFY(line.startsWith(u'#'));
     QVERIFY(!line.contains(u'\n'));
     QVERIFY(!line.contains(u'\r'));
     QVERIFY(line.contains(QLatin1String("\"AB12,\"\"x\"\"\"")));
     QVERIFY(line.contains(QLatin1String("3.20")));
-    QVERIFY(line.contains(QLatin1String("2.2.0.0")));
+    QVERIFY(line.endsWith(QLatin1String(",recorded by kt580-query 2.2.0.0")));
 }
 
 void TestCsvRecord::headerNamesUnitsAndRawColumns() {
@@ -244,14 +254,24 @@ void TestCsvRecord::newFileWhen_data() {
     QTest::addColumn<int>("rows");
     QTest::addColumn<int>("size");
     QTest::addColumn<int>("dayShift");
+    QTest::addColumn<QString>("serial");
     QTest::addColumn<bool>("expected");
-    QTest::newRow("nothing open") << int(TSplitRule::Daily) << false << 0 << 0 << 0 << true;
-    QTest::newRow("same day") << int(TSplitRule::Daily) << true << 5 << 900 << 0 << false;
-    QTest::newRow("next day") << int(TSplitRule::Daily) << true << 5 << 900 << 1 << true;
-    QTest::newRow("size fits exactly") << int(TSplitRule::Size) << true << 5 << 900 << 1 << false;
-    QTest::newRow("size overflows") << int(TSplitRule::Size) << true << 5 << 901 << 0 << true;
+    const QString same = QStringLiteral("SN7");
+    QTest::newRow("nothing open") << int(TSplitRule::Daily) << false << 0 << 0 << 0 << same << true;
+    QTest::newRow("same day") << int(TSplitRule::Daily) << true << 5 << 900 << 0 << same << false;
+    QTest::newRow("next day") << int(TSplitRule::Daily) << true << 5 << 900 << 1 << same << true;
+    QTest::newRow("size fits exactly")
+        << int(TSplitRule::Size) << true << 5 << 900 << 1 << same << false;
+    QTest::newRow("size overflows")
+        << int(TSplitRule::Size) << true << 5 << 901 << 0 << same << true;
     QTest::newRow("first row always fits")
-        << int(TSplitRule::Size) << true << 0 << 5000 << 0 << false;
+        << int(TSplitRule::Size) << true << 0 << 5000 << 0 << same << false;
+    QTest::newRow("another meter")
+        << int(TSplitRule::Daily) << true << 5 << 900 << 0 << QStringLiteral("SN8") << true;
+    QTest::newRow("another meter, by size")
+        << int(TSplitRule::Size) << true << 5 << 100 << 0 << QStringLiteral("SN8") << true;
+    QTest::newRow("serial not read yet")
+        << int(TSplitRule::Daily) << true << 5 << 900 << 0 << QString() << true;
 }
 
 void TestCsvRecord::newFileWhen() {
@@ -260,10 +280,11 @@ void TestCsvRecord::newFileWhen() {
     QFETCH(int, rows);
     QFETCH(int, size);
     QFETCH(int, dayShift);
+    QFETCH(QString, serial);
     const QDate day(2026, 3, 1);
     const TSplitRule rule{static_cast<TSplitRule::TKind>(kind), 1000};
-    const TRecordFileState file{open, day, size, rows};
-    QTEST(NeedsNewFile(rule, file, day.addDays(dayShift), 100), "expected");
+    const TRecordFileState file{open, day, size, rows, QStringLiteral("SN7")};
+    QTEST(NeedsNewFile(rule, file, {day.addDays(dayShift), 100, serial}), "expected");
 }
 
 void TestCsvRecord::fileNames_data() {
@@ -406,6 +427,203 @@ void TestCsvRecord::unwritableFolderStopsWithAReason() {
     QCOMPARE(failed, 1);
     QVERIFY(!rec.Recording());
     QVERIFY(rec.Error().contains(QLatin1String("/nonexistent-folder/run.csv")));
+}
+
+namespace {
+
+// A disk in memory with room for `room` bytes, taking at most `chunk` bytes per write.
+struct TFakeDisk {
+    std::int64_t Room = 0;
+    std::int64_t Chunk = 0;
+    std::map<QString, QByteArray> Files;
+    QString Open;
+
+    TFileOps Ops() {
+        TFileOps ops;
+        ops.Create = [this](const QString& path, QString& error) {
+            if (Files.count(path)) {
+                error = QStringLiteral("exists");
+                return -1;
+            }
+            Files[path];
+            Open = path;
+            return 3;
+        };
+        ops.Write = [this](int, const char* data, std::int64_t size, QString& error) {
+            std::int64_t used = 0;
+            for (const auto& [name, bytes] : Files)
+                used += bytes.size();
+            const std::int64_t n = std::min({size, Room - used, Chunk});
+            if (n <= 0) {
+                error = QStringLiteral("No space left on device");
+                return std::int64_t{-1};
+            }
+            Files[Open].append(data, n);
+            return n;
+        };
+        ops.Truncate = [this](int, std::int64_t size) { Files[Open].truncate(size); };
+        ops.Close = [](int) {};
+        ops.Remove = [this](const QString& path) { Files.erase(path); };
+        return ops;
+    }
+};
+
+} // namespace
+
+// Lines "h" (header) and "r" (row) of 10 bytes each with the line break, on a disk with room
+// for `room` bytes taking `chunk` bytes a write: what the file holds after closing.
+void TestCsvRecord::rowWholeOrNotAtAll_data() {
+    QTest::addColumn<int>("room");
+    QTest::addColumn<int>("chunk");
+    QTest::addColumn<QString>("lines");
+    QTest::addColumn<int>("written");
+    QTest::addColumn<int>("rows");
+    QTest::addColumn<bool>("kept");
+    QTest::newRow("room for all") << 100 << 100 << "h r r" << 3 << 2 << true;
+    QTest::newRow("short writes add up") << 100 << 3 << "h r r" << 3 << 2 << true;
+    QTest::newRow("full in a row") << 25 << 100 << "h r r" << 2 << 1 << true;
+    QTest::newRow("full in a row, short writes") << 25 << 4 << "h r r" << 2 << 1 << true;
+    QTest::newRow("full at a line's end") << 20 << 100 << "h r r" << 2 << 1 << true;
+    QTest::newRow("full in the header") << 5 << 100 << "h r" << 0 << 0 << false;
+    QTest::newRow("header only") << 100 << 100 << "h h" << 2 << 0 << false;
+    QTest::newRow("full before the first row") << 10 << 100 << "h r" << 1 << 0 << false;
+}
+
+void TestCsvRecord::rowWholeOrNotAtAll() {
+    QFETCH(int, room);
+    QFETCH(int, chunk);
+    QFETCH(QString, lines);
+    QFETCH(int, written);
+    TFakeDisk disk{room, chunk, {}, {}};
+    const QString path = QStringLiteral("run.csv");
+    {
+        TRowFile file(disk.Ops());
+        QCOMPARE(file.Open(path), TRowFile::TOpened::Yes);
+        int accepted = 0;
+        for (const QString& kind : lines.split(u' ')) {
+            const QByteArray line = kind.toLatin1().repeated(9);
+            if (!file.AppendLine(line, kind == QLatin1String("r")))
+                break;
+            ++accepted;
+        }
+        QCOMPARE(accepted, written);
+        QTEST(file.Rows(), "rows");
+        QCOMPARE(file.Size(), std::int64_t{10} * written);
+        QCOMPARE(disk.Files[path].size(), qsizetype(10) * written);
+        if (written < int(lines.split(u' ').size()))
+            QVERIFY(!file.Error().isEmpty());
+        QTEST(file.Close(), "kept");
+    }
+    QFETCH(bool, kept);
+    QCOMPARE(disk.Files.count(path) == 1, kept);
+    if (kept)
+        QVERIFY(disk.Files[path].endsWith('\n'));
+    // A name taken is never opened.
+    disk.Files[path];
+    TRowFile again(disk.Ops());
+    QCOMPARE(again.Open(path), TRowFile::TOpened::Exists);
+}
+
+namespace {
+
+// The file size limit of this process lowered for a while (a disk that fills), and restored.
+class TFileSizeLimit {
+public:
+    explicit TFileSizeLimit(rlim_t bytes) {
+        getrlimit(RLIMIT_FSIZE, &FOld);
+        FOldSignal = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit lower = FOld;
+        lower.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &lower);
+    }
+    ~TFileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &FOld);
+        std::signal(SIGXFSZ, FOldSignal);
+    }
+    TFileSizeLimit(const TFileSizeLimit&) = delete;
+    TFileSizeLimit& operator=(const TFileSizeLimit&) = delete;
+
+private:
+    rlimit FOld{};
+    void (*FOldSignal)(int) = nullptr;
+};
+
+void Cycles(TRecorder& rec, int n) {
+    for (int i = 0; i < n; ++i) {
+        rec.MeteringAnswer(TMeteringBlock::Measurement, Measurement(), TScaling{});
+        rec.MeteringLost(TMeteringBlock::Inputs);
+    }
+}
+
+} // namespace
+
+// A disk that fills: the file ends with its last whole row, the count is of the rows on
+// disk, the failure is reported once; a file that never got a row is not left behind.
+void TestCsvRecord::fullDiskKeepsWholeRowsOnly() {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("run.csv"));
+    TRecorder rec;
+    qint64 now = 1772370309042;
+    rec.Now = [&now] { return now += 500; };
+    int failed = 0;
+    rec.OnFailed = [&failed] { ++failed; };
+    const qint64 rowBytes = CsvRow(TCsvCycle{now, 0, {}, {Measurement()}}).toUtf8().size() + 1;
+    const qint64 headBytes =
+        CsvCommentLine({}, {}, QStringLiteral("kt580-utility"), {}).toUtf8().size() + 1 +
+        CsvHeader({}).toUtf8().size() + 1;
+    {
+        const TFileSizeLimit full(static_cast<rlim_t>(headBytes + 2 * rowBytes + rowBytes / 2));
+        QVERIFY(rec.Start({path, {}}, {}));
+        Cycles(rec, 4);
+        rec.Stop();
+    }
+    QCOMPARE(failed, 1);
+    QVERIFY(!rec.Error().isEmpty());
+    QCOMPARE(rec.Rows(), qint64(2));
+    const QStringList lines = ReadLines(path);
+    QCOMPARE(lines.size(), 2 + 2 + 1);
+    QCOMPARE(lines.last(), QString());
+    QCOMPARE(QFileInfo(path).size(), headBytes + 2 * rowBytes);
+
+    // A second recording on the full disk: nothing left behind, no rows counted.
+    const QString second = dir.filePath(QStringLiteral("second.csv"));
+    {
+        const TFileSizeLimit full(40);
+        QVERIFY(rec.Start({second, {}}, {}));
+        Cycles(rec, 2);
+        rec.Stop();
+    }
+    QCOMPARE(failed, 2);
+    QCOMPARE(rec.Rows(), qint64(0));
+    QVERIFY(!QFileInfo::exists(second));
+    QVERIFY(rec.Files().isEmpty());
+}
+
+// Disconnect and Connect to another meter while recording: its rows go to a new file that
+// names it; the same meter again goes on in the file it has.
+void TestCsvRecord::anotherMeterGetsItsOwnFile() {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("run.csv"));
+    TRecorder rec;
+    qint64 now = 1772370309042;
+    rec.Now = [&now] { return now += 500; };
+    QString serial = QStringLiteral("SN7");
+    QVERIFY(rec.Start({path, {}}, [&serial] { return TRecordMeta{serial, {}, {}}; }));
+    Cycles(rec, 2);
+    rec.MeteringStopped();
+    Cycles(rec, 1);
+    rec.MeteringStopped();
+    serial = QStringLiteral("SN8");
+    Cycles(rec, 3);
+    rec.Stop();
+    QCOMPARE(rec.Files().size(), 2);
+    const QStringList first = ReadLines(rec.Files()[0]);
+    const QStringList next = ReadLines(rec.Files()[1]);
+    QVERIFY(first[0].startsWith(QLatin1String("# KT580 serial number SN7,")));
+    QCOMPARE(first.size(), 2 + 3 + 1);
+    QVERIFY(next[0].startsWith(QLatin1String("# KT580 serial number SN8,")));
+    QCOMPARE(next.size(), 2 + 3 + 1);
+    QCOMPARE(rec.Rows(), qint64(6));
 }
 
 QTEST_GUILESS_MAIN(TestCsvRecord)

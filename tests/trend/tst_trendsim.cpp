@@ -5,6 +5,10 @@
 
 #include "support/SimMeter.h"
 
+#include <QChart>
+#include <QDateTimeAxis>
+#include <QLineSeries>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -15,6 +19,8 @@ private slots:
     void initTestCase();
     void recordingAgainstTheSimulator_data();
     void recordingAgainstTheSimulator();
+    void pageOpenedWhileConnectedRunsLive();
+    void anotherMeterAnotherFile();
 };
 
 void TestTrendSim::initTestCase() {
@@ -39,9 +45,9 @@ void TestTrendSim::recordingAgainstTheSimulator() {
     const QString path = dir.filePath(QStringLiteral("run.csv"));
     r.TrendDialogs.Records.push_back({path, {}});
     r.Page.ButtonRecordClick();
-    r.Link.Modbus.SetQueryTimeout(200);
+    r.Link.Modbus.SetQueryTimeout(1000);
     QVERIFY(ConnectLink(r.Link, r.Shell));
-    r.Link.Modbus.SetQueryTimeout(200);
+    r.Link.Modbus.SetQueryTimeout(1000);
     QVERIFY(QTest::qWaitFor([&] { return r.Page.Recorder().Rows() >= 8; }, 60000));
     const bool unplug = end == QLatin1String("unplug");
     if (unplug) {
@@ -102,6 +108,67 @@ void TestTrendSim::recordingAgainstTheSimulator() {
     }
     r.Page.ButtonRecordClick();
     QVERIFY(!r.Page.Recorder().Recording());
+}
+
+// As the operator opens it: connected first (the page exists, hidden, from the start), then
+// the page shown, nothing else touched. It follows the clock and draws the live lines.
+void TestTrendSim::pageOpenedWhileConnectedRunsLive() {
+    TSimMeter sim({"--serial", "TR-2"}, MeterMemory());
+    QVERIFY(sim.Started());
+    TTrendRig r;
+    r.Page.Now = [] { return QDateTime::currentMSecsSinceEpoch(); };
+    QVERIFY(ConnectLink(r.Link, r.Shell));
+    r.Page.show();
+    const auto drawn = [&] {
+        for (QAbstractSeries* s : r.Page.Chart()->series())
+            if (s->name() == QLatin1String("Volts AN") &&
+                !static_cast<QLineSeries*>(s)->points().isEmpty())
+                return true;
+        return false;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(drawn(), 30000);
+    QVERIFY(!r.Page.Paused());
+    QCOMPARE(r.Page.findChild<QPushButton*>(QStringLiteral("ButtonPause"))->text(),
+             QStringLiteral("Pause"));
+    // The time axis ends about now, not at the epoch.
+    const auto* axis = qobject_cast<QDateTimeAxis*>(r.Page.Chart()->axes(Qt::Horizontal).first());
+    QVERIFY(axis);
+    QVERIFY(qAbs(axis->max().toMSecsSinceEpoch() - QDateTime::currentMSecsSinceEpoch()) < 60000);
+    QVERIFY(DisconnectLink(r.Link, r.Shell));
+}
+
+// Recording through Disconnect and Connect to another meter on the same port: the rows of
+// each meter go to a file of their own that names it.
+void TestTrendSim::anotherMeterAnotherFile() {
+    TTrendRig r;
+    r.Page.Now = [] { return QDateTime::currentMSecsSinceEpoch(); };
+    r.Page.Recorder().Now = r.Page.Now;
+    QTemporaryDir dir;
+    r.TrendDialogs.Records.push_back({dir.filePath(QStringLiteral("run.csv")), {}});
+    r.Page.ButtonRecordClick();
+    for (const char* serial : {"TR-A", "TR-B"}) {
+        TSimMeter sim({"--serial", serial}, MeterMemory());
+        QVERIFY(sim.Started());
+        const qint64 before = r.Page.Recorder().Rows();
+        QVERIFY(ConnectLink(r.Link, r.Shell));
+        QVERIFY(QTest::qWaitFor([&] { return r.Page.Recorder().Rows() >= before + 3; }, 60000));
+        QVERIFY(DisconnectLink(r.Link, r.Shell));
+        sim.Stop();
+    }
+    r.Page.ButtonRecordClick();
+    const QStringList files = r.Page.Recorder().Files();
+    QCOMPARE(files.size(), 2);
+    qint64 rows = 0;
+    for (int i = 0; i < 2; ++i) {
+        QFile f(files[i]);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QStringList lines = QString::fromUtf8(f.readAll()).split(u'\n', Qt::SkipEmptyParts);
+        QVERIFY2(lines[0].startsWith(QStringLiteral("# KT580 serial number TR-%1,")
+                                         .arg(QLatin1Char(i == 0 ? 'A' : 'B'))),
+                 qPrintable(lines[0]));
+        rows += lines.size() - 2;
+    }
+    QCOMPARE(rows, r.Page.Recorder().Rows());
 }
 
 QTEST_MAIN(TestTrendSim)

@@ -7,6 +7,8 @@ TCsvRunner::TCsvRunner(TKrModbus& master, const TQueryOptions& options)
     : FMaster(master), FAddress(options.Address.value_or(1)),
       FCycles(options.Count), FPreamble{qry::Identity, qry::SerialNumber, qry::Settings1100,
                                         qry::AOType} {
+    // Nothing is scaled before the meter has answered its ratios.
+    FScaling.RatiosKnown = false;
     StartRecording(options);
     FMaster.OnQueryData = [this](TKrModbus&, std::string& fmt) { fmt = PrepareQuery(); };
     FMaster.OnSendData = [this](TKrPolling&, const std::string&) { ++FSent; };
@@ -32,7 +34,8 @@ void TCsvRunner::StartRecording(const TQueryOptions& options) {
         record.Split.MaxBytes = options.CsvMaxBytes;
     }
     FRecorder.Start(record, [this] {
-        return TRecordMeta{FSerial, FVersion, QStringLiteral(KT_FILE_VERSION)};
+        return TRecordMeta{FSerial, FVersion, QStringLiteral(KT_FILE_VERSION),
+                           QStringLiteral("kt580-query")};
     });
     FRecorder.OnFailed = [this] {
         FError = FRecorder.Error();
@@ -63,6 +66,7 @@ void TCsvRunner::RegistersRead(std::uint16_t start, std::span<const std::uint16_
         return;
     case rbSettings:
         UpdateRatios(values, FRatios, FScaling);
+        FScaling.RatiosKnown = true;
         return;
     case rbAOType:
         if (!values.empty())
@@ -98,6 +102,14 @@ void TCsvRunner::AfterResponse(TKrModbus& sender) {
 std::string TCsvRunner::NextQuery() {
     if (FPreambleAt < FPreamble.size())
         return FPreamble[FPreambleAt++];
+    if (!FScaling.RatiosKnown) {
+        // Asked for and never answered: no row is recorded with values scaled by a guess.
+        if (FError.isEmpty())
+            FError = QStringLiteral("The meter did not answer the read of its transformer ratios "
+                                    "(block 0x1100), so no value can be scaled; nothing recorded");
+        FMaster.Stop();
+        return {};
+    }
     // The rotation of the metering page, the energy read as long as the meter's layout has it.
     const int step = FStep;
     FStep = (FStep + 1) % 4;

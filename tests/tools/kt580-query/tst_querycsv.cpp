@@ -24,6 +24,8 @@ private slots:
     void options_data();
     void options();
     void recordsOneRowPerMeasurementRead();
+    void noScaledValueWithoutTheRatios_data();
+    void noScaledValueWithoutTheRatios();
 };
 
 void TestQueryCsv::options_data() {
@@ -65,7 +67,7 @@ void TestQueryCsv::recordsOneRowPerMeasurementRead() {
     const QString file = dir.filePath(QStringLiteral("run.csv"));
     QProcess query;
     query.start(qEnvironmentVariable("KT_BIN_DIR") + "/tools/kt580-query/kt580-query",
-                {"--port", sim.Path(), "--interval", "20", "--timeout", "150", "--csv", file,
+                {"--port", sim.Path(), "--interval", "20", "--timeout", "1000", "--csv", file,
                  "--count", "12"});
     QVERIFY(query.waitForFinished(60000));
     const QString out = QString::fromLocal8Bit(query.readAllStandardOutput());
@@ -106,6 +108,61 @@ void TestQueryCsv::recordsOneRowPerMeasurementRead() {
     }
     QCOMPARE(empty, dropped);
     QVERIFY(out.contains(QStringLiteral("rows=%1").arg(reads)));
+}
+
+// The transformer ratios (block 0x1100) lost at the start: asked again, and when they never
+// come, the run fails saying so, with no value scaled by ratios nobody read in the file.
+void TestQueryCsv::noScaledValueWithoutTheRatios_data() {
+    QTest::addColumn<int>("losses");
+    QTest::addColumn<int>("exitCode");
+    QTest::newRow("lost once, read again") << 1 << 0;
+    QTest::newRow("never answered") << 6 << 1;
+}
+
+void TestQueryCsv::noScaledValueWithoutTheRatios() {
+    QFETCH(int, losses);
+    QTemporaryDir dir;
+    // PT 400/100: a ratio of 4.
+    const QString state = dir.filePath(QStringLiteral("meter.state"));
+    {
+        QFile f(state);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("reg.1100=1234\nreg.1101=1\nreg.1102=19200\nreg.1103=3\nreg.1104=2\n"
+                "reg.1105=400\nreg.1106=0\nreg.1107=100\nreg.1108=50\nreg.1109=5\n"
+                "reg.110a=1\nreg.110b=7\nreg.110c=1\n");
+    }
+    QStringList args{"--state", state};
+    for (int i = 0; i < losses; ++i)
+        args << "--lose-answer"
+             << "1100";
+    TSimProcess sim(args);
+    QVERIFY(!sim.Path().isEmpty());
+    const QString file = dir.filePath(QStringLiteral("run.csv"));
+    QProcess query;
+    query.start(qEnvironmentVariable("KT_BIN_DIR") + "/tools/kt580-query/kt580-query",
+                {"--port", sim.Path(), "--interval", "20", "--timeout", "300", "--csv", file,
+                 "--count", "3"});
+    QVERIFY(query.waitForFinished(60000));
+    const QString out =
+        QString::fromLocal8Bit(query.readAllStandardOutput() + query.readAllStandardError());
+    QFETCH(int, exitCode);
+    QVERIFY2(query.exitCode() == exitCode, qPrintable(out));
+    const QStringList lines = ReadLines(file);
+    if (exitCode != 0) {
+        QVERIFY2(out.contains(QLatin1String("ratios")), qPrintable(out));
+        QVERIFY2(lines.size() <= 2, qPrintable(lines.join(u'\n')));
+        return;
+    }
+    // The program that wrote the file is named in its first line.
+    QVERIFY2(lines[0].contains(QLatin1String("recorded by kt580-query")), qPrintable(lines[0]));
+    const QStringList header = lines[1].split(u',');
+    const int volts = int(header.indexOf(QStringLiteral("Volts AN (V)")));
+    const int raw = int(header.indexOf(QStringLiteral("0x1400")));
+    QCOMPARE(lines.size() - 2, 3);
+    for (int i = 2; i < lines.size(); ++i) {
+        const QStringList cells = lines[i].split(u',');
+        QCOMPARE(cells[volts].toDouble(), cells[raw].toInt() * 4 / 10.0);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestQueryCsv)
