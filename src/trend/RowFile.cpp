@@ -12,10 +12,10 @@ TFileOps SystemFileOps() {
     ops.Create = [](const QString& path, QString& error) {
         const int fd = ::open(QFile::encodeName(path).constData(),
                               O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        const int code = errno;
         if (fd < 0)
-            error = QString::fromLocal8Bit(std::strerror(errno));
-        if (fd < 0 && errno == EEXIST)
-            error = QStringLiteral("exists");
+            error = code == EEXIST ? QStringLiteral("exists")
+                                   : QString::fromLocal8Bit(std::strerror(code));
         return fd;
     };
     ops.Write = [](int fd, const char* data, std::int64_t size, QString& error) {
@@ -23,8 +23,9 @@ TFileOps SystemFileOps() {
         do {
             n = ::write(fd, data, static_cast<std::size_t>(size));
         } while (n < 0 && errno == EINTR);
+        const int code = errno;
         if (n < 0)
-            error = QString::fromLocal8Bit(std::strerror(errno));
+            error = QString::fromLocal8Bit(std::strerror(code));
         return static_cast<std::int64_t>(n);
     };
     ops.Truncate = [](int fd, std::int64_t size) {
