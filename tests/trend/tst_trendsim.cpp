@@ -96,9 +96,8 @@ void TestTrendSim::recordingAgainstTheSimulator() {
                      .contains(q),
                  qPrintable(q));
     // Values scaled by the ratios read from the meter (PT 4), as on the metering page; the
-    // raw register beside it unscaled.
+    // raw register beside it unscaled. (The link has forgotten the ratios with the meter.)
     const int raw = int(lines[1].split(u',').indexOf(QStringLiteral("0x1400")));
-    QCOMPARE(r.Link.PTRatio(), 4.0);
     for (qsizetype i = lines.size() - 1; i >= 2; --i) {
         const QStringList row = lines[i].split(u',');
         if (!row[volts].isEmpty()) {
