@@ -209,6 +209,10 @@ void FiveMeters() {
                 "ratio=%.3f notes=%lld\n",
                 real, invented, twice, seconds, s.FloorSeconds, seconds / s.FloorSeconds,
                 static_cast<long long>(s.Notes.size()));
+    for (const QString& note : s.Notes)
+        std::printf("five-meters-note: %s\n", qPrintable(note));
+    for (const TMeterFound& m : s.Found)
+        std::printf("five-meters-found: %d %s\n", m.Address, qPrintable(m.SerialNumber));
 }
 
 void Cancel() {
