@@ -1,16 +1,16 @@
 // How long Find Meter takes against the paced simulator (meter timing: characters at the line
 // rate, 10 ms turnaround unless said otherwise), with the program's default allowance of
 // 100 ms for an answer to begin, and how good its time estimate is. Each scan's time is
-// printed beside its floor: the sum over its probes of request + 3.5-character silence +
-// allowance. Prints one line per figure.
+// printed beside its floor: the sum over its exchanges (probes, confirmations, serial number
+// reads) of request + 3.5-character silence + allowance. Prints one line per figure.
 //
 //   bench_find_meter [--only NAME] [--skip-sweep]
 //
 // dialog-address: a meter at the dialog's line setting (19200 None1), address 247.
 // address1-BAUD:  a meter at address 1 at each offered baud rate (a pseudo-terminal shows the
 //                 meter the baud rate, never the parity).
-// slow-MS:        a meter at 19200, address 247, that begins its answers MS ms after a request;
-//                 150 ms also with a 200 ms allowance.
+// slow-MS:        a meter at 19200, address 247, that begins its answers MS ms after a request
+//                 (30, 40, 80; 150 with a 200 ms allowance).
 // chunked-BAUD:   a meter behind an adapter that passes bytes on in chunks every 16 ms (its
 //                 latency timer), answering after 20 ms: 19200 at address 247, 9600 at 1.
 // sweep:          every line setting and address with nobody answering (about 15 minutes).
@@ -91,10 +91,11 @@ void DialogAddress() {
 }
 
 void SlowMeters() {
+    // A meter slower than the allowance is not found at all (tst_scanrunner shows that its late
+    // answers are credited to no probe): 150 ms only with a longer allowance.
     const std::pair<int, double> cases[] = {{30, TScanPlan::DefaultTurnaround},
                                             {40, TScanPlan::DefaultTurnaround},
                                             {80, TScanPlan::DefaultTurnaround},
-                                            {150, TScanPlan::DefaultTurnaround},
                                             {150, 0.200}};
     for (const auto& [delay, allowance] : cases) {
         TSim sim({"--address", "247", "--delay", QString::number(delay), "--serial",
@@ -208,6 +209,10 @@ void FiveMeters() {
                 "ratio=%.3f notes=%lld\n",
                 real, invented, twice, seconds, s.FloorSeconds, seconds / s.FloorSeconds,
                 static_cast<long long>(s.Notes.size()));
+    for (const QString& note : s.Notes)
+        std::printf("five-meters-note: %s\n", qPrintable(note));
+    for (const TMeterFound& m : s.Found)
+        std::printf("five-meters-found: %d %s\n", m.Address, qPrintable(m.SerialNumber));
 }
 
 void Cancel() {
@@ -233,6 +238,7 @@ void Cancel() {
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     QTemporaryDir config;
     qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
     QString only;

@@ -186,9 +186,10 @@ void TScanPlan::Report(TAnswerKind answer) {
         if (std::find(FGarbled.begin(), FGarbled.end(), s) == FGarbled.end() && !FClean[s])
             FGarbled.push_back(s);
         // Once more, so a burst of noise at the right setting does not lose the meter; twice
-        // garbled where nothing clean ever came is a setting the line does not use.
-        if (probe->Attempt == 0) {
-            FAttempt = 1;
+        // garbled where nothing clean ever came is a setting the line does not use. Where clean
+        // frames came, a garbled answer is most likely a meter's, spoilt: a third try.
+        if (probe->Attempt == 0 || (FClean[s] && probe->Attempt < 2)) {
+            FAttempt = probe->Attempt + 1;
             return;
         }
         if (!FClean[s])

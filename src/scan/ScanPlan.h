@@ -70,7 +70,7 @@ enum class TAnswerKind {
 struct TProbe {
     int Setting = 0; // index into the plan's settings
     std::uint8_t Address = 1;
-    int Attempt = 0; // 1 when a garbled answer is being checked once more
+    int Attempt = 0; // 1 (or 2 where clean frames came) when a garbled answer is asked again
     bool operator==(const TProbe&) const = default;
 };
 

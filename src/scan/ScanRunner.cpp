@@ -59,6 +59,14 @@ std::string_view AfterEcho(std::string_view received, const std::string& request
     return received.substr(received.rfind(request, 0) == 0 ? request.size() : 0);
 }
 
+// True once `received` holds more than an echo of `request`, or all of it.
+bool AnswerBegun(std::string_view received, const std::string& request) {
+    if (received.size() <= request.size())
+        return !received.empty() &&
+               std::string_view(request).substr(0, received.size()) != received;
+    return true;
+}
+
 // Writes the whole of `request`, waiting for the port to take each part.
 TExchange SendRequest(TSerialDevice& device, const TEvent& stop, const std::string& request) {
     std::size_t sent = 0;
@@ -115,10 +123,10 @@ TExchange CollectAnswer(TSerialDevice& device, const TEvent& stop, const TAsk& a
             return TExchange::Vanished;
         if (ws == TWaitStatus::TimedOut)
             return TExchange::Done;
-        const bool first = received.empty();
+        const bool first = !AnswerBegun(received, ask.Request);
         if (!ReadInto(device, received))
             return TExchange::Vanished;
-        if (first && !received.empty())
+        if (first && AnswerBegun(received, ask.Request))
             end = sent +
                   Span(ExchangeEnd(ask.Window,
                                    std::chrono::duration<double>(TClock::now() - sent).count()));
@@ -213,13 +221,14 @@ private:
     std::vector<int> FNotedGarbled;
     std::vector<std::pair<int, std::uint8_t>> FNotedOthers;
     bool FNotedLate = false;
+    double FExtraFloor = 0;  // the floor of the exchanges outside the plan: confirmations, serials
     bool FSweepOver = false; // a device answers every address: nothing more to learn
 };
 
 void TScanSession::Report() {
     FStatus.ElapsedSeconds = std::chrono::duration<double>(TClock::now() - FStarted).count();
     FStatus.Fraction = FPlan.Fraction();
-    FStatus.FloorSeconds = FPlan.FloorSeconds();
+    FStatus.FloorSeconds = FPlan.FloorSeconds() + FExtraFloor;
     FStatus.RemainingSeconds = FPlan.RemainingSeconds(FStatus.ElapsedSeconds);
     if (FProgress)
         FProgress(FStatus);
@@ -267,6 +276,8 @@ TExchange TScanSession::Confirm(const TProbe& probe, const TIdentityAnswer& answ
     const std::string request = IdentityRequest(probe.Address);
     TProbeResult result;
     for (int attempt = 0; attempt < Attempts; ++attempt) {
+        FExtraFloor +=
+            ProbeSeconds(FPlan.Settings()[probe.Setting].Baud, FPlan.TurnaroundSeconds());
         if (const TExchange e = Ask(probe, request, IdentityAnswerLength, result);
             e != TExchange::Done)
             return e;
@@ -295,6 +306,7 @@ TExchange TScanSession::CompleteMeter(const TProbe& probe, const TIdentityAnswer
     TProbeResult result;
     TExchange exchange = TExchange::Done;
     for (int attempt = 0; attempt < Attempts && exchange == TExchange::Done; ++attempt) {
+        FExtraFloor += ProbeSeconds(setting.Baud, FPlan.TurnaroundSeconds());
         exchange = Ask(probe, request, SerialNumberAnswerLength, result);
         if (const auto serial =
                 SerialNumberOf(AfterEcho(result.Received, request), probe.Address)) {

@@ -32,8 +32,10 @@ struct TScanStatus {
     double Fraction = 0;
     double RemainingSeconds = 0;
     double ElapsedSeconds = 0;
-    double FloorSeconds = 0; // the least the probes made so far could have taken
-    QString Trying;          // "9600 Even, address 12"
+    // The least the exchanges so far could have taken: request, 3.5-character silence and
+    // allowance for each probe, confirmation and serial number read.
+    double FloorSeconds = 0;
+    QString Trying; // "9600 Even, address 12"
     std::vector<TMeterFound> Found;
     QStringList Notes;   // what the line showed besides meters: garbled bytes, other devices
     QString Failure;     // why the port did not open

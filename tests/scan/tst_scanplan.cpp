@@ -32,7 +32,7 @@ QStringList Names(const std::vector<TScanSetting>& settings) {
 }
 
 // Runs a plan against scripted answers ("setting:address" -> answer for the first try,
-// "setting:address*" for the second) and lists the probes it sent in order.
+// "setting:address*" for the second, "**" for the third) and lists the probes it sent in order.
 QStringList Walk(TScanPlan& plan, const std::map<QString, TAnswerKind>& script, int limit) {
     QStringList sent;
     while (auto probe = plan.Current()) {
@@ -41,7 +41,7 @@ QStringList Walk(TScanPlan& plan, const std::map<QString, TAnswerKind>& script, 
         const QString key = QStringLiteral("%1:%2%3")
                                 .arg(probe->Setting)
                                 .arg(probe->Address)
-                                .arg(probe->Attempt ? QStringLiteral("*") : QString());
+                                .arg(QString(probe->Attempt, QLatin1Char('*')));
         sent << key;
         const auto it = script.find(key);
         plan.Report(it == script.end() ? TAnswerKind::Silent : it->second);
@@ -110,9 +110,12 @@ private slots:
         QTest::newRow("garbled once, then silent: setting kept")
             << 5 << first << QStringList{"0:5=g"} << 6
             << QStringList{"0:5", "0:5*", "0:1", "1:5", "1:1", "0:2"};
-        QTest::newRow("garbled at a setting proven clean: next address, setting kept")
-            << 5 << first << QStringList{"0:5=o", "0:1=g", "0:1*=g"} << 6
-            << QStringList{"0:5", "0:1", "0:1*", "1:5", "1:1", "0:2"};
+        QTest::newRow("garbled thrice at a setting proven clean: next address, setting kept")
+            << 5 << first << QStringList{"0:5=o", "0:1=g", "0:1*=g", "0:1**=g"} << 6
+            << QStringList{"0:5", "0:1", "0:1*", "0:1**", "1:5", "1:1"};
+        QTest::newRow("a spoilt answer at a setting proven clean: found at the third try")
+            << 5 << first << QStringList{"0:5=o", "0:1=g", "0:1*=g", "0:1**=m"} << 6
+            << QStringList{"0:5", "0:1", "0:1*", "0:1**"};
     }
     void probeOrder() {
         QFETCH(int, likely);
