@@ -59,8 +59,11 @@ void TJournalIndex::Line(QByteArrayView line, qint64 offset) {
             item.Offset = offset;
             item.Length = length;
             item.Open = false;
-            if (!info->Meter.isEmpty())
+            if (!info->Meter.isEmpty()) {
+                --FMeterUse[static_cast<std::size_t>(item.Meter)];
                 item.Meter = MeterIndex(info->Meter);
+                ++FMeterUse[static_cast<std::size_t>(item.Meter)];
+            }
             FCompleted.push_back(*open);
             FOpen.erase(open);
             return;
@@ -69,6 +72,15 @@ void TJournalIndex::Line(QByteArrayView line, qint64 offset) {
     if (info->Sent && !info->Id.isEmpty())
         FOpen.insert(info->Id, FItems.size());
     FItems.push_back({offset, length, MeterIndex(info->Meter), info->Sent});
+    ++FMeterUse[static_cast<std::size_t>(FItems.back().Meter)];
+}
+
+QStringList TJournalIndex::MetersInUse() const {
+    QStringList meters;
+    for (std::size_t k = 0; k < FMeterUse.size(); ++k)
+        if (FMeterUse[k] > 0)
+            meters << FMeters[static_cast<qsizetype>(k)];
+    return meters;
 }
 
 std::int32_t TJournalIndex::MeterIndex(const QString& meter) {
@@ -78,6 +90,7 @@ std::int32_t TJournalIndex::MeterIndex(const QString& meter) {
     const auto index = static_cast<std::int32_t>(FMeters.size());
     FMeters << meter;
     FMeterIndex.insert(meter, index);
+    FMeterUse.push_back(0);
     return index;
 }
 

@@ -39,8 +39,12 @@ public:
 
     // The entries, oldest first.
     const std::vector<TItem>& Items() const { return FItems; }
-    // The meters the entries name, in the order first seen; "" for an unknown serial number.
+    // The meters the entries have named, in the order first seen; "" for an unknown serial
+    // number. An item's Meter is an index into it.
     const QStringList& Meters() const { return FMeters; }
+    // Those the entries name now (a "sent" entry's unknown serial number is gone once its
+    // outcome names the meter).
+    QStringList MetersInUse() const;
     // The entries whose line changed since the last call (an outcome that completed them).
     std::vector<std::size_t> TakeCompleted();
     // Lines that were not entries.
@@ -55,6 +59,7 @@ private:
     std::vector<TItem> FItems;
     QStringList FMeters;
     QHash<QString, std::int32_t> FMeterIndex;
+    std::vector<int> FMeterUse;        // entries per meter
     QHash<QString, std::size_t> FOpen; // id -> item of a "sent" entry
     std::vector<std::size_t> FCompleted;
     int FBroken = 0;

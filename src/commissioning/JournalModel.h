@@ -27,7 +27,7 @@ public:
 
     // The meters the journal names, serial numbers as written ("" for entries that do not know
     // theirs); the filter takes one of them, or nothing for all.
-    const QStringList& Meters() const { return FIndex.Meters(); }
+    QStringList Meters() const { return FIndex.MetersInUse(); }
     void SetMeter(const std::optional<QString>& meter);
     // Lines of the file that are not entries, skipped.
     int Broken() const { return FIndex.Broken(); }

@@ -107,16 +107,20 @@ void TFormJournal::Watch() {
 }
 
 void TFormJournal::FillMeters() {
-    QStringList meters;
+    QStringList meters = {AllMeters};
+    QStringList found;
     for (const QString& m : FModel->Meters())
-        meters << JournalMeterText(m.isEmpty() ? std::nullopt : std::optional(m));
-    meters.sort();
-    if (ComboMeter->count() == meters.size() + 1)
+        found << JournalMeterText(m.isEmpty() ? std::nullopt : std::optional(m));
+    found.sort();
+    meters << found;
+    QStringList shown;
+    for (int k = 0; k < ComboMeter->count(); ++k)
+        shown << ComboMeter->itemText(k);
+    if (shown == meters)
         return;
     const QString chosen = ComboMeter->currentText();
     const QSignalBlocker block(ComboMeter);
     ComboMeter->clear();
-    ComboMeter->addItem(AllMeters);
     ComboMeter->addItems(meters);
     const int again = ComboMeter->findText(chosen);
     ComboMeter->setCurrentIndex(again < 0 ? 0 : again);

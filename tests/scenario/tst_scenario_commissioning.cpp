@@ -51,6 +51,7 @@ private slots:
     void journalAgainstTheMeter();
     void safeWrites_data();
     void safeWrites();
+    void journalBeforeTheWrite();
     void installationCheck_data();
     void installationCheck();
     void reportFiles();
@@ -231,6 +232,32 @@ void TestScenarioCommissioning::safeWrites() {
     QCOMPARE(
         p.Dialogs.Boxes.back().Text,
         QString("Are you sure you want to send these parameters to the device?\n\nNo changes"));
+}
+
+void TestScenarioCommissioning::journalBeforeTheWrite() {
+    // The meter carries out each settings write and never answers it: while the utility still
+    // waits for the answer (a crash now would end it), the journal already holds the write.
+    TSimMeter meter({"--serial", Serial, "--mute-function", "10"}, MeterMemory());
+    QVERIFY(meter.Started());
+    TProgram p;
+    QVERIFY(Online(p));
+    p.Link().Modbus.SetQueryTimeout(3000);
+    p.W->SettingsGeneralSettings->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(p.Reads.value(0x120A) >= 1, Wait);
+    p.Settings<QLineEdit>("EditPT1")->setText("11000");
+    p.Dialogs.Answers = {IDialogs::ResultYes};
+    const std::size_t boxes = p.Dialogs.Boxes.size();
+    TProgram::Click(p.Settings("ButtonUpdate"));
+    QTRY_VERIFY_WITH_TIMEOUT(Find(Journal(), "Settings block 0x1100"), Wait);
+    QCOMPARE(Find(Journal(), "Settings block 0x1100")->Outcome, QString("sent"));
+    QCOMPARE(Find(Journal(), "Settings block 0x1100")->Query.left(5), QString("01,10"));
+    // Then its outcome completes the same entry.
+    QTRY_VERIFY_WITH_TIMEOUT(p.Dialogs.Boxes.size() > boxes + 1, 4 * Wait);
+    const std::vector<TJournalEntry> journal = Journal();
+    QCOMPARE(Find(journal, "Settings block 0x1100")->Outcome, QString("no answer"));
+    QCOMPARE(std::count_if(journal.begin(), journal.end(),
+                           [](const TJournalEntry& e) { return e.Write.What.contains("0x1100"); }),
+             1);
 }
 
 void TestScenarioCommissioning::installationCheck_data() {
