@@ -299,15 +299,15 @@ void TFormModbus::ModbusQueryFinish(TKrPolling& /*Sender*/) {
     FInFlight.reset();
     FAdopted.reset();
     FFacts.Forget();
-    ForgetMeter();
-    FMeterLine.reset();
     FFinishingWrites = false;
     FQueryOpen = false;
     FMeteringRead.reset();
     for (IMeteringObserver* o : std::vector(FObservers))
         o->MeteringStopped();
-    // The rows of this connection are written; the next one may reach another meter.
-    FSerialNumber.clear();
+    // The rows of this connection are written under its meter; the next connection may reach
+    // another meter.
+    ForgetMeter();
+    FMeterLine.reset();
     if (FShell.DisconnectRequested())
         FShell.SetConnected(false);
     if (Modbus.Opened()) {
