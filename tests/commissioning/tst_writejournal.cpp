@@ -376,10 +376,10 @@ namespace {
 
 // Journal lines for the reader's table: "S:a:Relay 1" an entry "sent" with id a, "O:a:Relay 1:
 // accepted" its outcome, "E::Relay 2:no answer" an entry of an older journal (no id), "CUT" the
-// first half of a line cut by a crash, "X" a line that is no JSON, "" a blank line.
-QByteArray Lines(const QString& spec) {
+// first half of a line cut by a crash, "X" a line that is no JSON, "NL" a blank line.
+QByteArray Lines(const QString& tokens) {
     QByteArray bytes;
-    for (const QString& token : spec.split(' ', Qt::SkipEmptyParts)) {
+    for (const QString& token : tokens.split(' ', Qt::SkipEmptyParts)) {
         const QStringList f = token.split(':');
         if (f[0] == "CUT") {
             bytes += R"({"time":"2026-12-07T10:00:00.000+00:00","what":"cut)";
