@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <optional>
 
 namespace {
 
@@ -112,17 +113,24 @@ bool ReadInto(TSerialDevice& device, std::string& received) {
 
 // Collects the answer to a request handed to the port at `sent` into `received`: until it is
 // complete, or until its window ends (see ExchangeEnd).
+// How a wait for bytes ends the exchange, if it does: stopped, the device gone, or time up.
+std::optional<TExchange> EndOfWait(TWaitStatus ws) {
+    if (ws == TWaitStatus::Stopped)
+        return TExchange::Stopped;
+    if (ws == TWaitStatus::Fatal || ws == TWaitStatus::Invalid)
+        return TExchange::Vanished;
+    if (ws == TWaitStatus::TimedOut)
+        return TExchange::Done;
+    return std::nullopt;
+}
+
 TExchange CollectAnswer(TSerialDevice& device, const TEvent& stop, const TAsk& ask,
                         TClock::time_point sent, std::string& received) {
     auto end = sent + Span(ExchangeEnd(ask.Window, std::nullopt));
     for (;;) {
         const TWaitStatus ws = device.Wait(TWaitFor::Readable, stop, MillisecondsUntil(end));
-        if (ws == TWaitStatus::Stopped)
-            return TExchange::Stopped;
-        if (ws == TWaitStatus::Fatal || ws == TWaitStatus::Invalid)
-            return TExchange::Vanished;
-        if (ws == TWaitStatus::TimedOut)
-            return TExchange::Done;
+        if (const auto ended = EndOfWait(ws))
+            return *ended;
         const bool first = !AnswerBegun(received, ask.Request);
         if (!ReadInto(device, received))
             return TExchange::Vanished;
@@ -147,12 +155,8 @@ TExchange AwaitQuiet(TSerialDevice& device, const TEvent& stop, double quiet, bo
     for (;;) {
         const TWaitStatus ws =
             device.Wait(TWaitFor::Readable, stop, MillisecondsUntil(std::min(quietUntil, giveUp)));
-        if (ws == TWaitStatus::Stopped)
-            return TExchange::Stopped;
-        if (ws == TWaitStatus::Fatal || ws == TWaitStatus::Invalid)
-            return TExchange::Vanished;
-        if (ws == TWaitStatus::TimedOut)
-            return TExchange::Done;
+        if (const auto ended = EndOfWait(ws))
+            return *ended;
         dropped.clear();
         if (!ReadInto(device, dropped))
             return TExchange::Vanished;
