@@ -240,10 +240,8 @@ QString SiteSection(const TCommissioningReport& r) {
 }
 
 QString MeterSection(const TCommissioningReport& r) {
-    const QString line = QStringLiteral("%1 bps, parity %2, %3 stop bit(s), address %4")
-                             .arg(r.Line.Baudrate)
-                             .arg(ParityName(r.Line.Parity), StopBitsName(r.Line.StopBits))
-                             .arg(r.Line.Address);
+    const QString line = LineSettingText(r.Line.Baudrate, r.Line.Parity, r.Line.StopBits) +
+                         QStringLiteral(", address %1").arg(r.Line.Address);
     return Heading(QStringLiteral("Meter")) + Table +
            Row({Bold("Model"), Esc(r.Model), Bold("Device type"), Esc(r.DeviceType)}) +
            Row({Bold("Serial number"), Esc(r.SerialNumber), Bold("Release date"),

@@ -170,7 +170,7 @@ QVariant TJournalModel::data(const QModelIndex& index, int role) const {
         return {};
     switch (index.column()) {
     case cTime:
-        return IsoTime(e->Time);
+        return DisplayTime(e->Time);
     case cMeter:
         return JournalMeterText(e->SerialNumber);
     case cPort:

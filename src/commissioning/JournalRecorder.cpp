@@ -8,9 +8,7 @@
 namespace {
 
 QString LineText(const TLinkLine& line) {
-    return QStringLiteral("%1 bps, %2, %3 stop bits")
-        .arg(line.Baudrate)
-        .arg(ParityName(line.Parity), StopBitsName(line.StopBits));
+    return LineSettingText(line.Baudrate, line.Parity, line.StopBits);
 }
 
 } // namespace

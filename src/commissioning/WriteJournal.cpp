@@ -55,6 +55,21 @@ QString StopBitsName(TStopBits stopBits) {
     return QString::fromLatin1(names[static_cast<int>(stopBits) % 3]);
 }
 
+QString LineSettingText(std::uint32_t baudrate, TParity parity, TStopBits stopBits) {
+    QString text = QString::number(baudrate) + QStringLiteral(" bps, ");
+    if (parity == TParity::None && stopBits != TStopBits::_1_5)
+        return text +
+               (stopBits == TStopBits::_2 ? QStringLiteral("None2") : QStringLiteral("None1"));
+    text += ParityName(parity);
+    if (stopBits != TStopBits::_1)
+        text += QStringLiteral(", %1 stop bits").arg(StopBitsName(stopBits));
+    return text;
+}
+
+QString DisplayTime(const QDateTime& time) {
+    return time.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+}
+
 QString OutcomeText(TQueryResult result) {
     switch (result) {
     case TQueryResult::Answered:

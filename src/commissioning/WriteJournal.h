@@ -40,6 +40,12 @@ QString IsoTime(const QDateTime& time);
 // "1", "1.5", "2".
 QString ParityName(TParity parity);
 QString StopBitsName(TStopBits stopBits);
+// A line setting as the windows spell it: "19200 bps, None1" (parity and stop bits as the
+// Connection Settings dialog names them; stop bits added only where its names do not say them).
+QString LineSettingText(std::uint32_t baudrate, TParity parity, TStopBits stopBits);
+// A time as the windows show it: local, to the second ("2026-03-01 14:05:09"). Files keep
+// IsoTime.
+QString DisplayTime(const QDateTime& time);
 
 // The outcome word of a query result.
 QString OutcomeText(TQueryResult result);

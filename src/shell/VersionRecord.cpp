@@ -21,3 +21,7 @@ QString VersionLabelText(const QString& designText, const TVersionLookup& lookup
         text += QStringLiteral(" (") + *comments + QLatin1Char(')');
     return text;
 }
+
+QString ProgramVersionText(const TVersionLookup& lookup) {
+    return VersionLabelText(QString(), lookup).trimmed();
+}

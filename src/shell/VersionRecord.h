@@ -17,3 +17,7 @@ std::optional<QString> ProgramVersionValue(const QString& name);
 // component, then the comment in brackets; each part only when the record has its value.
 // Without a record the label is empty, not even the design text.
 QString VersionLabelText(const QString& designText, const TVersionLookup& lookup);
+
+// The program's version as every window, report and recording names it: the About box's
+// version text without its design text ("2.2.0 (20160121)").
+QString ProgramVersionText(const TVersionLookup& lookup = ProgramVersionValue);

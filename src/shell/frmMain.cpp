@@ -80,17 +80,14 @@ void TFormKT580::FormCreate() {
     // Loads the stored connection values into the link, so it comes after the link.
     FFormConnection = std::make_unique<TFormConnection>(*FFormModbus, *this, FDialogs, this);
     FCommissioning = std::make_unique<TCommissioning>(*FFormModbus, FDialogs, this);
-    FCommissioning->UtilityVersion =
-        VersionLookup ? VersionLookup(QStringLiteral("FileVersion")).value_or(QString())
-                      : QString();
+    FCommissioning->UtilityVersion = ProgramVersionText(VersionLookup);
     const TShellPages pages = CreatePages(*FFormModbus, FDialogs);
     FPages = {pages.RTMetering, pages.DeviceInfo, pages.GeneralSettings,
               FCommissioning->CreateInstallCheckPage()};
     FFormModbus->SetViews(pages.MeteringView, pages.DeviceInfoView, pages.SettingsView);
     FTrendDialogs = std::make_unique<TQtTrendDialogs>();
     FFormTrend = new TFormTrend(*FFormModbus, FDialogs, *FTrendDialogs);
-    FFormTrend->ProgramVersion =
-        ProgramVersionValue(QStringLiteral("FileVersion")).value_or(QString());
+    FFormTrend->ProgramVersion = ProgramVersionText(VersionLookup);
     if (auto* settings = dynamic_cast<TFormGeneralSettings*>(pages.GeneralSettings))
         settings->SetWriteGuard(&FCommissioning->Guard());
     FCommunication = std::make_unique<TCommunicationHost>(*FFormModbus, FDialogs, this, FPanels[3]);
@@ -166,7 +163,7 @@ void TFormKT580::CreateCommissioningActions() {
     ReadingsInstallationCheck = add("Installation &Check", "Installation Check",
                                     &TFormKT580::ReadingsInstallationCheckExecute);
     ReadingsWriteJournal =
-        add("Write &Journal...", "Write Journal", &TFormKT580::ReadingsWriteJournalExecute);
+        add("Write &Journal", "Write Journal", &TFormKT580::ReadingsWriteJournalExecute);
     StartCommissioningReport = add("Commissioning &Report...", "Commissioning Report",
                                    &TFormKT580::StartCommissioningReportExecute);
 }

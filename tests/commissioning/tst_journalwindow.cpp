@@ -52,6 +52,13 @@ void TestJournalWindow::followsTheJournal() {
     TFormJournal window(file, dialogs);
     window.show();
     QCOMPARE(Whats(window), QStringList({"Relay 1=accepted"}));
+    // Times show as every window shows them, to the second, without the file's ISO form.
+    auto* table = window.findChild<QTableView*>();
+    QVERIFY(table);
+    QCOMPARE(table->model()->index(0, 0).data().toString(),
+             QDateTime(QDate(2026, 12, 7), QTime(10, 0), QTimeZone::utc())
+                 .toLocalTime()
+                 .toString("yyyy-MM-dd HH:mm:ss"));
 
     // A relay switched while the window is open: its entry "sent" (the serial number not read
     // yet), then its outcome.

@@ -66,6 +66,8 @@ void TestAbout::programRecord() {
     QCOMPARE(about.LabelVersion->text(), QString("Version 2.2.0 (20160121)"));
     QCOMPARE(ProgramVersionValue("FileVersion"), std::optional<QString>("2.2.0.0"));
     QCOMPARE(ProgramVersionValue("ProductName"), std::optional<QString>());
+    // Reports and recordings name the program's version as the About box does.
+    QCOMPARE(QStringLiteral("Version ") + ProgramVersionText(), about.LabelVersion->text());
 }
 
 void TestAbout::linkOpensAddress() {

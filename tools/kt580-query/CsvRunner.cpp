@@ -34,7 +34,7 @@ void TCsvRunner::StartRecording(const TQueryOptions& options) {
         record.Split.MaxBytes = options.CsvMaxBytes;
     }
     FRecorder.Start(record, [this] {
-        return TRecordMeta{FSerial, FVersion, QStringLiteral(KT_FILE_VERSION),
+        return TRecordMeta{FSerial, FVersion, QStringLiteral(KT_VERSION_TEXT),
                            QStringLiteral("kt580-query")};
     });
     FRecorder.OnFailed = [this] {

@@ -153,8 +153,10 @@ void TestQueryCsv::noScaledValueWithoutTheRatios() {
         QVERIFY2(lines.size() <= 2, qPrintable(lines.join(u'\n')));
         return;
     }
-    // The program that wrote the file is named in its first line.
-    QVERIFY2(lines[0].contains(QLatin1String("recorded by kt580-query")), qPrintable(lines[0]));
+    // The program that wrote the file is named in its first line, with its version spelt as
+    // the About box spells it ("2.2.0 (20160121)", not the build number "2.2.0.0").
+    static const QRegularExpression writer(R"(recorded by kt580-query \d+\.\d+\.\d+ \(\d{8}\)$)");
+    QVERIFY2(writer.match(lines[0]).hasMatch(), qPrintable(lines[0]));
     const QStringList header = lines[1].split(u',');
     const int volts = int(header.indexOf(QStringLiteral("Volts AN (V)")));
     const int raw = int(header.indexOf(QStringLiteral("0x1400")));
