@@ -334,11 +334,8 @@ QString JournalSection(const TCommissioningReport& r) {
         QStringList changes;
         for (const TWriteChange& c : e.Write.Changes)
             changes << Esc(ChangeText(c));
-        QString outcome = e.Outcome;
-        if (e.Outcome == QLatin1String("exception"))
-            outcome += QStringLiteral(" %1").arg(e.ExceptionCode);
         h += Row({Esc(e.Time.toLocalTime().toString(QStringLiteral("HH:mm:ss"))), Esc(e.Write.What),
-                  changes.join(QStringLiteral("<br>")), Esc(outcome)});
+                  changes.join(QStringLiteral("<br>")), Esc(ReportOutcome(e))});
     }
     return h + TableEnd;
 }
