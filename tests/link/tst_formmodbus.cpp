@@ -163,6 +163,8 @@ private slots:
     void lostReadsAskedAgain_data();
     void lostReadsAskedAgain();
     void otherMeterAskedAgain();
+    void forgottenMeterLeavesDeviceInfoEmpty_data();
+    void forgottenMeterLeavesDeviceInfoEmpty();
     void queryFinish();
     void commandStates();
 
@@ -630,6 +632,42 @@ void TestFormModbus::otherMeterAskedAgain() {
     r.Link.ModbusAfterResponse(r.Link.Modbus);
     r.Link.SetDeviceAddress(7);
     QVERIFY(r.Link.RatiosKnown());
+}
+
+void TestFormModbus::forgottenMeterLeavesDeviceInfoEmpty_data() {
+    QTest::addColumn<QString>("change");
+    QTest::newRow("address") << "address";
+    QTest::newRow("port") << "port";
+    QTest::newRow("line") << "line";
+    QTest::newRow("disconnect") << "disconnect";
+}
+
+void TestFormModbus::forgottenMeterLeavesDeviceInfoEmpty() {
+    QFETCH(QString, change);
+    TRig r;
+    r.Next(); // the line the meter's facts are read on
+    r.F03(0xF000, IdentityRegs("3.20"));
+    r.F03(0xF040, {0x4142, 0x3132, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+    r.F03(0xF106, {2});
+    QCOMPARE(r.DeviceInfo.Fields.size(), std::size_t(6));
+    for (const auto& [field, text] : r.DeviceInfo.Fields)
+        QVERIFY(!text.isEmpty());
+    if (change == "address") {
+        r.Link.SetDeviceAddress(7);
+    } else if (change == "port" || change == "line") {
+        if (change == "port")
+            r.Link.SetPortNum(2);
+        else
+            r.Link.Modbus.SetBaudrate(9600);
+        r.Next();
+    } else {
+        r.Link.ModbusQueryFinish(r.Link.Modbus);
+    }
+    // Nothing of the meter read before is shown until the meter now reached is read.
+    for (const auto& [field, text] : r.DeviceInfo.Fields)
+        QVERIFY2(text.isEmpty(), qPrintable(QString::number(field) + ": " + text));
+    r.F03(0xF000, IdentityRegs("3.05"));
+    QCOMPARE(r.DeviceInfo.Fields[IDeviceInfoView::fSoftVersion], QStringLiteral("3.05"));
 }
 
 void TestFormModbus::queryFinish() {
