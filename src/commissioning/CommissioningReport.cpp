@@ -21,20 +21,24 @@ QString Number(double x, int decimals) {
 
 QString Row(const QStringList& cells, const char* tag = "td") {
     QString row = QStringLiteral("<tr>");
+    // An empty cell holds a space: the text layout ends a table whose last row has an empty
+    // cell short of its border, and the next heading sits on the line.
     for (const QString& c : cells)
-        row += QStringLiteral("<%1>%2</%1>").arg(QLatin1String(tag), c);
+        row += QStringLiteral("<%1>%2</%1>")
+                   .arg(QLatin1String(tag), c.isEmpty() ? QStringLiteral("&nbsp;") : c);
     return row + QStringLiteral("</tr>");
 }
 
-// A heading row with the widths of the columns in percent.
+// A heading row with the widths of the columns in percent; a table that goes on over a page
+// repeats it at the top of the next.
 QString HeadRow(const QStringList& cells, std::initializer_list<int> widths) {
-    QString row = QStringLiteral("<tr>");
+    QString row = QStringLiteral("<thead><tr>");
     auto width = widths.begin();
     for (const QString& c : cells)
         row += QStringLiteral("<th width=\"%1%\" style=\"background-color: #e8e8e8;\">%2</th>")
                    .arg(width != widths.end() ? *width++ : 0)
                    .arg(c);
-    return row + QStringLiteral("</tr>");
+    return row + QStringLiteral("</tr></thead>");
 }
 
 QString VerdictColour(TVerdict v) {
@@ -240,9 +244,11 @@ QString SiteSection(const TCommissioningReport& r) {
 }
 
 QString MeterSection(const TCommissioningReport& r) {
-    const QString line = QStringLiteral("%1 bps, parity %2, %3 stop bit(s), address %4")
+    const QString line = QStringLiteral("%1 bps, parity %2, %3 %4, address %5")
                              .arg(r.Line.Baudrate)
-                             .arg(ParityName(r.Line.Parity), StopBitsName(r.Line.StopBits))
+                             .arg(ParityName(r.Line.Parity), StopBitsName(r.Line.StopBits),
+                                  r.Line.StopBits == TStopBits::_1 ? QStringLiteral("stop bit")
+                                                                   : QStringLiteral("stop bits"))
                              .arg(r.Line.Address);
     return Heading(QStringLiteral("Meter")) + Table +
            Row({Bold("Model"), Esc(r.Model), Bold("Device type"), Esc(r.DeviceType)}) +
@@ -272,7 +278,9 @@ QString MeasurementSection(const TCommissioningReport& r) {
     if (r.Snapshot.Samples == 0)
         return h + QStringLiteral("<p>No measurements were polled in the last %1 s.</p>")
                        .arg(r.SnapshotSeconds);
-    h += QStringLiteral("<p>%1 readings.</p>").arg(r.Snapshot.Samples) + Table +
+    h += (r.Snapshot.Samples == 1 ? QStringLiteral("<p>1 reading.</p>")
+                                  : QStringLiteral("<p>%1 readings.</p>").arg(r.Snapshot.Samples)) +
+         Table +
          HeadRow({QStringLiteral("Quantity"), QStringLiteral("Average"), QStringLiteral("Minimum"),
                   QStringLiteral("Maximum"), QStringLiteral("Unit")},
                  {32, 18, 18, 18, 14});
