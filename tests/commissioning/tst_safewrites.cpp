@@ -73,6 +73,34 @@ QStringList BoxVerdicts(const QString& text) {
     return verdicts;
 }
 
+// Feeds the guard and the recorder what the link reports, as in journalAgreesWithTheBox.
+void Play(const QStringList& events, const std::map<QString, std::string>& queries, TMeterMemory& m,
+          TSettingsGuard& guard, TJournalRecorder& recorder) {
+    const TLinkLine line;
+    for (const QString& event : events) {
+        const QString what = event.section(':', 0, 0);
+        const QString how = event.section(':', 1);
+        if (what == "drop") {
+            guard.QueriesDropped({queries.at(how)});
+            continue;
+        }
+        const std::string& text = queries.at(what);
+        TQueryOutcome outcome;
+        if (how == "exception")
+            outcome = {TQueryResult::Exception, 4};
+        else if (how == "lost")
+            outcome.Result = TQueryResult::NoAnswer;
+        else if (what == "r1100")
+            m.RegistersRead(0x1100, how == "other" ? General : With(General, 8, 100));
+        else if (what == "r1200")
+            m.RegistersRead(0x1200, With(Alarm, 5, 9));
+        if (what.startsWith('w'))
+            recorder.QueryStarting(text, line);
+        recorder.QueryFinished(text, line, outcome);
+        guard.QueryFinished(text, line, outcome);
+    }
+}
+
 } // namespace
 
 class TestSafeWrites : public QObject {
@@ -536,29 +564,7 @@ void TestSafeWrites::journalAgreesWithTheBox() {
         {"r1100", "00,03,11,00,00,0D"},
         {"r1200", "00,03,12,00,00,08"}};
     QVERIFY(guard.BeforeWrites({queries.at("w1100"), queries.at("w1200")}));
-    const TLinkLine line;
-    for (const QString& event : events) {
-        const QString what = event.section(':', 0, 0);
-        const QString how = event.section(':', 1);
-        if (what == "drop") {
-            guard.QueriesDropped({queries.at(how)});
-            continue;
-        }
-        const std::string& text = queries.at(what);
-        TQueryOutcome outcome;
-        if (how == "exception")
-            outcome = {TQueryResult::Exception, 4};
-        else if (how == "lost")
-            outcome.Result = TQueryResult::NoAnswer;
-        else if (what == "r1100")
-            m.RegistersRead(0x1100, how == "other" ? General : With(General, 8, 100));
-        else if (what == "r1200")
-            m.RegistersRead(0x1200, With(Alarm, 5, 9));
-        if (what.startsWith('w'))
-            recorder.QueryStarting(text, line);
-        recorder.QueryFinished(text, line, outcome);
-        guard.QueryFinished(text, line, outcome);
-    }
+    Play(events, queries, m, guard, recorder);
     QVERIFY(told.has_value());
     QCOMPARE(BoxVerdicts(told->second), verdicts);
     // The journal's last entry completes the sequence with the same settings and results.
