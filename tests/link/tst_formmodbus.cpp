@@ -759,6 +759,8 @@ void TestFormModbus::connectOnEachPage() {
         QCOMPARE(r.Link.SentCount(), sent);
     }
     QCOMPARE(r.Link.SoftwareVersion(), version);
+    if (page == TPage::DeviceInfo)
+        QCOMPARE(r.DeviceInfo.Fields[IDeviceInfoView::fSoftVersion], version);
     QVERIFY(DisconnectLink(r.Link, r.Shell));
     QCOMPARE(sim.Requests().mid(0, expected.size()), expected);
     QCOMPARE(r.Link.ErrorCount(), std::uint64_t(0));
@@ -771,8 +773,9 @@ void TestFormModbus::connectOnEachPage() {
         QCOMPARE(r.Metering.Energy.size(), std::size_t(version == "3.05" ? 2 : 6));
         QCOMPARE(r.Metering.ExtendedShown, version != "3.05");
     }
-    if (page == TPage::DeviceInfo)
-        QCOMPARE(r.DeviceInfo.Fields[IDeviceInfoView::fSoftVersion], version);
+    // Nor is the page left showing the meter that was.
+    for (const auto& [field, text] : r.DeviceInfo.Fields)
+        QVERIFY(text.isEmpty());
 }
 
 void TestFormModbus::adoptsNewLineSettingsAfterAnswer() {
