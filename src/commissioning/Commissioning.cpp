@@ -45,6 +45,7 @@ TCommissioning::TCommissioning(TFormModbus& link, IDialogs& dialogs, QWidget* wi
       FGuard(FMemory, dialogs, UserDataFolder() + QStringLiteral("/backups")) {
     FGuard.Now = [this] { return Now(); };
     FGuard.Closing = [this] { return FLink.Closing(); };
+    FGuard.OnChecked = [this](const TVerification& v) { FRecorder.RecordVerification(v); };
     FRecorder.Now = [this] { return Now(); };
     FRecorder.Ask = [this](const std::string& text) { FLink.AppendQuery(text); };
     FRecorder.OnFailure = [this](const QString& error) { ShowJournalFailure(error); };

@@ -21,20 +21,24 @@ QString Number(double x, int decimals) {
 
 QString Row(const QStringList& cells, const char* tag = "td") {
     QString row = QStringLiteral("<tr>");
+    // An empty cell holds a space: the text layout ends a table whose last row has an empty
+    // cell short of its border, and the next heading sits on the line.
     for (const QString& c : cells)
-        row += QStringLiteral("<%1>%2</%1>").arg(QLatin1String(tag), c);
+        row += QStringLiteral("<%1>%2</%1>")
+                   .arg(QLatin1String(tag), c.isEmpty() ? QStringLiteral("&nbsp;") : c);
     return row + QStringLiteral("</tr>");
 }
 
-// A heading row with the widths of the columns in percent.
+// A heading row with the widths of the columns in percent; a table that goes on over a page
+// repeats it at the top of the next.
 QString HeadRow(const QStringList& cells, std::initializer_list<int> widths) {
-    QString row = QStringLiteral("<tr>");
+    QString row = QStringLiteral("<thead><tr>");
     auto width = widths.begin();
     for (const QString& c : cells)
         row += QStringLiteral("<th width=\"%1%\" style=\"background-color: #e8e8e8;\">%2</th>")
                    .arg(width != widths.end() ? *width++ : 0)
                    .arg(c);
-    return row + QStringLiteral("</tr>");
+    return row + QStringLiteral("</tr></thead>");
 }
 
 QString VerdictColour(TVerdict v) {
@@ -270,7 +274,9 @@ QString MeasurementSection(const TCommissioningReport& r) {
     if (r.Snapshot.Samples == 0)
         return h + QStringLiteral("<p>No measurements were polled in the last %1 s.</p>")
                        .arg(r.SnapshotSeconds);
-    h += QStringLiteral("<p>%1 readings.</p>").arg(r.Snapshot.Samples) + Table +
+    h += (r.Snapshot.Samples == 1 ? QStringLiteral("<p>1 reading.</p>")
+                                  : QStringLiteral("<p>%1 readings.</p>").arg(r.Snapshot.Samples)) +
+         Table +
          HeadRow({QStringLiteral("Quantity"), QStringLiteral("Average"), QStringLiteral("Minimum"),
                   QStringLiteral("Maximum"), QStringLiteral("Unit")},
                  {32, 18, 18, 18, 14});
@@ -332,11 +338,8 @@ QString JournalSection(const TCommissioningReport& r) {
         QStringList changes;
         for (const TWriteChange& c : e.Write.Changes)
             changes << Esc(ChangeText(c));
-        QString outcome = e.Outcome;
-        if (e.Outcome == QLatin1String("exception"))
-            outcome += QStringLiteral(" %1").arg(e.ExceptionCode);
         h += Row({Esc(e.Time.toLocalTime().toString(QStringLiteral("HH:mm:ss"))), Esc(e.Write.What),
-                  changes.join(QStringLiteral("<br>")), Esc(outcome)});
+                  changes.join(QStringLiteral("<br>")), Esc(ReportOutcome(e))});
     }
     return h + TableEnd;
 }

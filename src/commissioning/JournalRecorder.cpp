@@ -5,6 +5,8 @@
 
 #include <QRandomGenerator>
 
+#include <algorithm>
+
 namespace {
 
 QString LineText(const TLinkLine& line) {
@@ -30,9 +32,11 @@ void TJournalRecorder::QueryStarting(const std::string& text, const TLinkLine& l
     // Never waits for the serial number: the record must be on the disk before the frame.
     entry.SerialNumber = FMemory.SerialNumber();
     FOnTheLine = TOnTheLine{text, entry.Id, std::move(*write)};
+    FLastLine = line;
     QString error;
     if (!FFile.Append(JournalLine(entry), error) && OnFailure)
         OnFailure(error);
+    FSession.push_back(std::move(entry));
 }
 
 void TJournalRecorder::QueryFinished(const std::string& text, const TLinkLine& line,
@@ -54,6 +58,17 @@ void TJournalRecorder::QueryFinished(const std::string& text, const TLinkLine& l
     TJournalEntry entry = MakeJournalEntry(Now(), line, *write, text, outcome);
     if (sent)
         entry.Id = sent->Id;
+    Record(std::move(entry));
+}
+
+void TJournalRecorder::RecordVerification(const TVerification& v) {
+    // The box's first line, without its closing colon or full stop.
+    QString headline = v.Text.section(QLatin1Char('\n'), 0, 0);
+    if (headline.endsWith(QLatin1Char(':')) || headline.endsWith(QLatin1Char('.')))
+        headline.chop(1);
+    const TWriteDescription d{QString::fromLatin1(JournalVerification), headline, v.Settings};
+    TJournalEntry entry = MakeJournalEntry(Now(), FLastLine, d, std::string(), TQueryOutcome{});
+    entry.Outcome = v.AllVerified ? QStringLiteral("verified") : QStringLiteral("not all verified");
     Record(std::move(entry));
 }
 
@@ -115,5 +130,12 @@ void TJournalRecorder::Write(TJournalEntry entry) {
     QString error;
     if (!FFile.Append(JournalLine(entry), error) && OnFailure)
         OnFailure(error);
-    FSession.push_back(std::move(entry));
+    // The outcome takes the place of its write's entry "sent".
+    const auto sent = std::find_if(FSession.rbegin(), FSession.rend(), [&](const TJournalEntry& e) {
+        return !entry.Id.isEmpty() && e.Id == entry.Id && e.Outcome == QLatin1String(JournalSent);
+    });
+    if (sent != FSession.rend())
+        *sent = std::move(entry);
+    else
+        FSession.push_back(std::move(entry));
 }

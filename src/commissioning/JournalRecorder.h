@@ -8,6 +8,7 @@
 
 #include "commissioning/JournalFile.h"
 #include "commissioning/MeterMemory.h"
+#include "commissioning/SafeWrites.h"
 #include "commissioning/WriteJournal.h"
 #include "link/LinkListener.h"
 
@@ -35,10 +36,15 @@ public:
     void LineAdopted(const TLinkLine& before, const TLinkLine& after) override;
     void CycleEnded() override;
 
+    // Completes a settings sequence: the entry that names each setting the operator is told
+    // about with its result, on the line of the sequence's last write.
+    void RecordVerification(const TVerification& verification);
+
     // Asks for the meter's serial number, once per connection, when it is not known.
     void EnsureSerialNumber();
 
-    // The entries written since the program started, oldest first.
+    // The entries written since the program started, oldest first; a write's entry "sent" until
+    // its outcome's entry takes its place.
     const std::vector<TJournalEntry>& Session() const { return FSession; }
 
 private:
@@ -56,6 +62,7 @@ private:
         TWriteDescription Write;
     };
     std::optional<TOnTheLine> FOnTheLine;
+    TLinkLine FLastLine; // of the last write that went out
     QString FSessionTag;
     std::uint64_t FCount = 0;
     std::vector<TJournalEntry> FWaiting;

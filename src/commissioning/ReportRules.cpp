@@ -63,7 +63,7 @@ QString CheckReason(const TCheckResult& c) {
 }
 
 QString WriteReason(const TJournalEntry& e) {
-    QString outcome = e.Outcome;
+    QString outcome = ReportOutcome(e);
     if (e.Outcome == QLatin1String("exception"))
         outcome =
             QStringLiteral("refused (exception %1)").arg(e.ExceptionCode, 2, 10, QLatin1Char('0'));
@@ -88,7 +88,7 @@ TOverallVerdict OverallVerdict(const std::vector<TCheckResult>& checks,
             unjudged << CheckReason(c);
     }
     for (const TJournalEntry& e : journal)
-        if (e.Outcome != QLatin1String("accepted"))
+        if (e.Outcome != QLatin1String("accepted") && e.Outcome != QLatin1String("verified"))
             remarks << WriteReason(e);
     if (!faults.isEmpty())
         v.Verdict = TOverall::NotPassed;

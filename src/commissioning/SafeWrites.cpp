@@ -152,7 +152,35 @@ QStringList NotSentSections(const std::vector<TBlockWrite>& writes,
     return Section(head + QLatin1Char(':'), lines);
 }
 
+// The settings the operator is told about, each with its result.
+std::vector<TWriteChange> Recorded(const std::vector<TSettingCheck>& checks) {
+    std::vector<TWriteChange> settings;
+    for (const TSettingCheck& c : checks) {
+        const bool otherwise = c.Result == TSettingResult::NotAsWritten;
+        if (c.Changed || otherwise)
+            settings.push_back({SettingCaption(*c.Field), c.Before, c.Wanted,
+                                SettingResultName(c.Result), otherwise ? c.Held : QString()});
+    }
+    return settings;
+}
+
 } // namespace
+
+QString SettingResultName(TSettingResult result) {
+    switch (result) {
+    case TSettingResult::Verified:
+        return QStringLiteral("verified");
+    case TSettingResult::NotAsWritten:
+        return QStringLiteral("not as written");
+    case TSettingResult::NotVerified:
+        return QStringLiteral("not verified");
+    case TSettingResult::Refused:
+        return QStringLiteral("refused");
+    case TSettingResult::NotSent:
+        break;
+    }
+    return QStringLiteral("not sent");
+}
 
 std::vector<TSettingCheck> CheckSettings(const std::vector<TBlockWrite>& writes,
                                          const TMeterSettings& before, const TScaling& beforeScale,
@@ -216,12 +244,12 @@ TVerification VerifyWrites(const std::vector<TBlockWrite>& writes, const TMeterS
         const QString head =
             changed == 1 ? QStringLiteral("1 changed setting written and verified:")
                          : QStringLiteral("%1 changed settings written and verified:").arg(changed);
-        return {true, Section(head, verified).join(QString())};
+        return {true, Section(head, verified).join(QString()), Recorded(checks)};
     }
     QString text = QStringLiteral("%1 of %2 changed settings written and verified")
                        .arg(verified.size())
                        .arg(changed);
     text += verified.isEmpty() ? QStringLiteral(".")
                                : QStringLiteral(":\n  ") + verified.join(QStringLiteral("\n  "));
-    return {false, text + QLatin1Char('\n') + problems.join(QLatin1Char('\n'))};
+    return {false, text + QLatin1Char('\n') + problems.join(QLatin1Char('\n')), Recorded(checks)};
 }

@@ -62,10 +62,17 @@ std::vector<TSettingCheck> CheckSettings(const std::vector<TBlockWrite>& writes,
 
 // What the operator is told once the read-backs are in: how many of the changed settings were
 // read back as confirmed, then by name each refused, not sent, not verified or not as confirmed.
+// `Settings` are the settings the text names (each changed one, and each read back otherwise),
+// with their results, as the journal records them.
 struct TVerification {
     bool AllVerified = false;
     QString Text;
+    std::vector<TWriteChange> Settings = {};
 };
+
+// The result as the journal writes it: "verified", "not as written", "not verified", "refused",
+// "not sent".
+QString SettingResultName(TSettingResult result);
 TVerification VerifyWrites(const std::vector<TBlockWrite>& writes, const TMeterSettings& before,
                            const TScaling& beforeScale, const TMeterSettings& readBack,
                            const QString& version);

@@ -117,6 +117,8 @@ void TSettingsGuard::Finish() {
     FTracked.clear();
     const TVerification v =
         VerifyWrites(writes, FBefore, FBeforeScale, FReadBack, FMemory.SoftwareVersion());
+    if (OnChecked)
+        OnChecked(v);
     Tell(v.AllVerified, v.Text);
 }
 

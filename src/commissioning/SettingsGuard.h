@@ -24,6 +24,8 @@ public:
     int Keep = 100;
     // The outcome of a sequence, told after the box: verified, and its text.
     std::function<void(bool verified, const QString& text)> OnVerified;
+    // The outcome of a sequence as it is judged, before the operator is told: for the journal.
+    std::function<void(const TVerification&)> OnChecked;
     // True while the program is closing: the outcome of a sequence is logged, and no box waits
     // for the operator.
     std::function<bool()> Closing;

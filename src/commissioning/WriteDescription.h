@@ -14,6 +14,11 @@ struct TWriteChange {
     QString Item;
     std::optional<QString> Before; // unknown until read from the meter
     QString After;
+    // How a settings sequence ended for the setting, once its read-back is judged ("verified",
+    // "not as written", "not verified", "refused", "not sent"); empty for every other change.
+    QString Result = {};
+    // What the meter gave back, where it is not what was confirmed.
+    QString Held = {};
     bool operator==(const TWriteChange&) const = default;
 };
 

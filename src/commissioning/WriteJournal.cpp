@@ -104,9 +104,14 @@ TJournalEntry MakeJournalEntry(const QDateTime& time, const TLinkLine& line,
 
 QByteArray JournalLine(const TJournalEntry& e) {
     QJsonArray changes;
-    for (const TWriteChange& c : e.Write.Changes)
-        changes.append(
-            QJsonObject{{"item", c.Item}, {"before", Optional(c.Before)}, {"after", c.After}});
+    for (const TWriteChange& c : e.Write.Changes) {
+        QJsonObject change{{"item", c.Item}, {"before", Optional(c.Before)}, {"after", c.After}};
+        if (!c.Result.isEmpty())
+            change.insert(QStringLiteral("result"), c.Result);
+        if (!c.Held.isEmpty())
+            change.insert(QStringLiteral("held"), c.Held);
+        changes.append(change);
+    }
     QJsonObject o{
         {"time", IsoTime(e.Time)},
         {"port", e.Port},
@@ -153,7 +158,8 @@ std::optional<TJournalEntry> ParseJournalLine(const QByteArray& line) {
     for (const auto& v : changes) {
         const QJsonObject c = v.toObject();
         e.Write.Changes.push_back({c.value("item").toString(), OptionalText(c.value("before")),
-                                   c.value("after").toString()});
+                                   c.value("after").toString(), c.value("result").toString(),
+                                   c.value("held").toString()});
     }
     e.Outcome = o.value("outcome").toString();
     e.ExceptionCode = o.value("exceptionCode").toInt();
@@ -180,8 +186,14 @@ std::vector<TJournalEntry> ParseJournal(const QByteArray& bytes) {
 }
 
 QString ChangeText(const TWriteChange& c) {
-    return c.Item + QStringLiteral(": ") + c.Before.value_or(QStringLiteral("?")) +
-           QStringLiteral(" -> ") + c.After;
+    QString text = c.Item + QStringLiteral(": ") + c.Before.value_or(QStringLiteral("?")) +
+                   QStringLiteral(" -> ") + c.After;
+    if (c.Result.isEmpty())
+        return text;
+    text += QStringLiteral(" (") + c.Result;
+    if (!c.Held.isEmpty())
+        text += QStringLiteral(", the meter holds ") + c.Held;
+    return text + QLatin1Char(')');
 }
 
 QString OutcomeShown(const TJournalEntry& e) {
@@ -189,6 +201,14 @@ QString OutcomeShown(const TJournalEntry& e) {
         return QStringLiteral("exception %1").arg(e.ExceptionCode, 2, 10, QLatin1Char('0'));
     if (e.Outcome == QLatin1String(JournalSent))
         return QStringLiteral("sent, no outcome recorded");
+    return e.Outcome;
+}
+
+QString ReportOutcome(const TJournalEntry& e) {
+    if (e.Outcome == QLatin1String("exception"))
+        return QStringLiteral("exception %1").arg(e.ExceptionCode);
+    if (e.Outcome == QLatin1String(JournalSent))
+        return QStringLiteral("sent, outcome unknown");
     return e.Outcome;
 }
 

@@ -52,6 +52,10 @@ QString OutcomeText(TQueryResult result);
 
 // The outcome of an entry written before its write went on the line.
 inline constexpr const char* JournalSent = "sent";
+// The kind of the entry that completes a settings sequence once its read-backs are in: each
+// setting the operator's box names, with its result; its outcome is "verified" when every changed
+// setting was read back as confirmed, else "not all verified".
+inline constexpr const char* JournalVerification = "settings verification";
 
 // The entry of a write that went out on `line`; the query text is given as queued, with "00"
 // for the address, and the entry holds it with the line's address.
@@ -91,6 +95,10 @@ QString CsvCell(QString text);
 // The outcome as the window and the export show it ("exception 04", "sent, no outcome
 // recorded").
 QString OutcomeShown(const TJournalEntry& entry);
+// The outcome as the commissioning report words it ("exception 4", "sent, outcome unknown").
+QString ReportOutcome(const TJournalEntry& entry);
 
-// "Relay 1: OFF -> ON"; "?" for a value before that the utility did not know.
+// "Relay 1: OFF -> ON"; "?" for a value before that the utility did not know; a settings
+// sequence's result follows, "Baud rate: 9600 -> 19200 (verified)", "CT: 5 -> 10 (not as written,
+// the meter holds 5)".
 QString ChangeText(const TWriteChange& change);

@@ -145,6 +145,12 @@ void TFormModbus::ForgetMeter() {
     FScaling = TScaling{};
     FRatios = TRatioState{};
     FMeterLine = Line();
+    // The page shows nothing of the meter until the one now reached is read.
+    if (FDeviceInfo)
+        for (const auto field : {IDeviceInfoView::fDevType, IDeviceInfoView::fHardVersion,
+                                 IDeviceInfoView::fSoftVersion, IDeviceInfoView::fReleaseDate,
+                                 IDeviceInfoView::fSerialNo, IDeviceInfoView::fAOType})
+            FDeviceInfo->SetFieldText(field, QString());
     Notify([](ILinkListener& l) { l.MeterChanged(); });
 }
 

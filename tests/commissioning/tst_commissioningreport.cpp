@@ -1,9 +1,11 @@
 // The commissioning report's content: the measurement window it summarises, the report built
 // from the meter memory and the session's journal, its JSON field by field, and its HTML.
 #include "commissioning/CommissioningReport.h"
+#include "commissioning/JournalRecorder.h"
 
 #include "CommissioningTestKit.h"
 #include <QJsonArray>
+#include <QTemporaryDir>
 
 #include <QtTest>
 
@@ -34,6 +36,7 @@ private slots:
     void window();
     void scaledByTheRatios();
     void reportJson();
+    void sessionKeepsWritesWithoutOutcome();
     void htmlEscapesTexts();
     void missingReads_data();
     void missingReads();
@@ -97,6 +100,30 @@ void TestCommissioningReport::scaledByTheRatios() {
     // A short block is not a measurement.
     memory.RegistersRead(0x1400, Regs({1, 2, 3}));
     QCOMPARE(memory.Window().Snapshot(0).Samples, 1);
+}
+
+void TestCommissioningReport::sessionKeepsWritesWithoutOutcome() {
+    QTemporaryDir dir;
+    TJournalFile file(dir.filePath("journal.jsonl"));
+    TMeterMemory memory(nullptr);
+    memory.RegistersRead(0xF000, Identity("3.05", "160121"));
+    memory.RegistersRead(0xF040, SerialNumber("KT-1"));
+    TJournalRecorder recorder(memory, file);
+    const TLinkLine line{1, 9600, TParity::None, TStopBits::_1, 1};
+    recorder.QueryStarting("00,05,00,00,FF,00", line);
+    recorder.QueryFinished("00,05,00,00,FF,00", line, {});
+    // The second write never gets its answer (the program closed, the link went down).
+    recorder.QueryStarting("00,05,00,01,FF,00", line);
+    const TCommissioningReport r = BuildReport(memory, memory.Window(), 0, recorder.Session());
+    QCOMPARE(r.Journal.size(), std::size_t(2));
+    QCOMPARE(r.Journal[0].Outcome, QString("accepted"));
+    QCOMPARE(r.Journal[1].Write.What, QString("Relay 2"));
+    const QString html = ReportHtml(r);
+    // In the session's table and among the verdict's reasons.
+    QCOMPARE(html.count("sent, outcome unknown"), 2);
+    QVERIFY(html.contains("Relay 2"));
+    QVERIFY(r.Overall.Reasons.join('\n').contains("Relay 2\" at"));
+    QVERIFY(r.Overall.Reasons.join('\n').contains("sent, outcome unknown"));
 }
 
 void TestCommissioningReport::reportJson() {

@@ -2,6 +2,7 @@
 // write (in the settings file format, the newest kept), and the verification against the
 // read-back, refused blocks included.
 #include "commissioning/BackupPruning.h"
+#include "commissioning/JournalRecorder.h"
 #include "commissioning/SafeWrites.h"
 #include "commissioning/SettingsGuard.h"
 #include "settings/SettingsFile.h"
@@ -48,6 +49,58 @@ std::vector<std::uint16_t> With(std::vector<std::uint16_t> regs, int offset, int
     return regs;
 }
 
+// The settings a verification box names, "caption=result" sorted, read from its text: each
+// indented line belongs to the heading above it.
+QStringList BoxVerdicts(const QString& text) {
+    const std::vector<std::pair<QString, QString>> headings{{"written and verified", "verified"},
+                                                            {"Refused by the meter", "refused"},
+                                                            {"Not sent", "not sent"},
+                                                            {"Not verified", "not verified"},
+                                                            {"Not as confirmed", "not as written"}};
+    QStringList verdicts;
+    QString result;
+    for (const QString& line : text.split('\n')) {
+        if (!line.startsWith("  ")) {
+            result.clear();
+            for (const auto& [words, name] : headings)
+                if (line.contains(words))
+                    result = name;
+            continue;
+        }
+        verdicts << line.trimmed().section(':', 0, 0) + "=" + result;
+    }
+    verdicts.sort();
+    return verdicts;
+}
+
+// Feeds the guard and the recorder what the link reports, as in journalAgreesWithTheBox.
+void Play(const QStringList& events, const std::map<QString, std::string>& queries, TMeterMemory& m,
+          TSettingsGuard& guard, TJournalRecorder& recorder) {
+    const TLinkLine line;
+    for (const QString& event : events) {
+        const QString what = event.section(':', 0, 0);
+        const QString how = event.section(':', 1);
+        if (what == "drop") {
+            guard.QueriesDropped({queries.at(how)});
+            continue;
+        }
+        const std::string& text = queries.at(what);
+        TQueryOutcome outcome;
+        if (how == "exception")
+            outcome = {TQueryResult::Exception, 4};
+        else if (how == "lost")
+            outcome.Result = TQueryResult::NoAnswer;
+        else if (what == "r1100")
+            m.RegistersRead(0x1100, how == "other" ? General : With(General, 8, 100));
+        else if (what == "r1200")
+            m.RegistersRead(0x1200, With(Alarm, 5, 9));
+        if (what.startsWith('w'))
+            recorder.QueryStarting(text, line);
+        recorder.QueryFinished(text, line, outcome);
+        guard.QueryFinished(text, line, outcome);
+    }
+}
+
 } // namespace
 
 class TestSafeWrites : public QObject {
@@ -72,6 +125,8 @@ private slots:
     void newestHundredKept();
     void guardFollowsTheReadBacks_data();
     void guardFollowsTheReadBacks();
+    void journalAgreesWithTheBox_data();
+    void journalAgreesWithTheBox();
 };
 
 void TestSafeWrites::blockWrites_data() {
@@ -465,6 +520,76 @@ void TestSafeWrites::guardFollowsTheReadBacks() {
     QCOMPARE(dialogs.Boxes.back().Text, text);
     QCOMPARE(dialogs.Boxes.back().Caption, QString("Settings Written to the Meter"));
     QCOMPARE(dialogs.Boxes.back().Icon, IDialogs::Warning);
+}
+
+void TestSafeWrites::journalAgreesWithTheBox_data() {
+    // As in guardFollowsTheReadBacks; "r1100:other" is a read-back with CT1 as it was.
+    QTest::addColumn<QStringList>("events");
+    QTest::addColumn<QStringList>("verdicts"); // "caption=result"
+    QTest::newRow("all verified") << QStringList{"w1100:answered", "w1200:answered",
+                                                 "r1100:answered", "r1200:answered"}
+                                  << QStringList{"CT1=verified", "Alarm Delay (sec)=verified"};
+    QTest::newRow("one read-back lost")
+        << QStringList{"w1100:answered", "w1200:answered", "r1100:answered", "r1200:lost"}
+        << QStringList{"CT1=verified", "Alarm Delay (sec)=not verified"};
+    QTest::newRow("one setting read back otherwise")
+        << QStringList{"w1100:answered", "w1200:answered", "r1100:other", "r1200:answered"}
+        << QStringList{"CT1=not as written", "Alarm Delay (sec)=verified"};
+    QTest::newRow("block refused")
+        << QStringList{"w1100:exception", "w1200:answered", "r1100:answered", "r1200:answered"}
+        << QStringList{"CT1=refused", "Alarm Delay (sec)=verified"};
+    QTest::newRow("not sent") << QStringList{"w1100:answered", "drop:w1200", "r1100:answered",
+                                             "r1200:answered"}
+                              << QStringList{"CT1=verified", "Alarm Delay (sec)=not sent"};
+}
+
+void TestSafeWrites::journalAgreesWithTheBox() {
+    QFETCH(QStringList, events);
+    QFETCH(QStringList, verdicts);
+    verdicts.sort();
+    QTemporaryDir dir;
+    TMeterMemory m(nullptr);
+    Fill(m);
+    TScriptedDialogs dialogs;
+    TSettingsGuard guard(m, dialogs, dir.path());
+    guard.Closing = [] { return true; };
+    TJournalFile file(dir.filePath("journal.jsonl"));
+    TJournalRecorder recorder(m, file);
+    guard.OnChecked = [&](const TVerification& v) { recorder.RecordVerification(v); };
+    std::optional<std::pair<bool, QString>> told;
+    guard.OnVerified = [&](bool ok, const QString& t) { told = {ok, t}; };
+    const std::map<QString, std::string> queries{
+        {"w1100", WriteText(0x1100, With(General, 8, 100))},
+        {"w1200", WriteText(0x1200, With(Alarm, 5, 9))},
+        {"r1100", "00,03,11,00,00,0D"},
+        {"r1200", "00,03,12,00,00,08"}};
+    QVERIFY(guard.BeforeWrites({queries.at("w1100"), queries.at("w1200")}));
+    Play(events, queries, m, guard, recorder);
+    QVERIFY(told.has_value());
+    QCOMPARE(BoxVerdicts(told->second), verdicts);
+    // The journal's last entry completes the sequence with the same settings and results.
+    QFile f(file.Path());
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    const std::vector<TJournalEntry> entries = ParseJournal(f.readAll());
+    QVERIFY(!entries.empty());
+    const TJournalEntry& done = entries.back();
+    QCOMPARE(done.Write.Kind, QString(JournalVerification));
+    QCOMPARE(done.Outcome, told->first ? QString("verified") : QString("not all verified"));
+    QCOMPARE(done.Write.What, told->second.section('\n', 0, 0).chopped(1));
+    QStringList journalled;
+    for (const TWriteChange& c : done.Write.Changes) {
+        journalled << c.Item + "=" + c.Result;
+        // Each as the box words it, the held value of a setting read back otherwise included.
+        const QString shown =
+            c.Result == "not as written"
+                ? c.Item + ": confirmed " + c.After + ", the meter holds " + c.Held
+                : c.Item + ": " + c.Before.value_or("?") + " -> " + c.After;
+        QVERIFY2(told->second.contains(shown), qPrintable(shown));
+        QVERIFY(JournalCsvRow(done).contains(ChangeText(c)));
+    }
+    journalled.sort();
+    QCOMPARE(journalled, verdicts);
+    QCOMPARE(recorder.Session().back(), done);
 }
 
 QTEST_MAIN(TestSafeWrites)

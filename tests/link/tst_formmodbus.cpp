@@ -163,6 +163,8 @@ private slots:
     void lostReadsAskedAgain_data();
     void lostReadsAskedAgain();
     void otherMeterAskedAgain();
+    void forgottenMeterLeavesDeviceInfoEmpty_data();
+    void forgottenMeterLeavesDeviceInfoEmpty();
     void queryFinish();
     void commandStates();
 
@@ -632,6 +634,42 @@ void TestFormModbus::otherMeterAskedAgain() {
     QVERIFY(r.Link.RatiosKnown());
 }
 
+void TestFormModbus::forgottenMeterLeavesDeviceInfoEmpty_data() {
+    QTest::addColumn<QString>("change");
+    QTest::newRow("address") << "address";
+    QTest::newRow("port") << "port";
+    QTest::newRow("line") << "line";
+    QTest::newRow("disconnect") << "disconnect";
+}
+
+void TestFormModbus::forgottenMeterLeavesDeviceInfoEmpty() {
+    QFETCH(QString, change);
+    TRig r;
+    r.Next(); // the line the meter's facts are read on
+    r.F03(0xF000, IdentityRegs("3.20"));
+    r.F03(0xF040, {0x4142, 0x3132, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+    r.F03(0xF106, {2});
+    QCOMPARE(r.DeviceInfo.Fields.size(), std::size_t(6));
+    for (const auto& [field, text] : r.DeviceInfo.Fields)
+        QVERIFY(!text.isEmpty());
+    if (change == "address") {
+        r.Link.SetDeviceAddress(7);
+    } else if (change == "port" || change == "line") {
+        if (change == "port")
+            r.Link.SetPortNum(2);
+        else
+            r.Link.Modbus.SetBaudrate(9600);
+        r.Next();
+    } else {
+        r.Link.ModbusQueryFinish(r.Link.Modbus);
+    }
+    // Nothing of the meter read before is shown until the meter now reached is read.
+    for (const auto& [field, text] : r.DeviceInfo.Fields)
+        QVERIFY2(text.isEmpty(), qPrintable(QString::number(field) + ": " + text));
+    r.F03(0xF000, IdentityRegs("3.05"));
+    QCOMPARE(r.DeviceInfo.Fields[IDeviceInfoView::fSoftVersion], QStringLiteral("3.05"));
+}
+
 void TestFormModbus::queryFinish() {
     TRig r;
     r.Link.AppendQuery("00,03,F0,00,00,09");
@@ -721,6 +759,8 @@ void TestFormModbus::connectOnEachPage() {
         QCOMPARE(r.Link.SentCount(), sent);
     }
     QCOMPARE(r.Link.SoftwareVersion(), version);
+    if (page == TPage::DeviceInfo)
+        QCOMPARE(r.DeviceInfo.Fields[IDeviceInfoView::fSoftVersion], version);
     QVERIFY(DisconnectLink(r.Link, r.Shell));
     QCOMPARE(sim.Requests().mid(0, expected.size()), expected);
     QCOMPARE(r.Link.ErrorCount(), std::uint64_t(0));
@@ -733,8 +773,9 @@ void TestFormModbus::connectOnEachPage() {
         QCOMPARE(r.Metering.Energy.size(), std::size_t(version == "3.05" ? 2 : 6));
         QCOMPARE(r.Metering.ExtendedShown, version != "3.05");
     }
-    if (page == TPage::DeviceInfo)
-        QCOMPARE(r.DeviceInfo.Fields[IDeviceInfoView::fSoftVersion], version);
+    // Nor is the page left showing the meter that was.
+    for (const auto& [field, text] : r.DeviceInfo.Fields)
+        QVERIFY(text.isEmpty());
 }
 
 void TestFormModbus::adoptsNewLineSettingsAfterAnswer() {

@@ -104,6 +104,17 @@ void TestScenarioCommissioning::journalAgainstTheMeter() {
                      "Not sent (block 0x120A): no setting in it changed."));
     QVERIFY(Find(Journal(), "Settings block 0x1208"));
     QVERIFY(!Find(Journal(), "Settings block 0x120A"));
+    // The journal completes the sequence with what the box says, setting by setting.
+    const std::vector<TJournalEntry> verification = Journal();
+    QCOMPARE(verification.back().Write.Kind, QString(JournalVerification));
+    QCOMPARE(verification.back().Write.What,
+             QString("0 of 2 changed settings written and verified"));
+    QCOMPARE(verification.back().Outcome, QString("not all verified"));
+    QStringList results;
+    for (const TWriteChange& c : verification.back().Write.Changes)
+        results << ChangeText(c);
+    QCOMPARE(results, QStringList({"CT2: 5 A -> 7 A (refused)",
+                                   "Turn On the Backlight: 7 min -> 9 min (refused)"}));
 
     const std::vector<TJournalEntry> entries = Journal();
     const TJournalEntry* relay = Find(entries, "Relay 1");
@@ -154,6 +165,9 @@ void TestScenarioCommissioning::journalAgainstTheMeter() {
     QVERIFY(csv.open(QIODevice::ReadOnly));
     const QList<QByteArray> rows = csv.readAll().split('\n');
     QCOMPARE(rows.size(), int(entries.size()) + 2); // heading, rows, the empty rest
+    QVERIFY(std::any_of(rows.begin(), rows.end(), [](const QByteArray& row) {
+        return row.contains("0 of 2 changed settings") && row.contains("CT2: 5 A -> 7 A (refused)");
+    }));
     QVERIFY(rows[1].contains("Relay 1: OFF -> ON"));
     QVERIFY(rows[1].contains("no answer"));
 }
