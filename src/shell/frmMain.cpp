@@ -67,6 +67,8 @@ TFormKT580::~TFormKT580() {
     delete FFormTrend;
     FFormTrend = nullptr;
     FActivePage = nullptr;
+    if (FFormModbus)
+        FFormModbus->SetFailureCause({});
     FCommunication.reset();
     FFormConnection.reset();
     FCommissioning.reset();
@@ -94,6 +96,8 @@ void TFormKT580::FormCreate() {
     if (auto* settings = dynamic_cast<TFormGeneralSettings*>(pages.GeneralSettings))
         settings->SetWriteGuard(&FCommissioning->Guard());
     FCommunication = std::make_unique<TCommunicationHost>(*FFormModbus, FDialogs, this, FPanels[3]);
+    // The status bar names the cause of unanswered reads as the Communication window judges it.
+    FFormModbus->SetFailureCause([this] { return FCommunication->Monitor().Verdict().Text; });
     DockPages();
     CreateFindMeter();
     UpdateActionStates();
