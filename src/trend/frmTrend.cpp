@@ -1,6 +1,5 @@
 #include "trend/frmTrend.h"
 
-#include "link/NumberText.h"
 #include "link/QueryPlan.h"
 #include "link/ValueColours.h"
 #include "link/frmModbus.h"
@@ -457,11 +456,9 @@ QString TFormTrend::ReadoutAt(std::int64_t t) const {
     const TScaling& scaling = FLink.Scaling();
     for (int q : Shown()) {
         const auto v = Series(q).ValueAt(t);
-        const QString unit = UnitOf(q, scaling);
-        text += QStringLiteral("  ") + MeteringQuantities()[static_cast<std::size_t>(q)].Name +
-                QLatin1Char(' ') +
-                (v ? FixedText(*v, 3, u".") + (unit.isEmpty() ? QString() : u' ' + unit)
-                   : QStringLiteral("--"));
+        const TQuantity& quantity = MeteringQuantities()[static_cast<std::size_t>(q)];
+        text += QStringLiteral("  ") + quantity.Name + QLatin1Char(' ') +
+                (v ? QuantityShownText(quantity, *v, scaling) : QStringLiteral("--"));
     }
     return text;
 }

@@ -3,6 +3,7 @@
 // and the saved image.
 #include "TrendRig.h"
 
+#include "link/RegisterDecode.h"
 #include "trend/MeteringQuantities.h"
 
 #include <QChart>
@@ -38,6 +39,8 @@ private slots:
     void answersLossesAndTheChart_data();
     void answersLossesAndTheChart();
     void readoutAndRecentStats();
+    void readoutWritesValuesAsThePage_data();
+    void readoutWritesValuesAsThePage();
     void recordingThroughThePage();
     void savedImageIsAPicture();
 };
@@ -95,10 +98,45 @@ void TestTrendPage::readoutAndRecentStats() {
     QCOMPARE(st.Max, 470.0);
     QCOMPARE(st.Avg, 466.0);
     const QString at = r.Page.ReadoutAt(r.Clock - 1000);
-    QVERIFY2(at.contains(QLatin1String("Volts AN 470.000 V")), qPrintable(at));
+    QVERIFY2(at.contains(QLatin1String("Volts AN 470.0 V")), qPrintable(at));
     QVERIFY2(at.contains(QLatin1String("I A 5.000 A")), qPrintable(at));
     QVERIFY2(r.Page.ReadoutAt(r.Clock).contains(QLatin1String("Volts AN --")),
              qPrintable(r.Page.ReadoutAt(r.Clock)));
+}
+
+void TestTrendPage::readoutWritesValuesAsThePage_data() {
+    QTest::addColumn<int>("offset"); // in the measurement block
+    QTest::addColumn<int>("raw");
+    QTest::addColumn<double>("pt");
+    QTest::newRow("volts") << 0 << 2316 << 1.0;
+    QTest::newRow("volts of a thousand and more") << 3 << 4000 << 100.0;
+    QTest::newRow("volts by a ratio") << 10 << 4001 << 2.5;
+    QTest::newRow("amps") << 6 << 5000 << 1.0;
+    QTest::newRow("amps over ten") << 7 << 12345 << 1.0;
+    QTest::newRow("watts below zero") << 12 << 0xFFF6 << 1.0;
+    QTest::newRow("volt-amperes") << 14 << 60000 << 1.0;
+    QTest::newRow("frequency") << 15 << 5001 << 1.0;
+    QTest::newRow("power factor") << 16 << 0xFC18 << 1.0;
+    QTest::newRow("analog output") << 18 << 12000 << 1.0;
+}
+
+void TestTrendPage::readoutWritesValuesAsThePage() {
+    QFETCH(int, offset);
+    QFETCH(int, raw);
+    QFETCH(double, pt);
+    TTrendRig r;
+    const int q = offset; // the measurement block comes first among the quantities
+    r.Page.SetShown(q, true);
+    std::vector<std::uint16_t> regs(MeasurementCount, 0);
+    regs[static_cast<std::size_t>(offset)] = static_cast<std::uint16_t>(raw);
+    const TScaling scaling{pt, 1.0, 0};
+    r.Page.MeteringAnswer(TMeteringBlock::Measurement, regs, scaling);
+    // The metering page's own text of the same register.
+    const QString page = MeasurementTexts(scaling, regs, true)[static_cast<std::size_t>(offset)];
+    const QString name = MeteringQuantities()[static_cast<std::size_t>(q)].Name;
+    const QString at = r.Page.ReadoutAt(r.Clock) + QStringLiteral("  ");
+    QVERIFY2(at.contains(QStringLiteral("  %1 %2  ").arg(name, page)),
+             qPrintable(at + QStringLiteral("| page: ") + page));
 }
 
 void TestTrendPage::recordingThroughThePage() {
