@@ -4,10 +4,12 @@
 #include "TrendRig.h"
 
 #include "link/RegisterDecode.h"
+#include "link/ValueColours.h"
 #include "trend/MeteringQuantities.h"
 
 #include <QChart>
 #include <QLineSeries>
+#include <QListWidget>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -41,6 +43,8 @@ private slots:
     void readoutAndRecentStats();
     void readoutWritesValuesAsThePage_data();
     void readoutWritesValuesAsThePage();
+    void untickedBoxesShowOnEveryPalette_data();
+    void untickedBoxesShowOnEveryPalette();
     void recordingThroughThePage();
     void savedImageIsAPicture();
 };
@@ -137,6 +141,52 @@ void TestTrendPage::readoutWritesValuesAsThePage() {
     const QString at = r.Page.ReadoutAt(r.Clock) + QStringLiteral("  ");
     QVERIFY2(at.contains(QStringLiteral("  %1 %2  ").arg(name, page)),
              qPrintable(at + QStringLiteral("| page: ") + page));
+}
+
+void TestTrendPage::untickedBoxesShowOnEveryPalette_data() {
+    QTest::addColumn<QColor>("window");
+    QTest::addColumn<QColor>("base");
+    QTest::addColumn<QColor>("text");
+    QTest::newRow("light") << QColor("#efefef") << QColor("#ffffff") << QColor("#000000");
+    QTest::newRow("classic grey") << QColor("#f0f0f0") << QColor("#ffffff") << QColor("#000000");
+    QTest::newRow("dark") << QColor("#353535") << QColor("#2a2a2a") << QColor("#e8e8e8");
+    QTest::newRow("Breeze dark") << QColor("#31363b") << QColor("#232629") << QColor("#fcfcfc");
+    QTest::newRow("Adwaita dark") << QColor("#242424") << QColor("#1e1e1e") << QColor("#ffffff");
+}
+
+void TestTrendPage::untickedBoxesShowOnEveryPalette() {
+    QFETCH(QColor, window);
+    QFETCH(QColor, base);
+    QFETCH(QColor, text);
+    TTrendRig r;
+    r.Page.resize(780, 437);
+    QPalette palette(window);
+    palette.setColor(QPalette::Base, base);
+    palette.setColor(QPalette::Text, text);
+    palette.setColor(QPalette::WindowText, text);
+    r.Page.setPalette(palette);
+    r.Page.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&r.Page));
+    auto* list = r.Page.findChild<QListWidget*>(QStringLiteral("ListQuantities"));
+    QVERIFY(list);
+    // An unticked row: the box at its left is all there is of the tick box.
+    QListWidgetItem* item = nullptr;
+    for (int row = 0; row < list->count() && !item; ++row)
+        if (list->item(row)->checkState() == Qt::Unchecked)
+            item = list->item(row);
+    QVERIFY(item);
+    const QImage image = list->viewport()->grab().toImage();
+    const QRect rowRect = list->visualItemRect(item);
+    const int boxWidth = list->style()->pixelMetric(QStyle::PM_IndicatorWidth) + 6;
+    double best = 1;
+    for (int y = rowRect.top(); y <= rowRect.bottom(); ++y)
+        for (int x = rowRect.left(); x < rowRect.left() + boxWidth; ++x) {
+            const QColor c = image.pixelColor(QPoint(x, y) * image.devicePixelRatio());
+            best = std::max(best, ContrastRatio(TRgb{c.red(), c.green(), c.blue()},
+                                                TRgb{base.red(), base.green(), base.blue()}));
+        }
+    // A control's outline needs 3:1 against what is around it.
+    QVERIFY2(best >= 3.0, qPrintable(QString::number(best)));
 }
 
 void TestTrendPage::recordingThroughThePage() {
