@@ -34,12 +34,15 @@ namespace {
 const char* const PageCaptions[4] = {"Real-Time Metering", "Device Information", "General Settings",
                                      "Installation Check"};
 const QString AddressMark = QStringLiteral(" @ ");
+const QString MainTitle = QStringLiteral("KT580 Utility Software -- Veltrana Corporation");
+// Beside the title while the port connected is the meter simulator's.
+const QString SimulatorMark = QStringLiteral(" [Simulator]");
 
 } // namespace
 
 TFormKT580::TFormKT580(IDialogs& dialogs, QWidget* parent)
     : QMainWindow(parent), FDialogs(dialogs) {
-    setWindowTitle(QStringLiteral("KT580 Utility Software -- Veltrana Corporation"));
+    setWindowTitle(MainTitle);
     setFont(UiFont());
     CreateActions();
     CreateCommissioningActions();
@@ -348,6 +351,10 @@ TPage TFormKT580::ActivePage() const {
 
 void TFormKT580::SetConnected(bool value) {
     FConnected = value;
+    // Simulated values must never pass for a meter's: the title says whom the port reaches.
+    const bool simulator =
+        FConnected && SimulatorOnPort("COM" + std::to_string(FFormModbus->Modbus.PortNum()));
+    setWindowTitle(simulator ? MainTitle + SimulatorMark : MainTitle);
     UpdateActionStates();
     if (!FConnected && FCloseAfterWrites && !FCloseScheduled) {
         // The writes are out and the port is closed: the close asked for earlier goes ahead,

@@ -68,6 +68,8 @@ private slots:
     void reconnectAtOnce();
     void adapterUnplugged();
     void unansweredReadsShowStaleValues();
+    void simulatorNamedInTheTitle_data();
+    void simulatorNamedInTheTitle();
     void answerLostAtConnect_data();
     void answerLostAtConnect();
     void otherPortWhileDisconnecting();
@@ -352,6 +354,32 @@ void TestScenarioLine::unansweredReadsShowStaleValues() {
     QVERIFY(p.Disconnect());
     // Disconnected, the values shown are the last ones read: stale.
     QVERIFY(allShown(colours.Stale, true));
+}
+
+void TestScenarioLine::simulatorNamedInTheTitle_data() {
+    QTest::addColumn<bool>("byItself");
+    // The simulator maps itself as COM1 (and leaves its note); or a terminal is mapped as COM1
+    // by hand, as an operator maps a meter's adapter: the same answers, no simulator's note.
+    QTest::newRow("simulator as COM1") << true;
+    QTest::newRow("a meter mapped as COM1") << false;
+}
+
+void TestScenarioLine::simulatorNamedInTheTitle() {
+    QFETCH(bool, byItself);
+    TSimMeter meter({"--version-text", "3.20"}, MeterMemory(),
+                    byItself ? 1 : TSimProcess::Unmapped);
+    QVERIFY(meter.Started());
+    if (!byItself)
+        MapPort(1, meter.Path());
+    TProgram p;
+    QVERIFY(p.Start());
+    const QString title = p.W->windowTitle();
+    QVERIFY(!title.contains("Simulator"));
+    QVERIFY(p.Connect());
+    QTRY_VERIFY_WITH_TIMEOUT(p.Reads.value(0x1400) >= 1, Wait);
+    QCOMPARE(p.W->windowTitle().contains("Simulator"), byItself);
+    QVERIFY(p.Disconnect());
+    QCOMPARE(p.W->windowTitle(), title);
 }
 
 void TestScenarioLine::answerLostAtConnect_data() {
