@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Installs what is needed, builds, and starts the utility. When no meter is mapped as COM1 in
-# the per-user port map, the built-in meter simulator is started (paced like a meter) and
-# registered as COM1 until the utility closes. Without a display, the real window runs on a
-# virtual display through kt580-shots, which connects, saves a screenshot of each page with
-# live values and prints the paths.
+# Installs what is needed, builds, and starts the utility. The built-in meter simulator (paced
+# like a meter) is started and registered as COM1 until the utility closes only when asked for
+# (KT580_SIM=1) or when no serial port is there that COM1 could mean (see meter-choice.sh): a
+# meter on the first serial port or on a USB adapter is never shadowed by it. Without a
+# display, the real window runs on a virtual display through kt580-shots, which connects, saves
+# a screenshot of each page with live values and prints the paths.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
@@ -20,9 +21,16 @@ cleanup() {
 }
 trap cleanup EXIT
 
-if [ -e "$ports/COM1" ]; then
+. scripts/meter-choice.sh
+case "$(kt_meter_choice "$ports")" in
+mapped)
     echo "Using the meter mapped as COM1 ($(readlink "$ports/COM1"))."
-else
+    ;;
+port)
+    echo "A serial port is there (/dev/ttyS0 or a USB adapter): no simulator is started."
+    echo "Choose the meter's port in Connection Settings; KT580_SIM=1 starts the simulator."
+    ;;
+sim)
     fifo=$(mktemp -u)
     mkfifo "$fifo"
     build/tools/kt580-sim/kt580-sim --com 1 --pace >"$fifo" &
@@ -30,10 +38,11 @@ else
     exec 3<"$fifo"
     rm -f "$fifo"
     read -r -t 10 pty <&3 || { echo "The simulator did not start." >&2; exit 1; }
-    echo "No meter mapped as COM1: the meter simulator runs on $pty as COM1."
+    echo "The meter simulator runs on $pty as COM1."
     # Its exit summary is not needed here.
     cat <&3 >/dev/null &
-fi
+    ;;
+esac
 
 if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
     echo "Starting the utility: choose OK in Connection Settings, then Start > Connect."

@@ -299,7 +299,7 @@ TRgb VerdictColourOn(TVerdict verdict, const TRgb& background) {
         hue = {0, 128, 0};
         break;
     case TVerdict::Warning:
-        hue = {176, 104, 0};
+        hue = {168, 100, 0};
         break;
     case TVerdict::Fault:
         hue = {192, 0, 0};

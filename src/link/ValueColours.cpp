@@ -45,12 +45,11 @@ bool IsDarkBackground(const TRgb& background) {
 }
 
 TValueColours ValueColoursFor(const TRgb& background) {
-    const TRgb blue{0, 0, 255};
-    const TRgb red{255, 0, 0};
-    const TRgb green{0, 255, 0};
-    if (!IsDarkBackground(background))
-        return {blue, red, green};
-    // Blue starts from a lighter sky blue: pure blue mixed with white turns lilac first.
-    return {ReadableOn(TRgb{64, 156, 255}, background), ReadableOn(red, background),
-            ReadableOn(green, background)};
+    // Pure blue already reads on light backgrounds; on dark ones it starts from a lighter sky
+    // blue, since pure blue mixed with white turns lilac first.
+    const bool dark = IsDarkBackground(background);
+    const TRgb blue = dark ? TRgb{64, 156, 255} : TRgb{0, 0, 255};
+    // Stale values are neutral grey, set apart from the window text by being paler than it.
+    return {ReadableOn(blue, background), ReadableOn(TRgb{255, 0, 0}, background),
+            ReadableOn(TRgb{0, 255, 0}, background), ReadableOn(TRgb{128, 128, 128}, background)};
 }

@@ -1,6 +1,7 @@
 // The colours of values and states on the pages, chosen by the lightness of the background:
-// on a light one the classic blue values, red ON and green OFF; on a dark one lighter tints of
-// the same hues, each with a contrast of at least 4.5:1 against that background.
+// blue values, red ON, green OFF and grey for values no longer current, each a tint of its hue
+// (darker on a light background, lighter on a dark one) with a contrast of at least 4.5:1
+// against that background.
 #pragma once
 
 struct TRgb {
@@ -18,6 +19,8 @@ struct TValueColours {
     TRgb Value; // measurement values and the Device Information fields
     TRgb On;    // a relay or input that is on
     TRgb Off;   // one that is off
+    TRgb Stale; // a value or state whose last read failed: shown, but no longer current
+    bool operator==(const TValueColours&) const = default;
 };
 
 // A background counts as dark where white text on it reads better than black.

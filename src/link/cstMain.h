@@ -35,6 +35,8 @@ inline constexpr char RxdPrefix[] = "RXD:  ";
 inline constexpr char ErrPrefix[] = "ERR:  ";
 // In the status bar while the device under the connected port is gone; %1 is the port.
 inline constexpr char PortGone[] = "%1 is gone (adapter pulled out?)";
+// In the status bar while the link's reads go unanswered; %1 is the likely cause.
+inline constexpr char ReadsFailing[] = "Values not current. %1";
 
 // Settings write refused before anything is sent.
 inline constexpr char VersionUnknown[] =

@@ -301,6 +301,7 @@ void TFormModbus::NotifyAnswer(TMeteringBlock block, std::span<const std::uint16
 
 void TFormModbus::ModbusQueryFinish(TKrPolling& /*Sender*/) {
     FLineLost = false;
+    FReadsFailing = false;
     FPendingQueries.clear();
     FInFlight.reset();
     FAdopted.reset();
@@ -473,10 +474,15 @@ void TFormModbus::ModbusSendData(TKrPolling& /*Sender*/, const std::string& Data
 }
 
 void TFormModbus::ShowTraffic() {
-    // While the port's device is gone, the frames go nowhere: the first panel says why.
-    FShell.SetStatusText(1, FLineLost ? QString::fromLatin1(cstMain::PortGone)
-                                            .arg(QStringLiteral("COM%1").arg(Modbus.PortNum()))
-                                      : FTraffic.TxText());
+    // While the port's device is gone, the frames go nowhere, and while the reads go
+    // unanswered the frames tell the operator little: the first panel says why.
+    if (FLineLost)
+        FShell.SetStatusText(1, QString::fromLatin1(cstMain::PortGone)
+                                    .arg(QStringLiteral("COM%1").arg(Modbus.PortNum())));
+    else if (FReadsFailing && FFailureCause)
+        FShell.SetStatusText(1, QString::fromLatin1(cstMain::ReadsFailing).arg(FFailureCause()));
+    else
+        FShell.SetStatusText(1, FTraffic.TxText());
     FShell.SetStatusText(2, FTraffic.RxText());
 }
 
@@ -529,6 +535,10 @@ void TFormModbus::ModbusAfterResponse(TKrModbus& Sender) {
         Notify([&](ILinkListener& l) { l.QueryFinished(text, line, outcome); });
         if (outcome.Result != TQueryResult::Answered)
             DropDependents(text);
+        if (!IsWriteQuery(text) && FReadsFailing != (outcome.Result != TQueryResult::Answered)) {
+            FReadsFailing = !FReadsFailing;
+            ShowTraffic();
+        }
         if (FAdopted) {
             const TLinkLine before = FAdopted->first;
             const TLinkLine after = FAdopted->second;

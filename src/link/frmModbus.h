@@ -125,6 +125,11 @@ public:
     void ResetCounts() { FTraffic.Reset(); }
     // Who else hears of the traffic (the communication statistics); none by default.
     void SetTrafficObserver(ITrafficObserver* observer) { FObserver = observer; }
+    // Names the likely cause of the line's state (the communication statistics' verdict).
+    // While the reads go unanswered, the transmit panel shows it instead of the frames.
+    void SetFailureCause(std::function<QString()> cause) { FFailureCause = std::move(cause); }
+    // The last read ended without a valid answer.
+    bool ReadsFailing() const { return FReadsFailing; }
 
     // How long the link blocks after adopting new line settings, so the meter can switch
     // over before the next frame. It sleeps on the master's clock, which tests replace.
@@ -218,5 +223,7 @@ private:
     bool FShowingBox = false;
     // The device under the open port has gone; cleared when the cycle ends.
     bool FLineLost = false;
+    std::function<QString()> FFailureCause;
+    bool FReadsFailing = false;
     QObject FDeferContext;
 };

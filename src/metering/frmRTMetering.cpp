@@ -1,6 +1,7 @@
 #include "metering/frmRTMetering.h"
 
 #include "link/ConvertError.h"
+#include "link/MeteringObserver.h"
 #include "link/QueryPlan.h"
 #include "link/ValueParse.h"
 #include "link/cstMain.h"
@@ -17,8 +18,6 @@
 #include <QPushButton>
 #include <QToolButton>
 
-#include <span>
-
 namespace {
 
 // Labels are as wide as their text, so a command label reacts on its text and nothing beside.
@@ -27,9 +26,17 @@ void SetLabelText(QLabel* label, const QString& text) {
     label->adjustSize();
 }
 
-void SetStateText(QLabel* label, bool on, const TValueColours& colours) {
-    SetLabelText(label, QString::fromLatin1(on ? cstMain::On : cstMain::Off));
-    SetTextColour(label, ToQColor(on ? colours.On : colours.Off));
+constexpr auto MeasurementBlock = static_cast<std::size_t>(TMeteringBlock::Measurement);
+constexpr auto EnergyBlock = static_cast<std::size_t>(TMeteringBlock::Energy);
+constexpr auto RelayBlock = static_cast<std::size_t>(TMeteringBlock::Relays);
+constexpr auto InputBlock = static_cast<std::size_t>(TMeteringBlock::Inputs);
+
+// A state label's colour: red ON, green OFF, grey while stale; none while it shows nothing.
+void ShowStateColour(QLabel* label, bool stale, const TValueColours& colours) {
+    if (label->text().isEmpty())
+        return;
+    const bool on = label->text() == QLatin1String(cstMain::On);
+    SetTextColour(label, ToQColor(stale ? colours.Stale : (on ? colours.On : colours.Off)));
 }
 
 // Panel columns: caption and value label 96 pixels apart.
@@ -55,6 +62,13 @@ TFormRTMetering::TFormRTMetering(TFormModbus& link, IDialogs& dialogs, QWidget* 
     BuildRelays();
     BuildInputs();
     BuildAnalogOutputs();
+    FLink.AddListener(this);
+    FLink.AddMeteringObserver(this);
+}
+
+TFormRTMetering::~TFormRTMetering() {
+    FLink.RemoveMeteringObserver(this);
+    FLink.RemoveListener(this);
 }
 
 QFrame* TFormRTMetering::AddPanel(const char* name, int left, int top, int width, int height) {
@@ -218,24 +232,96 @@ void TFormRTMetering::BuildAnalogOutputs() {
     FMeasurement[19] = AddValue(panel, "LabelAO2", 288, 16);
 }
 
+// The link writes only what a read brought: a block written is current again.
 void TFormRTMetering::SetMeasurementText(int index, const QString& text) {
-    if (index >= 0 && index < static_cast<int>(FMeasurement.size()))
-        SetLabelText(FMeasurement[index], text);
+    if (index < 0 || index >= static_cast<int>(FMeasurement.size()))
+        return;
+    SetLabelText(FMeasurement[index], text);
+    SetStale(MeasurementBlock, false);
 }
 
 void TFormRTMetering::SetEnergyText(int index, const QString& text) {
-    if (index >= 0 && index < static_cast<int>(FEnergy.size()))
-        SetLabelText(FEnergy[index], text);
+    if (index < 0 || index >= static_cast<int>(FEnergy.size()))
+        return;
+    SetLabelText(FEnergy[index], text);
+    SetStale(EnergyBlock, false);
 }
 
 void TFormRTMetering::SetRelayState(int index, bool on) {
-    if (index >= 0 && index < static_cast<int>(FRelays.size()))
-        SetStateText(FRelays[index], on, FColours);
+    if (index < 0 || index >= static_cast<int>(FRelays.size()))
+        return;
+    SetLabelText(FRelays[index], QString::fromLatin1(on ? cstMain::On : cstMain::Off));
+    FStale[RelayBlock] = false;
+    ShowColours(RelayBlock);
 }
 
 void TFormRTMetering::SetInputState(int index, bool on) {
-    if (index >= 0 && index < static_cast<int>(FInputs.size()))
-        SetStateText(FInputs[index], on, FColours);
+    if (index < 0 || index >= static_cast<int>(FInputs.size()))
+        return;
+    SetLabelText(FInputs[index], QString::fromLatin1(on ? cstMain::On : cstMain::Off));
+    FStale[InputBlock] = false;
+    ShowColours(InputBlock);
+}
+
+void TFormRTMetering::MeteringAnswer(TMeteringBlock /*block*/,
+                                     std::span<const std::uint16_t> /*values*/,
+                                     const TScaling& /*scaling*/) {
+    // The link writes the answer's values next; writing them makes the block current.
+}
+
+void TFormRTMetering::MeteringLost(TMeteringBlock block) {
+    SetStale(static_cast<std::size_t>(block), true);
+}
+
+void TFormRTMetering::MeteringStopped() {
+    SetAllStale();
+}
+
+void TFormRTMetering::QueryFinished(const std::string& text, const TLinkLine& /*line*/,
+                                    const TQueryOutcome& outcome) {
+    // Metering reads are the metering observer's; a write refused says nothing of the values.
+    if (outcome.Result == TQueryResult::Answered || IsWriteQuery(text) ||
+        MeteringBlockOfQuery(text))
+        return;
+    SetAllStale();
+}
+
+void TFormRTMetering::MeterChanged() {
+    SetAllStale();
+}
+
+void TFormRTMetering::SetAllStale() {
+    for (std::size_t block = 0; block < FStale.size(); ++block)
+        SetStale(block, true);
+}
+
+void TFormRTMetering::SetStale(std::size_t block, bool stale) {
+    if (FStale[block] == stale)
+        return;
+    FStale[block] = stale;
+    ShowColours(block);
+}
+
+void TFormRTMetering::ShowColours(std::size_t block) {
+    const QColor value = ToQColor(FStale[block] ? FColours.Stale : FColours.Value);
+    switch (block) {
+    case MeasurementBlock:
+        for (QLabel* label : FMeasurement)
+            SetTextColour(label, value);
+        break;
+    case EnergyBlock:
+        for (TCommandLabel* label : FEnergy)
+            SetTextColour(label, value);
+        break;
+    case RelayBlock:
+        for (QLabel* label : FRelays)
+            ShowStateColour(label, FStale[block], FColours);
+        break;
+    default:
+        for (QLabel* label : FInputs)
+            ShowStateColour(label, FStale[block], FColours);
+        break;
+    }
 }
 
 void TFormRTMetering::changeEvent(QEvent* event) {
@@ -243,18 +329,12 @@ void TFormRTMetering::changeEvent(QEvent* event) {
     if (event->type() != QEvent::PaletteChange)
         return;
     const TValueColours colours = ValueColoursOf(this);
-    if (colours.Value == FColours.Value && colours.On == FColours.On && colours.Off == FColours.Off)
+    if (colours == FColours)
         return;
     FColours = colours;
-    for (QLabel* label : FMeasurement)
-        SetTextColour(label, ToQColor(FColours.Value));
-    for (TCommandLabel* label : FEnergy)
-        SetTextColour(label, ToQColor(FColours.Value));
-    // A state label keeps its state; one that shows none yet has no colour to change.
-    for (const auto& group : {std::span<QLabel* const>(FRelays), std::span<QLabel* const>(FInputs)})
-        for (QLabel* label : group)
-            if (!label->text().isEmpty())
-                SetStateText(label, label->text() == QLatin1String(cstMain::On), FColours);
+    // A label keeps its state and whether it is current.
+    for (std::size_t block = 0; block < FStale.size(); ++block)
+        ShowColours(block);
 }
 
 void TFormRTMetering::ShowExtendedEnergy(bool shown) {

@@ -1,9 +1,12 @@
 // The Real-Time Metering page: the meter's live values as the link writes them, and the
 // operator's four commands to the meter (two relays, energy preset, energy reset), each
-// confirmed first and queued on the link as a write followed by a read-back.
+// confirmed first and queued on the link as a write followed by a read-back. Values whose read
+// failed, or that belong to a meter no longer connected, are shown grey until read again.
 #pragma once
 
+#include "link/LinkListener.h"
 #include "link/LinkViews.h"
+#include "link/MeteringObserver.h"
 #include "link/ValueColours.h"
 
 #include <QWidget>
@@ -18,11 +21,17 @@ class QToolButton;
 class TCommandLabel;
 class TFormModbus;
 
-class TFormRTMetering : public QWidget, public IMeteringView {
+class TFormRTMetering : public QWidget,
+                        public IMeteringView,
+                        public IMeteringObserver,
+                        public ILinkListener {
     Q_OBJECT
 
 public:
     TFormRTMetering(TFormModbus& link, IDialogs& dialogs, QWidget* parent = nullptr);
+    ~TFormRTMetering() override;
+    TFormRTMetering(const TFormRTMetering&) = delete;
+    TFormRTMetering& operator=(const TFormRTMetering&) = delete;
 
     // IMeteringView
     void SetMeasurementText(int index, const QString& text) override;
@@ -31,6 +40,18 @@ public:
     void SetInputState(int index, bool on) override;
     void ShowExtendedEnergy(bool shown) override;
     void SetCommandsEnabled(bool enabled) override;
+
+    // IMeteringObserver: a block's read lost leaves that block's values stale, the end of the
+    // cycle all of them.
+    void MeteringAnswer(TMeteringBlock block, std::span<const std::uint16_t> values,
+                        const TScaling& scaling) override;
+    void MeteringLost(TMeteringBlock block) override;
+    void MeteringStopped() override;
+    // ILinkListener: another read lost (the meter does not answer at all) and another meter
+    // leave all values stale.
+    void QueryFinished(const std::string& text, const TLinkLine& line,
+                       const TQueryOutcome& outcome) override;
+    void MeterChanged() override;
 
     // Command handlers; Sender is the control that was clicked.
     void SpeedRO1Click(QObject* Sender);
@@ -55,6 +76,10 @@ private:
     QLabel* AddCaption(QWidget* panel, const char* text, int x, int y, const char* name = nullptr);
     QLabel* AddValue(QWidget* panel, const char* name, int x, int y, bool blue = true);
     void SwitchRelay(int relay);
+    // The blocks of values, in the order of TMeteringBlock: measurement, energy, relays, inputs.
+    void SetStale(std::size_t block, bool stale);
+    void SetAllStale();
+    void ShowColours(std::size_t block);
 
     TFormModbus& FLink;
     IDialogs& FDialogs;
@@ -68,6 +93,8 @@ private:
     std::array<QLabel*, 4> FExtendedCaptions{};
     std::array<QLabel*, 2> FRelays{};
     std::array<QLabel*, 6> FInputs{};
+    // Per block: its values were not confirmed by the last read.
+    std::array<bool, 4> FStale{};
     QToolButton* SpeedRO1 = nullptr;
     QToolButton* SpeedRO2 = nullptr;
     QPushButton* ButtonClearEnergy = nullptr;

@@ -1,6 +1,7 @@
 #include "platform/PortName.h"
 
 #include <cstdlib>
+#include <fstream>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -74,4 +75,25 @@ std::string ResolvePortName(const std::string& name) {
         return "/dev/ttyACM" + std::to_string(n - 65);
     }
     return link;
+}
+
+std::string SimulatorNotePath(unsigned number) {
+    return PortLinkPath(number) + ".simulator";
+}
+
+bool SimulatorOnPort(const std::string& name) {
+    const auto number = ComPortNumber(name);
+    if (!number) {
+        return false;
+    }
+    const std::string link = PortLinkPath(*number);
+    std::string target(4096, '\0');
+    const ssize_t length = ::readlink(link.c_str(), target.data(), target.size());
+    if (length <= 0 || static_cast<std::size_t>(length) >= target.size()) {
+        return false;
+    }
+    target.resize(static_cast<std::size_t>(length));
+    std::ifstream note(SimulatorNotePath(*number));
+    std::string noted;
+    return static_cast<bool>(std::getline(note, noted)) && noted == target;
 }

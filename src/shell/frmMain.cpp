@@ -34,12 +34,15 @@ namespace {
 const char* const PageCaptions[4] = {"Real-Time Metering", "Device Information", "General Settings",
                                      "Installation Check"};
 const QString AddressMark = QStringLiteral(" @ ");
+const QString MainTitle = QStringLiteral("KT580 Utility Software -- Veltrana Corporation");
+// Beside the title while the port connected is the meter simulator's.
+const QString SimulatorMark = QStringLiteral(" [Simulator]");
 
 } // namespace
 
 TFormKT580::TFormKT580(IDialogs& dialogs, QWidget* parent)
     : QMainWindow(parent), FDialogs(dialogs) {
-    setWindowTitle(QStringLiteral("KT580 Utility Software -- Veltrana Corporation"));
+    setWindowTitle(MainTitle);
     setFont(UiFont());
     CreateActions();
     CreateCommissioningActions();
@@ -67,6 +70,8 @@ TFormKT580::~TFormKT580() {
     delete FFormTrend;
     FFormTrend = nullptr;
     FActivePage = nullptr;
+    if (FFormModbus)
+        FFormModbus->SetFailureCause({});
     FCommunication.reset();
     FFormConnection.reset();
     FCommissioning.reset();
@@ -91,6 +96,8 @@ void TFormKT580::FormCreate() {
     if (auto* settings = dynamic_cast<TFormGeneralSettings*>(pages.GeneralSettings))
         settings->SetWriteGuard(&FCommissioning->Guard());
     FCommunication = std::make_unique<TCommunicationHost>(*FFormModbus, FDialogs, this, FPanels[3]);
+    // The status bar names the cause of unanswered reads as the Communication window judges it.
+    FFormModbus->SetFailureCause([this] { return FCommunication->Monitor().Verdict().Text; });
     DockPages();
     CreateFindMeter();
     UpdateActionStates();
@@ -341,6 +348,10 @@ TPage TFormKT580::ActivePage() const {
 
 void TFormKT580::SetConnected(bool value) {
     FConnected = value;
+    // Simulated values must never pass for a meter's: the title says whom the port reaches.
+    const bool simulator =
+        FConnected && SimulatorOnPort("COM" + std::to_string(FFormModbus->Modbus.PortNum()));
+    setWindowTitle(simulator ? MainTitle + SimulatorMark : MainTitle);
     UpdateActionStates();
     if (!FConnected && FCloseAfterWrites && !FCloseScheduled) {
         // The writes are out and the port is closed: the close asked for earlier goes ahead,

@@ -162,6 +162,11 @@ QString QuantityText(const TQuantity& q, std::span<const std::uint16_t> values,
     return FixedText(*value, Decimals(q, *value), u".");
 }
 
+QString QuantityShownText(const TQuantity& q, double value, const TScaling& scaling) {
+    const QString unit = QuantityUnit(q, scaling);
+    return FormatFixed(value, Decimals(q, value)) + (unit.isEmpty() ? QString() : u' ' + unit);
+}
+
 int BlockWidth(TMeteringBlock block) {
     switch (block) {
     case TMeteringBlock::Measurement:

@@ -37,6 +37,10 @@ std::optional<double> QuantityValue(const TQuantity& q, std::span<const std::uin
 QString QuantityText(const TQuantity& q, std::span<const std::uint16_t> values,
                      const TScaling& scaling);
 
+// A numeric quantity's value as the metering page writes it: its decimals, the locale's
+// separator and the unit ("231.6 V").
+QString QuantityShownText(const TQuantity& q, double value, const TScaling& scaling);
+
 // The register count of the full block (the raw columns of a recording).
 int BlockWidth(TMeteringBlock block);
 // The name of raw column i of a block: "0x1400", "coil 0", "input 5".

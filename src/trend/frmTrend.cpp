@@ -1,6 +1,5 @@
 #include "trend/frmTrend.h"
 
-#include "link/NumberText.h"
 #include "link/QueryPlan.h"
 #include "link/ValueColours.h"
 #include "link/frmModbus.h"
@@ -26,6 +25,7 @@
 #include <QPushButton>
 #include <QSaveFile>
 #include <QScopedValueRollback>
+#include <QStyledItemDelegate>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QValueAxis>
@@ -53,6 +53,25 @@ bool Charted(const TQuantity& q) {
 QString UnitOf(int quantity, const TScaling& scaling) {
     return QuantityUnit(MeteringQuantities()[static_cast<std::size_t>(quantity)], scaling);
 }
+
+// The list's tick boxes: the style draws an unticked box as an outline only, in a shade of the
+// window colour (Fusion: darkened by 1.4, lightened by 1.1), which on a dark palette is as dark
+// as the list. The window colour handed to the style is chosen so that the outline reads
+// against the list's base on light and dark palettes alike.
+class TTickListDelegate final : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+        QStyledItemDelegate::initStyleOption(option, index);
+        const QColor base = option->palette.color(QPalette::Base);
+        const TRgb outline =
+            ReadableOn(TRgb{128, 128, 128}, TRgb{base.red(), base.green(), base.blue()});
+        const int window = std::min(255, outline.G * 140 / 110);
+        option->palette.setColor(QPalette::Window, QColor(window, window, window));
+    }
+};
 
 QPushButton* NamedButton(const QString& text, const QString& name, QWidget* parent) {
     auto* button = new QPushButton(text, parent);
@@ -162,6 +181,7 @@ void TFormTrend::BuildQuantityList() {
     ListQuantities = new QListWidget(this);
     ListQuantities->setObjectName(QStringLiteral("ListQuantities"));
     ListQuantities->setFixedWidth(150);
+    ListQuantities->setItemDelegate(new TTickListDelegate(ListQuantities));
     const auto& all = MeteringQuantities();
     for (std::size_t i = 0; i < all.size(); ++i) {
         if (!Charted(all[i]))
@@ -457,11 +477,9 @@ QString TFormTrend::ReadoutAt(std::int64_t t) const {
     const TScaling& scaling = FLink.Scaling();
     for (int q : Shown()) {
         const auto v = Series(q).ValueAt(t);
-        const QString unit = UnitOf(q, scaling);
-        text += QStringLiteral("  ") + MeteringQuantities()[static_cast<std::size_t>(q)].Name +
-                QLatin1Char(' ') +
-                (v ? FixedText(*v, 3, u".") + (unit.isEmpty() ? QString() : u' ' + unit)
-                   : QStringLiteral("--"));
+        const TQuantity& quantity = MeteringQuantities()[static_cast<std::size_t>(q)];
+        text += QStringLiteral("  ") + quantity.Name + QLatin1Char(' ') +
+                (v ? QuantityShownText(quantity, *v, scaling) : QStringLiteral("--"));
     }
     return text;
 }

@@ -9,6 +9,7 @@
 #include "support/ScriptedDialogs.h"
 #include "widgets/CommandLabel.h"
 #include "widgets/UiFont.h"
+#include "widgets/WidgetColours.h"
 
 #include <QAbstractButton>
 #include <QFrame>
@@ -18,11 +19,22 @@
 namespace {
 
 const QColor Blue(0, 0, 255);
-const QColor Red(255, 0, 0);
-const QColor Green(0, 255, 0);
 
 QColor TextColour(const QWidget* w) {
     return w->palette().color(QPalette::Active, QPalette::WindowText);
+}
+
+TRgb Rgb(const QColor& c) {
+    return TRgb{c.red(), c.green(), c.blue()};
+}
+
+// A palette of a light or dark desktop: window, its text, and the base of lists.
+QPalette DesktopPalette(const QString& window) {
+    const QColor w(window);
+    const bool dark = w.lightness() < 128;
+    QPalette p(w);
+    p.setColor(QPalette::WindowText, dark ? QColor(0xe8, 0xe8, 0xe8) : QColor(Qt::black));
+    return p;
 }
 
 // The page on a link whose master stays closed: commands only fill the link's queue.
@@ -43,6 +55,44 @@ struct TRig : TLinkRig {
         for (const std::string& t : Link.PendingTexts())
             texts << QString::fromStdString(t);
         return texts;
+    }
+    // Drives the metering rotation one query per step: "a" the query is answered, "x" it ends
+    // without an answer, "m" another device address is set, "f" the cycle stops.
+    void Run(const QString& script) {
+        const std::vector<std::uint16_t> words(21, 2301);
+        const bool relays[2] = {true, false};
+        const bool inputs[6] = {false, true, false, true, false, true};
+        for (const QString& step : script.split(u' ', Qt::SkipEmptyParts)) {
+            if (step == QLatin1String("m")) {
+                Link.SetDeviceAddress(Link.DeviceAddress() == 1 ? 2 : 1);
+                continue;
+            }
+            if (step == QLatin1String("f")) {
+                Link.ModbusQueryFinish(Link.Modbus);
+                continue;
+            }
+            std::string query;
+            Link.ModbusQueryData(Link.Modbus, query);
+            const auto block = MeteringBlockOfQuery(query);
+            QVERIFY2(block, query.c_str());
+            if (step == QLatin1String("a")) {
+                switch (*block) {
+                case TMeteringBlock::Measurement:
+                    Link.ModbusF03Response(Link.Modbus, 1, 0x1400, words);
+                    break;
+                case TMeteringBlock::Energy:
+                    Link.ModbusF03Response(Link.Modbus, 1, 0x1180, std::span(words).first(4));
+                    break;
+                case TMeteringBlock::Relays:
+                    Link.ModbusF01Response(Link.Modbus, 1, 0, relays);
+                    break;
+                case TMeteringBlock::Inputs:
+                    Link.ModbusF02Response(Link.Modbus, 1, 0, inputs);
+                    break;
+                }
+            }
+            Link.ModbusAfterResponse(Link.Modbus);
+        }
     }
     // Identity block with a software version in characters 9 to 12.
     void ReadIdentity(const QString& version) {
@@ -79,6 +129,10 @@ private slots:
     void linkFillsMeasurements();
     void linkFillsEnergy();
     void linkSetsStates();
+    void failedReadsShowStale_data();
+    void failedReadsShowStale();
+    void coloursReadOnEveryPalette_data();
+    void coloursReadOnEveryPalette();
     void extendedEnergyFollowsTheMeter_data();
     void extendedEnergyFollowsTheMeter();
 
@@ -354,6 +408,9 @@ void TestRTMetering::linkFillsEnergy() {
 
 void TestRTMetering::linkSetsStates() {
     TRig rig;
+    const TValueColours colours = ValueColoursOf(&rig.Page);
+    const QColor Red = ToQColor(colours.On);
+    const QColor Green = ToQColor(colours.Off);
     const bool relays[] = {true, false};
     rig.Link.ModbusF01Response(rig.Link.Modbus, 1, 0, relays);
     QCOMPARE(rig.Find("LabelRO1")->text(), QString("ON"));
@@ -373,6 +430,87 @@ void TestRTMetering::linkSetsStates() {
     QCOMPARE(rig.Find("LabelRO1")->text(), QString("OFF"));
     QCOMPARE(TextColour(rig.Find("LabelRO1")), Green);
     QCOMPARE(TextColour(rig.Find("LabelRO2")), Red);
+}
+
+void TestRTMetering::failedReadsShowStale_data() {
+    QTest::addColumn<QString>("script");
+    // Per block (measurement, energy, relays, inputs): "L" live, "S" stale.
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("all answered") << "a a a a"
+                                  << "LLLL";
+    QTest::newRow("measurement lost") << "a a a a x"
+                                      << "SLLL";
+    QTest::newRow("energy and inputs lost") << "a a a a a x a x"
+                                            << "LSLS";
+    QTest::newRow("relays lost") << "a a a a a a x"
+                                 << "LLSL";
+    QTest::newRow("lost, then read again") << "a a a a x x x x a a a a"
+                                           << "LLLL";
+    QTest::newRow("lost, the next block read") << "a a a a x x a"
+                                               << "SSLL";
+    QTest::newRow("another meter") << "a a a a m"
+                                   << "SSSS";
+    QTest::newRow("cycle stopped") << "a a a a f"
+                                   << "SSSS";
+}
+
+void TestRTMetering::failedReadsShowStale() {
+    QFETCH(QString, script);
+    QFETCH(QString, shown);
+    TRig rig;
+    rig.Run(script);
+    const TValueColours colours = ValueColoursOf(&rig.Page);
+    const QStringList labels = {"LabelVa", "LabelEp_total", "LabelRO1", "LabelDI1"};
+    // Relay 1 is read ON, input 1 OFF.
+    const QColor live[] = {ToQColor(colours.Value), ToQColor(colours.Value), ToQColor(colours.On),
+                           ToQColor(colours.Off)};
+    for (int i = 0; i < labels.size(); ++i) {
+        const QColor expected = shown[i] == u'L' ? live[i] : ToQColor(colours.Stale);
+        QVERIFY2(
+            TextColour(rig.Find(labels[i])) == expected,
+            qPrintable(labels[i] + QStringLiteral(": ") + TextColour(rig.Find(labels[i])).name()));
+    }
+    // Stale is not a live colour, so an old reading never looks current.
+    for (const QColor& c : live)
+        QVERIFY(c != ToQColor(colours.Stale));
+}
+
+void TestRTMetering::coloursReadOnEveryPalette_data() {
+    QTest::addColumn<QString>("window");
+    QTest::addColumn<QString>("script");
+    QTest::addColumn<QString>("label");
+    const QStringList windows = {"#ffffff", "#f0f0f0", "#efefef", "#353535", "#31363b", "#242424"};
+    struct TState {
+        const char* Name;
+        const char* Script;
+        const char* Label;
+    };
+    // Relay 1 is read ON, relay 2 OFF.
+    const TState states[] = {
+        {"value", "a", "LabelF"},           {"value stale", "a f", "LabelF"},
+        {"energy", "a a", "LabelEp_total"}, {"ON", "a a a", "LabelRO1"},
+        {"OFF", "a a a", "LabelRO2"},       {"OFF stale", "a a a x f", "LabelRO2"},
+    };
+    for (const QString& w : windows)
+        for (const TState& st : states)
+            QTest::addRow("%s %s", qPrintable(w), st.Name) << w << st.Script << st.Label;
+}
+
+void TestRTMetering::coloursReadOnEveryPalette() {
+    QFETCH(QString, window);
+    QFETCH(QString, script);
+    QFETCH(QString, label);
+    TRig rig;
+    rig.Run(script);
+    // The desktop's palette changes after the values came: the labels follow it.
+    rig.Page.setPalette(DesktopPalette(window));
+    const QLabel* l = rig.Find(label);
+    QVERIFY(!l->text().isEmpty());
+    const double ratio =
+        ContrastRatio(Rgb(TextColour(l)), Rgb(l->palette().color(QPalette::Window)));
+    QVERIFY2(ratio >= 4.5, qPrintable(QStringLiteral("%1 on %2: %3")
+                                          .arg(TextColour(l).name(), window)
+                                          .arg(ratio, 0, 'f', 2)));
 }
 
 void TestRTMetering::extendedEnergyFollowsTheMeter_data() {

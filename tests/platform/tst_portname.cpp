@@ -100,6 +100,55 @@ private slots:
         QCOMPARE(QString::fromStdString(ResolvePortName("\\\\.\\COM1")), QString("/dev/ttyS0"));
     }
 
+    void simulatorOnPort_data() {
+        QTest::addColumn<QString>("link"); // the COM7 entry's target; empty for no entry
+        QTest::addColumn<QString>("note"); // the simulator's note; empty for none
+        QTest::addColumn<QString>("name"); // the port name asked about
+        QTest::addColumn<bool>("simulator");
+        QTest::newRow("the simulator's entry") << "/dev/pts/7"
+                                               << "/dev/pts/7"
+                                               << "\\\\.\\COM7" << true;
+        QTest::newRow("bare name") << "/dev/pts/7"
+                                   << "/dev/pts/7"
+                                   << "COM7" << true;
+        QTest::newRow("an entry the operator made") << "/dev/ttyUSB0"
+                                                    << ""
+                                                    << "COM7" << false;
+        QTest::newRow("a note left by an earlier run") << "/dev/ttyUSB0"
+                                                       << "/dev/pts/7"
+                                                       << "COM7" << false;
+        QTest::newRow("a note without its entry") << ""
+                                                  << "/dev/pts/7"
+                                                  << "COM7" << false;
+        QTest::newRow("another port") << "/dev/pts/7"
+                                      << "/dev/pts/7"
+                                      << "COM8" << false;
+        QTest::newRow("a path") << "/dev/pts/7"
+                                << "/dev/pts/7"
+                                << "/dev/pts/7" << false;
+    }
+    void simulatorOnPort() {
+        QFETCH(QString, link);
+        QFETCH(QString, note);
+        QFETCH(QString, name);
+        QFETCH(bool, simulator);
+        QVERIFY(QDir().mkpath(QString::fromStdString(PortMapDir())));
+        const QString entry = QString::fromStdString(PortLinkPath(7));
+        const QString notePath = QString::fromStdString(SimulatorNotePath(7));
+        QFile::remove(entry);
+        QFile::remove(notePath);
+        if (!link.isEmpty())
+            QVERIFY(QFile::link(link, entry));
+        if (!note.isEmpty()) {
+            QFile file(notePath);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(note.toLocal8Bit() + "\n");
+        }
+        QCOMPARE(SimulatorOnPort(name.toStdString()), simulator);
+        QFile::remove(entry);
+        QFile::remove(notePath);
+    }
+
 private:
     QTemporaryDir FConfig;
 };

@@ -1,7 +1,9 @@
 // The line under stress with the whole program polling: answers garbled, dropped, cut short,
 // noisy or split; Disconnect and Connect in quick succession, also with a command waiting; and
 // the meter's adapter pulled out while polling and put back.
+#include "comms/CommunicationHost.h"
 #include "support/ScenarioKit.h"
+#include "widgets/WidgetColours.h"
 
 #include <QTimer>
 #include <QtTest>
@@ -65,6 +67,9 @@ private slots:
     void reconnectAtOnce_data();
     void reconnectAtOnce();
     void adapterUnplugged();
+    void unansweredReadsShowStaleValues();
+    void simulatorNamedInTheTitle_data();
+    void simulatorNamedInTheTitle();
     void answerLostAtConnect_data();
     void answerLostAtConnect();
     void otherPortWhileDisconnecting();
@@ -308,6 +313,73 @@ void TestScenarioLine::adapterUnplugged() {
     QVERIFY(LockFree(meter.Sim.Path()));
     QCOMPARE(meter.Sim.Requests(), p.Sent.mid(sessionStart));
     QCOMPARE(p.Sent.mid(sessionStart, 3), QStringList({Identity, Settings1100, AOType}));
+}
+
+void TestScenarioLine::unansweredReadsShowStaleValues() {
+    TSimMeter meter({"--version-text", "3.20"}, MeterMemory());
+    QVERIFY(meter.Started());
+    TProgram p;
+    QVERIFY(p.Start());
+    QVERIFY(p.Connect());
+    QTRY_VERIFY_WITH_TIMEOUT(p.Reads.value(0x1400) >= 2 && !p.MeteringText("LabelRO1").isEmpty(),
+                             Wait);
+    QWidget* page = p.W->FormRTMetering();
+    const TValueColours colours = ValueColoursOf(page);
+    const auto colour = [&](const QString& name) {
+        return p.Metering(name)->palette().color(QPalette::Active, QPalette::WindowText);
+    };
+    const auto allShown = [&](const TRgb& value, bool stale) {
+        const TRgb relay1 = p.MeteringText("LabelRO1") == "ON" ? colours.On : colours.Off;
+        return colour("LabelVa") == ToQColor(value) && colour("LabelEp_total") == ToQColor(value) &&
+               colour("LabelRO1") == ToQColor(stale ? colours.Stale : relay1);
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(allShown(colours.Value, false), Wait);
+    QVERIFY2(p.Tx().startsWith("TXD:"), qPrintable(p.Tx()));
+    const QString va = p.MeteringText("LabelVa");
+
+    // The operator sets an address no meter answers: the last meter's values stay on the page,
+    // grey, and the transmit panel names the cause as the Communication window judges it.
+    p.Link().SetDeviceAddress(9);
+    QTRY_VERIFY_WITH_TIMEOUT(p.Link().ErrorCount() >= 3, Wait);
+    const TCommMonitor& monitor = p.W->Communication().Monitor();
+    QTRY_VERIFY_WITH_TIMEOUT(monitor.Verdict().Kind != TVerdictKind::Waiting, Wait);
+    QTRY_COMPARE_WITH_TIMEOUT(p.Tx(), "Values not current. " + monitor.Verdict().Text, Wait);
+    QVERIFY(allShown(colours.Stale, true));
+    QCOMPARE(p.MeteringText("LabelVa"), va);
+
+    // The meter's address again: fresh reads make the values live and the frames come back.
+    p.Link().SetDeviceAddress(1);
+    QTRY_VERIFY_WITH_TIMEOUT(allShown(colours.Value, false), Wait);
+    QTRY_VERIFY_WITH_TIMEOUT(p.Tx().startsWith("TXD:"), Wait);
+    QVERIFY(p.Disconnect());
+    // Disconnected, the values shown are the last ones read: stale.
+    QVERIFY(allShown(colours.Stale, true));
+}
+
+void TestScenarioLine::simulatorNamedInTheTitle_data() {
+    QTest::addColumn<bool>("byItself");
+    // The simulator maps itself as COM1 (and leaves its note); or a terminal is mapped as COM1
+    // by hand, as an operator maps a meter's adapter: the same answers, no simulator's note.
+    QTest::newRow("simulator as COM1") << true;
+    QTest::newRow("a meter mapped as COM1") << false;
+}
+
+void TestScenarioLine::simulatorNamedInTheTitle() {
+    QFETCH(bool, byItself);
+    TSimMeter meter({"--version-text", "3.20"}, MeterMemory(),
+                    byItself ? 1 : TSimProcess::Unmapped);
+    QVERIFY(meter.Started());
+    if (!byItself)
+        MapPort(1, meter.Path());
+    TProgram p;
+    QVERIFY(p.Start());
+    const QString title = p.W->windowTitle();
+    QVERIFY(!title.contains("Simulator"));
+    QVERIFY(p.Connect());
+    QTRY_VERIFY_WITH_TIMEOUT(p.Reads.value(0x1400) >= 1, Wait);
+    QCOMPARE(p.W->windowTitle().contains("Simulator"), byItself);
+    QVERIFY(p.Disconnect());
+    QCOMPARE(p.W->windowTitle(), title);
 }
 
 void TestScenarioLine::answerLostAtConnect_data() {

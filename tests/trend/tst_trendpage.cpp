@@ -3,10 +3,13 @@
 // and the saved image.
 #include "TrendRig.h"
 
+#include "link/RegisterDecode.h"
+#include "link/ValueColours.h"
 #include "trend/MeteringQuantities.h"
 
 #include <QChart>
 #include <QLineSeries>
+#include <QListWidget>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -38,6 +41,10 @@ private slots:
     void answersLossesAndTheChart_data();
     void answersLossesAndTheChart();
     void readoutAndRecentStats();
+    void readoutWritesValuesAsThePage_data();
+    void readoutWritesValuesAsThePage();
+    void untickedBoxesShowOnEveryPalette_data();
+    void untickedBoxesShowOnEveryPalette();
     void recordingThroughThePage();
     void savedImageIsAPicture();
 };
@@ -95,10 +102,91 @@ void TestTrendPage::readoutAndRecentStats() {
     QCOMPARE(st.Max, 470.0);
     QCOMPARE(st.Avg, 466.0);
     const QString at = r.Page.ReadoutAt(r.Clock - 1000);
-    QVERIFY2(at.contains(QLatin1String("Volts AN 470.000 V")), qPrintable(at));
+    QVERIFY2(at.contains(QLatin1String("Volts AN 470.0 V")), qPrintable(at));
     QVERIFY2(at.contains(QLatin1String("I A 5.000 A")), qPrintable(at));
     QVERIFY2(r.Page.ReadoutAt(r.Clock).contains(QLatin1String("Volts AN --")),
              qPrintable(r.Page.ReadoutAt(r.Clock)));
+}
+
+void TestTrendPage::readoutWritesValuesAsThePage_data() {
+    QTest::addColumn<int>("offset"); // in the measurement block
+    QTest::addColumn<int>("raw");
+    QTest::addColumn<double>("pt");
+    QTest::newRow("volts") << 0 << 2316 << 1.0;
+    QTest::newRow("volts of a thousand and more") << 3 << 4000 << 100.0;
+    QTest::newRow("volts by a ratio") << 10 << 4001 << 2.5;
+    QTest::newRow("amps") << 6 << 5000 << 1.0;
+    QTest::newRow("amps over ten") << 7 << 12345 << 1.0;
+    QTest::newRow("watts below zero") << 12 << 0xFFF6 << 1.0;
+    QTest::newRow("volt-amperes") << 14 << 60000 << 1.0;
+    QTest::newRow("frequency") << 15 << 5001 << 1.0;
+    QTest::newRow("power factor") << 16 << 0xFC18 << 1.0;
+    QTest::newRow("analog output") << 18 << 12000 << 1.0;
+}
+
+void TestTrendPage::readoutWritesValuesAsThePage() {
+    QFETCH(int, offset);
+    QFETCH(int, raw);
+    QFETCH(double, pt);
+    TTrendRig r;
+    const int q = offset; // the measurement block comes first among the quantities
+    r.Page.SetShown(q, true);
+    std::vector<std::uint16_t> regs(MeasurementCount, 0);
+    regs[static_cast<std::size_t>(offset)] = static_cast<std::uint16_t>(raw);
+    const TScaling scaling{pt, 1.0, 0};
+    r.Page.MeteringAnswer(TMeteringBlock::Measurement, regs, scaling);
+    // The metering page's own text of the same register.
+    const QString page = MeasurementTexts(scaling, regs, true)[static_cast<std::size_t>(offset)];
+    const QString name = MeteringQuantities()[static_cast<std::size_t>(q)].Name;
+    const QString at = r.Page.ReadoutAt(r.Clock) + QStringLiteral("  ");
+    QVERIFY2(at.contains(QStringLiteral("  %1 %2  ").arg(name, page)),
+             qPrintable(at + QStringLiteral("| page: ") + page));
+}
+
+void TestTrendPage::untickedBoxesShowOnEveryPalette_data() {
+    QTest::addColumn<QColor>("window");
+    QTest::addColumn<QColor>("base");
+    QTest::addColumn<QColor>("text");
+    QTest::newRow("light") << QColor("#efefef") << QColor("#ffffff") << QColor("#000000");
+    QTest::newRow("classic grey") << QColor("#f0f0f0") << QColor("#ffffff") << QColor("#000000");
+    QTest::newRow("dark") << QColor("#353535") << QColor("#2a2a2a") << QColor("#e8e8e8");
+    QTest::newRow("Breeze dark") << QColor("#31363b") << QColor("#232629") << QColor("#fcfcfc");
+    QTest::newRow("Adwaita dark") << QColor("#242424") << QColor("#1e1e1e") << QColor("#ffffff");
+}
+
+void TestTrendPage::untickedBoxesShowOnEveryPalette() {
+    QFETCH(QColor, window);
+    QFETCH(QColor, base);
+    QFETCH(QColor, text);
+    TTrendRig r;
+    r.Page.resize(780, 437);
+    QPalette palette(window);
+    palette.setColor(QPalette::Base, base);
+    palette.setColor(QPalette::Text, text);
+    palette.setColor(QPalette::WindowText, text);
+    r.Page.setPalette(palette);
+    r.Page.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&r.Page));
+    auto* list = r.Page.findChild<QListWidget*>(QStringLiteral("ListQuantities"));
+    QVERIFY(list);
+    // An unticked row: the box at its left is all there is of the tick box.
+    QListWidgetItem* item = nullptr;
+    for (int row = 0; row < list->count() && !item; ++row)
+        if (list->item(row)->checkState() == Qt::Unchecked)
+            item = list->item(row);
+    QVERIFY(item);
+    const QImage image = list->viewport()->grab().toImage();
+    const QRect rowRect = list->visualItemRect(item);
+    const int boxWidth = list->style()->pixelMetric(QStyle::PM_IndicatorWidth) + 6;
+    double best = 1;
+    for (int y = rowRect.top(); y <= rowRect.bottom(); ++y)
+        for (int x = rowRect.left(); x < rowRect.left() + boxWidth; ++x) {
+            const QColor c = image.pixelColor(QPoint(x, y) * image.devicePixelRatio());
+            best = std::max(best, ContrastRatio(TRgb{c.red(), c.green(), c.blue()},
+                                                TRgb{base.red(), base.green(), base.blue()}));
+        }
+    // A control's outline needs 3:1 against what is around it.
+    QVERIFY2(best >= 3.0, qPrintable(QString::number(best)));
 }
 
 void TestTrendPage::recordingThroughThePage() {

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -38,6 +39,34 @@ void RemoveLinkIfOurs(const std::string& linkPath, const std::string& target) {
     std::error_code failure;
     if (std::filesystem::read_symlink(linkPath, failure) == target && !failure) {
         ::unlink(linkPath.c_str());
+    }
+}
+
+bool WriteNote(const std::string& notePath, const std::string& target, std::string& error) {
+    const std::string temporary = notePath + ".new";
+    {
+        std::ofstream out(temporary, std::ios::trunc);
+        out << target << '\n';
+        out.flush();
+        if (!out) {
+            error = temporary + ": cannot be written";
+            ::unlink(temporary.c_str());
+            return false;
+        }
+    }
+    if (::rename(temporary.c_str(), notePath.c_str()) != 0) {
+        error = notePath + ": " + std::strerror(errno);
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    return true;
+}
+
+void RemoveNoteIfOurs(const std::string& notePath, const std::string& target) {
+    std::ifstream note(notePath);
+    std::string noted;
+    if (std::getline(note, noted) && noted == target) {
+        ::unlink(notePath.c_str());
     }
 }
 

@@ -15,4 +15,10 @@ bool CreateLink(const std::string& linkPath, const std::string& target, bool mak
 // Removes `linkPath` if it is still a symlink to `target`, never anything someone else made.
 void RemoveLinkIfOurs(const std::string& linkPath, const std::string& target);
 
+// Writes the note beside a port map entry that names the terminal this simulator serves (whole
+// or not at all: a temporary file renamed into place), and removes it only while it still
+// names `target`.
+bool WriteNote(const std::string& notePath, const std::string& target, std::string& error);
+void RemoveNoteIfOurs(const std::string& notePath, const std::string& target);
+
 } // namespace kt580sim

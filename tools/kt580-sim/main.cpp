@@ -82,6 +82,7 @@ std::unique_ptr<TTerminal> OpenTerminal(const TOptions& options, const TMeterMod
 void RemoveLinks(const std::vector<std::string>& links, const std::string& target) {
     for (const std::string& link : links) {
         RemoveLinkIfOurs(link, target);
+        RemoveNoteIfOurs(link + ".simulator", target);
     }
 }
 
@@ -96,6 +97,11 @@ bool CreateLinks(const TOptions& options, const std::string& target,
             return false;
         }
         links.push_back(link);
+        // The utility reads this note to say that it talks to a simulator.
+        if (!WriteNote(SimulatorNotePath(*options.Com), target, error)) {
+            RemoveLinks(links, target);
+            return false;
+        }
     }
     if (!options.LinkPath.empty()) {
         if (!CreateLink(options.LinkPath, target, false, error)) {
