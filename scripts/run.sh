@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds, and starts the utility. The built-in meter simulator (paced
 # like a meter) is started and registered as COM1 until the utility closes only when asked for
-# (KT580_SIM=1) or when no serial port is there that COM1 could mean (see meter-choice.sh): a
-# meter on the first serial port or on a USB adapter is never shadowed by it. Without a
+# (KT580_SIM=1), when no serial port is there that COM1 could mean, or when the first serial
+# port is there but no meter answers on it at the factory setting (see meter-choice.sh); a USB
+# adapter, or KT580_SIM=0, starts none. While the utility talks to the simulator its title
+# says "Simulator". Without a
 # display, the real window runs on a virtual display through kt580-shots, which connects, saves
 # a screenshot of each page with live values and prints the paths.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
 # Only what this script runs: the tests and benchmarks are built by scripts/test.sh.
-KT_TARGETS="kt580-utility kt580-sim kt580-shots" bash scripts/build.sh build
+KT_TARGETS="kt580-utility kt580-sim kt580-query kt580-shots" bash scripts/build.sh build
 
 ports="${XDG_CONFIG_HOME:-$HOME/.config}/Veltrana/Marbrook/ports"
 sim_pid=""
@@ -22,12 +24,24 @@ cleanup() {
 trap cleanup EXIT
 
 . scripts/meter-choice.sh
-case "$(kt_meter_choice "$ports")" in
+choice=$(kt_meter_choice "$ports")
+if [ "$choice" = uart ]; then
+    # A meter as it leaves the factory: address 1, 19200 bps, None1. Its identity block answers.
+    if build/tools/kt580-query/kt580-query --port COM1 --address 1 --timeout 500 \
+        01,03,F0,00,00,09 >/dev/null 2>&1; then
+        choice=port
+    else
+        echo "No meter answered on COM1 (/dev/ttyS0) at address 1, 19200 bps, None1."
+        echo "Starting the simulator as COM1 instead (KT580_SIM=0 uses the port as it is)."
+        choice=sim
+    fi
+fi
+case "$choice" in
 mapped)
     echo "Using the meter mapped as COM1 ($(readlink "$ports/COM1"))."
     ;;
 port)
-    echo "A serial port is there (/dev/ttyS0 or a USB adapter): no simulator is started."
+    echo "A serial port is there (a meter on COM1, a USB adapter, or KT580_SIM=0): no simulator."
     echo "Choose the meter's port in Connection Settings; KT580_SIM=1 starts the simulator."
     ;;
 sim)

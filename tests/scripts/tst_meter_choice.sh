@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # What run.sh makes COM1, on a staged port map, /dev and /sys: the simulator only when asked
-# for or when no serial port is there that COM1 could mean.
+# for or when no serial port is there that COM1 could mean; the first UART is asked first.
 set -u
 . "$1"
 stage=$(mktemp -d)
@@ -34,9 +34,9 @@ check() {
 }
 
 check "no serial port at all" sim "" 
-check "first UART a 16550A" port "" ttyS0=4
+check "first UART a 16550A" uart "" ttyS0=4
 check "first UART without a chip behind it" sim "" ttyS0=0
-check "first UART of unknown type" port "" ttyS0=none
+check "first UART of unknown type" uart "" ttyS0=none
 check "a USB adapter" port "" ttyS0=0 ttyUSB0
 check "a CDC adapter" port "" ttyACM0
 check "COM1 mapped" mapped "" ttyS0=4 map
@@ -45,6 +45,6 @@ check "a dangling COM1 link, no port" sim "" dangling
 check "a dangling COM1 link, a USB adapter" port "" dangling ttyUSB0
 check "asked for, with a real port" sim 1 ttyS0=4 ttyUSB0
 check "asked for, COM1 mapped" sim 1 map
-check "not asked for (0), no port" sim 0
-check "not asked for (0), a real port" port 0 ttyS0=4
+check "refused (0), no port" port 0
+check "refused (0), a first UART" port 0 ttyS0=4
 exit $((failures > 0))
