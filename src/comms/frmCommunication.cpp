@@ -2,6 +2,7 @@
 
 #include "comms/CommMonitor.h"
 #include "comms/FrameDecode.h"
+#include "comms/LogDelegate.h"
 #include "comms/LogFile.h"
 #include "comms/LogModel.h"
 #include "link/ValueFormat.h"
@@ -111,6 +112,8 @@ QWidget* TFormCommunication::CreateLog() {
     ListLog = new QListView(this);
     ListLog->setObjectName(QStringLiteral("ListLog"));
     ListLog->setModel(LogModel);
+    // Draws only the head of each long row that can reach the view.
+    ListLog->setItemDelegate(new TLogDelegate(ListLog));
     // Every row one line of one font: the view then asks only for the rows it shows.
     ListLog->setUniformItemSizes(true);
     ListLog->setSelectionMode(QAbstractItemView::ExtendedSelection);

@@ -10,8 +10,11 @@
 #include "support/ScriptedDialogs.h"
 
 #include <QCheckBox>
+#include <QImage>
 #include <QLabel>
 #include <QListView>
+#include <QScrollBar>
+#include <QStyledItemDelegate>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -37,6 +40,8 @@ private slots:
     void saveLog_data();
     void saveLog();
     void refreshesOnlyWhileShown();
+    void logRowsDrawnAsWhole_data();
+    void logRowsDrawnAsWhole();
     void panelDoubleClickOpensWindow();
 };
 
@@ -151,6 +156,53 @@ void TestCommWindow::refreshesOnlyWhileShown() {
     QTRY_COMPARE(w.Value("sent")->text(), QString("1"));
     w.hide();
     QVERIFY(!w.TimerRefresh->isActive());
+}
+
+void TestCommWindow::logRowsDrawnAsWhole_data() {
+    QTest::addColumn<int>("width");       // of the window
+    QTest::addColumn<bool>("shortLast");  // the last row, whose width every row gets, is short
+    QTest::addColumn<double>("scrolled"); // how far the log is scrolled to the right, 0 to 1
+    QTest::addColumn<bool>("selected");
+    QTest::newRow("long rows") << 760 << false << 0.0 << false;
+    QTest::newRow("long rows, scrolled half") << 760 << false << 0.5 << false;
+    QTest::newRow("long rows, scrolled to the end") << 760 << false << 1.0 << true;
+    QTest::newRow("elided at a short last row's width") << 760 << true << 0.0 << false;
+    QTest::newRow("elided, scrolled to the end") << 760 << true << 1.0 << true;
+    QTest::newRow("narrow, selected") << 320 << false << 0.0 << true;
+    QTest::newRow("wide, selected") << 2400 << false << 0.0 << true;
+}
+
+// The log's delegate draws each row's head only: what shows is what the whole row would show.
+void TestCommWindow::logRowsDrawnAsWhole() {
+    QFETCH(int, width);
+    QFETCH(bool, shortLast);
+    QFETCH(double, scrolled);
+    QFETCH(bool, selected);
+    TStepClock clock;
+    TCommMonitor m(clock.Clock());
+    TScriptedDialogs dialogs;
+    TFormCommunication w(m, dialogs);
+    std::string values;
+    for (int i = 0; i < 100; ++i)
+        values += Hex("12 AB");
+    for (int i = 0; i < 30; ++i)
+        RunQuery(m, clock, Hex("01 03 00 00 00 64"), WithCrc(Hex("01 03 C8") + values), 0);
+    if (shortLast)
+        m.FrameSent(WithCrc(Read1), {19200, 10, 500});
+    w.resize(width, 560);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QScrollBar* bar = w.ListLog->horizontalScrollBar();
+    bar->setValue(static_cast<int>(bar->maximum() * scrolled));
+    if (selected)
+        w.ListLog->selectAll();
+    const QImage drawn = w.ListLog->grab().toImage();
+    QStyledItemDelegate whole;
+    w.ListLog->setItemDelegate(&whole);
+    const QImage expected = w.ListLog->grab().toImage();
+    w.ListLog->setItemDelegate(nullptr);
+    QCOMPARE(drawn.size(), expected.size());
+    QVERIFY(drawn == expected);
 }
 
 void TestCommWindow::panelDoubleClickOpensWindow() {
