@@ -327,8 +327,15 @@ void TFormConnection::ButtonFindMeterClick() {
     const int address = IntegerOf(EditDevAddr->text()).value_or(1);
     FindMeter().Prepare(ComboPortName->currentIndex() + 1, setting,
                         static_cast<std::uint8_t>(std::clamp(address, 1, 247)));
-    if (FindMeter().exec() == QDialog::Accepted && FindMeter().Chosen())
-        UseMeter(*FindMeter().Chosen());
+    if (FindMeter().exec() != QDialog::Accepted || !FindMeter().Chosen())
+        return;
+    UseMeter(*FindMeter().Chosen());
+    if (FindMeter().ConnectAsked()) {
+        ButtonOkClick();
+        accept();
+        if (OnConnect)
+            OnConnect();
+    }
 }
 
 void TFormConnection::FindMeterFromMenu() {
@@ -342,8 +349,20 @@ void TFormConnection::FindMeterFromMenu() {
                         static_cast<std::uint8_t>(std::clamp<int>(FLink.DeviceAddress(), 1, 247)));
     if (FindMeter().exec() != QDialog::Accepted || !FindMeter().Chosen())
         return;
+    if (FindMeter().ConnectAsked()) {
+        ConnectToMeter(*FindMeter().Chosen());
+        return;
+    }
     FPendingMeter = FindMeter().Chosen();
     exec();
+}
+
+void TFormConnection::ConnectToMeter(const TMeterFound& meter) {
+    FormShow();
+    UseMeter(meter);
+    ButtonOkClick();
+    if (OnConnect)
+        OnConnect();
 }
 
 void TFormConnection::ShowPendingMeter() {

@@ -64,17 +64,19 @@ void TFormFindMeter::BuildControls() {
     BuildProgress();
     BuildFoundList();
     ButtonStart = MakeButton(QStringLiteral("Start"), {470, 10, 75, 23}, this);
-    ButtonStart->setDefault(true);
     ButtonCancel = MakeButton(QStringLiteral("Cancel"), {470, 42, 75, 23}, this);
+    ButtonUseConnect = MakeButton(QStringLiteral("Use and Connect"), {268, 296, 115, 23}, this);
     ButtonUse = MakeButton(QStringLiteral("Use"), {389, 296, 75, 23}, this);
     ButtonClose = MakeButton(QStringLiteral("Close"), {470, 296, 75, 23}, this);
 
     connect(ButtonStart, &QPushButton::clicked, this, [this] { ButtonStartClick(); });
     connect(ButtonCancel, &QPushButton::clicked, this, [this] { ButtonCancelClick(); });
     connect(ButtonUse, &QPushButton::clicked, this, [this] { ButtonUseClick(); });
+    connect(ButtonUseConnect, &QPushButton::clicked, this, [this] { ButtonUseConnectClick(); });
     connect(ButtonClose, &QPushButton::clicked, this, &QDialog::reject);
     connect(ListFound, &QTreeWidget::itemSelectionChanged, this, [this] { UpdateButtons(); });
-    connect(ListFound, &QTreeWidget::itemDoubleClicked, this, [this] { ButtonUseClick(); });
+    // A double-click on a meter found uses it and connects to it.
+    connect(ListFound, &QTreeWidget::itemDoubleClicked, this, [this] { ButtonUseConnectClick(); });
 }
 
 // The port to scan and how far to search.
@@ -137,6 +139,7 @@ void TFormFindMeter::Prepare(int portNum, const TScanSetting& setting, std::uint
     FSetting = setting;
     FAddress = address;
     FChosen.reset();
+    FConnectAsked = false;
     FShown.clear();
     ListFound->clear();
     ProgressScan->setValue(0);
@@ -199,6 +202,14 @@ void TFormFindMeter::reject() {
 }
 
 void TFormFindMeter::ButtonUseClick() {
+    UseCurrent(false);
+}
+
+void TFormFindMeter::ButtonUseConnectClick() {
+    UseCurrent(true);
+}
+
+void TFormFindMeter::UseCurrent(bool connect) {
     const QTreeWidgetItem* item = ListFound->currentItem();
     if (item == nullptr)
         return;
@@ -210,6 +221,7 @@ void TFormFindMeter::ButtonUseClick() {
     FPoll->stop();
     FScanShown = false;
     FChosen = FShown[static_cast<std::size_t>(row)];
+    FConnectAsked = connect;
     accept();
 }
 
@@ -282,5 +294,10 @@ void TFormFindMeter::UpdateButtons() {
     RadioFirst->setEnabled(!scanning);
     RadioEvery->setEnabled(!scanning);
     ButtonCancel->setEnabled(scanning);
-    ButtonUse->setEnabled(ListFound->currentItem() != nullptr);
+    const bool found = ListFound->currentItem() != nullptr;
+    ButtonUse->setEnabled(found);
+    ButtonUseConnect->setEnabled(found);
+    // Once a meter is found, Enter uses it; before, Enter starts the search.
+    ButtonUse->setDefault(found);
+    ButtonStart->setDefault(!found);
 }

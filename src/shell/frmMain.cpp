@@ -79,6 +79,10 @@ void TFormKT580::FormCreate() {
     FFormModbus = std::make_unique<TFormModbus>(*this, FDialogs);
     // Loads the stored connection values into the link, so it comes after the link.
     FFormConnection = std::make_unique<TFormConnection>(*FFormModbus, *this, FDialogs, this);
+    FFormConnection->OnConnect = [this] {
+        if (!FConnected)
+            StartConnectExecute();
+    };
     FCommissioning = std::make_unique<TCommissioning>(*FFormModbus, FDialogs, this);
     FCommissioning->UtilityVersion =
         VersionLookup ? VersionLookup(QStringLiteral("FileVersion")).value_or(QString())
