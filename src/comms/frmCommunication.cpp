@@ -17,6 +17,7 @@
 #include <QListView>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QShortcut>
 #include <QStringList>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -66,6 +67,13 @@ TFormCommunication::TFormCommunication(TCommMonitor& monitor, IDialogs& dialogs,
     TimerRefresh->setInterval(RefreshMs);
     connect(TimerRefresh, &QTimer::timeout, this, [this] { Refresh(); });
     resize(760, 560);
+    // A window of its own: it closes from the keyboard as a dialog would.
+    for (const QKeySequence& keys :
+         {QKeySequence(Qt::Key_Escape), QKeySequence(Qt::CTRL | Qt::Key_W)}) {
+        auto* shortcut = new QShortcut(keys, this);
+        shortcut->setContext(Qt::WindowShortcut);
+        connect(shortcut, &QShortcut::activated, this, &QWidget::close);
+    }
     Refresh();
 }
 
@@ -110,6 +118,7 @@ QWidget* TFormCommunication::CreateLog() {
     LogModel = new TLogModel(FMonitor.Log(), this);
     ListLog = new QListView(this);
     ListLog->setObjectName(QStringLiteral("ListLog"));
+    ListLog->setAccessibleName(QStringLiteral("Frame log"));
     ListLog->setModel(LogModel);
     // Every row one line of one font: the view then asks only for the rows it shows.
     ListLog->setUniformItemSizes(true);

@@ -86,6 +86,7 @@ void TFormFindMeter::BuildSearchGroup() {
     MakeLabel(QStringLiteral("Com Port:"), {8, 14, 76, 16}, group);
     ComboPort = new QComboBox(group);
     ComboPort->setGeometry(88, 12, 89, 21);
+    ComboPort->setAccessibleName(QStringLiteral("Com port"));
     for (int n = 1; n <= 128; ++n)
         ComboPort->addItem(QStringLiteral("COM%1").arg(n));
     MakeLabel(QStringLiteral("Search:"), {8, 42, 76, 16}, group);
@@ -102,6 +103,7 @@ void TFormFindMeter::BuildProgress() {
     ProgressScan->setGeometry(11, 84, 440, 16);
     ProgressScan->setRange(0, 1000);
     ProgressScan->setTextVisible(false);
+    ProgressScan->setAccessibleName(QStringLiteral("Search progress"));
     LabelTrying = MakeLabel(QString(), {11, 104, 300, 16}, this);
     LabelRemaining = MakeLabel(QString(), {311, 104, 140, 16}, this);
     LabelRemaining->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
@@ -110,6 +112,7 @@ void TFormFindMeter::BuildProgress() {
     LabelNotes->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     // The advice for a port that did not open holds a command to copy.
     LabelNotes->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    LabelNotes->setAccessibleName(QStringLiteral("What the line showed"));
 }
 
 void TFormFindMeter::BuildFoundList() {
@@ -123,6 +126,7 @@ void TFormFindMeter::BuildFoundList() {
     ListFound = new QTreeWidget(this);
     ListFound->setGeometry(11, 158, 534, 128);
     ListFound->setRootIsDecorated(false);
+    ListFound->setAccessibleName(QStringLiteral("Meters found"));
     QStringList titles;
     for (const TColumn& column : Columns)
         titles << QString::fromLatin1(column.Title);
