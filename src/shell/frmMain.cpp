@@ -23,6 +23,7 @@
 #include <QCloseEvent>
 #include <QLabel>
 #include <QMenuBar>
+#include <QScreen>
 #include <QScrollArea>
 #include <QThread>
 #include <QTimer>
@@ -52,8 +53,6 @@ TFormKT580::TFormKT580(IDialogs& dialogs, QWidget* parent)
     TimerShowDialog->setTimerType(Qt::PreciseTimer);
     TimerShowDialog->setInterval(100);
     connect(TimerShowDialog, &QTimer::timeout, this, [this] { TimerShowDialogTimer(); });
-    // The restored size and place, should the operator leave the maximised state.
-    setGeometry(192, 114, 688, 426);
     FormCreate();
 }
 
@@ -75,7 +74,6 @@ TFormKT580::~TFormKT580() {
 }
 
 void TFormKT580::FormCreate() {
-    setWindowState(Qt::WindowMaximized);
     FFormModbus = std::make_unique<TFormModbus>(*this, FDialogs);
     // Loads the stored connection values into the link, so it comes after the link.
     FFormConnection = std::make_unique<TFormConnection>(*FFormModbus, *this, FDialogs, this);
@@ -100,7 +98,31 @@ void TFormKT580::FormCreate() {
     FCommunication = std::make_unique<TCommunicationHost>(*FFormModbus, FDialogs, this, FPanels[3]);
     DockPages();
     CreateFindMeter();
+    SizeForPages();
+    // Maximised after the restored size is set: setting it would leave the maximised state.
+    setWindowState(Qt::WindowMaximized);
     UpdateActionStates();
+}
+
+// The restored size and place, should the operator leave the maximised state (or the desktop
+// not maximise): room for the largest page and the bars around it, as far as the screen
+// allows, in the middle of the screen.
+void TFormKT580::SizeForPages() {
+    QSize page(0, 0);
+    for (const QWidget* p : FPages)
+        if (p != nullptr)
+            page = page.expandedTo(p->size());
+    const int frame = 2 * ScrollBox1->frameWidth();
+    const int bars =
+        menuBar()->sizeHint().height() + ToolBar1->sizeHint().height() + StatusBar->height();
+    QSize size(page.width() + frame, page.height() + frame + bars);
+    QRect area(192, 114, size.width(), size.height());
+    if (const QScreen* s = screen()) {
+        size = size.boundedTo(s->availableGeometry().size());
+        area = QRect(QPoint(0, 0), size);
+        area.moveCenter(s->availableGeometry().center());
+    }
+    setGeometry(area);
 }
 
 void TFormKT580::CreateFindMeter() {
@@ -257,6 +279,13 @@ void TFormKT580::CreateStatusBar() {
         panel->setGeometry(static_cast<int>(i) * 50, 0, 50, 19);
         FPanels[i] = panel;
     }
+    LabelNextStep = new QLabel(StatusBar);
+    LabelNextStep->setObjectName(QStringLiteral("NextStep"));
+    LabelNextStep->setTextFormat(Qt::PlainText);
+    LabelNextStep->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    LabelNextStep->setIndent(2);
+    LabelNextStep->setAutoFillBackground(true);
+    LabelNextStep->hide();
     StatusBar->installEventFilter(this);
 }
 
@@ -287,6 +316,7 @@ void TFormKT580::StatusBarResize() {
     const int width = StatusBar->width() / 4;
     for (std::size_t i = 0; i < FPanels.size(); ++i)
         FPanels[i]->setGeometry(static_cast<int>(i) * width, 0, width, StatusBar->height());
+    LabelNextStep->setGeometry(width, 0, StatusBar->width() - width, StatusBar->height());
 }
 
 void TFormKT580::showEvent(QShowEvent* event) {
@@ -305,7 +335,25 @@ void TFormKT580::FormShow() {
 
 void TFormKT580::TimerShowDialogTimer() {
     TimerShowDialog->stop();
-    StartConnectionSettingsExecute();
+    if (FFormConnection->exec() != QDialog::Accepted && !FConnected) {
+        LabelNextStep->setText(NextStepText());
+        LabelNextStep->setToolTip(LabelNextStep->text());
+        LabelNextStep->show();
+    }
+}
+
+// Named by the menu captions as the operator sees them.
+QString TFormKT580::NextStepText() const {
+    const auto caption = [](const QAction* action) {
+        QString text = action->text();
+        text.remove(QLatin1Char('&'));
+        if (text.endsWith(QLatin1String("...")))
+            text.chop(3);
+        return text;
+    };
+    const QString start = caption(menuBar()->actions().value(0));
+    return QStringLiteral("Not connected. Choose %1 > %2 to pick the meter's port, or %1 > %3.")
+        .arg(start, caption(StartConnectionSettings), caption(StartFindMeter));
 }
 
 void TFormKT580::closeEvent(QCloseEvent* event) {
@@ -348,6 +396,8 @@ TPage TFormKT580::ActivePage() const {
 
 void TFormKT580::SetConnected(bool value) {
     FConnected = value;
+    if (FConnected)
+        LabelNextStep->hide();
     UpdateActionStates();
     if (!FConnected && FCloseAfterWrites && !FCloseScheduled) {
         // The writes are out and the port is closed: the close asked for earlier goes ahead,
