@@ -186,8 +186,11 @@ void TFormJournal::ShowDetails() {
 }
 
 void TFormJournal::ButtonExportClick() {
+    // Named for the meter chosen in the filter, if one is.
+    const QString serial = ComboMeter->currentIndex() > 0 ? ComboMeter->currentText() : QString();
     const QString path =
-        FDialogs.SaveDocumentName(this, QStringLiteral("CSV file (*.csv)"), QStringLiteral("csv"));
+        FDialogs.SaveDocument(this, QStringLiteral("journal"), serial,
+                              QStringLiteral("CSV file (*.csv)"), QStringLiteral("csv"));
     if (path.isEmpty())
         return;
     // Every matching entry of the file, oldest first as a spreadsheet reads a log, streamed:

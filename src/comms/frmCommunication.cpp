@@ -226,8 +226,9 @@ void TFormCommunication::ResetClick() {
 }
 
 void TFormCommunication::SaveLogClick() {
-    const QString path = FDialogs.SaveDocumentName(
-        this, QStringLiteral("Text file (*.txt);;CSV file (*.csv)"), QStringLiteral("txt"));
+    const QString path = FDialogs.SaveDocument(
+        this, QStringLiteral("log"), MeterSerial ? MeterSerial() : QString(),
+        QStringLiteral("Text file (*.txt);;CSV file (*.csv)"), QStringLiteral("txt"));
     if (path.isEmpty())
         return;
     QString error;

@@ -86,8 +86,3 @@ bool TQtTrendDialogs::RecordOptions(QWidget* parent, TRecordOptions& options) {
     QDir().mkpath(QFileInfo(options.Path).absolutePath());
     return true;
 }
-
-QString TQtTrendDialogs::ImageFileName(QWidget* parent) {
-    return QFileDialog::getSaveFileName(parent, QStringLiteral("Save Image"), QString(),
-                                        QStringLiteral("PNG image (*.png)"));
-}

@@ -18,15 +18,12 @@ public:
     virtual ~ITrendDialogs() = default;
     // "Record...": the file and how it is split; false when the operator cancelled.
     virtual bool RecordOptions(QWidget* parent, TRecordOptions& options) = 0;
-    // "Save Image...": a PNG file name; empty when cancelled.
-    virtual QString ImageFileName(QWidget* parent) = 0;
 };
 
 // The real dialogs.
 class TQtTrendDialogs : public ITrendDialogs {
 public:
     bool RecordOptions(QWidget* parent, TRecordOptions& options) override;
-    QString ImageFileName(QWidget* parent) override;
 };
 
 // The Record dialog: the file a recording goes to and when it starts a new one.
