@@ -473,10 +473,13 @@ void TFormKT580::StartConnectExecute() {
         QString text =
             QString::fromLatin1(cstMain::CannotOpenPort)
                 .replace(QLatin1String("%s"), QStringLiteral("COM%1").arg(modbus.PortNum()));
-        const std::string advice = OpenFailureAdviceFor(
-            modbus.OpenSystemError(), ResolvePortName("COM" + std::to_string(modbus.PortNum())));
-        if (!advice.empty())
-            text += QStringLiteral("\n\n") + QString::fromStdString(advice);
+        const std::string port = "COM" + std::to_string(modbus.PortNum());
+        const std::string missing = OpenFailureMissingText(modbus.OpenSystemError(), port);
+        const std::string advice =
+            OpenFailureAdviceFor(modbus.OpenSystemError(), ResolvePortName(port));
+        for (const std::string& more : {missing, advice})
+            if (!more.empty())
+                text += QStringLiteral("\n\n") + QString::fromStdString(more);
         FDialogs.MessageBox(QString::fromLatin1(cstMain::CaptionError), text, IDialogs::Critical,
                             IDialogs::Ok);
         return;

@@ -326,7 +326,9 @@ void TestMainWindow::portThatDoesNotExist() {
     t.W->StartConnect->trigger();
     QCOMPARE(t.Dialogs.Boxes.size(), std::size_t(1));
     QCOMPARE(t.Dialogs.Boxes[0].Caption, QString("Error"));
-    QCOMPARE(t.Dialogs.Boxes[0].Text, QString("Cannot open the serial port 'COM7'"));
+    QCOMPARE(t.Dialogs.Boxes[0].Text,
+             QString("Cannot open the serial port 'COM7'\n\n"
+                     "COM7 does not exist on this computer (no device behind it)."));
     QCOMPARE(t.Dialogs.Boxes[0].Icon, IDialogs::Critical);
     QCOMPARE(t.Dialogs.Boxes[0].Buttons, IDialogs::Ok);
     QVERIFY(!t.W->Connected());
