@@ -31,8 +31,11 @@ TFormRecord::TFormRecord(const TRecordOptions& options, QWidget* parent) : QDial
     EditFile->setMinimumWidth(360);
     fileCaption->setBuddy(EditFile);
     ButtonBrowse = new QPushButton(QStringLiteral("Browse..."), this);
-    RadioDaily = new QRadioButton(QStringLiteral("A new file each day"), this);
-    RadioSize = new QRadioButton(QStringLiteral("A new file after"), this);
+    // One rule or the other: the recording starts its next file either at the start of each
+    // day or once its file has reached the size.
+    auto* splitCaption = new QLabel(QStringLiteral("Start a new file:"), this);
+    RadioDaily = new QRadioButton(QStringLiteral("each day"), this);
+    RadioSize = new QRadioButton(QStringLiteral("when the file reaches"), this);
     SpinMegabytes = new QSpinBox(this);
     SpinMegabytes->setAccessibleName(QStringLiteral("File size for a new file"));
     SpinMegabytes->setRange(1, 4096);
@@ -49,10 +52,14 @@ TFormRecord::TFormRecord(const TRecordOptions& options, QWidget* parent) : QDial
     grid->addWidget(fileCaption, 0, 0);
     grid->addWidget(EditFile, 0, 1, 1, 2);
     grid->addWidget(ButtonBrowse, 0, 3);
+    grid->addWidget(splitCaption, 1, 0);
     grid->addWidget(RadioDaily, 1, 1, 1, 3);
     grid->addWidget(RadioSize, 2, 1);
     grid->addWidget(SpinMegabytes, 2, 2);
     grid->addWidget(buttons, 3, 0, 1, 4);
+    // The size counts only with its rule.
+    SpinMegabytes->setEnabled(RadioSize->isChecked());
+    connect(RadioSize, &QRadioButton::toggled, SpinMegabytes, &QWidget::setEnabled);
     connect(ButtonBrowse, &QPushButton::clicked, this, [this] { Browse(); });
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);

@@ -24,7 +24,9 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QRadioButton>
 #include <QScrollBar>
+#include <QSpinBox>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -181,6 +183,22 @@ private slots:
         QTRY_VERIFY(window.GridEntries->hasFocus());
         QTest::keyClick(window.GridEntries, Qt::Key_Tab);
         QTRY_VERIFY(!window.GridEntries->hasFocus());
+    }
+
+    // The Record dialog's two rules exclude each other, and the size is open only with its rule.
+    void recordSplitIsOneRule() {
+        TRecordOptions options;
+        options.Split.Kind = TSplitRule::Daily;
+        TFormRecord d(options);
+        QVERIFY(d.RadioDaily->isChecked());
+        QVERIFY(!d.SpinMegabytes->isEnabled());
+        d.RadioSize->click();
+        QVERIFY(!d.RadioDaily->isChecked());
+        QVERIFY(d.SpinMegabytes->isEnabled());
+        QCOMPARE(d.Options().Split.Kind, TSplitRule::Size);
+        d.RadioDaily->click();
+        QVERIFY(!d.SpinMegabytes->isEnabled());
+        QCOMPARE(d.Options().Split.Kind, TSplitRule::Daily);
     }
 
     void communicationClosesFromTheKeyboard_data() {
