@@ -38,7 +38,9 @@ public:
     }
     QString OpenFileName(QWidget*) override { return {}; }
     QString SaveFileName(QWidget*) override { return {}; }
-    QString SaveDocumentName(QWidget*, const QString&, const QString&) override { return {}; }
+    QString SaveDocumentName(QWidget*, const QString&, const QString&, const QString&) override {
+        return {};
+    }
     bool ReportDetails(QWidget*, QString&, QString&, QString&) override { return false; }
 };
 

@@ -96,8 +96,9 @@ void TCommissioning::StartReport() {
         return;
     if (!FDialogs.ReportDetails(FWindow, FSite, FTechnician, FNotes))
         return;
-    const QString path = FDialogs.SaveDocumentName(FWindow, QStringLiteral("PDF document (*.pdf)"),
-                                                   QStringLiteral("pdf"));
+    const QString path =
+        FDialogs.SaveDocument(FWindow, QStringLiteral("report"), FLink.SerialNumber(),
+                              QStringLiteral("PDF document (*.pdf)"), QStringLiteral("pdf"));
     if (path.isEmpty())
         return;
     RunReport(path);

@@ -44,6 +44,7 @@ void TFormJournal::BuildTop() {
     top->addWidget(label);
     ComboMeter = new QComboBox(this);
     ComboMeter->setObjectName(QStringLiteral("ComboMeter"));
+    ComboMeter->setAccessibleName(QStringLiteral("Meter"));
     ComboMeter->setMinimumWidth(220);
     top->addWidget(ComboMeter);
     top->addStretch(1);
@@ -61,6 +62,9 @@ void TFormJournal::BuildTop() {
 void TFormJournal::BuildGrid() {
     GridEntries = new QTableView(this);
     GridEntries->setObjectName(QStringLiteral("GridEntries"));
+    GridEntries->setAccessibleName(QStringLiteral("Journal entries"));
+    // Tab goes on to the next control; the arrow keys move within the table.
+    GridEntries->setTabKeyNavigation(false);
     GridEntries->setModel(FModel);
     GridEntries->verticalHeader()->hide();
     // One line a row, all rows as high: a long journal scrolls without measuring every row.
@@ -76,6 +80,8 @@ void TFormJournal::BuildGrid() {
     GridEntries->horizontalHeader()->setStretchLastSection(true);
     EditDetails = new QPlainTextEdit(this);
     EditDetails->setObjectName(QStringLiteral("EditDetails"));
+    EditDetails->setAccessibleName(QStringLiteral("Entry details"));
+    EditDetails->setTabChangesFocus(true);
     EditDetails->setReadOnly(true);
     EditDetails->setMaximumHeight(110);
     LabelStatus = new QLabel(this);
@@ -180,8 +186,11 @@ void TFormJournal::ShowDetails() {
 }
 
 void TFormJournal::ButtonExportClick() {
+    // Named for the meter chosen in the filter, if one is.
+    const QString serial = ComboMeter->currentIndex() > 0 ? ComboMeter->currentText() : QString();
     const QString path =
-        FDialogs.SaveDocumentName(this, QStringLiteral("CSV file (*.csv)"), QStringLiteral("csv"));
+        FDialogs.SaveDocument(this, QStringLiteral("journal"), serial,
+                              QStringLiteral("CSV file (*.csv)"), QStringLiteral("csv"));
     if (path.isEmpty())
         return;
     // Every matching entry of the file, oldest first as a spreadsheet reads a log, streamed:

@@ -20,6 +20,8 @@ TFormReportDetails::TFormReportDetails(QWidget* parent) : QDialog(parent) {
     MemoNotes = new QPlainTextEdit(this);
     MemoNotes->setObjectName(QStringLiteral("MemoNotes"));
     MemoNotes->setMinimumSize(360, 120);
+    // Tab moves on to OK: a tab in the notes would make no sense in the report.
+    MemoNotes->setTabChangesFocus(true);
     form->addRow(QStringLiteral("Site:"), EditSite);
     form->addRow(QStringLiteral("Technician:"), EditTechnician);
     form->addRow(QStringLiteral("Notes:"), MemoNotes);

@@ -26,8 +26,10 @@ TFormCommunication* TCommunicationHost::Window() const {
 }
 
 void TCommunicationHost::Open() {
-    if (!FWindow)
+    if (!FWindow) {
         FWindow = new TFormCommunication(FMonitor, FDialogs, FParent);
+        FWindow->MeterSerial = [this] { return FLink.SerialNumber(); };
+    }
     FWindow->show();
     FWindow->raise();
     FWindow->activateWindow();

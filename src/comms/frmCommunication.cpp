@@ -18,6 +18,7 @@
 #include <QListView>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QShortcut>
 #include <QStringList>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -67,6 +68,13 @@ TFormCommunication::TFormCommunication(TCommMonitor& monitor, IDialogs& dialogs,
     TimerRefresh->setInterval(RefreshMs);
     connect(TimerRefresh, &QTimer::timeout, this, [this] { Refresh(); });
     resize(760, 560);
+    // A window of its own: it closes from the keyboard as a dialog would.
+    for (const QKeySequence& keys :
+         {QKeySequence(Qt::Key_Escape), QKeySequence(Qt::CTRL | Qt::Key_W)}) {
+        auto* shortcut = new QShortcut(keys, this);
+        shortcut->setContext(Qt::WindowShortcut);
+        connect(shortcut, &QShortcut::activated, this, &QWidget::close);
+    }
     Refresh();
 }
 
@@ -111,6 +119,7 @@ QWidget* TFormCommunication::CreateLog() {
     LogModel = new TLogModel(FMonitor.Log(), this);
     ListLog = new QListView(this);
     ListLog->setObjectName(QStringLiteral("ListLog"));
+    ListLog->setAccessibleName(QStringLiteral("Frame log"));
     ListLog->setModel(LogModel);
     // Draws only the head of each long row that can reach the view.
     ListLog->setItemDelegate(new TLogDelegate(ListLog));
@@ -220,8 +229,9 @@ void TFormCommunication::ResetClick() {
 }
 
 void TFormCommunication::SaveLogClick() {
-    const QString path = FDialogs.SaveDocumentName(
-        this, QStringLiteral("Text file (*.txt);;CSV file (*.csv)"), QStringLiteral("txt"));
+    const QString path = FDialogs.SaveDocument(
+        this, QStringLiteral("log"), MeterSerial ? MeterSerial() : QString(),
+        QStringLiteral("Text file (*.txt);;CSV file (*.csv)"), QStringLiteral("txt"));
     if (path.isEmpty())
         return;
     QString error;

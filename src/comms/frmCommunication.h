@@ -5,6 +5,7 @@
 
 #include <QWidget>
 
+#include <functional>
 #include <span>
 #include <utility>
 
@@ -28,6 +29,8 @@ public:
     void SaveLogClick();
 
     static constexpr int RefreshMs = 500;
+    // The meter's serial number, for the name a saved log is offered under; empty if unknown.
+    std::function<QString()> MeterSerial;
 
     QLabel* LabelVerdict;
     QCheckBox* CheckErrorsOnly;

@@ -31,6 +31,12 @@ std::string OpenFailureReason(int systemError, const std::string& message) {
     }
 }
 
+std::string OpenFailureMissingText(int systemError, const std::string& portName) {
+    if (OpenFailureReason(systemError, {}) != "missing")
+        return {};
+    return portName + " does not exist on this computer (no device behind it).";
+}
+
 namespace {
 
 std::string OctalMode(unsigned mode) {

@@ -8,6 +8,10 @@
 // own text for other errors, or the message itself when there is no system error.
 std::string OpenFailureReason(int systemError, const std::string& message);
 
+// For a port with no device behind it, the sentence that says so ("COM5 does not exist on this
+// computer (no device behind it)."); empty for every other failure.
+std::string OpenFailureMissingText(int systemError, const std::string& portName);
+
 // The device node a port name reached, as the file system shows it.
 struct TDeviceAccess {
     std::string Device;

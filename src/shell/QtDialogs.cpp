@@ -30,11 +30,17 @@ const QString FileFilter = QStringLiteral("Settings file (*.pmt);;Any file (*.*)
 
 QString AskFileName(QWidget* parent, QFileDialog::AcceptMode mode,
                     const QString& filter = FileFilter,
-                    const QString& suffix = QStringLiteral("pmt")) {
+                    const QString& suffix = QStringLiteral("pmt"),
+                    const QString& suggested = QString()) {
     QFileDialog dialog(parent ? parent : QApplication::activeWindow());
     dialog.setNameFilter(filter);
     dialog.setDefaultSuffix(suffix);
-    dialog.setDirectory(QStringLiteral("."));
+    if (suggested.isEmpty()) {
+        dialog.setDirectory(QStringLiteral("."));
+    } else {
+        dialog.setDirectory(QFileInfo(suggested).absolutePath());
+        dialog.selectFile(QFileInfo(suggested).fileName());
+    }
     dialog.setAcceptMode(mode);
     // An existing file only when opening; saving over one asks first.
     dialog.setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile
@@ -82,9 +88,9 @@ QString TQtDialogs::SaveFileName(QWidget* parent) {
     return AskFileName(parent, QFileDialog::AcceptSave);
 }
 
-QString TQtDialogs::SaveDocumentName(QWidget* parent, const QString& filter,
-                                     const QString& suffix) {
-    return AskFileName(parent, QFileDialog::AcceptSave, filter, suffix);
+QString TQtDialogs::SaveDocumentName(QWidget* parent, const QString& filter, const QString& suffix,
+                                     const QString& suggested) {
+    return AskFileName(parent, QFileDialog::AcceptSave, filter, suffix, suggested);
 }
 
 bool TQtDialogs::ReportDetails(QWidget* parent, QString& site, QString& technician,

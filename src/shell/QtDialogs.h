@@ -12,8 +12,8 @@ public:
                     QString& value) override;
     QString OpenFileName(QWidget* parent) override;
     QString SaveFileName(QWidget* parent) override;
-    QString SaveDocumentName(QWidget* parent, const QString& filter,
-                             const QString& suffix) override;
+    QString SaveDocumentName(QWidget* parent, const QString& filter, const QString& suffix,
+                             const QString& suggested) override;
     bool ReportDetails(QWidget* parent, QString& site, QString& technician,
                        QString& notes) override;
 };

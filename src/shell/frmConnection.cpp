@@ -94,22 +94,27 @@ void TFormConnection::BuildControls() {
     Label1 = MakeLabel("Com Port:", 8, 16, GroupBox1);
     ComboPortName = new QComboBox(GroupBox1);
     ComboPortName->setGeometry(88, 12, 89, 21);
+    // A combo box is otherwise named by its current entry, an edit by nothing.
+    ComboPortName->setAccessibleName(QStringLiteral("Com port"));
 
     Label2 = MakeLabel("Baud Rate:", 8, 40, GroupBox1);
     ComboBaudrate = new QComboBox(GroupBox1);
     ComboBaudrate->setGeometry(88, 36, 89, 21);
+    ComboBaudrate->setAccessibleName(QStringLiteral("Baud rate"));
     for (int baud : BaudRates)
         ComboBaudrate->addItem(QString::number(baud));
 
     Label3 = MakeLabel("Parity:", 8, 64, GroupBox1);
     ComboParity = new QComboBox(GroupBox1);
     ComboParity->setGeometry(88, 58, 89, 21);
+    ComboParity->setAccessibleName(QStringLiteral("Parity"));
     ComboParity->addItems({QStringLiteral("Even"), QStringLiteral("Odd"), QStringLiteral("None2"),
                            QStringLiteral("None1")});
 
     Label7 = MakeLabel("Device Address:", 8, 90, GroupBox1);
     EditDevAddr = new QLineEdit(QStringLiteral("1"), GroupBox1);
     EditDevAddr->setGeometry(88, 86, 72, 21);
+    EditDevAddr->setAccessibleName(QStringLiteral("Device address"));
     EditDevAddr->setToolTip(QStringLiteral("Range: 1~247"));
     UpDownAddr = new TUpDown(EditDevAddr, 1, 247, GroupBox1);
     UpDownAddr->setGeometry(160, 86, 16, 21);
@@ -117,6 +122,7 @@ void TFormConnection::BuildControls() {
     Label4 = MakeLabel("Scan Interval:", 8, 114, GroupBox1);
     EditQueryInterval = new QLineEdit(GroupBox1);
     EditQueryInterval->setGeometry(88, 110, 61, 21);
+    EditQueryInterval->setAccessibleName(QStringLiteral("Scan interval in milliseconds"));
     EditQueryInterval->setToolTip(QStringLiteral("Range: 0~60000(Recommended: 500)"));
     Label5 = MakeLabel("ms", 153, 114, GroupBox1);
 
@@ -253,6 +259,7 @@ void TFormConnection::BuildPortInfoControls() {
     LabelReach->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     LabelAdapter = MakeLabel("USB adapter:", 19, 190, this);
     ComboAdapter = new QComboBox(this);
+    ComboAdapter->setAccessibleName(QStringLiteral("USB adapter"));
     ComboAdapter->setGeometry(99, 186, 208, 21);
     ButtonFindMeter = new QPushButton(QStringLiteral("Find Meter..."), this);
     ButtonFindMeter->setGeometry(224, 118, 81, 23);
@@ -327,8 +334,15 @@ void TFormConnection::ButtonFindMeterClick() {
     const int address = IntegerOf(EditDevAddr->text()).value_or(1);
     FindMeter().Prepare(ComboPortName->currentIndex() + 1, setting,
                         static_cast<std::uint8_t>(std::clamp(address, 1, 247)));
-    if (FindMeter().exec() == QDialog::Accepted && FindMeter().Chosen())
-        UseMeter(*FindMeter().Chosen());
+    if (FindMeter().exec() != QDialog::Accepted || !FindMeter().Chosen())
+        return;
+    UseMeter(*FindMeter().Chosen());
+    if (FindMeter().ConnectAsked()) {
+        ButtonOkClick();
+        accept();
+        if (OnConnect)
+            OnConnect();
+    }
 }
 
 void TFormConnection::FindMeterFromMenu() {
@@ -342,8 +356,20 @@ void TFormConnection::FindMeterFromMenu() {
                         static_cast<std::uint8_t>(std::clamp<int>(FLink.DeviceAddress(), 1, 247)));
     if (FindMeter().exec() != QDialog::Accepted || !FindMeter().Chosen())
         return;
+    if (FindMeter().ConnectAsked()) {
+        ConnectToMeter(*FindMeter().Chosen());
+        return;
+    }
     FPendingMeter = FindMeter().Chosen();
     exec();
+}
+
+void TFormConnection::ConnectToMeter(const TMeterFound& meter) {
+    FormShow();
+    UseMeter(meter);
+    ButtonOkClick();
+    if (OnConnect)
+        OnConnect();
 }
 
 void TFormConnection::ShowPendingMeter() {

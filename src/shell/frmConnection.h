@@ -11,6 +11,7 @@
 
 #include "scan/ScanRunner.h"
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -78,6 +79,11 @@ public:
     void FindMeterFromMenu();
     // Puts a meter's port, address, baud rate and parity into the controls.
     void UseMeter(const TMeterFound& meter);
+    // Applies a meter's port, address, baud rate and parity as OK would, then asks for the
+    // connection through OnConnect.
+    void ConnectToMeter(const TMeterFound& meter);
+    // Asked to connect with the values applied: the main window's Connect.
+    std::function<void()> OnConnect;
     TFormFindMeter& FindMeter();
     // The file system where ports are looked up; tests point it at a fake /dev and /sys.
     std::string DeviceRoot;

@@ -64,17 +64,19 @@ void TFormFindMeter::BuildControls() {
     BuildProgress();
     BuildFoundList();
     ButtonStart = MakeButton(QStringLiteral("Start"), {470, 10, 75, 23}, this);
-    ButtonStart->setDefault(true);
     ButtonCancel = MakeButton(QStringLiteral("Cancel"), {470, 42, 75, 23}, this);
+    ButtonUseConnect = MakeButton(QStringLiteral("Use and Connect"), {268, 296, 115, 23}, this);
     ButtonUse = MakeButton(QStringLiteral("Use"), {389, 296, 75, 23}, this);
     ButtonClose = MakeButton(QStringLiteral("Close"), {470, 296, 75, 23}, this);
 
     connect(ButtonStart, &QPushButton::clicked, this, [this] { ButtonStartClick(); });
     connect(ButtonCancel, &QPushButton::clicked, this, [this] { ButtonCancelClick(); });
     connect(ButtonUse, &QPushButton::clicked, this, [this] { ButtonUseClick(); });
+    connect(ButtonUseConnect, &QPushButton::clicked, this, [this] { ButtonUseConnectClick(); });
     connect(ButtonClose, &QPushButton::clicked, this, &QDialog::reject);
     connect(ListFound, &QTreeWidget::itemSelectionChanged, this, [this] { UpdateButtons(); });
-    connect(ListFound, &QTreeWidget::itemDoubleClicked, this, [this] { ButtonUseClick(); });
+    // A double-click on a meter found uses it and connects to it.
+    connect(ListFound, &QTreeWidget::itemDoubleClicked, this, [this] { ButtonUseConnectClick(); });
 }
 
 // The port to scan and how far to search.
@@ -84,6 +86,7 @@ void TFormFindMeter::BuildSearchGroup() {
     MakeLabel(QStringLiteral("Com Port:"), {8, 14, 76, 16}, group);
     ComboPort = new QComboBox(group);
     ComboPort->setGeometry(88, 12, 89, 21);
+    ComboPort->setAccessibleName(QStringLiteral("Com port"));
     for (int n = 1; n <= 128; ++n)
         ComboPort->addItem(QStringLiteral("COM%1").arg(n));
     MakeLabel(QStringLiteral("Search:"), {8, 42, 76, 16}, group);
@@ -100,6 +103,7 @@ void TFormFindMeter::BuildProgress() {
     ProgressScan->setGeometry(11, 84, 440, 16);
     ProgressScan->setRange(0, 1000);
     ProgressScan->setTextVisible(false);
+    ProgressScan->setAccessibleName(QStringLiteral("Search progress"));
     LabelTrying = MakeLabel(QString(), {11, 104, 300, 16}, this);
     LabelRemaining = MakeLabel(QString(), {311, 104, 140, 16}, this);
     LabelRemaining->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
@@ -108,6 +112,7 @@ void TFormFindMeter::BuildProgress() {
     LabelNotes->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     // The advice for a port that did not open holds a command to copy.
     LabelNotes->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    LabelNotes->setAccessibleName(QStringLiteral("What the line showed"));
 }
 
 void TFormFindMeter::BuildFoundList() {
@@ -121,6 +126,7 @@ void TFormFindMeter::BuildFoundList() {
     ListFound = new QTreeWidget(this);
     ListFound->setGeometry(11, 158, 534, 128);
     ListFound->setRootIsDecorated(false);
+    ListFound->setAccessibleName(QStringLiteral("Meters found"));
     QStringList titles;
     for (const TColumn& column : Columns)
         titles << QString::fromLatin1(column.Title);
@@ -137,6 +143,7 @@ void TFormFindMeter::Prepare(int portNum, const TScanSetting& setting, std::uint
     FSetting = setting;
     FAddress = address;
     FChosen.reset();
+    FConnectAsked = false;
     FShown.clear();
     ListFound->clear();
     ProgressScan->setValue(0);
@@ -199,6 +206,14 @@ void TFormFindMeter::reject() {
 }
 
 void TFormFindMeter::ButtonUseClick() {
+    UseCurrent(false);
+}
+
+void TFormFindMeter::ButtonUseConnectClick() {
+    UseCurrent(true);
+}
+
+void TFormFindMeter::UseCurrent(bool connect) {
     const QTreeWidgetItem* item = ListFound->currentItem();
     if (item == nullptr)
         return;
@@ -210,6 +225,7 @@ void TFormFindMeter::ButtonUseClick() {
     FPoll->stop();
     FScanShown = false;
     FChosen = FShown[static_cast<std::size_t>(row)];
+    FConnectAsked = connect;
     accept();
 }
 
@@ -282,5 +298,10 @@ void TFormFindMeter::UpdateButtons() {
     RadioFirst->setEnabled(!scanning);
     RadioEvery->setEnabled(!scanning);
     ButtonCancel->setEnabled(scanning);
-    ButtonUse->setEnabled(ListFound->currentItem() != nullptr);
+    const bool found = ListFound->currentItem() != nullptr;
+    ButtonUse->setEnabled(found);
+    ButtonUseConnect->setEnabled(found);
+    // Once a meter is found, Enter uses it; before, Enter starts the search.
+    ButtonUse->setDefault(found);
+    ButtonStart->setDefault(!found);
 }

@@ -28,8 +28,10 @@ public:
     // The connection values to start from: the port chosen, the line setting and address the
     // scan tries first. Clears the last result.
     void Prepare(int portNum, const TScanSetting& setting, std::uint8_t address);
-    // The meter chosen with Use.
+    // The meter chosen with Use (or Use and Connect, or a double-click on it).
     const std::optional<TMeterFound>& Chosen() const { return FChosen; }
+    // The meter was chosen to connect to at once: Use and Connect, or a double-click.
+    bool ConnectAsked() const { return FConnectAsked; }
     // Ports that appear and vanish are marked in the port list as it happens.
     void SetDeviceMonitor(TDeviceMonitor* monitor);
     // How the scan reaches a port; tests put a scripted device here.
@@ -43,6 +45,7 @@ public:
     void ButtonStartClick();
     void ButtonCancelClick();
     void ButtonUseClick();
+    void ButtonUseConnectClick();
     // From Start until the window has shown the end of the scan.
     bool Scanning() const { return FScanShown; }
 
@@ -57,6 +60,7 @@ public:
     QLabel* LabelNotes;
     QTreeWidget* ListFound;
     QPushButton* ButtonUse;
+    QPushButton* ButtonUseConnect;
     QPushButton* ButtonClose;
 
 protected:
@@ -71,6 +75,7 @@ private:
     void ShowEnd(const TScanStatus& status);
     void RefreshPorts();
     void UpdateButtons();
+    void UseCurrent(bool connect);
 
     std::unique_ptr<TMeterScanner> FScanner;
     TMeterScanner::TDeviceFactory FFactory;
@@ -80,5 +85,6 @@ private:
     double FTurnaround = TScanPlan::DialogTurnaround;
     bool FScanShown = false;
     std::optional<TMeterFound> FChosen;
+    bool FConnectAsked = false;
     std::vector<TMeterFound> FShown;
 };

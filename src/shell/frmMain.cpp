@@ -23,6 +23,7 @@
 #include <QCloseEvent>
 #include <QLabel>
 #include <QMenuBar>
+#include <QScreen>
 #include <QScrollArea>
 #include <QThread>
 #include <QTimer>
@@ -55,8 +56,6 @@ TFormKT580::TFormKT580(IDialogs& dialogs, QWidget* parent)
     TimerShowDialog->setTimerType(Qt::PreciseTimer);
     TimerShowDialog->setInterval(100);
     connect(TimerShowDialog, &QTimer::timeout, this, [this] { TimerShowDialogTimer(); });
-    // The restored size and place, should the operator leave the maximised state.
-    setGeometry(192, 114, 688, 426);
     FormCreate();
 }
 
@@ -80,10 +79,13 @@ TFormKT580::~TFormKT580() {
 }
 
 void TFormKT580::FormCreate() {
-    setWindowState(Qt::WindowMaximized);
     FFormModbus = std::make_unique<TFormModbus>(*this, FDialogs);
     // Loads the stored connection values into the link, so it comes after the link.
     FFormConnection = std::make_unique<TFormConnection>(*FFormModbus, *this, FDialogs, this);
+    FFormConnection->OnConnect = [this] {
+        if (!FConnected)
+            StartConnectExecute();
+    };
     FCommissioning = std::make_unique<TCommissioning>(*FFormModbus, FDialogs, this);
     FCommissioning->UtilityVersion = ProgramVersionText(VersionLookup);
     const TShellPages pages = CreatePages(*FFormModbus, FDialogs);
@@ -100,7 +102,31 @@ void TFormKT580::FormCreate() {
     FFormModbus->SetFailureCause([this] { return FCommunication->Monitor().Verdict().Text; });
     DockPages();
     CreateFindMeter();
+    SizeForPages();
+    // Maximised after the restored size is set: setting it would leave the maximised state.
+    setWindowState(Qt::WindowMaximized);
     UpdateActionStates();
+}
+
+// The restored size and place, should the operator leave the maximised state (or the desktop
+// not maximise): room for the largest page and the bars around it, as far as the screen
+// allows, in the middle of the screen.
+void TFormKT580::SizeForPages() {
+    QSize page(0, 0);
+    for (const QWidget* p : FPages)
+        if (p != nullptr)
+            page = page.expandedTo(p->size());
+    const int frame = 2 * ScrollBox1->frameWidth();
+    const int bars =
+        menuBar()->sizeHint().height() + ToolBar1->sizeHint().height() + StatusBar->height();
+    QSize size(page.width() + frame, page.height() + frame + bars);
+    QRect area(192, 114, size.width(), size.height());
+    if (const QScreen* s = screen()) {
+        size = size.boundedTo(s->availableGeometry().size());
+        area = QRect(QPoint(0, 0), size);
+        area.moveCenter(s->availableGeometry().center());
+    }
+    setGeometry(area);
 }
 
 void TFormKT580::CreateFindMeter() {
@@ -257,6 +283,13 @@ void TFormKT580::CreateStatusBar() {
         panel->setGeometry(static_cast<int>(i) * 50, 0, 50, 19);
         FPanels[i] = panel;
     }
+    LabelNextStep = new QLabel(StatusBar);
+    LabelNextStep->setObjectName(QStringLiteral("NextStep"));
+    LabelNextStep->setTextFormat(Qt::PlainText);
+    LabelNextStep->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    LabelNextStep->setIndent(2);
+    LabelNextStep->setAutoFillBackground(true);
+    LabelNextStep->hide();
     StatusBar->installEventFilter(this);
 }
 
@@ -287,6 +320,7 @@ void TFormKT580::StatusBarResize() {
     const int width = StatusBar->width() / 4;
     for (std::size_t i = 0; i < FPanels.size(); ++i)
         FPanels[i]->setGeometry(static_cast<int>(i) * width, 0, width, StatusBar->height());
+    LabelNextStep->setGeometry(width, 0, StatusBar->width() - width, StatusBar->height());
 }
 
 void TFormKT580::showEvent(QShowEvent* event) {
@@ -305,7 +339,25 @@ void TFormKT580::FormShow() {
 
 void TFormKT580::TimerShowDialogTimer() {
     TimerShowDialog->stop();
-    StartConnectionSettingsExecute();
+    if (FFormConnection->exec() != QDialog::Accepted && !FConnected) {
+        LabelNextStep->setText(NextStepText());
+        LabelNextStep->setToolTip(LabelNextStep->text());
+        LabelNextStep->show();
+    }
+}
+
+// Named by the menu captions as the operator sees them.
+QString TFormKT580::NextStepText() const {
+    const auto caption = [](const QAction* action) {
+        QString text = action->text();
+        text.remove(QLatin1Char('&'));
+        if (text.endsWith(QLatin1String("...")))
+            text.chop(3);
+        return text;
+    };
+    const QString start = caption(menuBar()->actions().value(0));
+    return QStringLiteral("Not connected. Choose %1 > %2 to pick the meter's port, or %1 > %3.")
+        .arg(start, caption(StartConnectionSettings), caption(StartFindMeter));
 }
 
 void TFormKT580::closeEvent(QCloseEvent* event) {
@@ -352,6 +404,8 @@ void TFormKT580::SetConnected(bool value) {
     const bool simulator =
         FConnected && SimulatorOnPort("COM" + std::to_string(FFormModbus->Modbus.PortNum()));
     setWindowTitle(simulator ? MainTitle + SimulatorMark : MainTitle);
+    if (FConnected)
+        LabelNextStep->hide();
     UpdateActionStates();
     if (!FConnected && FCloseAfterWrites && !FCloseScheduled) {
         // The writes are out and the port is closed: the close asked for earlier goes ahead,
@@ -427,10 +481,13 @@ void TFormKT580::StartConnectExecute() {
         QString text =
             QString::fromLatin1(cstMain::CannotOpenPort)
                 .replace(QLatin1String("%s"), QStringLiteral("COM%1").arg(modbus.PortNum()));
-        const std::string advice = OpenFailureAdviceFor(
-            modbus.OpenSystemError(), ResolvePortName("COM" + std::to_string(modbus.PortNum())));
-        if (!advice.empty())
-            text += QStringLiteral("\n\n") + QString::fromStdString(advice);
+        const std::string port = "COM" + std::to_string(modbus.PortNum());
+        const std::string missing = OpenFailureMissingText(modbus.OpenSystemError(), port);
+        const std::string advice =
+            OpenFailureAdviceFor(modbus.OpenSystemError(), ResolvePortName(port));
+        for (const std::string& more : {missing, advice})
+            if (!more.empty())
+                text += QStringLiteral("\n\n") + QString::fromStdString(more);
         FDialogs.MessageBox(QString::fromLatin1(cstMain::CaptionError), text, IDialogs::Critical,
                             IDialogs::Ok);
         return;

@@ -103,6 +103,9 @@ public:
     QToolBar* ToolBar1;
     QScrollArea* ScrollBox1;
     QWidget* StatusBar;
+    // What to do next, across the status panels of the line while offline: shown when the
+    // start-up Connection Settings dialog was cancelled, gone once connected.
+    QLabel* LabelNextStep = nullptr;
     QTimer* TimerShowDialog;
 
 protected:
@@ -125,6 +128,8 @@ private:
     void UpdateActionStates();
     void TimerShowDialogTimer();
     void CreateFindMeter();
+    void SizeForPages();
+    QString NextStepText() const;
 
     IDialogs& FDialogs;
     std::unique_ptr<TFormModbus> FFormModbus;

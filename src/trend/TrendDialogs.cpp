@@ -22,57 +22,74 @@ QString DefaultRecordingPath() {
            QStringLiteral(".csv");
 }
 
-bool TQtTrendDialogs::RecordOptions(QWidget* parent, TRecordOptions& options) {
-    QDialog dialog(parent);
-    dialog.setWindowTitle(QStringLiteral("Record"));
-    auto* grid = new QGridLayout(&dialog);
-    auto* fileCaption = new QLabel(QStringLiteral("File:"), &dialog);
-    auto* path =
-        new QLineEdit(options.Path.isEmpty() ? DefaultRecordingPath() : options.Path, &dialog);
-    path->setObjectName(QStringLiteral("EditRecordFile"));
-    path->setMinimumWidth(360);
-    auto* browse = new QPushButton(QStringLiteral("Browse..."), &dialog);
-    auto* daily = new QRadioButton(QStringLiteral("A new file each day"), &dialog);
-    auto* bySize = new QRadioButton(QStringLiteral("A new file after"), &dialog);
-    auto* megabytes = new QSpinBox(&dialog);
-    megabytes->setRange(1, 4096);
-    megabytes->setSuffix(QStringLiteral(" MB"));
-    megabytes->setValue(options.Split.MaxBytes > 0
-                            ? static_cast<int>(options.Split.MaxBytes / (std::int64_t{1024} * 1024))
-                            : 100);
-    auto* group = new QButtonGroup(&dialog);
-    group->addButton(daily);
-    group->addButton(bySize);
-    (options.Split.Kind == TSplitRule::Size ? bySize : daily)->setChecked(true);
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+TFormRecord::TFormRecord(const TRecordOptions& options, QWidget* parent) : QDialog(parent) {
+    setWindowTitle(QStringLiteral("Record"));
+    auto* grid = new QGridLayout(this);
+    auto* fileCaption = new QLabel(QStringLiteral("File:"), this);
+    EditFile = new QLineEdit(options.Path.isEmpty() ? DefaultRecordingPath() : options.Path, this);
+    EditFile->setObjectName(QStringLiteral("EditRecordFile"));
+    EditFile->setMinimumWidth(360);
+    fileCaption->setBuddy(EditFile);
+    ButtonBrowse = new QPushButton(QStringLiteral("Browse..."), this);
+    // One rule or the other: the recording starts its next file either at the start of each
+    // day or once its file has reached the size.
+    auto* splitCaption = new QLabel(QStringLiteral("Start a new file:"), this);
+    RadioDaily = new QRadioButton(QStringLiteral("each day"), this);
+    RadioSize = new QRadioButton(QStringLiteral("when the file reaches"), this);
+    SpinMegabytes = new QSpinBox(this);
+    SpinMegabytes->setAccessibleName(QStringLiteral("File size for a new file"));
+    SpinMegabytes->setRange(1, 4096);
+    SpinMegabytes->setSuffix(QStringLiteral(" MB"));
+    SpinMegabytes->setValue(
+        options.Split.MaxBytes > 0
+            ? static_cast<int>(options.Split.MaxBytes / (std::int64_t{1024} * 1024))
+            : 100);
+    auto* group = new QButtonGroup(this);
+    group->addButton(RadioDaily);
+    group->addButton(RadioSize);
+    (options.Split.Kind == TSplitRule::Size ? RadioSize : RadioDaily)->setChecked(true);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     grid->addWidget(fileCaption, 0, 0);
-    grid->addWidget(path, 0, 1, 1, 2);
-    grid->addWidget(browse, 0, 3);
-    grid->addWidget(daily, 1, 1, 1, 3);
-    grid->addWidget(bySize, 2, 1);
-    grid->addWidget(megabytes, 2, 2);
+    grid->addWidget(EditFile, 0, 1, 1, 2);
+    grid->addWidget(ButtonBrowse, 0, 3);
+    grid->addWidget(splitCaption, 1, 0);
+    grid->addWidget(RadioDaily, 1, 1, 1, 3);
+    grid->addWidget(RadioSize, 2, 1);
+    grid->addWidget(SpinMegabytes, 2, 2);
     grid->addWidget(buttons, 3, 0, 1, 4);
-    QObject::connect(browse, &QPushButton::clicked, &dialog, [&dialog, path] {
-        // No overwrite question: a recording never overwrites, it takes the next free name.
-        const QString name =
-            QFileDialog::getSaveFileName(&dialog, QStringLiteral("Record"), path->text(),
-                                         QStringLiteral("CSV file (*.csv);;Any file (*.*)"),
-                                         nullptr, QFileDialog::DontConfirmOverwrite);
-        if (!name.isEmpty())
-            path->setText(name);
-    });
-    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
-    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
-    if (dialog.exec() != QDialog::Accepted || path->text().trimmed().isEmpty())
-        return false;
-    options.Path = path->text().trimmed();
-    options.Split.Kind = bySize->isChecked() ? TSplitRule::Size : TSplitRule::Daily;
-    options.Split.MaxBytes = static_cast<std::int64_t>(megabytes->value()) * 1024 * 1024;
-    QDir().mkpath(QFileInfo(options.Path).absolutePath());
-    return true;
+    // The size counts only with its rule.
+    SpinMegabytes->setEnabled(RadioSize->isChecked());
+    connect(RadioSize, &QRadioButton::toggled, SpinMegabytes, &QWidget::setEnabled);
+    connect(ButtonBrowse, &QPushButton::clicked, this, [this] { Browse(); });
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 }
 
-QString TQtTrendDialogs::ImageFileName(QWidget* parent) {
-    return QFileDialog::getSaveFileName(parent, QStringLiteral("Save Image"), QString(),
-                                        QStringLiteral("PNG image (*.png)"));
+void TFormRecord::Browse() {
+    // No overwrite question: a recording never overwrites, it takes the next free name.
+    const QString name =
+        QFileDialog::getSaveFileName(this, QStringLiteral("Record"), EditFile->text(),
+                                     QStringLiteral("CSV file (*.csv);;Any file (*.*)"), nullptr,
+                                     QFileDialog::DontConfirmOverwrite);
+    if (!name.isEmpty())
+        EditFile->setText(name);
+}
+
+TRecordOptions TFormRecord::Options() const {
+    TRecordOptions options;
+    options.Path = EditFile->text().trimmed();
+    options.Split.Kind = RadioSize->isChecked() ? TSplitRule::Size : TSplitRule::Daily;
+    options.Split.MaxBytes = static_cast<std::int64_t>(SpinMegabytes->value()) * 1024 * 1024;
+    return options;
+}
+
+bool TQtTrendDialogs::RecordOptions(QWidget* parent, TRecordOptions& options) {
+    TFormRecord dialog(options, parent);
+    if (dialog.exec() != QDialog::Accepted || dialog.Options().Path.isEmpty())
+        return false;
+    const TRecordOptions chosen = dialog.Options();
+    options.Path = chosen.Path;
+    options.Split = chosen.Split;
+    QDir().mkpath(QFileInfo(options.Path).absolutePath());
+    return true;
 }

@@ -4,8 +4,13 @@
 
 #include "trend/Recorder.h"
 
+#include <QDialog>
 #include <QString>
 
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class QSpinBox;
 class QWidget;
 
 class ITrendDialogs {
@@ -13,15 +18,29 @@ public:
     virtual ~ITrendDialogs() = default;
     // "Record...": the file and how it is split; false when the operator cancelled.
     virtual bool RecordOptions(QWidget* parent, TRecordOptions& options) = 0;
-    // "Save Image...": a PNG file name; empty when cancelled.
-    virtual QString ImageFileName(QWidget* parent) = 0;
 };
 
 // The real dialogs.
 class TQtTrendDialogs : public ITrendDialogs {
 public:
     bool RecordOptions(QWidget* parent, TRecordOptions& options) override;
-    QString ImageFileName(QWidget* parent) override;
+};
+
+// The Record dialog: the file a recording goes to and when it starts a new one.
+class TFormRecord : public QDialog {
+public:
+    TFormRecord(const TRecordOptions& options, QWidget* parent = nullptr);
+    // The values chosen; the path trimmed.
+    TRecordOptions Options() const;
+
+    QLineEdit* EditFile;
+    QPushButton* ButtonBrowse;
+    QRadioButton* RadioDaily;
+    QRadioButton* RadioSize;
+    QSpinBox* SpinMegabytes;
+
+private:
+    void Browse();
 };
 
 // Where a recording goes unless the operator says otherwise: the per-user data folder.

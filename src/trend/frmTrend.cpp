@@ -545,8 +545,12 @@ void TFormTrend::ButtonRecordClick() {
         return;
     }
     TRecordOptions options = FLastOptions;
+    if (options.Path.isEmpty())
+        options.Path = SuggestedSavePath(QStringLiteral("recording"), FLink.SerialNumber(),
+                                         QStringLiteral("csv"), QDate::currentDate());
     if (!FTrendDialogs.RecordOptions(this, options))
         return;
+    RememberSaveFolder(QStringLiteral("recording"), options.Path);
     FLastOptions = options;
     StartRecording(options);
 }
@@ -589,7 +593,9 @@ void TFormTrend::UpdateRecordState() {
 }
 
 void TFormTrend::ButtonSaveImageClick() {
-    const QString name = FTrendDialogs.ImageFileName(this);
+    const QString name =
+        FDialogs.SaveDocument(this, QStringLiteral("trend"), FLink.SerialNumber(),
+                              QStringLiteral("PNG image (*.png)"), QStringLiteral("png"));
     if (name.isEmpty())
         return;
     const QPixmap image = ChartView->grab();

@@ -25,11 +25,11 @@ public:
     // File names for the settings file; empty when the operator cancelled.
     virtual QString OpenFileName(QWidget* parent) = 0;
     virtual QString SaveFileName(QWidget* parent) = 0;
-    // A file name to save other documents under (a report, an export): the dialog offers the
-    // filter ("CSV file (*.csv)") and adds the suffix to a name typed without one; empty when
-    // the operator cancelled.
-    virtual QString SaveDocumentName(QWidget* parent, const QString& filter,
-                                     const QString& suffix) = 0;
+    // A file name to save other documents under (a report, an export): the dialog opens on
+    // the suggested path, offers the filter ("CSV file (*.csv)") and adds the suffix to a
+    // name typed without one; empty when the operator cancelled.
+    virtual QString SaveDocumentName(QWidget* parent, const QString& filter, const QString& suffix,
+                                     const QString& suggested) = 0;
     // The operator's part of a commissioning report; false when cancelled.
     virtual bool ReportDetails(QWidget* parent, QString& site, QString& technician,
                                QString& notes) = 0;
@@ -38,4 +38,19 @@ public:
     void ShowError(const QString& message);
     // A "Confirm" box with Yes and No and no icon; true for Yes.
     bool Confirm(const QString& text);
+    // SaveDocumentName for a document of a kind ("report", "journal", ...): suggests
+    // SuggestedSavePath and remembers the folder of the name chosen.
+    QString SaveDocument(QWidget* parent, const QString& kind, const QString& serialNumber,
+                         const QString& filter, const QString& suffix);
 };
+
+class QDate;
+
+// Where a document of a kind is offered to be saved: the folder last saved to for that kind,
+// else the user's documents folder, and a name of the meter and the day,
+// "KT580-<serial>-<kind>-<yyyy-MM-dd>.<suffix>" ("KT580-<kind>-<date>.<suffix>" without a
+// serial number).
+QString SuggestedSavePath(const QString& kind, const QString& serialNumber, const QString& suffix,
+                          const QDate& day);
+// Keeps the folder of path as the one to offer next for the kind, in the program's settings.
+void RememberSaveFolder(const QString& kind, const QString& path);

@@ -292,7 +292,9 @@ void TestScenarioLine::adapterUnplugged() {
     p.W->StartConnect->trigger();
     QCOMPARE(p.Dialogs.Boxes.size(), std::size_t(1));
     QCOMPARE(p.Dialogs.Boxes[0].Caption, QString("Error"));
-    QCOMPARE(p.Dialogs.Boxes[0].Text, QString("Cannot open the serial port 'COM1'"));
+    QCOMPARE(p.Dialogs.Boxes[0].Text,
+             QString("Cannot open the serial port 'COM1'\n\n"
+                     "COM1 does not exist on this computer (no device behind it)."));
     QVERIFY(!p.W->Connected());
 
     // Put back: Connect works again, the values come in and no further error is counted.

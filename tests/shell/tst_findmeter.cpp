@@ -107,6 +107,7 @@ private slots:
         int finished = 0;
         d.OnScanFinished = [&finished] { ++finished; };
         d.show();
+        QVERIFY(d.ButtonStart->isDefault());
         d.ButtonStart->click();
         QVERIFY(!d.ButtonStart->isEnabled());
         QVERIFY(d.ButtonCancel->isEnabled());
@@ -119,12 +120,57 @@ private slots:
         QCOMPARE(d.ProgressScan->value(), d.ProgressScan->maximum());
         QVERIFY(d.LabelTrying->text().startsWith("Meters found"));
         QVERIFY(LockFree(sim.Path()));
+        // Enter now uses the meter found rather than searching again.
+        QVERIFY(d.ButtonUse->isDefault());
+        QVERIFY(!d.ButtonStart->isDefault());
         // Use hands back the meter chosen.
         d.ListFound->setCurrentItem(d.ListFound->topLevelItem(rows.size() - 1));
         d.ButtonUse->click();
         QCOMPARE(d.result(), int(QDialog::Accepted));
         QVERIFY(d.Chosen().has_value());
         QCOMPARE(QString::number(d.Chosen()->Address), rows.last().section(' ', 1, 1));
+        QVERIFY(!d.ConnectAsked());
+    }
+
+    void doubleClickUsesAndConnects() {
+        TSimProcess sim({"--address", "7", "--serial", "D-7"}, 9);
+        QVERIFY(!sim.Path().isEmpty());
+        TFormFindMeter d;
+        d.SetTurnaround(Turnaround);
+        d.Prepare(9, {19200, TScanSetting::None1}, 1);
+        int finished = 0;
+        d.OnScanFinished = [&finished] { ++finished; };
+        d.show();
+        d.ButtonStart->click();
+        QTRY_COMPARE_WITH_TIMEOUT(finished, 1, Wait);
+        QCOMPARE(d.ListFound->topLevelItemCount(), 1);
+        const QRect cell = d.ListFound->visualItemRect(d.ListFound->topLevelItem(0));
+        // A double-click as the window sees it: a click, then the second press.
+        QTest::mouseClick(d.ListFound->viewport(), Qt::LeftButton, {}, cell.center());
+        QTest::mouseDClick(d.ListFound->viewport(), Qt::LeftButton, {}, cell.center());
+        QCOMPARE(d.result(), int(QDialog::Accepted));
+        QVERIFY(d.Chosen().has_value());
+        QCOMPARE(int(d.Chosen()->Address), 7);
+        QVERIFY(d.ConnectAsked());
+    }
+
+    // The meter chosen to connect to is applied as OK would, and only then is the connection
+    // asked for.
+    void connectToMeterAppliesThenConnects() {
+        TRig rig;
+        int connects = 0;
+        int addressAtConnect = 0;
+        rig.Dialog->OnConnect = [&] {
+            ++connects;
+            addressAtConnect = rig.Link->DeviceAddress();
+        };
+        rig.Dialog->ConnectToMeter({"COM12", 33, {4800, TScanSetting::Odd}, "KT580", "3.20", "S"});
+        QCOMPARE(connects, 1);
+        QCOMPARE(addressAtConnect, 33);
+        QCOMPARE(int(rig.Link->Modbus.PortNum()), 12);
+        QCOMPARE(rig.Link->Modbus.Baudrate(), 4800);
+        QCOMPARE(rig.Link->Modbus.Parity(), TParity::Odd);
+        QVERIFY(!rig.Dialog->isVisible());
     }
 
     void cancelClosesThePort() {

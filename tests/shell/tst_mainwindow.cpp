@@ -79,6 +79,8 @@ private slots:
     void actionsMenuAndToolBar();
     void statusPanelAndAddress();
     void pageAreaScrolls();
+    void opensLargeEnoughForThePage();
+    void startUpCancelSaysWhatNext();
     void trendPageUsesTheWindow_data();
     void trendPageUsesTheWindow();
     void portThatDoesNotExist();
@@ -253,6 +255,38 @@ void TestMainWindow::pageAreaScrolls() {
     QCOMPARE(page->parentWidget(), t.W->ScrollBox1->widget());
 }
 
+// Out of the maximised state the window still has room for its first page: no scroll bars.
+void TestMainWindow::opensLargeEnoughForThePage() {
+    TProgram t;
+    t.W->setWindowState(Qt::WindowNoState);
+    QVERIFY(t.ShowAndDismiss());
+    QWidget* page = t.W->FormRTMetering();
+    QVERIFY(page->isVisible());
+    QVERIFY(t.W->width() >= page->width());
+    QVERIFY(t.W->height() >= page->height());
+    QWidget* viewport = t.W->ScrollBox1->viewport();
+    QTRY_VERIFY(viewport->width() >= page->width() && viewport->height() >= page->height());
+    QCOMPARE(t.W->ScrollBox1->horizontalScrollBar()->maximum(), 0);
+    QCOMPARE(t.W->ScrollBox1->verticalScrollBar()->maximum(), 0);
+}
+
+// Cancel in the Connection Settings dialog at start-up leaves the operator told how to go on,
+// in the words of the menus; connecting takes the hint away.
+void TestMainWindow::startUpCancelSaysWhatNext() {
+    TProgram t;
+    QVERIFY(!t.W->LabelNextStep->isVisible());
+    QVERIFY(t.ShowAndDismiss());
+    QTRY_VERIFY(t.W->LabelNextStep->isVisible());
+    QCOMPARE(t.W->LabelNextStep->text(),
+             QString("Not connected. Choose Start > Connection Settings to pick the meter's port, "
+                     "or Start > Find Meter."));
+    QVERIFY(t.W->LabelNextStep->width() >=
+            t.W->LabelNextStep->fontMetrics().horizontalAdvance(t.W->LabelNextStep->text()));
+    t.W->SetConnected(true);
+    QVERIFY(!t.W->LabelNextStep->isVisible());
+    t.W->SetConnected(false);
+}
+
 // The Trend page grows with the window, its chart taking the room; in a small window it
 // keeps its least size and the area scrolls. The specified pages keep their own size.
 void TestMainWindow::trendPageUsesTheWindow_data() {
@@ -292,7 +326,9 @@ void TestMainWindow::portThatDoesNotExist() {
     t.W->StartConnect->trigger();
     QCOMPARE(t.Dialogs.Boxes.size(), std::size_t(1));
     QCOMPARE(t.Dialogs.Boxes[0].Caption, QString("Error"));
-    QCOMPARE(t.Dialogs.Boxes[0].Text, QString("Cannot open the serial port 'COM7'"));
+    QCOMPARE(t.Dialogs.Boxes[0].Text,
+             QString("Cannot open the serial port 'COM7'\n\n"
+                     "COM7 does not exist on this computer (no device behind it)."));
     QCOMPARE(t.Dialogs.Boxes[0].Icon, IDialogs::Critical);
     QCOMPARE(t.Dialogs.Boxes[0].Buttons, IDialogs::Ok);
     QVERIFY(!t.W->Connected());
@@ -391,7 +427,8 @@ void TestMainWindow::statusBarPanels() {
     QVERIFY(t.ShowAndDismiss());
     QTRY_COMPARE(t.W->StatusBar->width(), width);
     QCOMPARE(t.W->StatusBar->height(), 19);
-    const auto panels = t.W->StatusBar->findChildren<QLabel*>();
+    const auto panels = t.W->StatusBar->findChildren<QLabel*>(QRegularExpression("^Panel"),
+                                                              Qt::FindDirectChildrenOnly);
     QCOMPARE(panels.size(), 4);
     for (int i = 0; i < 4; ++i) {
         QLabel* p = t.W->StatusBar->findChild<QLabel*>(QString("Panel%1").arg(i));

@@ -52,8 +52,10 @@ public:
 
     QString OpenFileName(QWidget*) override { return Take(OpenNames); }
     QString SaveFileName(QWidget*) override { return Take(SaveNames); }
-    QString SaveDocumentName(QWidget*, const QString& filter, const QString&) override {
+    QString SaveDocumentName(QWidget*, const QString& filter, const QString&,
+                             const QString& suggested) override {
         DocumentFilters.push_back(filter);
+        DocumentSuggestions.push_back(suggested);
         return Take(SaveNames);
     }
     bool ReportDetails(QWidget*, QString& site, QString& technician, QString& notes) override {
@@ -76,6 +78,8 @@ public:
     std::deque<QString> OpenNames;
     std::deque<QString> SaveNames;
     QStringList DocumentFilters;
+    // The path each document's dialog was opened on.
+    QStringList DocumentSuggestions;
     struct TReportAnswer {
         QString Site;
         QString Technician;

@@ -19,10 +19,8 @@ public:
         Records.pop_front();
         return true;
     }
-    QString ImageFileName(QWidget*) override { return Image; }
 
     std::deque<TRecordOptions> Records;
-    QString Image;
     int RecordAsked = 0;
 };
 

@@ -223,14 +223,18 @@ void TestTrendPage::savedImageIsAPicture() {
     TTrendRig r;
     r.Page.resize(780, 437);
     QTemporaryDir dir;
-    r.TrendDialogs.Image = dir.filePath(QStringLiteral("chart.png"));
+    r.Dialogs.SaveNames = {dir.filePath(QStringLiteral("chart.png"))};
     r.Page.ButtonSaveImageClick();
-    QImage image(r.TrendDialogs.Image);
+    QImage image(dir.filePath(QStringLiteral("chart.png")));
     QVERIFY(!image.isNull());
     QVERIFY(image.width() > 100);
     QVERIFY(r.Dialogs.Boxes.empty());
+    QVERIFY2(QFileInfo(r.Dialogs.DocumentSuggestions.value(0))
+                 .fileName()
+                 .endsWith("-trend-" + QDate::currentDate().toString("yyyy-MM-dd") + ".png"),
+             qPrintable(r.Dialogs.DocumentSuggestions.value(0)));
     // A folder that does not exist is reported, not shown as success.
-    r.TrendDialogs.Image = dir.filePath(QStringLiteral("none/chart.png"));
+    r.Dialogs.SaveNames = {dir.filePath(QStringLiteral("none/chart.png"))};
     r.Page.ButtonSaveImageClick();
     QCOMPARE(r.Dialogs.Boxes.size(), std::size_t(1));
 }
