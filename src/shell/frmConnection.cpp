@@ -94,27 +94,22 @@ void TFormConnection::BuildControls() {
     Label1 = MakeLabel("Com Port:", 8, 16, GroupBox1);
     ComboPortName = new QComboBox(GroupBox1);
     ComboPortName->setGeometry(88, 12, 89, 21);
-    // A combo box is otherwise named by its current entry, an edit by nothing.
-    ComboPortName->setAccessibleName(QStringLiteral("Com port"));
 
     Label2 = MakeLabel("Baud Rate:", 8, 40, GroupBox1);
     ComboBaudrate = new QComboBox(GroupBox1);
     ComboBaudrate->setGeometry(88, 36, 89, 21);
-    ComboBaudrate->setAccessibleName(QStringLiteral("Baud rate"));
     for (int baud : BaudRates)
         ComboBaudrate->addItem(QString::number(baud));
 
     Label3 = MakeLabel("Parity:", 8, 64, GroupBox1);
     ComboParity = new QComboBox(GroupBox1);
     ComboParity->setGeometry(88, 58, 89, 21);
-    ComboParity->setAccessibleName(QStringLiteral("Parity"));
     ComboParity->addItems({QStringLiteral("Even"), QStringLiteral("Odd"), QStringLiteral("None2"),
                            QStringLiteral("None1")});
 
     Label7 = MakeLabel("Device Address:", 8, 90, GroupBox1);
     EditDevAddr = new QLineEdit(QStringLiteral("1"), GroupBox1);
     EditDevAddr->setGeometry(88, 86, 72, 21);
-    EditDevAddr->setAccessibleName(QStringLiteral("Device address"));
     EditDevAddr->setToolTip(QStringLiteral("Range: 1~247"));
     UpDownAddr = new TUpDown(EditDevAddr, 1, 247, GroupBox1);
     UpDownAddr->setGeometry(160, 86, 16, 21);
@@ -122,7 +117,6 @@ void TFormConnection::BuildControls() {
     Label4 = MakeLabel("Scan Interval:", 8, 114, GroupBox1);
     EditQueryInterval = new QLineEdit(GroupBox1);
     EditQueryInterval->setGeometry(88, 110, 61, 21);
-    EditQueryInterval->setAccessibleName(QStringLiteral("Scan interval in milliseconds"));
     EditQueryInterval->setToolTip(QStringLiteral("Range: 0~60000(Recommended: 500)"));
     Label5 = MakeLabel("ms", 153, 114, GroupBox1);
 
@@ -145,6 +139,16 @@ void TFormConnection::BuildControls() {
     });
     // Escape rejects through QDialog as well.
     connect(ButtonCancel, &QPushButton::clicked, this, &QDialog::reject);
+    NameControls();
+}
+
+void TFormConnection::NameControls() {
+    // A combo box is otherwise named by its current entry, an edit by nothing.
+    ComboPortName->setAccessibleName(QStringLiteral("Com port"));
+    ComboBaudrate->setAccessibleName(QStringLiteral("Baud rate"));
+    ComboParity->setAccessibleName(QStringLiteral("Parity"));
+    EditDevAddr->setAccessibleName(QStringLiteral("Device address"));
+    EditQueryInterval->setAccessibleName(QStringLiteral("Scan interval in milliseconds"));
 }
 
 void TFormConnection::FormCreate() {

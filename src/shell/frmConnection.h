@@ -94,6 +94,7 @@ protected:
 private:
     void FormCreate();
     void BuildControls();
+    void NameControls();
     void BuildPortInfoControls();
     void ShowPendingMeter();
 

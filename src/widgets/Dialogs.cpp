@@ -33,7 +33,7 @@ bool IDialogs::Confirm(const QString& text) {
 
 QString IDialogs::SaveDocument(QWidget* parent, const QString& kind, const QString& serialNumber,
                                const QString& filter, const QString& suffix) {
-    const QString path =
+    QString path =
         SaveDocumentName(parent, filter, suffix,
                          SuggestedSavePath(kind, serialNumber, suffix, QDate::currentDate()));
     if (!path.isEmpty())
