@@ -2,6 +2,7 @@
 // blocks, once each, and of the end of polling; other queries and unrelated answers are not
 // passed on.
 #include "support/FakeShell.h"
+#include "support/LinkRig.h"
 #include "support/ScriptedDialogs.h"
 
 #include "link/frmModbus.h"
@@ -39,7 +40,7 @@ private slots:
 void TestMeteringObserver::answersAndLosses_data() {
     QTest::addColumn<QString>("script");
     QTest::addColumn<QStringList>("events");
-    // One query per step: "a" its answer arrives, "x" it ends without one; "f" polling stops.
+    // One query per step (RunMeteringScript): "a" answered, "x" lost, "f" polling stops.
     QTest::newRow("one rotation answered")
         << "a a a a" << QStringList{"M:21@1", "E:4@1", "R:2@1", "I:6@1"};
     QTest::newRow("lost reads") << "x a x a" << QStringList{"M:lost", "E:4@1", "R:lost", "I:6@1"};
@@ -54,35 +55,7 @@ void TestMeteringObserver::answersAndLosses() {
     TWatch watch;
     link.AddMeteringObserver(&watch);
     link.AddMeteringObserver(&watch); // once only
-    const std::vector<std::uint16_t> words(21, 1);
-    const bool bits[6] = {true, false, true, false, true, false};
-    for (const QString& step : script.split(u' ')) {
-        if (step == QLatin1String("f")) {
-            link.ModbusQueryFinish(link.Modbus);
-            continue;
-        }
-        std::string query;
-        link.ModbusQueryData(link.Modbus, query);
-        const auto block = MeteringBlockOfQuery(query);
-        QVERIFY(block);
-        if (step == QLatin1String("a")) {
-            switch (*block) {
-            case TMeteringBlock::Measurement:
-                link.ModbusF03Response(link.Modbus, 1, 0x1400, words);
-                break;
-            case TMeteringBlock::Energy:
-                link.ModbusF03Response(link.Modbus, 1, 0x1180, std::span(words).first(4));
-                break;
-            case TMeteringBlock::Relays:
-                link.ModbusF01Response(link.Modbus, 1, 0, std::span(bits).first(2));
-                break;
-            case TMeteringBlock::Inputs:
-                link.ModbusF02Response(link.Modbus, 1, 0, bits);
-                break;
-            }
-        }
-        link.ModbusAfterResponse(link.Modbus);
-    }
+    RunMeteringScript(link, script, 1);
     QTEST(watch.Events, "events");
 }
 

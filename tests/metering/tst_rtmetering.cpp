@@ -56,44 +56,8 @@ struct TRig : TLinkRig {
             texts << QString::fromStdString(t);
         return texts;
     }
-    // Drives the metering rotation one query per step: "a" the query is answered, "x" it ends
-    // without an answer, "m" another device address is set, "f" the cycle stops.
-    void Run(const QString& script) {
-        const std::vector<std::uint16_t> words(21, 2301);
-        const bool relays[2] = {true, false};
-        const bool inputs[6] = {false, true, false, true, false, true};
-        for (const QString& step : script.split(u' ', Qt::SkipEmptyParts)) {
-            if (step == QLatin1String("m")) {
-                Link.SetDeviceAddress(Link.DeviceAddress() == 1 ? 2 : 1);
-                continue;
-            }
-            if (step == QLatin1String("f")) {
-                Link.ModbusQueryFinish(Link.Modbus);
-                continue;
-            }
-            std::string query;
-            Link.ModbusQueryData(Link.Modbus, query);
-            const auto block = MeteringBlockOfQuery(query);
-            QVERIFY2(block, query.c_str());
-            if (step == QLatin1String("a")) {
-                switch (*block) {
-                case TMeteringBlock::Measurement:
-                    Link.ModbusF03Response(Link.Modbus, 1, 0x1400, words);
-                    break;
-                case TMeteringBlock::Energy:
-                    Link.ModbusF03Response(Link.Modbus, 1, 0x1180, std::span(words).first(4));
-                    break;
-                case TMeteringBlock::Relays:
-                    Link.ModbusF01Response(Link.Modbus, 1, 0, relays);
-                    break;
-                case TMeteringBlock::Inputs:
-                    Link.ModbusF02Response(Link.Modbus, 1, 0, inputs);
-                    break;
-                }
-            }
-            Link.ModbusAfterResponse(Link.Modbus);
-        }
-    }
+    // The metering rotation, one query per step (RunMeteringScript).
+    void Run(const QString& script) { RunMeteringScript(Link, script, 2301); }
     // Identity block with a software version in characters 9 to 12.
     void ReadIdentity(const QString& version) {
         Link.ModbusF03Response(Link.Modbus, 1, 0xF000, IdentityRegisters(version));
