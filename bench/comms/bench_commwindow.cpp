@@ -1,10 +1,13 @@
-// Cost of the Communication window: the link polls the simulator at 57600 baud with no pause
-// between queries while the monitor records every frame; first with the window closed, then
-// with it open (offscreen, refreshing as on a desktop). Prints the CPU share of one core in
-// each phase, the difference, and the resident memory over the open phase, which the bounded
-// log must keep flat however many frames pass.
+// Cost of the Communication window: the link polls the simulator with no pause between queries
+// while the monitor records every frame, in rounds of a phase with the window closed and a phase
+// with it open (offscreen, refreshing as on a desktop). The simulator answers at the pace of the
+// line, so the line, not the machine, sets the frame rate, and the CPU the process spends per
+// second of a phase compares like with like. Prints, per phase, the frame rate, the CPU per
+// 1,000 frames and the share of one core; per round the window's extra share; the median of the
+// rounds; and the resident memory, which the bounded log must keep flat.
 //
-//   bench_commwindow [--frames N] [--pace]     (N frames per phase, default 100,000)
+//   bench_commwindow [--seconds S] [--rounds R] [--baud B] [--unpaced]
+//   (S seconds per phase, default 20; R rounds, default 3; B baud, default 57600)
 #include "LinkBenchKit.h"
 #include "ProcessStats.h"
 #include "comms/CommMonitor.h"
@@ -18,38 +21,85 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
+#include <vector>
 
 namespace {
 
+struct TOptions {
+    int Seconds = 20;
+    int Rounds = 3;
+    int Baud = 57600;
+    bool Paced = true;
+};
+
 struct TPhase {
+    bool Open = false;
     double Seconds = 0;
     double CpuSeconds = 0;
     std::uint64_t Frames = 0;
-    long RssStart = -1, RssMiddle = -1, RssEnd = -1;
+    long RssEnd = -1;
     double Share() const { return Seconds > 0 ? CpuSeconds / Seconds : 0; }
+    double FrameRate() const { return Seconds > 0 ? static_cast<double>(Frames) / Seconds : 0; }
+    double CpuMsPer1000() const {
+        return Frames > 0 ? CpuSeconds * 1e6 / static_cast<double>(Frames) : 0;
+    }
 };
+
+TOptions ReadOptions(const QStringList& args) {
+    TOptions o;
+    for (int i = 1; i < args.size(); ++i) {
+        const bool value = i + 1 < args.size();
+        if (args[i] == "--seconds" && value)
+            o.Seconds = std::max(1, args[++i].toInt());
+        else if (args[i] == "--rounds" && value)
+            o.Rounds = std::max(1, args[++i].toInt());
+        else if (args[i] == "--baud" && value)
+            o.Baud = args[++i].toInt();
+        else if (args[i] == "--unpaced")
+            o.Paced = false;
+    }
+    return o;
+}
+
+void PrintResults(const std::vector<TPhase>& phases, const TOptions& o, long rssWarm) {
+    std::vector<double> extra;
+    for (std::size_t i = 0; i < phases.size(); ++i) {
+        const TPhase& p = phases[i];
+        std::printf("round %zu, window %-6s %6llu frames in %5.1f s (%5.1f frames/s): CPU %.2f s, "
+                    "%.1f ms per 1,000 frames, %.2f %% of one core\n",
+                    i / 2 + 1, p.Open ? "open" : "closed",
+                    static_cast<unsigned long long>(p.Frames), p.Seconds, p.FrameRate(),
+                    p.CpuSeconds, p.CpuMsPer1000(), p.Share() * 100);
+        if (p.Open)
+            extra.push_back((p.Share() - phases[i - 1].Share()) * 100);
+    }
+    std::sort(extra.begin(), extra.end());
+    std::printf("%s simulator at %d baud, %d rounds of 2 x %d s: the open window costs, per round,",
+                o.Paced ? "paced" : "unpaced", o.Baud, o.Rounds, o.Seconds);
+    for (double e : extra)
+        std::printf(" %+.2f", e);
+    std::printf(" %% of one core; median %+.2f %%\n", extra[extra.size() / 2]);
+    long rssMax = rssWarm;
+    for (const TPhase& p : phases)
+        rssMax = std::max(rssMax, p.RssEnd);
+    std::printf("resident %ld KiB after the warm-up, at most %ld KiB at the end of a phase\n",
+                rssWarm, rssMax);
+}
 
 } // namespace
 
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    std::uint64_t frames = 100000;
-    bool pace = false;
-    const QStringList args = app.arguments();
-    for (int i = 1; i < args.size(); ++i) {
-        if (args[i] == "--frames" && i + 1 < args.size())
-            frames = args[++i].toULongLong();
-        else if (args[i] == "--pace")
-            pace = true;
-    }
+    const TOptions options = ReadOptions(app.arguments());
 
     QTemporaryDir config;
     qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
     QProcess sim;
-    QStringList simArgs{"--com", "1", "--baud", "57600"};
-    if (pace)
+    QStringList simArgs{"--com", "1", "--baud", QString::number(options.Baud)};
+    if (options.Paced)
         simArgs << "--pace";
     if (!StartSimulator(sim, simArgs))
         return 1;
@@ -60,7 +110,7 @@ int main(int argc, char** argv) {
     TCommMonitor monitor;
     link.SetTrafficObserver(&monitor);
     TFormCommunication window(monitor, dialogs);
-    link.Modbus.SetBaudrate(57600);
+    link.Modbus.SetBaudrate(options.Baud);
     link.Modbus.SetQueryInterval(0);
     link.Modbus.SetQueryTimeout(200);
     if (!link.Modbus.Open()) {
@@ -73,43 +123,46 @@ int main(int argc, char** argv) {
 
     // Frames recorded so far: every entry the log was ever given.
     const auto recorded = [&] { return monitor.Log().NextSerial() - 1; };
-    // A warm-up, so both phases start with a full log and a settled process.
-    TPhase phases[2];
-    int phase = -1;
+    std::vector<TPhase> phases;
     std::uint64_t phaseStart = 0;
     QElapsedTimer clock;
     double cpuStart = 0;
-    const auto begin = [&](int p) {
-        phase = p;
+    long rssWarm = -1;
+    const auto begin = [&](bool open) {
+        phases.push_back({});
+        phases.back().Open = open;
         phaseStart = recorded();
-        phases[p].RssStart = ResidentKiB();
         cpuStart = CpuSeconds();
         clock.start();
-        if (p == 1)
+        if (open)
             window.show();
+        else
+            window.hide();
     };
     QTimer watch;
     watch.setInterval(100);
     QObject::connect(&watch, &QTimer::timeout, [&] {
-        if (phase < 0) {
-            if (recorded() >= 2 * TFrameLog::DefaultCapacity)
-                begin(0);
+        // A warm-up, so every phase starts with a full log and a settled process.
+        if (phases.empty()) {
+            if (recorded() >= TFrameLog::DefaultCapacity) {
+                rssWarm = ResidentKiB();
+                begin(false);
+            }
             return;
         }
-        TPhase& p = phases[phase];
-        p.Frames = recorded() - phaseStart;
-        if (p.RssMiddle < 0 && p.Frames >= frames / 2)
-            p.RssMiddle = ResidentKiB();
-        if (p.Frames < frames)
+        if (clock.elapsed() < options.Seconds * 1000LL)
             return;
-        p.Seconds = clock.elapsed() / 1000.0;
+        TPhase& p = phases.back();
+        p.Seconds = static_cast<double>(clock.elapsed()) / 1000.0;
         p.CpuSeconds = CpuSeconds() - cpuStart;
+        p.Frames = recorded() - phaseStart;
         p.RssEnd = ResidentKiB();
-        if (phase == 0) {
-            begin(1);
+        if (phases.size() < 2 * static_cast<std::size_t>(options.Rounds)) {
+            begin(!p.Open);
             return;
         }
         watch.stop();
+        window.hide();
         shell.FDisconnecting = true;
         link.Modbus.Stop();
         QTimer::singleShot(500, &app, &QCoreApplication::quit);
@@ -120,23 +173,9 @@ int main(int argc, char** argv) {
     sim.terminate();
     sim.waitForFinished(5000);
 
-    const char* names[2] = {"window closed", "window open"};
-    for (int i = 0; i < 2; ++i)
-        std::printf("%-14s %llu frames in %.1f s (%.0f frames/s): CPU %.2f s, %.2f %% of one core; "
-                    "resident %ld KiB at start, %ld KiB half-way, %ld KiB at the end\n",
-                    names[i], static_cast<unsigned long long>(phases[i].Frames), phases[i].Seconds,
-                    phases[i].Frames / phases[i].Seconds, phases[i].CpuSeconds,
-                    phases[i].Share() * 100, phases[i].RssStart, phases[i].RssMiddle,
-                    phases[i].RssEnd);
-    std::printf("window open costs %.2f %% of one core more (CPU per 1,000 frames: closed %.1f ms, "
-                "open %.1f ms)\n",
-                (phases[1].Share() - phases[0].Share()) * 100,
-                phases[0].CpuSeconds * 1e6 / static_cast<double>(phases[0].Frames),
-                phases[1].CpuSeconds * 1e6 / static_cast<double>(phases[1].Frames));
-    std::printf("log entries kept %zu of %llu recorded; rows in the window %d; queries %llu, "
-                "answered %llu\n",
+    PrintResults(phases, options, rssWarm);
+    std::printf("log entries kept %zu of %llu recorded; queries %llu, answered %llu\n",
                 monitor.Log().Size(), static_cast<unsigned long long>(recorded()),
-                window.LogModel->rowCount(),
                 static_cast<unsigned long long>(monitor.Counters().Sent),
                 static_cast<unsigned long long>(monitor.Counters().Answered));
     return 0;
