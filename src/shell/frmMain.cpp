@@ -116,6 +116,9 @@ void TFormKT580::SizeForPages() {
     for (const QWidget* p : FPages)
         if (p != nullptr)
             page = page.expandedTo(p->size());
+    // The Trend page grows with the window, down to its own least size.
+    if (FFormTrend)
+        page = page.expandedTo(FFormTrend->minimumSize());
     const int frame = 2 * ScrollBox1->frameWidth();
     const int bars =
         menuBar()->sizeHint().height() + ToolBar1->sizeHint().height() + StatusBar->height();

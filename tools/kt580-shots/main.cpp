@@ -1,11 +1,13 @@
-// kt580-shots [DIR] [--windows] [--dark] [--prefix P] [--trend S] [--communication NAME]: runs
+// kt580-shots [DIR] [--windows] [--dark] [--prefix P] [--trend S] [--communication NAME]
+// [--size WxH]: runs
 // the utility's main window in this process, answers the connection dialog with OK, connects
 // to the meter mapped as COM1 and saves a screenshot of each page once it shows live values,
 // then prints the paths. With --windows the connection dialog and the About box are saved too;
 // --dark runs with a dark palette; --prefix goes before each file name; --trend also saves the
 // Trend page after S seconds of polling on it, with a recording running. With --communication
 // NAME only the Communication window is saved, as NAME, after some seconds of traffic, whatever
-// the meter answers. Used where no one can look at a screen.
+// the meter answers. --size gives the main window that size instead of the screen's. Used where
+// no one can look at a screen.
 #include "comms/CommunicationHost.h"
 #include "comms/frmCommunication.h"
 #include "link/frmModbus.h"
@@ -130,6 +132,7 @@ struct TShotOptions {
     bool Windows = false;
     int TrendSeconds = 0;
     QByteArray Communication; // the file name for the Communication window alone
+    QSize Size;               // the main window's size; invalid: the screen's
 };
 
 TShotOptions ParseShotOptions(int argc, char* argv[]) {
@@ -147,6 +150,10 @@ TShotOptions ParseShotOptions(int argc, char* argv[]) {
             o.TrendSeconds = QString::fromLocal8Bit(argv[++i]).toInt();
         } else if (arg == QLatin1String("--communication") && i + 1 < argc) {
             o.Communication = argv[++i];
+        } else if (arg == QLatin1String("--size") && i + 1 < argc) {
+            const QStringList wh = QString::fromLocal8Bit(argv[++i]).split(QLatin1Char('x'));
+            if (wh.size() == 2)
+                o.Size = QSize(wh[0].toInt(), wh[1].toInt());
         } else {
             o.Dir = arg;
         }
@@ -194,8 +201,11 @@ bool ShowAndAnswerConnection(TFormKT580& window, const TShotOptions& options, QS
     });
     answer.start();
     window.show();
-    // Without a window manager (a virtual display) nobody maximises the window.
-    if (!(window.windowState() & Qt::WindowMaximized) || window.width() < 700) {
+    if (options.Size.isValid()) {
+        window.setWindowState(Qt::WindowNoState);
+        window.resize(options.Size);
+    } else if (!(window.windowState() & Qt::WindowMaximized) || window.width() < 700) {
+        // Without a window manager (a virtual display) nobody maximises the window.
         if (const QScreen* screen = window.screen())
             window.setGeometry(screen->availableGeometry());
     }
