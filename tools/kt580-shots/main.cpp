@@ -8,6 +8,9 @@
 // NAME only the Communication window is saved, as NAME, after some seconds of traffic, whatever
 // the meter answers. --size gives the main window that size instead of the screen's. Used where
 // no one can look at a screen.
+#include "commissioning/Commissioning.h"
+#include "commissioning/WriteJournal.h"
+#include "commissioning/frmJournal.h"
 #include "comms/CommunicationHost.h"
 #include "comms/frmCommunication.h"
 #include "link/frmModbus.h"
@@ -269,6 +272,33 @@ QString SaveTrend(TFormKT580& window, const QString& dir, int seconds) {
     return Save(&window, dir, "trend.png");
 }
 
+// The Write Journal window with two writes of this session in it.
+QString SaveJournal(TFormKT580& window, const QString& dir) {
+    TCommissioning& commissioning = window.Commissioning();
+    for (const char* outcome : {"accepted", "no answer"}) {
+        TJournalEntry e;
+        e.Time = QDateTime::currentDateTime();
+        e.Port = QStringLiteral("COM1");
+        e.Baudrate = 19200;
+        e.Parity = QStringLiteral("None");
+        e.Address = 1;
+        e.SerialNumber = QStringLiteral("KT580-0042-7731");
+        e.Write = {QStringLiteral("relay"),
+                   QStringLiteral("Relay 1"),
+                   {{QStringLiteral("Relay 1"), QStringLiteral("OFF"), QStringLiteral("ON")}}};
+        e.Outcome = QString::fromLatin1(outcome);
+        QString error;
+        commissioning.Journal().Append(JournalLine(e), error);
+    }
+    commissioning.ShowJournal();
+    QWidget* journal = commissioning.JournalWindow();
+    WaitFor([] { return false; }, 500);
+    QString path = journal ? Save(journal, dir, "write-journal.png") : QString();
+    if (journal)
+        journal->close();
+    return path;
+}
+
 // The About box, saved and closed from within its modal loop.
 void SaveAbout(TFormKT580& window, const QString& dir, QStringList& extra) {
     QTimer about;
@@ -334,8 +364,10 @@ int main(int argc, char* argv[]) {
         return 1;
     if (options.TrendSeconds > 0)
         extra << SaveTrend(window, dir, options.TrendSeconds);
-    if (options.Windows)
+    if (options.Windows) {
+        extra << SaveJournal(window, dir);
         SaveAbout(window, dir, extra);
+    }
 
     window.StartDisconnectExecute();
     WaitFor([&] { return !window.Connected(); }, 10000);
