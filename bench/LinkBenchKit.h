@@ -33,6 +33,8 @@ public:
     TResult MessageBox(const QString&, const QString&, TIcon, TButtons) override {
         return ResultOk;
     }
+    int Choose(const QString&, const QString&, TIcon, const QStringList&) override { return -1; }
+    bool OpenLocation(const QString&) override { return false; }
     bool InputValue(const QString&, const QString&, const QFont*, QString&) override {
         return false;
     }

@@ -5,6 +5,7 @@
 #include "commissioning/ReportDocument.h"
 #include "commissioning/frmInstallCheck.h"
 #include "commissioning/frmJournal.h"
+#include "commissioning/frmReportProgress.h"
 #include "link/QueryPlan.h"
 #include "link/cstMain.h"
 #include "link/frmModbus.h"
@@ -12,14 +13,16 @@
 #include "widgets/Dialogs.h"
 
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QTimer>
 
 struct TCommissioning::TReportRun {
     QString Path;
     // The meter memory's mark when the reads were asked for: what arrives after it is fresh.
     std::uint64_t Mark = 0;
-    // Queries to finish before the reads asked for are all in.
+    // Queries to finish before the reads asked for are all in, of Total when they were asked.
     std::size_t Left = 0;
+    std::size_t Total = 0;
     bool Collecting = false;
     std::int64_t CollectStart = 0;
 };
@@ -62,10 +65,15 @@ TCommissioning::~TCommissioning() {
     FLink.RemoveListener(&FRecorder);
     FLink.RemoveListener(&FMemory);
     delete FJournalWindow.data();
+    delete FProgress.data();
 }
 
 TFormInstallCheck* TCommissioning::CreateInstallCheckPage() {
     return new TFormInstallCheck(FMemory);
+}
+
+TFormReportProgress* TCommissioning::ReportProgress() const {
+    return FProgress.data();
 }
 
 TFormJournal* TCommissioning::JournalWindow() const {
@@ -116,27 +124,75 @@ void TCommissioning::RunReport(const QString& path) {
         FLink.AppendQuery(std::move(read));
     // Every query ahead of the last read ends first, the one on the line now included.
     FReport->Left = FLink.PendingQueries().size() + (FLink.QueryInFlight() ? 1 : 0);
+    FReport->Total = FReport->Left;
+    ShowProgress();
+}
+
+void TCommissioning::ShowProgress() {
+    if (!FProgress) {
+        // Not modal: the link's events go on, and the main window's Disconnect stays at hand.
+        FProgress = new TFormReportProgress(FWindow);
+        QObject::connect(FProgress, &QDialog::rejected, &FDeferContext, [this] { CancelReport(); });
+    }
+    FProgress->ShowReading(0, static_cast<int>(FReport->Total));
+    FProgress->show();
+    FProgress->raise();
+}
+
+void TCommissioning::CloseProgress() {
+    if (!FProgress)
+        return;
+    // Closed by the report, not by the operator: no longer a Cancel.
+    QObject::disconnect(FProgress, nullptr, &FDeferContext, nullptr);
+    FProgress->hide();
+    FProgress->deleteLater();
+    FProgress = nullptr;
+}
+
+void TCommissioning::CancelReport() {
+    if (!FReport)
+        return;
+    // What is still queued for it is read as any other query; nothing acts on the answers.
+    FReport.reset();
+    CloseProgress();
+    if (OnReportDone)
+        OnReportDone(false, QStringLiteral("The commissioning report was cancelled; nothing was "
+                                           "written."));
 }
 
 void TCommissioning::QueryFinished(const std::string& /*text*/, const TLinkLine& /*line*/,
                                    const TQueryOutcome& /*outcome*/) {
     if (!FReport)
         return;
-    if (!FReport->Collecting) {
-        if (FReport->Left > 0 && --FReport->Left > 0)
-            return;
-        // Measurements of the last seconds come from the polling of the page shown; with none,
-        // the report polls them itself for as long.
-        if (FMemory.Window().Snapshot(NowMs()).Samples > 0) {
-            QTimer::singleShot(0, &FDeferContext, [this] { FinishReport(); });
-            return;
-        }
-        FReport->Collecting = true;
-        FReport->CollectStart = NowMs();
-        FLink.AppendQuery(qry::Measurement);
+    if (FReport->Collecting) {
+        CollectMeasurements();
         return;
     }
-    if (NowMs() - FReport->CollectStart >= CollectMs) {
+    if (FReport->Left > 0)
+        --FReport->Left;
+    if (FProgress)
+        FProgress->ShowReading(static_cast<int>(FReport->Total - FReport->Left),
+                               static_cast<int>(FReport->Total));
+    if (FReport->Left > 0)
+        return;
+    // Measurements of the last seconds come from the polling of the page shown; with none,
+    // the report polls them itself for as long.
+    if (FMemory.Window().Snapshot(NowMs()).Samples > 0) {
+        QTimer::singleShot(0, &FDeferContext, [this] { FinishReport(); });
+        return;
+    }
+    FReport->Collecting = true;
+    FReport->CollectStart = NowMs();
+    if (FProgress)
+        FProgress->ShowCollecting(0, CollectMs);
+    FLink.AppendQuery(qry::Measurement);
+}
+
+void TCommissioning::CollectMeasurements() {
+    const std::int64_t elapsed = NowMs() - FReport->CollectStart;
+    if (FProgress)
+        FProgress->ShowCollecting(elapsed, CollectMs);
+    if (elapsed >= CollectMs) {
         FReport->Collecting = false;
         FReport->Left = 0;
         QTimer::singleShot(0, &FDeferContext, [this] { FinishReport(); });
@@ -156,6 +212,7 @@ void TCommissioning::CycleEnded() {
     if (!FReport)
         return;
     FReport.reset();
+    CloseProgress();
     const QString reason = QStringLiteral(
         "The meter was disconnected before the report was complete; nothing was written.");
     QTimer::singleShot(0, &FDeferContext, [this, reason] {
@@ -169,6 +226,7 @@ void TCommissioning::FinishReport() {
     if (!FReport)
         return;
     const std::unique_ptr<TReportRun> run = std::move(FReport);
+    CloseProgress();
     const std::int64_t now = NowMs();
     const QStringList missing =
         MissingReads(ReportReadsSince(FMemory, run->Mark, FMemory.Window().Snapshot(now).Samples));
@@ -193,12 +251,29 @@ void TCommissioning::FinishReport() {
             OnReportDone(false, error);
         return;
     }
-    FDialogs.MessageBox(ReportCaption,
-                        QStringLiteral("The commissioning report %1 was written to %2 and %3.")
-                            .arg(report.Number, run->Path, ReportJsonPath(run->Path)),
-                        IDialogs::Information, IDialogs::Ok);
+    OfferReport(report.Number, run->Path);
     if (OnReportDone)
         OnReportDone(true, run->Path);
+}
+
+void TCommissioning::OfferReport(const QString& number, const QString& path) {
+    const int choice = FDialogs.Choose(
+        ReportCaption,
+        QStringLiteral("The commissioning report %1 was written to %2 and %3.")
+            .arg(number, path, ReportJsonPath(path)),
+        IDialogs::Information,
+        {QStringLiteral("Open Report"), QStringLiteral("Open Folder"), QStringLiteral("Close")});
+    QString target;
+    if (choice == 0)
+        target = path;
+    else if (choice == 1)
+        target = QFileInfo(path).absolutePath();
+    if (target.isEmpty() || FDialogs.OpenLocation(target))
+        return;
+    FDialogs.ShowError(
+        QStringLiteral("The report was written, but %1 could not be opened on this computer. "
+                       "Open it from the file manager.")
+            .arg(target));
 }
 
 void TCommissioning::RefuseReport(const QString& path, const QStringList& missing) {

@@ -24,6 +24,7 @@ class QWidget;
 class TFormInstallCheck;
 class TFormJournal;
 class TFormModbus;
+class TFormReportProgress;
 
 class TCommissioning : public ILinkListener {
 public:
@@ -52,11 +53,14 @@ public:
 
     // "Commissioning Report...": asks for the details and the file, reads identity, serial
     // number, settings and energy counters afresh, polls measurements when none were polled in
-    // the last seconds, then writes the PDF and its JSON and says where. When any of those
-    // reads did not come back nothing is written: the box names the reads and offers to read
-    // again.
+    // the last seconds, then writes the PDF and its JSON, says where and offers to open either.
+    // When any of those reads did not come back nothing is written: the box names the reads and
+    // offers to read again. A progress window shows the reads and the polling while they run;
+    // its Cancel drops the report, and nothing is written.
     void StartReport();
     bool ReportRunning() const { return FReport != nullptr; }
+    // The progress window of the report running; null when none runs.
+    TFormReportProgress* ReportProgress() const;
 
     // Seams: clocks, the program's version, how long the report polls measurements itself.
     std::function<std::int64_t()> NowMs;
@@ -78,6 +82,11 @@ private:
     void RunReport(const QString& path);
     void FinishReport();
     void RefuseReport(const QString& path, const QStringList& missing);
+    void OfferReport(const QString& number, const QString& path);
+    void CollectMeasurements();
+    void CancelReport();
+    void ShowProgress();
+    void CloseProgress();
     void ShowJournalFailure(const QString& error);
 
     TFormModbus& FLink;
@@ -89,6 +98,7 @@ private:
     TSettingsGuard FGuard;
     QPointer<TFormJournal> FJournalWindow;
     std::unique_ptr<TReportRun> FReport;
+    QPointer<TFormReportProgress> FProgress;
     QString FSite;
     QString FTechnician;
     QString FNotes;

@@ -5,8 +5,11 @@
 #include "widgets/UiFont.h"
 
 #include <QApplication>
+#include <QDesktopServices>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPushButton>
+#include <QUrl>
 
 namespace {
 
@@ -73,6 +76,32 @@ IDialogs::TResult TQtDialogs::MessageBox(const QString& caption, const QString& 
         // Closed with Escape or the window's close button.
         return buttons == YesNo ? ResultNo : ResultCancel;
     }
+}
+
+int TQtDialogs::Choose(const QString& caption, const QString& text, TIcon icon,
+                       const QStringList& buttons) {
+    QMessageBox box(ToQt(icon), caption, text, QMessageBox::NoButton, QApplication::activeWindow());
+    box.setTextFormat(Qt::PlainText);
+    box.setFont(UiFont());
+    QList<QAbstractButton*> added;
+    for (qsizetype k = 0; k < buttons.size(); ++k) {
+        // The last button is what closing the box means; the others keep the caller's order.
+        const bool last = k + 1 == buttons.size();
+        QPushButton* button =
+            box.addButton(buttons[k], last ? QMessageBox::RejectRole : QMessageBox::ActionRole);
+        button->setAccessibleName(buttons[k]);
+        added.push_back(button);
+    }
+    if (!added.isEmpty()) {
+        box.setDefaultButton(static_cast<QPushButton*>(added.constFirst()));
+        box.setEscapeButton(added.constLast());
+    }
+    box.exec();
+    return static_cast<int>(added.indexOf(box.clickedButton()));
+}
+
+bool TQtDialogs::OpenLocation(const QString& path) {
+    return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
 }
 
 bool TQtDialogs::InputValue(const QString& caption, const QString& prompt, const QFont* font,

@@ -8,6 +8,9 @@ class TQtDialogs : public IDialogs {
 public:
     TResult MessageBox(const QString& caption, const QString& text, TIcon icon,
                        TButtons buttons) override;
+    int Choose(const QString& caption, const QString& text, TIcon icon,
+               const QStringList& buttons) override;
+    bool OpenLocation(const QString& path) override;
     bool InputValue(const QString& caption, const QString& prompt, const QFont* font,
                     QString& value) override;
     QString OpenFileName(QWidget* parent) override;

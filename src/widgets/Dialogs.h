@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 class QFont;
 class QWidget;
@@ -18,6 +19,13 @@ public:
     // A message box with caption, text (plain text, never markup), icon and buttons.
     virtual TResult MessageBox(const QString& caption, const QString& text, TIcon icon,
                                TButtons buttons) = 0;
+    // A message box whose buttons say what they do ("Open Report", "Open Folder", "Close"): the
+    // index of the button chosen, the first the default. Escape and the window's close button
+    // choose the last; -1 when the box ended without any.
+    virtual int Choose(const QString& caption, const QString& text, TIcon icon,
+                       const QStringList& buttons) = 0;
+    // Opens a file or folder the way the desktop opens it; false when nothing could open it.
+    virtual bool OpenLocation(const QString& path) = 0;
     // The input box of an energy preset: true and the edited text on OK, false and the value
     // unchanged otherwise.
     virtual bool InputValue(const QString& caption, const QString& prompt, const QFont* font,

@@ -17,6 +17,8 @@ public:
         QString Text;
         TIcon Icon;
         TButtons Buttons;
+        // The buttons of a Choose box; empty for a MessageBox.
+        QStringList Choices = {};
     };
     struct TInput {
         QString Caption;
@@ -35,6 +37,24 @@ public:
             return r;
         }
         return buttons == YesNo ? DefaultYesNo : ResultOk;
+    }
+
+    // Recorded among the boxes; answered from ChoiceAnswers, else closed without a choice.
+    int Choose(const QString& caption, const QString& text, TIcon icon,
+               const QStringList& buttons) override {
+        Boxes.push_back({caption, text, icon, Ok, buttons});
+        if (OnBox)
+            OnBox(Boxes.back());
+        if (ChoiceAnswers.empty())
+            return -1;
+        const int choice = ChoiceAnswers.front();
+        ChoiceAnswers.pop_front();
+        return choice;
+    }
+
+    bool OpenLocation(const QString& path) override {
+        Opened.push_back(path);
+        return OpenSucceeds;
     }
 
     bool InputValue(const QString& caption, const QString& prompt, const QFont*,
@@ -73,6 +93,11 @@ public:
     std::vector<TInput> Inputs;
     std::deque<TResult> Answers;
     TResult DefaultYesNo = ResultNo;
+    // The index each Choose box answers with.
+    std::deque<int> ChoiceAnswers;
+    // What OpenLocation was asked to open, in order; whether it "opens".
+    QStringList Opened;
+    bool OpenSucceeds = true;
     // {true, text}: OK with that text; {false, ...}: Cancel.
     std::deque<std::pair<bool, QString>> InputAnswers;
     std::deque<QString> OpenNames;
