@@ -67,7 +67,8 @@ const std::vector<std::pair<const char*, TFactory>>& Windows() {
         {"Write Journal",
          [](TWindows& w) { return std::make_unique<TFormJournal>(*w.Journal, w.Dialogs); }},
         {"Commissioning Report", [](TWindows&) { return std::make_unique<TFormReportDetails>(); }},
-        {"Record", [](TWindows&) { return std::make_unique<TFormRecord>(TRecordOptions{}); }},
+        {"Record",
+         [](TWindows& w) { return std::make_unique<TFormRecord>(TRecordOptions{}, w.Dialogs); }},
     };
     return windows;
 }
@@ -189,7 +190,8 @@ private slots:
     void recordSplitIsOneRule() {
         TRecordOptions options;
         options.Split.Kind = TSplitRule::Daily;
-        TFormRecord d(options);
+        TScriptedDialogs dialogs;
+        TFormRecord d(options, dialogs);
         QVERIFY(d.RadioDaily->isChecked());
         QVERIFY(!d.SpinMegabytes->isEnabled());
         d.RadioSize->click();
