@@ -340,6 +340,10 @@ TChecksSummary ChecksSummary(const std::vector<TCheckResult>& results) {
         overall.Text = QStringLiteral("All checks passed.");
     else
         overall.Text = counts.join(QStringLiteral(", ")) + QStringLiteral(": ") + first;
+    // A meter that cannot show a rule's values leaves it unjudged on every visit: say what did
+    // pass before what could not be judged.
+    if (overall.Worst == TVerdict::CannotJudge && !results.empty())
+        overall.Text.prepend(QStringLiteral("All judged checks passed; "));
     return overall;
 }
 

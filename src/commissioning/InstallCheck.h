@@ -39,7 +39,8 @@ std::vector<TCheckResult> CheckInstallation(const TInstallInputs& in);
 
 // The verdict over all checks, for the top of the page: the worst verdict found and a line that
 // counts faults, warnings and checks not judged and names the first check of the worst kind,
-// "1 fault, 2 warnings: Voltages present"; "All checks passed." when every check is good.
+// "1 fault, 2 warnings: Voltages present"; "All checks passed." when every check is good, "All
+// judged checks passed; 1 not judged: ..." when the rest are.
 struct TChecksSummary {
     TVerdict Worst = TVerdict::Good;
     QString Text;

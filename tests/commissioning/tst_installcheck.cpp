@@ -281,8 +281,8 @@ void TestInstallCheck::checksSummary_data() {
     QTest::newRow("fault named before an earlier warning")
         << QStringList{"A=W", "B=F", "C=W", "D=F"} << int(TVerdict::Fault)
         << "2 faults, 2 warnings: B";
-    QTest::newRow("not judged only")
-        << QStringList{"A=G", "B=N"} << int(TVerdict::CannotJudge) << "1 not judged: B";
+    QTest::newRow("not judged only") << QStringList{"A=G", "B=N"} << int(TVerdict::CannotJudge)
+                                     << "All judged checks passed; 1 not judged: B";
     QTest::newRow("warning over not judged")
         << QStringList{"A=N", "B=W"} << int(TVerdict::Warning) << "1 warning, 1 not judged: B";
     QTest::newRow("no results") << QStringList{} << int(TVerdict::CannotJudge) << "No checks yet.";
