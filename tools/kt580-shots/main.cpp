@@ -1,11 +1,12 @@
-// kt580-shots [DIR] [--windows] [--dark] [--prefix P] [--trend S] [--communication NAME]: runs
-// the utility's main window in this process, answers the connection dialog with OK, connects
-// to the meter mapped as COM1 and saves a screenshot of each page once it shows live values,
-// then prints the paths. With --windows the connection dialog and the About box are saved too;
-// --dark runs with a dark palette; --prefix goes before each file name; --trend also saves the
-// Trend page after S seconds of polling on it, with a recording running. With --communication
-// NAME only the Communication window is saved, as NAME, after some seconds of traffic, whatever
-// the meter answers. Used where no one can look at a screen.
+// kt580-shots [DIR] [--windows] [--dark] [--size WxH] [--prefix P] [--trend S]
+// [--communication NAME]: runs the utility's main window in this process, answers the connection
+// dialog with OK, connects to the meter mapped as COM1 and saves a screenshot of each page once
+// it shows live values, then prints the paths. With --windows the connection dialog, the Record
+// dialog and the About box are saved too; --dark runs with a dark palette; --size gives the main
+// window that size; --prefix goes before each file name; --trend also saves the Trend page after
+// S seconds of polling on it, with a recording running. With --communication NAME only the
+// Communication window is saved, as NAME, after some seconds of traffic, whatever the meter
+// answers. Used where no one can look at a screen.
 #include "comms/CommunicationHost.h"
 #include "comms/frmCommunication.h"
 #include "link/frmModbus.h"
@@ -15,7 +16,9 @@
 #include "shell/frmFindMeter.h"
 
 #include "shell/frmMain.h"
+#include "trend/TrendDialogs.h"
 #include "trend/frmTrend.h"
+#include "widgets/ProgramStyle.h"
 
 #include <QLabel>
 #include <QRadioButton>
@@ -130,6 +133,7 @@ struct TShotOptions {
     bool Windows = false;
     int TrendSeconds = 0;
     QByteArray Communication; // the file name for the Communication window alone
+    QSize Size;               // the main window's size, where no window manager maximises it
 };
 
 TShotOptions ParseShotOptions(int argc, char* argv[]) {
@@ -143,6 +147,9 @@ TShotOptions ParseShotOptions(int argc, char* argv[]) {
             QApplication::setPalette(DarkPalette());
         } else if (arg == QLatin1String("--prefix") && i + 1 < argc) {
             Prefix = QString::fromLocal8Bit(argv[++i]);
+        } else if (arg == QLatin1String("--size") && i + 1 < argc) {
+            const QStringList wh = QString::fromLocal8Bit(argv[++i]).split(QLatin1Char('x'));
+            o.Size = QSize(wh.value(0).toInt(), wh.value(1).toInt());
         } else if (arg == QLatin1String("--trend") && i + 1 < argc) {
             o.TrendSeconds = QString::fromLocal8Bit(argv[++i]).toInt();
         } else if (arg == QLatin1String("--communication") && i + 1 < argc) {
@@ -199,6 +206,8 @@ bool ShowAndAnswerConnection(TFormKT580& window, const TShotOptions& options, QS
         if (const QScreen* screen = window.screen())
             window.setGeometry(screen->availableGeometry());
     }
+    if (options.Size.isValid())
+        window.setGeometry(QRect(QPoint(0, 0), options.Size));
     if (options.Windows)
         extra << SaveIconSheet(window, dir);
     if (!WaitFor([&] { return !answer.isActive() && !QApplication::activeModalWidget(); }, 10000)) {
@@ -242,6 +251,10 @@ bool SavePages(TFormKT580& window, int& sent, const QString& dir, QStringList& p
     window.SettingsGeneralSettings->trigger();
     Settle(link, sent, 6);
     pages << Save(&window, dir, "general-settings.png");
+
+    window.ReadingsInstallationCheck->trigger();
+    Settle(link, sent, 4);
+    pages << Save(&window, dir, "installation-check.png");
     return true;
 }
 
@@ -257,6 +270,14 @@ QString SaveTrend(TFormKT580& window, const QString& dir, int seconds) {
     trend.Refresh();
     trend.Recorder().Stop();
     return Save(&window, dir, "trend.png");
+}
+
+// The Record dialog as "Record..." opens it, shown without its modal loop.
+QString SaveRecord(TFormKT580& window, IDialogs& dialogs, const QString& dir) {
+    TFormRecord record(TRecordOptions{}, dialogs, &window);
+    record.show();
+    WaitFor([] { return false; }, 300);
+    return Save(&record, dir, "record.png");
 }
 
 // The About box, saved and closed from within its modal loop.
@@ -293,6 +314,8 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     UseSystemLocale();
     const TShotOptions options = ParseShotOptions(argc, argv);
+    // As the utility itself starts, over the style --dark may have chosen.
+    InstallProgramStyle();
     const QString& dir = options.Dir;
     QDir().mkpath(dir);
 
@@ -324,8 +347,10 @@ int main(int argc, char* argv[]) {
         return 1;
     if (options.TrendSeconds > 0)
         extra << SaveTrend(window, dir, options.TrendSeconds);
-    if (options.Windows)
+    if (options.Windows) {
+        extra << SaveRecord(window, dialogs, dir);
         SaveAbout(window, dir, extra);
+    }
 
     window.StartDisconnectExecute();
     WaitFor([&] { return !window.Connected(); }, 10000);
