@@ -310,6 +310,43 @@ TRgb VerdictColourOn(TVerdict verdict, const TRgb& background) {
     return ReadableOn(hue, background);
 }
 
+TChecksSummary ChecksSummary(const std::vector<TCheckResult>& results) {
+    // From the worst down; a check not judged still leaves the installation unproven.
+    struct TKind {
+        TVerdict Verdict;
+        const char* One;
+        const char* Many;
+    };
+    static constexpr TKind Kinds[] = {{TVerdict::Fault, "fault", "faults"},
+                                      {TVerdict::Warning, "warning", "warnings"},
+                                      {TVerdict::CannotJudge, "not judged", "not judged"}};
+    TChecksSummary overall;
+    QStringList counts;
+    QString first;
+    for (const TKind& kind : Kinds) {
+        const auto same = [&kind](const TCheckResult& r) { return r.Verdict == kind.Verdict; };
+        const auto n = std::count_if(results.begin(), results.end(), same);
+        if (n == 0)
+            continue;
+        counts << QStringLiteral("%1 %2").arg(n).arg(QLatin1String(n == 1 ? kind.One : kind.Many));
+        if (first.isEmpty()) {
+            overall.Worst = kind.Verdict;
+            first = std::find_if(results.begin(), results.end(), same)->Check;
+        }
+    }
+    if (results.empty())
+        overall = {TVerdict::CannotJudge, QStringLiteral("No checks yet.")};
+    else if (counts.isEmpty())
+        overall.Text = QStringLiteral("All checks passed.");
+    else
+        overall.Text = counts.join(QStringLiteral(", ")) + QStringLiteral(": ") + first;
+    // A meter that cannot show a rule's values leaves it unjudged on every visit: say what did
+    // pass before what could not be judged.
+    if (overall.Worst == TVerdict::CannotJudge && !results.empty())
+        overall.Text.prepend(QStringLiteral("All judged checks passed; "));
+    return overall;
+}
+
 std::vector<TCheckResult> CheckInstallation(const TInstallInputs& in) {
     std::vector<TCheckResult> results;
     if (!in.Measurement) {

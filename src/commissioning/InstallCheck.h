@@ -37,6 +37,17 @@ struct TInstallInputs {
 // The checks in a fixed order, the same rules every time.
 std::vector<TCheckResult> CheckInstallation(const TInstallInputs& in);
 
+// The verdict over all checks, for the top of the page: the worst verdict found and a line that
+// counts faults, warnings and checks not judged and names the first check of the worst kind,
+// "1 fault, 2 warnings: Voltages present"; "All checks passed." when every check is good, "All
+// judged checks passed; 1 not judged: ..." when the rest are.
+struct TChecksSummary {
+    TVerdict Worst = TVerdict::Good;
+    QString Text;
+    bool operator==(const TChecksSummary&) const = default;
+};
+TChecksSummary ChecksSummary(const std::vector<TCheckResult>& results);
+
 // The limits of the rules.
 namespace installcheck {
 inline constexpr double PresentFraction = 0.2; // of the highest phase voltage

@@ -92,7 +92,7 @@ void TFormKT580::FormCreate() {
     FPages = {pages.RTMetering, pages.DeviceInfo, pages.GeneralSettings,
               FCommissioning->CreateInstallCheckPage()};
     FFormModbus->SetViews(pages.MeteringView, pages.DeviceInfoView, pages.SettingsView);
-    FTrendDialogs = std::make_unique<TQtTrendDialogs>();
+    FTrendDialogs = std::make_unique<TQtTrendDialogs>(FDialogs);
     FFormTrend = new TFormTrend(*FFormModbus, FDialogs, *FTrendDialogs);
     FFormTrend->ProgramVersion = ProgramVersionText(VersionLookup);
     if (auto* settings = dynamic_cast<TFormGeneralSettings*>(pages.GeneralSettings))
@@ -457,13 +457,14 @@ void TFormKT580::ShowPage(QWidget* page) {
                          QString::number(FFormModbus->DeviceAddress()));
 }
 
-// The page area scrolls when the page is larger than it. The pages keep their own size; the
-// Trend page alone grows with the window, its chart and list taking the room.
+// The page area scrolls when the page is larger than it. Pages placed by hand keep their own
+// size; a page with a layout (the Trend and Installation Check pages) grows with the window
+// down to its minimum size, its chart, list or table taking the room.
 void TFormKT580::FitPage() {
     if (!FActivePage)
         return;
-    if (FActivePage == FFormTrend)
-        FFormTrend->resize(FFormTrend->minimumSize().expandedTo(ScrollBox1->viewport()->size()));
+    if (FActivePage->layout() != nullptr)
+        FActivePage->resize(FActivePage->minimumSize().expandedTo(ScrollBox1->viewport()->size()));
     FPageHost->resize(FActivePage->size());
 }
 

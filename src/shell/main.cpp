@@ -2,6 +2,7 @@
 #include "shell/QtDialogs.h"
 #include "shell/SignalWatch.h"
 #include "shell/frmMain.h"
+#include "widgets/ProgramStyle.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -14,6 +15,8 @@ int main(int /*argc*/, char* argv[]) {
     // The utility takes no options: Qt sees the program name only.
     int qtArgc = 1;
     QApplication app(qtArgc, argv);
+    // Buttons carry no icons in any dialog, whatever the desktop's theme would add.
+    InstallProgramStyle();
     // The installed desktop entry and icon name the window for the desktop's task bar.
     QGuiApplication::setDesktopFileName(QStringLiteral("kt580-utility"));
     QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("kt580-utility")));

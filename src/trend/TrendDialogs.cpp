@@ -1,11 +1,12 @@
 #include "trend/TrendDialogs.h"
 
+#include "widgets/Dialogs.h"
+
 #include <QButtonGroup>
 #include <QDateTime>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QDir>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QLabel>
@@ -22,7 +23,8 @@ QString DefaultRecordingPath() {
            QStringLiteral(".csv");
 }
 
-TFormRecord::TFormRecord(const TRecordOptions& options, QWidget* parent) : QDialog(parent) {
+TFormRecord::TFormRecord(const TRecordOptions& options, IDialogs& dialogs, QWidget* parent)
+    : QDialog(parent), FDialogs(dialogs) {
     setWindowTitle(QStringLiteral("Record"));
     auto* grid = new QGridLayout(this);
     auto* fileCaption = new QLabel(QStringLiteral("File:"), this);
@@ -66,11 +68,10 @@ TFormRecord::TFormRecord(const TRecordOptions& options, QWidget* parent) : QDial
 }
 
 void TFormRecord::Browse() {
-    // No overwrite question: a recording never overwrites, it takes the next free name.
+    // Opens on the file in the field; a name typed without a suffix becomes a .csv file.
     const QString name =
-        QFileDialog::getSaveFileName(this, QStringLiteral("Record"), EditFile->text(),
-                                     QStringLiteral("CSV file (*.csv);;Any file (*.*)"), nullptr,
-                                     QFileDialog::DontConfirmOverwrite);
+        FDialogs.SaveDocumentName(this, QStringLiteral("CSV file (*.csv);;Any file (*.*)"),
+                                  QStringLiteral("csv"), EditFile->text().trimmed());
     if (!name.isEmpty())
         EditFile->setText(name);
 }
@@ -84,7 +85,7 @@ TRecordOptions TFormRecord::Options() const {
 }
 
 bool TQtTrendDialogs::RecordOptions(QWidget* parent, TRecordOptions& options) {
-    TFormRecord dialog(options, parent);
+    TFormRecord dialog(options, FDialogs, parent);
     if (dialog.exec() != QDialog::Accepted || dialog.Options().Path.isEmpty())
         return false;
     const TRecordOptions chosen = dialog.Options();

@@ -7,6 +7,7 @@
 #include <QDialog>
 #include <QString>
 
+class IDialogs;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
@@ -20,16 +21,21 @@ public:
     virtual bool RecordOptions(QWidget* parent, TRecordOptions& options) = 0;
 };
 
-// The real dialogs.
+// The real dialogs; the file dialog behind "Browse..." is the program's, through its seam.
 class TQtTrendDialogs : public ITrendDialogs {
 public:
+    explicit TQtTrendDialogs(IDialogs& dialogs) : FDialogs(dialogs) {}
     bool RecordOptions(QWidget* parent, TRecordOptions& options) override;
+
+private:
+    IDialogs& FDialogs;
 };
 
-// The Record dialog: the file a recording goes to and when it starts a new one.
+// The Record dialog: the file a recording goes to and when it starts a new one. "Browse..."
+// asks for the file through dialogs.
 class TFormRecord : public QDialog {
 public:
-    TFormRecord(const TRecordOptions& options, QWidget* parent = nullptr);
+    TFormRecord(const TRecordOptions& options, IDialogs& dialogs, QWidget* parent = nullptr);
     // The values chosen; the path trimmed.
     TRecordOptions Options() const;
 
@@ -41,6 +47,8 @@ public:
 
 private:
     void Browse();
+
+    IDialogs& FDialogs;
 };
 
 // Where a recording goes unless the operator says otherwise: the per-user data folder.

@@ -48,6 +48,8 @@ private slots:
     void voltageBalanceNames();
     void noMeasurementYet();
     void everyResultSaysWhy();
+    void checksSummary_data();
+    void checksSummary();
 };
 
 void TestInstallCheck::verdicts_data() {
@@ -265,6 +267,41 @@ void TestInstallCheck::everyResultSaysWhy() {
     const auto results = CheckInstallation(in);
     QVERIFY(results[0].Values.contains("Volts BN 0.0 V"));
     QVERIFY(results[0].Advice.contains("Volts BN"));
+}
+
+// "Check=G|W|F|N" per result: good, warning, fault, not judged.
+void TestInstallCheck::checksSummary_data() {
+    QTest::addColumn<QStringList>("checks");
+    QTest::addColumn<int>("worst");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("all good") << QStringList{"A=G", "B=G"} << int(TVerdict::Good)
+                              << "All checks passed.";
+    QTest::newRow("one warning") << QStringList{"A=G", "B=W", "C=G"} << int(TVerdict::Warning)
+                                 << "1 warning: B";
+    QTest::newRow("fault named before an earlier warning")
+        << QStringList{"A=W", "B=F", "C=W", "D=F"} << int(TVerdict::Fault)
+        << "2 faults, 2 warnings: B";
+    QTest::newRow("not judged only") << QStringList{"A=G", "B=N"} << int(TVerdict::CannotJudge)
+                                     << "All judged checks passed; 1 not judged: B";
+    QTest::newRow("warning over not judged")
+        << QStringList{"A=N", "B=W"} << int(TVerdict::Warning) << "1 warning, 1 not judged: B";
+    QTest::newRow("no results") << QStringList{} << int(TVerdict::CannotJudge) << "No checks yet.";
+}
+
+void TestInstallCheck::checksSummary() {
+    QFETCH(QStringList, checks);
+    QFETCH(int, worst);
+    QFETCH(QString, text);
+    const QHash<QString, TVerdict> letters = {{"G", TVerdict::Good},
+                                              {"W", TVerdict::Warning},
+                                              {"F", TVerdict::Fault},
+                                              {"N", TVerdict::CannotJudge}};
+    std::vector<TCheckResult> results;
+    for (const QString& c : checks)
+        results.push_back({c.section('=', 0, 0), letters.value(c.section('=', 1)), {}, {}});
+    const TChecksSummary overall = ChecksSummary(results);
+    QCOMPARE(overall.Text, text);
+    QCOMPARE(int(overall.Worst), worst);
 }
 
 QTEST_GUILESS_MAIN(TestInstallCheck)

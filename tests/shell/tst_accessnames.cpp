@@ -1,18 +1,22 @@
 // What a screen reader and the keyboard meet in the program's windows: every control a user can
 // reach has a name of its own (not the value it shows), Tab leaves the multi-line fields and the
-// tables, and the Communication window closes from the keyboard.
+// tables, and the Communication window closes from the keyboard. And what the eye meets: no
+// dialog's OK, Cancel, Yes, No or Close carries an icon, even where the desktop's theme adds them.
 #include "commissioning/JournalFile.h"
 #include "commissioning/frmJournal.h"
 #include "commissioning/frmReportDetails.h"
 #include "comms/CommMonitor.h"
 #include "comms/frmCommunication.h"
 #include "link/frmModbus.h"
+#include "metering/InputValueQuery.h"
+#include "shell/frmAbout.h"
 #include "shell/frmConnection.h"
 #include "shell/frmFindMeter.h"
 #include "support/FakeShell.h"
 #include "support/ScriptedDialogs.h"
 #include "support/ShellTestKit.h"
 #include "trend/TrendDialogs.h"
+#include "widgets/ProgramStyle.h"
 
 #include <QAbstractButton>
 #include <QAbstractItemView>
@@ -22,8 +26,11 @@
 #include <QDialogButtonBox>
 #include <QHeaderView>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QProxyStyle>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QSpinBox>
@@ -67,10 +74,46 @@ const std::vector<std::pair<const char*, TFactory>>& Windows() {
         {"Write Journal",
          [](TWindows& w) { return std::make_unique<TFormJournal>(*w.Journal, w.Dialogs); }},
         {"Commissioning Report", [](TWindows&) { return std::make_unique<TFormReportDetails>(); }},
-        {"Record", [](TWindows&) { return std::make_unique<TFormRecord>(TRecordOptions{}); }},
+        {"Record",
+         [](TWindows& w) { return std::make_unique<TFormRecord>(TRecordOptions{}, w.Dialogs); }},
     };
     return windows;
 }
+
+// The dialogs with OK, Cancel, Yes, No or Close, the message boxes as the program builds them.
+const std::vector<std::pair<const char*, TFactory>>& Dialogs() {
+    static const std::vector<std::pair<const char*, TFactory>> dialogs = [] {
+        std::vector<std::pair<const char*, TFactory>> all;
+        for (const auto& w : Windows())
+            if (QLatin1String(w.first) != QLatin1String("Communication"))
+                all.push_back(w);
+        all.emplace_back("About", [](TWindows&) { return std::make_unique<TFormAbout>(); });
+        all.emplace_back("Input value", [](TWindows&) {
+            return std::make_unique<TInputValueDialog>("Preset", "Value:", nullptr, "0");
+        });
+        all.emplace_back("Message box OK", [](TWindows&) {
+            return std::make_unique<QMessageBox>(QMessageBox::Critical, "Error", "Text",
+                                                 QMessageBox::Ok);
+        });
+        all.emplace_back("Message box Yes/No", [](TWindows&) {
+            return std::make_unique<QMessageBox>(QMessageBox::NoIcon, "Confirm", "Text",
+                                                 QMessageBox::Yes | QMessageBox::No);
+        });
+        return all;
+    }();
+    return dialogs;
+}
+
+// A desktop theme that puts icons on a button box's standard buttons, as some do.
+class TIconsOnButtonsStyle : public QProxyStyle {
+public:
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                  QStyleHintReturn* returnData) const override {
+        if (hint == QStyle::SH_DialogButtonBox_ButtonsHaveIcons)
+            return 1;
+        return QProxyStyle::styleHint(hint, option, widget, returnData);
+    }
+};
 
 // The parts Qt builds inside a control (a combo box's edit, a view's scroll bars) speak
 // through the control itself.
@@ -106,7 +149,12 @@ class TestAccessNames : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase() { QVERIFY(PrivateConfig()); }
+    void initTestCase() {
+        QVERIFY(PrivateConfig());
+        // The program's start-up over a theme with icons on buttons.
+        QApplication::setStyle(new TIconsOnButtonsStyle);
+        InstallProgramStyle();
+    }
 
     void everyControlHasAName_data() {
         QTest::addColumn<int>("window");
@@ -142,6 +190,27 @@ private slots:
         QVERIFY(checked > 0);
         QVERIFY2(unnamed.isEmpty(), qPrintable(unnamed.join(QStringLiteral("; "))));
         top->hide();
+    }
+
+    void buttonsCarryNoIcons_data() {
+        QTest::addColumn<int>("dialog");
+        for (std::size_t i = 0; i < Dialogs().size(); ++i)
+            QTest::newRow(Dialogs()[i].first) << static_cast<int>(i);
+    }
+    void buttonsCarryNoIcons() {
+        QFETCH(int, dialog);
+        TWindows rig;
+        const std::unique_ptr<QWidget> top =
+            Dialogs()[static_cast<std::size_t>(dialog)].second(rig);
+        const QStringList answers = {"OK", "Cancel", "Yes", "No", "Close"};
+        int checked = 0;
+        for (const QPushButton* b : top->findChildren<QPushButton*>()) {
+            if (!answers.contains(b->text().remove(QLatin1Char('&'))))
+                continue;
+            ++checked;
+            QVERIFY2(b->icon().isNull(), qPrintable(b->text()));
+        }
+        QVERIFY(checked > 0);
     }
 
     void tabLeavesTheNotes() {
@@ -189,7 +258,8 @@ private slots:
     void recordSplitIsOneRule() {
         TRecordOptions options;
         options.Split.Kind = TSplitRule::Daily;
-        TFormRecord d(options);
+        TScriptedDialogs dialogs;
+        TFormRecord d(options, dialogs);
         QVERIFY(d.RadioDaily->isChecked());
         QVERIFY(!d.SpinMegabytes->isEnabled());
         d.RadioSize->click();

@@ -8,8 +8,10 @@
 #include "trend/MeteringQuantities.h"
 
 #include <QChart>
+#include <QLineEdit>
 #include <QLineSeries>
 #include <QListWidget>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -47,6 +49,8 @@ private slots:
     void untickedBoxesShowOnEveryPalette();
     void recordingThroughThePage();
     void savedImageIsAPicture();
+    void recordBrowseAsksThroughTheSeam_data();
+    void recordBrowseAsksThroughTheSeam();
 };
 
 void TestTrendPage::answersLossesAndTheChart_data() {
@@ -237,6 +241,33 @@ void TestTrendPage::savedImageIsAPicture() {
     r.Dialogs.SaveNames = {dir.filePath(QStringLiteral("none/chart.png"))};
     r.Page.ButtonSaveImageClick();
     QCOMPARE(r.Dialogs.Boxes.size(), std::size_t(1));
+}
+
+void TestTrendPage::recordBrowseAsksThroughTheSeam_data() {
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<QString>("field");
+    QTest::newRow("a file chosen") << "/data/site-7.csv"
+                                   << "/data/site-7.csv";
+    QTest::newRow("cancelled") << ""
+                               << "/rec/kt580.csv";
+}
+
+// "Browse..." in the Record dialog asks through the program's file dialog, opened on the file in
+// the field and offering CSV files; the field takes the answer and keeps its file on Cancel.
+void TestTrendPage::recordBrowseAsksThroughTheSeam() {
+    QFETCH(QString, answer);
+    QFETCH(QString, field);
+    TScriptedDialogs dialogs;
+    dialogs.SaveNames.push_back(answer);
+    TRecordOptions options;
+    options.Path = "/rec/kt580.csv";
+    TFormRecord record(options, dialogs);
+    record.ButtonBrowse->click();
+    QCOMPARE(dialogs.DocumentSuggestions, QStringList{"/rec/kt580.csv"});
+    QVERIFY2(dialogs.DocumentFilters.value(0).startsWith("CSV file (*.csv)"),
+             qPrintable(dialogs.DocumentFilters.value(0)));
+    QCOMPARE(record.EditFile->text(), field);
+    QCOMPARE(record.Options().Path, field);
 }
 
 QTEST_MAIN(TestTrendPage)

@@ -1,13 +1,13 @@
-// kt580-shots [DIR] [--windows] [--dark] [--prefix P] [--trend S] [--communication NAME]
-// [--size WxH]: runs
-// the utility's main window in this process, answers the connection dialog with OK, connects
-// to the meter mapped as COM1 and saves a screenshot of each page once it shows live values,
-// then prints the paths. With --windows the connection dialog and the About box are saved too;
-// --dark runs with a dark palette; --prefix goes before each file name; --trend also saves the
-// Trend page after S seconds of polling on it, with a recording running. With --communication
-// NAME only the Communication window is saved, as NAME, after some seconds of traffic, whatever
-// the meter answers. --size gives the main window that size instead of the screen's. Used where
-// no one can look at a screen.
+// kt580-shots [DIR] [--windows] [--dark] [--size WxH] [--prefix P] [--trend S]
+// [--communication NAME]: runs the utility's main window in this process, answers the connection
+// dialog with OK, connects to the meter mapped as COM1 and saves a screenshot of each page once
+// it shows live values, then prints the paths. With --windows the connection dialog, the Record
+// dialog, the Write Journal window and the About box are saved too; --dark runs with a dark
+// palette; --size gives the main window that size; --prefix goes before each file name; --trend
+// also saves the Trend page after
+// S seconds of polling on it, with a recording running. With --communication NAME only the
+// Communication window is saved, as NAME, after some seconds of traffic, whatever the meter
+// answers. Used where no one can look at a screen.
 #include "commissioning/Commissioning.h"
 #include "commissioning/WriteJournal.h"
 #include "commissioning/frmJournal.h"
@@ -20,7 +20,9 @@
 #include "shell/frmFindMeter.h"
 
 #include "shell/frmMain.h"
+#include "trend/TrendDialogs.h"
 #include "trend/frmTrend.h"
+#include "widgets/ProgramStyle.h"
 
 #include <QLabel>
 #include <QRadioButton>
@@ -135,7 +137,7 @@ struct TShotOptions {
     bool Windows = false;
     int TrendSeconds = 0;
     QByteArray Communication; // the file name for the Communication window alone
-    QSize Size;               // the main window's size; invalid: the screen's
+    QSize Size;               // the main window's size, where no window manager maximises it
 };
 
 TShotOptions ParseShotOptions(int argc, char* argv[]) {
@@ -255,6 +257,10 @@ bool SavePages(TFormKT580& window, int& sent, const QString& dir, QStringList& p
     window.SettingsGeneralSettings->trigger();
     Settle(link, sent, 6);
     pages << Save(&window, dir, "general-settings.png");
+
+    window.ReadingsInstallationCheck->trigger();
+    Settle(link, sent, 4);
+    pages << Save(&window, dir, "installation-check.png");
     return true;
 }
 
@@ -299,6 +305,14 @@ QString SaveJournal(TFormKT580& window, const QString& dir) {
     return path;
 }
 
+// The Record dialog as "Record..." opens it, shown without its modal loop.
+QString SaveRecord(TFormKT580& window, IDialogs& dialogs, const QString& dir) {
+    TFormRecord record(TRecordOptions{}, dialogs, &window);
+    record.show();
+    WaitFor([] { return false; }, 300);
+    return Save(&record, dir, "record.png");
+}
+
 // The About box, saved and closed from within its modal loop.
 void SaveAbout(TFormKT580& window, const QString& dir, QStringList& extra) {
     QTimer about;
@@ -333,6 +347,8 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     UseSystemLocale();
     const TShotOptions options = ParseShotOptions(argc, argv);
+    // As the utility itself starts, over the style --dark may have chosen.
+    InstallProgramStyle();
     const QString& dir = options.Dir;
     QDir().mkpath(dir);
 
@@ -366,6 +382,7 @@ int main(int argc, char* argv[]) {
         extra << SaveTrend(window, dir, options.TrendSeconds);
     if (options.Windows) {
         extra << SaveJournal(window, dir);
+        extra << SaveRecord(window, dialogs, dir);
         SaveAbout(window, dir, extra);
     }
 
