@@ -15,6 +15,7 @@
 #include "widgets/UiFont.h"
 #include "widgets/UpDown.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QGuiApplication>
@@ -22,9 +23,11 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QSignalBlocker>
 
 #include <algorithm>
 #include <optional>
+#include <string>
 
 namespace {
 
@@ -133,13 +136,19 @@ void TFormConnection::BuildControls() {
     setTabOrder(EditQueryInterval, ButtonOk);
     setTabOrder(ButtonOk, ButtonCancel);
 
+    ConnectButtons();
+    NameControls();
+}
+
+void TFormConnection::ConnectButtons() {
     connect(ButtonOk, &QPushButton::clicked, this, [this] {
+        if (!ConfirmPort())
+            return;
         ButtonOkClick();
         accept();
     });
     // Escape rejects through QDialog as well.
     connect(ButtonCancel, &QPushButton::clicked, this, &QDialog::reject);
-    NameControls();
 }
 
 void TFormConnection::NameControls() {
@@ -152,8 +161,12 @@ void TFormConnection::NameControls() {
 }
 
 void TFormConnection::FormCreate() {
-    for (int n = 1; n <= 128; ++n)
-        ComboPortName->addItem(QStringLiteral("COM%1").arg(n));
+    {
+        // Nothing to describe yet: the ports are looked up at the first showing.
+        const QSignalBlocker quiet(ComboPortName);
+        for (unsigned n = 1; n <= 128; ++n)
+            ComboPortName->addItem(QStringLiteral("COM%1").arg(n), n);
+    }
     ConnectionStore::Load(FLink);
 }
 
@@ -165,8 +178,13 @@ void TFormConnection::showEvent(QShowEvent* event) {
 
 void TFormConnection::FormShow() {
     const TKrModbus& modbus = FLink.Modbus;
-    const int port = ComboPortName->findText(QStringLiteral("COM%1").arg(modbus.PortNum()));
-    ComboPortName->setCurrentIndex(std::max(port, 0));
+    // The filter is on whenever there is something to filter for; the stored port stays listed.
+    {
+        const QSignalBlocker quiet(CheckPresentOnly);
+        CheckPresentOnly->setChecked(FillPortList(ComboPortName, false, {}, DeviceRoot));
+    }
+    SelectPort(modbus.PortNum());
+    FillPorts();
     const int baud = ComboBaudrate->findText(QString::number(modbus.Baudrate()));
     ComboBaudrate->setCurrentIndex(std::max(baud, 0));
 
@@ -186,6 +204,7 @@ void TFormConnection::FormShow() {
     // Locked while connected, also while a disconnect is still finishing: the port of a cycle
     // that has not ended yet must not change under it.
     ComboPortName->setEnabled(!FShell.Connected());
+    CheckPresentOnly->setEnabled(ComboPortName->isEnabled());
 
     FShown = {ComboBaudrate->currentIndex(),
               entry,
@@ -222,7 +241,7 @@ void TFormConnection::ButtonOkClick() {
     // While connected the port list is locked: a stored port that has no entry would otherwise
     // show as COM1 and OK would close the open port behind the main window's back.
     if (ComboPortName->isEnabled())
-        FLink.SetPortNum(static_cast<std::uint16_t>(ComboPortName->currentText().mid(3).toInt()));
+        FLink.SetPortNum(static_cast<std::uint16_t>(SelectedPort()));
     // A field left as shown whose value a confirmed settings write has changed meanwhile keeps
     // the new value; a field the operator changed is applied.
     const auto keeps = [](bool edited, bool changedMeanwhile) {
@@ -249,28 +268,61 @@ void TFormConnection::ButtonOkClick() {
     }
 }
 
+bool TFormConnection::ConfirmPort() {
+    if (!ComboPortName->isEnabled())
+        return true;
+    const unsigned port = SelectedPort();
+    if (DescribeComPort(port, DeviceRoot).Present || SimulatorOnPort("COM" + std::to_string(port)))
+        return true;
+    return FDialogs.MessageBox(QString::fromLatin1(cstMain::CaptionConfirm),
+                               QStringLiteral("COM%1 reaches no device: nothing is plugged in "
+                                              "there now. Keep COM%1 anyway?")
+                                   .arg(port),
+                               IDialogs::Question, IDialogs::YesNo) == IDialogs::ResultYes;
+}
+
+unsigned TFormConnection::SelectedPort() const {
+    return ChosenPort(ComboPortName);
+}
+
+void TFormConnection::SelectPort(unsigned number) {
+    if (ComboPortName->findData(number) < 0 && number >= 1 && number <= 128)
+        FillPortList(ComboPortName, CheckPresentOnly->isChecked(), {number, SelectedPort()},
+                     DeviceRoot);
+    ComboPortName->setCurrentIndex(std::max(ComboPortName->findData(number), 0));
+}
+
+void TFormConnection::FillPorts() {
+    FillPortList(ComboPortName, CheckPresentOnly->isChecked(),
+                 {FLink.Modbus.PortNum(), SelectedPort()}, DeviceRoot);
+}
+
 void TFormConnection::SaveSettings() const {
     ConnectionStore::Save(FLink);
 }
 
 void TFormConnection::BuildPortInfoControls() {
-    setFixedSize(317, 215);
-    LabelReachCaption = MakeLabel("Port reaches:", 19, 153, this);
+    setFixedSize(317, 237);
+    CheckPresentOnly = new QCheckBox(QStringLiteral("Only ports that reach a device"), this);
+    CheckPresentOnly->setGeometry(19, 150, 288, 19);
+    LabelReachCaption = MakeLabel("Port reaches:", 19, 175, this);
     LabelReach = new QLabel(this);
     LabelReach->setTextFormat(Qt::PlainText);
-    LabelReach->setGeometry(99, 151, 208, 30);
+    LabelReach->setGeometry(99, 173, 208, 30);
     LabelReach->setWordWrap(true);
     LabelReach->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    LabelAdapter = MakeLabel("USB adapter:", 19, 190, this);
+    LabelAdapter = MakeLabel("USB adapter:", 19, 212, this);
     ComboAdapter = new QComboBox(this);
     ComboAdapter->setAccessibleName(QStringLiteral("USB adapter"));
-    ComboAdapter->setGeometry(99, 186, 208, 21);
+    ComboAdapter->setGeometry(99, 208, 208, 21);
     ButtonFindMeter = new QPushButton(QStringLiteral("Find Meter..."), this);
     ButtonFindMeter->setGeometry(224, 118, 81, 23);
     setTabOrder(ButtonCancel, ButtonFindMeter);
-    setTabOrder(ButtonFindMeter, ComboAdapter);
+    setTabOrder(ButtonFindMeter, CheckPresentOnly);
+    setTabOrder(CheckPresentOnly, ComboAdapter);
 
     connect(ComboPortName, &QComboBox::currentIndexChanged, this, [this] { RefreshPortInfo(); });
+    connect(CheckPresentOnly, &QCheckBox::toggled, this, [this] { RefreshPortInfo(); });
     connect(ComboAdapter, &QComboBox::activated, this, [this](int index) { ChooseAdapter(index); });
     connect(ButtonFindMeter, &QPushButton::clicked, this, [this] { ButtonFindMeterClick(); });
 }
@@ -287,9 +339,8 @@ void TFormConnection::SetDeviceMonitor(TDeviceMonitor* monitor) {
 }
 
 void TFormConnection::RefreshPortInfo() {
-    MarkPresentPorts(ComboPortName, DeviceRoot);
-    const TPortInfo info =
-        DescribeComPort(static_cast<unsigned>(ComboPortName->currentIndex() + 1), DeviceRoot);
+    FillPorts();
+    const TPortInfo info = DescribeComPort(SelectedPort(), DeviceRoot);
     LabelReach->setText(QString::fromStdString(PortReachText(info)));
 
     const QString current = ComboAdapter->currentData().toString();
@@ -316,7 +367,7 @@ void TFormConnection::ChooseAdapter(int index) {
     if (!number) {
         error = "every number from COM97 to COM128 is taken";
     } else if (LinkPort(PortMapDir(), *number, path.toStdString(), error)) {
-        ComboPortName->setCurrentIndex(static_cast<int>(*number) - 1);
+        SelectPort(*number);
         RefreshPortInfo();
         return;
     }
@@ -336,7 +387,7 @@ void TFormConnection::ButtonFindMeterClick() {
     TScanSetting setting{ComboBaudrate->currentText().toUInt(),
                          std::max(ComboParity->currentIndex(), 0)};
     const int address = IntegerOf(EditDevAddr->text()).value_or(1);
-    FindMeter().Prepare(ComboPortName->currentIndex() + 1, setting,
+    FindMeter().Prepare(static_cast<int>(SelectedPort()), setting,
                         static_cast<std::uint8_t>(std::clamp(address, 1, 247)));
     if (FindMeter().exec() != QDialog::Accepted || !FindMeter().Chosen())
         return;
@@ -387,7 +438,7 @@ void TFormConnection::ShowPendingMeter() {
 void TFormConnection::UseMeter(const TMeterFound& meter) {
     const auto number = ComPortNumber(meter.Port.toStdString());
     if (number && ComboPortName->isEnabled())
-        ComboPortName->setCurrentIndex(static_cast<int>(*number) - 1);
+        SelectPort(*number);
     ComboBaudrate->setCurrentIndex(
         std::max(ComboBaudrate->findText(QString::number(meter.Setting.Baud)), 0));
     ComboParity->setCurrentIndex(meter.Setting.Parity);

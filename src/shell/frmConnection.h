@@ -22,6 +22,7 @@ class TFormFindMeter;
 class IDialogs;
 class TFormModbus;
 class TUpDown;
+class QCheckBox;
 class QComboBox;
 class QGroupBox;
 class QLabel;
@@ -39,6 +40,9 @@ public:
     void FormShow();
     // Validates and applies; the dialog has already closed itself when a box comes up.
     void ButtonOkClick();
+    // OK's question before the dialog closes: a chosen port that reaches no device (nor the
+    // simulator) is kept only when the operator says so. True to go on.
+    bool ConfirmPort();
     // The values for the next run, when the main window closes.
     void SaveSettings() const;
 
@@ -67,6 +71,12 @@ public:
     QLabel* LabelAdapter = nullptr;
     QComboBox* ComboAdapter = nullptr;
     QPushButton* ButtonFindMeter = nullptr;
+    // Narrows ComboPortName to the ports that reach a device, the stored port and the chosen
+    // one; each entry holds its COM number, so the choice never depends on the entry's place.
+    QCheckBox* CheckPresentOnly = nullptr;
+    // The COM number of the chosen entry; choosing one that is filtered out brings it back.
+    unsigned SelectedPort() const;
+    void SelectPort(unsigned number);
 
     // Ports that appear and vanish while the dialog is open show at once.
     void SetDeviceMonitor(TDeviceMonitor* monitor);
@@ -94,9 +104,11 @@ protected:
 private:
     void FormCreate();
     void BuildControls();
+    void ConnectButtons();
     void NameControls();
     void BuildPortInfoControls();
     void ShowPendingMeter();
+    void FillPorts();
 
     // What the dialog showed and the values it showed them from. While it is open a settings
     // write that the meter confirms may change the address and the line; a field the operator

@@ -30,6 +30,8 @@
 #include <QToolBar>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace {
 
 const char* const PageCaptions[4] = {"Real-Time Metering", "Device Information", "General Settings",
@@ -38,6 +40,8 @@ const QString AddressMark = QStringLiteral(" @ ");
 const QString MainTitle = QStringLiteral("KT580 Utility Software -- Veltrana Corporation");
 // Beside the title while the port connected is the meter simulator's.
 const QString SimulatorMark = QStringLiteral(" [Simulator]");
+// One line of the status bar's panels.
+constexpr int StatusBarHeight = 19;
 
 } // namespace
 
@@ -276,7 +280,7 @@ void TFormKT580::CreatePageArea() {
 }
 
 void TFormKT580::CreateStatusBar() {
-    StatusBar->setFixedHeight(19);
+    StatusBar->setFixedHeight(StatusBarHeight);
     for (std::size_t i = 0; i < FPanels.size(); ++i) {
         auto* panel = new QLabel(StatusBar);
         panel->setObjectName(QStringLiteral("Panel%1").arg(i));
@@ -286,6 +290,9 @@ void TFormKT580::CreateStatusBar() {
         panel->setGeometry(static_cast<int>(i) * 50, 0, 50, 19);
         FPanels[i] = panel;
     }
+    // Panel 1 carries the line's verdict, a sentence or two the operator acts on: it wraps and
+    // the bar grows to show all of it.
+    FPanels[1]->setWordWrap(true);
     LabelNextStep = new QLabel(StatusBar);
     LabelNextStep->setObjectName(QStringLiteral("NextStep"));
     LabelNextStep->setTextFormat(Qt::PlainText);
@@ -321,9 +328,17 @@ bool TFormKT580::eventFilter(QObject* watched, QEvent* event) {
 
 void TFormKT580::StatusBarResize() {
     const int width = StatusBar->width() / 4;
+    // Beyond ten lines the rest is in the panel's tooltip; the pages keep most of the window.
+    const int most =
+        10 * FPanels[1]->fontMetrics().lineSpacing() + 2 * FPanels[1]->frameWidth() + 4;
+    const int needed = FPanels[1]->heightForWidth(width);
+    // Wrapped lines get some air against the frame; one line keeps the bar's usual height.
+    const int height = needed > StatusBarHeight ? std::min(needed + 4, most) : StatusBarHeight;
+    if (StatusBar->height() != height)
+        StatusBar->setFixedHeight(height);
     for (std::size_t i = 0; i < FPanels.size(); ++i)
-        FPanels[i]->setGeometry(static_cast<int>(i) * width, 0, width, StatusBar->height());
-    LabelNextStep->setGeometry(width, 0, StatusBar->width() - width, StatusBar->height());
+        FPanels[i]->setGeometry(static_cast<int>(i) * width, 0, width, height);
+    LabelNextStep->setGeometry(width, 0, StatusBar->width() - width, height);
 }
 
 void TFormKT580::showEvent(QShowEvent* event) {
@@ -430,8 +445,14 @@ void TFormKT580::UpdateActionStates() {
 }
 
 void TFormKT580::SetStatusText(int panel, const QString& text) {
-    if (panel >= 0 && panel < static_cast<int>(FPanels.size()))
-        FPanels[static_cast<std::size_t>(panel)]->setText(text);
+    if (panel < 0 || panel >= static_cast<int>(FPanels.size()))
+        return;
+    QLabel* label = FPanels[static_cast<std::size_t>(panel)];
+    label->setText(text);
+    label->setToolTip(text);
+    label->setAccessibleDescription(text);
+    if (panel == 1)
+        StatusBarResize();
 }
 
 QString TFormKT580::StatusText(int panel) const {

@@ -1,11 +1,14 @@
 // The Connection Settings dialog: what it loads, shows, applies and saves.
 #include "link/frmModbus.h"
 #include "shell/frmConnection.h"
+#include "support/FakeDeviceRoot.h"
 #include "support/FakeShell.h"
 #include "support/ScriptedDialogs.h"
 #include "support/ShellTestKit.h"
+#include "support/SimProcess.h"
 #include "widgets/UpDown.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -27,20 +30,33 @@ using TStored = QList<QPair<QString, QString>>;
 namespace {
 
 struct TRig {
+    // Ports reach only what a test puts here, whatever the machine has.
+    TFakeDeviceRoot Devices;
     TFakeShell Shell;
     TScriptedDialogs Dialogs;
     std::unique_ptr<TFormModbus> Link;
     std::unique_ptr<TFormConnection> Dialog;
-    TRig() {
+    // By default every port of the fixed table reaches a device, so OK asks nothing.
+    explicit TRig(bool portsPresent = true) {
+        for (unsigned com = 1; portsPresent && com <= 96; ++com)
+            Devices.AddPort(com);
         Shell.IsConnected = false;
         Link = std::make_unique<TFormModbus>(Shell, Dialogs);
         Dialog = std::make_unique<TFormConnection>(*Link, Shell, Dialogs);
+        Dialog->DeviceRoot = Devices.Root();
     }
     ~TRig() {
         Dialog.reset();
         Link.reset();
     }
     TKrModbus& Modbus() { return Link->Modbus; }
+    QCheckBox* PresentOnly() const { return Dialog->findChild<QCheckBox*>(); }
+    QStringList Entries() const {
+        QStringList texts;
+        for (int i = 0; i < Dialog->ComboPortName->count(); ++i)
+            texts << Dialog->ComboPortName->itemText(i);
+        return texts;
+    }
 };
 
 void Store(const TStored& values) {
@@ -85,6 +101,10 @@ private slots:
     void upDownSteps_data();
     void upDownSteps();
     void saveWritesSixValues();
+    void portList_data();
+    void portList();
+    void okOnAPortThatReachesNothing_data();
+    void okOnAPortThatReachesNothing();
 };
 
 void TestConnection::initTestCase() {
@@ -100,7 +120,7 @@ void TestConnection::controls() {
     TFormConnection& d = *rig.Dialog;
     QCOMPARE(d.windowTitle(), QString("Connection Settings"));
     // Taller than the original 151: the port's description and the adapter list sit below.
-    QCOMPARE(d.size(), QSize(317, 215));
+    QCOMPARE(d.size(), QSize(317, 237));
     QCOMPARE(d.minimumSize(), d.maximumSize());
     QCOMPARE(d.GroupBox1->geometry(), QRect(11, 2, 193, 141));
     QCOMPARE(d.ComboPortName->geometry(), QRect(88, 12, 89, 21));
@@ -151,6 +171,13 @@ void TestConnection::labelsFit() {
         QVERIFY2(label->x() + label->sizeHint().width() <= 88, qPrintable(label->text()));
     }
     QVERIFY(d.Label5->x() + d.Label5->sizeHint().width() <= d.GroupBox1->width());
+    // The port filter sits between the group and the port's description, its text whole.
+    const QCheckBox* only = rig.PresentOnly();
+    QVERIFY(only);
+    QVERIFY(only->width() >= only->sizeHint().width());
+    QVERIFY(only->geometry().right() < d.width());
+    QVERIFY(only->y() > d.GroupBox1->geometry().bottom());
+    QVERIFY(only->geometry().bottom() < d.LabelReach->y());
 }
 
 void TestConnection::load_data() {
@@ -681,6 +708,127 @@ void TestConnection::saveWritesSixValues() {
     QCOMPARE(again.Modbus().StopBits(), TStopBits::_2);
     QCOMPARE(again.Modbus().QueryInterval(), 60000);
     QCOMPARE(int(again.Link->DeviceAddress()), 247);
+}
+
+void TestConnection::portList_data() {
+    QTest::addColumn<QList<unsigned>>("present");
+    QTest::addColumn<int>("stored");
+    QTest::addColumn<bool>("filtered");
+    QTest::addColumn<QStringList>("entries");
+    QTest::addColumn<int>("chosenEntry");
+    // None reaches a device: nothing to filter for, all 128 as ever.
+    QTest::newRow("none present") << QList<unsigned>{} << 5 << false << QStringList{} << 40;
+    QTest::newRow("stored port present")
+        << QList<unsigned>{1, 33} << 33 << true << QStringList{"COM1", "COM33"} << 0;
+    QTest::newRow("stored port absent stays listed")
+        << QList<unsigned>{1, 70} << 7 << true << QStringList{"COM1", "COM7", "COM70"} << 2;
+    QTest::newRow("a mapped adapter")
+        << QList<unsigned>{33, 42, 97} << 97 << true << QStringList{"COM33", "COM42", "COM97"} << 1;
+}
+
+// Which entries show, and the port chosen from them is the port applied, saved and shown again:
+// no entry's place stands for a COM number.
+void TestConnection::portList() {
+    QFETCH(QList<unsigned>, present);
+    QFETCH(int, stored);
+    QFETCH(bool, filtered);
+    QFETCH(QStringList, entries);
+    QFETCH(int, chosenEntry);
+    QString chosen;
+    {
+        TRig rig(false);
+        for (unsigned com : present)
+            // COM97 up only through the port map: here the adapter that is COM42 as well.
+            QVERIFY(com > 96 ? MapPort(int(com), "/dev/ttyUSB9") : rig.Devices.AddPort(com));
+        QVERIFY(rig.Devices.AddPort(2, false)); // a built-in node without a UART reaches nothing
+        rig.Modbus().SetPortNum(std::uint16_t(stored));
+        rig.Dialog->show();
+        TFormConnection& d = *rig.Dialog;
+        QVERIFY(rig.PresentOnly());
+        QCOMPARE(rig.PresentOnly()->isChecked(), filtered);
+        QCOMPARE(d.ComboPortName->currentText(), QString("COM%1").arg(stored));
+        if (filtered) {
+            QCOMPARE(rig.Entries(), entries);
+            for (int i = 0; i < entries.size(); ++i)
+                QCOMPARE(d.ComboPortName->itemData(i, Qt::FontRole).value<QFont>().bold(),
+                         present.contains(entries[i].mid(3).toUInt()));
+        }
+        // Off: every port, the choice kept; on again: the same short list.
+        rig.PresentOnly()->setChecked(false);
+        QCOMPARE(rig.Entries().size(), 128);
+        QCOMPARE(rig.Entries().last(), QString("COM128"));
+        QCOMPARE(d.ComboPortName->currentText(), QString("COM%1").arg(stored));
+        rig.PresentOnly()->setChecked(filtered);
+        d.ComboPortName->setCurrentIndex(chosenEntry);
+        chosen = d.ComboPortName->currentText();
+        d.ButtonOkClick();
+        QCOMPARE(QString("COM%1").arg(rig.Modbus().PortNum()), chosen);
+        d.SaveSettings();
+        UnmapPort(97);
+    }
+    TRig again(false);
+    again.Dialog->show();
+    QCOMPARE(again.Dialog->ComboPortName->currentText(), chosen);
+    QCOMPARE(QString("COM%1").arg(again.Modbus().PortNum()), chosen);
+}
+
+void TestConnection::okOnAPortThatReachesNothing_data() {
+    QTest::addColumn<int>("port");
+    QTest::addColumn<QString>("reaches"); // "device", "nothing" or "simulator"
+    QTest::addColumn<int>("answer");
+    QTest::addColumn<bool>("asked");
+    QTest::addColumn<bool>("kept");
+    QTest::newRow("reaches a device") << 33 << "device" << int(IDialogs::ResultNo) << false << true;
+    QTest::newRow("reaches nothing, Yes")
+        << 9 << "nothing" << int(IDialogs::ResultYes) << true << true;
+    QTest::newRow("reaches nothing, No")
+        << 9 << "nothing" << int(IDialogs::ResultNo) << true << false;
+    QTest::newRow("the simulator's mapping")
+        << 12 << "simulator" << int(IDialogs::ResultNo) << false << true;
+}
+
+void TestConnection::okOnAPortThatReachesNothing() {
+    QFETCH(int, port);
+    QFETCH(QString, reaches);
+    QFETCH(int, answer);
+    QFETCH(bool, asked);
+    QFETCH(bool, kept);
+    TRig rig(false);
+    const QString note = TestPortMapDir() + QString("/COM%1.simulator").arg(port);
+    if (reaches == "device")
+        QVERIFY(rig.Devices.AddPort(unsigned(port)));
+    if (reaches == "simulator") {
+        // The simulator's terminal is not in the fake root: only its note makes it count.
+        QVERIFY(MapPort(port, "/dev/pts/4242"));
+        QFile f(note);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("/dev/pts/4242\n");
+    }
+    rig.Modbus().SetPortNum(3);
+    rig.Dialogs.Answers.push_back(IDialogs::TResult(answer));
+    TFormConnection& d = *rig.Dialog;
+    d.show();
+    QVERIFY(rig.PresentOnly());
+    rig.PresentOnly()->setChecked(false);
+    d.ComboPortName->setCurrentText(QString("COM%1").arg(port));
+    d.ButtonOk->click();
+    UnmapPort(port);
+    QFile::remove(note);
+
+    QCOMPARE(int(rig.Dialogs.Boxes.size()), asked ? 1 : 0);
+    if (asked) {
+        QCOMPARE(rig.Dialogs.Boxes[0].Buttons, IDialogs::YesNo);
+        QCOMPARE(rig.Dialogs.Boxes[0].Icon, IDialogs::Question);
+        QVERIFY2(rig.Dialogs.Boxes[0].Text.startsWith(QString("COM%1 reaches no device").arg(port)),
+                 qPrintable(rig.Dialogs.Boxes[0].Text));
+        QVERIFY2(rig.Dialogs.Boxes[0].Text.endsWith("anyway?"),
+                 qPrintable(rig.Dialogs.Boxes[0].Text));
+    }
+    // Kept: applied and closed; not: back in the dialog as it was, nothing applied.
+    QCOMPARE(int(rig.Modbus().PortNum()), kept ? port : 3);
+    QCOMPARE(d.isVisible(), !kept);
+    QCOMPARE(d.result(), kept ? int(QDialog::Accepted) : int(QDialog::Rejected));
+    QCOMPARE(d.ComboPortName->currentText(), QString("COM%1").arg(port));
 }
 
 QTEST_MAIN(TestConnection)

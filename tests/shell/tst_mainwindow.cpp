@@ -422,22 +422,32 @@ void TestMainWindow::portThatCannotBeOpened() {
 void TestMainWindow::statusBarPanels_data() {
     QTest::addColumn<int>("width");
     QTest::addColumn<int>("panel");
-    QTest::newRow("801") << 801 << 200;
-    QTest::newRow("803") << 803 << 200;
-    QTest::newRow("804") << 804 << 201;
-    QTest::newRow("1000") << 1000 << 250;
-    QTest::newRow("650") << 650 << 162;
+    QTest::addColumn<QString>("line");
+    const QString verdict =
+        "Values not current. Nothing comes back at all. Check the wiring (A and B swapped?) and "
+        "the adapter, the device address, the baud rate, and that Modbus is switched on in the "
+        "meter.";
+    QTest::newRow("801") << 801 << 200 << "TXD:  01 03";
+    QTest::newRow("803") << 803 << 200 << "";
+    QTest::newRow("804") << 804 << 201 << "";
+    QTest::newRow("1000") << 1000 << 250 << "";
+    QTest::newRow("650") << 650 << 162 << "";
+    QTest::newRow("1000, a verdict") << 1000 << 250 << verdict;
+    QTest::newRow("650, a verdict") << 650 << 162 << verdict;
 }
 
+// Four equal panels; the line's verdict in panel 1 can be read whole, in the bar itself.
 void TestMainWindow::statusBarPanels() {
     QFETCH(int, width);
     QFETCH(int, panel);
+    QFETCH(QString, line);
     TProgram t;
     t.W->setWindowState(Qt::WindowNoState);
     t.W->resize(width, 400);
     QVERIFY(t.ShowAndDismiss());
     QTRY_COMPARE(t.W->StatusBar->width(), width);
     QCOMPARE(t.W->StatusBar->height(), 19);
+    t.W->SetStatusText(1, line);
     const auto panels = t.W->StatusBar->findChildren<QLabel*>(QRegularExpression("^Panel"),
                                                               Qt::FindDirectChildrenOnly);
     QCOMPARE(panels.size(), 4);
@@ -447,6 +457,18 @@ void TestMainWindow::statusBarPanels() {
         QCOMPARE(p->width(), panel);
         QCOMPARE(p->x(), i * panel);
     }
+    QLabel* p = t.W->StatusBar->findChild<QLabel*>("Panel1");
+    // All of the text's lines fit the panel, and the panel the bar; one line keeps one row.
+    const int lines =
+        QFontMetrics(p->font())
+            .boundingRect(p->contentsRect().adjusted(p->indent(), 0, 0, 0), Qt::TextWordWrap, line)
+            .height();
+    QVERIFY2(lines <= p->contentsRect().height(), qPrintable(line));
+    QTRY_COMPARE(t.W->StatusBar->height(), p->height());
+    if (QFontMetrics(p->font()).horizontalAdvance(line) < p->contentsRect().width())
+        QCOMPARE(t.W->StatusBar->height(), 19);
+    QCOMPARE(p->toolTip(), line);
+    QCOMPARE(p->accessibleDescription(), line);
 }
 
 void TestMainWindow::closeSaves_data() {

@@ -5,8 +5,10 @@
 #pragma once
 
 #include "link/frmModbus.h"
+#include "platform/PortInfo.h"
 #include "shell/frmConnection.h"
 #include "shell/frmMain.h"
+#include "support/FakeDeviceRoot.h"
 #include "support/ScriptedDialogs.h"
 #include "support/ShellTestKit.h"
 #include "support/SimMeter.h"
@@ -55,7 +57,14 @@ struct TDialogShown {
 class TProgram {
 public:
     TProgram() {
+        // Every port of the fixed table and every target of the port map made so far reaches a
+        // device, so OK in Connection Settings asks nothing; the simulator counts by its note.
+        for (unsigned com = 1; com <= 96; ++com)
+            Devices.AddPort(com);
+        for (const auto& [com, target] : ReadPortMap(TestPortMapDir().toStdString()))
+            Devices.AddNode(QString::fromStdString(target));
         W = std::make_unique<TFormKT580>(Dialogs);
+        W->FormConnection().DeviceRoot = Devices.Root();
         W->SetConnectWait(0);
         Link().SetAdoptWait(0);
         auto forward = Modbus().OnSendData;
@@ -73,6 +82,7 @@ public:
         };
     }
 
+    TFakeDeviceRoot Devices;
     TScriptedDialogs Dialogs;
     std::unique_ptr<TFormKT580> W;
     // Every frame written to the line, as query texts, in order.

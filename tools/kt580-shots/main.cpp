@@ -200,7 +200,7 @@ bool ShowAndAnswerConnection(TFormKT580& window, const TShotOptions& options, QS
             if (options.Windows)
                 extra << Save(modal, dir, "connection-settings.png");
             // The pages are taken from the meter on COM1; the other choices stay the stored ones.
-            window.FormConnection().ComboPortName->setCurrentIndex(0);
+            window.FormConnection().SelectPort(1);
             window.FormConnection().ButtonOk->click();
         }
     });

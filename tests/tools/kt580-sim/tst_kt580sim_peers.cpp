@@ -604,6 +604,10 @@ void TestKt580SimPeers::badOptionsExitWithCode2_data() {
     QTest::newRow("bad address") << QStringList{"--address", "300"} << 2 << "--address";
     QTest::newRow("bad fault") << QStringList{"--fault", "crc"} << 2 << "KIND=RATE";
     QTest::newRow("help") << QStringList{"--help"} << 0 << "--fault KIND=RATE";
+    // Someone who sees "[Simulator]" in the utility's title learns from here why.
+    QTest::newRow("help: the port map note")
+        << QStringList{"--help"} << 0 << "a note COMn.simulator beside it";
+    QTest::newRow("help: the title mark") << QStringList{"--help"} << 0 << "says [Simulator]";
 }
 
 void TestKt580SimPeers::badOptionsExitWithCode2() {
