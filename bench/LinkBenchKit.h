@@ -43,6 +43,7 @@ public:
     QString SaveDocumentName(QWidget*, const QString&, const QString&, const QString&) override {
         return {};
     }
+    QString RecordingFileName(QWidget*, const QString&) override { return {}; }
     bool ReportDetails(QWidget*, QString&, QString&, QString&) override { return false; }
 };
 

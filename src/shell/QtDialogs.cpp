@@ -34,7 +34,7 @@ const QString FileFilter = QStringLiteral("Settings file (*.pmt);;Any file (*.*)
 QString AskFileName(QWidget* parent, QFileDialog::AcceptMode mode,
                     const QString& filter = FileFilter,
                     const QString& suffix = QStringLiteral("pmt"),
-                    const QString& suggested = QString()) {
+                    const QString& suggested = QString(), bool askBeforeReplacing = true) {
     QFileDialog dialog(parent ? parent : QApplication::activeWindow());
     dialog.setNameFilter(filter);
     dialog.setDefaultSuffix(suffix);
@@ -48,7 +48,7 @@ QString AskFileName(QWidget* parent, QFileDialog::AcceptMode mode,
     // An existing file only when opening; saving over one asks first.
     dialog.setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile
                                                        : QFileDialog::AnyFile);
-    dialog.setOption(QFileDialog::DontConfirmOverwrite, false);
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, !askBeforeReplacing);
     dialog.setOption(QFileDialog::ReadOnly, false);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return QString();
@@ -120,6 +120,12 @@ QString TQtDialogs::SaveFileName(QWidget* parent) {
 QString TQtDialogs::SaveDocumentName(QWidget* parent, const QString& filter, const QString& suffix,
                                      const QString& suggested) {
     return AskFileName(parent, QFileDialog::AcceptSave, filter, suffix, suggested);
+}
+
+QString TQtDialogs::RecordingFileName(QWidget* parent, const QString& suggested) {
+    return AskFileName(parent, QFileDialog::AcceptSave,
+                       QStringLiteral("CSV file (*.csv);;Any file (*.*)"), QStringLiteral("csv"),
+                       suggested, false);
 }
 
 bool TQtDialogs::ReportDetails(QWidget* parent, QString& site, QString& technician,

@@ -17,6 +17,7 @@ public:
     QString SaveFileName(QWidget* parent) override;
     QString SaveDocumentName(QWidget* parent, const QString& filter, const QString& suffix,
                              const QString& suggested) override;
+    QString RecordingFileName(QWidget* parent, const QString& suggested) override;
     bool ReportDetails(QWidget* parent, QString& site, QString& technician,
                        QString& notes) override;
 };

@@ -69,9 +69,7 @@ TFormRecord::TFormRecord(const TRecordOptions& options, IDialogs& dialogs, QWidg
 
 void TFormRecord::Browse() {
     // Opens on the file in the field; a name typed without a suffix becomes a .csv file.
-    const QString name =
-        FDialogs.SaveDocumentName(this, QStringLiteral("CSV file (*.csv);;Any file (*.*)"),
-                                  QStringLiteral("csv"), EditFile->text().trimmed());
+    const QString name = FDialogs.RecordingFileName(this, EditFile->text().trimmed());
     if (!name.isEmpty())
         EditFile->setText(name);
 }

@@ -38,6 +38,10 @@ public:
     // name typed without one; empty when the operator cancelled.
     virtual QString SaveDocumentName(QWidget* parent, const QString& filter, const QString& suffix,
                                      const QString& suggested) = 0;
+    // A CSV file to record into, the dialog opened on the suggested path; empty when cancelled.
+    // A recording never replaces a file (it goes on under the next free name), so choosing an
+    // existing one asks nothing.
+    virtual QString RecordingFileName(QWidget* parent, const QString& suggested) = 0;
     // The operator's part of a commissioning report; false when cancelled.
     virtual bool ReportDetails(QWidget* parent, QString& site, QString& technician,
                                QString& notes) = 0;

@@ -78,6 +78,10 @@ public:
         DocumentSuggestions.push_back(suggested);
         return Take(SaveNames);
     }
+    QString RecordingFileName(QWidget*, const QString& suggested) override {
+        RecordingSuggestions.push_back(suggested);
+        return Take(SaveNames);
+    }
     bool ReportDetails(QWidget*, QString& site, QString& technician, QString& notes) override {
         if (ReportAnswers.empty())
             return false;
@@ -103,6 +107,7 @@ public:
     std::deque<QString> OpenNames;
     std::deque<QString> SaveNames;
     QStringList DocumentFilters;
+    QStringList RecordingSuggestions;
     // The path each document's dialog was opened on.
     QStringList DocumentSuggestions;
     struct TReportAnswer {

@@ -4,10 +4,9 @@
 // it shows live values, then prints the paths. With --windows the connection dialog, the Record
 // dialog, the Write Journal window and the About box are saved too; --dark runs with a dark
 // palette; --size gives the main window that size; --prefix goes before each file name; --trend
-// also saves the Trend page after
-// S seconds of polling on it, with a recording running. With --communication NAME only the
-// Communication window is saved, as NAME, after some seconds of traffic, whatever the meter
-// answers. Used where no one can look at a screen.
+// also saves the Trend page after S seconds of polling on it, with a recording running. With
+// --communication NAME only the Communication window is saved, as NAME, after some seconds of
+// traffic, whatever the meter answers. Used where no one can look at a screen.
 #include "commissioning/Commissioning.h"
 #include "commissioning/WriteJournal.h"
 #include "commissioning/frmJournal.h"
