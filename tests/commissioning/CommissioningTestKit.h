@@ -1,6 +1,8 @@
 // What the commissioning tests share: register blocks written as lists of numbers, and the
-// blocks of a meter's identity and serial number.
+// blocks of a meter's identity and serial number, and the reads of a report answered.
 #pragma once
+
+#include "commissioning/MeterMemory.h"
 
 #include <QByteArray>
 
@@ -33,6 +35,17 @@ inline std::vector<std::uint16_t> Identity(const QByteArray& version, const QByt
 
 inline std::vector<std::uint16_t> SerialNumber(const QByteArray& serial) {
     return TextRegs(serial, 16);
+}
+
+// What a report reads from a 3.05 meter "KT-1": its identity, serial number, the settings
+// blocks and the two energy totals (65982.5 kWh, past one register).
+inline void AnswerReportReads(TMeterMemory& memory) {
+    memory.RegistersRead(0xF000, Identity("3.05", "160121"));
+    memory.RegistersRead(0xF040, SerialNumber("KT-1"));
+    memory.RegistersRead(0x1100, Regs({1234, 1, 9600, 0, 0, 400, 0, 400, 50, 5, 0, 0, 0}));
+    memory.RegistersRead(0x1200, Regs({0, 0, 800, 1, 2300, 5, 1, 2}));
+    memory.RegistersRead(0x1300, Regs({3, 1, 100, 20, 0, 1, 6, 0, 120, 0, 1, 0}));
+    memory.RegistersRead(0x1180, Regs({0x1171, 0x000A, 25, 0}));
 }
 
 } // namespace commtest

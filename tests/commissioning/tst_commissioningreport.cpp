@@ -129,13 +129,7 @@ void TestCommissioningReport::sessionKeepsWritesWithoutOutcome() {
 void TestCommissioningReport::reportJson() {
     std::int64_t now = 0;
     TMeterMemory memory([&] { return now; });
-    memory.RegistersRead(0xF000, Identity("3.05", "160121"));
-    memory.RegistersRead(0xF040, SerialNumber("KT-1"));
-    memory.RegistersRead(0x1100, Regs({1234, 1, 9600, 0, 0, 400, 0, 400, 50, 5, 0, 0, 0}));
-    memory.RegistersRead(0x1200, Regs({0, 0, 800, 1, 2300, 5, 1, 2}));
-    memory.RegistersRead(0x1300, Regs({3, 1, 100, 20, 0, 1, 6, 0, 120, 0, 1, 0}));
-    // 3.05: the two totals only; 65982.5 kWh is past one register.
-    memory.RegistersRead(0x1180, Regs({0x1171, 0x000A, 25, 0}));
+    AnswerReportReads(memory);
     for (int k = 0; k < 5; ++k) {
         now = 1000 * k;
         memory.RegistersRead(0x1400, Block(2300 + 10 * k, 500));

@@ -51,16 +51,7 @@ struct TReportRig : TLinkRig {
         for (int k = 0; k < queries; ++k)
             Comm.QueryFinished("", Link.Line(), {});
     }
-    // A 3.05 meter's identity, serial number, settings and energy counters.
-    void AnswerReads() {
-        TMeterMemory& m = Comm.Memory();
-        m.RegistersRead(0xF000, Identity("3.05", "160121"));
-        m.RegistersRead(0xF040, SerialNumber("KT-1"));
-        m.RegistersRead(0x1100, Regs({1234, 1, 9600, 0, 0, 400, 0, 400, 50, 5, 0, 0, 0}));
-        m.RegistersRead(0x1200, Regs({0, 0, 800, 1, 2300, 5, 1, 2}));
-        m.RegistersRead(0x1300, Regs({3, 1, 100, 20, 0, 1, 6, 0, 120, 0, 1, 0}));
-        m.RegistersRead(0x1180, Regs({0x1171, 0x000A, 25, 0}));
-    }
+    void AnswerReads() { AnswerReportReads(Comm.Memory()); }
     void AnswerMeasurement() {
         Comm.Memory().RegistersRead(
             0x1400, Regs({2300, 2300, 2300, 3984, 3984, 3984, 3000, 3000, 3000, 2300, 3984,
