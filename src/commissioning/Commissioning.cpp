@@ -6,10 +6,10 @@
 #include "commissioning/frmInstallCheck.h"
 #include "commissioning/frmJournal.h"
 #include "commissioning/frmReportProgress.h"
-#include "link/QueryPlan.h"
-#include "link/cstMain.h"
+#include "meter/QueryPlan.h"
+#include "meter/cstMain.h"
 #include "link/frmModbus.h"
-#include "settings/SettingsBlocks.h"
+#include "meter/SettingsBlocks.h"
 #include "widgets/Dialogs.h"
 
 #include <QElapsedTimer>

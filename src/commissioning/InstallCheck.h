@@ -3,7 +3,7 @@
 #pragma once
 
 #include "commissioning/Measurements.h"
-#include "link/ValueColours.h"
+#include "meter/ValueColours.h"
 
 #include <QString>
 

@@ -1,7 +1,7 @@
 #include "commissioning/JournalRecorder.h"
 
-#include "link/QueryPlan.h"
-#include "link/RegisterDecode.h"
+#include "meter/QueryPlan.h"
+#include "meter/RegisterDecode.h"
 
 #include <QRandomGenerator>
 

@@ -2,7 +2,7 @@
 // seconds of them kept for a snapshot: averages, minimum and maximum per quantity.
 #pragma once
 
-#include "link/Scaling.h"
+#include "meter/Scaling.h"
 
 #include <QString>
 

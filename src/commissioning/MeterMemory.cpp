@@ -1,7 +1,7 @@
 #include "commissioning/MeterMemory.h"
 
-#include "link/VersionRules.h"
-#include "settings/SettingsBlocks.h"
+#include "meter/VersionRules.h"
+#include "meter/SettingsBlocks.h"
 
 #include <algorithm>
 

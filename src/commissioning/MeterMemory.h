@@ -6,8 +6,8 @@
 
 #include "commissioning/Measurements.h"
 #include "link/LinkListener.h"
-#include "link/RegisterDecode.h"
-#include "settings/MeterSettings.h"
+#include "meter/RegisterDecode.h"
+#include "meter/MeterSettings.h"
 
 #include <array>
 #include <cstdint>

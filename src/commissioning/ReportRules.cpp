@@ -1,8 +1,8 @@
 #include "commissioning/ReportRules.h"
 
-#include "link/RegisterDecode.h"
-#include "link/VersionRules.h"
-#include "settings/SettingsBlocks.h"
+#include "meter/RegisterDecode.h"
+#include "meter/VersionRules.h"
+#include "meter/SettingsBlocks.h"
 
 #include <QTimeZone>
 

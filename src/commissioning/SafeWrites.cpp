@@ -1,9 +1,9 @@
 #include "commissioning/SafeWrites.h"
 
 #include "commissioning/SettingsText.h"
-#include "link/RegisterDecode.h"
-#include "link/VersionRules.h"
-#include "settings/SettingsBlocks.h"
+#include "meter/RegisterDecode.h"
+#include "meter/VersionRules.h"
+#include "meter/SettingsBlocks.h"
 #include "settings/SettingsCaptions.h"
 
 #include <QRegularExpression>

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "commissioning/WriteDescription.h"
-#include "settings/MeterSettings.h"
+#include "meter/MeterSettings.h"
 
 #include <QDateTime>
 #include <QString>

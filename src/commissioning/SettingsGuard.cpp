@@ -2,8 +2,8 @@
 
 #include "commissioning/BackupPruning.h"
 
-#include "link/cstMain.h"
-#include "settings/SettingsBlocks.h"
+#include "meter/cstMain.h"
+#include "meter/SettingsBlocks.h"
 #include "settings/SettingsFile.h"
 #include "widgets/Dialogs.h"
 

@@ -1,6 +1,6 @@
 #include "commissioning/SettingsText.h"
 
-#include "settings/SettingsBlocks.h"
+#include "meter/SettingsBlocks.h"
 #include "settings/SettingsChoices.h"
 
 #include <QRegularExpression>

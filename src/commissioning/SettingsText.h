@@ -3,7 +3,7 @@
 // holds.
 #pragma once
 
-#include "settings/MeterSettings.h"
+#include "meter/MeterSettings.h"
 
 #include <QString>
 

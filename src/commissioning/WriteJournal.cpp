@@ -1,7 +1,7 @@
 #include "commissioning/WriteJournal.h"
 
 #include "commissioning/JournalIndex.h"
-#include "link/QueryAddress.h"
+#include "meter/QueryAddress.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

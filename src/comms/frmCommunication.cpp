@@ -5,7 +5,7 @@
 #include "comms/LogDelegate.h"
 #include "comms/LogFile.h"
 #include "comms/LogModel.h"
-#include "link/ValueFormat.h"
+#include "meter/ValueFormat.h"
 #include "widgets/Dialogs.h"
 #include "widgets/UiFont.h"
 

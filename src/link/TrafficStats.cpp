@@ -1,7 +1,7 @@
 #include "link/TrafficStats.h"
 
-#include "link/ValueFormat.h"
-#include "link/cstMain.h"
+#include "meter/ValueFormat.h"
+#include "meter/cstMain.h"
 
 namespace {
 

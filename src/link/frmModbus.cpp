@@ -1,8 +1,8 @@
 #include "link/frmModbus.h"
 
-#include "link/QueryAddress.h"
-#include "link/cstMain.h"
-#include "settings/SettingsBlocks.h"
+#include "meter/QueryAddress.h"
+#include "meter/cstMain.h"
+#include "meter/SettingsBlocks.h"
 
 #include <QTimer>
 

@@ -1,7 +1,7 @@
 #include "metering/MeteringCommands.h"
 
-#include "link/QueryBytes.h"
-#include "link/VersionRules.h"
+#include "meter/QueryBytes.h"
+#include "meter/VersionRules.h"
 
 namespace mcmd {
 

@@ -6,8 +6,8 @@
 
 #include "link/LinkListener.h"
 #include "link/LinkViews.h"
-#include "link/MeteringObserver.h"
-#include "link/ValueColours.h"
+#include "meter/MeteringObserver.h"
+#include "meter/ValueColours.h"
 
 #include <QWidget>
 

@@ -1,6 +1,6 @@
 #include "scan/ProbeAnswer.h"
 
-#include "link/RegisterDecode.h"
+#include "meter/RegisterDecode.h"
 #include "modbus/KrChecksum.h"
 
 #include <vector>

@@ -2,7 +2,7 @@
 // the Backlight"), for the boxes that list settings to an operator; file keys stay in files.
 #pragma once
 
-#include "settings/MeterSettings.h"
+#include "meter/MeterSettings.h"
 
 #include <QString>
 

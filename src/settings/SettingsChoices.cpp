@@ -1,6 +1,6 @@
 #include "settings/SettingsChoices.h"
 
-#include "settings/MeterSettings.h"
+#include "meter/MeterSettings.h"
 
 const QStringList& SettingsChoiceItems(std::string_view field) {
     static const QStringList None;

@@ -2,7 +2,7 @@
 // per field. Other sections of a file saved over are kept.
 #pragma once
 
-#include "settings/MeterSettings.h"
+#include "meter/MeterSettings.h"
 #include "settings/SettingsFileModel.h"
 
 #include <QString>

@@ -1,10 +1,10 @@
 #include "settings/SettingsWritePlan.h"
 
-#include "link/ConvertError.h"
-#include "link/RegisterDecode.h"
-#include "link/ValueParse.h"
-#include "link/VersionRules.h"
-#include "link/cstMain.h"
+#include "meter/ConvertError.h"
+#include "meter/RegisterDecode.h"
+#include "meter/ValueParse.h"
+#include "meter/VersionRules.h"
+#include "meter/cstMain.h"
 
 #include <algorithm>
 #include <map>

@@ -4,10 +4,10 @@
 // record and queues the result.
 #pragma once
 
-#include "link/Scaling.h"
+#include "meter/Scaling.h"
 #include "platform/SerialLine.h"
-#include "settings/MeterSettings.h"
-#include "settings/SettingsBlocks.h"
+#include "meter/MeterSettings.h"
+#include "meter/SettingsBlocks.h"
 
 #include <QString>
 

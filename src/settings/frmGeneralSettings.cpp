@@ -1,10 +1,10 @@
 #include "settings/frmGeneralSettings.h"
 
-#include "SettingsBlocks.h"
+#include "meter/SettingsBlocks.h"
 #include "SettingsFile.h"
 #include "SettingsWriteGuard.h"
 #include "SettingsWritePlan.h"
-#include "link/cstMain.h"
+#include "meter/cstMain.h"
 #include "link/frmModbus.h"
 #include "widgets/RadioGroup.h"
 #include "widgets/UiFont.h"

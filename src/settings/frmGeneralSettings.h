@@ -5,7 +5,7 @@
 #pragma once
 
 #include "link/LinkViews.h"
-#include "settings/MeterSettings.h"
+#include "meter/MeterSettings.h"
 #include "widgets/Dialogs.h"
 
 #include <QWidget>

@@ -1,6 +1,6 @@
 #include "shell/ShellIcons.h"
 
-#include "link/ValueColours.h"
+#include "meter/ValueColours.h"
 
 #include <QGuiApplication>
 #include <QIconEngine>

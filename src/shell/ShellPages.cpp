@@ -1,6 +1,6 @@
 #include "shell/ShellPages.h"
 
-#include "link/frmDeviceInfo.h"
+#include "deviceinfo/frmDeviceInfo.h"
 #include "metering/frmRTMetering.h"
 #include "settings/frmGeneralSettings.h"
 

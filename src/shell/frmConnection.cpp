@@ -1,9 +1,9 @@
 #include "shell/frmConnection.h"
 
-#include "link/ConvertError.h"
+#include "meter/ConvertError.h"
 #include "link/LinkViews.h"
-#include "link/ValueParse.h"
-#include "link/cstMain.h"
+#include "meter/ValueParse.h"
+#include "meter/cstMain.h"
 #include "link/frmModbus.h"
 #include "platform/PortInfo.h"
 #include "platform/PortName.h"

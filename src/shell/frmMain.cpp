@@ -3,7 +3,7 @@
 #include "commissioning/Commissioning.h"
 #include "commissioning/frmInstallCheck.h"
 #include "comms/CommunicationHost.h"
-#include "link/cstMain.h"
+#include "meter/cstMain.h"
 #include "link/frmModbus.h"
 #include "platform/PortName.h"
 #include "serial/OpenFailure.h"

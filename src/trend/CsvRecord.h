@@ -3,8 +3,8 @@
 // and one row per metering cycle. A block without an answer leaves its cells empty.
 #pragma once
 
-#include "link/MeteringObserver.h"
-#include "link/Scaling.h"
+#include "meter/MeteringObserver.h"
+#include "meter/Scaling.h"
 
 #include <QString>
 

@@ -1,9 +1,9 @@
 #include "trend/MeteringQuantities.h"
 
-#include "link/NumberText.h"
-#include "link/RegisterDecode.h"
-#include "link/ValueFormat.h"
-#include "link/cstMain.h"
+#include "meter/NumberText.h"
+#include "meter/RegisterDecode.h"
+#include "meter/ValueFormat.h"
+#include "meter/cstMain.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 // their value scaled as on the page.
 #pragma once
 
-#include "link/MeteringObserver.h"
-#include "link/Scaling.h"
+#include "meter/MeteringObserver.h"
+#include "meter/Scaling.h"
 
 #include <QString>
 

@@ -4,7 +4,7 @@
 // overwritten, one that got no row is removed, and each file holds the rows of one meter.
 #pragma once
 
-#include "link/MeteringObserver.h"
+#include "meter/MeteringObserver.h"
 #include "trend/CsvRecord.h"
 #include "trend/RecordFiles.h"
 #include "trend/RowFile.h"

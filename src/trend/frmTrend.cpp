@@ -1,7 +1,7 @@
 #include "trend/frmTrend.h"
 
-#include "link/QueryPlan.h"
-#include "link/ValueColours.h"
+#include "meter/QueryPlan.h"
+#include "meter/ValueColours.h"
 #include "link/frmModbus.h"
 #include "trend/MeteringQuantities.h"
 #include "trend/TrendDialogs.h"

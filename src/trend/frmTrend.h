@@ -4,7 +4,7 @@
 // recording of every quantity to CSV. It rides on the link's metering reads and adds none.
 #pragma once
 
-#include "link/MeteringObserver.h"
+#include "meter/MeteringObserver.h"
 #include "trend/Recorder.h"
 #include "trend/SeriesStore.h"
 

@@ -1,6 +1,6 @@
 #include "widgets/Dialogs.h"
 
-#include "link/cstMain.h"
+#include "meter/cstMain.h"
 
 #include <QDate>
 #include <QDir>

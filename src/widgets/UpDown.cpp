@@ -1,6 +1,6 @@
 #include "widgets/UpDown.h"
 
-#include "link/NumberText.h"
+#include "meter/NumberText.h"
 
 #include <QKeyEvent>
 #include <QLineEdit>

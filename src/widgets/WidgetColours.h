@@ -1,7 +1,7 @@
 // The value colours for a widget's own background, in the widget toolkit's terms.
 #pragma once
 
-#include "link/ValueColours.h"
+#include "meter/ValueColours.h"
 
 #include <QColor>
 #include <QPalette>

@@ -6,7 +6,7 @@
 #include "support/SimMeter.h"
 
 #include "link/frmModbus.h"
-#include "settings/SettingsBlocks.h"
+#include "meter/SettingsBlocks.h"
 #include "support/VirtualClock.h"
 
 #include <QLocale>

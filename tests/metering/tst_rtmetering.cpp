@@ -1,6 +1,6 @@
 // The Real-Time Metering page on the real link: its layout, the labels the link writes, and
 // what each command queues, answered through scripted dialogs.
-#include "link/cstMain.h"
+#include "meter/cstMain.h"
 #include "link/frmModbus.h"
 #include "metering/frmRTMetering.h"
 #include "support/FakeShell.h"

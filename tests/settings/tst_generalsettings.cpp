@@ -1,7 +1,7 @@
 // The General Settings page on the real link: its controls, the display rules, the version
 // adaptation, the write sequence and the settings file, with the dialogs answered by script.
 #include "PageRig.h"
-#include "link/cstMain.h"
+#include "meter/cstMain.h"
 #include "support/MeterRecords.h"
 #include "widgets/RadioGroup.h"
 #include "widgets/UpDown.h"

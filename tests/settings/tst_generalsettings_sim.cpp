@@ -2,9 +2,9 @@
 // edited, following the meter to a new address and line, and a value the meter refuses. The
 // simulator runs on a pseudo-terminal mapped as COM1 in a private port map.
 #include "PageRig.h"
-#include "link/ValueFormat.h"
-#include "link/VersionRules.h"
-#include "link/cstMain.h"
+#include "meter/ValueFormat.h"
+#include "meter/VersionRules.h"
+#include "meter/cstMain.h"
 #include "support/MeterRecords.h"
 #include "support/SimMeter.h"
 #include "widgets/RadioGroup.h"

@@ -3,7 +3,7 @@
 // block).
 #pragma once
 
-#include "settings/MeterSettings.h"
+#include "meter/MeterSettings.h"
 
 #include <QByteArray>
 #include <QString>

@@ -3,8 +3,8 @@
 // and the saved image.
 #include "TrendRig.h"
 
-#include "link/RegisterDecode.h"
-#include "link/ValueColours.h"
+#include "meter/RegisterDecode.h"
+#include "meter/ValueColours.h"
 #include "trend/MeteringQuantities.h"
 
 #include <QChart>

@@ -1,7 +1,7 @@
 #include "CsvRunner.h"
 
-#include "link/QueryAddress.h"
-#include "link/QueryPlan.h"
+#include "meter/QueryAddress.h"
+#include "meter/QueryPlan.h"
 
 TCsvRunner::TCsvRunner(TKrModbus& master, const TQueryOptions& options)
     : FMaster(master), FAddress(options.Address.value_or(1)),

@@ -5,8 +5,8 @@
 #pragma once
 
 #include "QueryOptions.h"
-#include "link/MeteringObserver.h"
-#include "link/RegisterDecode.h"
+#include "meter/MeteringObserver.h"
+#include "meter/RegisterDecode.h"
 #include "modbus/KrModbus.h"
 #include "trend/Recorder.h"
 

@@ -1,6 +1,6 @@
 #include "QueryRunner.h"
 
-#include "link/QueryAddress.h"
+#include "meter/QueryAddress.h"
 
 #include <QByteArray>
 

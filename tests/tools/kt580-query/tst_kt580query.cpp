@@ -1,6 +1,6 @@
 // kt580-query: its command line, and the program itself against the meter simulator.
 #include "QueryOptions.h"
-#include "link/QueryAddress.h"
+#include "meter/QueryAddress.h"
 #include "support/SimProcess.h"
 
 #include <QProcess>

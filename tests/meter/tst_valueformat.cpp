@@ -1,7 +1,7 @@
 // Formatting and parsing of meter values, under a point and a comma locale.
-#include "link/QueryBytes.h"
-#include "link/ValueFormat.h"
-#include "link/ValueParse.h"
+#include "meter/QueryBytes.h"
+#include "meter/ValueFormat.h"
+#include "meter/ValueParse.h"
 
 #include <QLocale>
 #include <QTest>

@@ -3,7 +3,7 @@
 // recorder ride on the link's reads through this; they never add a query of their own.
 #pragma once
 
-#include "link/Scaling.h"
+#include "meter/Scaling.h"
 
 #include <cstdint>
 #include <optional>

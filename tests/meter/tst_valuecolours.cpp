@@ -1,6 +1,6 @@
 // Value colours by the background's lightness: the WCAG contrast itself against known pairs, and
 // at least 4.5:1 for every colour on light and dark backgrounds, each keeping its hue.
-#include "link/ValueColours.h"
+#include "meter/ValueColours.h"
 
 #include <QtTest>
 

@@ -1,7 +1,7 @@
-#include "link/ValueParse.h"
+#include "meter/ValueParse.h"
 
-#include "link/NumberText.h"
-#include "link/ValueFormat.h"
+#include "meter/NumberText.h"
+#include "meter/ValueFormat.h"
 
 #include <QLocale>
 #include <cmath>

@@ -2,7 +2,7 @@
 // values out. Nothing here touches a widget.
 #pragma once
 
-#include "link/Scaling.h"
+#include "meter/Scaling.h"
 
 #include <QString>
 

@@ -1,4 +1,4 @@
-#include "link/VersionRules.h"
+#include "meter/VersionRules.h"
 
 // QString's operator< compares UTF-16 code units, which is the ordinal comparison the meter's
 // versions need ("3.8" < "3.80", "" < everything).

@@ -1,4 +1,4 @@
-#include "link/QueryBytes.h"
+#include "meter/QueryBytes.h"
 
 namespace {
 

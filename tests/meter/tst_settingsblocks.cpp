@@ -1,6 +1,6 @@
 // The five settings blocks: record to write query, read response back to the record.
-#include "link/ValueParse.h"
-#include "settings/SettingsBlocks.h"
+#include "meter/ValueParse.h"
+#include "meter/SettingsBlocks.h"
 #include "support/MeterRecords.h"
 
 #include <QLocale>

@@ -1,6 +1,6 @@
-#include "link/ValueFormat.h"
+#include "meter/ValueFormat.h"
 
-#include "link/NumberText.h"
+#include "meter/NumberText.h"
 
 #include <QLocale>
 #include <cmath>

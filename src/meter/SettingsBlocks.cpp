@@ -1,10 +1,10 @@
-#include "settings/SettingsBlocks.h"
+#include "meter/SettingsBlocks.h"
 
-#include "link/NumberText.h"
-#include "link/QueryBytes.h"
-#include "link/QueryPlan.h"
-#include "link/ValueFormat.h"
-#include "link/ValueParse.h"
+#include "meter/NumberText.h"
+#include "meter/QueryBytes.h"
+#include "meter/QueryPlan.h"
+#include "meter/ValueFormat.h"
+#include "meter/ValueParse.h"
 
 #include <algorithm>
 #include <optional>

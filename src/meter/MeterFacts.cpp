@@ -1,7 +1,7 @@
-#include "link/MeterFacts.h"
+#include "meter/MeterFacts.h"
 
-#include "link/QueryPlan.h"
-#include "link/RegisterDecode.h"
+#include "meter/QueryPlan.h"
+#include "meter/RegisterDecode.h"
 
 void TMeterFacts::QueryStarted(std::string_view query) {
     FAsked = TAsked::Nothing;

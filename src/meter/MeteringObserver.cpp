@@ -1,4 +1,4 @@
-#include "link/MeteringObserver.h"
+#include "meter/MeteringObserver.h"
 
 namespace {
 

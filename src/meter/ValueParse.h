@@ -2,8 +2,8 @@
 // with the message the operator sees; nothing is returned half-converted.
 #pragma once
 
-#include "link/ConvertError.h"
-#include "link/Scaling.h"
+#include "meter/ConvertError.h"
+#include "meter/Scaling.h"
 
 #include <QString>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "settings/MeterSettings.h"
+#include "meter/MeterSettings.h"
 
 namespace {
 

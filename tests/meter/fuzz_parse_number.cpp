@@ -1,6 +1,6 @@
 // Operator texts through the parsers: whatever is typed, a value that is accepted must
 // survive being written out and read again, and an integer must also read as a number.
-#include "link/ValueParse.h"
+#include "meter/ValueParse.h"
 
 #include <QString>
 #include <charconv>

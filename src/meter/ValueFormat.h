@@ -2,7 +2,7 @@
 // magnitude, unit texts, and decoders that apply the link's scaling.
 #pragma once
 
-#include "link/Scaling.h"
+#include "meter/Scaling.h"
 
 #include <QString>
 #include <cstdint>

@@ -1,6 +1,6 @@
 // The Device Information page: its layout, and its texts as the link writes them, from register
 // values and from the meter simulator on a pseudo-terminal mapped as COM1.
-#include "link/frmDeviceInfo.h"
+#include "deviceinfo/frmDeviceInfo.h"
 #include "support/LinkRig.h"
 #include "support/MeterRecords.h"
 #include "support/ScriptedDialogs.h"

@@ -1,4 +1,4 @@
-#include "link/QueryAddress.h"
+#include "meter/QueryAddress.h"
 
 std::string WithAddress(const std::string& text, std::uint8_t address) {
     static constexpr char Digits[] = "0123456789ABCDEF";

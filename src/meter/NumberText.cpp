@@ -1,4 +1,4 @@
-#include "link/NumberText.h"
+#include "meter/NumberText.h"
 
 #include <cerrno>
 #include <charconv>

@@ -1,8 +1,8 @@
-#include "link/RegisterDecode.h"
+#include "meter/RegisterDecode.h"
 
-#include "link/ValueFormat.h"
-#include "link/VersionRules.h"
-#include "link/cstMain.h"
+#include "meter/ValueFormat.h"
+#include "meter/VersionRules.h"
+#include "meter/cstMain.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "link/ValueColours.h"
+#include "meter/ValueColours.h"
 
 #include <algorithm>
 #include <cmath>

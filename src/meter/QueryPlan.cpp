@@ -1,6 +1,6 @@
-#include "link/QueryPlan.h"
+#include "meter/QueryPlan.h"
 
-#include "link/VersionRules.h"
+#include "meter/VersionRules.h"
 
 const char* EnergyReadQuery(const QString& version) {
     return ExtendedLayout(version) ? qry::EnergyLong : qry::EnergyShort;

@@ -1,10 +1,10 @@
 // The link's pure units: version rules, the query plan, register decoding, traffic statistics.
-#include "link/MeterFacts.h"
-#include "link/QueryAddress.h"
-#include "link/QueryPlan.h"
-#include "link/RegisterDecode.h"
+#include "meter/MeterFacts.h"
+#include "meter/QueryAddress.h"
+#include "meter/QueryPlan.h"
+#include "meter/RegisterDecode.h"
 #include "link/TrafficStats.h"
-#include "link/VersionRules.h"
+#include "meter/VersionRules.h"
 
 #include <QLocale>
 #include <QtTest>

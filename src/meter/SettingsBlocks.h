@@ -3,8 +3,8 @@
 // the same register order, word order and scaling.
 #pragma once
 
-#include "link/Scaling.h"
-#include "settings/MeterSettings.h"
+#include "meter/Scaling.h"
+#include "meter/MeterSettings.h"
 
 #include <cstdint>
 #include <span>

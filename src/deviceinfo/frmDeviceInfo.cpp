@@ -1,4 +1,4 @@
-#include "link/frmDeviceInfo.h"
+#include "deviceinfo/frmDeviceInfo.h"
 
 #include "widgets/UiFont.h"
 #include "widgets/WidgetColours.h"
