@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # lint.sh [BUILD_DIR]: the checks that keep the code as we write it.
+#   - every quoted include of src/ keeps to the layers of scripts/layers.txt;
 #   - every C++ file formatted by .clang-format;
 #   - clang-tidy with .clang-tidy at zero findings on every source file of src/ and tools/
 #     (BUILD_DIR, default "build", must hold a finished build: its compile_commands.json and
@@ -7,6 +8,11 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build="${1:-build}"
+
+# A broken layer fails the run at the end, after the other checks have had their say.
+echo "--- layers: scripts/layers.txt"
+layers=0
+bash scripts/check-layers.sh || layers=$?
 
 files=$(git ls-files '*.cpp' '*.h')
 echo "--- clang-format: $(echo "$files" | wc -l) files"
@@ -27,3 +33,4 @@ if [ "$findings" -ne 0 ]; then
     exit 1
 fi
 echo "clang-tidy: no findings"
+exit "$layers"
