@@ -14,6 +14,7 @@
 #include "comms/LogModel.h"
 #include "comms/frmCommunication.h"
 #include "link/frmModbus.h"
+#include "support/LinkTestAccess.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -110,16 +111,17 @@ int main(int argc, char** argv) {
     TCommMonitor monitor;
     link.SetTrafficObserver(&monitor);
     TFormCommunication window(monitor, dialogs);
-    link.Modbus.SetBaudrate(options.Baud);
-    link.Modbus.SetQueryInterval(0);
-    link.Modbus.SetQueryTimeout(200);
-    if (!link.Modbus.Open()) {
-        std::fprintf(stderr, "COM1 did not open: %s\n", link.Modbus.OpenErrorText().c_str());
+    TLinkTestAccess::Master(link).SetBaudrate(options.Baud);
+    TLinkTestAccess::Master(link).SetQueryInterval(0);
+    TLinkTestAccess::Master(link).SetQueryTimeout(200);
+    if (!TLinkTestAccess::Master(link).Open()) {
+        std::fprintf(stderr, "COM1 did not open: %s\n",
+                     TLinkTestAccess::Master(link).OpenErrorText().c_str());
         return 1;
     }
     shell.FConnected = true;
     link.RequestPageData();
-    link.Modbus.Start(true);
+    TLinkTestAccess::Master(link).Start(true);
 
     // Frames recorded so far: every entry the log was ever given.
     const auto recorded = [&] { return monitor.Log().NextSerial() - 1; };
@@ -164,7 +166,7 @@ int main(int argc, char** argv) {
         watch.stop();
         window.hide();
         shell.FDisconnecting = true;
-        link.Modbus.Stop();
+        TLinkTestAccess::Master(link).Stop();
         QTimer::singleShot(500, &app, &QCoreApplication::quit);
     });
     watch.start();

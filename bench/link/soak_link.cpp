@@ -6,6 +6,7 @@
 #include "LinkBenchKit.h"
 #include "ProcessStats.h"
 #include "link/frmModbus.h"
+#include "support/LinkTestAccess.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -45,16 +46,17 @@ int main(int argc, char** argv) {
     TBenchShell shell;
     TNoDialogs dialogs;
     TFormModbus link(shell, dialogs);
-    link.Modbus.SetBaudrate(57600);
-    link.Modbus.SetQueryInterval(0);
-    link.Modbus.SetQueryTimeout(timeout);
-    if (!link.Modbus.Open()) {
-        std::fprintf(stderr, "COM1 did not open: %s\n", link.Modbus.OpenErrorText().c_str());
+    TLinkTestAccess::Master(link).SetBaudrate(57600);
+    TLinkTestAccess::Master(link).SetQueryInterval(0);
+    TLinkTestAccess::Master(link).SetQueryTimeout(timeout);
+    if (!TLinkTestAccess::Master(link).Open()) {
+        std::fprintf(stderr, "COM1 did not open: %s\n",
+                     TLinkTestAccess::Master(link).OpenErrorText().c_str());
         return 1;
     }
     shell.FConnected = true;
     link.RequestPageData();
-    link.Modbus.Start(true);
+    TLinkTestAccess::Master(link).Start(true);
 
     QElapsedTimer clock;
     clock.start();
@@ -68,11 +70,11 @@ int main(int argc, char** argv) {
             rssStart = ResidentKiB();
         if (rssAt10k < 0 && sent >= 10000)
             rssAt10k = ResidentKiB();
-        if (static_cast<long long>(sent) >= queries && link.Modbus.Running()) {
+        if (static_cast<long long>(sent) >= queries && TLinkTestAccess::Master(link).Running()) {
             shell.FDisconnecting = true;
-            link.Modbus.Stop();
+            TLinkTestAccess::Master(link).Stop();
         }
-        if (!link.Modbus.Opened())
+        if (!TLinkTestAccess::Master(link).Opened())
             app.quit();
     });
     watch.start();

@@ -10,6 +10,7 @@
 #include "shell/QtDialogs.h"
 #include "shell/frmConnection.h"
 #include "shell/frmMain.h"
+#include "support/LinkTestAccess.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>
@@ -94,14 +95,15 @@ int main(int argc, char* argv[]) {
     TClock::time_point lastChunk{};
     std::vector<double> latencyMs;
     std::vector<double> handlerMs;
-    auto recv = link.Modbus.OnRecvData;
-    link.Modbus.OnRecvData = [&](TKrPolling& s, const std::string& d) {
+    auto recv = TLinkTestAccess::Master(link).OnRecvData;
+    TLinkTestAccess::Master(link).OnRecvData = [&](TKrPolling& s, const std::string& d) {
         lastChunk = TClock::now();
         recv(s, d);
     };
-    auto f03 = link.Modbus.OnF03Response;
-    link.Modbus.OnF03Response = [&](TKrModbus& s, std::uint8_t slave, std::uint16_t start,
-                                    std::span<const std::uint16_t> v) {
+    auto f03 = TLinkTestAccess::Master(link).OnF03Response;
+    TLinkTestAccess::Master(link).OnF03Response = [&](TKrModbus& s, std::uint8_t slave,
+                                                      std::uint16_t start,
+                                                      std::span<const std::uint16_t> v) {
         const auto entered = TClock::now();
         f03(s, slave, start, v);
         if (start == 0x1400) {

@@ -12,6 +12,7 @@
 #include "shell/QtDialogs.h"
 #include "shell/frmConnection.h"
 #include "shell/frmMain.h"
+#include "support/MeterFeed.h"
 #include "trend/frmTrend.h"
 
 #include <QApplication>
@@ -134,7 +135,7 @@ int main(int argc, char* argv[]) {
     trend.Now = [&clock] { return clock; };
     trend.Recorder().Now = trend.Now;
     trend.SetSpan(4);
-    trend.MeteringStopped();
+    trend.CycleEnded();
     const QString dayCsv = data.filePath(QStringLiteral("day.csv"));
     trend.StartRecording({dayCsv, {TSplitRule::Daily, 0}});
     std::vector<std::uint16_t> measurement(21, 0);
@@ -156,20 +157,20 @@ int main(int argc, char* argv[]) {
             measurement[static_cast<std::size_t>(k)] =
                 static_cast<std::uint16_t>(2300 + 40 * std::sin(phase + k));
         if (i % 50 == 7) {
-            trend.MeteringLost(TMeteringBlock::Measurement);
-            trend.Recorder().MeteringLost(TMeteringBlock::Measurement);
+            Lost(trend, TMeteringBlock::Measurement);
+            Lost(trend.Recorder(), TMeteringBlock::Measurement);
         } else {
-            trend.MeteringAnswer(TMeteringBlock::Measurement, measurement, scaling);
-            trend.Recorder().MeteringAnswer(TMeteringBlock::Measurement, measurement, scaling);
+            Answer(trend, TMeteringBlock::Measurement, measurement, scaling);
+            Answer(trend.Recorder(), TMeteringBlock::Measurement, measurement, scaling);
         }
         if (i % 4 == 3) {
             ep += 3;
             energy[0] = static_cast<std::uint16_t>(ep & 0xFFFF);
             energy[1] = static_cast<std::uint16_t>(ep >> 16);
-            trend.MeteringAnswer(TMeteringBlock::Energy, energy, scaling);
-            trend.Recorder().MeteringAnswer(TMeteringBlock::Energy, energy, scaling);
-            trend.Recorder().MeteringAnswer(TMeteringBlock::Relays, relays, scaling);
-            trend.Recorder().MeteringAnswer(TMeteringBlock::Inputs, inputs, scaling);
+            Answer(trend, TMeteringBlock::Energy, energy, scaling);
+            Answer(trend.Recorder(), TMeteringBlock::Energy, energy, scaling);
+            Answer(trend.Recorder(), TMeteringBlock::Relays, relays, scaling);
+            Answer(trend.Recorder(), TMeteringBlock::Inputs, inputs, scaling);
         }
         if (i % 120 == 0) {
             trend.Refresh();

@@ -6,10 +6,10 @@
 #include "commissioning/frmInstallCheck.h"
 #include "commissioning/frmJournal.h"
 #include "commissioning/frmReportProgress.h"
+#include "link/LinkPort.h"
 #include "meter/QueryPlan.h"
-#include "meter/cstMain.h"
-#include "link/frmModbus.h"
 #include "meter/SettingsBlocks.h"
+#include "meter/cstMain.h"
 #include "widgets/Dialogs.h"
 
 #include <QElapsedTimer>
@@ -40,7 +40,7 @@ std::int64_t MonotonicMs() {
 
 } // namespace
 
-TCommissioning::TCommissioning(TFormModbus& link, IDialogs& dialogs, QWidget* window,
+TCommissioning::TCommissioning(ILinkPort& link, IDialogs& dialogs, QWidget* window,
                                QString journalPath)
     : NowMs(MonotonicMs), FLink(link), FDialogs(dialogs), FWindow(window),
       FMemory([this] { return NowMs(); }), FJournal(std::move(journalPath)),
@@ -53,17 +53,17 @@ TCommissioning::TCommissioning(TFormModbus& link, IDialogs& dialogs, QWidget* wi
     FRecorder.Ask = [this](const std::string& text) { FLink.AppendQuery(text); };
     FRecorder.OnFailure = [this](const QString& error) { ShowJournalFailure(error); };
     // The memory first: the others read what it has just learned.
-    FLink.AddListener(&FMemory);
-    FLink.AddListener(&FRecorder);
-    FLink.AddListener(&FGuard);
-    FLink.AddListener(this);
+    FLink.Follow(&FMemory);
+    FLink.Follow(&FRecorder);
+    FLink.Follow(&FGuard);
+    FLink.Follow(this);
 }
 
 TCommissioning::~TCommissioning() {
-    FLink.RemoveListener(this);
-    FLink.RemoveListener(&FGuard);
-    FLink.RemoveListener(&FRecorder);
-    FLink.RemoveListener(&FMemory);
+    FLink.Unfollow(this);
+    FLink.Unfollow(&FGuard);
+    FLink.Unfollow(&FRecorder);
+    FLink.Unfollow(&FMemory);
     delete FJournalWindow.data();
     delete FProgress.data();
 }
@@ -123,7 +123,7 @@ void TCommissioning::RunReport(const QString& path) {
     for (std::string& read : reads)
         FLink.AppendQuery(std::move(read));
     // Every query ahead of the last read ends first, the one on the line now included.
-    FReport->Left = FLink.PendingQueries().size() + (FLink.QueryInFlight() ? 1 : 0);
+    FReport->Left = FLink.QueriesLeft();
     FReport->Total = FReport->Left;
     ShowProgress();
 }
@@ -201,7 +201,8 @@ void TCommissioning::CollectMeasurements() {
     FLink.AppendQuery(qry::Measurement);
 }
 
-void TCommissioning::RegistersRead(std::uint16_t start, std::span<const std::uint16_t>) {
+void TCommissioning::BlockRead(const TMeterModel& /*meter*/, std::uint16_t start,
+                               std::span<const std::uint16_t> /*values*/) {
     // Block 0x1200 is read only for the General Settings page (and the report).
     if (start == sbAlarm)
         FRecorder.EnsureSerialNumber();

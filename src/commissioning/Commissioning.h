@@ -23,12 +23,12 @@ class IDialogs;
 class QWidget;
 class TFormInstallCheck;
 class TFormJournal;
-class TFormModbus;
+class ILinkPort;
 class TFormReportProgress;
 
-class TCommissioning : public ILinkListener {
+class TCommissioning : public IMeterEvents {
 public:
-    TCommissioning(TFormModbus& link, IDialogs& dialogs, QWidget* window,
+    TCommissioning(ILinkPort& link, IDialogs& dialogs, QWidget* window,
                    QString journalPath = TJournalFile::DefaultPath());
     ~TCommissioning() override;
     TCommissioning(const TCommissioning&) = delete;
@@ -70,11 +70,12 @@ public:
     // The end of a report: written (the PDF's path) or not (the reason); after the box.
     std::function<void(bool written, const QString& text)> OnReportDone;
 
-    // ILinkListener: the report's progress; the serial number asked for when the settings are
+    // IMeterEvents: the report's progress; the serial number asked for when the settings are
     // read, so a backup and the journal can name the meter.
     void QueryFinished(const std::string& text, const TLinkLine& line,
                        const TQueryOutcome& outcome) override;
-    void RegistersRead(std::uint16_t start, std::span<const std::uint16_t> values) override;
+    void BlockRead(const TMeterModel& meter, std::uint16_t start,
+                   std::span<const std::uint16_t> values) override;
     void CycleEnded() override;
 
 private:
@@ -89,7 +90,7 @@ private:
     void CloseProgress();
     void ShowJournalFailure(const QString& error);
 
-    TFormModbus& FLink;
+    ILinkPort& FLink;
     IDialogs& FDialogs;
     QWidget* FWindow;
     TMeterMemory FMemory;

@@ -107,7 +107,8 @@ void TJournalRecorder::EnsureSerialNumber() {
     Ask(qry::SerialNumber);
 }
 
-void TJournalRecorder::RegistersRead(std::uint16_t start, std::span<const std::uint16_t>) {
+void TJournalRecorder::BlockRead(const TMeterModel& /*meter*/, std::uint16_t start,
+                                 std::span<const std::uint16_t> /*values*/) {
     if (start == rbSerialNumber)
         WriteWaiting();
 }

@@ -10,14 +10,14 @@
 #include "commissioning/MeterMemory.h"
 #include "commissioning/SafeWrites.h"
 #include "commissioning/WriteJournal.h"
-#include "link/LinkListener.h"
+#include "meter/MeterEvents.h"
 
 #include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
-class TJournalRecorder : public ILinkListener {
+class TJournalRecorder : public IMeterEvents {
 public:
     TJournalRecorder(const TMeterMemory& memory, TJournalFile& file);
 
@@ -28,11 +28,12 @@ public:
     // An entry that did not reach the file.
     std::function<void(const QString& error)> OnFailure;
 
-    // ILinkListener
+    // IMeterEvents
     void QueryStarting(const std::string& text, const TLinkLine& line) override;
     void QueryFinished(const std::string& text, const TLinkLine& line,
                        const TQueryOutcome& outcome) override;
-    void RegistersRead(std::uint16_t start, std::span<const std::uint16_t> values) override;
+    void BlockRead(const TMeterModel& meter, std::uint16_t start,
+                   std::span<const std::uint16_t> values) override;
     void LineAdopted(const TLinkLine& before, const TLinkLine& after) override;
     void CycleEnded() override;
 

@@ -26,10 +26,6 @@ constexpr TQuantityInfo Infos[QuantityCount] = {
     {"I N", "A", 3},
 };
 
-double Signed(std::uint16_t raw) {
-    return static_cast<std::int16_t>(raw);
-}
-
 } // namespace
 
 const TQuantityInfo& QuantityInfo(int quantity) {
@@ -69,27 +65,21 @@ double RoundToStep(double value, double step) {
     return std::round(value * scale) / scale;
 }
 
-bool ScaleMeasurement(const TScaling& scale, std::span<const std::uint16_t> v, TMeasurement& out) {
-    if (v.size() < 21)
+bool MeasurementFrom(const TMeterReading& r, TMeasurement& out) {
+    // Register offset of each quantity in the measurement block.
+    static constexpr int Offsets[QuantityCount] = {0, 1,  2,  3,  4,  5,  6,  7,  8,
+                                                   9, 10, 11, 12, 13, 14, 15, 16, 20};
+    if (r.Block != TMeteringBlock::Measurement || r.Raw.size() < 21)
         return false;
-    const double volts = scale.PTRatio / 10;
-    const double amps = scale.CTRatio / 1000;
-    const double power = scale.PTRatio * scale.CTRatio / 1000;
-    auto& q = out.Values;
-    for (int k = 0; k < 6; ++k)
-        q[qVa + k] = v[k] * volts;
-    for (int k = 0; k < 3; ++k)
-        q[qIa + k] = v[6 + k] * amps;
-    q[qVlnAvg] = v[9] * volts;
-    q[qVllAvg] = v[10] * volts;
-    q[qIAvg] = v[11] * amps;
-    q[qP] = Signed(v[12]) * power;
-    q[qQ] = Signed(v[13]) * power;
-    q[qS] = v[14] * power;
-    q[qF] = v[15] / 100.0;
-    q[qPF] = Signed(v[16]) / 1000;
-    q[qIn] = v[20] * amps;
-    out.LoadType = static_cast<char>(v[17] & 0xFF);
+    TMeasurement m;
+    for (int k = 0; k < QuantityCount; ++k) {
+        const std::optional<double> v = r.Value(Offsets[k]);
+        if (!v)
+            return false;
+        m.Values[static_cast<std::size_t>(k)] = *v;
+    }
+    m.LoadType = static_cast<char>(r.Raw[17] & 0xFF);
+    out = m;
     return true;
 }
 

@@ -2,6 +2,7 @@
 // seconds of them kept for a snapshot: averages, minimum and maximum per quantity.
 #pragma once
 
+#include "meter/MeterReading.h"
 #include "meter/Scaling.h"
 
 #include <QString>
@@ -47,9 +48,10 @@ struct TMeasurement {
     char LoadType = 0; // 'L', 'C' or 'R' as the meter gives it
 };
 
-// False when the block is shorter than the 21 registers of the meter.
-bool ScaleMeasurement(const TScaling& scale, std::span<const std::uint16_t> values,
-                      TMeasurement& out);
+// The quantities of a measurement reading as the meter model scaled them. False when the block
+// is shorter than the 21 registers of the meter, or its values are scaled by ratios the meter
+// model has not read: a report never states a value computed with ratios nobody read.
+bool MeasurementFrom(const TMeterReading& reading, TMeasurement& out);
 
 // What one register step of a quantity is worth in the units shown, with the ratios in force:
 // 0.1 V x the PT ratio, 0.001 A x the CT ratio, 0.001 kW x both, 0.01 Hz, 0.001.

@@ -1,7 +1,9 @@
 #include "commissioning/MeterMemory.h"
 
-#include "meter/VersionRules.h"
+#include "meter/MeterModel.h"
+
 #include "meter/SettingsBlocks.h"
+#include "meter/VersionRules.h"
 
 #include <algorithm>
 
@@ -11,7 +13,6 @@ void TMeterMemory::Clear() {
     FIdentity.reset();
     FSerial.reset();
     FScaling = TScaling{};
-    FRatios = TRatioState{};
     FSettings = TMeterSettings{};
     FBlocksRead.clear();
     FArrived.clear();
@@ -25,7 +26,7 @@ void TMeterMemory::CycleEnded() {
     Clear();
 }
 
-void TMeterMemory::MeterChanged() {
+void TMeterMemory::MeterChanged(const TMeterModel& /*meter*/) {
     Clear();
 }
 
@@ -56,62 +57,62 @@ bool TMeterMemory::SettingsComplete() const {
            (!RelayAlarmLayout(version) || BlockRead(sbRelay2Alarm));
 }
 
-void TMeterMemory::RegistersRead(std::uint16_t start, std::span<const std::uint16_t> values) {
+void TMeterMemory::BlockRead(const TMeterModel& meter, std::uint16_t start,
+                             std::span<const std::uint16_t> values) {
+    FScaling = meter.Scaling();
     switch (start) {
     case rbIdentity:
-        FIdentity = DecodeIdentity(values);
+        FIdentity = meter.Identity();
         Arrived(start);
         break;
     case rbSerialNumber:
-        FSerial = DecodeSerialNumber(values);
+        FSerial = meter.SerialNumber();
         Arrived(start);
         break;
     case rbAOType:
-        if (!values.empty())
-            FScaling.AOType = values[0];
+    case rbMeasurement:
         break;
     case rbEnergy:
-        for (std::size_t k = 0; k + 1 < values.size() && k / 2 < FEnergy.size(); k += 2)
-            FEnergy[k / 2] = static_cast<std::uint32_t>(values[k]) |
-                             static_cast<std::uint32_t>(values[k + 1]) << 16;
+        for (int k = 0; k < EnergyCount; ++k)
+            if (const auto tenths = CounterTenths(values, k))
+                FEnergy[static_cast<std::size_t>(k)] = *tenths;
         if (values.size() >= 4)
             Arrived(start);
         break;
-    case rbMeasurement: {
-        TMeasurement m;
-        if (ScaleMeasurement(FScaling, values, m)) {
-            FMeasurement = m;
-            FWindow.Add(FNowMs ? FNowMs() : 0, m);
-            Arrived(start);
-            const auto callbacks = OnMeasurement;
-            for (const auto& callback : callbacks)
-                callback();
-        }
-        break;
-    }
     default:
-        ReadSettingsBlock(start, values);
+        ReadSettingsBlock(meter, start, values.size());
         break;
     }
 }
 
-void TMeterMemory::ReadSettingsBlock(std::uint16_t start, std::span<const std::uint16_t> values) {
-    // Decoded as the link decodes them for the page: setpoints with the ratios in force, block
-    // 0x1100 updating the ratios after its own fields.
-    if (!DecodeSettingsBlock(start, values, FSettings, FScaling))
+void TMeterMemory::MeteringRead(const TMeterModel& /*meter*/, const TMeterReading& reading) {
+    if (reading.Block == TMeteringBlock::Measurement)
+        ReadMeasurement(reading);
+    else if (reading.Block == TMeteringBlock::Relays && reading.Raw.size() >= RelayCount)
+        FRelays = std::array<bool, RelayCount>{reading.Raw[0] != 0, reading.Raw[1] != 0};
+}
+
+void TMeterMemory::ReadMeasurement(const TMeterReading& reading) {
+    TMeasurement m;
+    if (!MeasurementFrom(reading, m))
         return;
+    FMeasurement = m;
+    FWindow.Add(FNowMs ? FNowMs() : 0, m);
+    Arrived(rbMeasurement);
+    const auto callbacks = OnMeasurement;
+    for (const auto& callback : callbacks)
+        callback();
+}
+
+void TMeterMemory::ReadSettingsBlock(const TMeterModel& meter, std::uint16_t start,
+                                     std::size_t registers) {
+    const TSettingsBlock* block = FindSettingsBlock(start);
+    if (!block || !meter.SettingsBlockRead(start))
+        return;
+    FSettings = meter.Settings();
     if (!BlockRead(start))
         FBlocksRead.push_back(start);
     // A report takes only a whole block for read.
-    const TSettingsBlock* block = FindSettingsBlock(start);
-    if (block && values.size() >= block->Count)
+    if (registers >= block->Count)
         Arrived(start);
-    if (start == sbGeneral)
-        UpdateRatios(values, FRatios, FScaling);
-}
-
-void TMeterMemory::CoilsRead(std::span<const bool> values) {
-    if (values.size() < RelayCount)
-        return;
-    FRelays = std::array<bool, RelayCount>{values[0], values[1]};
 }

@@ -1,13 +1,13 @@
-// What the utility last read from the meter connected now, gathered from the link's answers:
-// identity and serial number, the settings blocks, relays, energy counters and the recent
-// measurements. The journal takes the values before a write from here, the installation check
-// and the report what they show.
+// What the commissioning tools keep of the meter connected now, taken from the meter model as
+// it learns it: identity and serial number, the settings blocks, relays, energy counters, the
+// recent measurements, and when each block arrived. The journal takes the values before a write
+// from here, the installation check and the report what they show. It decodes nothing itself.
 #pragma once
 
 #include "commissioning/Measurements.h"
-#include "link/LinkListener.h"
-#include "meter/RegisterDecode.h"
+#include "meter/MeterEvents.h"
 #include "meter/MeterSettings.h"
+#include "meter/RegisterDecode.h"
 
 #include <array>
 #include <cstdint>
@@ -16,16 +16,17 @@
 #include <utility>
 #include <vector>
 
-class TMeterMemory : public ILinkListener {
+class TMeterMemory : public IMeterEvents {
 public:
     // The clock of the measurement window, in milliseconds.
     explicit TMeterMemory(std::function<std::int64_t()> nowMs);
 
-    // ILinkListener
-    void RegistersRead(std::uint16_t start, std::span<const std::uint16_t> values) override;
-    void CoilsRead(std::span<const bool> values) override;
+    // IMeterEvents
+    void BlockRead(const TMeterModel& meter, std::uint16_t start,
+                   std::span<const std::uint16_t> values) override;
+    void MeteringRead(const TMeterModel& meter, const TMeterReading& reading) override;
     void CycleEnded() override;
-    void MeterChanged() override;
+    void MeterChanged(const TMeterModel& meter) override;
 
     // Forgets the meter (another one may be connected next).
     void Clear();
@@ -61,13 +62,13 @@ public:
 
 private:
     void Arrived(std::uint16_t start);
-    void ReadSettingsBlock(std::uint16_t start, std::span<const std::uint16_t> values);
+    void ReadSettingsBlock(const TMeterModel& meter, std::uint16_t start, std::size_t registers);
+    void ReadMeasurement(const TMeterReading& reading);
 
     std::function<std::int64_t()> FNowMs;
     std::optional<TIdentity> FIdentity;
     std::optional<QString> FSerial;
     TScaling FScaling;
-    TRatioState FRatios;
     TMeterSettings FSettings;
     std::vector<std::uint16_t> FBlocksRead;
     std::uint64_t FMark = 0;

@@ -5,7 +5,7 @@
 
 #include "commissioning/MeterMemory.h"
 #include "commissioning/SafeWrites.h"
-#include "link/LinkListener.h"
+#include "meter/MeterEvents.h"
 #include "settings/SettingsWriteGuard.h"
 
 #include <QDateTime>
@@ -15,7 +15,7 @@
 
 class IDialogs;
 
-class TSettingsGuard : public ILinkListener, public ISettingsWriteGuard {
+class TSettingsGuard : public IMeterEvents, public ISettingsWriteGuard {
 public:
     TSettingsGuard(const TMeterMemory& memory, IDialogs& dialogs, QString backupFolder);
 
@@ -34,7 +34,7 @@ public:
     QStringList Changes(const std::vector<std::string>& writes) override;
     bool BeforeWrites(const std::vector<std::string>& writes) override;
 
-    // ILinkListener
+    // IMeterEvents
     void QueryFinished(const std::string& text, const TLinkLine& line,
                        const TQueryOutcome& outcome) override;
     void QueriesDropped(const std::vector<std::string>& texts) override;

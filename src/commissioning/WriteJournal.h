@@ -4,7 +4,7 @@
 #pragma once
 
 #include "commissioning/WriteDescription.h"
-#include "link/LinkListener.h"
+#include "meter/MeterEvents.h"
 
 #include <QByteArray>
 #include <QDateTime>

@@ -1,12 +1,12 @@
 #include "comms/CommunicationHost.h"
 
 #include "comms/frmCommunication.h"
-#include "link/frmModbus.h"
+#include "link/LinkPort.h"
 
 #include <QEvent>
 #include <QWidget>
 
-TCommunicationHost::TCommunicationHost(TFormModbus& link, IDialogs& dialogs, QWidget* parent,
+TCommunicationHost::TCommunicationHost(ILinkPort& link, IDialogs& dialogs, QWidget* parent,
                                        QWidget* statisticsPanel)
     : FLink(link), FDialogs(dialogs), FParent(parent), FPanel(statisticsPanel) {
     FLink.SetTrafficObserver(&FMonitor);

@@ -12,13 +12,13 @@
 
 class IDialogs;
 class TFormCommunication;
-class TFormModbus;
+class ILinkPort;
 class QWidget;
 
 class TCommunicationHost : public QObject {
 public:
     // `statisticsPanel` opens the window on a double-click; `parent` owns the window.
-    TCommunicationHost(TFormModbus& link, IDialogs& dialogs, QWidget* parent,
+    TCommunicationHost(ILinkPort& link, IDialogs& dialogs, QWidget* parent,
                        QWidget* statisticsPanel);
     ~TCommunicationHost() override;
 
@@ -33,7 +33,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    TFormModbus& FLink;
+    ILinkPort& FLink;
     IDialogs& FDialogs;
     QWidget* FParent;
     QWidget* FPanel;

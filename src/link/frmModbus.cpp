@@ -1,10 +1,10 @@
 #include "link/frmModbus.h"
 
 #include "meter/QueryAddress.h"
-#include "meter/cstMain.h"
 #include "meter/SettingsBlocks.h"
+#include "meter/cstMain.h"
 
-#include <QTimer>
+#include <QDateTime>
 
 #include <algorithm>
 
@@ -17,7 +17,9 @@ bool IsGeneralSettingsWrite(const std::string& text) {
 
 } // namespace
 
-TFormModbus::TFormModbus(ILinkShell& shell, IDialogs& dialogs) : FShell(shell), FDialogs(dialogs) {
+TFormModbus::TFormModbus(ILinkShell& shell, IDialogs& dialogs)
+    : FShell(shell), FOverLimit(dialogs) {
+    FEvents.Follow(&FPresenter);
     Modbus.SetFrameInterval(5);
     Modbus.SetQueryInterval(500);
     Modbus.SetQueryTimeout(3000);
@@ -61,6 +63,9 @@ TFormModbus::TFormModbus(ILinkShell& shell, IDialogs& dialogs) : FShell(shell), 
     };
     Modbus.OnLineError = [this](TKrModbus& s, std::uint32_t mask) { ModbusLineError(s, mask); };
     Modbus.OnLineLost = [this](TKrPolling& s) { ModbusLineLost(s); };
+    NewMeter(false);
+    // No meter has been reached yet: the first query's line is the meter's.
+    FMeterLine.reset();
 }
 
 TFormModbus::~TFormModbus() {
@@ -72,18 +77,7 @@ TFormModbus::~TFormModbus() {
 
 void TFormModbus::SetViews(IMeteringView* metering, IDeviceInfoView* deviceInfo,
                            ISettingsView* settings) {
-    FMetering = metering;
-    FDeviceInfo = deviceInfo;
-    FSettings = settings;
-}
-
-void TFormModbus::AddListener(ILinkListener* listener) {
-    if (listener && std::find(FListeners.begin(), FListeners.end(), listener) == FListeners.end())
-        FListeners.push_back(listener);
-}
-
-void TFormModbus::RemoveListener(ILinkListener* listener) {
-    std::erase(FListeners, listener);
+    FPresenter.SetViews(metering, deviceInfo, settings);
 }
 
 TLinkLine TFormModbus::Line() const {
@@ -91,28 +85,24 @@ TLinkLine TFormModbus::Line() const {
                      FDeviceAddress};
 }
 
-template <typename F> void TFormModbus::Notify(F&& call) {
-    // A copy: a listener may remove itself while it is told.
-    const std::vector<ILinkListener*> listeners = FListeners;
-    for (ILinkListener* listener : listeners)
-        call(*listener);
+void TFormModbus::NewMeter(bool ask) {
+    FMeter = std::make_unique<TMeterModel>(Line(), FEvents, ask,
+                                           [] { return QDateTime::currentMSecsSinceEpoch(); });
+    FMeterLine = Line();
+    FEvents.Raise([this](IMeterEvents& e) { e.MeterChanged(*FMeter); });
 }
 
 bool TFormModbus::RequestPageData() {
     if (!FShell.IsOnline())
         return false;
-    for (std::string& read : PageReads(FShell.ActivePage(), FSoftwareVersion))
+    for (std::string& read : PageReads(FShell.ActivePage(), FMeter->SoftwareVersion()))
         AppendQuery(std::move(read));
     FRotation.Restart();
     return true;
 }
 
 void TFormModbus::UpdateCommandStates() {
-    const bool online = FShell.IsOnline();
-    if (FMetering)
-        FMetering->SetCommandsEnabled(online);
-    if (FSettings)
-        FSettings->SetUpdateEnabled(online);
+    FPresenter.SetOnline(FShell.IsOnline());
 }
 
 void TFormModbus::AppendQuery(std::string text, std::string needs) {
@@ -136,22 +126,7 @@ void TFormModbus::DropDependents(const std::string& failed) {
         }
     }
     if (!dropped.empty())
-        Notify([&](ILinkListener& l) { l.QueriesDropped(dropped); });
-}
-
-void TFormModbus::ForgetMeter() {
-    FSoftwareVersion.clear();
-    FSerialNumber.clear();
-    FScaling = TScaling{};
-    FRatios = TRatioState{};
-    FMeterLine = Line();
-    // The page shows nothing of the meter until the one now reached is read.
-    if (FDeviceInfo)
-        for (const auto field : {IDeviceInfoView::fDevType, IDeviceInfoView::fHardVersion,
-                                 IDeviceInfoView::fSoftVersion, IDeviceInfoView::fReleaseDate,
-                                 IDeviceInfoView::fSerialNo, IDeviceInfoView::fAOType})
-            FDeviceInfo->SetFieldText(field, QString());
-    Notify([](ILinkListener& l) { l.MeterChanged(); });
+        FEvents.Raise([&](IMeterEvents& e) { e.QueriesDropped(dropped); });
 }
 
 std::vector<std::string> TFormModbus::PendingTexts() const {
@@ -186,11 +161,7 @@ void TFormModbus::SetDeviceAddress(std::uint8_t value) {
     if (value == FDeviceAddress)
         return;
     FDeviceAddress = value;
-    ForgetMeter();
-    if (FShell.Connected())
-        FFacts.AskAgain();
-    else
-        FFacts.Forget();
+    NewMeter(FShell.Connected());
 }
 
 void TFormModbus::ModbusQueryData(TKrModbus& Sender, std::string& FmtData) {
@@ -201,10 +172,8 @@ void TFormModbus::ModbusQueryData(TKrModbus& Sender, std::string& FmtData) {
     }
     // Another port or line setting than the meter's facts were read on: another meter may
     // answer.
-    if (FMeterLine && *FMeterLine != Line()) {
-        ForgetMeter();
-        FFacts.AskAgain();
-    }
+    if (FMeterLine && *FMeterLine != Line())
+        NewMeter(true);
     FMeterLine = Line();
     std::string query;
     if (!FPendingQueries.empty()) {
@@ -216,15 +185,16 @@ void TFormModbus::ModbusQueryData(TKrModbus& Sender, std::string& FmtData) {
         FRotation.Restart();
     } else if (FFinishingWrites) {
         // Nothing more goes out once the writes are done.
-    } else if (const char* missing = FFacts.MissingRead()) {
+    } else if (const char* missing = FMeter->MissingRead()) {
         query = missing;
-    } else if (const char* polled = FRotation.Next(FShell.ActivePage(), FSoftwareVersion)) {
+    } else if (const char* polled =
+                   FRotation.Next(FShell.ActivePage(), FMeter->SoftwareVersion())) {
         query = polled;
     }
     // The last write is on its way: the cycle ends with its outcome.
     if (FFinishingWrites && FPendingQueries.empty())
         Sender.Stop();
-    FFacts.QueryStarted(query);
+    FMeter->QueryStarted(query);
     FTraffic.QueryStarted();
     FQueryOpen = !query.empty();
     FMeteringRead = query.empty() ? std::nullopt : MeteringBlockOfQuery(query);
@@ -234,7 +204,7 @@ void TFormModbus::ModbusQueryData(TKrModbus& Sender, std::string& FmtData) {
         FInFlight.reset();
     } else {
         FInFlight.emplace(query, Line());
-        Notify([&](ILinkListener& l) { l.QueryStarting(query, FInFlight->second); });
+        FEvents.Raise([&](IMeterEvents& e) { e.QueryStarting(query, FInFlight->second); });
     }
     FCurrentQuery = std::move(query);
     FmtData = FCurrentQuery.empty() ? NullQuery() : WithAddress(FCurrentQuery, FDeviceAddress);
@@ -271,32 +241,14 @@ bool TFormModbus::FinishWritesThenStop() {
     return true;
 }
 
-void TFormModbus::AddMeteringObserver(IMeteringObserver* observer) {
-    if (observer && std::find(FObservers.begin(), FObservers.end(), observer) == FObservers.end())
-        FObservers.push_back(observer);
-}
-
-void TFormModbus::RemoveMeteringObserver(IMeteringObserver* observer) {
-    std::erase(FObservers, observer);
-}
-
-void TFormModbus::NotifyBits(TMeteringBlock block, std::span<const bool> bits) {
-    if (FMeteringRead != block || FObservers.empty())
-        return;
-    std::vector<std::uint16_t> values(bits.begin(), bits.end());
-    NotifyAnswer(block, values);
-}
-
-void TFormModbus::NotifyAnswer(TMeteringBlock block, std::span<const std::uint16_t> values) {
-    // Only the answer to the read in progress counts, once.
-    if (FMeteringRead != block || FMeteringAnswered)
-        return;
+bool TFormModbus::MeteringAnswered(TMeteringBlock block) {
+    // The answer to the metering read in progress counts once; its read is no gap.
+    if (FMeteringRead != block)
+        return true;
+    if (FMeteringAnswered)
+        return false;
     FMeteringAnswered = true;
-    // Values scaled by ratios the meter now connected has not answered are left out.
-    TScaling scaling = FScaling;
-    scaling.RatiosKnown = FFacts.RatiosKnown();
-    for (IMeteringObserver* o : std::vector(FObservers))
-        o->MeteringAnswer(block, values, scaling);
+    return true;
 }
 
 void TFormModbus::ModbusQueryFinish(TKrPolling& /*Sender*/) {
@@ -305,16 +257,10 @@ void TFormModbus::ModbusQueryFinish(TKrPolling& /*Sender*/) {
     FPendingQueries.clear();
     FInFlight.reset();
     FAdopted.reset();
-    FFacts.Forget();
     FFinishingWrites = false;
     FQueryOpen = false;
     FMeteringRead.reset();
-    for (IMeteringObserver* o : std::vector(FObservers))
-        o->MeteringStopped();
-    // The rows of this connection are written under its meter; the next connection may reach
-    // another meter.
-    ForgetMeter();
-    FMeterLine.reset();
+    FMeter->StopAsking();
     if (FShell.DisconnectRequested())
         FShell.SetConnected(false);
     if (Modbus.Opened()) {
@@ -324,7 +270,11 @@ void TFormModbus::ModbusQueryFinish(TKrPolling& /*Sender*/) {
     FTraffic.ClearTraffic();
     FShell.SetStatusText(1, QString());
     FShell.SetStatusText(2, QString());
-    Notify([](ILinkListener& l) { l.CycleEnded(); });
+    FEvents.Raise([](IMeterEvents& e) { e.CycleEnded(); });
+    // The rows of this connection are written under its meter, on CycleEnded; the next
+    // connection may reach another meter.
+    NewMeter(false);
+    FMeterLine.reset();
 
     if (FObserver)
         FObserver->PollingEnded();
@@ -335,7 +285,7 @@ void TFormModbus::ModbusF10Response(TKrModbus& /*Sender*/, std::uint8_t /*Slave*
     if (StartAddr != sbGeneral)
         return;
     const TLinkLine before = Line();
-    FFacts.RatiosWritten();
+    FMeter->RatiosWritten();
     // Address 0 is the broadcast address, never a meter's own: a write that did not come
     // from a settings sequence has nothing to adopt.
     if (FNew.DeviceAddress != 0)
@@ -356,110 +306,31 @@ void TFormModbus::ModbusF10Response(TKrModbus& /*Sender*/, std::uint8_t /*Slave*
     // The same meter, moved by its own settings: what is known of it holds.
     if (FMeterLine)
         FMeterLine = Line();
+    FMeter->MovedTo(Line());
     FShell.RefreshStatusAddress();
 }
 
 void TFormModbus::ModbusF01Response(TKrModbus& /*Sender*/, std::uint8_t /*Slave*/,
                                     std::uint16_t /*StartAddr*/, std::span<const bool> Values) {
-    NotifyBits(TMeteringBlock::Relays, Values);
-
-    Notify([Values](ILinkListener& l) { l.CoilsRead(Values); });
-    if (!FMetering)
-        return;
-    for (int i = 0; i < RelayCount && static_cast<std::size_t>(i) < Values.size(); ++i)
-        FMetering->SetRelayState(i, Values[i]);
+    if (MeteringAnswered(TMeteringBlock::Relays))
+        FMeter->BitsRead(TMeteringBlock::Relays, Values);
 }
 
 void TFormModbus::ModbusF02Response(TKrModbus& /*Sender*/, std::uint8_t /*Slave*/,
                                     std::uint16_t /*StartAddr*/, std::span<const bool> Values) {
-    NotifyBits(TMeteringBlock::Inputs, Values);
-    if (!FMetering)
-        return;
-    for (int i = 0; i < InputCount && static_cast<std::size_t>(i) < Values.size(); ++i)
-        FMetering->SetInputState(i, Values[i]);
+    if (MeteringAnswered(TMeteringBlock::Inputs))
+        FMeter->BitsRead(TMeteringBlock::Inputs, Values);
 }
 
 void TFormModbus::ModbusF03Response(TKrModbus& /*Sender*/, std::uint8_t /*Slave*/,
                                     std::uint16_t StartAddr,
                                     std::span<const std::uint16_t> Values) {
-    Notify([StartAddr, Values](ILinkListener& l) { l.RegistersRead(StartAddr, Values); });
-    switch (StartAddr) {
-    case rbMeasurement:
-        NotifyAnswer(TMeteringBlock::Measurement, Values);
-        if (FMetering) {
-            const auto texts = MeasurementTexts(FScaling, Values, FFacts.RatiosKnown());
-            for (int i = 0; i < MeasurementCount; ++i)
-                if (static_cast<std::size_t>(i) < Values.size())
-                    FMetering->SetMeasurementText(i, texts[i]);
-        }
-        break;
-    case rbEnergy:
-        NotifyAnswer(TMeteringBlock::Energy, Values);
-        if (FMetering) {
-            std::array<QString, EnergyCount> texts;
-            const int filled = EnergyTexts(Values, texts);
-            for (int i = 0; i < filled; ++i)
-                FMetering->SetEnergyText(i, texts[i]);
-        }
-        break;
-    case rbIdentity:
-        DecodeIdentityBlock(Values);
-        FFacts.BlockRead(StartAddr);
-        break;
-    case rbSerialNumber:
-        FSerialNumber = DecodeSerialNumber(Values);
-        if (FDeviceInfo)
-            FDeviceInfo->SetFieldText(IDeviceInfoView::fSerialNo, FSerialNumber);
-        break;
-    case rbAOType:
-        if (!Values.empty()) {
-            FScaling.AOType = Values[0];
-            if (FDeviceInfo)
-                FDeviceInfo->SetFieldText(IDeviceInfoView::fAOType, AOTypeText(FScaling.AOType));
-        }
-        break;
-    case sbGeneral:
-        DecodeSettings(StartAddr, Values);
-        UpdateRatios(Values, FRatios, FScaling);
-        FFacts.BlockRead(StartAddr);
-        break;
-    case sbAlarm:
-    case sbDigitalOutput:
-    case sbRelay2Alarm:
-    case sbAnalogOutput:
-        DecodeSettings(StartAddr, Values);
-        break;
-    default:
-        break;
-    }
-}
-
-void TFormModbus::DecodeIdentityBlock(std::span<const std::uint16_t> values) {
-    const TIdentity id = DecodeIdentity(values);
-    FSoftwareVersion = id.SoftVersion;
-    if (FDeviceInfo) {
-        FDeviceInfo->SetFieldText(IDeviceInfoView::fDevType, id.DevType);
-        FDeviceInfo->SetFieldText(IDeviceInfoView::fHardVersion, id.HardVersion);
-        FDeviceInfo->SetFieldText(IDeviceInfoView::fSoftVersion, id.SoftVersion);
-        FDeviceInfo->SetFieldText(IDeviceInfoView::fReleaseDate, id.ReleaseDate);
-    }
-    AdaptPages();
-}
-
-void TFormModbus::AdaptPages() {
-    const TPageAdaptation a = AdaptationFor(FSoftwareVersion);
-    if (FSettings)
-        FSettings->ShowLayout(a);
-    if (FMetering)
-        FMetering->ShowExtendedEnergy(!a.HideExtendedEnergy);
-}
-
-void TFormModbus::DecodeSettings(std::uint16_t start, std::span<const std::uint16_t> values) {
-    if (!FSettings)
+    const bool metering = StartAddr == rbMeasurement || StartAddr == rbEnergy;
+    const TMeteringBlock block =
+        StartAddr == rbEnergy ? TMeteringBlock::Energy : TMeteringBlock::Measurement;
+    if (metering && !MeteringAnswered(block))
         return;
-    TMeterSettings record = FSettings->Settings();
-    if (DecodeSettingsBlock(start, values, record, FScaling))
-        FSettings->SetSettings(record);
+    FMeter->RegistersRead(StartAddr, Values);
 }
 
 void TFormModbus::ModbusSendData(TKrPolling& /*Sender*/, const std::string& Data) {
@@ -503,49 +374,17 @@ void TFormModbus::ModbusResponseError(TKrModbus& /*Sender*/) {
 }
 
 void TFormModbus::ModbusAfterResponse(TKrModbus& Sender) {
-
     if (FObserver)
         FObserver->QueryEnded({Sender.ErrorKind(), Sender.ExceptionCode(), Sender.Broadcast(),
                                Sender.CurrentRequest(), Sender.RecvBuffer()});
-    FFacts.QueryEnded();
+    FMeter->QueryEnded();
     FQueryOpen = false;
     // A metering read without its answer is a gap for those watching, never a repeated value.
     if (FMeteringRead && !FMeteringAnswered)
-        for (IMeteringObserver* o : std::vector(FObservers))
-            o->MeteringLost(*FMeteringRead);
+        FMeter->MeteringLost(*FMeteringRead);
     FMeteringRead.reset();
-    if (FInFlight) {
-        const std::string text = std::move(FInFlight->first);
-        const TLinkLine line = FInFlight->second;
-        FInFlight.reset();
-        TQueryOutcome outcome;
-        switch (Sender.ErrorKind()) {
-        case TKrModbus::ekNone:
-            break;
-        case TKrModbus::ekException:
-            outcome = {TQueryResult::Exception, Sender.ExceptionCode()};
-            break;
-        case TKrModbus::ekNoResponse:
-            outcome.Result = TQueryResult::NoAnswer;
-            break;
-        default:
-            outcome.Result = TQueryResult::BadAnswer;
-            break;
-        }
-        Notify([&](ILinkListener& l) { l.QueryFinished(text, line, outcome); });
-        if (outcome.Result != TQueryResult::Answered)
-            DropDependents(text);
-        if (!IsWriteQuery(text) && FReadsFailing != (outcome.Result != TQueryResult::Answered)) {
-            FReadsFailing = !FReadsFailing;
-            ShowTraffic();
-        }
-        if (FAdopted) {
-            const TLinkLine before = FAdopted->first;
-            const TLinkLine after = FAdopted->second;
-            FAdopted.reset();
-            Notify([&](ILinkListener& l) { l.LineAdopted(before, after); });
-        }
-    }
+    if (FInFlight)
+        ReportQueryEnd(Sender);
     if (FPendingQueries.empty() && !PolledPage(FShell.ActivePage())) {
         FTraffic.ClearTraffic();
         ShowTraffic();
@@ -554,29 +393,42 @@ void TFormModbus::ModbusAfterResponse(TKrModbus& Sender) {
         FShell.SetStatusText(3, *text);
 }
 
-void TFormModbus::ModbusExceptionResponse(TKrModbus& /*Sender*/, std::uint8_t /*Slave*/,
-                                          int AExceptionCode) {
-    // "Over limit" answers a write whose values the meter refused; a meter that refuses its
-    // reads this way has no write of the operator's to report, however often it is polled.
-    // A closing program does not wait for the operator; the journal keeps the refusal.
-    if (AExceptionCode != 4 || !IsWriteQuery(FCurrentQuery) || FClosing)
-        return;
-    ++FOverLimitPending;
-    QTimer::singleShot(0, &FDeferContext, [this] { ShowOverLimitBoxes(); });
+void TFormModbus::ReportQueryEnd(TKrModbus& Sender) {
+    const std::string text = std::move(FInFlight->first);
+    const TLinkLine line = FInFlight->second;
+    FInFlight.reset();
+    TQueryOutcome outcome;
+    switch (Sender.ErrorKind()) {
+    case TKrModbus::ekNone:
+        break;
+    case TKrModbus::ekException:
+        outcome = {TQueryResult::Exception, Sender.ExceptionCode()};
+        break;
+    case TKrModbus::ekNoResponse:
+        outcome.Result = TQueryResult::NoAnswer;
+        break;
+    default:
+        outcome.Result = TQueryResult::BadAnswer;
+        break;
+    }
+    FEvents.Raise([&](IMeterEvents& e) { e.QueryFinished(text, line, outcome); });
+    if (outcome.Result != TQueryResult::Answered)
+        DropDependents(text);
+    if (!IsWriteQuery(text) && FReadsFailing != (outcome.Result != TQueryResult::Answered)) {
+        FReadsFailing = !FReadsFailing;
+        ShowTraffic();
+    }
+    if (FAdopted) {
+        const TLinkLine before = FAdopted->first;
+        const TLinkLine after = FAdopted->second;
+        FAdopted.reset();
+        FEvents.Raise([&](IMeterEvents& e) { e.LineAdopted(before, after); });
+    }
 }
 
-void TFormModbus::ShowOverLimitBoxes() {
-    // A box already open shows the ones that arrived meanwhile when it is closed.
-    if (FShowingBox)
-        return;
-    FShowingBox = true;
-    while (FOverLimitPending > 0) {
-        --FOverLimitPending;
-        FDialogs.MessageBox(QString::fromLatin1(cstMain::CaptionConfirm),
-                            QString::fromLatin1(cstMain::OverLimit), IDialogs::NoIcon,
-                            IDialogs::Ok);
-    }
-    FShowingBox = false;
+void TFormModbus::ModbusExceptionResponse(TKrModbus& /*Sender*/, std::uint8_t /*Slave*/,
+                                          int AExceptionCode) {
+    FOverLimit.ExceptionAnswer(FCurrentQuery, AExceptionCode, FClosing);
 }
 
 void TFormModbus::ModbusLineError(TKrModbus& /*Sender*/, std::uint32_t EventMask) {

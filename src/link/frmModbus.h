@@ -1,33 +1,35 @@
-// The meter link: the application's one model of the connected meter. It owns the Modbus
-// master, chooses every query (one-shot queries first, then the metering rotation), follows
-// the meter's software version, turns responses into what the pages show and counts the
-// traffic. The decisions live in the pure units it calls; this class only coordinates.
+// The link session: the one owner of the Modbus master. It keeps the line and the device
+// address, chooses every query (one-shot queries first, then the metering rotation), adopts the
+// line settings a settings write moved the meter to, runs the closing protocol and shows the
+// traffic in the status bar. What it learns of the meter goes to the meter model of the meter
+// it reaches now, which raises the events that pages, chart, recorder and journal follow.
 #pragma once
 
-#include "link/LinkListener.h"
+#include "link/LinkPort.h"
 #include "link/LinkViews.h"
-#include "meter/MeterFacts.h"
-#include "meter/MeteringObserver.h"
-#include "meter/QueryPlan.h"
-#include "meter/RegisterDecode.h"
-#include "meter/Scaling.h"
+#include "link/OverLimitBox.h"
+#include "link/PagePresenter.h"
 #include "link/TrafficObserver.h"
 #include "link/TrafficStats.h"
+#include "meter/MeterModel.h"
+#include "meter/QueryPlan.h"
 #include "modbus/KrModbus.h"
 #include "widgets/Dialogs.h"
 
-#include <QObject>
 #include <QString>
 
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
-class TFormModbus {
+class TLinkTestAccess;
+
+class TFormModbus : public ILinkPort {
 public:
     // Line settings a settings write asks the link to adopt once the meter has confirmed it.
     struct TLineChange {
@@ -47,21 +49,56 @@ public:
     };
 
     TFormModbus(ILinkShell& shell, IDialogs& dialogs);
-    ~TFormModbus();
+    ~TFormModbus() override;
     TFormModbus(const TFormModbus&) = delete;
     TFormModbus& operator=(const TFormModbus&) = delete;
 
     // The pages, once they exist; any of them may be absent.
     void SetViews(IMeteringView* metering, IDeviceInfoView* deviceInfo, ISettingsView* settings);
-    // Followers of the traffic, told in the order they were added; each stays until removed.
-    void AddListener(ILinkListener* listener);
-    void RemoveListener(ILinkListener* listener);
-    // The line the next query goes out on.
-    TLinkLine Line() const;
+
+    // ILinkPort
+    const TMeterModel& Meter() const override { return *FMeter; }
+    void Follow(IMeterEvents* follower) override { FEvents.Follow(follower); }
+    void Unfollow(IMeterEvents* follower) override { FEvents.Unfollow(follower); }
+    using ILinkPort::AppendQuery;
+    void AppendQuery(std::string text, std::string needs) override;
+    void SetNewLineSettings(std::uint8_t deviceAddress, int baudrate, std::optional<TParity> parity,
+                            std::optional<TStopBits> stopBits) override;
+    std::size_t QueriesLeft() const override {
+        return FPendingQueries.size() + (FInFlight ? 1 : 0);
+    }
+    bool Closing() const override { return FClosing; }
+    TLinkLine Line() const override;
+    std::uint64_t SentCount() const override { return FTraffic.SentCount(); }
+    std::uint64_t ErrorCount() const override { return FTraffic.ErrorCount(); }
+    void SetTrafficObserver(ITrafficObserver* observer) override { FObserver = observer; }
+
     // A query is on the line and its end not yet handled.
     bool QueryInFlight() const { return FInFlight.has_value(); }
 
-    TKrModbus Modbus;
+    // The port and the line, for the connection dialog and the main window.
+    std::uint16_t PortNum() const { return Modbus.PortNum(); }
+    int Baudrate() const { return Modbus.Baudrate(); }
+    TParity Parity() const { return Modbus.Parity(); }
+    TStopBits StopBits() const { return Modbus.StopBits(); }
+    void SetBaudrate(int value) { Modbus.SetBaudrate(value); }
+    void SetParity(TParity value) { Modbus.SetParity(value); }
+    void SetStopBits(TStopBits value) { Modbus.SetStopBits(value); }
+    int QueryInterval() const { return Modbus.QueryInterval(); }
+    void SetQueryInterval(int ms) { Modbus.SetQueryInterval(ms); }
+    int QueryTimeout() const { return Modbus.QueryTimeout(); }
+    void SetQueryTimeout(int ms) { Modbus.SetQueryTimeout(ms); }
+    // Opens the port; false with the system's error number kept (OpenSystemError) when it
+    // cannot.
+    bool Open() { return Modbus.Open(); }
+    int OpenSystemError() const { return Modbus.OpenSystemError(); }
+    bool Opened() const { return Modbus.Opened(); }
+    bool Running() const { return Modbus.Running(); }
+    // Starts the query cycle on the open port (at once when `now`).
+    void Start(bool now) { Modbus.Start(now); }
+    // Ends the cycle after the query on the line; its end closes the port (ModbusQueryFinish).
+    void Stop() { Modbus.Stop(); }
+    void SetClock(IKrClock& clock) { Modbus.SetClock(clock); }
 
     // Queues the reads of the page shown; false (and nothing queued) while offline.
     bool RequestPageData();
@@ -70,6 +107,8 @@ public:
     // Clean-up after the query cycle has stopped; also called by the shell when a disconnect
     // is requested while no cycle runs.
     void ModbusQueryFinish(TKrPolling& Sender);
+    // The same when the shell ends a connection whose cycle does not run.
+    void EndCycle() { ModbusQueryFinish(Modbus); }
 
     // Another port. A cycle that the change of port cuts short still ends as a disconnect
     // does: its query counts as failed, the queue is dropped and the shell goes offline.
@@ -80,51 +119,25 @@ public:
     // the port closes as after Disconnect. False when no write is waiting or on its way, or
     // no cycle runs: nothing to wait for.
     bool FinishWritesThenStop();
-    // The program is closing: FinishWritesThenStop has taken over the cycle.
-    bool Closing() const { return FClosing; }
 
-    // One-shot queries, sent first in first out before any polling query. A write that was
-    // computed from an earlier queued write names it in `needs`.
-    void AppendQuery(std::string text, std::string needs = {});
     const std::deque<TPendingQuery>& PendingQueries() const { return FPendingQueries; }
     std::vector<std::string> PendingTexts() const;
 
-    // The settings page's pending line settings. They travel with the 0x1100 write queued last
-    // (parity and stop bits left out keep the values asked for before); without such a write
-    // in the queue they become the pending values at once.
-    void SetNewLineSettings(std::uint8_t deviceAddress, int baudrate, std::optional<TParity> parity,
-                            std::optional<TStopBits> stopBits);
     std::uint8_t NewDeviceAddress() const { return FNew.DeviceAddress; }
     int NewBaudrate() const { return FNew.Baudrate; }
     TParity NewParity() const { return FNew.Parity; }
     TStopBits NewStopBits() const { return FNew.StopBits; }
 
     std::uint8_t DeviceAddress() const { return FDeviceAddress; }
-    // Another address is another meter: its identity, serial number and ratios are not known
-    // yet, and while connected they are asked for at once. So is another port or line setting
-    // (unless a settings write moved the meter there), and a disconnect forgets them too.
+    // Another address is another meter: a new meter model, which knows nothing, and while
+    // connected its identity and ratios are asked for at once. So is another port or line
+    // setting (unless a settings write moved the meter there), and a disconnect forgets it too.
     void SetDeviceAddress(std::uint8_t value);
-    const QString& SoftwareVersion() const { return FSoftwareVersion; }
-    void SetSoftwareVersion(const QString& value) { FSoftwareVersion = value; }
-    const TScaling& Scaling() const { return FScaling; }
-    // Whether this connection has read the meter's identity and its ratios; until then the
-    // software version and the ratios are those of an earlier read, or the defaults.
-    bool IdentityKnown() const { return FFacts.IdentityKnown(); }
-    bool RatiosKnown() const { return FFacts.RatiosKnown(); }
-    double PTRatio() const { return FScaling.PTRatio; }
-    double CTRatio() const { return FScaling.CTRatio; }
-    double LastPT2() const { return FRatios.LastPT2; }
-    double LastCT2() const { return FRatios.LastCT2; }
-    std::int32_t AOType() const { return FScaling.AOType; }
     int PollStep() const { return FRotation.Step(); }
     void SetPollStep(int value) { FRotation.SetStep(value); }
 
-    std::uint64_t SentCount() const { return FTraffic.SentCount(); }
-    std::uint64_t ErrorCount() const { return FTraffic.ErrorCount(); }
     // The connection dialog restarts the statistics when the device address changes.
     void ResetCounts() { FTraffic.Reset(); }
-    // Who else hears of the traffic (the communication statistics); none by default.
-    void SetTrafficObserver(ITrafficObserver* observer) { FObserver = observer; }
     // Names the likely cause of the line's state (the communication statistics' verdict).
     // While the reads go unanswered, the transmit panel shows it instead of the frames.
     void SetFailureCause(std::function<QString()> cause) { FFailureCause = std::move(cause); }
@@ -135,14 +148,6 @@ public:
     // over before the next frame. It sleeps on the master's clock, which tests replace.
     int AdoptWait() const { return FAdoptWait; }
     void SetAdoptWait(int ms) { FAdoptWait = ms; }
-
-    // Watchers of the metering reads (trend chart, recorder); each is told once per answer or
-    // loss. The observer must stay alive until it is removed.
-    void AddMeteringObserver(IMeteringObserver* observer);
-    void RemoveMeteringObserver(IMeteringObserver* observer);
-    // The serial number read from the meter now connected; empty before it is read, and again
-    // after Disconnect or a change of the device address.
-    const QString& SerialNumber() const { return FSerialNumber; }
 
     // Handlers bound to the master's events.
     void ModbusQueryData(TKrModbus& Sender, std::string& FmtData);
@@ -165,26 +170,22 @@ public:
     void ShowTraffic();
 
 private:
-    void DecodeIdentityBlock(std::span<const std::uint16_t> values);
-    void DecodeSettings(std::uint16_t start, std::span<const std::uint16_t> values);
-    void AdaptPages();
-    void ShowOverLimitBoxes();
-    void NotifyAnswer(TMeteringBlock block, std::span<const std::uint16_t> values);
-    void NotifyBits(TMeteringBlock block, std::span<const bool> bits);
-    void ForgetMeter();
+    friend class TLinkTestAccess;
+
+    void NewMeter(bool ask);
     void DropDependents(const std::string& failed);
+    bool MeteringAnswered(TMeteringBlock block);
+    void ReportQueryEnd(TKrModbus& sender);
 
-    template <typename F> void Notify(F&& call);
-
+    // The master: nothing outside the session touches it (tests reach it through
+    // TLinkTestAccess).
+    TKrModbus Modbus;
     ILinkShell& FShell;
-    IDialogs& FDialogs;
-    IMeteringView* FMetering = nullptr;
-    IDeviceInfoView* FDeviceInfo = nullptr;
-    ISettingsView* FSettings = nullptr;
+    TMeterEventStream FEvents;
+    std::unique_ptr<TMeterModel> FMeter;
+    TPagePresenter FPresenter;
+    TOverLimitBox FOverLimit;
 
-    TScaling FScaling;
-    TRatioState FRatios;
-    TMeterFacts FFacts;
     // The query of this turn as handed to the master (placeholder address), and whether its
     // outcome is still to come.
     std::string FCurrentQuery;
@@ -192,10 +193,9 @@ private:
     // Closing: only the queued writes still go out.
     bool FFinishingWrites = false;
     bool FClosing = false;
-    // The line whose meter the version, serial number and ratios were read from.
+    // The line whose meter the model was read from; none between connections.
     std::optional<TLinkLine> FMeterLine;
     std::uint8_t FDeviceAddress = 1;
-    QString FSoftwareVersion;
     TPollRotation FRotation;
     std::deque<TPendingQuery> FPendingQueries;
     TTrafficStats FTraffic;
@@ -204,26 +204,17 @@ private:
     // The line settings asked for last, queued or not: the base for fields a sequence leaves.
     TLineChange FLastAsked;
     int FAdoptWait = 2000;
-    QString FSerialNumber;
-    std::vector<IMeteringObserver*> FObservers;
     // The metering block the query in progress reads, and whether its answer came.
     std::optional<TMeteringBlock> FMeteringRead;
     bool FMeteringAnswered = false;
 
-    std::vector<ILinkListener*> FListeners;
     // The query on the line, with the line it went out on, until its answer has been handled.
     std::optional<std::pair<std::string, TLinkLine>> FInFlight;
     // A switch of line settings made while handling the answer in flight.
     std::optional<std::pair<TLinkLine, TLinkLine>> FAdopted;
 
-    // The "over limit" box is shown from the event loop, never from inside a master event:
-    // its modal loop would otherwise run the master's timers while the master is still
-    // dispatching, and the cycle would re-enter itself.
-    int FOverLimitPending = 0;
-    bool FShowingBox = false;
     // The device under the open port has gone; cleared when the cycle ends.
     bool FLineLost = false;
     std::function<QString()> FFailureCause;
     bool FReadsFailing = false;
-    QObject FDeferContext;
 };

@@ -28,56 +28,69 @@ QString Cleaned(const QString& text) {
 
 } // namespace
 
-std::array<QString, MeasurementCount>
-MeasurementTexts(const TScaling& scale, std::span<const std::uint16_t> values, bool ratiosKnown) {
-    using TDecoder = QString (*)(const TScaling&, std::uint16_t);
-    struct TRegister {
-        TDecoder Decode;
-        bool ByRatios; // scaled by the PT or CT ratio, or both
-    };
-    static constexpr TRegister Registers[MeasurementCount] = {
-        {VoltageText, true},
-        {VoltageText, true},
-        {VoltageText, true},
-        {VoltageText, true},
-        {VoltageText, true},
-        {VoltageText, true},
-        {CurrentText, true},
-        {CurrentText, true},
-        {CurrentText, true},
-        {VoltageText, true},
-        {VoltageText, true},
-        {CurrentText, true},
-        {ActivePowerText, true},
-        {ReactivePowerText, true},
-        {ApparentPowerText, true},
-        {[](const TScaling&, std::uint16_t raw) { return FrequencyText(raw); }, false},
-        {[](const TScaling&, std::uint16_t raw) { return PowerFactorText(raw); }, false},
-        {[](const TScaling&, std::uint16_t raw) { return LoadTypeText(raw); }, false},
-        {AnalogOutputText, false},
-        {AnalogOutputText, false},
-        {CurrentText, true},
-    };
+namespace {
+
+// A measurement as the page writes it, from its value in physical units.
+QString MeasurementText(const TMeterReading& r, int offset) {
+    const TMeasurementKind kind = MeasurementKind(offset);
+    if (kind == TMeasurementKind::LoadType)
+        return LoadTypeText(r.Raw[static_cast<std::size_t>(offset)]);
+    const std::optional<double> v = r.Value(offset);
+    if (!v)
+        return {};
+    switch (kind) {
+    case TMeasurementKind::Volts:
+        return FormatVolts(*v);
+    case TMeasurementKind::Amps:
+        return FormatAmps(*v);
+    case TMeasurementKind::SignedPower:
+        return offset == 12 ? FormatKW(*v) : FormatKvar(*v);
+    case TMeasurementKind::Power:
+        return FormatKVA(*v);
+    case TMeasurementKind::Hz:
+        return FormatHz(*v);
+    case TMeasurementKind::PowerFactor:
+        return FormatFixed(*v, 3);
+    case TMeasurementKind::AO:
+        return FormatAnalogOutput(*v, r.Scaling.AOType);
+    case TMeasurementKind::LoadType:
+        break;
+    }
+    return {};
+}
+
+} // namespace
+
+std::array<QString, MeasurementCount> MeasurementTexts(const TMeterReading& reading) {
     std::array<QString, MeasurementCount> texts;
-    for (std::size_t i = 0; i < texts.size() && i < values.size(); ++i)
-        if (ratiosKnown || !Registers[i].ByRatios)
-            texts[i] = Registers[i].Decode(scale, values[i]);
+    for (std::size_t i = 0; i < texts.size() && i < reading.Raw.size(); ++i)
+        texts[i] = MeasurementText(reading, static_cast<int>(i));
     return texts;
 }
 
-int EnergyTexts(std::span<const std::uint16_t> values, std::array<QString, EnergyCount>& texts) {
-    const std::size_t count = values.size() > 4 ? EnergyCount : 2;
+std::array<QString, MeasurementCount>
+MeasurementTexts(const TScaling& scale, std::span<const std::uint16_t> values, bool ratiosKnown) {
+    TScaling s = scale;
+    s.RatiosKnown = s.RatiosKnown && ratiosKnown;
+    return MeasurementTexts(MakeReading(TMeteringBlock::Measurement, values, s, 0));
+}
+
+int EnergyTexts(const TMeterReading& reading, std::array<QString, EnergyCount>& texts) {
+    const std::size_t count = reading.Raw.size() > 4 ? EnergyCount : 2;
     int filled = 0;
-    for (std::size_t i = 0; i < count && 2 * i + 1 < values.size(); ++i) {
-        const std::uint16_t low = values[2 * i];
-        const std::uint16_t high = values[2 * i + 1];
+    for (std::size_t i = 0; i < count && 2 * i + 1 < reading.Raw.size(); ++i) {
         // Counters alternate per pair of labels: Ep_total, Eq_total, Ep_imp, Ep_exp, Eq_imp,
         // Eq_exp; only the second and the last two are reactive.
         const bool reactive = i == 1 || i == 4 || i == 5;
-        texts[i] = reactive ? ReactiveEnergyText(low, high) : ActiveEnergyText(low, high);
+        const double value = reading.Value(static_cast<int>(2 * i)).value_or(0);
+        texts[i] = reactive ? FormatKvarh(value) : FormatKWh(value);
         filled = static_cast<int>(i) + 1;
     }
     return filled;
+}
+
+int EnergyTexts(std::span<const std::uint16_t> values, std::array<QString, EnergyCount>& texts) {
+    return EnergyTexts(MakeReading(TMeteringBlock::Energy, values, TScaling{}, 0), texts);
 }
 
 TIdentity DecodeIdentity(std::span<const std::uint16_t> values) {

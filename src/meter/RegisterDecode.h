@@ -2,6 +2,7 @@
 // values out. Nothing here touches a widget.
 #pragma once
 
+#include "meter/MeterReading.h"
 #include "meter/Scaling.h"
 
 #include <QString>
@@ -28,12 +29,15 @@ inline constexpr int InputCount = 6;
 // The 21 label texts of the measurement block, in register order (0x1400 to 0x1414).
 // Missing registers give empty texts, and so do the voltages, currents and powers while the
 // ratios that scale them are not known: no value is better than a wrong one.
+std::array<QString, MeasurementCount> MeasurementTexts(const TMeterReading& reading);
+// The same for register values read with `scale`.
 std::array<QString, MeasurementCount> MeasurementTexts(const TScaling& scale,
                                                        std::span<const std::uint16_t> values,
                                                        bool ratiosKnown = true);
 
 // The energy counters present in a response of the energy block: 2 for 4 registers, all 6
 // for 12; the count returned says how many were filled.
+int EnergyTexts(const TMeterReading& reading, std::array<QString, EnergyCount>& texts);
 int EnergyTexts(std::span<const std::uint16_t> values, std::array<QString, EnergyCount>& texts);
 
 // The meter's identity block (9 registers, 18 characters).

@@ -278,3 +278,32 @@ bool DecodeSettingsBlock(uint16_t start, std::span<const uint16_t> values, TMete
     }
     return true;
 }
+
+namespace {
+
+void CopyField(const TField& f, const TMeterSettings& from, TMeterSettings& to) {
+    if (f.Kind == TKind::Choice)
+        to.*f.Choice = from.*f.Choice;
+    else
+        to.*f.Text = from.*f.Text;
+}
+
+} // namespace
+
+bool CopySettingsBlock(uint16_t start, std::size_t registers, const TMeterSettings& from,
+                       TMeterSettings& to) {
+    const TBlockLayout* layout = FindLayout(start);
+    if (!layout)
+        return false;
+    const size_t count = std::min<size_t>(registers, layout->Block.Count);
+    unsigned offset = 0;
+    for (const TRegister& r : layout->Registers) {
+        if (offset + Width(r.Field) > count)
+            break;
+        CopyField(r.Field, from, to);
+        if (r.Relay1)
+            CopyField(*r.Relay1, from, to);
+        offset += Width(r.Field);
+    }
+    return true;
+}

@@ -3,8 +3,8 @@
 // the same register order, word order and scaling.
 #pragma once
 
-#include "meter/Scaling.h"
 #include "meter/MeterSettings.h"
+#include "meter/Scaling.h"
 
 #include <cstdint>
 #include <span>
@@ -56,3 +56,9 @@ std::string EncodeSettingsBlock(uint16_t start, const TMeterSettings& settings,
 // sets. False when the address starts no settings block.
 bool DecodeSettingsBlock(uint16_t start, std::span<const uint16_t> values, TMeterSettings& settings,
                          const TScaling& scale);
+
+// Copies the fields that a read of `registers` registers of the block sets (as
+// DecodeSettingsBlock decodes them) from one record to another. False when the address starts
+// no settings block.
+bool CopySettingsBlock(uint16_t start, std::size_t registers, const TMeterSettings& from,
+                       TMeterSettings& to);

@@ -15,10 +15,6 @@ double Signed(uint16_t raw) {
     return static_cast<int16_t>(raw);
 }
 
-double Pair(uint16_t first, uint16_t second) {
-    return static_cast<double>(static_cast<uint32_t>(first) | static_cast<uint32_t>(second) << 16);
-}
-
 } // namespace
 
 int VoltageDecimals(double x) {
@@ -78,48 +74,8 @@ QString FormatAnalogOutput(double x, int32_t aoType) {
     return FormatFixed(x, 3) + (aoType == 2 ? QStringLiteral(" V") : QStringLiteral(" mA"));
 }
 
-QString VoltageText(const TScaling& scale, uint16_t raw) {
-    return FormatVolts(raw * scale.PTRatio / 10);
-}
-
-QString CurrentText(const TScaling& scale, uint16_t raw) {
-    return FormatAmps(raw * scale.CTRatio / 1000);
-}
-
-QString ActivePowerText(const TScaling& scale, uint16_t raw) {
-    return FormatKW(Signed(raw) * scale.PTRatio * scale.CTRatio / 1000);
-}
-
-QString ReactivePowerText(const TScaling& scale, uint16_t raw) {
-    return FormatKvar(Signed(raw) * scale.PTRatio * scale.CTRatio / 1000);
-}
-
-QString ApparentPowerText(const TScaling& scale, uint16_t raw) {
-    return FormatKVA(raw * scale.PTRatio * scale.CTRatio / 1000);
-}
-
-QString PowerFactorText(uint16_t raw) {
-    return FormatFixed(Signed(raw) / 1000, 3);
-}
-
-QString FrequencyText(uint16_t raw) {
-    return FormatHz(raw / 100.0);
-}
-
 QString LoadTypeText(uint16_t raw) {
     return QString(QChar(static_cast<char16_t>(raw & 0xFF)));
-}
-
-QString AnalogOutputText(const TScaling& scale, uint16_t raw) {
-    return FormatAnalogOutput(raw / 1000.0, scale.AOType);
-}
-
-QString ActiveEnergyText(uint16_t first, uint16_t second) {
-    return FormatKWh(Pair(first, second) / 10);
-}
-
-QString ReactiveEnergyText(uint16_t first, uint16_t second) {
-    return FormatKvarh(Pair(first, second) / 10);
 }
 
 QString IntegerText(uint32_t raw) {

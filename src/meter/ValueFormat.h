@@ -26,18 +26,8 @@ QString FormatKWh(double x);
 QString FormatKvarh(double x);
 QString FormatAnalogOutput(double x, int32_t aoType);
 
-// One register (or the first of a low-word-first pair) to the text of a label.
-QString VoltageText(const TScaling& scale, uint16_t raw);
-QString CurrentText(const TScaling& scale, uint16_t raw);
-QString ActivePowerText(const TScaling& scale, uint16_t raw);
-QString ReactivePowerText(const TScaling& scale, uint16_t raw);
-QString ApparentPowerText(const TScaling& scale, uint16_t raw);
-QString PowerFactorText(uint16_t raw);
-QString FrequencyText(uint16_t raw);
+// One register to the text of a label; the scaled values come from the meter model.
 QString LoadTypeText(uint16_t raw);
-QString AnalogOutputText(const TScaling& scale, uint16_t raw);
-QString ActiveEnergyText(uint16_t first, uint16_t second);
-QString ReactiveEnergyText(uint16_t first, uint16_t second);
 QString IntegerText(uint32_t raw);
 
 // The alarm channels, indices of the page's 19-entry channel list.

@@ -1,11 +1,11 @@
 #include "metering/frmRTMetering.h"
 
+#include "link/LinkPort.h"
 #include "meter/ConvertError.h"
-#include "meter/MeteringObserver.h"
+#include "meter/MeterReading.h"
 #include "meter/QueryPlan.h"
 #include "meter/ValueParse.h"
 #include "meter/cstMain.h"
-#include "link/frmModbus.h"
 #include "metering/MeteringCommands.h"
 #include "widgets/CommandLabel.h"
 #include "widgets/Dialogs.h"
@@ -45,7 +45,7 @@ constexpr int ValueX[] = {112, 288, 464};
 
 } // namespace
 
-TFormRTMetering::TFormRTMetering(TFormModbus& link, IDialogs& dialogs, QWidget* parent)
+TFormRTMetering::TFormRTMetering(ILinkPort& link, IDialogs& dialogs, QWidget* parent)
     : QWidget(parent, Qt::FramelessWindowHint), FLink(link), FDialogs(dialogs) {
     setObjectName(QStringLiteral("FormRTMetering"));
     setWindowTitle(QStringLiteral("Real-Time Metering"));
@@ -62,13 +62,11 @@ TFormRTMetering::TFormRTMetering(TFormModbus& link, IDialogs& dialogs, QWidget* 
     BuildRelays();
     BuildInputs();
     BuildAnalogOutputs();
-    FLink.AddListener(this);
-    FLink.AddMeteringObserver(this);
+    FLink.Follow(this);
 }
 
 TFormRTMetering::~TFormRTMetering() {
-    FLink.RemoveMeteringObserver(this);
-    FLink.RemoveListener(this);
+    FLink.Unfollow(this);
 }
 
 QFrame* TFormRTMetering::AddPanel(const char* name, int left, int top, int width, int height) {
@@ -263,17 +261,11 @@ void TFormRTMetering::SetInputState(int index, bool on) {
     ShowColours(InputBlock);
 }
 
-void TFormRTMetering::MeteringAnswer(TMeteringBlock /*block*/,
-                                     std::span<const std::uint16_t> /*values*/,
-                                     const TScaling& /*scaling*/) {
-    // The link writes the answer's values next; writing them makes the block current.
-}
-
-void TFormRTMetering::MeteringLost(TMeteringBlock block) {
+void TFormRTMetering::MeteringLost(const TMeterModel& /*meter*/, TMeteringBlock block) {
     SetStale(static_cast<std::size_t>(block), true);
 }
 
-void TFormRTMetering::MeteringStopped() {
+void TFormRTMetering::CycleEnded() {
     SetAllStale();
 }
 
@@ -286,7 +278,7 @@ void TFormRTMetering::QueryFinished(const std::string& text, const TLinkLine& /*
     SetAllStale();
 }
 
-void TFormRTMetering::MeterChanged() {
+void TFormRTMetering::MeterChanged(const TMeterModel& /*meter*/) {
     SetAllStale();
 }
 

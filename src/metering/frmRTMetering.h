@@ -4,9 +4,9 @@
 // failed, or that belong to a meter no longer connected, are shown grey until read again.
 #pragma once
 
-#include "link/LinkListener.h"
 #include "link/LinkViews.h"
-#include "meter/MeteringObserver.h"
+#include "meter/MeterEvents.h"
+#include "meter/MeterReading.h"
 #include "meter/ValueColours.h"
 
 #include <QWidget>
@@ -19,16 +19,13 @@ class QLabel;
 class QPushButton;
 class QToolButton;
 class TCommandLabel;
-class TFormModbus;
+class ILinkPort;
 
-class TFormRTMetering : public QWidget,
-                        public IMeteringView,
-                        public IMeteringObserver,
-                        public ILinkListener {
+class TFormRTMetering : public QWidget, public IMeteringView, public IMeterEvents {
     Q_OBJECT
 
 public:
-    TFormRTMetering(TFormModbus& link, IDialogs& dialogs, QWidget* parent = nullptr);
+    TFormRTMetering(ILinkPort& link, IDialogs& dialogs, QWidget* parent = nullptr);
     ~TFormRTMetering() override;
     TFormRTMetering(const TFormRTMetering&) = delete;
     TFormRTMetering& operator=(const TFormRTMetering&) = delete;
@@ -41,17 +38,13 @@ public:
     void ShowExtendedEnergy(bool shown) override;
     void SetCommandsEnabled(bool enabled) override;
 
-    // IMeteringObserver: a block's read lost leaves that block's values stale, the end of the
-    // cycle all of them.
-    void MeteringAnswer(TMeteringBlock block, std::span<const std::uint16_t> values,
-                        const TScaling& scaling) override;
-    void MeteringLost(TMeteringBlock block) override;
-    void MeteringStopped() override;
-    // ILinkListener: another read lost (the meter does not answer at all) and another meter
-    // leave all values stale.
+    // IMeterEvents: a block's read lost leaves that block's values stale; another read lost
+    // (the meter does not answer at all), another meter and the end of the cycle all of them.
+    void MeteringLost(const TMeterModel& meter, TMeteringBlock block) override;
+    void CycleEnded() override;
     void QueryFinished(const std::string& text, const TLinkLine& line,
                        const TQueryOutcome& outcome) override;
-    void MeterChanged() override;
+    void MeterChanged(const TMeterModel& meter) override;
 
     // Command handlers; Sender is the control that was clicked.
     void SpeedRO1Click(QObject* Sender);
@@ -81,7 +74,7 @@ private:
     void SetAllStale();
     void ShowColours(std::size_t block);
 
-    TFormModbus& FLink;
+    ILinkPort& FLink;
     IDialogs& FDialogs;
     TValueColours FColours;
 

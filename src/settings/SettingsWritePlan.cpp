@@ -1,5 +1,7 @@
 #include "settings/SettingsWritePlan.h"
 
+#include "meter/MeterEvents.h"
+
 #include "meter/ConvertError.h"
 #include "meter/RegisterDecode.h"
 #include "meter/ValueParse.h"
@@ -141,7 +143,7 @@ TSettingsWriteOutcome PlanSettingsWrite(const TMeterSettings& record, const QStr
         return R{R::VersionUnknown, QString::fromLatin1(cstMain::VersionUnknown)};
     try {
         const int address = PlainInteger(record.Address);
-        if (address < 1 || address > 247)
+        if (!IsMeterAddress(address))
             return R{R::InvalidAddress, QString::fromLatin1(cstMain::InvalidDeviceAddress)};
         TMeterSettings s = record;
         s.Address = QString::number(address);

@@ -1,11 +1,11 @@
 #include "settings/frmGeneralSettings.h"
 
-#include "meter/SettingsBlocks.h"
 #include "SettingsFile.h"
 #include "SettingsWriteGuard.h"
 #include "SettingsWritePlan.h"
+#include "link/LinkPort.h"
+#include "meter/SettingsBlocks.h"
 #include "meter/cstMain.h"
-#include "link/frmModbus.h"
 #include "widgets/RadioGroup.h"
 #include "widgets/UiFont.h"
 #include "widgets/UpDown.h"
@@ -114,7 +114,7 @@ void OfferEntries(QComboBox* combo, const QStringList& items, int offered) {
 
 } // namespace
 
-TFormGeneralSettings::TFormGeneralSettings(TFormModbus& link, IDialogs& dialogs, QWidget* parent)
+TFormGeneralSettings::TFormGeneralSettings(ILinkPort& link, IDialogs& dialogs, QWidget* parent)
     : QWidget(parent), FLink(link), FDialogs(dialogs) {
     setObjectName(QStringLiteral("FormGeneralSettings"));
     setWindowTitle(QStringLiteral("General Settings"));

@@ -21,7 +21,7 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
-class TFormModbus;
+class ILinkPort;
 class TRadioGroup;
 class TUpDown;
 
@@ -29,7 +29,7 @@ class TFormGeneralSettings : public QWidget, public ISettingsView {
     Q_OBJECT
 
 public:
-    TFormGeneralSettings(TFormModbus& link, IDialogs& dialogs, QWidget* parent = nullptr);
+    TFormGeneralSettings(ILinkPort& link, IDialogs& dialogs, QWidget* parent = nullptr);
 
     // ISettingsView
     TMeterSettings Settings() const override;
@@ -66,7 +66,7 @@ private:
     // The write queries of a plan, in the order they go out.
     static std::vector<std::string> WriteTexts(const TSettingsWritePlan& plan);
 
-    TFormModbus& FLink;
+    ILinkPort& FLink;
     IDialogs& FDialogs;
     ISettingsWriteGuard* FGuard = nullptr;
 

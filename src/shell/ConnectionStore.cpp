@@ -55,7 +55,7 @@ void ConnectionStore::Load(TFormModbus& link) {
     if (!store.childGroups().contains(QLatin1String(Group)))
         return;
     store.beginGroup(QLatin1String(Group));
-    TKrModbus& modbus = link.Modbus;
+    TFormModbus& modbus = link;
     constexpr int intMax = std::numeric_limits<int>::max();
 
     // The port number is kept as 16 bits; a port above 128 still loads (it only has no entry in
@@ -80,7 +80,7 @@ void ConnectionStore::Load(TFormModbus& link) {
 
     // Address 0 is the broadcast address, never one meter's: refused like any other invalid
     // device address.
-    const auto address = ReadInt(store, "DevAddr", 1, 247);
+    const auto address = ReadInt(store, "DevAddr", MinMeterAddress, MaxMeterAddress);
     if (!address)
         return;
     link.SetDeviceAddress(static_cast<std::uint8_t>(*address));
@@ -101,7 +101,7 @@ void ConnectionStore::Save(const TFormModbus& link) {
         return;
     QSettings store = Store();
     store.beginGroup(QLatin1String(Group));
-    const TKrModbus& modbus = link.Modbus;
+    const TFormModbus& modbus = link;
     store.setValue(QStringLiteral("PortNum"), static_cast<int>(modbus.PortNum()));
     store.setValue(QStringLiteral("Baudrate"), modbus.Baudrate());
     store.setValue(QStringLiteral("Parity"), static_cast<int>(modbus.Parity()));

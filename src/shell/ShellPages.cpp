@@ -4,7 +4,7 @@
 #include "metering/frmRTMetering.h"
 #include "settings/frmGeneralSettings.h"
 
-TShellPages CreatePages(TFormModbus& link, IDialogs& dialogs) {
+TShellPages CreatePages(ILinkPort& link, IDialogs& dialogs) {
     TShellPages pages;
     auto* metering = new TFormRTMetering(link, dialogs);
     auto* deviceInfo = new TFormDeviceInfo();

@@ -6,7 +6,7 @@ class IDialogs;
 class IMeteringView;
 class ISettingsView;
 class QWidget;
-class TFormModbus;
+class ILinkPort;
 
 struct TShellPages {
     QWidget* RTMetering = nullptr;
@@ -18,4 +18,4 @@ struct TShellPages {
 };
 
 // Creates the pages in their fixed order, without a parent; the caller docks them.
-TShellPages CreatePages(TFormModbus& link, IDialogs& dialogs);
+TShellPages CreatePages(ILinkPort& link, IDialogs& dialogs);

@@ -1,10 +1,10 @@
 #include "shell/frmConnection.h"
 
-#include "meter/ConvertError.h"
 #include "link/LinkViews.h"
+#include "link/frmModbus.h"
+#include "meter/ConvertError.h"
 #include "meter/ValueParse.h"
 #include "meter/cstMain.h"
-#include "link/frmModbus.h"
 #include "platform/PortInfo.h"
 #include "platform/PortName.h"
 #include "shell/ConnectionStore.h"
@@ -51,7 +51,7 @@ QLabel* MakeLabel(const char* text, int left, int top, QWidget* parent) {
 }
 
 // The master's parity and stop bits from an entry of ComboParity; no entry changes neither.
-void ApplyParityEntry(TKrModbus& modbus, int entry) {
+void ApplyParityEntry(TFormModbus& modbus, int entry) {
     switch (entry) {
     case TFormConnection::ParityEven:
         modbus.SetParity(TParity::Even);
@@ -177,7 +177,7 @@ void TFormConnection::showEvent(QShowEvent* event) {
 }
 
 void TFormConnection::FormShow() {
-    const TKrModbus& modbus = FLink.Modbus;
+    const TFormModbus& modbus = FLink;
     // The filter is on whenever there is something to filter for; the stored port stays listed.
     {
         const QSignalBlocker quiet(CheckPresentOnly);
@@ -227,7 +227,7 @@ void TFormConnection::ButtonOkClick() {
     // Address 0 is the broadcast address: every meter on the line would act on a command and
     // none would answer. A connection needs the address of one meter.
     const int address = IntegerOf(EditDevAddr->text()).value_or(-1);
-    if (address < 1 || address > 247) {
+    if (!IsMeterAddress(address)) {
         FDialogs.MessageBox(QString::fromLatin1(cstMain::CaptionPrompt),
                             QString::fromLatin1(cstMain::InvalidDeviceAddress),
                             IDialogs::Information, IDialogs::Ok);
@@ -237,7 +237,7 @@ void TFormConnection::ButtonOkClick() {
         std::clamp(IntegerOf(EditQueryInterval->text()).value_or(500),
                    ConnectionStore::MinQueryInterval, ConnectionStore::MaxQueryInterval);
 
-    TKrModbus& modbus = FLink.Modbus;
+    TFormModbus& modbus = FLink;
     // While connected the port list is locked: a stored port that has no entry would otherwise
     // show as COM1 and OK would close the open port behind the main window's back.
     if (ComboPortName->isEnabled())
@@ -293,8 +293,8 @@ void TFormConnection::SelectPort(unsigned number) {
 }
 
 void TFormConnection::FillPorts() {
-    FillPortList(ComboPortName, CheckPresentOnly->isChecked(),
-                 {FLink.Modbus.PortNum(), SelectedPort()}, DeviceRoot);
+    FillPortList(ComboPortName, CheckPresentOnly->isChecked(), {FLink.PortNum(), SelectedPort()},
+                 DeviceRoot);
 }
 
 void TFormConnection::SaveSettings() const {
@@ -387,8 +387,9 @@ void TFormConnection::ButtonFindMeterClick() {
     TScanSetting setting{ComboBaudrate->currentText().toUInt(),
                          std::max(ComboParity->currentIndex(), 0)};
     const int address = IntegerOf(EditDevAddr->text()).value_or(1);
-    FindMeter().Prepare(static_cast<int>(SelectedPort()), setting,
-                        static_cast<std::uint8_t>(std::clamp(address, 1, 247)));
+    FindMeter().Prepare(
+        static_cast<int>(SelectedPort()), setting,
+        static_cast<std::uint8_t>(std::clamp(address, MinMeterAddress, MaxMeterAddress)));
     if (FindMeter().exec() != QDialog::Accepted || !FindMeter().Chosen())
         return;
     UseMeter(*FindMeter().Chosen());
@@ -401,14 +402,15 @@ void TFormConnection::ButtonFindMeterClick() {
 }
 
 void TFormConnection::FindMeterFromMenu() {
-    const TKrModbus& modbus = FLink.Modbus;
+    const TFormModbus& modbus = FLink;
     int parity = ParityEven;
     if (modbus.Parity() == TParity::None)
         parity = modbus.StopBits() == TStopBits::_2 ? ParityNone2 : ParityNone1;
     else if (modbus.Parity() == TParity::Odd)
         parity = ParityOdd;
     FindMeter().Prepare(modbus.PortNum(), {static_cast<std::uint32_t>(modbus.Baudrate()), parity},
-                        static_cast<std::uint8_t>(std::clamp<int>(FLink.DeviceAddress(), 1, 247)));
+                        static_cast<std::uint8_t>(std::clamp<int>(
+                            FLink.DeviceAddress(), MinMeterAddress, MaxMeterAddress)));
     if (FindMeter().exec() != QDialog::Accepted || !FindMeter().Chosen())
         return;
     if (FindMeter().ConnectAsked()) {

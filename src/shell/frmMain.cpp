@@ -3,8 +3,8 @@
 #include "commissioning/Commissioning.h"
 #include "commissioning/frmInstallCheck.h"
 #include "comms/CommunicationHost.h"
-#include "meter/cstMain.h"
 #include "link/frmModbus.h"
+#include "meter/cstMain.h"
 #include "platform/PortName.h"
 #include "serial/OpenFailure.h"
 #include "settings/frmGeneralSettings.h"
@@ -420,7 +420,7 @@ void TFormKT580::SetConnected(bool value) {
     FConnected = value;
     // Simulated values must never pass for a meter's: the title says whom the port reaches.
     const bool simulator =
-        FConnected && SimulatorOnPort("COM" + std::to_string(FFormModbus->Modbus.PortNum()));
+        FConnected && SimulatorOnPort("COM" + std::to_string(FFormModbus->PortNum()));
     setWindowTitle(simulator ? MainTitle + SimulatorMark : MainTitle);
     if (FConnected)
         LabelNextStep->hide();
@@ -499,7 +499,7 @@ void TFormKT580::RefreshStatusAddress() {
 }
 
 void TFormKT580::StartConnectExecute() {
-    TKrModbus& modbus = FFormModbus->Modbus;
+    TFormModbus& modbus = *FFormModbus;
     if (!modbus.Open()) {
         // The port's own reason stays inside the master: the operator gets the port's name,
         // and what to do where there is something to do (join the port's group, free it).
@@ -531,11 +531,11 @@ void TFormKT580::StartDisconnectExecute() {
     FDisconnectRequested = true;
     UpdateActionStates();
     FFormModbus->UpdateCommandStates();
-    TKrModbus& modbus = FFormModbus->Modbus;
+    TFormModbus& modbus = *FFormModbus;
     if (modbus.Running())
         modbus.Stop();
     else
-        FFormModbus->ModbusQueryFinish(modbus);
+        FFormModbus->EndCycle();
 }
 
 void TFormKT580::StartConnectionSettingsExecute() {

@@ -69,14 +69,15 @@ QString CsvHeader(const TScaling& scaling) {
 QString CsvRow(const TCsvCycle& cycle) {
     QStringList cells{CsvTimeStamp(cycle.Time, cycle.OffsetSeconds)};
     for (const TQuantity& q : MeteringQuantities()) {
-        const auto& values = cycle.Blocks[Index(q.Block)];
-        cells << (values ? CsvField(QuantityText(q, *values, cycle.Scaling)) : QString());
+        const auto& reading = cycle.Blocks[Index(q.Block)];
+        cells << (reading ? CsvField(QuantityText(q, *reading)) : QString());
     }
     for (const TMeteringBlock block : Blocks) {
-        const auto& values = cycle.Blocks[Index(block)];
+        const auto& reading = cycle.Blocks[Index(block)];
         for (int i = 0; i < BlockWidth(block); ++i) {
             const auto at = static_cast<std::size_t>(i);
-            cells << (values && at < values->size() ? QString::number((*values)[at]) : QString());
+            cells << (reading && at < reading->Raw.size() ? QString::number(reading->Raw[at])
+                                                          : QString());
         }
     }
     return cells.join(QLatin1Char(','));
@@ -92,16 +93,15 @@ std::optional<TCsvCycle> TCycleAssembler::Begin(const TScaling& scaling, std::in
     return done;
 }
 
-std::optional<TCsvCycle> TCycleAssembler::Answer(TMeteringBlock block,
-                                                 const std::vector<std::uint16_t>& values,
-                                                 const TScaling& scaling, std::int64_t time,
+std::optional<TCsvCycle> TCycleAssembler::Answer(const TMeterReading& reading, std::int64_t time,
                                                  int offsetSeconds) {
+    const TMeteringBlock block = reading.Block;
     std::optional<TCsvCycle> done;
     if (block == TMeteringBlock::Measurement)
-        done = Begin(scaling, time, offsetSeconds);
+        done = Begin(reading.Scaling, time, offsetSeconds);
     if (!FOpen)
         return done;
-    FOpen->Blocks[Index(block)] = values;
+    FOpen->Blocks[Index(block)] = reading;
     if (block == TMeteringBlock::Inputs)
         return Finish();
     return done;

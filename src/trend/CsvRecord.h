@@ -3,7 +3,7 @@
 // and one row per metering cycle. A block without an answer leaves its cells empty.
 #pragma once
 
-#include "meter/MeteringObserver.h"
+#include "meter/MeterReading.h"
 #include "meter/Scaling.h"
 
 #include <QString>
@@ -34,7 +34,7 @@ struct TCsvCycle {
     std::int64_t Time = 0; // ms since the epoch
     int OffsetSeconds = 0;
     TScaling Scaling;
-    std::array<std::optional<std::vector<std::uint16_t>>, 4> Blocks;
+    std::array<std::optional<TMeterReading>, 4> Blocks;
 };
 QString CsvRow(const TCsvCycle& cycle);
 
@@ -45,8 +45,8 @@ QString CsvRow(const TCsvCycle& cycle);
 class TCycleAssembler {
 public:
     // Each returns the cycle it completed, if any.
-    std::optional<TCsvCycle> Answer(TMeteringBlock block, const std::vector<std::uint16_t>& values,
-                                    const TScaling& scaling, std::int64_t time, int offsetSeconds);
+    std::optional<TCsvCycle> Answer(const TMeterReading& reading, std::int64_t time,
+                                    int offsetSeconds);
     std::optional<TCsvCycle> Lost(TMeteringBlock block, const TScaling& scaling, std::int64_t time,
                                   int offsetSeconds);
     // The cycle begun and not yet complete (at the end of a recording).

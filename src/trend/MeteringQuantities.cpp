@@ -7,17 +7,6 @@
 
 namespace {
 
-// How a measurement register becomes its value; mirrors the page's decoders.
-enum class TScale { Volts, Amps, SignedPower, Power, Hz, PowerFactor, LoadType, AO };
-
-constexpr TScale MeasurementScale[MeasurementCount] = {
-    TScale::Volts, TScale::Volts,       TScale::Volts,       TScale::Volts,       TScale::Volts,
-    TScale::Volts, TScale::Amps,        TScale::Amps,        TScale::Amps,        TScale::Volts,
-    TScale::Volts, TScale::Amps,        TScale::SignedPower, TScale::SignedPower, TScale::Power,
-    TScale::Hz,    TScale::PowerFactor, TScale::LoadType,    TScale::AO,          TScale::AO,
-    TScale::Amps,
-};
-
 constexpr const char* MeasurementNames[MeasurementCount] = {
     "Volts AN",   "Volts BN",  "Volts CN", "Volts AB",         "Volts BC",         "Volts CA",
     "I A",        "I B",       "I C",      "Volts LN Average", "Volts LL Average", "I Average",
@@ -35,13 +24,13 @@ bool ReactiveEnergy(int counter) {
 int Decimals(const TQuantity& q, double value) {
     if (q.Block == TMeteringBlock::Energy)
         return 1;
-    switch (MeasurementScale[q.Offset]) {
-    case TScale::Volts:
+    switch (MeasurementKind(q.Offset)) {
+    case TMeasurementKind::Volts:
         return VoltageDecimals(value);
-    case TScale::Hz:
+    case TMeasurementKind::Hz:
         return 2;
-    case TScale::PowerFactor:
-    case TScale::AO:
+    case TMeasurementKind::PowerFactor:
+    case TMeasurementKind::AO:
         return 3;
     default:
         return AutoDecimals(value);
@@ -56,7 +45,7 @@ const std::vector<TQuantity>& MeteringQuantities() {
         q.reserve(MeasurementCount + EnergyCount + RelayCount + InputCount);
         for (int i = 0; i < MeasurementCount; ++i)
             q.push_back({QString::fromLatin1(MeasurementNames[i]), TMeteringBlock::Measurement, i,
-                         MeasurementScale[i] != TScale::LoadType});
+                         MeasurementKind(i) != TMeasurementKind::LoadType});
         for (int i = 0; i < EnergyCount; ++i)
             q.push_back({QString::fromLatin1(EnergyNames[i]), TMeteringBlock::Energy, 2 * i, true});
         for (int i = 0; i < RelayCount; ++i)
@@ -73,90 +62,38 @@ QString QuantityUnit(const TQuantity& q, const TScaling& scaling) {
         return ReactiveEnergy(q.Offset / 2) ? QStringLiteral("kvarh") : QStringLiteral("kWh");
     if (q.Block != TMeteringBlock::Measurement)
         return {};
-    switch (MeasurementScale[q.Offset]) {
-    case TScale::Volts:
+    switch (MeasurementKind(q.Offset)) {
+    case TMeasurementKind::Volts:
         return QStringLiteral("V");
-    case TScale::Amps:
+    case TMeasurementKind::Amps:
         return QStringLiteral("A");
-    case TScale::SignedPower:
+    case TMeasurementKind::SignedPower:
         return q.Offset == 12 ? QStringLiteral("kW") : QStringLiteral("kvar");
-    case TScale::Power:
+    case TMeasurementKind::Power:
         return QStringLiteral("kVA");
-    case TScale::Hz:
+    case TMeasurementKind::Hz:
         return QStringLiteral("Hz");
-    case TScale::AO:
+    case TMeasurementKind::AO:
         return scaling.AOType == 2 ? QStringLiteral("V") : QStringLiteral("mA");
     default:
         return {};
     }
 }
 
-namespace {
-
-bool ScaledByRatios(TScale scale) {
-    return scale == TScale::Volts || scale == TScale::Amps || scale == TScale::SignedPower ||
-           scale == TScale::Power;
+std::optional<double> QuantityValue(const TQuantity& q, const TMeterReading& reading) {
+    return q.Block == reading.Block ? reading.Value(q.Offset) : std::nullopt;
 }
 
-} // namespace
-
-std::optional<double> QuantityValue(const TQuantity& q, std::span<const std::uint16_t> values,
-                                    const TScaling& scaling) {
+QString QuantityText(const TQuantity& q, const TMeterReading& reading) {
     const auto at = static_cast<std::size_t>(q.Offset);
-    switch (q.Block) {
-    case TMeteringBlock::Energy:
-        if (at + 1 >= values.size())
-            return std::nullopt;
-        return static_cast<double>(static_cast<std::uint32_t>(values[at]) |
-                                   static_cast<std::uint32_t>(values[at + 1]) << 16) /
-               10;
-    case TMeteringBlock::Relays:
-    case TMeteringBlock::Inputs:
-        if (at >= values.size())
-            return std::nullopt;
-        return values[at] ? 1.0 : 0.0;
-    case TMeteringBlock::Measurement:
-        break;
-    }
-    if (at >= values.size())
-        return std::nullopt;
-    const std::uint16_t raw = values[at];
-    if (!scaling.RatiosKnown && ScaledByRatios(MeasurementScale[q.Offset]))
-        return std::nullopt;
-    const double pt = scaling.PTRatio;
-    const double ct = scaling.CTRatio;
-    switch (MeasurementScale[q.Offset]) {
-    case TScale::Volts:
-        return raw * pt / 10;
-    case TScale::Amps:
-        return raw * ct / 1000;
-    case TScale::SignedPower:
-        return static_cast<std::int16_t>(raw) * pt * ct / 1000;
-    case TScale::Power:
-        return raw * pt * ct / 1000;
-    case TScale::Hz:
-        return raw / 100.0;
-    case TScale::PowerFactor:
-        return static_cast<std::int16_t>(raw) / 1000.0;
-    case TScale::AO:
-        return raw / 1000.0;
-    case TScale::LoadType:
-        return std::nullopt;
-    }
-    return std::nullopt;
-}
-
-QString QuantityText(const TQuantity& q, std::span<const std::uint16_t> values,
-                     const TScaling& scaling) {
-    const auto at = static_cast<std::size_t>(q.Offset);
-    if (q.Block == TMeteringBlock::Relays || q.Block == TMeteringBlock::Inputs) {
-        if (at >= values.size())
-            return {};
-        return QString::fromLatin1(values[at] ? cstMain::On : cstMain::Off);
-    }
-    if (q.Block == TMeteringBlock::Measurement && MeasurementScale[q.Offset] == TScale::LoadType)
-        return at < values.size() ? LoadTypeText(values[at]) : QString();
-    const auto value = QuantityValue(q, values, scaling);
+    if (q.Block != reading.Block || at >= reading.Raw.size())
+        return {};
+    if (q.Block == TMeteringBlock::Relays || q.Block == TMeteringBlock::Inputs)
+        return QString::fromLatin1(reading.Raw[at] ? cstMain::On : cstMain::Off);
+    if (q.Block == TMeteringBlock::Measurement &&
+        MeasurementKind(q.Offset) == TMeasurementKind::LoadType)
+        return LoadTypeText(reading.Raw[at]);
+    const auto value = QuantityValue(q, reading);
     if (!value)
         return {};
     return FixedText(*value, Decimals(q, *value), u".");

@@ -3,7 +3,7 @@
 // their value scaled as on the page.
 #pragma once
 
-#include "meter/MeteringObserver.h"
+#include "meter/MeterReading.h"
 #include "meter/Scaling.h"
 
 #include <QString>
@@ -27,15 +27,15 @@ const std::vector<TQuantity>& MeteringQuantities();
 // type), empty for the power factor, the load type and the states.
 QString QuantityUnit(const TQuantity& q, const TScaling& scaling);
 
-// The value as the page shows it, scaled by the ratios; nothing when the block's values do not
-// reach the quantity, it is not a number, or it is scaled by ratios not known yet.
-std::optional<double> QuantityValue(const TQuantity& q, std::span<const std::uint16_t> values,
-                                    const TScaling& scaling);
+// The value of a reading of the quantity's block, as the meter model scaled it; nothing when
+// the reading does not reach the quantity, it is not a number, or it is scaled by ratios not
+// known yet.
+std::optional<double> QuantityValue(const TQuantity& q, const TMeterReading& reading);
 
 // The value's text for a file: the page's number of decimals, always "." as the separator;
-// "ON"/"OFF" for states, the character for the load type; empty when the values do not reach it.
-QString QuantityText(const TQuantity& q, std::span<const std::uint16_t> values,
-                     const TScaling& scaling);
+// "ON"/"OFF" for states, the character for the load type; empty when the reading does not
+// reach it.
+QString QuantityText(const TQuantity& q, const TMeterReading& reading);
 
 // A numeric quantity's value as the metering page writes it: its decimals, the locale's
 // separator and the unit ("231.6 V").

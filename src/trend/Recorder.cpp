@@ -38,24 +38,22 @@ void TRecorder::Stop() {
     CloseFile();
 }
 
-void TRecorder::MeteringAnswer(TMeteringBlock block, std::span<const std::uint16_t> values,
-                               const TScaling& scaling) {
+void TRecorder::MeteringRead(const TMeterModel& /*meter*/, const TMeterReading& reading) {
     if (!FRecording)
         return;
-    FLastScaling = scaling;
+    FLastScaling = reading.Scaling;
     const std::int64_t now = Now();
-    Write(FCycles.Answer(block, std::vector<std::uint16_t>(values.begin(), values.end()), scaling,
-                         now, LocalOffsetSeconds(now)));
+    Write(FCycles.Answer(reading, now, LocalOffsetSeconds(now)));
 }
 
-void TRecorder::MeteringLost(TMeteringBlock block) {
+void TRecorder::MeteringLost(const TMeterModel& /*meter*/, TMeteringBlock block) {
     if (!FRecording)
         return;
     const std::int64_t now = Now();
     Write(FCycles.Lost(block, FLastScaling, now, LocalOffsetSeconds(now)));
 }
 
-void TRecorder::MeteringStopped() {
+void TRecorder::CycleEnded() {
     // The cycle in progress is written; the recording goes on with the next connection.
     if (FRecording)
         Write(FCycles.Finish());

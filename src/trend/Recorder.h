@@ -4,7 +4,7 @@
 // overwritten, one that got no row is removed, and each file holds the rows of one meter.
 #pragma once
 
-#include "meter/MeteringObserver.h"
+#include "meter/MeterEvents.h"
 #include "trend/CsvRecord.h"
 #include "trend/RecordFiles.h"
 #include "trend/RowFile.h"
@@ -28,7 +28,7 @@ struct TRecordMeta {
     QString ProgramName = QStringLiteral("kt580-utility");
 };
 
-class TRecorder : public IMeteringObserver {
+class TRecorder : public IMeterEvents {
 public:
     TRecorder();
     ~TRecorder() override;
@@ -55,11 +55,10 @@ public:
     // How files are created and written; tests put a disk of their own here.
     TFileOps FileOps = SystemFileOps();
 
-    // IMeteringObserver
-    void MeteringAnswer(TMeteringBlock block, std::span<const std::uint16_t> values,
-                        const TScaling& scaling) override;
-    void MeteringLost(TMeteringBlock block) override;
-    void MeteringStopped() override;
+    // IMeterEvents: the metering reads, and the end of the cycle.
+    void MeteringRead(const TMeterModel& meter, const TMeterReading& reading) override;
+    void MeteringLost(const TMeterModel& meter, TMeteringBlock block) override;
+    void CycleEnded() override;
 
 private:
     void Write(const std::optional<TCsvCycle>& cycle);

@@ -1,8 +1,8 @@
 #include "trend/frmTrend.h"
 
+#include "link/LinkPort.h"
 #include "meter/QueryPlan.h"
 #include "meter/ValueColours.h"
-#include "link/frmModbus.h"
 #include "trend/MeteringQuantities.h"
 #include "trend/TrendDialogs.h"
 #include "widgets/Dialogs.h"
@@ -111,7 +111,7 @@ void SetValueRanges(const std::map<QString, QValueAxis*>& axes, const TValueRang
 
 } // namespace
 
-TFormTrend::TFormTrend(TFormModbus& link, IDialogs& dialogs, ITrendDialogs& trendDialogs,
+TFormTrend::TFormTrend(ILinkPort& link, IDialogs& dialogs, ITrendDialogs& trendDialogs,
                        QWidget* parent)
     : QWidget(parent, Qt::FramelessWindowHint),
       Now([] { return QDateTime::currentMSecsSinceEpoch(); }), FLink(link), FDialogs(dialogs),
@@ -135,12 +135,12 @@ TFormTrend::TFormTrend(TFormModbus& link, IDialogs& dialogs, ITrendDialogs& tren
             FDialogs.ShowError(FRecorder.Error());
         });
     };
-    FLink.AddMeteringObserver(this);
+    FLink.Follow(this);
 }
 
 TFormTrend::~TFormTrend() {
-    FLink.RemoveMeteringObserver(&FRecorder);
-    FLink.RemoveMeteringObserver(this);
+    FLink.Unfollow(&FRecorder);
+    FLink.Unfollow(this);
     FRecorder.Stop();
 }
 
@@ -255,8 +255,7 @@ void TFormTrend::BuildChart() {
     FCursorLine->hide();
 }
 
-void TFormTrend::MeteringAnswer(TMeteringBlock block, std::span<const std::uint16_t> values,
-                                const TScaling& scaling) {
+void TFormTrend::MeteringRead(const TMeterModel& /*meter*/, const TMeterReading& reading) {
     if (FClearOnNext) {
         // A new connection: "since Connect" starts here. A recording names the meter now
         // connected, which may be another one: its serial number is read.
@@ -269,9 +268,9 @@ void TFormTrend::MeteringAnswer(TMeteringBlock block, std::span<const std::uint1
     const std::int64_t t = Now();
     const auto& all = MeteringQuantities();
     for (std::size_t i = 0; i < all.size(); ++i) {
-        if (all[i].Block != block || !Charted(all[i]))
+        if (all[i].Block != reading.Block || !Charted(all[i]))
             continue;
-        const auto v = QuantityValue(all[i], values, scaling);
+        const auto v = QuantityValue(all[i], reading);
         if (v)
             FSeries[i].Append(t, *v);
         else
@@ -279,7 +278,7 @@ void TFormTrend::MeteringAnswer(TMeteringBlock block, std::span<const std::uint1
     }
 }
 
-void TFormTrend::MeteringLost(TMeteringBlock block) {
+void TFormTrend::MeteringLost(const TMeterModel& /*meter*/, TMeteringBlock block) {
     const std::int64_t t = Now();
     const auto& all = MeteringQuantities();
     for (std::size_t i = 0; i < all.size(); ++i)
@@ -287,7 +286,7 @@ void TFormTrend::MeteringLost(TMeteringBlock block) {
             FSeries[i].AppendGap(t);
 }
 
-void TFormTrend::MeteringStopped() {
+void TFormTrend::CycleEnded() {
     FClearOnNext = true;
     const std::int64_t t = Now();
     // The line ends where polling ended.
@@ -539,7 +538,7 @@ bool TFormTrend::eventFilter(QObject* watched, QEvent* event) {
 
 void TFormTrend::ButtonRecordClick() {
     if (FRecorder.Recording()) {
-        FLink.RemoveMeteringObserver(&FRecorder);
+        FLink.Unfollow(&FRecorder);
         FRecorder.Stop();
         UpdateRecordState();
         return;
@@ -568,7 +567,7 @@ bool TFormTrend::StartRecording(const TRecordOptions& options) {
     // first file is written with the first complete cycle, after this read.
     if (FLink.SerialNumber().isEmpty())
         FLink.AppendQuery(qry::SerialNumber);
-    FLink.AddMeteringObserver(&FRecorder);
+    FLink.Follow(&FRecorder);
     UpdateRecordState();
     return true;
 }

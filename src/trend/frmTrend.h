@@ -4,7 +4,7 @@
 // recording of every quantity to CSV. It rides on the link's metering reads and adds none.
 #pragma once
 
-#include "meter/MeteringObserver.h"
+#include "meter/MeterEvents.h"
 #include "trend/Recorder.h"
 #include "trend/SeriesStore.h"
 
@@ -31,21 +31,20 @@ class QListWidget;
 class QPushButton;
 class QTimer;
 class QValueAxis;
-class TFormModbus;
+class ILinkPort;
 
-class TFormTrend : public QWidget, public IMeteringObserver {
+class TFormTrend : public QWidget, public IMeterEvents {
     Q_OBJECT
 
 public:
-    TFormTrend(TFormModbus& link, IDialogs& dialogs, ITrendDialogs& trendDialogs,
+    TFormTrend(ILinkPort& link, IDialogs& dialogs, ITrendDialogs& trendDialogs,
                QWidget* parent = nullptr);
     ~TFormTrend() override;
 
-    // IMeteringObserver
-    void MeteringAnswer(TMeteringBlock block, std::span<const std::uint16_t> values,
-                        const TScaling& scaling) override;
-    void MeteringLost(TMeteringBlock block) override;
-    void MeteringStopped() override;
+    // IMeterEvents: the metering reads, and the end of the cycle.
+    void MeteringRead(const TMeterModel& meter, const TMeterReading& reading) override;
+    void MeteringLost(const TMeterModel& meter, TMeteringBlock block) override;
+    void CycleEnded() override;
 
     // The series of quantity i of MeteringQuantities() (numeric ones only have points).
     const TSeries& Series(int quantity) const {
@@ -97,7 +96,7 @@ private:
     void AxisRangeChanged();
     std::vector<QLineSeries*>& Pool(int quantity);
 
-    TFormModbus& FLink;
+    ILinkPort& FLink;
     IDialogs& FDialogs;
     ITrendDialogs& FTrendDialogs;
     std::vector<TSeries> FSeries;

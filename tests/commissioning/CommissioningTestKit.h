@@ -3,6 +3,7 @@
 #pragma once
 
 #include "commissioning/MeterMemory.h"
+#include "support/MeterFeed.h"
 
 #include <QByteArray>
 
@@ -11,6 +12,24 @@
 #include <vector>
 
 namespace commtest {
+
+// A meter memory fed through a meter model of its own.
+class TFedMemory : public TMeterMemory {
+public:
+    explicit TFedMemory(std::function<std::int64_t()> nowMs) : TMeterMemory(std::move(nowMs)) {
+        FFeed.Follow(*this);
+    }
+    void RegistersRead(std::uint16_t start, std::span<const std::uint16_t> values) {
+        FFeed.RegistersRead(start, values);
+    }
+    void CoilsRead(std::span<const bool> bits) { FFeed.CoilsRead(bits); }
+    // Another follower of the same model, told after the memory.
+    void Follow(IMeterEvents& follower) { FFeed.Follow(follower); }
+    const TMeterModel& Model() const { return FFeed.Meter; }
+
+private:
+    TMeterFeed FFeed;
+};
 
 inline std::vector<std::uint16_t> Regs(std::initializer_list<int> values) {
     std::vector<std::uint16_t> out;
@@ -39,7 +58,7 @@ inline std::vector<std::uint16_t> SerialNumber(const QByteArray& serial) {
 
 // What a report reads from a 3.05 meter "KT-1": its identity, serial number, the settings
 // blocks and the two energy totals (65982.5 kWh, past one register).
-inline void AnswerReportReads(TMeterMemory& memory) {
+template <typename TFeed> void AnswerReportReads(TFeed& memory) {
     memory.RegistersRead(0xF000, Identity("3.05", "160121"));
     memory.RegistersRead(0xF040, SerialNumber("KT-1"));
     memory.RegistersRead(0x1100, Regs({1234, 1, 9600, 0, 0, 400, 0, 400, 50, 5, 0, 0, 0}));

@@ -84,7 +84,7 @@ void TestCommissioningReport::window() {
 
 void TestCommissioningReport::scaledByTheRatios() {
     std::int64_t now = 0;
-    TMeterMemory memory([&] { return now; });
+    TFedMemory memory([&] { return now; });
     // PT 400/100, CT 50/5: volts x4, amperes x10, power x40.
     memory.RegistersRead(0x1100, Regs({0, 1, 19200, 3, 0, 400, 0, 100, 50, 5, 0, 0, 0}));
     memory.RegistersRead(0x1400, Block(2310, -500));
@@ -105,7 +105,7 @@ void TestCommissioningReport::scaledByTheRatios() {
 void TestCommissioningReport::sessionKeepsWritesWithoutOutcome() {
     QTemporaryDir dir;
     TJournalFile file(dir.filePath("journal.jsonl"));
-    TMeterMemory memory(nullptr);
+    TFedMemory memory(nullptr);
     memory.RegistersRead(0xF000, Identity("3.05", "160121"));
     memory.RegistersRead(0xF040, SerialNumber("KT-1"));
     TJournalRecorder recorder(memory, file);
@@ -128,7 +128,7 @@ void TestCommissioningReport::sessionKeepsWritesWithoutOutcome() {
 
 void TestCommissioningReport::reportJson() {
     std::int64_t now = 0;
-    TMeterMemory memory([&] { return now; });
+    TFedMemory memory([&] { return now; });
     AnswerReportReads(memory);
     for (int k = 0; k < 5; ++k) {
         now = 1000 * k;
@@ -304,7 +304,7 @@ void TestCommissioningReport::missingReads() {
 
 void TestCommissioningReport::onlyFreshReadsCount() {
     // What the memory held before the report asked is not what the meter says now.
-    TMeterMemory memory([] { return std::int64_t(0); });
+    TFedMemory memory([] { return std::int64_t(0); });
     memory.RegistersRead(0xF000, Identity("3.05", "160121"));
     memory.RegistersRead(0xF040, SerialNumber("KT-1"));
     memory.RegistersRead(0x1100, Regs({1234, 1, 9600, 0, 0, 400, 0, 400, 50, 5, 0, 0, 0}));

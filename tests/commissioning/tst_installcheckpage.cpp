@@ -28,7 +28,7 @@ namespace {
 
 // 3LN, PT 400/400, CT 50/5; phase B without voltage: a fault, a warning, good ones and the
 // rule that cannot judge.
-void FeedMixedVerdicts(TMeterMemory& memory) {
+void FeedMixedVerdicts(TFedMemory& memory) {
     memory.RegistersRead(0x1100, Regs({0, 1, 9600, 0, 0, 400, 0, 400, 50, 5, 0, 0, 0}));
     memory.RegistersRead(0x1400,
                          Regs({2300, 0,   2300, 2300, 2300, 3984, 3000, 3000, 3000, 1533, 3100,
@@ -55,7 +55,7 @@ void TestInstallCheckPage::verdictContrast_data() {
 void TestInstallCheckPage::verdictContrast() {
     QFETCH(QColor, window);
     QFETCH(QColor, base);
-    TMeterMemory memory([] { return std::int64_t(0); });
+    TFedMemory memory([] { return std::int64_t(0); });
     FeedMixedVerdicts(memory);
     TFormInstallCheck page(memory);
     QPalette palette = page.palette();
@@ -94,7 +94,7 @@ void TestInstallCheckPage::tableGrowsWithThePage_data() {
 // and every row is as tall as its wrapped text needs.
 void TestInstallCheckPage::tableGrowsWithThePage() {
     QFETCH(QSize, size);
-    TMeterMemory memory([] { return std::int64_t(0); });
+    TFedMemory memory([] { return std::int64_t(0); });
     FeedMixedVerdicts(memory);
     TFormInstallCheck page(memory);
     page.resize(size);

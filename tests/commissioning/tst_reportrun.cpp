@@ -4,6 +4,7 @@
 #include "commissioning/Commissioning.h"
 #include "commissioning/frmReportProgress.h"
 #include "support/LinkRig.h"
+#include "support/LinkTestAccess.h"
 
 #include "CommissioningTestKit.h"
 #include <QDir>
@@ -51,11 +52,14 @@ struct TReportRig : TLinkRig {
         for (int k = 0; k < queries; ++k)
             Comm.QueryFinished("", Link.Line(), {});
     }
-    void AnswerReads() { AnswerReportReads(Comm.Memory()); }
+    void AnswerReads() {
+        TLinkFeed feed{Link};
+        AnswerReportReads(feed);
+    }
     void AnswerMeasurement() {
-        Comm.Memory().RegistersRead(
-            0x1400, Regs({2300, 2300, 2300, 3984, 3984, 3984, 3000, 3000, 3000, 2300, 3984,
-                          3000, 500,  400,  2000, 5000, 950,  'L',  0,    0,    100}));
+        TLinkTestAccess::Answer(
+            Link, 0x1400, Regs({2300, 2300, 2300, 3984, 3984, 3984, 3000, 3000, 3000, 2300, 3984,
+                                3000, 500,  400,  2000, 5000, 950,  'L',  0,    0,    100}));
     }
     QStringList Written() const {
         return QDir(Dir.path()).entryList({"r.*"}, QDir::Files | QDir::Hidden);
@@ -74,6 +78,7 @@ private slots:
     void endedBeforeWritten();
     void writtenOffersToOpen_data();
     void writtenOffersToOpen();
+    void memoryIsOfTheMeterNowReached();
 };
 
 void TestReportRun::progressFollowsTheRun() {
@@ -221,6 +226,32 @@ void TestReportRun::writtenOffersToOpen() {
         QVERIFY(rig.Dialogs.Boxes.back().Text.contains(rig.Pdf() + " could not be opened"));
     }
     QVERIFY(!rig.ProgressAtBoxes.contains(true));
+}
+
+// The commissioning tools keep what the link's meter model read, and only of the meter the link
+// reaches now: a measurement scaled by ratios nobody read is not kept, and another address
+// leaves nothing of the meter before.
+void TestReportRun::memoryIsOfTheMeterNowReached() {
+    TReportRig rig;
+    rig.AnswerMeasurement();
+    QVERIFY(!rig.Comm.Memory().LastMeasurement());
+    rig.AnswerReads();
+    rig.AnswerMeasurement();
+    const TMeterMemory& memory = rig.Comm.Memory();
+    QVERIFY(memory.Identity());
+    QCOMPARE(memory.SerialNumber(), std::optional<QString>("KT-1"));
+    QVERIFY(memory.SettingsComplete());
+    QVERIFY(memory.LastMeasurement());
+    // PT 400/400, CT 50/5: 230.0 V, 30.000 A.
+    QCOMPARE(memory.LastMeasurement()->Values[qVa], 230.0);
+    QCOMPARE(memory.LastMeasurement()->Values[qIa], 30.0);
+
+    rig.Link.SetDeviceAddress(2);
+    QVERIFY(!memory.Identity());
+    QVERIFY(!memory.SerialNumber());
+    QVERIFY(!memory.SettingsComplete());
+    QVERIFY(!memory.LastMeasurement());
+    QCOMPARE(memory.Window().Snapshot(rig.Now).Samples, 0);
 }
 
 QTEST_MAIN(TestReportRun)

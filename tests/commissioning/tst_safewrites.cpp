@@ -26,7 +26,7 @@ const auto Alarm = Regs({1, 1, 1000, 1, 2300, 5, 1, 1});
 const auto Analog = Regs({3, 1, 100, 20, 0, 1, 6, 0, 120, 0, 1, 0});
 const auto Identity305 = Identity("3.05", "160121");
 
-void Fill(TMeterMemory& m) {
+void Fill(TFedMemory& m) {
     m.RegistersRead(0xF000, Identity305);
     m.RegistersRead(0x1100, General);
     m.RegistersRead(0x1200, Alarm);
@@ -74,7 +74,7 @@ QStringList BoxVerdicts(const QString& text) {
 }
 
 // Feeds the guard and the recorder what the link reports, as in journalAgreesWithTheBox.
-void Play(const QStringList& events, const std::map<QString, std::string>& queries, TMeterMemory& m,
+void Play(const QStringList& events, const std::map<QString, std::string>& queries, TFedMemory& m,
           TSettingsGuard& guard, TJournalRecorder& recorder) {
     const TLinkLine line;
     for (const QString& event : events) {
@@ -173,7 +173,7 @@ void TestSafeWrites::changeLines() {
     QFETCH(int, offset);
     QFETCH(int, value);
     QFETCH(QStringList, lines);
-    TMeterMemory m(nullptr);
+    TFedMemory m(nullptr);
     Fill(m);
     const auto& base = start == 0x1100 ? General : start == 0x1200 ? Alarm : Analog;
     const auto w =
@@ -239,7 +239,7 @@ void TestSafeWrites::backupOfTheWriteKept() {
         QVERIFY(f.open(QIODevice::WriteOnly));
         QVERIFY(f.setFileTime(later.addSecs(k), QFileDevice::FileModificationTime));
     }
-    TMeterMemory m(nullptr);
+    TFedMemory m(nullptr);
     Fill(m);
     TScriptedDialogs dialogs;
     TSettingsGuard guard(m, dialogs, folder);
@@ -285,7 +285,7 @@ void TestSafeWrites::verification() {
     QFETCH(int, readCT1);
     QFETCH(bool, verified);
     QFETCH(QString, text);
-    TMeterMemory before(nullptr);
+    TFedMemory before(nullptr);
     Fill(before);
     std::vector<TBlockWrite> writes;
     for (auto [start, data] :
@@ -299,7 +299,7 @@ void TestSafeWrites::verification() {
     writes[0].Outcome =
         TQueryOutcome{TQueryResult(result), result == int(TQueryResult::Exception) ? 4 : 0};
     writes[0].ReadBack = readBack;
-    TMeterMemory after(nullptr);
+    TFedMemory after(nullptr);
     Fill(after);
     after.RegistersRead(0x1100, With(General, 8, readCT1));
     const TVerification v =
@@ -331,7 +331,7 @@ void TestSafeWrites::settingOutcomes() {
     QFETCH(bool, sent1200);
     QFETCH(QStringList, outcomes);
     const auto alarmAt = [](int raw) { return With(With(Alarm, 3, 7), 4, raw); };
-    TMeterMemory before(nullptr);
+    TFedMemory before(nullptr);
     Fill(before);
     before.RegistersRead(0x1200, alarmAt(4000));
     const auto ratios = With(With(General, 8, 100), 9, 7);
@@ -343,7 +343,7 @@ void TestSafeWrites::settingOutcomes() {
     w1200.NotSent = !sent1200;
     w1200.ReadBack = true;
     // What the meter then gives back, read as the link reads it.
-    TMeterMemory after(nullptr);
+    TFedMemory after(nullptr);
     Fill(after);
     after.RegistersRead(0x1100, general == int(TQueryResult::Exception) ? General : ratios);
     after.RegistersRead(0x1200, alarmAt(sent1200 ? 2800 : 4000));
@@ -370,7 +370,7 @@ void TestSafeWrites::settingOutcomes() {
 
 void TestSafeWrites::backupBeforeTheWrites() {
     QTemporaryDir dir;
-    TMeterMemory m(nullptr);
+    TFedMemory m(nullptr);
     Fill(m);
     m.RegistersRead(0xF040, SerialNumber("KT-9"));
     TScriptedDialogs dialogs;
@@ -390,7 +390,7 @@ void TestSafeWrites::noBackupNoWrite() {
     QTemporaryDir dir;
     TScriptedDialogs dialogs;
     // Settings not all read: nothing to back up.
-    TMeterMemory partial(nullptr);
+    TFedMemory partial(nullptr);
     partial.RegistersRead(0xF000, Identity305);
     partial.RegistersRead(0x1100, General);
     TSettingsGuard g1(partial, dialogs, dir.filePath("backups"));
@@ -398,7 +398,7 @@ void TestSafeWrites::noBackupNoWrite() {
     QCOMPARE(dialogs.Boxes.size(), std::size_t(1));
     QVERIFY(dialogs.Boxes[0].Text.contains("nothing was written"));
     // A folder that cannot be made.
-    TMeterMemory m(nullptr);
+    TFedMemory m(nullptr);
     Fill(m);
     QFile blocker(dir.filePath("file"));
     QVERIFY(blocker.open(QIODevice::WriteOnly));
@@ -421,7 +421,7 @@ void TestSafeWrites::newestHundredKept() {
         QVERIFY(f.open(QIODevice::ReadWrite));
         QVERIFY(f.setFileTime(base.addSecs(k), QFileDevice::FileModificationTime));
     }
-    TMeterMemory m(nullptr);
+    TFedMemory m(nullptr);
     Fill(m);
     TScriptedDialogs dialogs;
     TSettingsGuard guard(m, dialogs, folder);
@@ -472,7 +472,7 @@ void TestSafeWrites::guardFollowsTheReadBacks() {
     QFETCH(bool, closing);
     QFETCH(QString, text);
     QTemporaryDir dir;
-    TMeterMemory m(nullptr);
+    TFedMemory m(nullptr);
     Fill(m);
     TScriptedDialogs dialogs;
     TSettingsGuard guard(m, dialogs, dir.path());
@@ -548,7 +548,7 @@ void TestSafeWrites::journalAgreesWithTheBox() {
     QFETCH(QStringList, verdicts);
     verdicts.sort();
     QTemporaryDir dir;
-    TMeterMemory m(nullptr);
+    TFedMemory m(nullptr);
     Fill(m);
     TScriptedDialogs dialogs;
     TSettingsGuard guard(m, dialogs, dir.path());

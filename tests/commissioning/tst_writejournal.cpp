@@ -24,7 +24,7 @@ using namespace commtest;
 const std::vector<std::uint16_t> Identity320 = Identity("3.20", "190815");
 
 // A meter that has shown its relays, counters and general settings.
-void Fill(TMeterMemory& m) {
+void Fill(TFedMemory& m) {
     m.RegistersRead(0xF000, Identity320);
     const bool coils[] = {true, false};
     m.CoilsRead(coils);
@@ -151,7 +151,7 @@ void TestWriteJournal::describe() {
     QFETCH(QString, query);
     QFETCH(QString, kind);
     QFETCH(QString, changes);
-    TMeterMemory memory(nullptr);
+    TFedMemory memory(nullptr);
     if (known)
         Fill(memory);
     else
@@ -582,7 +582,7 @@ void TestWriteJournal::fullDiskReported() {
 void TestWriteJournal::sentBeforeTheWrite() {
     QTemporaryDir dir;
     TJournalFile file(dir.filePath("journal.jsonl"));
-    TMeterMemory memory(nullptr);
+    TFedMemory memory(nullptr);
     Fill(memory);
     const TLinkLine line{1, 19200, TParity::None, TStopBits::_1, 7};
     {
@@ -610,7 +610,7 @@ void TestWriteJournal::sentBeforeTheWrite() {
     recorder.QueryFinished("00,05,00,00,00,00", line, {TQueryResult::NoAnswer, 0});
     const auto serial = SerialNumber("KT-7");
     memory.RegistersRead(0xF040, serial);
-    recorder.RegistersRead(0xF040, serial);
+    recorder.BlockRead(memory.Model(), 0xF040, serial);
     QCOMPARE(file.ReadAll().count('\n'), 3);
     entries = ParseJournal(file.ReadAll());
     QCOMPARE(entries.size(), std::size_t(2));
@@ -623,7 +623,7 @@ void TestWriteJournal::sentBeforeTheWrite() {
 void TestWriteJournal::recorderWaitsForSerialNumber() {
     QTemporaryDir dir;
     TJournalFile file(dir.filePath("journal.jsonl"));
-    TMeterMemory memory(nullptr);
+    TFedMemory memory(nullptr);
     Fill(memory);
     TJournalRecorder recorder(memory, file);
     QStringList asked;
@@ -637,7 +637,7 @@ void TestWriteJournal::recorderWaitsForSerialNumber() {
     QVERIFY(file.ReadAll().isEmpty());
     const auto serial = SerialNumber("KT-7");
     memory.RegistersRead(0xF040, serial);
-    recorder.RegistersRead(0xF040, serial);
+    recorder.BlockRead(memory.Model(), 0xF040, serial);
     const auto entries = ParseJournal(file.ReadAll());
     QCOMPARE(entries.size(), std::size_t(2));
     QCOMPARE(entries[0].SerialNumber, std::optional<QString>("KT-7"));
@@ -655,7 +655,7 @@ void TestWriteJournal::recorderWaitsForSerialNumber() {
 void TestWriteJournal::recorderWritesWithoutSerialWhenItsReadFails() {
     QTemporaryDir dir;
     TJournalFile file(dir.filePath("journal.jsonl"));
-    TMeterMemory memory(nullptr);
+    TFedMemory memory(nullptr);
     TJournalRecorder recorder(memory, file);
     recorder.Ask = [](const std::string&) {};
     const TLinkLine line{1, 19200, TParity::None, TStopBits::_1, 1};
@@ -674,7 +674,7 @@ void TestWriteJournal::recorderWritesWithoutSerialWhenItsReadFails() {
 void TestWriteJournal::recorderLineAdoption() {
     QTemporaryDir dir;
     TJournalFile file(dir.filePath("journal.jsonl"));
-    TMeterMemory memory(nullptr);
+    TFedMemory memory(nullptr);
     TJournalRecorder recorder(memory, file);
     recorder.LineAdopted(TLinkLine{1, 19200, TParity::None, TStopBits::_1, 1},
                          TLinkLine{1, 9600, TParity::Even, TStopBits::_1, 5});

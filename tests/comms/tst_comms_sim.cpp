@@ -8,6 +8,7 @@
 #include "modbus/KrChecksum.h"
 #include "support/FakeSerialDevice.h"
 #include "support/FakeShell.h"
+#include "support/LinkTestAccess.h"
 #include "support/ScriptedDialogs.h"
 #include "support/SimMeter.h"
 
@@ -100,7 +101,7 @@ void TestCommsSim::verdicts() {
     QVERIFY(ConnectLink(r.Link, r.Shell));
     // Generous where answers come, so an answer the scheduler held up is no time-out; short
     // where nothing ever does.
-    r.Link.Modbus.SetQueryTimeout(kind == TVerdictKind::NoBytes ? 250 : 1000);
+    TLinkTestAccess::Master(r.Link).SetQueryTimeout(kind == TVerdictKind::NoBytes ? 250 : 1000);
     QVERIFY(r.WaitQueries(20));
     QVERIFY2(r.Monitor.Verdict().Kind == kind, Describe(r.Monitor));
     QVERIFY2(r.Monitor.Verdict().Text.contains(says), Describe(r.Monitor));
@@ -124,11 +125,11 @@ void TestCommsSim::timeoutsStopAtLongerInterval() {
     QVERIFY(sim.Started());
     TRig r;
     QVERIFY(ConnectLink(r.Link, r.Shell));
-    r.Link.Modbus.SetQueryTimeout(250);
-    r.Link.Modbus.SetQueryInterval(0);
+    TLinkTestAccess::Master(r.Link).SetQueryTimeout(250);
+    TLinkTestAccess::Master(r.Link).SetQueryInterval(0);
     QTRY_VERIFY_WITH_TIMEOUT(r.Monitor.Counters().NoResponse >= 4, 30000);
     QVERIFY2(r.Monitor.Verdict().Kind == TVerdictKind::Intermittent, Describe(r.Monitor));
-    r.Link.Modbus.SetQueryInterval(150);
+    TLinkTestAccess::Master(r.Link).SetQueryInterval(150);
     QVERIFY(QTest::qWaitFor(
         [&] {
             const TLineSummary s = r.Monitor.Summary();
@@ -146,13 +147,13 @@ void TestCommsSim::wrongParityGarbles() {
     // parity errors reported and bytes that do not add up.
     auto line = std::make_shared<TFakeLine>();
     TRig r;
-    r.Link.Modbus.Comm().SetDeviceFactory(
+    TLinkTestAccess::Master(r.Link).Comm().SetDeviceFactory(
         [line] { return std::make_unique<TFakeSerialDevice>(line); });
-    r.Link.Modbus.SetQueryInterval(20);
-    r.Link.Modbus.SetQueryTimeout(200);
-    const auto linkSend = r.Link.Modbus.OnSendData;
+    TLinkTestAccess::Master(r.Link).SetQueryInterval(20);
+    TLinkTestAccess::Master(r.Link).SetQueryTimeout(200);
+    const auto linkSend = TLinkTestAccess::Master(r.Link).OnSendData;
     TLineCounters counters;
-    r.Link.Modbus.OnSendData = [&](TKrPolling& s, const std::string& frame) {
+    TLinkTestAccess::Master(r.Link).OnSendData = [&](TKrPolling& s, const std::string& frame) {
         linkSend(s, frame);
         ++counters.Parity;
         line->Push(TFakeReadStep::NewCounters(counters));
@@ -163,18 +164,18 @@ void TestCommsSim::wrongParityGarbles() {
         answer += static_cast<char>(crc >> 8);
         line->Push(TFakeReadStep::Bytes(answer));
     };
-    QVERIFY(r.Link.Modbus.Open());
+    QVERIFY(TLinkTestAccess::Master(r.Link).Open());
     r.Shell.IsConnected = true;
     QVERIFY(r.Link.RequestPageData());
-    QVERIFY(r.Link.Modbus.Start(true));
+    QVERIFY(TLinkTestAccess::Master(r.Link).Start(true));
     QVERIFY(r.WaitQueries(8));
     QVERIFY2(r.Monitor.Verdict().Kind == TVerdictKind::Garbled, Describe(r.Monitor));
     QVERIFY2(r.Monitor.Verdict().Text.contains("parity"), Describe(r.Monitor));
     QVERIFY(r.Monitor.Counters().ParityErrors >= 8);
     QCOMPARE(r.Monitor.Counters().Answered, std::uint64_t(0));
     r.Shell.Disconnecting = true;
-    r.Link.Modbus.Stop();
-    QTRY_VERIFY_WITH_TIMEOUT(!r.Link.Modbus.Opened(), 5000);
+    TLinkTestAccess::Master(r.Link).Stop();
+    QTRY_VERIFY_WITH_TIMEOUT(!TLinkTestAccess::Master(r.Link).Opened(), 5000);
 }
 
 QTEST_GUILESS_MAIN(TestCommsSim)

@@ -7,6 +7,7 @@
 #include "comms/frmCommunication.h"
 #include "link/frmModbus.h"
 #include "support/FakeShell.h"
+#include "support/LinkTestAccess.h"
 #include "support/ScriptedDialogs.h"
 
 #include <QCheckBox>
@@ -214,7 +215,7 @@ void TestCommWindow::panelDoubleClickOpensWindow() {
     TCommunicationHost host(link, dialogs, &main, &panel);
     QVERIFY(!host.Window());
     // The link reports to the monitor whether or not the window was ever opened.
-    link.ModbusSendData(link.Modbus, WithCrc(Read1));
+    link.ModbusSendData(TLinkTestAccess::Master(link), WithCrc(Read1));
     QCOMPARE(host.Counters().Sent, std::uint64_t(1));
     main.show();
     QTest::mouseDClick(&panel, Qt::LeftButton);

@@ -2,6 +2,7 @@
 // values and from the meter simulator on a pseudo-terminal mapped as COM1.
 #include "deviceinfo/frmDeviceInfo.h"
 #include "support/LinkRig.h"
+#include "support/LinkTestAccess.h"
 #include "support/MeterRecords.h"
 #include "support/ScriptedDialogs.h"
 #include "support/SimMeter.h"
@@ -143,7 +144,8 @@ void TestDeviceInfo::identityFromRegisters() {
     QFETCH(QString, softVersion);
     QFETCH(QString, releaseDate);
     TRig rig;
-    rig.Link.ModbusF03Response(rig.Link.Modbus, 1, 0xF000, TextRegisters(identity, 9));
+    rig.Link.ModbusF03Response(TLinkTestAccess::Master(rig.Link), 1, 0xF000,
+                               TextRegisters(identity, 9));
     QCOMPARE(rig.Text("LabelDevType"), devType);
     QCOMPARE(rig.Text("LabelHardVersion"), hardVersion);
     QCOMPARE(rig.Text("LabelSoftVersion"), softVersion);
@@ -176,8 +178,9 @@ void TestDeviceInfo::serialNumberAndAOType() {
     QFETCH(QString, serialShown);
     QFETCH(QString, aoShown);
     TRig rig;
-    rig.Link.ModbusF03Response(rig.Link.Modbus, 1, 0xF040, TextRegisters(serial, 16));
-    rig.Link.ModbusF03Response(rig.Link.Modbus, 1, 0xF106,
+    rig.Link.ModbusF03Response(TLinkTestAccess::Master(rig.Link), 1, 0xF040,
+                               TextRegisters(serial, 16));
+    rig.Link.ModbusF03Response(TLinkTestAccess::Master(rig.Link), 1, 0xF106,
                                std::vector<std::uint16_t>{std::uint16_t(aoType)});
     QCOMPARE(rig.Text("LabelSerialNo"), serialShown);
     QCOMPARE(rig.Text("LabelAOType"), aoShown);

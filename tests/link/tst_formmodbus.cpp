@@ -1,6 +1,7 @@
 // The meter link as a whole: the queries it chooses, what it writes into the pages and the
 // status bar, how it adopts new line settings, and the same against the simulator on a pty.
 #include "support/FakeShell.h"
+#include "support/LinkTestAccess.h"
 #include "support/MeterRecords.h"
 #include "support/ScriptedDialogs.h"
 #include "support/SimMeter.h"
@@ -70,11 +71,11 @@ struct TRig {
     explicit TRig(TTime time = Virtual) {
         Link.SetViews(&Metering, &DeviceInfo, &Settings);
         if (time == Virtual)
-            Link.Modbus.SetClock(Clock);
+            TLinkTestAccess::Master(Link).SetClock(Clock);
     }
     QString Next() {
         std::string text;
-        Link.ModbusQueryData(Link.Modbus, text);
+        Link.ModbusQueryData(TLinkTestAccess::Master(Link), text);
         return text == std::string(1, '\0') ? QStringLiteral("<null>")
                                             : QString::fromStdString(text);
     }
@@ -85,7 +86,7 @@ struct TRig {
         return out;
     }
     void F03(std::uint16_t start, std::vector<std::uint16_t> values) {
-        Link.ModbusF03Response(Link.Modbus, 1, start, values);
+        Link.ModbusF03Response(TLinkTestAccess::Master(Link), 1, start, values);
     }
 
     TVirtualClock Clock;
@@ -181,7 +182,7 @@ private slots:
 
 void TestFormModbus::configuration() {
     TRig r;
-    TKrModbus& m = r.Link.Modbus;
+    TKrModbus& m = TLinkTestAccess::Master(r.Link);
     QCOMPARE(m.FrameInterval(), 5);
     QCOMPARE(m.QueryInterval(), 500);
     QCOMPARE(m.QueryTimeout(), 3000);
@@ -194,8 +195,8 @@ void TestFormModbus::configuration() {
     QVERIFY(m.Mode() == tmRtu);
     QVERIFY(m.ProtocolVersion() == pvGB19582_2008);
     QCOMPARE(r.Link.DeviceAddress(), std::uint8_t(1));
-    QCOMPARE(r.Link.PTRatio(), 1.0);
-    QCOMPARE(r.Link.CTRatio(), 1.0);
+    QCOMPARE(r.Link.Scaling().PTRatio, 1.0);
+    QCOMPARE(r.Link.Scaling().CTRatio, 1.0);
     QVERIFY(r.Link.SoftwareVersion().isEmpty());
 }
 
@@ -207,7 +208,7 @@ void TestFormModbus::rotationWithOneShotQuery() {
     r.Link.AppendQuery("00,05,00,00,FF,00");
     QCOMPARE(r.Next(3),
              (QStringList{"01,05,00,00,FF,00", "01,03,14,00,00,15", "01,03,11,80,00,04"}));
-    r.Link.SetSoftwareVersion("4.00");
+    TLinkTestAccess::ReadVersion(r.Link, "4.00");
     QCOMPARE(r.Next(3),
              (QStringList{"01,01,00,00,00,02", "01,02,00,00,00,06", "01,03,14,00,00,15"}));
     QCOMPARE(r.Next(), QStringLiteral("01,03,11,80,00,0C"));
@@ -289,17 +290,17 @@ void TestFormModbus::f10Adoption() {
     QFETCH(int, stop);
     TRig r;
     r.Link.SetNewLineSettings(5, baud, TParity(parity), TStopBits(stop));
-    r.Link.ModbusF10Response(r.Link.Modbus, 1, std::uint16_t(start), 13);
+    r.Link.ModbusF10Response(TLinkTestAccess::Master(r.Link), 1, std::uint16_t(start), 13);
     QTEST(int(r.Link.DeviceAddress()), "address");
     QTEST(int(r.Clock.Sleeps().size()), "waits");
     if (!r.Clock.Sleeps().empty()) {
         QCOMPARE(r.Clock.Sleeps().front(), 2000);
-        QCOMPARE(r.Link.Modbus.Baudrate(), baud);
-        QCOMPARE(int(r.Link.Modbus.Parity()), parity);
-        QCOMPARE(int(r.Link.Modbus.StopBits()), stop);
+        QCOMPARE(TLinkTestAccess::Master(r.Link).Baudrate(), baud);
+        QCOMPARE(int(TLinkTestAccess::Master(r.Link).Parity()), parity);
+        QCOMPARE(int(TLinkTestAccess::Master(r.Link).StopBits()), stop);
     } else if (start != 0x1100) {
-        QCOMPARE(r.Link.Modbus.Baudrate(), 19200);
-        QVERIFY(r.Link.Modbus.Parity() == TParity::None);
+        QCOMPARE(TLinkTestAccess::Master(r.Link).Baudrate(), 19200);
+        QVERIFY(TLinkTestAccess::Master(r.Link).Parity() == TParity::None);
     }
     QCOMPARE(r.Shell.AddressRefreshes, start == 0x1100 ? 1 : 0);
 }
@@ -318,18 +319,18 @@ void TestFormModbus::lineSettingsTravelWithTheirWrite() {
 
     QVERIFY(r.Next().startsWith("01,10,11,00"));
     QCOMPARE(int(r.Link.NewDeviceAddress()), 5);
-    r.Link.ModbusF10Response(r.Link.Modbus, 1, 0x1100, 13);
+    r.Link.ModbusF10Response(TLinkTestAccess::Master(r.Link), 1, 0x1100, 13);
     QCOMPARE(int(r.Link.DeviceAddress()), 5);
-    QCOMPARE(r.Link.Modbus.Baudrate(), 9600);
-    QVERIFY(r.Link.Modbus.Parity() == TParity::Even);
+    QCOMPARE(TLinkTestAccess::Master(r.Link).Baudrate(), 9600);
+    QVERIFY(TLinkTestAccess::Master(r.Link).Parity() == TParity::Even);
     QCOMPARE(r.Next(), QStringLiteral("05,03,11,00,00,0D"));
 
     QVERIFY(r.Next().startsWith("05,10,11,00"));
-    r.Link.ModbusF10Response(r.Link.Modbus, 5, 0x1100, 13);
+    r.Link.ModbusF10Response(TLinkTestAccess::Master(r.Link), 5, 0x1100, 13);
     QCOMPARE(int(r.Link.DeviceAddress()), 7);
-    QCOMPARE(r.Link.Modbus.Baudrate(), 4800);
-    QVERIFY(r.Link.Modbus.Parity() == TParity::None);
-    QVERIFY(r.Link.Modbus.StopBits() == TStopBits::_2);
+    QCOMPARE(TLinkTestAccess::Master(r.Link).Baudrate(), 4800);
+    QVERIFY(TLinkTestAccess::Master(r.Link).Parity() == TParity::None);
+    QVERIFY(TLinkTestAccess::Master(r.Link).StopBits() == TStopBits::_2);
     QCOMPARE(r.Next(), QStringLiteral("07,03,11,00,00,0D"));
     QCOMPARE(r.Clock.Sleeps(), (std::vector<int>{2000, 2000}));
 }
@@ -370,16 +371,16 @@ void TestFormModbus::responsesFillThePages() {
     QCOMPARE(r.Metering.Energy[2], QStringLiteral("0.3 kWh")); // unchanged by a short read
 
     const bool coils[] = {true, false};
-    r.Link.ModbusF01Response(r.Link.Modbus, 1, 0, coils);
+    r.Link.ModbusF01Response(TLinkTestAccess::Master(r.Link), 1, 0, coils);
     QCOMPARE(r.Metering.Relays[0], true);
     QCOMPARE(r.Metering.Relays[1], false);
     const bool inputs[] = {false, true, false, true, true, false};
-    r.Link.ModbusF02Response(r.Link.Modbus, 1, 0, inputs);
+    r.Link.ModbusF02Response(TLinkTestAccess::Master(r.Link), 1, 0, inputs);
     QCOMPARE(r.Metering.Inputs.size(), std::size_t(6));
     QCOMPARE(r.Metering.Inputs[4], true);
 
     r.F03(0xF106, {2});
-    QCOMPARE(r.Link.AOType(), 2);
+    QCOMPARE(r.Link.Meter().AOType().value_or(0), 2);
     QCOMPARE(r.DeviceInfo.Fields[IDeviceInfoView::fAOType], QStringLiteral("Voltage"));
     meas[18] = 12000;
     r.F03(0x1400, meas);
@@ -428,9 +429,9 @@ void TestFormModbus::settingsBlockFillsRecordThenRatios() {
     QCOMPARE(r.Settings.SetCalls, 1);
     QCOMPARE(r.Settings.Record.Address, QStringLiteral("3"));
     QCOMPARE(r.Settings.Record.PT1, QStringLiteral("10000"));
-    QCOMPARE(r.Link.PTRatio(), 100.0);
-    QCOMPARE(r.Link.CTRatio(), 8.0);
-    QCOMPARE(r.Link.LastPT2(), 100.0);
+    QCOMPARE(r.Link.Scaling().PTRatio, 100.0);
+    QCOMPARE(r.Link.Scaling().CTRatio, 8.0);
+    QCOMPARE(r.Link.Meter().LastPT2(), 100.0);
 
     // The alarm setpoint of block 0x1200 is shown with the ratios now in force.
     std::vector<std::uint16_t> meas(21, 0);
@@ -442,45 +443,46 @@ void TestFormModbus::settingsBlockFillsRecordThenRatios() {
     block[9] = 0;
     block[8] = 0;
     r.F03(0x1100, block);
-    QCOMPARE(r.Link.PTRatio(), 100.0);
-    QCOMPARE(r.Link.CTRatio(), 8.0);
-    QCOMPARE(r.Link.LastPT2(), 0.0);
+    QCOMPARE(r.Link.Scaling().PTRatio, 100.0);
+    QCOMPARE(r.Link.Scaling().CTRatio, 8.0);
+    QCOMPARE(r.Link.Meter().LastPT2(), 0.0);
 
     block = {0, 3, 4, 3, 0, 0, 0, 100, 0, 5, 0, 0, 5};
     r.F03(0x1100, block);
-    QCOMPARE(r.Link.PTRatio(), 0.0);
-    QCOMPARE(r.Link.CTRatio(), 0.0);
+    QCOMPARE(r.Link.Scaling().PTRatio, 0.0);
+    QCOMPARE(r.Link.Scaling().CTRatio, 0.0);
     r.F03(0x1400, meas);
     QCOMPARE(r.Metering.Measurement[0], QStringLiteral("0.0 V"));
 }
 
 void TestFormModbus::trafficPanels() {
     TRig r;
-    r.Link.ModbusAfterResponse(r.Link.Modbus);
+    r.Link.ModbusAfterResponse(TLinkTestAccess::Master(r.Link));
     QVERIFY(r.Shell.Panels[3].isEmpty());
-    r.Link.ModbusSendData(r.Link.Modbus, std::string("\x01\x03\x14\x00\x00\x15\x81\xF5", 8));
+    r.Link.ModbusSendData(TLinkTestAccess::Master(r.Link),
+                          std::string("\x01\x03\x14\x00\x00\x15\x81\xF5", 8));
     QCOMPARE(r.Shell.Panels[1], QStringLiteral("TXD:  01 03 14 00 00 15 81 F5 "));
     QCOMPARE(r.Shell.Panels[2], QStringLiteral("RXD:  "));
-    r.Link.ModbusRecvData(r.Link.Modbus, std::string("\x01\x03\x2A", 3));
+    r.Link.ModbusRecvData(TLinkTestAccess::Master(r.Link), std::string("\x01\x03\x2A", 3));
     QCOMPARE(r.Shell.Panels[2], QStringLiteral("RXD:  01 03 2A "));
-    r.Link.ModbusResponseError(r.Link.Modbus);
-    r.Link.ModbusAfterResponse(r.Link.Modbus);
+    r.Link.ModbusResponseError(TLinkTestAccess::Master(r.Link));
+    r.Link.ModbusAfterResponse(TLinkTestAccess::Master(r.Link));
     QCOMPARE(r.Shell.Panels[3], QStringLiteral("ERR:  1/1  (100.00%)"));
     QCOMPARE(r.Shell.Panels[1], QStringLiteral("TXD:  01 03 14 00 00 15 81 F5 "));
 
     // Other pages show no traffic once their reads are done.
     r.Shell.Page = TPage::DeviceInfo;
     r.Link.AppendQuery("00,03,F0,00,00,09");
-    r.Link.ModbusAfterResponse(r.Link.Modbus);
+    r.Link.ModbusAfterResponse(TLinkTestAccess::Master(r.Link));
     QVERIFY(!r.Shell.Panels[1].isEmpty());
     r.Next();
-    r.Link.ModbusAfterResponse(r.Link.Modbus);
+    r.Link.ModbusAfterResponse(TLinkTestAccess::Master(r.Link));
     QVERIFY(r.Shell.Panels[1].isEmpty());
     QVERIFY(r.Shell.Panels[2].isEmpty());
 
     r.Link.ResetCounts();
-    r.Link.ModbusSendData(r.Link.Modbus, "x");
-    r.Link.ModbusAfterResponse(r.Link.Modbus);
+    r.Link.ModbusSendData(TLinkTestAccess::Master(r.Link), "x");
+    r.Link.ModbusAfterResponse(TLinkTestAccess::Master(r.Link));
     QCOMPARE(r.Shell.Panels[3], QStringLiteral("ERR:  0/1  (0.00%)"));
 }
 
@@ -488,8 +490,8 @@ void TestFormModbus::overLimitBoxOncePerException() {
     TRig r;
     r.Link.AppendQuery("00,10,11,07,00,01,02,00,00");
     r.Next();
-    r.Link.ModbusExceptionResponse(r.Link.Modbus, 1, 2);
-    r.Link.ModbusExceptionResponse(r.Link.Modbus, 1, 4);
+    r.Link.ModbusExceptionResponse(TLinkTestAccess::Master(r.Link), 1, 2);
+    r.Link.ModbusExceptionResponse(TLinkTestAccess::Master(r.Link), 1, 4);
     // Not from inside the master's event: the box comes from the event loop.
     QVERIFY(r.Dialogs.Boxes.empty());
     QTRY_COMPARE_WITH_TIMEOUT(r.Dialogs.Boxes.size(), std::size_t(1), 2000);
@@ -500,12 +502,12 @@ void TestFormModbus::overLimitBoxOncePerException() {
     // A second exception while the first box is open gets its own box after it.
     r.Dialogs.OnBox = [&r](const TScriptedDialogs::TBox&) {
         if (r.Dialogs.Boxes.size() == 2) {
-            r.Link.ModbusExceptionResponse(r.Link.Modbus, 1, 4);
+            r.Link.ModbusExceptionResponse(TLinkTestAccess::Master(r.Link), 1, 4);
             QCoreApplication::processEvents();
             QCOMPARE(r.Dialogs.Boxes.size(), std::size_t(2));
         }
     };
-    r.Link.ModbusExceptionResponse(r.Link.Modbus, 1, 4);
+    r.Link.ModbusExceptionResponse(TLinkTestAccess::Master(r.Link), 1, 4);
     QTRY_COMPARE_WITH_TIMEOUT(r.Dialogs.Boxes.size(), std::size_t(3), 2000);
     QCOMPARE(r.Link.ErrorCount(), std::uint64_t(0));
 }
@@ -535,8 +537,8 @@ void TestFormModbus::overLimitBoxOnlyForWrites() {
         if (query != "<poll>")
             r.Link.AppendQuery(query.toStdString());
         r.Next();
-        r.Link.ModbusExceptionResponse(r.Link.Modbus, 1, code);
-        r.Link.ModbusAfterResponse(r.Link.Modbus);
+        r.Link.ModbusExceptionResponse(TLinkTestAccess::Master(r.Link), 1, code);
+        r.Link.ModbusAfterResponse(TLinkTestAccess::Master(r.Link));
         QCoreApplication::processEvents();
     }
     // Every box that is due comes from the event loop, one after the other: each box posts the
@@ -582,7 +584,7 @@ void TestFormModbus::lostReadsAskedAgain() {
     meas[15] = 5000;
     // A meter whose ratios were read before, on another connection, and no longer hold.
     r.F03(0x1100, GeneralBlock(100, 100, 5, 5));
-    r.Link.ModbusQueryFinish(r.Link.Modbus);
+    r.Link.ModbusQueryFinish(TLinkTestAccess::Master(r.Link));
     r.Shell.IsConnected = true;
     QVERIFY(r.Link.RequestPageData());
     QStringList got, volts;
@@ -590,7 +592,7 @@ void TestFormModbus::lostReadsAskedAgain() {
         const QString query = r.Next();
         got << query;
         if (lost.removeOne(query)) {
-            r.Link.ModbusResponseError(r.Link.Modbus);
+            r.Link.ModbusResponseError(TLinkTestAccess::Master(r.Link));
         } else if (query == "01,03,F0,00,00,09") {
             r.F03(0xF000, IdentityRegs("3.20"));
         } else if (query == "01,03,11,00,00,0D") {
@@ -601,7 +603,7 @@ void TestFormModbus::lostReadsAskedAgain() {
             volts << r.Metering.Measurement[0];
             QCOMPARE(r.Metering.Measurement[15], QStringLiteral("50.00 Hz"));
         }
-        r.Link.ModbusAfterResponse(r.Link.Modbus);
+        r.Link.ModbusAfterResponse(TLinkTestAccess::Master(r.Link));
     }
     QCOMPARE(got, sent);
     QTEST(volts, "volts");
@@ -621,15 +623,15 @@ void TestFormModbus::otherMeterAskedAgain() {
     QVERIFY(!r.Link.RatiosKnown());
     QCOMPARE(r.Next(), QStringLiteral("07,03,F0,00,00,09"));
     r.F03(0xF000, IdentityRegs("3.20"));
-    r.Link.ModbusAfterResponse(r.Link.Modbus);
+    r.Link.ModbusAfterResponse(TLinkTestAccess::Master(r.Link));
     QCOMPARE(r.Next(), QStringLiteral("07,03,14,00,00,15"));
     r.F03(0x1400, std::vector<std::uint16_t>(21, 1000));
     QCOMPARE(r.Metering.Measurement[0], QString());
-    r.Link.ModbusAfterResponse(r.Link.Modbus);
+    r.Link.ModbusAfterResponse(TLinkTestAccess::Master(r.Link));
     QCOMPARE(r.Next(), QStringLiteral("07,03,11,00,00,0D"));
     // The same address again changes nothing.
     r.F03(0x1100, GeneralBlock(400, 100, 50, 5));
-    r.Link.ModbusAfterResponse(r.Link.Modbus);
+    r.Link.ModbusAfterResponse(TLinkTestAccess::Master(r.Link));
     r.Link.SetDeviceAddress(7);
     QVERIFY(r.Link.RatiosKnown());
 }
@@ -658,10 +660,10 @@ void TestFormModbus::forgottenMeterLeavesDeviceInfoEmpty() {
         if (change == "port")
             r.Link.SetPortNum(2);
         else
-            r.Link.Modbus.SetBaudrate(9600);
+            TLinkTestAccess::Master(r.Link).SetBaudrate(9600);
         r.Next();
     } else {
-        r.Link.ModbusQueryFinish(r.Link.Modbus);
+        r.Link.ModbusQueryFinish(TLinkTestAccess::Master(r.Link));
     }
     // Nothing of the meter read before is shown until the meter now reached is read.
     for (const auto& [field, text] : r.DeviceInfo.Fields)
@@ -677,7 +679,7 @@ void TestFormModbus::queryFinish() {
     r.Shell.Panels[2] = "RXD:  y";
     r.Shell.Panels[3] = "ERR:  0/1  (0.00%)";
     r.Shell.Disconnecting = true;
-    r.Link.ModbusQueryFinish(r.Link.Modbus);
+    r.Link.ModbusQueryFinish(TLinkTestAccess::Master(r.Link));
     QVERIFY(r.Link.PendingQueries().empty());
     QVERIFY(!r.Shell.IsConnected);
     QVERIFY(r.Shell.Panels[1].isEmpty());
@@ -743,8 +745,8 @@ void TestFormModbus::connectOnEachPage() {
     TRig r(TRig::Real);
     r.Shell.Page = page;
     int asked = 0;
-    auto query = r.Link.Modbus.OnQueryData;
-    r.Link.Modbus.OnQueryData = [&asked, query](TKrModbus& m, std::string& text) {
+    auto query = TLinkTestAccess::Master(r.Link).OnQueryData;
+    TLinkTestAccess::Master(r.Link).OnQueryData = [&asked, query](TKrModbus& m, std::string& text) {
         query(m, text);
         ++asked;
     };
@@ -793,8 +795,8 @@ void TestFormModbus::adoptsNewLineSettingsAfterAnswer() {
     QTRY_VERIFY_WITH_TIMEOUT(sim.Requests().size() >= 6, 10000);
     QVERIFY(DisconnectLink(r.Link, r.Shell));
     QCOMPARE(int(r.Link.DeviceAddress()), 5);
-    QCOMPARE(r.Link.Modbus.Baudrate(), 9600);
-    QVERIFY(r.Link.Modbus.Parity() == TParity::Even);
+    QCOMPARE(TLinkTestAccess::Master(r.Link).Baudrate(), 9600);
+    QVERIFY(TLinkTestAccess::Master(r.Link).Parity() == TParity::Even);
     const QStringList req = sim.Requests();
     QVERIFY2(req.value(0).startsWith("01,10,11,00"), qPrintable(req.join(' ')));
     QCOMPARE(req.value(1), QStringLiteral("05,03,11,00,00,0D"));
@@ -806,7 +808,7 @@ void TestFormModbus::adoptsNewLineSettingsAfterAnswer() {
 }
 
 // Records what the link tells its listeners, in order.
-class TListenerLog : public ILinkListener {
+class TListenerLog : public IMeterEvents {
 public:
     void QueryFinished(const std::string& text, const TLinkLine& line,
                        const TQueryOutcome& outcome) override {
@@ -817,7 +819,8 @@ public:
                       .arg(line.Address)
                       .arg(line.Baudrate);
     }
-    void RegistersRead(std::uint16_t start, std::span<const std::uint16_t>) override {
+    void BlockRead(const TMeterModel&, std::uint16_t start,
+                   std::span<const std::uint16_t>) override {
         Events << QString("read %1").arg(start, 0, 16);
     }
     void LineAdopted(const TLinkLine& before, const TLinkLine& after) override {
@@ -838,18 +841,18 @@ void TestFormModbus::listenersHearEachQueryEnd() {
     TRig r(TRig::Real);
     r.Shell.Page = TPage::GeneralSettings;
     TListenerLog log;
-    r.Link.AddListener(&log);
-    r.Link.AddListener(&log);                         // once only
+    r.Link.Follow(&log);
+    r.Link.Follow(&log);                              // once only
     r.Link.AppendQuery("00,10,11,07,00,01,02,00,00"); // PT2 0: refused with exception 04
     r.Link.AppendQuery("00,05,00,00,FF,00");
     r.Link.AppendQuery(GeneralWrite("5", "9600", 3));
     r.Link.SetNewLineSettings(5, 9600, TParity::None, TStopBits::_1);
     r.Link.AppendQuery("00,03,11,00,00,0D");
     QVERIFY(ConnectLink(r.Link, r.Shell));
-    r.Link.Modbus.SetQueryTimeout(300);
+    TLinkTestAccess::Master(r.Link).SetQueryTimeout(300);
     QTRY_VERIFY_WITH_TIMEOUT(log.Events.contains("read 1100"), 10000);
     QVERIFY(DisconnectLink(r.Link, r.Shell));
-    r.Link.RemoveListener(&log);
+    r.Link.Unfollow(&log);
     const QString general = QString::fromStdString(GeneralWrite("5", "9600", 3));
     // Identity and page reads come first; from the refused write on, in this order.
     const qsizetype from = log.Events.indexOf("00,10,11,07,00,01,02,00,00 exception 4 at 1/19200");
@@ -904,9 +907,9 @@ void TestFormModbus::statisticsCountInjectedFaults() {
     QVERIFY(!sim.Path().isEmpty());
     TRig r(TRig::Real);
     QVERIFY(ConnectLink(r.Link, r.Shell));
-    r.Link.Modbus.SetQueryInterval(5);
+    TLinkTestAccess::Master(r.Link).SetQueryInterval(5);
     // Generous: only the spoilt answers may cost a time-out, never one the scheduler held up.
-    r.Link.Modbus.SetQueryTimeout(1000);
+    TLinkTestAccess::Master(r.Link).SetQueryTimeout(1000);
     QTRY_VERIFY_WITH_TIMEOUT(r.Link.SentCount() >= 120, 120000);
     QVERIFY(DisconnectLink(r.Link, r.Shell));
     const qlonglong lost = sim.LostAnswers();
@@ -926,16 +929,16 @@ void TestFormModbus::portChangeEndsTheCycle() {
     QVERIFY(!sim.Path().isEmpty());
     TRig r;
     QVERIFY(ConnectLink(r.Link, r.Shell));
-    r.Link.Modbus.SetQueryTimeout(5000);
+    TLinkTestAccess::Master(r.Link).SetQueryTimeout(5000);
     QTRY_COMPARE_WITH_TIMEOUT(r.Link.SentCount(), std::uint64_t(1), 5000);
     // Disconnect, and the port changed before the query in progress has been answered.
     r.Shell.Disconnecting = true;
     r.Link.UpdateCommandStates();
-    r.Link.Modbus.Stop();
+    TLinkTestAccess::Master(r.Link).Stop();
     r.Link.SetPortNum(2);
-    QVERIFY(!r.Link.Modbus.Opened());
-    QVERIFY(!r.Link.Modbus.Running());
-    QCOMPARE(int(r.Link.Modbus.PortNum()), 2);
+    QVERIFY(!TLinkTestAccess::Master(r.Link).Opened());
+    QVERIFY(!TLinkTestAccess::Master(r.Link).Running());
+    QCOMPARE(int(TLinkTestAccess::Master(r.Link).PortNum()), 2);
     // The cycle ended as a disconnect ends it: offline, queue dropped, the query counted.
     QVERIFY(!r.Shell.IsConnected);
     QVERIFY(r.Link.PendingQueries().empty());
@@ -981,7 +984,7 @@ void TestFormModbus::closingSendsTheQueuedWrites() {
         QVERIFY(DisconnectLink(r.Link, r.Shell));
     } else {
         // The cycle ends by itself once the writes are out, and the port closes.
-        QTRY_VERIFY_WITH_TIMEOUT(!r.Link.Modbus.Opened(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!TLinkTestAccess::Master(r.Link).Opened(), 10000);
         QVERIFY(!r.Shell.IsConnected);
     }
     QCOMPARE(sim.Requests(), sent);

@@ -1,5 +1,6 @@
 // Formatting and parsing of meter values, under a point and a comma locale.
 #include "meter/QueryBytes.h"
+#include "meter/RegisterDecode.h"
 #include "meter/ValueFormat.h"
 #include "meter/ValueParse.h"
 
@@ -154,19 +155,28 @@ void TestValueFormat::decoders() {
     const TScaling s = Scale(pt, ct, aoType);
     const auto r = static_cast<uint16_t>(raw);
     const auto h = static_cast<uint16_t>(second);
+    // Each register as the metering page shows it: its place in the measurement block, or the
+    // first of an energy counter's pair.
+    std::vector<std::uint16_t> block(21, 0);
+    const auto measured = [&](int offset) {
+        block[static_cast<std::size_t>(offset)] = r;
+        return MeasurementTexts(s, block)[static_cast<std::size_t>(offset)];
+    };
+    const auto energy = [&](int counter) {
+        std::vector<std::uint16_t> regs(12, 0);
+        regs[static_cast<std::size_t>(2 * counter)] = r;
+        regs[static_cast<std::size_t>(2 * counter + 1)] = h;
+        std::array<QString, EnergyCount> texts;
+        EnergyTexts(regs, texts);
+        return texts[static_cast<std::size_t>(counter)];
+    };
     const QHash<QString, std::function<QString()>> decoders = {
-        {"V", [&] { return VoltageText(s, r); }},
-        {"I", [&] { return CurrentText(s, r); }},
-        {"P", [&] { return ActivePowerText(s, r); }},
-        {"Q", [&] { return ReactivePowerText(s, r); }},
-        {"S", [&] { return ApparentPowerText(s, r); }},
-        {"PF", [&] { return PowerFactorText(r); }},
-        {"F", [&] { return FrequencyText(r); }},
-        {"L", [&] { return LoadTypeText(r); }},
-        {"AO", [&] { return AnalogOutputText(s, r); }},
-        {"Ep", [&] { return ActiveEnergyText(r, h); }},
-        {"Eq", [&] { return ReactiveEnergyText(r, h); }},
-        {"N", [&] { return IntegerText(r); }},
+        {"V", [&] { return measured(0); }},   {"I", [&] { return measured(6); }},
+        {"P", [&] { return measured(12); }},  {"Q", [&] { return measured(13); }},
+        {"S", [&] { return measured(14); }},  {"PF", [&] { return measured(16); }},
+        {"F", [&] { return measured(15); }},  {"L", [&] { return LoadTypeText(r); }},
+        {"AO", [&] { return measured(18); }}, {"Ep", [&] { return energy(0); }},
+        {"Eq", [&] { return energy(1); }},    {"N", [&] { return IntegerText(r); }},
     };
     QVERIFY(decoders.contains(decoder));
     QCOMPARE(decoders[decoder](), expected);

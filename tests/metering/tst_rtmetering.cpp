@@ -1,10 +1,11 @@
 // The Real-Time Metering page on the real link: its layout, the labels the link writes, and
 // what each command queues, answered through scripted dialogs.
-#include "meter/cstMain.h"
 #include "link/frmModbus.h"
+#include "meter/cstMain.h"
 #include "metering/frmRTMetering.h"
 #include "support/FakeShell.h"
 #include "support/LinkRig.h"
+#include "support/LinkTestAccess.h"
 #include "support/MeterRecords.h"
 #include "support/ScriptedDialogs.h"
 #include "widgets/CommandLabel.h"
@@ -60,7 +61,8 @@ struct TRig : TLinkRig {
     void Run(const QString& script) { RunMeteringScript(Link, script, 2301); }
     // Identity block with a software version in characters 9 to 12.
     void ReadIdentity(const QString& version) {
-        Link.ModbusF03Response(Link.Modbus, 1, 0xF000, IdentityRegisters(version));
+        Link.ModbusF03Response(TLinkTestAccess::Master(Link), 1, 0xF000,
+                               IdentityRegisters(version));
     }
 };
 
@@ -326,8 +328,8 @@ void TestRTMetering::linkFillsMeasurements() {
                                        3000, 5001, 0xFC18, 0x014C, 12000, 4000,   1005};
     // The meter's ratios first, PT 100/100 and CT 5/5: before them nothing scaled is shown.
     const std::vector<std::uint16_t> ratios = {0, 1, 4, 3, 0, 100, 0, 100, 5, 5, 1, 7, 1};
-    rig.Link.ModbusF03Response(rig.Link.Modbus, 1, 0x1100, ratios);
-    rig.Link.ModbusF03Response(rig.Link.Modbus, 1, 0x1400, regs);
+    rig.Link.ModbusF03Response(TLinkTestAccess::Master(rig.Link), 1, 0x1100, ratios);
+    rig.Link.ModbusF03Response(TLinkTestAccess::Master(rig.Link), 1, 0x1400, regs);
     const QMap<QString, QString> expected = {
         {"LabelVa", "230.1 V"},     {"LabelVb", "230.2 V"},      {"LabelVc", "230.3 V"},
         {"LabelVab", "400.1 V"},    {"LabelVbc", "400.2 V"},     {"LabelVca", "400.3 V"},
@@ -349,14 +351,14 @@ void TestRTMetering::linkFillsMeasurements() {
 void TestRTMetering::linkFillsEnergy() {
     TRig rig;
     // 100000 tenths = 0x000186A0, low word first.
-    rig.Link.ModbusF03Response(rig.Link.Modbus, 1, 0x1180,
+    rig.Link.ModbusF03Response(TLinkTestAccess::Master(rig.Link), 1, 0x1180,
                                std::vector<std::uint16_t>{0x86A0, 1, 800, 0});
     QCOMPARE(rig.Find("LabelEp_total")->text(), QString("10000.0 kWh"));
     QCOMPARE(rig.Find("LabelEq_total")->text(), QString("80.0 kvarh"));
     QCOMPARE(rig.Find("LabelEp_imp")->text(), QString());
     QCOMPARE(rig.Find("LabelEq_exp")->text(), QString());
     rig.Link.ModbusF03Response(
-        rig.Link.Modbus, 1, 0x1180,
+        TLinkTestAccess::Master(rig.Link), 1, 0x1180,
         std::vector<std::uint16_t>{1, 0, 2, 0, 3, 0, 4, 0, 5, 0, 0xFFFF, 0xFFFF});
     QCOMPARE(rig.Find("LabelEp_total")->text(), QString("0.1 kWh"));
     QCOMPARE(rig.Find("LabelEq_total")->text(), QString("0.2 kvarh"));
@@ -365,7 +367,8 @@ void TestRTMetering::linkFillsEnergy() {
     QCOMPARE(rig.Find("LabelEq_imp")->text(), QString("0.5 kvarh"));
     QCOMPARE(rig.Find("LabelEq_exp")->text(), QString("429496729.5 kvarh"));
     // 4 registers again: the import and export labels keep what they show.
-    rig.Link.ModbusF03Response(rig.Link.Modbus, 1, 0x1180, std::vector<std::uint16_t>{9, 0, 9, 0});
+    rig.Link.ModbusF03Response(TLinkTestAccess::Master(rig.Link), 1, 0x1180,
+                               std::vector<std::uint16_t>{9, 0, 9, 0});
     QCOMPARE(rig.Find("LabelEp_total")->text(), QString("0.9 kWh"));
     QCOMPARE(rig.Find("LabelEp_imp")->text(), QString("0.3 kWh"));
 }
@@ -376,13 +379,13 @@ void TestRTMetering::linkSetsStates() {
     const QColor Red = ToQColor(colours.On);
     const QColor Green = ToQColor(colours.Off);
     const bool relays[] = {true, false};
-    rig.Link.ModbusF01Response(rig.Link.Modbus, 1, 0, relays);
+    rig.Link.ModbusF01Response(TLinkTestAccess::Master(rig.Link), 1, 0, relays);
     QCOMPARE(rig.Find("LabelRO1")->text(), QString("ON"));
     QCOMPARE(TextColour(rig.Find("LabelRO1")), Red);
     QCOMPARE(rig.Find("LabelRO2")->text(), QString("OFF"));
     QCOMPARE(TextColour(rig.Find("LabelRO2")), Green);
     const bool inputs[] = {false, true, true, false, false, true};
-    rig.Link.ModbusF02Response(rig.Link.Modbus, 1, 0, inputs);
+    rig.Link.ModbusF02Response(TLinkTestAccess::Master(rig.Link), 1, 0, inputs);
     for (int i = 0; i < 6; ++i) {
         QLabel* l = rig.Find(QString("LabelDI%1").arg(i + 1));
         QCOMPARE(l->text(), QString(inputs[i] ? "ON" : "OFF"));
@@ -390,7 +393,7 @@ void TestRTMetering::linkSetsStates() {
     }
     // A relay switched back: text and colour follow.
     const bool relaysLater[] = {false, true};
-    rig.Link.ModbusF01Response(rig.Link.Modbus, 1, 0, relaysLater);
+    rig.Link.ModbusF01Response(TLinkTestAccess::Master(rig.Link), 1, 0, relaysLater);
     QCOMPARE(rig.Find("LabelRO1")->text(), QString("OFF"));
     QCOMPARE(TextColour(rig.Find("LabelRO1")), Green);
     QCOMPARE(TextColour(rig.Find("LabelRO2")), Red);
@@ -682,7 +685,7 @@ void TestRTMetering::energyPreset() {
     QFETCH(QStringList, queued);
     QFETCH(QString, error);
     TRig rig;
-    rig.Link.SetSoftwareVersion(version);
+    TLinkTestAccess::ReadVersion(rig.Link, version);
     auto* l = rig.Find<TCommandLabel>(label);
     QVERIFY(l);
     l->setText(shown);
@@ -725,11 +728,11 @@ void TestRTMetering::eachEnergyLabelPresetsItsCounter() {
     QFETCH(QString, label);
     QFETCH(QString, write);
     TRig rig;
-    rig.Link.SetSoftwareVersion("3.20");
+    TLinkTestAccess::ReadVersion(rig.Link, "3.20");
     rig.Page.show();
     QVERIFY(QTest::qWaitForWindowExposed(&rig.Page));
     rig.Link.ModbusF03Response(
-        rig.Link.Modbus, 1, 0x1180,
+        TLinkTestAccess::Master(rig.Link), 1, 0x1180,
         std::vector<std::uint16_t>{10, 0, 20, 0, 30, 0, 40, 0, 50, 0, 60, 0});
     auto* l = rig.Find<TCommandLabel>(label);
     rig.Dialogs.InputAnswers.push_back({true, "1"});
@@ -761,7 +764,7 @@ void TestRTMetering::energyReset() {
     QFETCH(int, answer);
     QFETCH(QStringList, queued);
     TRig rig;
-    rig.Link.SetSoftwareVersion(version);
+    TLinkTestAccess::ReadVersion(rig.Link, version);
     rig.Dialogs.Answers.push_back(IDialogs::TResult(answer));
     rig.Page.ButtonClearEnergyClick(rig.Find<QAbstractButton>("ButtonClearEnergy"));
     QCOMPARE(rig.Dialogs.Boxes.size(), std::size_t(1));
@@ -773,11 +776,11 @@ void TestRTMetering::energyReset() {
 
 void TestRTMetering::disabledCommandsStartNothing() {
     TRig rig;
-    rig.Link.SetSoftwareVersion("3.20");
+    TLinkTestAccess::ReadVersion(rig.Link, "3.20");
     rig.Page.show();
     QVERIFY(QTest::qWaitForWindowExposed(&rig.Page));
     rig.Link.ModbusF03Response(
-        rig.Link.Modbus, 1, 0x1180,
+        TLinkTestAccess::Master(rig.Link), 1, 0x1180,
         std::vector<std::uint16_t>{10, 0, 20, 0, 30, 0, 40, 0, 50, 0, 60, 0});
     rig.Dialogs.DefaultYesNo = IDialogs::ResultYes;
     const QStringList commands = {"SpeedRO1",      "SpeedRO2",      "ButtonClearEnergy",
@@ -826,10 +829,10 @@ void TestRTMetering::relayReadGoesOutWithTheDeviceAddress() {
     rig.Dialogs.Answers.push_back(IDialogs::ResultYes);
     rig.Page.SpeedRO1Click(rig.Find<QAbstractButton>("SpeedRO1"));
     std::string sent;
-    rig.Link.ModbusQueryData(rig.Link.Modbus, sent);
+    rig.Link.ModbusQueryData(TLinkTestAccess::Master(rig.Link), sent);
     QCOMPARE(QString::fromStdString(sent), QString("0A,05,00,00,00,00"));
     sent.clear();
-    rig.Link.ModbusQueryData(rig.Link.Modbus, sent);
+    rig.Link.ModbusQueryData(TLinkTestAccess::Master(rig.Link), sent);
     QCOMPARE(QString::fromStdString(sent), QString("0A,01,00,00,00,02"));
 }
 

@@ -152,7 +152,7 @@ void TestScenarioSettings::changedWrittenAndReadBack() {
     QCOMPARE(p.SettingsText("EditRO2AlarmDelay"), QString("15"));
     QCOMPARE(p.SettingsText("EditRO1AlarmSetpoint"), relay1Setpoint);
     QCOMPARE(p.Settings<QComboBox>("ComboRO2AlarmOperator")->currentIndex(), 1);
-    QCOMPARE(p.Link().PTRatio(), 20.0);
+    QCOMPARE(p.Link().Scaling().PTRatio, 20.0);
 
     // The metering page now shows the values scaled by PT 2000/100.
     p.W->ReadingsRealTimeMetering->trigger();

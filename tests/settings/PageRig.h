@@ -6,6 +6,7 @@
 #include "settings/frmGeneralSettings.h"
 #include "support/FakeShell.h"
 #include "support/LinkRig.h"
+#include "support/LinkTestAccess.h"
 #include "support/MeterRecords.h"
 #include "support/ScriptedDialogs.h"
 
@@ -31,7 +32,7 @@ struct TPageRig : TLinkRig {
     ~TPageRig() {
         // The link outlives the page here; nothing may reach the page once it is gone.
         Link.SetViews(nullptr, nullptr, nullptr);
-        Link.Modbus.Close();
+        TLinkTestAccess::Master(Link).Close();
     }
 
     template <typename T> T* Get(const QString& name) const {
@@ -56,10 +57,11 @@ struct TPageRig : TLinkRig {
     // The identity block of a meter with that software version (four characters), as the
     // link receives it.
     void ReadIdentity(const QString& version) {
-        Link.ModbusF03Response(Link.Modbus, 1, 0xF000, IdentityRegisters(version, "ED20"));
+        Link.ModbusF03Response(TLinkTestAccess::Master(Link), 1, 0xF000,
+                               IdentityRegisters(version, "ED20"));
     }
 
     void ReadBlock(std::uint16_t start, const std::vector<std::uint16_t>& values) {
-        Link.ModbusF03Response(Link.Modbus, 1, start, values);
+        Link.ModbusF03Response(TLinkTestAccess::Master(Link), 1, start, values);
     }
 };

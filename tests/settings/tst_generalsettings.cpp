@@ -2,6 +2,7 @@
 // adaptation, the write sequence and the settings file, with the dialogs answered by script.
 #include "PageRig.h"
 #include "meter/cstMain.h"
+#include "support/LinkTestAccess.h"
 #include "support/MeterRecords.h"
 #include "widgets/RadioGroup.h"
 #include "widgets/UpDown.h"
@@ -960,10 +961,10 @@ void TestGeneralSettings::pendingLineSettings() {
     // Sending the queue in order: each 0x1100 write brings its own sequence's values.
     std::string sent;
     for (int i = 0; i < 10; ++i)
-        rig.Link.ModbusQueryData(rig.Link.Modbus, sent);
+        rig.Link.ModbusQueryData(TLinkTestAccess::Master(rig.Link), sent);
     QCOMPARE(int(rig.Link.NewDeviceAddress()), 1);
     QCOMPARE(rig.Link.NewBaudrate(), 9600);
-    rig.Link.ModbusQueryData(rig.Link.Modbus, sent);
+    rig.Link.ModbusQueryData(TLinkTestAccess::Master(rig.Link), sent);
     QCOMPARE(sent.substr(0, 8), std::string("01,10,11"));
     QCOMPARE(int(rig.Link.NewDeviceAddress()), 7);
     QCOMPARE(rig.Link.NewBaudrate(), 4800);
@@ -1003,29 +1004,30 @@ void TestGeneralSettings::identityOfAnotherMeterForgotten() {
     rig.Dialogs.DefaultYesNo = IDialogs::ResultNo;
     std::string query;
     // A 3.05 meter read on the line the cycle uses, with CT 50/5.
-    rig.Link.ModbusQueryData(rig.Link.Modbus, query);
+    rig.Link.ModbusQueryData(TLinkTestAccess::Master(rig.Link), query);
     rig.ReadIdentity("3.05");
     rig.ReadBlock(0x1100, {1234, 1, 9600, 3, 0, 400, 0, 400, 50, 5, 0, 0, 0});
-    rig.Link.ModbusF03Response(rig.Link.Modbus, 1, 0xF040, std::vector<std::uint16_t>(16, 0x4141));
-    QCOMPARE(rig.Link.CTRatio(), 10.0);
+    rig.Link.ModbusF03Response(TLinkTestAccess::Master(rig.Link), 1, 0xF040,
+                               std::vector<std::uint16_t>(16, 0x4141));
+    QCOMPARE(rig.Link.Scaling().CTRatio, 10.0);
     QVERIFY(!rig.Link.SerialNumber().isEmpty());
     if (change == "address") {
         rig.Link.SetDeviceAddress(7);
     } else if (change == "disconnect") {
-        rig.Link.ModbusQueryFinish(rig.Link.Modbus);
+        rig.Link.ModbusQueryFinish(TLinkTestAccess::Master(rig.Link));
     } else {
         if (change == "baud")
-            rig.Link.Modbus.SetBaudrate(4800);
+            TLinkTestAccess::Master(rig.Link).SetBaudrate(4800);
         else if (change == "parity")
-            rig.Link.Modbus.SetParity(TParity::Even);
+            TLinkTestAccess::Master(rig.Link).SetParity(TParity::Even);
         else
             rig.Link.SetPortNum(2);
         // The next turn of the cycle goes out on the new line.
-        rig.Link.ModbusQueryData(rig.Link.Modbus, query);
+        rig.Link.ModbusQueryData(TLinkTestAccess::Master(rig.Link), query);
     }
     QVERIFY(rig.Link.SoftwareVersion().isEmpty());
     QVERIFY(rig.Link.SerialNumber().isEmpty());
-    QCOMPARE(rig.Link.CTRatio(), 1.0);
+    QCOMPARE(rig.Link.Scaling().CTRatio, 1.0);
     // Nothing planned for a meter nobody has read; the box says why.
     rig.Page.ButtonUpdateClick();
     QCOMPARE(rig.Dialogs.Boxes.size(), size_t(1));

@@ -5,6 +5,7 @@
 #include "meter/ValueFormat.h"
 #include "meter/VersionRules.h"
 #include "meter/cstMain.h"
+#include "support/LinkTestAccess.h"
 #include "support/MeterRecords.h"
 #include "support/SimMeter.h"
 #include "widgets/RadioGroup.h"
@@ -34,25 +35,26 @@ struct TSimRig : TPageRig {
 
     TSimRig() {
         Dialogs.DefaultYesNo = IDialogs::ResultYes;
-        auto f03 = Link.Modbus.OnF03Response;
-        Link.Modbus.OnF03Response = [this, f03](TKrModbus& s, std::uint8_t slave,
-                                                std::uint16_t start,
-                                                std::span<const std::uint16_t> values) {
-            f03(s, slave, start, values);
-            Reads.push_back(start);
-        };
-        auto f10 = Link.Modbus.OnF10Response;
-        Link.Modbus.OnF10Response = [this, f10](TKrModbus& s, std::uint8_t slave,
-                                                std::uint16_t start, std::uint16_t count) {
+        auto f03 = TLinkTestAccess::Master(Link).OnF03Response;
+        TLinkTestAccess::Master(Link).OnF03Response =
+            [this, f03](TKrModbus& s, std::uint8_t slave, std::uint16_t start,
+                        std::span<const std::uint16_t> values) {
+                f03(s, slave, start, values);
+                Reads.push_back(start);
+            };
+        auto f10 = TLinkTestAccess::Master(Link).OnF10Response;
+        TLinkTestAccess::Master(Link).OnF10Response = [this, f10](TKrModbus& s, std::uint8_t slave,
+                                                                  std::uint16_t start,
+                                                                  std::uint16_t count) {
             f10(s, slave, start, count);
             Writes.push_back(start);
         };
-        auto exception = Link.Modbus.OnExceptionResponse;
-        Link.Modbus.OnExceptionResponse = [this, exception](TKrModbus& s, std::uint8_t slave,
-                                                            int code) {
-            exception(s, slave, code);
-            Exceptions.push_back(code);
-        };
+        auto exception = TLinkTestAccess::Master(Link).OnExceptionResponse;
+        TLinkTestAccess::Master(Link).OnExceptionResponse =
+            [this, exception](TKrModbus& s, std::uint8_t slave, int code) {
+                exception(s, slave, code);
+                Exceptions.push_back(code);
+            };
     }
 
     int ReadCount(std::uint16_t start) const {
@@ -118,7 +120,8 @@ void TestGeneralSettingsSim::Connect(TSimRig& rig, const QString& version) {
     // Only a map entry pointing at this simulator may be opened: without one COM1 would be a
     // real port.
     QTRY_COMPARE_WITH_TIMEOUT(QFileInfo(PortMapEntry()).symLinkTarget(), FSim->Path(), 5000);
-    QVERIFY2(ConnectLink(rig.Link, rig.Shell), rig.Link.Modbus.OpenErrorText().c_str());
+    QVERIFY2(ConnectLink(rig.Link, rig.Shell),
+             TLinkTestAccess::Master(rig.Link).OpenErrorText().c_str());
     QVERIFY(rig.Get<QPushButton>("ButtonUpdate")->isEnabled());
     QTRY_COMPARE_WITH_TIMEOUT(rig.ReadCount(0x1300), 1, 10000);
     QCOMPARE(rig.Link.SoftwareVersion(), version);
@@ -156,8 +159,8 @@ void TestGeneralSettingsSim::filledFromMeter() {
     for (const char* name : {"Label18", "Label19", "ComboDO1Output", "ComboDO2Output"})
         QCOMPARE(rig.Get<QWidget>(name)->isHidden(), !extended);
     QCOMPARE(rig.Group("GroupBox11")->isHidden(), !relayAlarms);
-    QCOMPARE(rig.Link.PTRatio(), 4.0);
-    QCOMPARE(rig.Link.CTRatio(), 10.0);
+    QCOMPARE(rig.Link.Scaling().PTRatio, 4.0);
+    QCOMPARE(rig.Link.Scaling().CTRatio, 10.0);
 
     TMeterSettings expected;
     expected.Password = "1234";
@@ -281,8 +284,8 @@ void TestGeneralSettingsSim::editedValuesReachMeter() {
     QCOMPARE(regs.value(0x1107), 100);
 
     // Read back: the new ratios now scale the setpoint the meter holds.
-    QCOMPARE(rig.Link.PTRatio(), 1000.0);
-    QCOMPARE(rig.Link.CTRatio(), 20.0);
+    QCOMPARE(rig.Link.Scaling().PTRatio, 1000.0);
+    QCOMPARE(rig.Link.Scaling().CTRatio, 20.0);
     QCOMPARE(rig.Edit("EditPT1")->text(), QString("100000"));
     QCOMPARE(rig.Edit("EditCT1")->text(), QString("100"));
     QCOMPARE(rig.Edit("EditLightTime")->text(), QString("15"));
@@ -309,9 +312,9 @@ void TestGeneralSettingsSim::newAddressAndLineAdopted() {
     QVERIFY(rig.Exceptions.empty());
     QCOMPARE(rig.Link.ErrorCount(), 0u);
     QCOMPARE(int(rig.Link.DeviceAddress()), 5);
-    QCOMPARE(rig.Link.Modbus.Baudrate(), 9600);
-    QCOMPARE(rig.Link.Modbus.Parity(), TParity::Even);
-    QCOMPARE(rig.Link.Modbus.StopBits(), TStopBits::_1);
+    QCOMPARE(TLinkTestAccess::Master(rig.Link).Baudrate(), 9600);
+    QCOMPARE(TLinkTestAccess::Master(rig.Link).Parity(), TParity::Even);
+    QCOMPARE(TLinkTestAccess::Master(rig.Link).StopBits(), TStopBits::_1);
     QCOMPARE(rig.Shell.AddressRefreshes, refreshes + 1);
 
     const QMap<int, int> regs = FSim->Registers();
@@ -343,7 +346,7 @@ void TestGeneralSettingsSim::refusedValue() {
     QCOMPARE(rig.Exceptions, std::vector<int>{4});
     // Relay 2's current setpoint was scaled for the refused CT ratio: it stays home.
     QCOMPARE(rig.Writes, (std::vector<std::uint16_t>{0x1200, 0x1300, 0x1208}));
-    QCOMPARE(rig.Link.Modbus.Baudrate(), 19200);
+    QCOMPARE(TLinkTestAccess::Master(rig.Link).Baudrate(), 19200);
     QCOMPARE(int(rig.Link.DeviceAddress()), 1);
 
     const QMap<int, int> regs = FSim->Registers();

@@ -3,6 +3,7 @@
 #include "shell/frmConnection.h"
 #include "support/FakeDeviceRoot.h"
 #include "support/FakeShell.h"
+#include "support/LinkTestAccess.h"
 #include "support/ScriptedDialogs.h"
 #include "support/ShellTestKit.h"
 #include "support/SimProcess.h"
@@ -49,7 +50,7 @@ struct TRig {
         Dialog.reset();
         Link.reset();
     }
-    TKrModbus& Modbus() { return Link->Modbus; }
+    TKrModbus& Modbus() { return TLinkTestAccess::Master(*Link); }
     QCheckBox* PresentOnly() const { return Dialog->findChild<QCheckBox*>(); }
     QStringList Entries() const {
         QStringList texts;

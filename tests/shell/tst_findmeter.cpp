@@ -9,6 +9,7 @@
 #include "shell/frmFindMeter.h"
 #include "support/FakeSerialDevice.h"
 #include "support/FakeShell.h"
+#include "support/LinkTestAccess.h"
 #include "support/ScriptedDialogs.h"
 #include "support/ShellTestKit.h"
 #include "support/SimProcess.h"
@@ -167,9 +168,9 @@ private slots:
         rig.Dialog->ConnectToMeter({"COM12", 33, {4800, TScanSetting::Odd}, "KT580", "3.20", "S"});
         QCOMPARE(connects, 1);
         QCOMPARE(addressAtConnect, 33);
-        QCOMPARE(int(rig.Link->Modbus.PortNum()), 12);
-        QCOMPARE(rig.Link->Modbus.Baudrate(), 4800);
-        QCOMPARE(rig.Link->Modbus.Parity(), TParity::Odd);
+        QCOMPARE(int(TLinkTestAccess::Master(*rig.Link).PortNum()), 12);
+        QCOMPARE(TLinkTestAccess::Master(*rig.Link).Baudrate(), 4800);
+        QCOMPARE(TLinkTestAccess::Master(*rig.Link).Parity(), TParity::Odd);
         QVERIFY(!rig.Dialog->isVisible());
     }
 
@@ -259,11 +260,11 @@ private slots:
         QCOMPARE(rig.Dialog->ComboParity->currentText(), QStringLiteral("Odd"));
         QCOMPARE(rig.Dialog->EditDevAddr->text(), QStringLiteral("33"));
         // Only OK applies them.
-        QCOMPARE(rig.Link->Modbus.Baudrate(), 19200);
+        QCOMPARE(TLinkTestAccess::Master(*rig.Link).Baudrate(), 19200);
         QCOMPARE(rig.Dialog->ButtonFindMeter->isEnabled(), !online);
         rig.Dialog->ButtonOkClick();
-        QCOMPARE(rig.Link->Modbus.Baudrate(), 4800);
-        QCOMPARE(rig.Link->Modbus.Parity(), TParity::Odd);
+        QCOMPARE(TLinkTestAccess::Master(*rig.Link).Baudrate(), 4800);
+        QCOMPARE(TLinkTestAccess::Master(*rig.Link).Parity(), TParity::Odd);
         QCOMPARE(int(rig.Link->DeviceAddress()), 33);
         QCOMPARE(rig.Dialog->ButtonFindMeter->isEnabled(), !online);
     }

@@ -5,6 +5,7 @@
 
 #include "link/frmModbus.h"
 #include "support/FakeShell.h"
+#include "support/LinkTestAccess.h"
 #include "support/ScriptedDialogs.h"
 
 #include <QString>
@@ -33,29 +34,30 @@ inline void RunMeteringScript(TFormModbus& link, const QString& script, std::uin
             continue;
         }
         if (step == QLatin1String("f")) {
-            link.ModbusQueryFinish(link.Modbus);
+            link.ModbusQueryFinish(TLinkTestAccess::Master(link));
             continue;
         }
         std::string query;
-        link.ModbusQueryData(link.Modbus, query);
+        link.ModbusQueryData(TLinkTestAccess::Master(link), query);
         const auto block = MeteringBlockOfQuery(query);
         QVERIFY2(block, query.c_str());
         if (step == QLatin1String("a")) {
             switch (*block) {
             case TMeteringBlock::Measurement:
-                link.ModbusF03Response(link.Modbus, 1, 0x1400, words);
+                link.ModbusF03Response(TLinkTestAccess::Master(link), 1, 0x1400, words);
                 break;
             case TMeteringBlock::Energy:
-                link.ModbusF03Response(link.Modbus, 1, 0x1180, std::span(words).first(4));
+                link.ModbusF03Response(TLinkTestAccess::Master(link), 1, 0x1180,
+                                       std::span(words).first(4));
                 break;
             case TMeteringBlock::Relays:
-                link.ModbusF01Response(link.Modbus, 1, 0, relays);
+                link.ModbusF01Response(TLinkTestAccess::Master(link), 1, 0, relays);
                 break;
             case TMeteringBlock::Inputs:
-                link.ModbusF02Response(link.Modbus, 1, 0, inputs);
+                link.ModbusF02Response(TLinkTestAccess::Master(link), 1, 0, inputs);
                 break;
             }
         }
-        link.ModbusAfterResponse(link.Modbus);
+        link.ModbusAfterResponse(TLinkTestAccess::Master(link));
     }
 }

@@ -9,6 +9,7 @@
 #include "shell/frmConnection.h"
 #include "shell/frmMain.h"
 #include "support/FakeDeviceRoot.h"
+#include "support/LinkTestAccess.h"
 #include "support/ScriptedDialogs.h"
 #include "support/ShellTestKit.h"
 #include "support/SimMeter.h"
@@ -95,7 +96,7 @@ public:
     std::vector<std::uint16_t> LastMeasurement;
 
     TFormModbus& Link() { return W->FormModbus(); }
-    TKrModbus& Modbus() { return W->FormModbus().Modbus; }
+    TKrModbus& Modbus() { return TLinkTestAccess::Master(W->FormModbus()); }
 
     // Shows the window; the connection dialog comes up by itself, shows the stored values, gets
     // the scan interval typed in (and whatever edit adds) and is closed with OK.

@@ -4,6 +4,7 @@
 
 #include "link/frmModbus.h"
 #include "support/FakeShell.h"
+#include "support/LinkTestAccess.h"
 #include "support/SimProcess.h"
 
 #include <QFile>
@@ -77,25 +78,25 @@ inline bool ConnectLink(TFormModbus& link, TFakeShell& shell) {
     const QString mapped = TestPortMapDir() + "/COM1";
     if (qEnvironmentVariableIsEmpty("XDG_CONFIG_HOME") || !QFileInfo(mapped).isSymLink())
         return false;
-    link.Modbus.SetPortNum(1);
-    link.Modbus.SetQueryInterval(20);
-    link.Modbus.SetQueryTimeout(1000);
+    TLinkTestAccess::Master(link).SetPortNum(1);
+    TLinkTestAccess::Master(link).SetQueryInterval(20);
+    TLinkTestAccess::Master(link).SetQueryTimeout(1000);
     link.SetAdoptWait(0);
-    if (!link.Modbus.Open())
+    if (!TLinkTestAccess::Master(link).Open())
         return false;
     shell.IsConnected = true;
     shell.Disconnecting = false;
     link.UpdateCommandStates();
-    return link.RequestPageData() && link.Modbus.Start(true);
+    return link.RequestPageData() && TLinkTestAccess::Master(link).Start(true);
 }
 
 // Disconnects as the shell does; true once the cycle has stopped and the port is closed.
 inline bool DisconnectLink(TFormModbus& link, TFakeShell& shell) {
     shell.Disconnecting = true;
     link.UpdateCommandStates();
-    if (link.Modbus.Running())
-        link.Modbus.Stop();
+    if (TLinkTestAccess::Master(link).Running())
+        TLinkTestAccess::Master(link).Stop();
     else
-        link.ModbusQueryFinish(link.Modbus);
-    return QTest::qWaitFor([&] { return !link.Modbus.Opened(); }, 5000);
+        link.ModbusQueryFinish(TLinkTestAccess::Master(link));
+    return QTest::qWaitFor([&] { return !TLinkTestAccess::Master(link).Opened(); }, 5000);
 }

@@ -1,6 +1,7 @@
 // The recording's text and files: time stamps, quoting, the header and the rows with empty
 // cells for lost answers, the cycles of the rotation, when a new file begins and what it is
 // called, and a recording ended each way leaving whole rows behind.
+#include "support/MeterFeed.h"
 #include "trend/CsvRecord.h"
 #include "trend/MeteringQuantities.h"
 #include "trend/RecordFiles.h"
@@ -185,10 +186,12 @@ void TestCsvRecord::rowScalesAsThePageAndLeavesLostBlocksEmpty() {
     c.Time = 1772370309042;
     c.Scaling.PTRatio = 100;
     c.Scaling.CTRatio = 40;
-    c.Blocks[0] = Measurement();
+    c.Blocks[0] = MakeReading(TMeteringBlock::Measurement, Measurement(), c.Scaling, 0);
     if (!energyLost)
-        c.Blocks[1] = std::vector<std::uint16_t>{0x86A0, 1, 0, 0};
-    c.Blocks[2] = std::vector<std::uint16_t>{1, 0};
+        c.Blocks[1] = MakeReading(TMeteringBlock::Energy,
+                                  std::vector<std::uint16_t>{0x86A0, 1, 0, 0}, TScaling{}, 0);
+    c.Blocks[2] =
+        MakeReading(TMeteringBlock::Relays, std::vector<std::uint16_t>{1, 0}, TScaling{}, 0);
     const QStringList cells = Cells(CsvRow(c));
     QCOMPARE(cells.size(), CsvHeader(c.Scaling).split(u',').size());
     QCOMPARE(cells.first(), QStringLiteral("2026-03-01T13:05:09.042+00:00"));
@@ -240,7 +243,8 @@ void TestCsvRecord::cyclesOfTheRotation() {
         const int index = QStringLiteral("meri").indexOf(c.toLower());
         const auto block = static_cast<TMeteringBlock>(index);
         if (c.isUpper())
-            take(a.Answer(block, {1, 2}, TScaling{}, ++t, 0));
+            take(a.Answer(MakeReading(block, std::vector<std::uint16_t>{1, 2}, TScaling{}, 0), ++t,
+                          0));
         else
             take(a.Lost(block, TScaling{}, ++t, 0));
     }
@@ -350,20 +354,20 @@ void TestCsvRecord::recordingEndedEachWay() {
         const std::vector<std::uint16_t> m = Measurement();
         const std::vector<std::uint16_t> bits{1, 0, 1, 0, 1, 0};
         for (int cycle = 0; cycle < 2; ++cycle) {
-            rec->MeteringAnswer(TMeteringBlock::Measurement, m, TScaling{});
-            rec->MeteringLost(TMeteringBlock::Energy);
-            rec->MeteringAnswer(TMeteringBlock::Relays, std::span(bits).first(2), TScaling{});
-            rec->MeteringAnswer(TMeteringBlock::Inputs, bits, TScaling{});
+            Answer(*rec, TMeteringBlock::Measurement, m, TScaling{});
+            Lost(*rec, TMeteringBlock::Energy);
+            Answer(*rec, TMeteringBlock::Relays, std::span(bits).first(2), TScaling{});
+            Answer(*rec, TMeteringBlock::Inputs, bits, TScaling{});
         }
         // Rows are on disk as they complete, before any way out.
         QCOMPARE(ReadLines(path).size(), 2 + 2 + 1);
-        rec->MeteringAnswer(TMeteringBlock::Measurement, m, TScaling{});
+        Answer(*rec, TMeteringBlock::Measurement, m, TScaling{});
         if (end == QLatin1String("stop"))
             rec->Stop();
         else if (end == QLatin1String("stopped"))
-            rec->MeteringStopped();
+            rec->CycleEnded();
         else if (end == QLatin1String("lost"))
-            rec->MeteringLost(TMeteringBlock::Energy), rec->MeteringStopped();
+            Lost(*rec, TMeteringBlock::Energy), rec->CycleEnded();
         else
             rec.reset();
         if (rec)
@@ -395,12 +399,19 @@ void TestCsvRecord::splitBySizeNeverOverwrites() {
     qint64 now = 1772370309042;
     rec.Now = [&now] { return now += 500; };
     // Room for the two header lines and two rows per file.
-    const qint64 rowBytes = CsvRow(TCsvCycle{now, 0, {}, {Measurement()}}).toUtf8().size() + 1;
+    const qint64 rowBytes =
+        CsvRow(TCsvCycle{now,
+                         0,
+                         {},
+                         {MakeReading(TMeteringBlock::Measurement, Measurement(), TScaling{}, 0)}})
+            .toUtf8()
+            .size() +
+        1;
     const qint64 headBytes = CsvHeader({}).toUtf8().size() + 1 + 80;
     QVERIFY(rec.Start({path, {TSplitRule::Size, headBytes + 2 * rowBytes + 20}}, {}));
     for (int i = 0; i < 5; ++i) {
-        rec.MeteringAnswer(TMeteringBlock::Measurement, Measurement(), TScaling{});
-        rec.MeteringLost(TMeteringBlock::Inputs);
+        Answer(rec, TMeteringBlock::Measurement, Measurement(), TScaling{});
+        Lost(rec, TMeteringBlock::Inputs);
     }
     rec.Stop();
     QCOMPARE(rec.Files(), QStringList({dir.filePath(QStringLiteral("run-2.csv")),
@@ -422,8 +433,8 @@ void TestCsvRecord::unwritableFolderStopsWithAReason() {
     int failed = 0;
     rec.OnFailed = [&failed] { ++failed; };
     QVERIFY(rec.Start({QStringLiteral("/nonexistent-folder/run.csv"), {}}, {}));
-    rec.MeteringAnswer(TMeteringBlock::Measurement, Measurement(), TScaling{});
-    rec.MeteringLost(TMeteringBlock::Inputs);
+    Answer(rec, TMeteringBlock::Measurement, Measurement(), TScaling{});
+    Lost(rec, TMeteringBlock::Inputs);
     QCOMPARE(failed, 1);
     QVERIFY(!rec.Recording());
     QVERIFY(rec.Error().contains(QLatin1String("/nonexistent-folder/run.csv")));
@@ -550,8 +561,8 @@ private:
 
 void Cycles(TRecorder& rec, int n) {
     for (int i = 0; i < n; ++i) {
-        rec.MeteringAnswer(TMeteringBlock::Measurement, Measurement(), TScaling{});
-        rec.MeteringLost(TMeteringBlock::Inputs);
+        Answer(rec, TMeteringBlock::Measurement, Measurement(), TScaling{});
+        Lost(rec, TMeteringBlock::Inputs);
     }
 }
 
@@ -567,7 +578,14 @@ void TestCsvRecord::fullDiskKeepsWholeRowsOnly() {
     rec.Now = [&now] { return now += 500; };
     int failed = 0;
     rec.OnFailed = [&failed] { ++failed; };
-    const qint64 rowBytes = CsvRow(TCsvCycle{now, 0, {}, {Measurement()}}).toUtf8().size() + 1;
+    const qint64 rowBytes =
+        CsvRow(TCsvCycle{now,
+                         0,
+                         {},
+                         {MakeReading(TMeteringBlock::Measurement, Measurement(), TScaling{}, 0)}})
+            .toUtf8()
+            .size() +
+        1;
     const qint64 headBytes =
         CsvCommentLine({}, {}, QStringLiteral("kt580-utility"), {}).toUtf8().size() + 1 +
         CsvHeader({}).toUtf8().size() + 1;
@@ -610,9 +628,9 @@ void TestCsvRecord::anotherMeterGetsItsOwnFile() {
     QString serial = QStringLiteral("SN7");
     QVERIFY(rec.Start({path, {}}, [&serial] { return TRecordMeta{serial, {}, {}}; }));
     Cycles(rec, 2);
-    rec.MeteringStopped();
+    rec.CycleEnded();
     Cycles(rec, 1);
-    rec.MeteringStopped();
+    rec.CycleEnded();
     serial = QStringLiteral("SN8");
     Cycles(rec, 3);
     rec.Stop();

@@ -2,6 +2,7 @@
 // the chart draws, the cursor's readout, the recent statistics, recording through the page,
 // and the saved image.
 #include "TrendRig.h"
+#include "support/MeterFeed.h"
 
 #include "meter/RegisterDecode.h"
 #include "meter/ValueColours.h"
@@ -73,11 +74,11 @@ void TestTrendPage::answersLossesAndTheChart() {
     for (const QString& step : script.split(u' ')) {
         r.Clock += 2000;
         if (step == QLatin1String("a"))
-            r.Page.MeteringAnswer(TMeteringBlock::Measurement, Volts(value += 10), TScaling{});
+            Answer(r.Page, TMeteringBlock::Measurement, Volts(value += 10), TScaling{});
         else if (step == QLatin1String("x"))
-            r.Page.MeteringLost(TMeteringBlock::Measurement);
+            Lost(r.Page, TMeteringBlock::Measurement);
         else
-            r.Page.MeteringStopped();
+            r.Page.CycleEnded();
     }
     r.Page.Refresh();
     const auto lines = Lines(r.Page.Chart(), QStringLiteral("Volts AN"));
@@ -95,10 +96,10 @@ void TestTrendPage::readoutAndRecentStats() {
     TTrendRig r;
     for (std::uint16_t v : {2300, 2310, 2320, 2330, 2340, 2350}) {
         r.Clock += 2000;
-        r.Page.MeteringAnswer(TMeteringBlock::Measurement, Volts(v), TScaling{2.0, 1.0, 0});
+        Answer(r.Page, TMeteringBlock::Measurement, Volts(v), TScaling{2.0, 1.0, 0});
     }
     r.Clock += 2000;
-    r.Page.MeteringLost(TMeteringBlock::Measurement);
+    Lost(r.Page, TMeteringBlock::Measurement);
     // The last 10 s hold the answers at -10 s ... -2 s (the loss has no value).
     const TWindowStats st = r.Page.RecentStats(0, 10000);
     QCOMPARE(st.Count, qint64(5));
@@ -138,7 +139,7 @@ void TestTrendPage::readoutWritesValuesAsThePage() {
     std::vector<std::uint16_t> regs(MeasurementCount, 0);
     regs[static_cast<std::size_t>(offset)] = static_cast<std::uint16_t>(raw);
     const TScaling scaling{pt, 1.0, 0};
-    r.Page.MeteringAnswer(TMeteringBlock::Measurement, regs, scaling);
+    Answer(r.Page, TMeteringBlock::Measurement, regs, scaling);
     // The metering page's own text of the same register.
     const QString page = MeasurementTexts(scaling, regs, true)[static_cast<std::size_t>(offset)];
     const QString name = MeteringQuantities()[static_cast<std::size_t>(q)].Name;
@@ -206,8 +207,8 @@ void TestTrendPage::recordingThroughThePage() {
     // The recorder hears the link, as the page does.
     for (int cycle = 0; cycle < 3; ++cycle) {
         r.Clock += 500;
-        r.Page.Recorder().MeteringAnswer(TMeteringBlock::Measurement, Volts(2300), TScaling{});
-        r.Page.Recorder().MeteringAnswer(TMeteringBlock::Inputs, bits, TScaling{});
+        Answer(r.Page.Recorder(), TMeteringBlock::Measurement, Volts(2300), TScaling{});
+        Answer(r.Page.Recorder(), TMeteringBlock::Inputs, bits, TScaling{});
     }
     r.Page.ButtonRecordClick(); // stops
     QVERIFY(!r.Page.Recorder().Recording());

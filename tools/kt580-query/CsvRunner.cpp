@@ -4,11 +4,13 @@
 #include "meter/QueryPlan.h"
 
 TCsvRunner::TCsvRunner(TKrModbus& master, const TQueryOptions& options)
-    : FMaster(master), FAddress(options.Address.value_or(1)),
-      FCycles(options.Count), FPreamble{qry::Identity, qry::SerialNumber, qry::Settings1100,
-                                        qry::AOType} {
+    : FMaster(master), FAddress(options.Address.value_or(1)), FCycles(options.Count),
+      FMeter(TLinkLine{master.PortNum(), master.Baudrate(), master.Parity(), master.StopBits(),
+                       FAddress},
+             FEvents, false),
+      FPreamble{qry::Identity, qry::SerialNumber, qry::Settings1100, qry::AOType} {
     // Nothing is scaled before the meter has answered its ratios.
-    FScaling.RatiosKnown = false;
+    FEvents.Follow(&FRecorder);
     StartRecording(options);
     FMaster.OnQueryData = [this](TKrModbus&, std::string& fmt) { fmt = PrepareQuery(); };
     FMaster.OnSendData = [this](TKrPolling&, const std::string&) { ++FSent; };
@@ -17,8 +19,10 @@ TCsvRunner::TCsvRunner(TKrModbus& master, const TQueryOptions& options)
         RegistersRead(start, values);
     };
     const auto bits = [this](TKrModbus&, std::uint8_t, std::uint16_t, std::span<const bool> v) {
-        const std::vector<std::uint16_t> values(v.begin(), v.end());
-        Record(values);
+        if (FBlock && !FAnswered) {
+            FAnswered = true;
+            FMeter.BitsRead(*FBlock, v);
+        }
     };
     FMaster.OnF01Response = bits;
     FMaster.OnF02Response = bits;
@@ -34,8 +38,8 @@ void TCsvRunner::StartRecording(const TQueryOptions& options) {
         record.Split.MaxBytes = options.CsvMaxBytes;
     }
     FRecorder.Start(record, [this] {
-        return TRecordMeta{FSerial, FVersion, QStringLiteral(KT_VERSION_TEXT),
-                           QStringLiteral("kt580-query")};
+        return TRecordMeta{FMeter.SerialNumber(), FMeter.SoftwareVersion(),
+                           QStringLiteral(KT_VERSION_TEXT), QStringLiteral("kt580-query")};
     });
     FRecorder.OnFailed = [this] {
         FError = FRecorder.Error();
@@ -57,32 +61,13 @@ std::string TCsvRunner::PrepareQuery() {
 void TCsvRunner::RegistersRead(std::uint16_t start, std::span<const std::uint16_t> values) {
     if (FInPreamble)
         FPreambleAnswered = true;
-    switch (start) {
-    case rbIdentity:
-        FVersion = DecodeIdentity(values).SoftVersion;
-        return;
-    case rbSerialNumber:
-        FSerial = DecodeSerialNumber(values);
-        return;
-    case rbSettings:
-        UpdateRatios(values, FRatios, FScaling);
-        FScaling.RatiosKnown = true;
-        return;
-    case rbAOType:
-        if (!values.empty())
-            FScaling.AOType = values[0];
-        return;
-    default:
-        Record(values);
-        return;
-    }
-}
-
-void TCsvRunner::Record(std::span<const std::uint16_t> values) {
-    if (FBlock && !FAnswered) {
+    // Only the answer of the metering block asked is recorded, once.
+    if (MeteringBlockOfQuery(FCurrent)) {
+        if (FAnswered)
+            return;
         FAnswered = true;
-        FRecorder.MeteringAnswer(*FBlock, values, FScaling);
     }
+    FMeter.RegistersRead(start, values);
 }
 
 void TCsvRunner::AfterResponse(TKrModbus& sender) {
@@ -93,7 +78,7 @@ void TCsvRunner::AfterResponse(TKrModbus& sender) {
     }
     if (FBlock && !FAnswered) {
         ++FLost;
-        FRecorder.MeteringLost(*FBlock);
+        FMeter.MeteringLost(*FBlock);
     }
     if (FBlock == TMeteringBlock::Inputs && FCycles > 0 && FCyclesSent >= FCycles)
         sender.Stop();
@@ -102,7 +87,7 @@ void TCsvRunner::AfterResponse(TKrModbus& sender) {
 std::string TCsvRunner::NextQuery() {
     if (FPreambleAt < FPreamble.size())
         return FPreamble[FPreambleAt++];
-    if (!FScaling.RatiosKnown) {
+    if (!FMeter.RatiosKnown()) {
         // Asked for and never answered: no row is recorded with values scaled by a guess.
         if (FError.isEmpty())
             FError = QStringLiteral("The meter did not answer the read of its transformer ratios "
@@ -118,7 +103,7 @@ std::string TCsvRunner::NextQuery() {
         ++FCyclesSent;
         return qry::Measurement;
     case 1:
-        return EnergyReadQuery(FVersion);
+        return EnergyReadQuery(FMeter.SoftwareVersion());
     case 2:
         return qry::Relays;
     default:

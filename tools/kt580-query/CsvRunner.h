@@ -5,8 +5,7 @@
 #pragma once
 
 #include "QueryOptions.h"
-#include "meter/MeteringObserver.h"
-#include "meter/RegisterDecode.h"
+#include "meter/MeterModel.h"
 #include "modbus/KrModbus.h"
 #include "trend/Recorder.h"
 
@@ -41,11 +40,9 @@ private:
     // The next query text to send, with the address put in.
     std::string PrepareQuery();
     std::string NextQuery();
-    // A read answered: identity, serial number, ratios and output type are kept, a metering
-    // block recorded.
+    // A read answered: the meter model takes it in (identity, serial number, ratios, output
+    // type, a metering block for the recorder).
     void RegistersRead(std::uint16_t start, std::span<const std::uint16_t> values);
-    // Records the answer of the metering block asked (once).
-    void Record(std::span<const std::uint16_t> values);
     // After each query: asks a lost preamble read again, counts a lost block, stops after
     // the cycles asked.
     void AfterResponse(TKrModbus& sender);
@@ -55,6 +52,8 @@ private:
     std::uint8_t FAddress;
     long long FCycles; // 0: until stopped
     long long FCyclesSent = 0;
+    TMeterEventStream FEvents;
+    TMeterModel FMeter;
     TRecorder FRecorder;
     std::vector<std::string> FPreamble;
     std::size_t FPreambleAt = 0;
@@ -62,10 +61,6 @@ private:
     bool FPreambleAnswered = false;
     int FPreambleTries = 0;
     int FStep = 0;
-    TScaling FScaling;
-    TRatioState FRatios;
-    QString FVersion;
-    QString FSerial;
     std::string FCurrent;
     std::optional<TMeteringBlock> FBlock;
     bool FAnswered = false;

@@ -17,6 +17,7 @@
 #include "shell/frmAbout.h"
 #include "shell/frmConnection.h"
 #include "shell/frmFindMeter.h"
+#include "support/LinkTestAccess.h"
 
 #include "shell/frmMain.h"
 #include "trend/TrendDialogs.h"
@@ -71,7 +72,7 @@ void Settle(TFormModbus& link, int& sent, int turns) {
     const int until = sent + turns;
     WaitFor([&] { return sent >= until && link.PendingQueries().empty(); }, 15000);
     // The last query sent is answered only when the scan interval has passed since its send.
-    const int answered = link.Modbus.QueryInterval() + 300;
+    const int answered = TLinkTestAccess::Master(link).QueryInterval() + 300;
     WaitFor([] { return false; }, answered);
 }
 
@@ -355,8 +356,8 @@ int main(int argc, char* argv[]) {
     TFormKT580 window(dialogs);
     TFormModbus& link = window.FormModbus();
     int sent = 0;
-    auto forward = link.Modbus.OnSendData;
-    link.Modbus.OnSendData = [&](TKrPolling& s, const std::string& d) {
+    auto forward = TLinkTestAccess::Master(link).OnSendData;
+    TLinkTestAccess::Master(link).OnSendData = [&](TKrPolling& s, const std::string& d) {
         ++sent;
         forward(s, d);
     };
