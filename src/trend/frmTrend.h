@@ -83,9 +83,11 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    // The controls (frmTrendControls.cpp).
     void BuildControls();
     void BuildQuantityList();
     QHBoxLayout* BuildBar();
+    // The chart, its axes and series pools, the view's times (frmTrendChart.cpp).
     void BuildChart();
     void FollowNow(const QList<int>& shown, std::int64_t now);
     std::map<QString, QValueAxis*> ValueAxes(const QList<int>& shown, const TScaling& scaling);
@@ -93,9 +95,10 @@ private:
                                              QValueAxis* axis);
     void ShowViewTimes();
     void RebuildAxes();
-    void UpdateRecordState();
     void AxisRangeChanged();
     std::vector<QLineSeries*>& Pool(int quantity);
+    // The recording's state under the chart (frmTrend.cpp).
+    void UpdateRecordState();
 
     TFormModbus& FLink;
     IDialogs& FDialogs;
