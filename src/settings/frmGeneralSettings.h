@@ -6,6 +6,7 @@
 
 #include "link/LinkViews.h"
 #include "meter/MeterSettings.h"
+#include "settings/frmGeneralSettingsControls.h"
 #include "widgets/Dialogs.h"
 
 #include <QWidget>
@@ -16,14 +17,10 @@
 class ISettingsWriteGuard;
 class QComboBox;
 struct TSettingsWritePlan;
-class QFrame;
-class QGroupBox;
-class QLabel;
 class QLineEdit;
 class QPushButton;
 class ILinkPort;
 class TRadioGroup;
-class TUpDown;
 
 class TFormGeneralSettings : public QWidget, public ISettingsView {
     Q_OBJECT
@@ -49,17 +46,6 @@ public:
     void ButtonLoadClick();
 
 private:
-    void CreateSecurity(QWidget* panel);
-    void CreateCommunication(QWidget* panel);
-    void CreateWiring(QWidget* panel);
-    void CreateOutputTypes(QWidget* panel);
-    void CreateRatios(QWidget* panel);
-    void CreateConventions(QWidget* panel);
-    void CreatePulseConst(QWidget* panel);
-    void CreateOther(QWidget* panel);
-    void CreateAnalogOutput(QWidget* panel, int number);
-    void CreateAlarm(QWidget* panel);
-    void CreateRelayAlarms(QWidget* panel);
     void CreateButtons();
     // The field table's controls, found by name once they exist.
     void BindFields();
@@ -81,50 +67,8 @@ private:
     std::vector<TFieldControl> FFields;
     bool FHoldTyped = false;
 
-    QFrame* Panel165 = nullptr;
-    QLineEdit* EditPassword = nullptr;
-    QLineEdit* EditDevAddr = nullptr;
-    TUpDown* UpDownAddr = nullptr;
-    QComboBox* ComboDevBaud = nullptr;
-    TRadioGroup* RadioGroupParity = nullptr;
-    QComboBox* ComboVWire = nullptr;
-    QComboBox* ComboROType = nullptr;
-    QComboBox* ComboDOType = nullptr;
-    QLabel* Label18 = nullptr;
-    QComboBox* ComboDO1Output = nullptr;
-    QLabel* Label19 = nullptr;
-    QComboBox* ComboDO2Output = nullptr;
-    QLineEdit* EditPT1 = nullptr;
-    QLineEdit* EditPT2 = nullptr;
-    QLineEdit* EditCT1 = nullptr;
-    QLineEdit* EditCT2 = nullptr;
-    TRadioGroup* RadioGroupLoadConvention = nullptr;
-    TRadioGroup* RadioGroupQMode = nullptr;
-    QLineEdit* EditDOPulseConst = nullptr;
-    QLineEdit* EditLightTime = nullptr;
-    TUpDown* UpDown3 = nullptr;
-    struct TAnalogOutput {
-        QComboBox* Mode = nullptr;
-        QComboBox* Channel = nullptr;
-        QComboBox* HLOpt = nullptr;
-        QLineEdit* HighLimit = nullptr;
-        QComboBox* LLOpt = nullptr;
-        QLineEdit* LowLimit = nullptr;
-    };
-    TAnalogOutput AO1;
-    TAnalogOutput AO2;
-    struct TAlarmRow {
-        QComboBox* Var = nullptr;
-        QComboBox* Operator = nullptr;
-        QLineEdit* Setpoint = nullptr;
-        QLineEdit* Delay = nullptr;
-        QComboBox* Output = nullptr;
-    };
-    QGroupBox* GroupBox5 = nullptr;
-    TAlarmRow Alarm;
-    QGroupBox* GroupBox11 = nullptr;
-    TAlarmRow RO1Alarm;
-    TAlarmRow RO2Alarm;
+    // Made by FControls.Create, bound by BindFields through the names of the field table.
+    TGeneralSettingsControls FControls;
     QPushButton* ButtonSave = nullptr;
     QPushButton* ButtonLoad = nullptr;
     QPushButton* ButtonUpdate = nullptr;

@@ -82,9 +82,11 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    // The controls (frmTrendControls.cpp).
     void BuildControls();
     void BuildQuantityList();
     QHBoxLayout* BuildBar();
+    // The chart, its axes and series pools, the view's times (frmTrendChart.cpp).
     void BuildChart();
     void FollowNow(const QList<int>& shown, std::int64_t now);
     std::map<QString, QValueAxis*> ValueAxes(const QList<int>& shown, const TScaling& scaling);
@@ -92,9 +94,10 @@ private:
                                              QValueAxis* axis);
     void ShowViewTimes();
     void RebuildAxes();
-    void UpdateRecordState();
     void AxisRangeChanged();
     std::vector<QLineSeries*>& Pool(int quantity);
+    // The recording's state under the chart (frmTrend.cpp).
+    void UpdateRecordState();
 
     ILinkPort& FLink;
     IDialogs& FDialogs;
