@@ -5,7 +5,6 @@
 #include "comms/CommunicationHost.h"
 #include "link/frmModbus.h"
 #include "platform/PortName.h"
-#include "settings/frmGeneralSettings.h"
 #include "shell/DeviceMonitor.h"
 #include "shell/ShellPages.h"
 #include "shell/frmConnection.h"
@@ -75,15 +74,13 @@ void TFormKT580::FormCreate() {
     };
     FCommissioning = std::make_unique<TCommissioning>(*FFormModbus, FDialogs, this);
     FCommissioning->UtilityVersion = ProgramVersionText(VersionLookup);
-    const TShellPages pages = CreatePages(*FFormModbus, FDialogs);
+    const TShellPages pages = CreatePages(*FFormModbus, FDialogs, &FCommissioning->Guard());
     FPages = {pages.RTMetering, pages.DeviceInfo, pages.GeneralSettings,
               FCommissioning->CreateInstallCheckPage()};
     FFormModbus->SetViews(pages.MeteringView, pages.DeviceInfoView, pages.SettingsView);
     FTrendDialogs = std::make_unique<TQtTrendDialogs>(FDialogs);
     FFormTrend = new TFormTrend(*FFormModbus, FDialogs, *FTrendDialogs);
     FFormTrend->ProgramVersion = ProgramVersionText(VersionLookup);
-    if (auto* settings = dynamic_cast<TFormGeneralSettings*>(pages.GeneralSettings))
-        settings->SetWriteGuard(&FCommissioning->Guard());
     FCommunication = std::make_unique<TCommunicationHost>(*FFormModbus, FDialogs, this, FPanels[3]);
     // The status bar names the cause of unanswered reads as the Communication window judges it.
     FFormModbus->SetFailureCause([this] { return FCommunication->Monitor().Verdict().Text; });
