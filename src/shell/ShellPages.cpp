@@ -4,11 +4,12 @@
 #include "metering/frmRTMetering.h"
 #include "settings/frmGeneralSettings.h"
 
-TShellPages CreatePages(ILinkPort& link, IDialogs& dialogs) {
+TShellPages CreatePages(ILinkPort& link, IDialogs& dialogs, ISettingsWriteGuard* guard) {
     TShellPages pages;
     auto* metering = new TFormRTMetering(link, dialogs);
     auto* deviceInfo = new TFormDeviceInfo();
     auto* settings = new TFormGeneralSettings(link, dialogs);
+    settings->SetWriteGuard(guard);
     pages.RTMetering = metering;
     pages.DeviceInfo = deviceInfo;
     pages.GeneralSettings = settings;

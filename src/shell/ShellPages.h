@@ -5,6 +5,7 @@ class IDeviceInfoView;
 class IDialogs;
 class IMeteringView;
 class ISettingsView;
+class ISettingsWriteGuard;
 class QWidget;
 class ILinkPort;
 
@@ -17,5 +18,6 @@ struct TShellPages {
     ISettingsView* SettingsView = nullptr;
 };
 
-// Creates the pages in their fixed order, without a parent; the caller docks them.
-TShellPages CreatePages(ILinkPort& link, IDialogs& dialogs);
+// Creates the pages in their fixed order, without a parent; the caller docks them. The General
+// Settings page asks `guard` before its writes (none: it writes unguarded).
+TShellPages CreatePages(ILinkPort& link, IDialogs& dialogs, ISettingsWriteGuard* guard);

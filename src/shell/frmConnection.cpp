@@ -8,9 +8,7 @@
 #include "platform/PortInfo.h"
 #include "platform/PortName.h"
 #include "shell/ConnectionStore.h"
-#include "shell/DeviceMonitor.h"
 #include "shell/PortListMarks.h"
-#include "shell/frmFindMeter.h"
 #include "widgets/Dialogs.h"
 #include "widgets/UiFont.h"
 #include "widgets/UpDown.h"
@@ -18,7 +16,6 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
-#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -32,15 +29,6 @@
 namespace {
 
 constexpr int BaudRates[] = {1200, 2400, 4800, 9600, 19200, 38400, 57600};
-
-// The whole text as a decimal integer, or nothing.
-std::optional<int> IntegerOf(const QString& text) {
-    try {
-        return PlainInteger(text);
-    } catch (const EConvertError&) {
-        return std::nullopt;
-    }
-}
 
 QLabel* MakeLabel(const char* text, int left, int top, QWidget* parent) {
     auto* label = new QLabel(QString::fromLatin1(text), parent);
@@ -75,6 +63,14 @@ void ApplyParityEntry(TFormModbus& modbus, int entry) {
 }
 
 } // namespace
+
+std::optional<int> TFormConnection::IntegerOf(const QString& text) {
+    try {
+        return PlainInteger(text);
+    } catch (const EConvertError&) {
+        return std::nullopt;
+    }
+}
 
 TFormConnection::TFormConnection(TFormModbus& link, ILinkShell& shell, IDialogs& dialogs,
                                  QWidget* parent)
@@ -114,7 +110,7 @@ void TFormConnection::BuildControls() {
     EditDevAddr = new QLineEdit(QStringLiteral("1"), GroupBox1);
     EditDevAddr->setGeometry(88, 86, 72, 21);
     EditDevAddr->setToolTip(QStringLiteral("Range: 1~247"));
-    UpDownAddr = new TUpDown(EditDevAddr, 1, 247, GroupBox1);
+    UpDownAddr = new TUpDown(EditDevAddr, MinMeterAddress, MaxMeterAddress, GroupBox1);
     UpDownAddr->setGeometry(160, 86, 16, 21);
 
     Label4 = MakeLabel("Scan Interval:", 8, 114, GroupBox1);
@@ -281,22 +277,6 @@ bool TFormConnection::ConfirmPort() {
                                IDialogs::Question, IDialogs::YesNo) == IDialogs::ResultYes;
 }
 
-unsigned TFormConnection::SelectedPort() const {
-    return ChosenPort(ComboPortName);
-}
-
-void TFormConnection::SelectPort(unsigned number) {
-    if (ComboPortName->findData(number) < 0 && number >= 1 && number <= 128)
-        FillPortList(ComboPortName, CheckPresentOnly->isChecked(), {number, SelectedPort()},
-                     DeviceRoot);
-    ComboPortName->setCurrentIndex(std::max(ComboPortName->findData(number), 0));
-}
-
-void TFormConnection::FillPorts() {
-    FillPortList(ComboPortName, CheckPresentOnly->isChecked(), {FLink.PortNum(), SelectedPort()},
-                 DeviceRoot);
-}
-
 void TFormConnection::SaveSettings() const {
     ConnectionStore::Save(FLink);
 }
@@ -325,124 +305,4 @@ void TFormConnection::BuildPortInfoControls() {
     connect(CheckPresentOnly, &QCheckBox::toggled, this, [this] { RefreshPortInfo(); });
     connect(ComboAdapter, &QComboBox::activated, this, [this](int index) { ChooseAdapter(index); });
     connect(ButtonFindMeter, &QPushButton::clicked, this, [this] { ButtonFindMeterClick(); });
-}
-
-void TFormConnection::SetDeviceMonitor(TDeviceMonitor* monitor) {
-    FMonitor = monitor;
-    if (monitor != nullptr)
-        connect(monitor, &TDeviceMonitor::Changed, this, [this] {
-            if (isVisible())
-                RefreshPortInfo();
-        });
-    if (FFindMeter != nullptr)
-        FFindMeter->SetDeviceMonitor(monitor);
-}
-
-void TFormConnection::RefreshPortInfo() {
-    FillPorts();
-    const TPortInfo info = DescribeComPort(SelectedPort(), DeviceRoot);
-    LabelReach->setText(QString::fromStdString(PortReachText(info)));
-
-    const QString current = ComboAdapter->currentData().toString();
-    ComboAdapter->clear();
-    const std::vector<std::string> adapters = SerialAdaptersById(DeviceRoot);
-    ComboAdapter->addItem(adapters.empty() ? QStringLiteral("none plugged in")
-                                           : QStringLiteral("choose one to give it a COM number"));
-    for (const std::string& path : adapters) {
-        const QString full = QString::fromStdString(path);
-        ComboAdapter->addItem(full.section(QLatin1Char('/'), -1), full);
-    }
-    ComboAdapter->setCurrentIndex(std::max(ComboAdapter->findData(current), 0));
-    // Find Meter needs the port, which the connection holds while online.
-    ButtonFindMeter->setEnabled(!FShell.IsOnline());
-    ComboAdapter->setEnabled(!FShell.IsOnline() && !adapters.empty());
-}
-
-void TFormConnection::ChooseAdapter(int index) {
-    const QString path = ComboAdapter->itemData(index).toString();
-    if (path.isEmpty())
-        return;
-    const auto number = ComForAdapter(ReadPortMap(PortMapDir()), path.toStdString());
-    std::string error;
-    if (!number) {
-        error = "every number from COM97 to COM128 is taken";
-    } else if (LinkPort(PortMapDir(), *number, path.toStdString(), error)) {
-        SelectPort(*number);
-        RefreshPortInfo();
-        return;
-    }
-    FDialogs.ShowError(QStringLiteral("Cannot give the adapter a COM number: ") +
-                       QString::fromStdString(error));
-}
-
-TFormFindMeter& TFormConnection::FindMeter() {
-    if (FFindMeter == nullptr) {
-        FFindMeter = new TFormFindMeter(this);
-        FFindMeter->SetDeviceMonitor(FMonitor);
-    }
-    return *FFindMeter;
-}
-
-void TFormConnection::ButtonFindMeterClick() {
-    TScanSetting setting{ComboBaudrate->currentText().toUInt(),
-                         std::max(ComboParity->currentIndex(), 0)};
-    const int address = IntegerOf(EditDevAddr->text()).value_or(1);
-    FindMeter().Prepare(
-        static_cast<int>(SelectedPort()), setting,
-        static_cast<std::uint8_t>(std::clamp(address, MinMeterAddress, MaxMeterAddress)));
-    if (FindMeter().exec() != QDialog::Accepted || !FindMeter().Chosen())
-        return;
-    UseMeter(*FindMeter().Chosen());
-    if (FindMeter().ConnectAsked()) {
-        ButtonOkClick();
-        accept();
-        if (OnConnect)
-            OnConnect();
-    }
-}
-
-void TFormConnection::FindMeterFromMenu() {
-    const TFormModbus& modbus = FLink;
-    int parity = ParityEven;
-    if (modbus.Parity() == TParity::None)
-        parity = modbus.StopBits() == TStopBits::_2 ? ParityNone2 : ParityNone1;
-    else if (modbus.Parity() == TParity::Odd)
-        parity = ParityOdd;
-    FindMeter().Prepare(modbus.PortNum(), {static_cast<std::uint32_t>(modbus.Baudrate()), parity},
-                        static_cast<std::uint8_t>(std::clamp<int>(
-                            FLink.DeviceAddress(), MinMeterAddress, MaxMeterAddress)));
-    if (FindMeter().exec() != QDialog::Accepted || !FindMeter().Chosen())
-        return;
-    if (FindMeter().ConnectAsked()) {
-        ConnectToMeter(*FindMeter().Chosen());
-        return;
-    }
-    FPendingMeter = FindMeter().Chosen();
-    exec();
-}
-
-void TFormConnection::ConnectToMeter(const TMeterFound& meter) {
-    FormShow();
-    UseMeter(meter);
-    ButtonOkClick();
-    if (OnConnect)
-        OnConnect();
-}
-
-void TFormConnection::ShowPendingMeter() {
-    RefreshPortInfo();
-    if (FPendingMeter) {
-        UseMeter(*FPendingMeter);
-        FPendingMeter.reset();
-    }
-}
-
-void TFormConnection::UseMeter(const TMeterFound& meter) {
-    const auto number = ComPortNumber(meter.Port.toStdString());
-    if (number && ComboPortName->isEnabled())
-        SelectPort(*number);
-    ComboBaudrate->setCurrentIndex(
-        std::max(ComboBaudrate->findText(QString::number(meter.Setting.Baud)), 0));
-    ComboParity->setCurrentIndex(meter.Setting.Parity);
-    EditDevAddr->setText(QString::number(meter.Address));
 }

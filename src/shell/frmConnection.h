@@ -1,6 +1,9 @@
 // The Connection Settings dialog: port, baud rate, parity and stop bits, device address and
 // scan interval. It holds none of them itself: it shows and sets the master's and the link's
 // values, and loads and saves them for the next run.
+// Its members are defined by job: frmConnection.cpp (the controls, showing, OK),
+// frmConnectionPorts.cpp (the port list, the port's reach, the adapters) and
+// frmConnectionFindMeter.cpp.
 #pragma once
 
 #include "serial/Comm.h"
@@ -109,6 +112,8 @@ private:
     void BuildPortInfoControls();
     void ShowPendingMeter();
     void FillPorts();
+    // The whole text as a decimal integer, or nothing.
+    static std::optional<int> IntegerOf(const QString& text);
 
     // What the dialog showed and the values it showed them from. While it is open a settings
     // write that the meter confirms may change the address and the line; a field the operator

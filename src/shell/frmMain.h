@@ -1,6 +1,9 @@
 // The main window: menu, tool bar, the page area with the three pages, the four-panel status
 // bar, connect and disconnect. It owns the meter link, the connection dialog and the pages, and
 // is the link's view of the shell's state.
+// Its members are defined by job: frmMain.cpp, frmMainActions.cpp (menu, tool bar, action
+// states), frmMainPages.cpp (page area, page commands), frmMainStatusBar.cpp, frmMainConnect.cpp
+// (connect, disconnect) and frmMainClose.cpp (the close protocol).
 #pragma once
 
 #include "link/LinkViews.h"
@@ -115,21 +118,25 @@ protected:
     void FitPage();
 
 private:
+    // frmMain.cpp: creation, the first showing and the link's state.
     void FormCreate();
     void FormShow();
+    void TimerShowDialogTimer();
+    QString NextStepText() const;
+    // frmMainActions.cpp
     void CreateActions();
     void CreateCommissioningActions();
     void CreateMenu();
     void CreateToolBar();
-    void CreatePageArea();
-    void CreateStatusBar();
-    void DockPages();
-    void StatusBarResize();
-    void UpdateActionStates();
-    void TimerShowDialogTimer();
     void CreateFindMeter();
+    void UpdateActionStates();
+    // frmMainPages.cpp
+    void CreatePageArea();
+    void DockPages();
     void SizeForPages();
-    QString NextStepText() const;
+    // frmMainStatusBar.cpp
+    void CreateStatusBar();
+    void StatusBarResize();
 
     IDialogs& FDialogs;
     std::unique_ptr<TFormModbus> FFormModbus;

@@ -1,0 +1,131 @@
+// The port under the polling master: opening, closing and reopening it, and its line settings.
+#include "modbus/KrPolling.h"
+
+#include "platform/PortName.h"
+
+namespace {
+
+const std::string ComPrefix = "\\\\.\\COM";
+
+} // namespace
+
+bool TKrPolling::Open() {
+    if (!FOpened) {
+        FInQuery = false;
+        FAwaiting = false;
+        FRunning = false;
+        FHeadPos = 0;
+        FQueryFrame.clear();
+        FRecvBuffer.clear();
+        FOpenErrorText.clear();
+        FOpenSystemError = 0;
+        try {
+            FComm.OpenPort();
+            FOpened = true;
+        } catch (const ECommsError& e) {
+            FOpenErrorText = e.what();
+            FOpenSystemError = e.SystemError();
+        } catch (const std::exception& e) {
+            FOpenErrorText = e.what();
+        }
+    }
+    return FOpened;
+}
+
+void TKrPolling::Close() {
+    Cancel();
+    if (FOpened) {
+        FComm.ClosePort();
+        FOpened = false;
+    }
+}
+
+bool TKrPolling::Reopen() {
+    if (!FOpened) {
+        return false;
+    }
+    FComm.ClosePort();
+    // Gives the device (a USB adapter, a converter) time to settle before it is opened again.
+    FClock->Sleep(FReopenWait);
+    FOpenErrorText.clear();
+    FOpenSystemError = 0;
+    try {
+        FComm.OpenPort();
+    } catch (const ECommsError& e) {
+        FOpenErrorText = e.what();
+        FOpenSystemError = e.SystemError();
+    } catch (const std::exception& e) {
+        FOpenErrorText = e.what();
+    }
+    // Opened must tell the truth: after a failed reopen the port is closed.
+    FOpened = FComm.IsOpen();
+    return FOpened;
+}
+
+std::uint16_t TKrPolling::PortNum() const {
+    return static_cast<std::uint16_t>(ComPortNumber(FComm.CommName()).value_or(0));
+}
+
+void TKrPolling::SetPortNum(std::uint16_t value) {
+    const std::string name = ComPrefix + std::to_string(value);
+    if (name != FComm.CommName()) {
+        Close();
+        FComm.SetCommName(name);
+    }
+}
+
+int TKrPolling::Baudrate() const {
+    return static_cast<int>(FComm.BaudRate());
+}
+
+void TKrPolling::SetBaudrate(int value) {
+    FComm.SetBaudRate(static_cast<std::uint32_t>(value));
+}
+
+std::uint16_t TKrPolling::DataBits() const {
+    switch (FComm.ByteSize()) {
+    case TByteSize::_5:
+        return 5;
+    case TByteSize::_6:
+        return 6;
+    case TByteSize::_7:
+        return 7;
+    case TByteSize::_8:
+        return 8;
+    }
+    return 0;
+}
+
+void TKrPolling::SetDataBits(std::uint16_t value) {
+    switch (value) {
+    case 5:
+        FComm.SetByteSize(TByteSize::_5);
+        break;
+    case 6:
+        FComm.SetByteSize(TByteSize::_6);
+        break;
+    case 7:
+        FComm.SetByteSize(TByteSize::_7);
+        break;
+    default:
+        FComm.SetByteSize(TByteSize::_8);
+        break;
+    }
+}
+
+bool TKrPolling::RtsCtsFlow() const {
+    return FComm.RtsControl() == TRtsControl::RtsHandshake;
+}
+
+void TKrPolling::SetRtsCtsFlow(bool value) {
+    if (FComm.RtsControl() != TRtsControl::RtsHandshake) {
+        FSavedRtsControl = FComm.RtsControl();
+    }
+    if (value) {
+        FComm.SetRtsControl(TRtsControl::RtsHandshake);
+        FComm.SetOutx_CtsFlow(true);
+    } else {
+        FComm.SetRtsControl(FSavedRtsControl);
+        FComm.SetOutx_CtsFlow(false);
+    }
+}

@@ -1,0 +1,138 @@
+// The main window's actions, its menu and tool bar, and which actions are enabled.
+#include "shell/frmMain.h"
+
+#include "shell/DeviceMonitor.h"
+#include "shell/ShellIcons.h"
+#include "shell/frmConnection.h"
+
+#include <QAction>
+#include <QMenuBar>
+#include <QToolBar>
+
+void TFormKT580::CreateFindMeter() {
+    FDeviceMonitor = CreateUdevMonitor();
+    FFormConnection->SetDeviceMonitor(FDeviceMonitor.get());
+    StartFindMeter = new QAction(QStringLiteral("&Find Meter..."), this);
+    StartFindMeter->setToolTip(QStringLiteral("Find the meter on a port"));
+    StartFindMeter->setProperty("category", QStringLiteral("Start"));
+    connect(StartFindMeter, &QAction::triggered, this, [this] { StartFindMeterExecute(); });
+    // In the Start menu, just above Connection Settings.
+    if (QMenu* start = menuBar()->actions().value(0)->menu())
+        start->insertAction(StartConnectionSettings, StartFindMeter);
+}
+
+void TFormKT580::CreateActions() {
+    struct TActionRow {
+        QAction** Target;
+        const char* Category;
+        const char* Caption;
+        const char* Hint;
+        TActionImage Image;
+        void (TFormKT580::*Execute)();
+    };
+    const TActionRow rows[] = {
+        {&StartConnect, "Start", "&Connect", "Connect", TActionImage::Connect,
+         &TFormKT580::StartConnectExecute},
+        {&StartDisconnect, "Start", "&Disconnect", "Disconnect", TActionImage::Disconnect,
+         &TFormKT580::StartDisconnectExecute},
+        {&StartConnectionSettings, "Start", "Connection Se&ttings...", "Connection Settings",
+         TActionImage::ConnectionSettings, &TFormKT580::StartConnectionSettingsExecute},
+        {&StartExit, "Start", "E&xit", "Quit the application", TActionImage::Exit,
+         &TFormKT580::StartExitExecute},
+        {&ReadingsRealTimeMetering, "Readings", "Real-Time &Metering", "Real-Time Metering",
+         TActionImage::RealTimeMetering, &TFormKT580::ReadingsRealTimeMeteringExecute},
+        {&ReadingsDeviceInformation, "Readings", "Device &Information", "Device Information",
+         TActionImage::DeviceInformation, &TFormKT580::ReadingsDeviceInformationExecute},
+        {&ReadingsTrend, "Readings", "&Trend", "Trend", TActionImage::Trend,
+         &TFormKT580::ReadingsTrendExecute},
+        {&SettingsGeneralSettings, "Settings", "&General Settings", "General Settings",
+         TActionImage::GeneralSettings, &TFormKT580::SettingsGeneralSettingsExecute},
+        {&HelpAbout, "Help", "&About...", "About the software", TActionImage::About,
+         &TFormKT580::HelpAboutExecute},
+    };
+    for (const TActionRow& row : rows) {
+        auto* action = new QAction(ActionIcon(row.Image), QString::fromLatin1(row.Caption), this);
+        action->setToolTip(QString::fromLatin1(row.Hint));
+        action->setProperty("category", QString::fromLatin1(row.Category));
+        action->setIconVisibleInMenu(true);
+        const auto execute = row.Execute;
+        connect(action, &QAction::triggered, this, [this, execute] { (this->*execute)(); });
+        *row.Target = action;
+    }
+}
+
+void TFormKT580::CreateCommissioningActions() {
+    const auto add = [this](const char* caption, const char* hint, void (TFormKT580::*execute)()) {
+        auto* action = new QAction(QString::fromLatin1(caption), this);
+        action->setToolTip(QString::fromLatin1(hint));
+        connect(action, &QAction::triggered, this, [this, execute] { (this->*execute)(); });
+        return action;
+    };
+    ReadingsInstallationCheck = add("Installation &Check", "Installation Check",
+                                    &TFormKT580::ReadingsInstallationCheckExecute);
+    ReadingsWriteJournal =
+        add("Write &Journal", "Write Journal", &TFormKT580::ReadingsWriteJournalExecute);
+    StartCommissioningReport = add("Commissioning &Report...", "Commissioning Report",
+                                   &TFormKT580::StartCommissioningReportExecute);
+}
+
+void TFormKT580::CreateMenu() {
+    QMenuBar* bar = menuBar();
+    QMenu* start = bar->addMenu(QStringLiteral("&Start"));
+    start->addAction(StartConnect);
+    start->addAction(StartDisconnect);
+    start->addSeparator();
+    start->addAction(StartConnectionSettings);
+    start->addSeparator();
+    start->addAction(StartCommissioningReport);
+    start->addSeparator();
+    start->addAction(StartExit);
+    QMenu* readings = bar->addMenu(QStringLiteral("&Readings"));
+    readings->addAction(ReadingsRealTimeMetering);
+    readings->addSeparator();
+    readings->addAction(ReadingsDeviceInformation);
+    readings->addSeparator();
+    readings->addAction(ReadingsTrend);
+    readings->addAction(ReadingsInstallationCheck);
+    readings->addSeparator();
+    ReadingsCommunication = readings->addAction(QStringLiteral("C&ommunication"), this,
+                                                [this] { ReadingsCommunicationExecute(); });
+    ReadingsCommunication->setToolTip(QStringLiteral("Communication statistics and frame log"));
+    readings->addAction(ReadingsWriteJournal);
+    bar->addMenu(QStringLiteral("Se&ttings"))->addAction(SettingsGeneralSettings);
+    bar->addMenu(QStringLiteral("&Help"))->addAction(HelpAbout);
+}
+
+void TFormKT580::CreateToolBar() {
+    ToolBar1 = new QToolBar(QStringLiteral("ToolBar1"), this);
+    ToolBar1->setObjectName(QStringLiteral("ToolBar1"));
+    ToolBar1->setMovable(false);
+    ToolBar1->setFloatable(false);
+    ToolBar1->setIconSize(QSize(16, 16));
+    ToolBar1->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    ToolBar1->setFixedHeight(26);
+    ToolBar1->setContextMenuPolicy(Qt::PreventContextMenu);
+    ToolBar1->setStyleSheet(QStringLiteral("QToolBar::separator { width: 8px; }"));
+    ToolBar1->addAction(StartConnect);
+    ToolBar1->addAction(StartDisconnect);
+    ToolBar1->addAction(StartConnectionSettings);
+    ToolBar1->addSeparator();
+    ToolBar1->addAction(ReadingsRealTimeMetering);
+    ToolBar1->addAction(ReadingsDeviceInformation);
+    ToolBar1->addAction(ReadingsTrend);
+    ToolBar1->addSeparator();
+    ToolBar1->addAction(SettingsGeneralSettings);
+    ToolBar1->addSeparator();
+    ToolBar1->addAction(HelpAbout);
+    addToolBar(Qt::TopToolBarArea, ToolBar1);
+}
+
+void TFormKT580::UpdateActionStates() {
+    // Only the connection decides: while a disconnect is still finishing, Connect stays off.
+    StartConnect->setEnabled(!FConnected);
+    // While closing waits for the writes, a disconnect would drop them.
+    StartDisconnect->setEnabled(FConnected && !FCloseAfterWrites);
+    StartCommissioningReport->setEnabled(IsOnline());
+    if (StartFindMeter != nullptr)
+        StartFindMeter->setEnabled(!FConnected);
+}
