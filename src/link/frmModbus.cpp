@@ -8,17 +8,9 @@
 
 #include <algorithm>
 
-namespace {
-
-// The write of settings block 0x1100 as the settings page builds it.
-bool IsGeneralSettingsWrite(const std::string& text) {
-    return text.rfind(FindSettingsBlock(sbGeneral)->WriteHead, 0) == 0;
-}
-
-} // namespace
 
 TFormModbus::TFormModbus(ILinkShell& shell, IDialogs& dialogs)
-    : FShell(shell), FOverLimit(dialogs) {
+    : FShell(shell), FOverLimit(dialogs), FStatus(shell, [this] { return Modbus.PortNum(); }) {
     FEvents.Follow(&FPresenter);
     Modbus.SetFrameInterval(5);
     Modbus.SetQueryInterval(500);
@@ -106,55 +98,19 @@ void TFormModbus::UpdateCommandStates() {
 }
 
 void TFormModbus::AppendQuery(std::string text, std::string needs) {
-    FPendingQueries.push_back(TPendingQuery{std::move(text), std::nullopt, std::move(needs)});
+    FQueue.Append(std::move(text), std::move(needs));
 }
 
 void TFormModbus::DropDependents(const std::string& failed) {
-    // The writes computed from the failed one, and from those; a later queued copy of the
-    // failed write is a fresh attempt, and what follows it is left.
-    std::vector<std::string> gone{failed};
-    std::vector<std::string> dropped;
-    for (auto it = FPendingQueries.begin(); it != FPendingQueries.end();) {
-        if (it->Text == failed)
-            break;
-        if (!it->Needs.empty() && std::find(gone.begin(), gone.end(), it->Needs) != gone.end()) {
-            gone.push_back(it->Text);
-            dropped.push_back(it->Text);
-            it = FPendingQueries.erase(it);
-        } else {
-            ++it;
-        }
-    }
+    const std::vector<std::string> dropped = FQueue.DropDependents(failed);
     if (!dropped.empty())
         FEvents.Raise([&](IMeterEvents& e) { e.QueriesDropped(dropped); });
-}
-
-std::vector<std::string> TFormModbus::PendingTexts() const {
-    std::vector<std::string> texts;
-    texts.reserve(FPendingQueries.size());
-    for (const TPendingQuery& q : FPendingQueries)
-        texts.push_back(q.Text);
-    return texts;
 }
 
 void TFormModbus::SetNewLineSettings(std::uint8_t deviceAddress, int baudrate,
                                      std::optional<TParity> parity,
                                      std::optional<TStopBits> stopBits) {
-    TLineChange change = FLastAsked;
-    change.DeviceAddress = deviceAddress;
-    change.Baudrate = baudrate;
-    if (parity)
-        change.Parity = *parity;
-    if (stopBits)
-        change.StopBits = *stopBits;
-    FLastAsked = change;
-    for (auto it = FPendingQueries.rbegin(); it != FPendingQueries.rend(); ++it) {
-        if (IsGeneralSettingsWrite(it->Text)) {
-            it->LineChange = change;
-            return;
-        }
-    }
-    FNew = change;
+    FQueue.SetNewLineSettings(deviceAddress, baudrate, parity, stopBits);
 }
 
 void TFormModbus::SetDeviceAddress(std::uint8_t value) {
@@ -165,23 +121,17 @@ void TFormModbus::SetDeviceAddress(std::uint8_t value) {
 }
 
 void TFormModbus::ModbusQueryData(TKrModbus& Sender, std::string& FmtData) {
-    if (FFinishingWrites) {
-        // Reads queued since closing began are dropped as well.
-        std::erase_if(FPendingQueries,
-                      [](const TPendingQuery& q) { return !IsWriteQuery(q.Text); });
-    }
+    // Reads queued since closing began are dropped as well.
+    if (FFinishingWrites)
+        FQueue.KeepWrites();
     // Another port or line setting than the meter's facts were read on: another meter may
     // answer.
     if (FMeterLine && *FMeterLine != Line())
         NewMeter(true);
     FMeterLine = Line();
     std::string query;
-    if (!FPendingQueries.empty()) {
-        TPendingQuery next = std::move(FPendingQueries.front());
-        FPendingQueries.pop_front();
-        if (next.LineChange)
-            FNew = *next.LineChange;
-        query = std::move(next.Text);
+    if (auto next = FQueue.Take()) {
+        query = std::move(*next);
         FRotation.Restart();
     } else if (FFinishingWrites) {
         // Nothing more goes out once the writes are done.
@@ -192,10 +142,10 @@ void TFormModbus::ModbusQueryData(TKrModbus& Sender, std::string& FmtData) {
         query = polled;
     }
     // The last write is on its way: the cycle ends with its outcome.
-    if (FFinishingWrites && FPendingQueries.empty())
+    if (FFinishingWrites && FQueue.Empty())
         Sender.Stop();
     FMeter->QueryStarted(query);
-    FTraffic.QueryStarted();
+    FStatus.QueryStarted();
     FQueryOpen = !query.empty();
     FMeteringRead = query.empty() ? std::nullopt : MeteringBlockOfQuery(query);
     FMeteringAnswered = false;
@@ -219,24 +169,21 @@ void TFormModbus::SetPortNum(std::uint16_t port) {
     // finish: the query in progress failed, and the link and the shell end as after a
     // disconnect.
     if (FQueryOpen)
-        FTraffic.QueryAbandoned();
+        FStatus.QueryAbandoned();
     FQueryOpen = false;
-    if (const auto text = FTraffic.AfterResponse())
-        FShell.SetStatusText(3, *text);
+    FStatus.QueryEnded(false);
     ModbusQueryFinish(Modbus);
     FShell.SetConnected(false);
 }
 
 bool TFormModbus::FinishWritesThenStop() {
-    const auto isWrite = [](const TPendingQuery& q) { return IsWriteQuery(q.Text); };
     const bool writeOnItsWay = FQueryOpen && IsWriteQuery(FCurrentQuery);
-    if (!Modbus.Running() ||
-        (!writeOnItsWay && std::none_of(FPendingQueries.begin(), FPendingQueries.end(), isWrite)))
+    if (!Modbus.Running() || (!writeOnItsWay && !FQueue.HasWrite()))
         return false;
-    std::erase_if(FPendingQueries, [&](const TPendingQuery& q) { return !isWrite(q); });
+    FQueue.KeepWrites();
     FFinishingWrites = true;
     FClosing = true;
-    if (FPendingQueries.empty())
+    if (FQueue.Empty())
         Modbus.Stop();
     return true;
 }
@@ -252,9 +199,7 @@ bool TFormModbus::MeteringAnswered(TMeteringBlock block) {
 }
 
 void TFormModbus::ModbusQueryFinish(TKrPolling& /*Sender*/) {
-    FLineLost = false;
-    FReadsFailing = false;
-    FPendingQueries.clear();
+    FQueue.Clear();
     FInFlight.reset();
     FAdopted.reset();
     FFinishingWrites = false;
@@ -267,9 +212,7 @@ void TFormModbus::ModbusQueryFinish(TKrPolling& /*Sender*/) {
         Modbus.Close();
         FShell.SetConnected(false);
     }
-    FTraffic.ClearTraffic();
-    FShell.SetStatusText(1, QString());
-    FShell.SetStatusText(2, QString());
+    FStatus.CycleEnded();
     FEvents.Raise([](IMeterEvents& e) { e.CycleEnded(); });
     // The rows of this connection are written under its meter, on CycleEnded; the next
     // connection may reach another meter.
@@ -285,17 +228,18 @@ void TFormModbus::ModbusF10Response(TKrModbus& /*Sender*/, std::uint8_t /*Slave*
     if (StartAddr != sbGeneral)
         return;
     const TLinkLine before = Line();
+    const TQueryQueue::TLineChange& New = FQueue.New();
     FMeter->RatiosWritten();
     // Address 0 is the broadcast address, never a meter's own: a write that did not come
     // from a settings sequence has nothing to adopt.
-    if (FNew.DeviceAddress != 0)
-        FDeviceAddress = FNew.DeviceAddress;
-    if (FNew.Baudrate > 0 &&
-        (Modbus.Baudrate() != FNew.Baudrate || Modbus.Parity() != FNew.Parity ||
-         Modbus.StopBits() != FNew.StopBits)) {
-        Modbus.SetBaudrate(FNew.Baudrate);
-        Modbus.SetParity(FNew.Parity);
-        Modbus.SetStopBits(FNew.StopBits);
+    if (New.DeviceAddress != 0)
+        FDeviceAddress = New.DeviceAddress;
+    if (New.Baudrate > 0 &&
+        (Modbus.Baudrate() != New.Baudrate || Modbus.Parity() != New.Parity ||
+         Modbus.StopBits() != New.StopBits)) {
+        Modbus.SetBaudrate(New.Baudrate);
+        Modbus.SetParity(New.Parity);
+        Modbus.SetStopBits(New.StopBits);
         // The meter switches its line after its answer has gone out; the next frame must not
         // reach it before.
         if (FAdoptWait > 0)
@@ -340,37 +284,21 @@ void TFormModbus::ModbusSendData(TKrPolling& /*Sender*/, const std::string& Data
                          (Modbus.StopBits() == TStopBits::_2 ? 1 : 0);
         FObserver->FrameSent(Data, {Modbus.Baudrate(), bits, Modbus.QueryInterval()});
     }
-    FTraffic.FrameSent(Data);
-    ShowTraffic();
-}
-
-void TFormModbus::ShowTraffic() {
-    // While the port's device is gone, the frames go nowhere, and while the reads go
-    // unanswered the frames tell the operator little: the first panel says why.
-    if (FLineLost)
-        FShell.SetStatusText(1, QString::fromLatin1(cstMain::PortGone)
-                                    .arg(QStringLiteral("COM%1").arg(Modbus.PortNum())));
-    else if (FReadsFailing && FFailureCause)
-        FShell.SetStatusText(1, QString::fromLatin1(cstMain::ReadsFailing).arg(FFailureCause()));
-    else
-        FShell.SetStatusText(1, FTraffic.TxText());
-    FShell.SetStatusText(2, FTraffic.RxText());
+    FStatus.FrameSent(Data);
 }
 
 void TFormModbus::ModbusLineLost(TKrPolling& /*Sender*/) {
-    FLineLost = true;
-    ShowTraffic();
+    FStatus.LineLost();
 }
 
 void TFormModbus::ModbusRecvData(TKrPolling& /*Sender*/, const std::string& Data) {
     if (FObserver)
         FObserver->DataReceived(Data);
-    FTraffic.DataReceived(Data);
-    FShell.SetStatusText(2, FTraffic.RxText());
+    FStatus.DataReceived(Data);
 }
 
 void TFormModbus::ModbusResponseError(TKrModbus& /*Sender*/) {
-    FTraffic.ResponseError();
+    FStatus.ResponseError();
 }
 
 void TFormModbus::ModbusAfterResponse(TKrModbus& Sender) {
@@ -385,12 +313,7 @@ void TFormModbus::ModbusAfterResponse(TKrModbus& Sender) {
     FMeteringRead.reset();
     if (FInFlight)
         ReportQueryEnd(Sender);
-    if (FPendingQueries.empty() && !PolledPage(FShell.ActivePage())) {
-        FTraffic.ClearTraffic();
-        ShowTraffic();
-    }
-    if (const auto text = FTraffic.AfterResponse())
-        FShell.SetStatusText(3, *text);
+    FStatus.QueryEnded(FQueue.Empty() && !PolledPage(FShell.ActivePage()));
 }
 
 void TFormModbus::ReportQueryEnd(TKrModbus& Sender) {
@@ -414,10 +337,8 @@ void TFormModbus::ReportQueryEnd(TKrModbus& Sender) {
     FEvents.Raise([&](IMeterEvents& e) { e.QueryFinished(text, line, outcome); });
     if (outcome.Result != TQueryResult::Answered)
         DropDependents(text);
-    if (!IsWriteQuery(text) && FReadsFailing != (outcome.Result != TQueryResult::Answered)) {
-        FReadsFailing = !FReadsFailing;
-        ShowTraffic();
-    }
+    if (!IsWriteQuery(text))
+        FStatus.ReadEnded(outcome.Result == TQueryResult::Answered);
     if (FAdopted) {
         const TLinkLine before = FAdopted->first;
         const TLinkLine after = FAdopted->second;

@@ -6,11 +6,12 @@
 #pragma once
 
 #include "link/LinkPort.h"
+#include "link/LinkStatus.h"
 #include "link/LinkViews.h"
 #include "link/OverLimitBox.h"
 #include "link/PagePresenter.h"
+#include "link/QueryQueue.h"
 #include "link/TrafficObserver.h"
-#include "link/TrafficStats.h"
 #include "meter/MeterModel.h"
 #include "meter/QueryPlan.h"
 #include "modbus/KrModbus.h"
@@ -31,22 +32,8 @@ class TLinkTestAccess;
 
 class TFormModbus : public ILinkPort {
 public:
-    // Line settings a settings write asks the link to adopt once the meter has confirmed it.
-    struct TLineChange {
-        std::uint8_t DeviceAddress = 0;
-        int Baudrate = 0;
-        TParity Parity = TParity::None;
-        TStopBits StopBits = TStopBits::_1;
-    };
-    struct TPendingQuery {
-        std::string Text;
-        // Set on the write of block 0x1100 of a settings sequence: becomes the link's pending
-        // line settings when that write is sent, so each sequence adopts its own values.
-        std::optional<TLineChange> LineChange;
-        // The write this one was computed from: it is dropped, not sent, when that write is
-        // refused or not answered. Empty for none.
-        std::string Needs;
-    };
+    using TLineChange = TQueryQueue::TLineChange;
+    using TPendingQuery = TQueryQueue::TPendingQuery;
 
     TFormModbus(ILinkShell& shell, IDialogs& dialogs);
     ~TFormModbus() override;
@@ -65,12 +52,12 @@ public:
     void SetNewLineSettings(std::uint8_t deviceAddress, int baudrate, std::optional<TParity> parity,
                             std::optional<TStopBits> stopBits) override;
     std::size_t QueriesLeft() const override {
-        return FPendingQueries.size() + (FInFlight ? 1 : 0);
+        return FQueue.Size() + (FInFlight ? 1 : 0);
     }
     bool Closing() const override { return FClosing; }
     TLinkLine Line() const override;
-    std::uint64_t SentCount() const override { return FTraffic.SentCount(); }
-    std::uint64_t ErrorCount() const override { return FTraffic.ErrorCount(); }
+    std::uint64_t SentCount() const override { return FStatus.Traffic().SentCount(); }
+    std::uint64_t ErrorCount() const override { return FStatus.Traffic().ErrorCount(); }
     void SetTrafficObserver(ITrafficObserver* observer) override { FObserver = observer; }
 
     // A query is on the line and its end not yet handled.
@@ -120,13 +107,13 @@ public:
     // no cycle runs: nothing to wait for.
     bool FinishWritesThenStop();
 
-    const std::deque<TPendingQuery>& PendingQueries() const { return FPendingQueries; }
-    std::vector<std::string> PendingTexts() const;
+    const std::deque<TPendingQuery>& PendingQueries() const { return FQueue.Queries(); }
+    std::vector<std::string> PendingTexts() const { return FQueue.Texts(); }
 
-    std::uint8_t NewDeviceAddress() const { return FNew.DeviceAddress; }
-    int NewBaudrate() const { return FNew.Baudrate; }
-    TParity NewParity() const { return FNew.Parity; }
-    TStopBits NewStopBits() const { return FNew.StopBits; }
+    std::uint8_t NewDeviceAddress() const { return FQueue.New().DeviceAddress; }
+    int NewBaudrate() const { return FQueue.New().Baudrate; }
+    TParity NewParity() const { return FQueue.New().Parity; }
+    TStopBits NewStopBits() const { return FQueue.New().StopBits; }
 
     std::uint8_t DeviceAddress() const { return FDeviceAddress; }
     // Another address is another meter: a new meter model, which knows nothing, and while
@@ -137,12 +124,14 @@ public:
     void SetPollStep(int value) { FRotation.SetStep(value); }
 
     // The connection dialog restarts the statistics when the device address changes.
-    void ResetCounts() { FTraffic.Reset(); }
+    void ResetCounts() { FStatus.ResetCounts(); }
     // Names the likely cause of the line's state (the communication statistics' verdict).
     // While the reads go unanswered, the transmit panel shows it instead of the frames.
-    void SetFailureCause(std::function<QString()> cause) { FFailureCause = std::move(cause); }
+    void SetFailureCause(std::function<QString()> cause) {
+        FStatus.SetFailureCause(std::move(cause));
+    }
     // The last read ended without a valid answer.
-    bool ReadsFailing() const { return FReadsFailing; }
+    bool ReadsFailing() const { return FStatus.ReadsFailing(); }
 
     // How long the link blocks after adopting new line settings, so the meter can switch
     // over before the next frame. It sleeps on the master's clock, which tests replace.
@@ -166,8 +155,6 @@ public:
     void ModbusExceptionResponse(TKrModbus& Sender, std::uint8_t Slave, int AExceptionCode);
     void ModbusLineError(TKrModbus& Sender, std::uint32_t EventMask);
     void ModbusLineLost(TKrPolling& Sender);
-    // The traffic panels: the last frames, or the notice that the port's device is gone.
-    void ShowTraffic();
 
 private:
     friend class TLinkTestAccess;
@@ -185,6 +172,7 @@ private:
     std::unique_ptr<TMeterModel> FMeter;
     TPagePresenter FPresenter;
     TOverLimitBox FOverLimit;
+    TLinkStatus FStatus;
 
     // The query of this turn as handed to the master (placeholder address), and whether its
     // outcome is still to come.
@@ -197,12 +185,8 @@ private:
     std::optional<TLinkLine> FMeterLine;
     std::uint8_t FDeviceAddress = 1;
     TPollRotation FRotation;
-    std::deque<TPendingQuery> FPendingQueries;
-    TTrafficStats FTraffic;
+    TQueryQueue FQueue;
     ITrafficObserver* FObserver = nullptr;
-    TLineChange FNew;
-    // The line settings asked for last, queued or not: the base for fields a sequence leaves.
-    TLineChange FLastAsked;
     int FAdoptWait = 2000;
     // The metering block the query in progress reads, and whether its answer came.
     std::optional<TMeteringBlock> FMeteringRead;
@@ -212,9 +196,4 @@ private:
     std::optional<std::pair<std::string, TLinkLine>> FInFlight;
     // A switch of line settings made while handling the answer in flight.
     std::optional<std::pair<TLinkLine, TLinkLine>> FAdopted;
-
-    // The device under the open port has gone; cleared when the cycle ends.
-    bool FLineLost = false;
-    std::function<QString()> FFailureCause;
-    bool FReadsFailing = false;
 };
