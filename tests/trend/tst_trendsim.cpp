@@ -45,9 +45,9 @@ void TestTrendSim::recordingAgainstTheSimulator() {
     const QString path = dir.filePath(QStringLiteral("run.csv"));
     r.TrendDialogs.Records.push_back({path, {}});
     r.Page.ButtonRecordClick();
-    r.Link.Modbus.SetQueryTimeout(1000);
+    Master(r.Link).SetQueryTimeout(1000);
     QVERIFY(ConnectLink(r.Link, r.Shell));
-    r.Link.Modbus.SetQueryTimeout(1000);
+    Master(r.Link).SetQueryTimeout(1000);
     QVERIFY(QTest::qWaitFor([&] { return r.Page.Recorder().Rows() >= 8; }, 60000));
     const bool unplug = end == QLatin1String("unplug");
     if (unplug) {
