@@ -28,8 +28,9 @@
 
 // Answers the window's Connection Settings dialog the first time it comes up while this lives:
 // edit (when given) sees it and may change it, then OK closes it. Every other modal window that
-// comes up meanwhile is closed. Arm it before the show or the click that brings the dialog up:
-// the dialog runs its own modal loop.
+// comes up meanwhile is closed. Arm it before the event loop runs again after the show or the
+// click that brings the dialog up: the dialog runs its own modal loop, which returns to nobody
+// until it ends.
 class TConnectionAnswer {
 public:
     using TEdit = std::function<void(TFormConnection&)>;
@@ -47,7 +48,6 @@ public:
               dialog.ButtonOk->click();
           }) {}
 
-    bool Answered() const { return FAnswered; }
     // True once the dialog has been answered and no modal window is left, within ms.
     bool Wait(int ms) {
         return WaitFor([this] { return FAnswered && !QApplication::activeModalWidget(); }, ms);
@@ -57,15 +57,6 @@ private:
     bool FAnswered = false;
     shelltest::TModalWatcher FWatcher;
 };
-
-// Shows the window and answers the connection dialog that comes up by itself after the first
-// show; false when it did not come up and go within ms.
-inline bool ShowAndAnswerConnection(TFormKT580& window, const TConnectionAnswer::TEdit& edit = {},
-                                    int ms = 20000) {
-    TConnectionAnswer answer(window, edit);
-    window.show();
-    return answer.Wait(ms);
-}
 
 // Connect as the tool bar does; true when the program went online.
 inline bool ConnectWindow(TFormKT580& window) {
