@@ -8,18 +8,16 @@
 //
 //   bench_commwindow [--seconds S] [--rounds R] [--baud B] [--unpaced]
 //   (S seconds per phase, default 20; R rounds, default 3; B baud, default 57600)
-#include "LinkBenchKit.h"
 #include "ProcessStats.h"
 #include "comms/CommMonitor.h"
 #include "comms/LogModel.h"
 #include "comms/frmCommunication.h"
 #include "link/frmModbus.h"
-#include "support/LinkTestAccess.h"
+#include "support/LinkRig.h"
+#include "support/SimProcess.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QProcess>
-#include <QTemporaryDir>
 #include <QTimer>
 
 #include <algorithm>
@@ -96,32 +94,26 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     const TOptions options = ReadOptions(app.arguments());
 
-    QTemporaryDir config;
-    qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
-    QProcess sim;
+    // A private port map, so the simulator is COM1 for this run only.
+    const TPrivateFolders folders;
+    TSimProcess sim;
     QStringList simArgs{"--com", "1", "--baud", QString::number(options.Baud)};
     if (options.Paced)
         simArgs << "--pace";
-    if (!StartSimulator(sim, simArgs))
-        return 1;
-
-    TBenchShell shell;
-    TNoDialogs dialogs;
-    TFormModbus link(shell, dialogs);
-    TCommMonitor monitor;
-    link.SetTrafficObserver(&monitor);
-    TFormCommunication window(monitor, dialogs);
-    TLinkTestAccess::Master(link).SetBaudrate(options.Baud);
-    TLinkTestAccess::Master(link).SetQueryInterval(0);
-    TLinkTestAccess::Master(link).SetQueryTimeout(200);
-    if (!TLinkTestAccess::Master(link).Open()) {
-        std::fprintf(stderr, "COM1 did not open: %s\n",
-                     TLinkTestAccess::Master(link).OpenErrorText().c_str());
+    if (!sim.Start(simArgs)) {
+        std::fprintf(stderr, "the simulator did not start\n");
         return 1;
     }
-    shell.FConnected = true;
-    link.RequestPageData();
-    TLinkTestAccess::Master(link).Start(true);
+
+    TLinkRig rig;
+    TFormModbus& link = rig.Link;
+    TCommMonitor monitor;
+    link.SetTrafficObserver(&monitor);
+    TFormCommunication window(monitor, rig.Dialogs);
+    if (!ConnectLink(link, rig.Shell, {0, 200, options.Baud})) {
+        std::fprintf(stderr, "COM1 did not connect: %s\n", Master(link).OpenErrorText().c_str());
+        return 1;
+    }
 
     // Frames recorded so far: every entry the log was ever given.
     const auto recorded = [&] { return monitor.Log().NextSerial() - 1; };
@@ -165,15 +157,14 @@ int main(int argc, char** argv) {
         }
         watch.stop();
         window.hide();
-        shell.FDisconnecting = true;
-        TLinkTestAccess::Master(link).Stop();
+        rig.Shell.Disconnecting = true;
+        Master(link).Stop();
         QTimer::singleShot(500, &app, &QCoreApplication::quit);
     });
     watch.start();
     app.exec();
     link.SetTrafficObserver(nullptr);
-    sim.terminate();
-    sim.waitForFinished(5000);
+    sim.Stop();
 
     PrintResults(phases, options, rssWarm);
     std::printf("log entries kept %zu of %llu recorded; queries %llu, answered %llu\n",

@@ -3,15 +3,14 @@
 // Prints the counts, the simulator's lost answers and the resident memory over the run.
 //
 //   soak_link [--queries N] [--rate R] [--timeout MS]
-#include "LinkBenchKit.h"
 #include "ProcessStats.h"
 #include "link/frmModbus.h"
-#include "support/LinkTestAccess.h"
+#include "support/LinkRig.h"
+#include "support/SimProcess.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QProcess>
-#include <QTemporaryDir>
+#include <QFile>
 #include <QTimer>
 
 #include <cstdio>
@@ -33,30 +32,25 @@ int main(int argc, char** argv) {
     }
 
     // A private port map, so the simulator is COM1 for this run only.
-    QTemporaryDir config;
-    qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
-    QProcess sim;
+    const TPrivateFolders folders;
+    TSimProcess sim;
     QStringList simArgs{"--com", "1", "--pace", "--baud", "57600", "--seed", "1", "--log"};
     for (const char* kind : {"noise", "crc", "drop", "truncate", "split"})
         simArgs << "--fault" << QStringLiteral("%1=%2").arg(QLatin1String(kind), rate);
-    sim.setStandardErrorFile(config.filePath("sim.log"));
-    if (!StartSimulator(sim, simArgs))
-        return 1;
-
-    TBenchShell shell;
-    TNoDialogs dialogs;
-    TFormModbus link(shell, dialogs);
-    TLinkTestAccess::Master(link).SetBaudrate(57600);
-    TLinkTestAccess::Master(link).SetQueryInterval(0);
-    TLinkTestAccess::Master(link).SetQueryTimeout(timeout);
-    if (!TLinkTestAccess::Master(link).Open()) {
-        std::fprintf(stderr, "COM1 did not open: %s\n",
-                     TLinkTestAccess::Master(link).OpenErrorText().c_str());
+    // The request log goes to a file: in the pipe it would grow this process's memory.
+    sim.Process().setStandardErrorFile(folders.Config("sim.log"));
+    if (!sim.Start(simArgs)) {
+        std::fprintf(stderr, "the simulator did not start\n");
         return 1;
     }
-    shell.FConnected = true;
-    link.RequestPageData();
-    TLinkTestAccess::Master(link).Start(true);
+
+    TLinkRig rig;
+    TFormModbus& link = rig.Link;
+    const TMaster master(link);
+    if (!ConnectLink(link, rig.Shell, {0, timeout, 57600})) {
+        std::fprintf(stderr, "COM1 did not connect: %s\n", master.OpenErrorText().c_str());
+        return 1;
+    }
 
     QElapsedTimer clock;
     clock.start();
@@ -70,11 +64,11 @@ int main(int argc, char** argv) {
             rssStart = ResidentKiB();
         if (rssAt10k < 0 && sent >= 10000)
             rssAt10k = ResidentKiB();
-        if (static_cast<long long>(sent) >= queries && TLinkTestAccess::Master(link).Running()) {
-            shell.FDisconnecting = true;
-            TLinkTestAccess::Master(link).Stop();
+        if (static_cast<long long>(sent) >= queries && master.Running()) {
+            rig.Shell.Disconnecting = true;
+            master.Stop();
         }
-        if (!TLinkTestAccess::Master(link).Opened())
+        if (!master.Opened())
             app.quit();
     });
     watch.start();
@@ -82,26 +76,12 @@ int main(int argc, char** argv) {
     const double seconds = clock.elapsed() / 1000.0;
     const long rssEnd = ResidentKiB();
 
-    sim.terminate();
-    sim.waitForFinished(5000);
-    long long simRequests = 0;
-    for (const QByteArray& line : sim.readAllStandardOutput().split('\n'))
-        if (line.startsWith("requests="))
-            simRequests = line.mid(9).toLongLong();
-    // One lost answer may carry several faults: count answers, not faults.
-    long long lost = 0;
-    QFile log(config.filePath("sim.log"));
-    if (log.open(QIODevice::ReadOnly)) {
-        while (!log.atEnd()) {
-            const QByteArray line = log.readLine();
-            const qsizetype at = line.indexOf(" fault ");
-            if (at > 0 && line.contains(" TX ")) {
-                const QByteArray kinds = line.mid(at + 7);
-                if (kinds.contains("crc") || kinds.contains("drop") || kinds.contains("truncate"))
-                    ++lost;
-            }
-        }
-    }
+    const long long simRequests = sim.Stop().value(QStringLiteral("requests"));
+    // One lost answer may carry several faults: answers are counted, not faults.
+    QFile log(folders.Config("sim.log"));
+    const long long lost = log.open(QIODevice::ReadOnly)
+                               ? TSimProcess::LostAnswers(QString::fromLatin1(log.readAll()))
+                               : 0;
 
     std::printf("queries sent        %llu (simulator received %lld) in %.1f s, %.0f per second\n",
                 static_cast<unsigned long long>(link.SentCount()), simRequests, seconds,
@@ -109,7 +89,7 @@ int main(int argc, char** argv) {
     std::printf("errors counted      %llu\n", static_cast<unsigned long long>(link.ErrorCount()));
     std::printf("answers lost        %lld (crc, drop, truncate; noise and split are recovered)\n",
                 lost);
-    std::printf("statistics panel    %s\n", qPrintable(shell.Statistics));
+    std::printf("statistics panel    %s\n", qPrintable(rig.Shell.Panels[3]));
     std::printf("resident memory     %ld KiB after 1,000 queries, %ld KiB after 10,000, %ld KiB "
                 "at the end\n",
                 rssStart, rssAt10k, rssEnd);

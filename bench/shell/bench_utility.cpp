@@ -5,28 +5,20 @@
 //
 //   bench_utility [--seconds N]   (at least 60 for the figures that are quoted)
 #include "ProcessStats.h"
-#include "WindowBench.h"
-#include "link/frmModbus.h"
 #include "shell/QtDialogs.h"
-#include "shell/frmConnection.h"
 #include "shell/frmMain.h"
-#include "support/LinkTestAccess.h"
+#include "support/ProgramRig.h"
 
 #include <QApplication>
-#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QLocale>
-#include <QProcess>
-#include <QPushButton>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <QWindow>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -52,8 +44,7 @@ int main(int argc, char* argv[]) {
             seconds = std::atoi(argv[i + 1]);
 
     // A private port map and settings folder: the simulator is COM1 for this run only.
-    QTemporaryDir config;
-    qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+    const TPrivateFolders folders;
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
 
@@ -75,16 +66,15 @@ int main(int argc, char* argv[]) {
     const double startupMs =
         std::chrono::duration<double, std::milli>(TClock::now() - started).count();
 
-    QProcess sim;
-    sim.start(QStringLiteral(KT_SIM_PATH), {"--com", "1", "--pace"});
-    if (!sim.waitForStarted() || !sim.waitForReadyRead(5000)) {
+    TSimProcess sim;
+    if (!sim.Start({"--com", "1", "--pace"})) {
         std::fprintf(stderr, "the simulator did not start\n");
         return 1;
     }
 
     // The connection dialog comes up by itself 100 ms after the first show, in its own modal
-    // loop: a timer running inside that loop answers it with OK.
-    if (!AnswerConnectionDialog(window)) {
+    // loop: it is answered with OK from inside that loop.
+    if (!TConnectionAnswer(window).Wait(10000)) {
         std::fprintf(stderr, "the connection dialog did not come up\n");
         return 1;
     }
@@ -92,38 +82,31 @@ int main(int argc, char* argv[]) {
     // Response latency: from the last chunk received to the end of the response's handler,
     // which is where the labels have been set.
     TFormModbus& link = window.FormModbus();
+    const TMaster master(link);
     TClock::time_point lastChunk{};
+    TClock::time_point entered{};
     std::vector<double> latencyMs;
     std::vector<double> handlerMs;
-    auto recv = TLinkTestAccess::Master(link).OnRecvData;
-    TLinkTestAccess::Master(link).OnRecvData = [&](TKrPolling& s, const std::string& d) {
-        lastChunk = TClock::now();
-        recv(s, d);
-    };
-    auto f03 = TLinkTestAccess::Master(link).OnF03Response;
-    TLinkTestAccess::Master(link).OnF03Response = [&](TKrModbus& s, std::uint8_t slave,
-                                                      std::uint16_t start,
-                                                      std::span<const std::uint16_t> v) {
-        const auto entered = TClock::now();
-        f03(s, slave, start, v);
+    master.WatchReceived([&](const std::string&) { lastChunk = TClock::now(); });
+    master.WatchReads(
+        [&](std::uint16_t, std::span<const std::uint16_t>) { entered = TClock::now(); },
+        TMaster::TWhen::Before);
+    master.WatchReads([&](std::uint16_t start, std::span<const std::uint16_t>) {
         if (start == 0x1400) {
             const auto done = TClock::now();
             latencyMs.push_back(
                 std::chrono::duration<double, std::milli>(done - lastChunk).count());
             handlerMs.push_back(std::chrono::duration<double, std::milli>(done - entered).count());
         }
-    };
+    });
 
-    window.StartConnectExecute();
-    if (!window.Connected()) {
+    if (!ConnectWindow(window)) {
         std::fprintf(stderr, "cannot connect to the simulator as COM1\n");
         return 1;
     }
     // Let start-up allocations settle before the baseline. The waits block in the event loop,
     // so the benchmark itself costs no CPU.
-    QEventLoop settle;
-    QTimer::singleShot(3000, &settle, &QEventLoop::quit);
-    settle.exec();
+    Idle(3000);
     const long rssStart = ResidentKiB();
     const double cpuStart = CpuSeconds();
     QElapsedTimer run;
@@ -142,16 +125,13 @@ int main(int argc, char* argv[]) {
     // Disconnect clicked while polling, then Connect as soon as it is offered.
     QElapsedTimer reconnect;
     reconnect.start();
-    window.StartDisconnectExecute();
-    WaitFor([&] { return !window.Connected(); }, 10000);
+    DisconnectWindow(window);
     const double disconnectMs = static_cast<double>(reconnect.nsecsElapsed()) / 1e6;
-    window.StartConnectExecute();
+    ConnectWindow(window);
     const double reconnectMs = static_cast<double>(reconnect.nsecsElapsed()) / 1e6;
-    window.StartDisconnectExecute();
-    WaitFor([&] { return !window.Connected(); }, 10000);
+    DisconnectWindow(window);
     window.close();
-    sim.terminate();
-    sim.waitForFinished(5000);
+    sim.Stop();
 
     std::printf("start to window shown   %.1f ms\n", startupMs);
     std::printf("polling run             %.1f s, %llu queries, %llu errors\n", wall,

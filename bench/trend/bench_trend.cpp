@@ -6,40 +6,25 @@
 //     over everything since Connect, the recording going on): resident memory by the hour.
 //
 //   bench_trend [--seconds N] [--hours H]   (defaults 120 and 24)
-#include "ProcessStats.h"
-#include "WindowBench.h"
-#include "link/frmModbus.h"
-#include "shell/QtDialogs.h"
-#include "shell/frmConnection.h"
-#include "shell/frmMain.h"
 #include "support/MeterFeed.h"
+#include "ProcessStats.h"
+#include "shell/QtDialogs.h"
+#include "shell/frmMain.h"
+#include "support/ProgramRig.h"
 #include "trend/frmTrend.h"
 
 #include <QApplication>
-#include <QDeadlineTimer>
-#include <QDir>
+#include <QDateTime>
 #include <QElapsedTimer>
-#include <QEventLoop>
 #include <QFile>
 #include <QLocale>
-#include <QProcess>
-#include <QPushButton>
-#include <QTemporaryDir>
-#include <QTimer>
 
 #include <cmath>
 #include <cstdio>
-#include <functional>
 #include <string>
 #include <vector>
 
 namespace {
-
-void Idle(int ms) {
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-}
 
 long CountLines(const QString& path) {
     QFile f(path);
@@ -63,10 +48,7 @@ int main(int argc, char* argv[]) {
         if (std::string(argv[i]) == "--hours")
             hours = std::atoi(argv[i + 1]);
     }
-    QTemporaryDir config;
-    QTemporaryDir data;
-    qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
-    qputenv("XDG_DATA_HOME", data.path().toLocal8Bit());
+    const TPrivateFolders folders;
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     int qtArgc = 1;
@@ -78,15 +60,14 @@ int main(int argc, char* argv[]) {
     TQtDialogs dialogs;
     TFormKT580 window(dialogs);
     window.show();
-    const QString logPath = data.filePath(QStringLiteral("sim.log"));
-    QProcess sim;
-    sim.setStandardErrorFile(logPath);
-    sim.start(QStringLiteral(KT_SIM_PATH), {"--com", "1", "--pace", "--log"});
-    if (!sim.waitForStarted() || !sim.waitForReadyRead(5000)) {
+    const QString logPath = folders.Data(QStringLiteral("sim.log"));
+    TSimProcess sim;
+    sim.Process().setStandardErrorFile(logPath);
+    if (!sim.Start({"--com", "1", "--pace", "--log"})) {
         std::fprintf(stderr, "the simulator did not start\n");
         return 1;
     }
-    if (!AnswerConnectionDialog(window)) {
+    if (!TConnectionAnswer(window).Wait(10000)) {
         std::fprintf(stderr, "the connection dialog did not come up\n");
         return 1;
     }
@@ -94,10 +75,9 @@ int main(int argc, char* argv[]) {
     // Four series: three voltages and a current, the page's choice at start.
     TFormTrend& trend = *window.FormTrend();
     window.ReadingsTrendExecute();
-    const QString csv = data.filePath(QStringLiteral("live.csv"));
+    const QString csv = folders.Data(QStringLiteral("live.csv"));
     trend.StartRecording({csv, {}});
-    window.StartConnectExecute();
-    if (!window.Connected()) {
+    if (!ConnectWindow(window)) {
         std::fprintf(stderr, "cannot connect to the simulator as COM1\n");
         return 1;
     }
@@ -108,12 +88,10 @@ int main(int argc, char* argv[]) {
     Idle(seconds * 1000);
     const double cpu = CpuSeconds() - cpuStart;
     const double wall = run.elapsed() / 1000.0;
-    window.StartDisconnectExecute();
-    WaitFor([&] { return !window.Connected(); }, 10000);
+    DisconnectWindow(window);
     trend.ButtonRecordClick(); // stops
     const auto liveRows = trend.Recorder().Rows();
-    sim.terminate();
-    sim.waitForFinished(5000);
+    sim.Stop();
     long reads = 0;
     {
         QFile log(logPath);
@@ -136,7 +114,7 @@ int main(int argc, char* argv[]) {
     trend.Recorder().Now = trend.Now;
     trend.SetSpan(4);
     trend.CycleEnded();
-    const QString dayCsv = data.filePath(QStringLiteral("day.csv"));
+    const QString dayCsv = folders.Data(QStringLiteral("day.csv"));
     trend.StartRecording({dayCsv, {TSplitRule::Daily, 0}});
     std::vector<std::uint16_t> measurement(21, 0);
     std::vector<std::uint16_t> energy(12, 0);

@@ -7,9 +7,7 @@
 #include "link/frmModbus.h"
 #include "modbus/KrChecksum.h"
 #include "support/FakeSerialDevice.h"
-#include "support/FakeShell.h"
-#include "support/LinkTestAccess.h"
-#include "support/ScriptedDialogs.h"
+#include "support/LinkRig.h"
 #include "support/SimMeter.h"
 
 #include <QTest>
@@ -33,10 +31,7 @@ QByteArray Describe(const TCommMonitor& m) {
         .toUtf8();
 }
 
-struct TRig {
-    TFakeShell Shell;
-    TScriptedDialogs Dialogs;
-    TFormModbus Link{Shell, Dialogs};
+struct TRig : TLinkRig {
     TCommMonitor Monitor;
     TRig() { Link.SetTrafficObserver(&Monitor); }
     ~TRig() { Link.SetTrafficObserver(nullptr); }
@@ -101,7 +96,7 @@ void TestCommsSim::verdicts() {
     QVERIFY(ConnectLink(r.Link, r.Shell));
     // Generous where answers come, so an answer the scheduler held up is no time-out; short
     // where nothing ever does.
-    TLinkTestAccess::Master(r.Link).SetQueryTimeout(kind == TVerdictKind::NoBytes ? 250 : 1000);
+    Master(r.Link).SetQueryTimeout(kind == TVerdictKind::NoBytes ? 250 : 1000);
     QVERIFY(r.WaitQueries(20));
     QVERIFY2(r.Monitor.Verdict().Kind == kind, Describe(r.Monitor));
     QVERIFY2(r.Monitor.Verdict().Text.contains(says), Describe(r.Monitor));
@@ -125,11 +120,11 @@ void TestCommsSim::timeoutsStopAtLongerInterval() {
     QVERIFY(sim.Started());
     TRig r;
     QVERIFY(ConnectLink(r.Link, r.Shell));
-    TLinkTestAccess::Master(r.Link).SetQueryTimeout(250);
-    TLinkTestAccess::Master(r.Link).SetQueryInterval(0);
+    Master(r.Link).SetQueryTimeout(250);
+    Master(r.Link).SetQueryInterval(0);
     QTRY_VERIFY_WITH_TIMEOUT(r.Monitor.Counters().NoResponse >= 4, 30000);
     QVERIFY2(r.Monitor.Verdict().Kind == TVerdictKind::Intermittent, Describe(r.Monitor));
-    TLinkTestAccess::Master(r.Link).SetQueryInterval(150);
+    Master(r.Link).SetQueryInterval(150);
     QVERIFY(QTest::qWaitFor(
         [&] {
             const TLineSummary s = r.Monitor.Summary();
@@ -147,35 +142,27 @@ void TestCommsSim::wrongParityGarbles() {
     // parity errors reported and bytes that do not add up.
     auto line = std::make_shared<TFakeLine>();
     TRig r;
-    TLinkTestAccess::Master(r.Link).Comm().SetDeviceFactory(
-        [line] { return std::make_unique<TFakeSerialDevice>(line); });
-    TLinkTestAccess::Master(r.Link).SetQueryInterval(20);
-    TLinkTestAccess::Master(r.Link).SetQueryTimeout(200);
-    const auto linkSend = TLinkTestAccess::Master(r.Link).OnSendData;
+    Master(r.Link).SetDeviceFactory([line] { return std::make_unique<TFakeSerialDevice>(line); });
     TLineCounters counters;
-    TLinkTestAccess::Master(r.Link).OnSendData = [&](TKrPolling& s, const std::string& frame) {
-        linkSend(s, frame);
-        ++counters.Parity;
-        line->Push(TFakeReadStep::NewCounters(counters));
-        // A read of 21 registers answered with its bytes bent by the wrong parity.
-        std::string answer = std::string("\x01\x03\x2A", 3) + std::string(42, '\x11');
-        const std::uint16_t crc = CalcCRC16(answer);
-        answer += static_cast<char>((crc & 0xFF) ^ 0x80);
-        answer += static_cast<char>(crc >> 8);
-        line->Push(TFakeReadStep::Bytes(answer));
-    };
-    QVERIFY(TLinkTestAccess::Master(r.Link).Open());
-    r.Shell.IsConnected = true;
-    QVERIFY(r.Link.RequestPageData());
-    QVERIFY(TLinkTestAccess::Master(r.Link).Start(true));
+    Master(r.Link).WatchSent(
+        [&](const std::string&) {
+            ++counters.Parity;
+            line->Push(TFakeReadStep::NewCounters(counters));
+            // A read of 21 registers answered with its bytes bent by the wrong parity.
+            std::string answer = std::string("\x01\x03\x2A", 3) + std::string(42, '\x11');
+            const std::uint16_t crc = CalcCRC16(answer);
+            answer += static_cast<char>((crc & 0xFF) ^ 0x80);
+            answer += static_cast<char>(crc >> 8);
+            line->Push(TFakeReadStep::Bytes(answer));
+        },
+        TMaster::TWhen::After);
+    QVERIFY(GoOnline(r.Link, r.Shell, {20, 200}));
     QVERIFY(r.WaitQueries(8));
     QVERIFY2(r.Monitor.Verdict().Kind == TVerdictKind::Garbled, Describe(r.Monitor));
     QVERIFY2(r.Monitor.Verdict().Text.contains("parity"), Describe(r.Monitor));
     QVERIFY(r.Monitor.Counters().ParityErrors >= 8);
     QCOMPARE(r.Monitor.Counters().Answered, std::uint64_t(0));
-    r.Shell.Disconnecting = true;
-    TLinkTestAccess::Master(r.Link).Stop();
-    QTRY_VERIFY_WITH_TIMEOUT(!TLinkTestAccess::Master(r.Link).Opened(), 5000);
+    QVERIFY(DisconnectLink(r.Link, r.Shell));
 }
 
 QTEST_GUILESS_MAIN(TestCommsSim)

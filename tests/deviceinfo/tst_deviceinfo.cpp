@@ -1,35 +1,15 @@
-// The Device Information page: its layout, and its texts as the link writes them, from register
-// values and from the meter simulator on a pseudo-terminal mapped as COM1.
-#include "deviceinfo/frmDeviceInfo.h"
-#include "support/LinkRig.h"
-#include "support/LinkTestAccess.h"
+// The Device Information page: its layout, and its texts as the link writes them from register
+// values (against the meter simulator: tst_deviceinfo_sim).
+#include "DeviceInfoRig.h"
 #include "support/MeterRecords.h"
-#include "support/ScriptedDialogs.h"
-#include "support/SimMeter.h"
 
-#include <QDir>
 #include <QFrame>
 #include <QLabel>
 #include <QtTest>
 
 namespace {
 
-constexpr int Wait = 10000;
-
-struct TRig : TLinkRig {
-    TFormDeviceInfo Page;
-
-    TRig() {
-        Shell.Page = TPage::DeviceInfo;
-        Link.SetViews(nullptr, &Page, nullptr);
-    }
-    ~TRig() {
-        DisconnectLink(Link, Shell);
-        Link.SetViews(nullptr, nullptr, nullptr);
-    }
-    QLabel* Find(const QString& name) const { return Page.findChild<QLabel*>(name); }
-    QString Text(const QString& name) const { return Find(name)->text(); }
-};
+using TRig = TDeviceInfoRig;
 
 } // namespace
 
@@ -44,7 +24,6 @@ private slots:
     void identityFromRegisters();
     void serialNumberAndAOType_data();
     void serialNumberAndAOType();
-    void filledFromTheMeter();
 };
 
 void TestDeviceInfo::page() {
@@ -144,8 +123,7 @@ void TestDeviceInfo::identityFromRegisters() {
     QFETCH(QString, softVersion);
     QFETCH(QString, releaseDate);
     TRig rig;
-    rig.Link.ModbusF03Response(TLinkTestAccess::Master(rig.Link), 1, 0xF000,
-                               TextRegisters(identity, 9));
+    rig.Link.ModbusF03Response(Master(rig.Link), 1, 0xF000, TextRegisters(identity, 9));
     QCOMPARE(rig.Text("LabelDevType"), devType);
     QCOMPARE(rig.Text("LabelHardVersion"), hardVersion);
     QCOMPARE(rig.Text("LabelSoftVersion"), softVersion);
@@ -178,49 +156,11 @@ void TestDeviceInfo::serialNumberAndAOType() {
     QFETCH(QString, serialShown);
     QFETCH(QString, aoShown);
     TRig rig;
-    rig.Link.ModbusF03Response(TLinkTestAccess::Master(rig.Link), 1, 0xF040,
-                               TextRegisters(serial, 16));
-    rig.Link.ModbusF03Response(TLinkTestAccess::Master(rig.Link), 1, 0xF106,
+    rig.Link.ModbusF03Response(Master(rig.Link), 1, 0xF040, TextRegisters(serial, 16));
+    rig.Link.ModbusF03Response(Master(rig.Link), 1, 0xF106,
                                std::vector<std::uint16_t>{std::uint16_t(aoType)});
     QCOMPARE(rig.Text("LabelSerialNo"), serialShown);
     QCOMPARE(rig.Text("LabelAOType"), aoShown);
-}
-
-void TestDeviceInfo::filledFromTheMeter() {
-    if (!QFileInfo::exists(SimBinary()))
-        QFAIL("kt580-sim is not built");
-    QVERIFY(qEnvironmentVariable("XDG_CONFIG_HOME").contains("test-config"));
-    TSimMeter sim({"--version-text", "3.85", "--hardware-version", "2.10", "--release-date",
-                   "160121", "--serial", "<b>x</b>", "--ao-type", "2"});
-    QVERIFY(sim.Started());
-    TRig rig;
-    rig.Page.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&rig.Page));
-    QVERIFY(ConnectLink(rig.Link, rig.Shell));
-    QTRY_COMPARE_WITH_TIMEOUT(rig.Text("LabelAOType"), QString("Voltage"), Wait);
-    QCOMPARE(rig.Text("LabelDevType"), QString("ED80 (KT580)"));
-    QCOMPARE(rig.Text("LabelHardVersion"), QString("2.10"));
-    QCOMPARE(rig.Text("LabelSoftVersion"), QString("3.85"));
-    QCOMPARE(rig.Text("LabelReleaseDate"), QString("2016-01-21"));
-    QCOMPARE(rig.Text("LabelSerialNo"), QString("<b>x</b>"));
-    QCOMPARE(rig.Find("LabelSerialNo")->textFormat(), Qt::PlainText);
-    // The page's four reads are all there is: afterwards the link sends nothing.
-    QTRY_VERIFY_WITH_TIMEOUT(rig.Link.PendingTexts().empty(), Wait);
-
-    // Every text whole and clear of its neighbours.
-    const QList<QLabel*> labels = rig.Page.findChildren<QLabel*>();
-    for (int i = 0; i < labels.size(); ++i) {
-        QVERIFY(labels[i]->width() >=
-                labels[i]->fontMetrics().horizontalAdvance(labels[i]->text()));
-        QVERIFY(labels[i]->parentWidget()->contentsRect().contains(labels[i]->geometry()));
-        for (int j = i + 1; j < labels.size(); ++j)
-            QVERIFY(!labels[i]->geometry().intersects(labels[j]->geometry()));
-    }
-    const QString shots = qEnvironmentVariable("KT_SHOT_DIR");
-    if (!shots.isEmpty()) {
-        QDir().mkpath(shots);
-        QVERIFY(rig.Page.grab().save(shots + "/deviceinfo.png"));
-    }
 }
 
 QTEST_MAIN(TestDeviceInfo)

@@ -8,7 +8,6 @@
 #include "commissioning/frmInstallCheck.h"
 #include "commissioning/frmJournal.h"
 #include "settings/SettingsFile.h"
-#include "support/LinkTestAccess.h"
 #include "support/ScenarioKit.h"
 
 #include <QComboBox>
@@ -79,7 +78,7 @@ void TestScenarioCommissioning::journalAgainstTheMeter() {
     QVERIFY(meter.Started());
     TProgram p;
     QVERIFY(Online(p));
-    TLinkTestAccess::Master(p.Link()).SetQueryTimeout(300);
+    p.Modbus().SetQueryTimeout(300);
 
     QTRY_COMPARE_WITH_TIMEOUT(p.MeteringText("LabelRO1"), QString("OFF"), Wait);
     p.Dialogs.Answers = {IDialogs::ResultYes};
@@ -198,7 +197,7 @@ void TestScenarioCommissioning::safeWrites() {
     QDir(backups).removeRecursively();
     TProgram p;
     QVERIFY(Online(p));
-    TLinkTestAccess::Master(p.Link()).SetQueryTimeout(300);
+    p.Modbus().SetQueryTimeout(300);
     p.W->SettingsGeneralSettings->trigger();
     QTRY_VERIFY_WITH_TIMEOUT(p.Reads.value(0x120A) >= 1, Wait);
     const QMap<int, int> before = meter.Registers();
@@ -256,7 +255,7 @@ void TestScenarioCommissioning::journalBeforeTheWrite() {
     QVERIFY(meter.Started());
     TProgram p;
     QVERIFY(Online(p));
-    TLinkTestAccess::Master(p.Link()).SetQueryTimeout(3000);
+    p.Modbus().SetQueryTimeout(3000);
     p.W->SettingsGeneralSettings->trigger();
     QTRY_VERIFY_WITH_TIMEOUT(p.Reads.value(0x120A) >= 1, Wait);
     p.Settings<QLineEdit>("EditPT1")->setText("11000");
@@ -438,7 +437,7 @@ void TestScenarioCommissioning::reportNotWrittenFromFailedReads() {
     QVERIFY(meter.Started());
     TProgram p;
     QVERIFY(Online(p));
-    TLinkTestAccess::Master(p.Link()).SetQueryTimeout(300);
+    p.Modbus().SetQueryTimeout(300);
     QTemporaryDir dir;
     const QString pdf = dir.filePath("r.pdf");
     p.Dialogs.ReportAnswers = {{"Site", "Tech", ""}};

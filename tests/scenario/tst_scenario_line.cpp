@@ -186,22 +186,18 @@ void TestScenarioLine::reconnectAtOnce() {
         }
         p.W->StartDisconnect->trigger();
     };
-    auto send = p.Modbus().OnSendData;
-    p.Modbus().OnSendData = [&, send](TKrPolling& s, const std::string& d) {
-        send(s, d);
+    p.Modbus().WatchSent([&](const std::string& d) {
         if (armed && command != TCommand::InGap && QueryText(d) == Measurement) {
             armed = false;
             QTimer::singleShot(0, p.W.get(), click);
         }
-    };
-    auto after = p.Modbus().OnAfterResponse;
-    p.Modbus().OnAfterResponse = [&, after](TKrModbus& s) {
-        after(s);
+    });
+    p.Modbus().WatchAfterResponse([&] {
         if (armed && command == TCommand::InGap && p.Sent.last() == Measurement) {
             armed = false;
             QTimer::singleShot(0, p.W.get(), click);
         }
-    };
+    });
 
     // Connect again as soon as it is offered.
     QTRY_VERIFY_WITH_TIMEOUT(sentAtClick >= 0 && !p.W->Connected(), Wait);
@@ -405,16 +401,13 @@ void TestScenarioLine::answerLostAtConnect() {
     // After every measurement read the page shows values scaled by the meter's PT 400/100 and
     // CT 50/5, or none: never one scaled by ratios it does not know.
     QStringList wrong;
-    const auto f03 = p.Modbus().OnF03Response;
-    p.Modbus().OnF03Response = [&, f03](TKrModbus& s, std::uint8_t slave, std::uint16_t start,
-                                        std::span<const std::uint16_t> values) {
-        f03(s, slave, start, values);
+    p.Modbus().WatchReads([&](std::uint16_t start, std::span<const std::uint16_t>) {
         if (start == 0x1400) {
             const QString mismatch = MeasurementMismatch(p, 4, 10, true);
             if (!mismatch.isEmpty())
                 wrong << mismatch;
         }
-    };
+    });
     QVERIFY(p.Connect());
     QTRY_VERIFY_WITH_TIMEOUT(p.Reads.value(0x1100) >= 1 && p.Reads.value(0xF000) >= 1, Wait);
     const int reads = p.Reads.value(0x1400);

@@ -1,12 +1,8 @@
-// The Connection Settings dialog: what it loads, shows, applies and saves.
-#include "link/frmModbus.h"
+// The Connection Settings dialog: what it loads, shows, applies and saves (the baud rate
+// applied to an open port: tst_connection_pty).
 #include "shell/frmConnection.h"
-#include "support/FakeDeviceRoot.h"
-#include "support/FakeShell.h"
-#include "support/LinkTestAccess.h"
-#include "support/ScriptedDialogs.h"
+#include "support/ProgramRig.h"
 #include "support/ShellTestKit.h"
-#include "support/SimProcess.h"
 #include "widgets/UpDown.h"
 
 #include <QCheckBox>
@@ -17,10 +13,6 @@
 #include <QPushButton>
 #include <QtTest>
 
-#include <memory>
-#include <pty.h>
-#include <termios.h>
-
 using namespace shelltest;
 
 Q_DECLARE_METATYPE(TParity)
@@ -30,35 +22,7 @@ using TStored = QList<QPair<QString, QString>>;
 
 namespace {
 
-struct TRig {
-    // Ports reach only what a test puts here, whatever the machine has.
-    TFakeDeviceRoot Devices;
-    TFakeShell Shell;
-    TScriptedDialogs Dialogs;
-    std::unique_ptr<TFormModbus> Link;
-    std::unique_ptr<TFormConnection> Dialog;
-    // By default every port of the fixed table reaches a device, so OK asks nothing.
-    explicit TRig(bool portsPresent = true) {
-        for (unsigned com = 1; portsPresent && com <= 96; ++com)
-            Devices.AddPort(com);
-        Shell.IsConnected = false;
-        Link = std::make_unique<TFormModbus>(Shell, Dialogs);
-        Dialog = std::make_unique<TFormConnection>(*Link, Shell, Dialogs);
-        Dialog->DeviceRoot = Devices.Root();
-    }
-    ~TRig() {
-        Dialog.reset();
-        Link.reset();
-    }
-    TKrModbus& Modbus() { return TLinkTestAccess::Master(*Link); }
-    QCheckBox* PresentOnly() const { return Dialog->findChild<QCheckBox*>(); }
-    QStringList Entries() const {
-        QStringList texts;
-        for (int i = 0; i < Dialog->ComboPortName->count(); ++i)
-            texts << Dialog->ComboPortName->itemText(i);
-        return texts;
-    }
-};
+using TRig = TConnectionRig;
 
 void Store(const TStored& values) {
     QSettings s = shelltest::Store();
@@ -98,7 +62,6 @@ private slots:
     void portLockedUntilDisconnected();
     void settingsWriteWhileOpen_data();
     void settingsWriteWhileOpen();
-    void onlineBaudRateAppliedToOpenPort();
     void upDownSteps_data();
     void upDownSteps();
     void saveWritesSixValues();
@@ -625,29 +588,6 @@ void TestConnection::settingsWriteWhileOpen() {
     QTEST(rig.Modbus().Baudrate(), "baud");
     QTEST(rig.Modbus().Parity(), "parity");
     QCOMPARE(rig.Modbus().StopBits(), TStopBits::_1);
-}
-
-void TestConnection::onlineBaudRateAppliedToOpenPort() {
-    int master = -1, slave = -1;
-    char name[256] = {};
-    QCOMPARE(::openpty(&master, &slave, name, nullptr, nullptr), 0);
-    ::close(slave);
-    QVERIFY(MapPort(90, QString::fromLocal8Bit(name)));
-    TRig rig;
-    rig.Modbus().SetPortNum(90);
-    QVERIFY(rig.Modbus().Open());
-    rig.Shell.IsConnected = true;
-    rig.Dialog->show();
-    rig.Dialog->ComboBaudrate->setCurrentText("9600");
-    rig.Dialog->ButtonOk->click();
-    QVERIFY(rig.Modbus().Opened());
-    QCOMPARE(int(rig.Modbus().PortNum()), 90);
-    termios t{};
-    QCOMPARE(::tcgetattr(master, &t), 0);
-    QCOMPARE(::cfgetospeed(&t), speed_t(B9600));
-    rig.Modbus().Close();
-    ::close(master);
-    UnmapPort(90);
 }
 
 void TestConnection::upDownSteps_data() {

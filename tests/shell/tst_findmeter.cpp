@@ -1,25 +1,20 @@
-// Find Meter and what the Connection Settings dialog shows of the ports: the dialog's scan
-// against the simulator (found, several, Cancel), Use into the connection controls, what a
-// port reaches as adapters come and go through the device monitor's seam, and the lasting COM
-// number an adapter is given.
-#include "link/frmModbus.h"
+// Find Meter and what the Connection Settings dialog shows of the ports, without a meter: the
+// meter chosen applied and connected to, Use into the connection controls, a port that does not
+// open or that the user may not open, what a port reaches as adapters come and go through the
+// device monitor's seam, and the lasting COM number an adapter is given. The scan against the
+// simulator is tst_findmeter_sim.
 #include "platform/PosixSerialDevice.h"
 #include "shell/DeviceMonitor.h"
 #include "shell/frmConnection.h"
 #include "shell/frmFindMeter.h"
 #include "support/FakeSerialDevice.h"
-#include "support/FakeShell.h"
-#include "support/LinkTestAccess.h"
-#include "support/ScriptedDialogs.h"
+#include "support/ProgramRig.h"
 #include "support/ShellTestKit.h"
-#include "support/SimProcess.h"
 
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QProgressBar>
 #include <QPushButton>
-#include <QRadioButton>
 #include <QTemporaryDir>
 #include <QTreeWidget>
 #include <QtTest>
@@ -32,34 +27,7 @@ using namespace shelltest;
 
 namespace {
 
-struct TRig {
-    TFakeShell Shell;
-    TScriptedDialogs Dialogs;
-    TDeviceMonitor Monitor;
-    std::unique_ptr<TFormModbus> Link;
-    std::unique_ptr<TFormConnection> Dialog;
-    TRig() {
-        Shell.IsConnected = false;
-        Link = std::make_unique<TFormModbus>(Shell, Dialogs);
-        Dialog = std::make_unique<TFormConnection>(*Link, Shell, Dialogs);
-        Dialog->SetDeviceMonitor(&Monitor);
-    }
-    ~TRig() {
-        Dialog.reset();
-        Link.reset();
-    }
-};
-
-QStringList Rows(const QTreeWidget* list) {
-    QStringList rows;
-    for (int i = 0; i < list->topLevelItemCount(); ++i) {
-        QStringList cells;
-        for (int c = 0; c < list->columnCount(); ++c)
-            cells << list->topLevelItem(i)->text(c);
-        rows << cells.join(' ');
-    }
-    return rows;
-}
+using TRig = TConnectionRig;
 
 void Touch(const QString& path) {
     QDir().mkpath(QFileInfo(path).path());
@@ -67,9 +35,7 @@ void Touch(const QString& path) {
     QVERIFY(f.open(QIODevice::WriteOnly));
 }
 
-// The test's probes may wait this long for a meter to begin: the unpaced simulator answers
-// at once, but a busy machine may hold it back; these tests are not about the wait.
-constexpr double Turnaround = 0.060;
+// Generous for a loaded machine; these tests are not about the wait.
 constexpr int Wait = 60000;
 
 const char* const ById = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K1234-if00-port0";
@@ -81,79 +47,6 @@ class TestFindMeter : public QObject {
 
 private slots:
     void initTestCase() { QVERIFY(PrivateConfig()); }
-
-    void scanInTheDialog_data() {
-        QTest::addColumn<QStringList>("simArgs");
-        QTest::addColumn<bool>("every");
-        QTest::addColumn<QStringList>("rows");
-        QTest::newRow("38400 baud, found among the likely addresses")
-            << QStringList{"--baud", "38400", "--serial", "F-1"} << false
-            << QStringList{"COM9 1 38400 None1 KT580 3.20 F-1"};
-        QTest::newRow("every meter of a line")
-            << QStringList{"--address", "5", "--serial", "F-5", "--extra-meter", "2,F-2"} << true
-            << QStringList{"COM9 2 19200 None1 KT580 3.20 F-2",
-                           "COM9 5 19200 None1 KT580 3.20 F-5"};
-    }
-    void scanInTheDialog() {
-        QFETCH(QStringList, simArgs);
-        QFETCH(bool, every);
-        QFETCH(QStringList, rows);
-        TSimProcess sim(simArgs, 9);
-        QVERIFY(!sim.Path().isEmpty());
-        TFormFindMeter d;
-        d.SetTurnaround(Turnaround);
-        d.Prepare(9, {19200, TScanSetting::None1}, 1);
-        QCOMPARE(d.ComboPort->currentText(), QStringLiteral("COM9"));
-        (every ? d.RadioEvery : d.RadioFirst)->setChecked(true);
-        int finished = 0;
-        d.OnScanFinished = [&finished] { ++finished; };
-        d.show();
-        QVERIFY(d.ButtonStart->isDefault());
-        d.ButtonStart->click();
-        QVERIFY(!d.ButtonStart->isEnabled());
-        QVERIFY(d.ButtonCancel->isEnabled());
-        QVERIFY(!d.LabelRemaining->text().isEmpty());
-        // Read once the window has shown the scan's end, whatever the load.
-        QTRY_COMPARE_WITH_TIMEOUT(finished, 1, Wait);
-        QVERIFY(!d.Scanning());
-        QVERIFY(d.ButtonStart->isEnabled());
-        QCOMPARE(Rows(d.ListFound), rows);
-        QCOMPARE(d.ProgressScan->value(), d.ProgressScan->maximum());
-        QVERIFY(d.LabelTrying->text().startsWith("Meters found"));
-        QVERIFY(LockFree(sim.Path()));
-        // Enter now uses the meter found rather than searching again.
-        QVERIFY(d.ButtonUse->isDefault());
-        QVERIFY(!d.ButtonStart->isDefault());
-        // Use hands back the meter chosen.
-        d.ListFound->setCurrentItem(d.ListFound->topLevelItem(rows.size() - 1));
-        d.ButtonUse->click();
-        QCOMPARE(d.result(), int(QDialog::Accepted));
-        QVERIFY(d.Chosen().has_value());
-        QCOMPARE(QString::number(d.Chosen()->Address), rows.last().section(' ', 1, 1));
-        QVERIFY(!d.ConnectAsked());
-    }
-
-    void doubleClickUsesAndConnects() {
-        TSimProcess sim({"--address", "7", "--serial", "D-7"}, 9);
-        QVERIFY(!sim.Path().isEmpty());
-        TFormFindMeter d;
-        d.SetTurnaround(Turnaround);
-        d.Prepare(9, {19200, TScanSetting::None1}, 1);
-        int finished = 0;
-        d.OnScanFinished = [&finished] { ++finished; };
-        d.show();
-        d.ButtonStart->click();
-        QTRY_COMPARE_WITH_TIMEOUT(finished, 1, Wait);
-        QCOMPARE(d.ListFound->topLevelItemCount(), 1);
-        const QRect cell = d.ListFound->visualItemRect(d.ListFound->topLevelItem(0));
-        // A double-click as the window sees it: a click, then the second press.
-        QTest::mouseClick(d.ListFound->viewport(), Qt::LeftButton, {}, cell.center());
-        QTest::mouseDClick(d.ListFound->viewport(), Qt::LeftButton, {}, cell.center());
-        QCOMPARE(d.result(), int(QDialog::Accepted));
-        QVERIFY(d.Chosen().has_value());
-        QCOMPARE(int(d.Chosen()->Address), 7);
-        QVERIFY(d.ConnectAsked());
-    }
 
     // The meter chosen to connect to is applied as OK would, and only then is the connection
     // asked for.
@@ -168,31 +61,10 @@ private slots:
         rig.Dialog->ConnectToMeter({"COM12", 33, {4800, TScanSetting::Odd}, "KT580", "3.20", "S"});
         QCOMPARE(connects, 1);
         QCOMPARE(addressAtConnect, 33);
-        QCOMPARE(int(TLinkTestAccess::Master(*rig.Link).PortNum()), 12);
-        QCOMPARE(TLinkTestAccess::Master(*rig.Link).Baudrate(), 4800);
-        QCOMPARE(TLinkTestAccess::Master(*rig.Link).Parity(), TParity::Odd);
+        QCOMPARE(int(rig.Modbus().PortNum()), 12);
+        QCOMPARE(rig.Modbus().Baudrate(), 4800);
+        QCOMPARE(rig.Modbus().Parity(), TParity::Odd);
         QVERIFY(!rig.Dialog->isVisible());
-    }
-
-    void cancelClosesThePort() {
-        // Out of reach of the likely addresses and the first settings: the scan runs on.
-        TSimProcess sim({"--address", "200", "--baud", "1200"}, 9);
-        QVERIFY(!sim.Path().isEmpty());
-        TFormFindMeter d;
-        d.SetTurnaround(Turnaround);
-        d.Prepare(9, {19200, TScanSetting::None1}, 1);
-        d.show();
-        d.ButtonStart->click();
-        QTRY_VERIFY(d.LabelTrying->text().startsWith("Trying "));
-        QVERIFY(!LockFree(sim.Path()));
-        d.ButtonCancel->click();
-        // Cancel returns with the port closed.
-        QVERIFY(!d.Scanning());
-        QVERIFY(LockFree(sim.Path()));
-        QCOMPARE(d.LabelTrying->text(), QStringLiteral("Cancelled"));
-        QVERIFY(d.ButtonStart->isEnabled());
-        QVERIFY(!d.ButtonUse->isEnabled());
-        QVERIFY(d.ProgressScan->value() < d.ProgressScan->maximum());
     }
 
     void portThatDoesNotOpen() {
@@ -260,11 +132,11 @@ private slots:
         QCOMPARE(rig.Dialog->ComboParity->currentText(), QStringLiteral("Odd"));
         QCOMPARE(rig.Dialog->EditDevAddr->text(), QStringLiteral("33"));
         // Only OK applies them.
-        QCOMPARE(TLinkTestAccess::Master(*rig.Link).Baudrate(), 19200);
+        QCOMPARE(rig.Modbus().Baudrate(), 19200);
         QCOMPARE(rig.Dialog->ButtonFindMeter->isEnabled(), !online);
         rig.Dialog->ButtonOkClick();
-        QCOMPARE(TLinkTestAccess::Master(*rig.Link).Baudrate(), 4800);
-        QCOMPARE(TLinkTestAccess::Master(*rig.Link).Parity(), TParity::Odd);
+        QCOMPARE(rig.Modbus().Baudrate(), 4800);
+        QCOMPARE(rig.Modbus().Parity(), TParity::Odd);
         QCOMPARE(int(rig.Link->DeviceAddress()), 33);
         QCOMPARE(rig.Dialog->ButtonFindMeter->isEnabled(), !online);
     }

@@ -517,11 +517,7 @@ void TestMainWindow::connectPollSwitchDisconnect() {
     QVERIFY(t.ShowAndDismiss());
     t.Modbus().SetQueryInterval(20);
     QStringList sent;
-    auto forward = t.Modbus().OnSendData;
-    t.Modbus().OnSendData = [&, forward](TKrPolling& s, const std::string& d) {
-        sent << Hex(d);
-        forward(s, d);
-    };
+    t.Modbus().WatchSent([&](const std::string& d) { sent << Hex(d); });
 
     t.W->StartConnect->trigger();
     QVERIFY(t.Dialogs.Boxes.empty());

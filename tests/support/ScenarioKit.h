@@ -9,7 +9,7 @@
 #include "shell/frmConnection.h"
 #include "shell/frmMain.h"
 #include "support/FakeDeviceRoot.h"
-#include "support/LinkTestAccess.h"
+#include "support/ProgramRig.h"
 #include "support/ScriptedDialogs.h"
 #include "support/ShellTestKit.h"
 #include "support/SimMeter.h"
@@ -68,19 +68,12 @@ public:
         W->FormConnection().DeviceRoot = Devices.Root();
         W->SetConnectWait(0);
         Link().SetAdoptWait(0);
-        auto forward = Modbus().OnSendData;
-        Modbus().OnSendData = [this, forward](TKrPolling& s, const std::string& d) {
-            Sent << QueryText(d);
-            forward(s, d);
-        };
-        auto f03 = Modbus().OnF03Response;
-        Modbus().OnF03Response = [this, f03](TKrModbus& s, std::uint8_t slave, std::uint16_t start,
-                                             std::span<const std::uint16_t> values) {
-            f03(s, slave, start, values);
+        Modbus().WatchSent([this](const std::string& d) { Sent << QueryText(d); });
+        Modbus().WatchReads([this](std::uint16_t start, std::span<const std::uint16_t> values) {
             ++Reads[start];
             if (start == 0x1400)
                 LastMeasurement.assign(values.begin(), values.end());
-        };
+        });
     }
 
     TFakeDeviceRoot Devices;
@@ -96,32 +89,22 @@ public:
     std::vector<std::uint16_t> LastMeasurement;
 
     TFormModbus& Link() { return W->FormModbus(); }
-    TKrModbus& Modbus() { return TLinkTestAccess::Master(W->FormModbus()); }
+    TMaster Modbus() { return Master(W->FormModbus()); }
 
     // Shows the window; the connection dialog comes up by itself, shows the stored values, gets
     // the scan interval typed in (and whatever edit adds) and is closed with OK.
     bool Start(const QString& interval = "20",
                const std::function<void(TFormConnection&)>& edit = {}) {
-        bool answered = false;
-        TModalWatcher watcher([&](QWidget* modal) {
-            TFormConnection& d = W->FormConnection();
-            if (modal != &d || answered) {
-                modal->close();
-                return;
-            }
+        TConnectionAnswer answer(*W, [&](TFormConnection& d) {
             Shown = {d.ComboPortName->currentText(), d.ComboBaudrate->currentText(),
                      d.ComboParity->currentText(), d.EditDevAddr->text(),
                      d.EditQueryInterval->text()};
             d.EditQueryInterval->setText(interval);
             if (edit)
                 edit(d);
-            answered = true;
-            d.ButtonOk->click();
         });
         W->show();
-        return QTest::qWaitForWindowExposed(W.get()) &&
-               QTest::qWaitFor([&] { return answered && !QApplication::activeModalWidget(); },
-                               Wait);
+        return QTest::qWaitForWindowExposed(W.get()) && answer.Wait(Wait);
     }
 
     // Shows the window and cancels the connection dialog that comes up after it.

@@ -1,10 +1,8 @@
-// The meter simulator for one test with its memory in a state file the test can read, and the
-// link connected to it as the shell connects it.
+// The meter simulator for one test with its memory in a state file the test can read; the link
+// is connected to it by ConnectLink (support/LinkRig.h, included here for the tests' sake).
 #pragma once
 
-#include "link/frmModbus.h"
-#include "support/FakeShell.h"
-#include "support/LinkTestAccess.h"
+#include "support/LinkRig.h"
 #include "support/SimProcess.h"
 
 #include <QFile>
@@ -69,34 +67,3 @@ public:
     // The simulator itself: its request log, counters and restarts.
     TSimProcess Sim;
 };
-
-// Connects the link as the shell does, minus the shell's settling wait: open COM1, go online,
-// queue the reads of the page shown and start polling. Waits are shrunk so a test runs in
-// seconds.
-inline bool ConnectLink(TFormModbus& link, TFakeShell& shell) {
-    // Without the simulator's COM1 entry the name would fall back to /dev/ttyS0, a real port.
-    const QString mapped = TestPortMapDir() + "/COM1";
-    if (qEnvironmentVariableIsEmpty("XDG_CONFIG_HOME") || !QFileInfo(mapped).isSymLink())
-        return false;
-    TLinkTestAccess::Master(link).SetPortNum(1);
-    TLinkTestAccess::Master(link).SetQueryInterval(20);
-    TLinkTestAccess::Master(link).SetQueryTimeout(1000);
-    link.SetAdoptWait(0);
-    if (!TLinkTestAccess::Master(link).Open())
-        return false;
-    shell.IsConnected = true;
-    shell.Disconnecting = false;
-    link.UpdateCommandStates();
-    return link.RequestPageData() && TLinkTestAccess::Master(link).Start(true);
-}
-
-// Disconnects as the shell does; true once the cycle has stopped and the port is closed.
-inline bool DisconnectLink(TFormModbus& link, TFakeShell& shell) {
-    shell.Disconnecting = true;
-    link.UpdateCommandStates();
-    if (TLinkTestAccess::Master(link).Running())
-        TLinkTestAccess::Master(link).Stop();
-    else
-        link.ModbusQueryFinish(TLinkTestAccess::Master(link));
-    return QTest::qWaitFor([&] { return !TLinkTestAccess::Master(link).Opened(); }, 5000);
-}

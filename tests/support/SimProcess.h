@@ -10,13 +10,19 @@
 #include <QMap>
 #include <QProcess>
 #include <QStringList>
+#include <QTemporaryDir>
 
 // A program or data file of the build, by its path below the build folder.
 inline QString Bin(const QString& relative) {
     return qEnvironmentVariable("KT_BIN_DIR") + "/" + relative;
 }
 
+// Tests find it below KT_BIN_DIR, which ctest sets; a benchmark is built knowing its path.
 inline QString SimBinary() {
+#ifdef KT_SIM_PATH
+    if (qEnvironmentVariableIsEmpty("KT_BIN_DIR"))
+        return QStringLiteral(KT_SIM_PATH);
+#endif
     return Bin(QStringLiteral("tools/kt580-sim/kt580-sim"));
 }
 
@@ -37,6 +43,23 @@ inline bool MapPort(int n, const QString& target) {
 inline void UnmapPort(int n) {
     QFile::remove(TestPortMapDir() + QString("/COM%1").arg(n));
 }
+
+// A configuration and a data folder of the run's own, for a program that is no ctest test (a
+// benchmark): the port map, the stored settings, recordings and the write journal land there,
+// never in the user's folders.
+class TPrivateFolders {
+public:
+    TPrivateFolders() {
+        qputenv("XDG_CONFIG_HOME", FConfig.path().toLocal8Bit());
+        qputenv("XDG_DATA_HOME", FData.path().toLocal8Bit());
+    }
+    QString Config(const QString& name) const { return FConfig.filePath(name); }
+    QString Data(const QString& name) const { return FData.filePath(name); }
+
+private:
+    QTemporaryDir FConfig;
+    QTemporaryDir FData;
+};
 
 // COM1 is the simulator's or nobody's: with no entry at all the port name would fall back to
 // the machine's first serial port.
@@ -146,9 +169,12 @@ public:
 
     // Answers that never arrived intact: dropped, or with a broken CRC or cut short (one answer
     // may carry several faults, and counts once).
-    int LostAnswers() {
+    int LostAnswers() { return LostAnswers(Log()); }
+
+    // The same, counted in a request log the simulator wrote to a file.
+    static int LostAnswers(const QString& log) {
         int lost = 0;
-        for (const QString& line : Log().split('\n', Qt::SkipEmptyParts)) {
+        for (const QString& line : log.split('\n', Qt::SkipEmptyParts)) {
             const qsizetype fault = line.indexOf(QLatin1String(" fault "));
             if (fault < 0 || line.section(' ', 1, 1) != QLatin1String("TX"))
                 continue;

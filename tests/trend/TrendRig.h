@@ -1,9 +1,7 @@
-// The Trend page on a link without a window: scripted dialogs, a stepped clock.
+// The Trend page on the link rig without a window: scripted dialogs, a stepped clock.
 #pragma once
 
-#include "link/frmModbus.h"
-#include "support/FakeShell.h"
-#include "support/ScriptedDialogs.h"
+#include "support/LinkRig.h"
 #include "trend/TrendDialogs.h"
 #include "trend/frmTrend.h"
 
@@ -24,17 +22,14 @@ public:
     int RecordAsked = 0;
 };
 
-struct TTrendRig {
-    TTrendRig() : Link(Shell, Dialogs), Page(Link, Dialogs, TrendDialogs) {
+struct TTrendRig : TLinkRig {
+    TTrendRig() {
         Shell.Page = TPage::Trend;
         Page.Now = [this] { return Clock; };
         Page.Recorder().Now = [this] { return Clock; };
         Page.ProgramVersion = QStringLiteral("2.2.0.0");
     }
-    TFakeShell Shell;
-    TScriptedDialogs Dialogs;
     TScriptedTrendDialogs TrendDialogs;
-    TFormModbus Link;
-    TFormTrend Page;
+    TFormTrend Page{Link, Dialogs, TrendDialogs};
     qint64 Clock = 1772370309000;
 };

@@ -2,7 +2,6 @@
 // rotation going, the file holds one row per measurement read in the simulator's log, and
 // ending by Disconnect or by the meter vanishing leaves whole rows only.
 #include "TrendRig.h"
-#include "support/LinkTestAccess.h"
 
 #include "support/SimMeter.h"
 
@@ -46,9 +45,9 @@ void TestTrendSim::recordingAgainstTheSimulator() {
     const QString path = dir.filePath(QStringLiteral("run.csv"));
     r.TrendDialogs.Records.push_back({path, {}});
     r.Page.ButtonRecordClick();
-    TLinkTestAccess::Master(r.Link).SetQueryTimeout(1000);
+    Master(r.Link).SetQueryTimeout(1000);
     QVERIFY(ConnectLink(r.Link, r.Shell));
-    TLinkTestAccess::Master(r.Link).SetQueryTimeout(1000);
+    Master(r.Link).SetQueryTimeout(1000);
     QVERIFY(QTest::qWaitFor([&] { return r.Page.Recorder().Rows() >= 8; }, 60000));
     const bool unplug = end == QLatin1String("unplug");
     if (unplug) {

@@ -17,9 +17,8 @@
 #include "shell/frmAbout.h"
 #include "shell/frmConnection.h"
 #include "shell/frmFindMeter.h"
-#include "support/LinkTestAccess.h"
-
 #include "shell/frmMain.h"
+#include "support/ProgramRig.h"
 #include "trend/TrendDialogs.h"
 #include "trend/frmTrend.h"
 #include "widgets/ProgramStyle.h"
@@ -31,13 +30,11 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QLabel>
 #include <QLocale>
 #include <QPainter>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <QScreen>
 #include <QStandardPaths>
 #include <QStyleFactory>
@@ -48,32 +45,12 @@
 
 namespace {
 
-// Runs the event loop until done() holds or the time is up.
-bool WaitFor(const std::function<bool()>& done, int ms) {
-    QDeadlineTimer deadline(ms);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
-}
-
-bool PageShows(const QWidget* page, const QRegularExpression& re) {
-    for (const QLabel* label : page->findChildren<QLabel*>()) {
-        if (re.match(label->text()).hasMatch())
-            return true;
-    }
-    return false;
-}
-
 // Some turns more of the cycle, so every block of the page has been read at least once.
 void Settle(TFormModbus& link, int& sent, int turns) {
     const int until = sent + turns;
     WaitFor([&] { return sent >= until && link.PendingQueries().empty(); }, 15000);
     // The last query sent is answered only when the scan interval has passed since its send.
-    const int answered = TLinkTestAccess::Master(link).QueryInterval() + 300;
-    WaitFor([] { return false; }, answered);
+    Idle(Master(link).QueryInterval() + 300);
 }
 
 QString Prefix;
@@ -170,10 +147,9 @@ TShotOptions ParseShotOptions(int argc, char* argv[]) {
 int SaveCommunication(TFormKT580& window, const QString& dir, const QByteArray& name) {
     window.ReadingsCommunicationExecute();
     // Enough queries for the figures and the verdict, and one refresh after them.
-    WaitFor([] { return false; }, 6000);
+    Idle(6000);
     const QString path = Save(window.Communication().Window(), dir, name.constData());
-    window.StartDisconnectExecute();
-    WaitFor([&] { return !window.Connected(); }, 10000);
+    DisconnectWindow(window);
     window.close();
     if (path.isEmpty())
         return 1;
@@ -189,22 +165,14 @@ void UseSystemLocale() {
 
 // Shows the main window and answers the connection dialog that comes up by itself after the
 // first show with OK (saving it, and the action images, with --windows).
-bool ShowAndAnswerConnection(TFormKT580& window, const TShotOptions& options, QStringList& extra) {
+bool ShowWindow(TFormKT580& window, const TShotOptions& options, QStringList& extra) {
     const QString& dir = options.Dir;
-    QTimer answer;
-    answer.setInterval(20);
-    QObject::connect(&answer, &QTimer::timeout, [&] {
-        QWidget* modal = QApplication::activeModalWidget();
-        if (modal == &window.FormConnection()) {
-            answer.stop();
-            if (options.Windows)
-                extra << Save(modal, dir, "connection-settings.png");
-            // The pages are taken from the meter on COM1; the other choices stay the stored ones.
-            window.FormConnection().SelectPort(1);
-            window.FormConnection().ButtonOk->click();
-        }
+    TConnectionAnswer answer(window, [&](TFormConnection& dialog) {
+        if (options.Windows)
+            extra << Save(&dialog, dir, "connection-settings.png");
+        // The pages are taken from the meter on COM1; the other choices stay the stored ones.
+        dialog.SelectPort(1);
     });
-    answer.start();
     window.show();
     if (options.Size.isValid()) {
         window.setWindowState(Qt::WindowNoState);
@@ -216,7 +184,7 @@ bool ShowAndAnswerConnection(TFormKT580& window, const TShotOptions& options, QS
     }
     if (options.Windows)
         extra << SaveIconSheet(window, dir);
-    if (!WaitFor([&] { return !answer.isActive() && !QApplication::activeModalWidget(); }, 10000)) {
+    if (!answer.Wait(10000)) {
         std::fprintf(stderr, "kt580-shots: the connection dialog did not come up\n");
         return false;
     }
@@ -242,8 +210,7 @@ QString SaveFindMeter(TFormKT580& window, const QString& dir) {
 // false when the meter gives no values.
 bool SavePages(TFormKT580& window, int& sent, const QString& dir, QStringList& pages) {
     TFormModbus& link = window.FormModbus();
-    const QRegularExpression voltage(QStringLiteral(R"(^[0-9]+[.,][0-9]+ ?V$)"));
-    if (!WaitFor([&] { return PageShows(window.FormRTMetering(), voltage); }, 20000)) {
+    if (!WaitForValues(window, 20000)) {
         std::fprintf(stderr, "kt580-shots: no values from the meter\n");
         return false;
     }
@@ -272,7 +239,7 @@ QString SaveTrend(TFormKT580& window, const QString& dir, int seconds) {
         QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
     trend.StartRecording({recordings + QStringLiteral("/kt580-shots.csv"), {}});
     window.ReadingsTrend->trigger();
-    WaitFor([] { return false; }, seconds * 1000);
+    Idle(seconds * 1000);
     trend.Refresh();
     trend.Recorder().Stop();
     return Save(&window, dir, "trend.png");
@@ -298,7 +265,7 @@ QString SaveJournal(TFormKT580& window, const QString& dir) {
     }
     commissioning.ShowJournal();
     QWidget* journal = commissioning.JournalWindow();
-    WaitFor([] { return false; }, 500);
+    Idle(500);
     QString path = journal ? Save(journal, dir, "write-journal.png") : QString();
     if (journal)
         journal->close();
@@ -309,7 +276,7 @@ QString SaveJournal(TFormKT580& window, const QString& dir) {
 QString SaveRecord(TFormKT580& window, IDialogs& dialogs, const QString& dir) {
     TFormRecord record(TRecordOptions{}, dialogs, &window);
     record.show();
-    WaitFor([] { return false; }, 300);
+    Idle(300);
     return Save(&record, dir, "record.png");
 }
 
@@ -354,22 +321,16 @@ int main(int argc, char* argv[]) {
 
     TQtDialogs dialogs;
     TFormKT580 window(dialogs);
-    TFormModbus& link = window.FormModbus();
     int sent = 0;
-    auto forward = TLinkTestAccess::Master(link).OnSendData;
-    TLinkTestAccess::Master(link).OnSendData = [&](TKrPolling& s, const std::string& d) {
-        ++sent;
-        forward(s, d);
-    };
+    Master(window.FormModbus()).WatchSent([&sent](const std::string&) { ++sent; });
 
     QStringList extra;
-    if (!ShowAndAnswerConnection(window, options, extra))
+    if (!ShowWindow(window, options, extra))
         return 1;
     if (options.Windows)
         extra << SaveFindMeter(window, dir);
 
-    window.StartConnectExecute();
-    if (!window.Connected()) {
+    if (!ConnectWindow(window)) {
         std::fprintf(stderr, "kt580-shots: cannot connect to COM1\n");
         return 1;
     }
@@ -386,8 +347,7 @@ int main(int argc, char* argv[]) {
         SaveAbout(window, dir, extra);
     }
 
-    window.StartDisconnectExecute();
-    WaitFor([&] { return !window.Connected(); }, 10000);
+    DisconnectWindow(window);
     window.close();
     return PrintPaths(pages + extra);
 }
