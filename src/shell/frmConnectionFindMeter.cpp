@@ -23,8 +23,9 @@ void TFormConnection::ButtonFindMeterClick() {
     TScanSetting setting{ComboBaudrate->currentText().toUInt(),
                          std::max(ComboParity->currentIndex(), 0)};
     const int address = IntegerOf(EditDevAddr->text()).value_or(1);
-    FindMeter().Prepare(static_cast<int>(SelectedPort()), setting,
-                        static_cast<std::uint8_t>(std::clamp(address, MinMeterAddress, MaxMeterAddress)));
+    FindMeter().Prepare(
+        static_cast<int>(SelectedPort()), setting,
+        static_cast<std::uint8_t>(std::clamp(address, MinMeterAddress, MaxMeterAddress)));
     if (FindMeter().exec() != QDialog::Accepted || !FindMeter().Chosen())
         return;
     UseMeter(*FindMeter().Chosen());
@@ -44,7 +45,8 @@ void TFormConnection::FindMeterFromMenu() {
     else if (modbus.Parity() == TParity::Odd)
         parity = ParityOdd;
     FindMeter().Prepare(modbus.PortNum(), {static_cast<std::uint32_t>(modbus.Baudrate()), parity},
-                        static_cast<std::uint8_t>(std::clamp<int>(FLink.DeviceAddress(), MinMeterAddress, MaxMeterAddress)));
+                        static_cast<std::uint8_t>(std::clamp<int>(
+                            FLink.DeviceAddress(), MinMeterAddress, MaxMeterAddress)));
     if (FindMeter().exec() != QDialog::Accepted || !FindMeter().Chosen())
         return;
     if (FindMeter().ConnectAsked()) {

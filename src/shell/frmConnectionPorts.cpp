@@ -32,8 +32,8 @@ void TFormConnection::SelectPort(unsigned number) {
 }
 
 void TFormConnection::FillPorts() {
-    FillPortList(ComboPortName, CheckPresentOnly->isChecked(),
-                 {FLink.PortNum(), SelectedPort()}, DeviceRoot);
+    FillPortList(ComboPortName, CheckPresentOnly->isChecked(), {FLink.PortNum(), SelectedPort()},
+                 DeviceRoot);
 }
 
 void TFormConnection::SetDeviceMonitor(TDeviceMonitor* monitor) {

@@ -1,17 +1,19 @@
 // The main window: menu, tool bar, the page area with the three pages, the four-panel status
 // bar, connect and disconnect. It owns the meter link, the connection dialog and the pages, and
 // is the link's view of the shell's state.
-// Its members are defined by job: frmMain.cpp, frmMainActions.cpp (menu, tool bar, action
-// states), frmMainPages.cpp (page area, page commands), frmMainStatusBar.cpp, frmMainConnect.cpp
-// (connect, disconnect) and frmMainClose.cpp (the close protocol).
+// It composes the actions with the menu and tool bar (TMainActions), the page area (TPageArea)
+// and the status bar (TStatusPanels). Its members are defined by job: frmMain.cpp,
+// frmMainPages.cpp (page commands), frmMainConnect.cpp (connect, disconnect) and
+// frmMainClose.cpp (the close protocol).
 #pragma once
 
 #include "link/LinkViews.h"
+#include "shell/MainActions.h"
+#include "shell/PageArea.h"
 #include "shell/VersionRecord.h"
 
 #include <QMainWindow>
 
-#include <array>
 #include <memory>
 
 class IDialogs;
@@ -21,6 +23,7 @@ class TDeviceMonitor;
 class TFormConnection;
 class TFormModbus;
 class TFormTrend;
+class TStatusPanels;
 class ITrendDialogs;
 class QAction;
 class QLabel;
@@ -34,7 +37,7 @@ public:
     ~TFormKT580() override;
 
     // ILinkShell
-    TPage ActivePage() const override;
+    TPage ActivePage() const override { return FPageArea->ActivePage(); }
     bool Connected() const override { return FConnected; }
     void SetConnected(bool value) override;
     bool DisconnectRequested() const override { return FDisconnectRequested; }
@@ -43,7 +46,7 @@ public:
 
     // Shows one page (or none) in the page area and names it with the address in panel 0.
     void ShowPage(QWidget* page);
-    QWidget* ActivePageWidget() const { return FActivePage; }
+    QWidget* ActivePageWidget() const { return FPageArea->Active(); }
     QString StatusText(int panel) const;
 
     void StartConnectExecute();
@@ -71,11 +74,11 @@ public:
     TFormModbus& FormModbus() { return *FFormModbus; }
     TFormConnection& FormConnection() { return *FFormConnection; }
     TCommunicationHost& Communication() { return *FCommunication; }
-    QWidget* FormRTMetering() const { return FPages[0]; }
-    QWidget* FormDeviceInfo() const { return FPages[1]; }
-    QWidget* FormGeneralSettings() const { return FPages[2]; }
+    QWidget* FormRTMetering() const { return FPageArea->Page(0); }
+    QWidget* FormDeviceInfo() const { return FPageArea->Page(1); }
+    QWidget* FormGeneralSettings() const { return FPageArea->Page(2); }
     TFormTrend* FormTrend() const { return FFormTrend; }
-    QWidget* FormInstallCheck() const { return FPages[3]; }
+    QWidget* FormInstallCheck() const { return FPageArea->Page(3); }
     TCommissioning& Commissioning() { return *FCommissioning; }
 
     // How long Connect blocks after opening the port, so the meter's line settles before the
@@ -85,71 +88,54 @@ public:
     // The version record the About box shows; tests replace it.
     TVersionLookup VersionLookup = ProgramVersionValue;
 
-    QAction* StartConnect;
-    QAction* StartDisconnect;
-    QAction* StartConnectionSettings;
-    QAction* StartExit;
-    QAction* ReadingsRealTimeMetering;
-    QAction* ReadingsDeviceInformation;
-    QAction* ReadingsTrend;
-    QAction* SettingsGeneralSettings;
-    QAction* HelpAbout;
-    QAction* ReadingsInstallationCheck;
-    QAction* ReadingsWriteJournal;
-    QAction* StartCommissioningReport;
-
-    QAction* StartFindMeter = nullptr;
+    // The actions are TMainActions'; these reach them.
+    QAction* StartConnect() const { return FActions->StartConnect; }
+    QAction* StartDisconnect() const { return FActions->StartDisconnect; }
+    QAction* StartConnectionSettings() const { return FActions->StartConnectionSettings; }
+    QAction* StartExit() const { return FActions->StartExit; }
+    QAction* ReadingsRealTimeMetering() const { return FActions->ReadingsRealTimeMetering; }
+    QAction* ReadingsDeviceInformation() const { return FActions->ReadingsDeviceInformation; }
+    QAction* ReadingsTrend() const { return FActions->ReadingsTrend; }
+    QAction* SettingsGeneralSettings() const { return FActions->SettingsGeneralSettings; }
+    QAction* HelpAbout() const { return FActions->HelpAbout; }
+    QAction* ReadingsInstallationCheck() const { return FActions->ReadingsInstallationCheck; }
+    QAction* ReadingsWriteJournal() const { return FActions->ReadingsWriteJournal; }
+    QAction* StartCommissioningReport() const { return FActions->StartCommissioningReport; }
+    QAction* StartFindMeter() const { return FActions->StartFindMeter; }
+    QAction* ReadingsCommunication() const { return FActions->ReadingsCommunication; }
     // Serial devices plugged in and pulled out; tests replace the udev one with their own.
     TDeviceMonitor& DeviceMonitor() { return *FDeviceMonitor; }
     void StartFindMeterExecute();
-    QAction* ReadingsCommunication = nullptr;
-    QToolBar* ToolBar1;
-    QScrollArea* ScrollBox1;
-    QWidget* StatusBar;
+    QToolBar* ToolBar1 = nullptr;
+    QScrollArea* ScrollBox1 = nullptr;
+    QWidget* StatusBar = nullptr;
     // What to do next, across the status panels of the line while offline: shown when the
     // start-up Connection Settings dialog was cancelled, gone once connected.
     QLabel* LabelNextStep = nullptr;
-    QTimer* TimerShowDialog;
+    QTimer* TimerShowDialog = nullptr;
 
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
-    void FitPage();
 
 private:
-    // frmMain.cpp: creation, the first showing and the link's state.
     void FormCreate();
     void FormShow();
     void TimerShowDialogTimer();
-    QString NextStepText() const;
-    // frmMainActions.cpp
-    void CreateActions();
-    void CreateCommissioningActions();
-    void CreateMenu();
-    void CreateToolBar();
-    void CreateFindMeter();
     void UpdateActionStates();
-    // frmMainPages.cpp
-    void CreatePageArea();
-    void DockPages();
-    void SizeForPages();
-    // frmMainStatusBar.cpp
-    void CreateStatusBar();
-    void StatusBarResize();
+    void OpenPage(QWidget* page);
 
     IDialogs& FDialogs;
     std::unique_ptr<TFormModbus> FFormModbus;
     std::unique_ptr<TFormConnection> FFormConnection;
     std::unique_ptr<TCommissioning> FCommissioning;
     std::unique_ptr<TCommunicationHost> FCommunication;
-    std::array<QWidget*, 4> FPages{};
     std::unique_ptr<ITrendDialogs> FTrendDialogs;
     TFormTrend* FFormTrend = nullptr;
     std::unique_ptr<TDeviceMonitor> FDeviceMonitor;
-    QWidget* FPageHost = nullptr;
-    std::array<QLabel*, 4> FPanels{};
-    QWidget* FActivePage = nullptr;
+    std::unique_ptr<TMainActions> FActions;
+    std::unique_ptr<TPageArea> FPageArea;
+    std::unique_ptr<TStatusPanels> FStatus;
     bool FConnected = false;
     bool FDisconnectRequested = false;
     bool FShown = false;
