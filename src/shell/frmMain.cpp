@@ -1,3 +1,5 @@
+// The main window: creating, showing and closing it, the link's state, connect and disconnect,
+// and the commands that show a page or open a window.
 #include "shell/frmMain.h"
 
 #include "commissioning/Commissioning.h"
@@ -6,20 +8,25 @@
 #include "link/frmModbus.h"
 #include "meter/cstMain.h"
 #include "platform/PortName.h"
+#include "shell/CannotOpenText.h"
 #include "shell/DeviceMonitor.h"
 #include "shell/MainActions.h"
 #include "shell/PageArea.h"
 #include "shell/ShellPages.h"
 #include "shell/StatusPanels.h"
+#include "shell/frmAbout.h"
 #include "shell/frmConnection.h"
 #include "trend/TrendDialogs.h"
 #include "trend/frmTrend.h"
+#include "widgets/Dialogs.h"
 #include "widgets/UiFont.h"
 
 #include <QAction>
+#include <QCloseEvent>
 #include <QLabel>
 #include <QMenuBar>
 #include <QScrollArea>
+#include <QThread>
 #include <QTimer>
 #include <QToolBar>
 #include <QVBoxLayout>
@@ -33,7 +40,7 @@ const QString SimulatorMark = QStringLiteral(" [Simulator]");
 } // namespace
 
 TFormKT580::TFormKT580(IDialogs& dialogs, QWidget* parent)
-    : QMainWindow(parent), FDialogs(dialogs) {
+    : QMainWindow(parent), FDialogs(dialogs), FClose(*this) {
     setWindowTitle(MainTitle);
     setFont(UiFont());
     FActions = std::make_unique<TMainActions>(*this);
@@ -128,7 +135,7 @@ void TFormKT580::TimerShowDialogTimer() {
 }
 
 void TFormKT580::UpdateActionStates() {
-    FActions->UpdateStates(FConnected, FCloseAfterWrites, IsOnline());
+    FActions->UpdateStates(FConnected, FClose.AfterWrites(), IsOnline());
 }
 
 void TFormKT580::SetConnected(bool value) {
@@ -140,11 +147,107 @@ void TFormKT580::SetConnected(bool value) {
     if (FConnected)
         FStatus->HideNextStep();
     UpdateActionStates();
-    if (!FConnected && FCloseAfterWrites && !FCloseScheduled) {
-        // The writes are out and the port is closed: the close asked for earlier goes ahead,
-        // from the event loop, once the master's event has returned.
-        FCloseScheduled = true;
-        QMetaObject::invokeMethod(
-            this, [this] { close(); }, Qt::QueuedConnection);
+    if (!FConnected)
+        FClose.Disconnected();
+}
+
+void TFormKT580::StartFindMeterExecute() {
+    if (!FConnected)
+        FFormConnection->FindMeterFromMenu();
+}
+
+void TFormKT580::StartConnectExecute() {
+    TFormModbus& modbus = *FFormModbus;
+    if (!modbus.Open()) {
+        FDialogs.MessageBox(QString::fromLatin1(cstMain::CaptionError),
+                            CannotOpenText(modbus.PortNum(), modbus.OpenSystemError()),
+                            IDialogs::Critical, IDialogs::Ok);
+        return;
     }
+    // The meter and the adapter settle on the freshly opened line before the first frame.
+    if (FConnectWait > 0)
+        QThread::msleep(static_cast<unsigned long>(FConnectWait));
+    FDisconnectRequested = false;
+    SetConnected(true);
+    FFormModbus->UpdateCommandStates();
+    if (FFormModbus->RequestPageData())
+        modbus.Start(true);
+}
+
+void TFormKT580::StartDisconnectExecute() {
+    FDisconnectRequested = true;
+    UpdateActionStates();
+    FFormModbus->UpdateCommandStates();
+    TFormModbus& modbus = *FFormModbus;
+    if (modbus.Running())
+        modbus.Stop();
+    else
+        FFormModbus->EndCycle();
+}
+
+void TFormKT580::StartConnectionSettingsExecute() {
+    FFormConnection->exec();
+}
+
+void TFormKT580::StartExitExecute() {
+    close();
+}
+
+void TFormKT580::closeEvent(QCloseEvent* event) {
+    const TCloseProtocol::TStep step = FClose.Ask(FConnected, FDisconnectRequested, *FFormModbus);
+    if (step == TCloseProtocol::TStep::WaitForWrites) {
+        // Offline from now on: no new command, and the end of the cycle closes the port.
+        FDisconnectRequested = true;
+        FFormModbus->UpdateCommandStates();
+        UpdateActionStates();
+    }
+    if (step != TCloseProtocol::TStep::Close) {
+        event->ignore();
+        return;
+    }
+    FFormConnection->SaveSettings();
+    event->accept();
+}
+
+void TFormKT580::ShowPage(QWidget* page) {
+    if (FPageArea->Active())
+        SetStatusText(0, QString());
+    FPageArea->Show(page);
+    if (page)
+        FStatus->SetPageName(page->windowTitle(), FFormModbus->DeviceAddress());
+}
+
+void TFormKT580::RefreshStatusAddress() {
+    FStatus->RefreshAddress(FFormModbus->DeviceAddress());
+}
+
+void TFormKT580::OpenPage(QWidget* page) {
+    ShowPage(page);
+    FFormModbus->RequestPageData();
+}
+
+void TFormKT580::SettingsGeneralSettingsExecute() {
+    ShowPage(FormGeneralSettings());
+    // A write from this page is backed up under the meter's serial number.
+    if (IsOnline())
+        FCommissioning->EnsureSerialNumber();
+    FFormModbus->RequestPageData();
+}
+
+void TFormKT580::ReadingsCommunicationExecute() {
+    FCommunication->Open();
+}
+
+void TFormKT580::ReadingsWriteJournalExecute() {
+    FCommissioning->ShowJournal();
+}
+
+void TFormKT580::StartCommissioningReportExecute() {
+    if (IsOnline())
+        FCommissioning->StartReport();
+}
+
+void TFormKT580::HelpAboutExecute() {
+    TFormAbout about(VersionLookup, this);
+    about.exec();
 }

@@ -1,15 +1,15 @@
 // The main window: menu, tool bar, the page area with the three pages, the four-panel status
 // bar, connect and disconnect. It owns the meter link, the connection dialog and the pages, and
 // is the link's view of the shell's state.
-// It composes the actions with the menu and tool bar (TMainActions), the page area (TPageArea)
-// and the status bar (TStatusPanels). Its members are defined by job: frmMain.cpp,
-// frmMainPages.cpp (page commands), frmMainConnect.cpp (connect, disconnect) and
-// frmMainClose.cpp (the close protocol).
+// It composes the actions with the menu and tool bar (TMainActions), the page area (TPageArea),
+// the status bar (TStatusPanels) and the close protocol (TCloseProtocol).
 #pragma once
 
 #include "link/LinkViews.h"
+#include "shell/CloseProtocol.h"
 #include "shell/MainActions.h"
 #include "shell/PageArea.h"
+#include "shell/StatusPanels.h"
 #include "shell/VersionRecord.h"
 
 #include <QMainWindow>
@@ -23,13 +23,10 @@ class TDeviceMonitor;
 class TFormConnection;
 class TFormModbus;
 class TFormTrend;
-class TStatusPanels;
 class ITrendDialogs;
-class QAction;
 class QLabel;
 class QScrollArea;
 class QTimer;
-class QToolBar;
 
 class TFormKT580 : public QMainWindow, public ILinkShell {
 public:
@@ -42,23 +39,23 @@ public:
     void SetConnected(bool value) override;
     bool DisconnectRequested() const override { return FDisconnectRequested; }
     void RefreshStatusAddress() override;
-    void SetStatusText(int panel, const QString& text) override;
+    void SetStatusText(int panel, const QString& text) override { FStatus->SetText(panel, text); }
 
     // Shows one page (or none) in the page area and names it with the address in panel 0.
     void ShowPage(QWidget* page);
     QWidget* ActivePageWidget() const { return FPageArea->Active(); }
-    QString StatusText(int panel) const;
+    QString StatusText(int panel) const { return FStatus->Text(panel); }
 
     void StartConnectExecute();
     void StartDisconnectExecute();
     void StartConnectionSettingsExecute();
     void StartExitExecute();
-    void ReadingsRealTimeMeteringExecute();
-    void ReadingsDeviceInformationExecute();
-    void ReadingsTrendExecute();
+    void ReadingsRealTimeMeteringExecute() { OpenPage(FPageArea->Page(0)); }
+    void ReadingsDeviceInformationExecute() { OpenPage(FPageArea->Page(1)); }
+    void ReadingsTrendExecute() { OpenPage(FPageArea->Trend()); }
     void SettingsGeneralSettingsExecute();
     void HelpAboutExecute();
-    void ReadingsInstallationCheckExecute();
+    void ReadingsInstallationCheckExecute() { OpenPage(FPageArea->Page(3)); }
     void ReadingsWriteJournalExecute();
     void StartCommissioningReportExecute();
     // Opens the Communication window (also a double-click on the statistics panel does).
@@ -67,9 +64,9 @@ public:
     // Ends the program as closing the window does, also with a dialog or box open: they are
     // closed without applying anything, then the window closes and the values are saved. A
     // second call while confirmed writes are still going out closes at once.
-    void CloseFromOutside();
+    void CloseFromOutside() { FClose.FromOutside(); }
     // Closing waits for the writes of a confirmed command still going out.
-    bool ClosingAfterWrites() const { return FCloseAfterWrites; }
+    bool ClosingAfterWrites() const { return FClose.AfterWrites(); }
 
     TFormModbus& FormModbus() { return *FFormModbus; }
     TFormConnection& FormConnection() { return *FFormConnection; }
@@ -123,9 +120,11 @@ private:
     void FormShow();
     void TimerShowDialogTimer();
     void UpdateActionStates();
+    // Shows the page and asks the link for its data.
     void OpenPage(QWidget* page);
 
     IDialogs& FDialogs;
+    TCloseProtocol FClose;
     std::unique_ptr<TFormModbus> FFormModbus;
     std::unique_ptr<TFormConnection> FFormConnection;
     std::unique_ptr<TCommissioning> FCommissioning;
@@ -140,9 +139,4 @@ private:
     bool FDisconnectRequested = false;
     bool FShown = false;
     int FConnectWait = 1000;
-    // A close waits until the confirmed writes have gone out and the port has closed; a second
-    // stop request does not wait.
-    bool FCloseAfterWrites = false;
-    bool FCloseAtOnce = false;
-    bool FCloseScheduled = false;
 };
