@@ -2,13 +2,10 @@
 
 #include "link/LinkViews.h"
 #include "link/frmModbus.h"
-#include "meter/ConvertError.h"
-#include "meter/ValueParse.h"
 #include "meter/cstMain.h"
-#include "platform/PortInfo.h"
-#include "platform/PortName.h"
+#include "shell/ConnectionFields.h"
 #include "shell/ConnectionStore.h"
-#include "shell/PortListMarks.h"
+#include "shell/frmFindMeter.h"
 #include "widgets/Dialogs.h"
 #include "widgets/UiFont.h"
 #include "widgets/UpDown.h"
@@ -23,54 +20,12 @@
 #include <QSignalBlocker>
 
 #include <algorithm>
-#include <optional>
-#include <string>
 
 namespace {
 
 constexpr int BaudRates[] = {1200, 2400, 4800, 9600, 19200, 38400, 57600};
 
-QLabel* MakeLabel(const char* text, int left, int top, QWidget* parent) {
-    auto* label = new QLabel(QString::fromLatin1(text), parent);
-    label->setTextFormat(Qt::PlainText);
-    label->move(left, top);
-    label->adjustSize();
-    return label;
-}
-
-// The master's parity and stop bits from an entry of ComboParity; no entry changes neither.
-void ApplyParityEntry(TFormModbus& modbus, int entry) {
-    switch (entry) {
-    case TFormConnection::ParityEven:
-        modbus.SetParity(TParity::Even);
-        modbus.SetStopBits(TStopBits::_1);
-        break;
-    case TFormConnection::ParityOdd:
-        modbus.SetParity(TParity::Odd);
-        modbus.SetStopBits(TStopBits::_1);
-        break;
-    case TFormConnection::ParityNone2:
-        modbus.SetParity(TParity::None);
-        modbus.SetStopBits(TStopBits::_2);
-        break;
-    case TFormConnection::ParityNone1:
-        modbus.SetParity(TParity::None);
-        modbus.SetStopBits(TStopBits::_1);
-        break;
-    default:
-        break;
-    }
-}
-
 } // namespace
-
-std::optional<int> TFormConnection::IntegerOf(const QString& text) {
-    try {
-        return PlainInteger(text);
-    } catch (const EConvertError&) {
-        return std::nullopt;
-    }
-}
 
 TFormConnection::TFormConnection(TFormModbus& link, ILinkShell& shell, IDialogs& dialogs,
                                  QWidget* parent)
@@ -168,39 +123,27 @@ void TFormConnection::FormCreate() {
 
 void TFormConnection::showEvent(QShowEvent* event) {
     FormShow();
-    ShowPendingMeter();
+    FPorts->Refresh();
+    FHandOver.UsePending();
     QDialog::showEvent(event);
 }
 
 void TFormConnection::FormShow() {
     const TFormModbus& modbus = FLink;
-    // The filter is on whenever there is something to filter for; the stored port stays listed.
-    {
-        const QSignalBlocker quiet(CheckPresentOnly);
-        CheckPresentOnly->setChecked(FillPortList(ComboPortName, false, {}, DeviceRoot));
-    }
-    SelectPort(modbus.PortNum());
-    FillPorts();
+    FPorts->Show();
     const int baud = ComboBaudrate->findText(QString::number(modbus.Baudrate()));
     ComboBaudrate->setCurrentIndex(std::max(baud, 0));
 
     const TParity parity = modbus.Parity();
     const TStopBits stopBits = modbus.StopBits();
-    int entry = ParityEven;
-    if (parity == TParity::None && stopBits == TStopBits::_1)
-        entry = ParityNone1;
-    else if (parity == TParity::None && stopBits == TStopBits::_2)
-        entry = ParityNone2;
-    else if (parity == TParity::Odd && stopBits == TStopBits::_1)
-        entry = ParityOdd;
+    const int entry = ParityEntryOf(parity, stopBits);
     ComboParity->setCurrentIndex(entry);
 
     EditDevAddr->setText(QString::number(FLink.DeviceAddress()));
     EditQueryInterval->setText(QString::number(modbus.QueryInterval()));
     // Locked while connected, also while a disconnect is still finishing: the port of a cycle
     // that has not ended yet must not change under it.
-    ComboPortName->setEnabled(!FShell.Connected());
-    CheckPresentOnly->setEnabled(ComboPortName->isEnabled());
+    FPorts->SetLocked(FShell.Connected());
 
     FShown = {ComboBaudrate->currentIndex(),
               entry,
@@ -264,45 +207,28 @@ void TFormConnection::ButtonOkClick() {
     }
 }
 
-bool TFormConnection::ConfirmPort() {
-    if (!ComboPortName->isEnabled())
-        return true;
-    const unsigned port = SelectedPort();
-    if (DescribeComPort(port, DeviceRoot).Present || SimulatorOnPort("COM" + std::to_string(port)))
-        return true;
-    return FDialogs.MessageBox(QString::fromLatin1(cstMain::CaptionConfirm),
-                               QStringLiteral("COM%1 reaches no device: nothing is plugged in "
-                                              "there now. Keep COM%1 anyway?")
-                                   .arg(port),
-                               IDialogs::Question, IDialogs::YesNo) == IDialogs::ResultYes;
-}
-
 void TFormConnection::SaveSettings() const {
     ConnectionStore::Save(FLink);
 }
 
 void TFormConnection::BuildPortInfoControls() {
     setFixedSize(317, 237);
-    CheckPresentOnly = new QCheckBox(QStringLiteral("Only ports that reach a device"), this);
-    CheckPresentOnly->setGeometry(19, 150, 288, 19);
-    LabelReachCaption = MakeLabel("Port reaches:", 19, 175, this);
-    LabelReach = new QLabel(this);
-    LabelReach->setTextFormat(Qt::PlainText);
-    LabelReach->setGeometry(99, 173, 208, 30);
-    LabelReach->setWordWrap(true);
-    LabelReach->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    LabelAdapter = MakeLabel("USB adapter:", 19, 212, this);
-    ComboAdapter = new QComboBox(this);
-    ComboAdapter->setAccessibleName(QStringLiteral("USB adapter"));
-    ComboAdapter->setGeometry(99, 208, 208, 21);
-    ButtonFindMeter = new QPushButton(QStringLiteral("Find Meter..."), this);
-    ButtonFindMeter->setGeometry(224, 118, 81, 23);
+    FPorts =
+        std::make_unique<TPortChooser>(*this, ComboPortName, FLink, FShell, FDialogs, DeviceRoot);
+    CheckPresentOnly = FPorts->CheckPresentOnly;
+    LabelReachCaption = FPorts->LabelReachCaption;
+    LabelReach = FPorts->LabelReach;
+    LabelAdapter = FPorts->LabelAdapter;
+    ComboAdapter = FPorts->ComboAdapter;
+    ButtonFindMeter = FPorts->ButtonFindMeter;
     setTabOrder(ButtonCancel, ButtonFindMeter);
     setTabOrder(ButtonFindMeter, CheckPresentOnly);
     setTabOrder(CheckPresentOnly, ComboAdapter);
 
-    connect(ComboPortName, &QComboBox::currentIndexChanged, this, [this] { RefreshPortInfo(); });
-    connect(CheckPresentOnly, &QCheckBox::toggled, this, [this] { RefreshPortInfo(); });
-    connect(ComboAdapter, &QComboBox::activated, this, [this](int index) { ChooseAdapter(index); });
     connect(ButtonFindMeter, &QPushButton::clicked, this, [this] { ButtonFindMeterClick(); });
+}
+
+void TFormConnection::SetDeviceMonitor(TDeviceMonitor* monitor) {
+    FPorts->SetDeviceMonitor(monitor);
+    FHandOver.SetDeviceMonitor(monitor);
 }

@@ -1,22 +1,19 @@
 // The Connection Settings dialog: port, baud rate, parity and stop bits, device address and
 // scan interval. It holds none of them itself: it shows and sets the master's and the link's
 // values, and loads and saves them for the next run.
-// Its members are defined by job: frmConnection.cpp (the controls, showing, OK),
-// frmConnectionPorts.cpp (the port list, the port's reach, the adapters) and
-// frmConnectionFindMeter.cpp.
+// It composes the port list with what the chosen port reaches (TPortChooser) and the Find Meter
+// hand-over (TMeterHandOver).
 #pragma once
 
 #include "serial/Comm.h"
+#include "shell/MeterHandOver.h"
+#include "shell/PortChooser.h"
 
 #include <QDialog>
 
 #include <cstdint>
-
-#include "scan/ScanRunner.h"
-
 #include <functional>
 #include <memory>
-#include <optional>
 #include <string>
 
 class ILinkShell;
@@ -45,7 +42,7 @@ public:
     void ButtonOkClick();
     // OK's question before the dialog closes: a chosen port that reaches no device (nor the
     // simulator) is kept only when the operator says so. True to go on.
-    bool ConfirmPort();
+    bool ConfirmPort() { return FPorts->Confirm(); }
     // The values for the next run, when the main window closes.
     void SaveSettings() const;
 
@@ -65,39 +62,27 @@ public:
     QPushButton* ButtonOk;
     QPushButton* ButtonCancel;
 
-    // Entries of ComboParity.
-    enum { ParityEven, ParityOdd, ParityNone2, ParityNone1 };
-
-    // What the chosen port reaches, USB adapters by their names, and Find Meter.
+    // What the chosen port reaches, USB adapters by their names, and Find Meter: TPortChooser's.
     QLabel* LabelReachCaption = nullptr;
     QLabel* LabelReach = nullptr;
     QLabel* LabelAdapter = nullptr;
     QComboBox* ComboAdapter = nullptr;
     QPushButton* ButtonFindMeter = nullptr;
-    // Narrows ComboPortName to the ports that reach a device, the stored port and the chosen
-    // one; each entry holds its COM number, so the choice never depends on the entry's place.
     QCheckBox* CheckPresentOnly = nullptr;
-    // The COM number of the chosen entry; choosing one that is filtered out brings it back.
-    unsigned SelectedPort() const;
-    void SelectPort(unsigned number);
-
-    // Ports that appear and vanish while the dialog is open show at once.
+    unsigned SelectedPort() const { return FPorts->Selected(); }
+    void SelectPort(unsigned number) { FPorts->Select(number); }
     void SetDeviceMonitor(TDeviceMonitor* monitor);
-    void RefreshPortInfo();
-    // Gives the adapter of ComboAdapter's entry `index` its lasting COM number and chooses it.
-    void ChooseAdapter(int index);
-    // Find Meter from this dialog: the meter chosen lands in the controls.
-    void ButtonFindMeterClick();
-    // Find Meter from the Start menu: the meter chosen opens this dialog with it filled in.
-    void FindMeterFromMenu();
-    // Puts a meter's port, address, baud rate and parity into the controls.
-    void UseMeter(const TMeterFound& meter);
-    // Applies a meter's port, address, baud rate and parity as OK would, then asks for the
-    // connection through OnConnect.
-    void ConnectToMeter(const TMeterFound& meter);
+    void RefreshPortInfo() { FPorts->Refresh(); }
+    void ChooseAdapter(int index) { FPorts->ChooseAdapter(index); }
+
+    // Find Meter from this dialog, or from the Start menu: TMeterHandOver's.
+    void ButtonFindMeterClick() { FHandOver.FromDialog(); }
+    void FindMeterFromMenu() { FHandOver.FromMenu(); }
+    void UseMeter(const TMeterFound& meter) { FHandOver.Use(meter); }
+    void ConnectToMeter(const TMeterFound& meter) { FHandOver.ConnectTo(meter); }
+    TFormFindMeter& FindMeter() { return FHandOver.FindMeter(); }
     // Asked to connect with the values applied: the main window's Connect.
     std::function<void()> OnConnect;
-    TFormFindMeter& FindMeter();
     // The file system where ports are looked up; tests point it at a fake /dev and /sys.
     std::string DeviceRoot;
 
@@ -110,10 +95,6 @@ private:
     void ConnectButtons();
     void NameControls();
     void BuildPortInfoControls();
-    void ShowPendingMeter();
-    void FillPorts();
-    // The whole text as a decimal integer, or nothing.
-    static std::optional<int> IntegerOf(const QString& text);
 
     // What the dialog showed and the values it showed them from. While it is open a settings
     // write that the meter confirms may change the address and the line; a field the operator
@@ -132,7 +113,6 @@ private:
     TFormModbus& FLink;
     ILinkShell& FShell;
     IDialogs& FDialogs;
-    TDeviceMonitor* FMonitor = nullptr;
-    TFormFindMeter* FFindMeter = nullptr;
-    std::optional<TMeterFound> FPendingMeter;
+    std::unique_ptr<TPortChooser> FPorts;
+    TMeterHandOver FHandOver{*this, FLink};
 };

@@ -1,3 +1,5 @@
+// The main window: creating, showing and closing it, the link's state, connect and disconnect,
+// and the commands that show a page or open a window.
 #include "shell/frmMain.h"
 
 #include "commissioning/Commissioning.h"
@@ -6,19 +8,28 @@
 #include "link/frmModbus.h"
 #include "meter/cstMain.h"
 #include "platform/PortName.h"
+#include "shell/CannotOpenText.h"
 #include "shell/DeviceMonitor.h"
+#include "shell/MainActions.h"
+#include "shell/PageArea.h"
 #include "shell/ShellPages.h"
+#include "shell/StatusPanels.h"
+#include "shell/frmAbout.h"
 #include "shell/frmConnection.h"
 #include "trend/TrendDialogs.h"
 #include "trend/frmTrend.h"
+#include "widgets/Dialogs.h"
 #include "widgets/UiFont.h"
 
 #include <QAction>
-#include <QEvent>
+#include <QCloseEvent>
 #include <QLabel>
 #include <QMenuBar>
 #include <QScrollArea>
+#include <QThread>
 #include <QTimer>
+#include <QToolBar>
+#include <QVBoxLayout>
 
 namespace {
 
@@ -29,15 +40,23 @@ const QString SimulatorMark = QStringLiteral(" [Simulator]");
 } // namespace
 
 TFormKT580::TFormKT580(IDialogs& dialogs, QWidget* parent)
-    : QMainWindow(parent), FDialogs(dialogs) {
+    : QMainWindow(parent), FDialogs(dialogs), FClose(*this) {
     setWindowTitle(MainTitle);
     setFont(UiFont());
-    CreateActions();
-    CreateCommissioningActions();
-    CreateMenu();
-    CreateToolBar();
-    CreatePageArea();
-    CreateStatusBar();
+    FActions = std::make_unique<TMainActions>(*this);
+    ToolBar1 = FActions->ToolBar1;
+    auto* central = new QWidget(this);
+    auto* layout = new QVBoxLayout(central);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    FPageArea = std::make_unique<TPageArea>(central);
+    ScrollBox1 = FPageArea->ScrollBox();
+    layout->addWidget(ScrollBox1, 1);
+    FStatus = std::make_unique<TStatusPanels>(central);
+    StatusBar = FStatus->Bar();
+    LabelNextStep = FStatus->NextStep();
+    layout->addWidget(StatusBar);
+    setCentralWidget(central);
     TimerShowDialog = new QTimer(this);
     TimerShowDialog->setSingleShot(true);
     TimerShowDialog->setTimerType(Qt::PreciseTimer);
@@ -49,13 +68,8 @@ TFormKT580::TFormKT580(IDialogs& dialogs, QWidget* parent)
 TFormKT580::~TFormKT580() {
     // The pages and the dialog hold on to the link; they go before it. The link's own end
     // closes the port.
-    for (QWidget*& page : FPages) {
-        delete page;
-        page = nullptr;
-    }
-    delete FFormTrend;
+    FPageArea.reset();
     FFormTrend = nullptr;
-    FActivePage = nullptr;
     if (FFormModbus)
         FFormModbus->SetFailureCause({});
     FCommunication.reset();
@@ -76,29 +90,28 @@ void TFormKT580::FormCreate() {
     FCommissioning = std::make_unique<TCommissioning>(*FFormModbus, FDialogs, this);
     FCommissioning->UtilityVersion = ProgramVersionText(VersionLookup);
     const TShellPages pages = CreatePages(*FFormModbus, FDialogs, &FCommissioning->Guard());
-    FPages = {pages.RTMetering, pages.DeviceInfo, pages.GeneralSettings,
-              FCommissioning->CreateInstallCheckPage()};
+    QWidget* installCheck = FCommissioning->CreateInstallCheckPage();
     FFormModbus->SetViews(pages.MeteringView, pages.DeviceInfoView, pages.SettingsView);
     FTrendDialogs = std::make_unique<TQtTrendDialogs>(FDialogs);
     FFormTrend = new TFormTrend(*FFormModbus, FDialogs, *FTrendDialogs);
     FFormTrend->ProgramVersion = ProgramVersionText(VersionLookup);
-    FCommunication = std::make_unique<TCommunicationHost>(*FFormModbus, FDialogs, this, FPanels[3]);
+    FCommunication =
+        std::make_unique<TCommunicationHost>(*FFormModbus, FDialogs, this, FStatus->Panel(3));
     // The status bar names the cause of unanswered reads as the Communication window judges it.
     FFormModbus->SetFailureCause([this] { return FCommunication->Monitor().Verdict().Text; });
-    DockPages();
-    CreateFindMeter();
-    SizeForPages();
+    FPageArea->Dock({pages.RTMetering, pages.DeviceInfo, pages.GeneralSettings, installCheck},
+                    FFormTrend);
+    FDeviceMonitor = CreateUdevMonitor();
+    FFormConnection->SetDeviceMonitor(FDeviceMonitor.get());
+    FActions->AddFindMeter();
+    // The restored size and place, should the operator leave the maximised state (or the
+    // desktop not maximise).
+    const int bars =
+        menuBar()->sizeHint().height() + ToolBar1->sizeHint().height() + StatusBar->height();
+    setGeometry(FPageArea->RestoredGeometry(bars, screen()));
     // Maximised after the restored size is set: setting it would leave the maximised state.
     setWindowState(Qt::WindowMaximized);
     UpdateActionStates();
-}
-
-bool TFormKT580::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == StatusBar && event->type() == QEvent::Resize)
-        StatusBarResize();
-    if (watched == ScrollBox1->viewport() && event->type() == QEvent::Resize)
-        FitPage();
-    return QMainWindow::eventFilter(watched, event);
 }
 
 void TFormKT580::showEvent(QShowEvent* event) {
@@ -117,25 +130,12 @@ void TFormKT580::FormShow() {
 
 void TFormKT580::TimerShowDialogTimer() {
     TimerShowDialog->stop();
-    if (FFormConnection->exec() != QDialog::Accepted && !FConnected) {
-        LabelNextStep->setText(NextStepText());
-        LabelNextStep->setToolTip(LabelNextStep->text());
-        LabelNextStep->show();
-    }
+    if (FFormConnection->exec() != QDialog::Accepted && !FConnected)
+        FStatus->ShowNextStep(FActions->NextStepText());
 }
 
-// Named by the menu captions as the operator sees them.
-QString TFormKT580::NextStepText() const {
-    const auto caption = [](const QAction* action) {
-        QString text = action->text();
-        text.remove(QLatin1Char('&'));
-        if (text.endsWith(QLatin1String("...")))
-            text.chop(3);
-        return text;
-    };
-    const QString start = caption(menuBar()->actions().value(0));
-    return QStringLiteral("Not connected. Choose %1 > %2 to pick the meter's port, or %1 > %3.")
-        .arg(start, caption(StartConnectionSettings), caption(StartFindMeter));
+void TFormKT580::UpdateActionStates() {
+    FActions->UpdateStates(FConnected, FClose.AfterWrites(), IsOnline());
 }
 
 void TFormKT580::SetConnected(bool value) {
@@ -145,13 +145,109 @@ void TFormKT580::SetConnected(bool value) {
         FConnected && SimulatorOnPort("COM" + std::to_string(FFormModbus->PortNum()));
     setWindowTitle(simulator ? MainTitle + SimulatorMark : MainTitle);
     if (FConnected)
-        LabelNextStep->hide();
+        FStatus->HideNextStep();
     UpdateActionStates();
-    if (!FConnected && FCloseAfterWrites && !FCloseScheduled) {
-        // The writes are out and the port is closed: the close asked for earlier goes ahead,
-        // from the event loop, once the master's event has returned.
-        FCloseScheduled = true;
-        QMetaObject::invokeMethod(
-            this, [this] { close(); }, Qt::QueuedConnection);
+    if (!FConnected)
+        FClose.Disconnected();
+}
+
+void TFormKT580::StartFindMeterExecute() {
+    if (!FConnected)
+        FFormConnection->FindMeterFromMenu();
+}
+
+void TFormKT580::StartConnectExecute() {
+    TFormModbus& modbus = *FFormModbus;
+    if (!modbus.Open()) {
+        FDialogs.MessageBox(QString::fromLatin1(cstMain::CaptionError),
+                            CannotOpenText(modbus.PortNum(), modbus.OpenSystemError()),
+                            IDialogs::Critical, IDialogs::Ok);
+        return;
     }
+    // The meter and the adapter settle on the freshly opened line before the first frame.
+    if (FConnectWait > 0)
+        QThread::msleep(static_cast<unsigned long>(FConnectWait));
+    FDisconnectRequested = false;
+    SetConnected(true);
+    FFormModbus->UpdateCommandStates();
+    if (FFormModbus->RequestPageData())
+        modbus.Start(true);
+}
+
+void TFormKT580::StartDisconnectExecute() {
+    FDisconnectRequested = true;
+    UpdateActionStates();
+    FFormModbus->UpdateCommandStates();
+    TFormModbus& modbus = *FFormModbus;
+    if (modbus.Running())
+        modbus.Stop();
+    else
+        FFormModbus->EndCycle();
+}
+
+void TFormKT580::StartConnectionSettingsExecute() {
+    FFormConnection->exec();
+}
+
+void TFormKT580::StartExitExecute() {
+    close();
+}
+
+void TFormKT580::closeEvent(QCloseEvent* event) {
+    const TCloseProtocol::TStep step = FClose.Ask(FConnected, FDisconnectRequested, *FFormModbus);
+    if (step == TCloseProtocol::TStep::WaitForWrites) {
+        // Offline from now on: no new command, and the end of the cycle closes the port.
+        FDisconnectRequested = true;
+        FFormModbus->UpdateCommandStates();
+        UpdateActionStates();
+    }
+    if (step != TCloseProtocol::TStep::Close) {
+        event->ignore();
+        return;
+    }
+    FFormConnection->SaveSettings();
+    event->accept();
+}
+
+void TFormKT580::ShowPage(QWidget* page) {
+    if (FPageArea->Active())
+        SetStatusText(0, QString());
+    FPageArea->Show(page);
+    if (page)
+        FStatus->SetPageName(page->windowTitle(), FFormModbus->DeviceAddress());
+}
+
+void TFormKT580::RefreshStatusAddress() {
+    FStatus->RefreshAddress(FFormModbus->DeviceAddress());
+}
+
+void TFormKT580::OpenPage(QWidget* page) {
+    ShowPage(page);
+    FFormModbus->RequestPageData();
+}
+
+void TFormKT580::SettingsGeneralSettingsExecute() {
+    ShowPage(FormGeneralSettings());
+    // A write from this page is backed up under the meter's serial number.
+    if (IsOnline())
+        FCommissioning->EnsureSerialNumber();
+    FFormModbus->RequestPageData();
+}
+
+void TFormKT580::ReadingsCommunicationExecute() {
+    FCommunication->Open();
+}
+
+void TFormKT580::ReadingsWriteJournalExecute() {
+    FCommissioning->ShowJournal();
+}
+
+void TFormKT580::StartCommissioningReportExecute() {
+    if (IsOnline())
+        FCommissioning->StartReport();
+}
+
+void TFormKT580::HelpAboutExecute() {
+    TFormAbout about(VersionLookup, this);
+    about.exec();
 }

@@ -1,17 +1,19 @@
 // The main window: menu, tool bar, the page area with the three pages, the four-panel status
 // bar, connect and disconnect. It owns the meter link, the connection dialog and the pages, and
 // is the link's view of the shell's state.
-// Its members are defined by job: frmMain.cpp, frmMainActions.cpp (menu, tool bar, action
-// states), frmMainPages.cpp (page area, page commands), frmMainStatusBar.cpp, frmMainConnect.cpp
-// (connect, disconnect) and frmMainClose.cpp (the close protocol).
+// It composes the actions with the menu and tool bar (TMainActions), the page area (TPageArea),
+// the status bar (TStatusPanels) and the close protocol (TCloseProtocol).
 #pragma once
 
 #include "link/LinkViews.h"
+#include "shell/CloseProtocol.h"
+#include "shell/MainActions.h"
+#include "shell/PageArea.h"
+#include "shell/StatusPanels.h"
 #include "shell/VersionRecord.h"
 
 #include <QMainWindow>
 
-#include <array>
 #include <memory>
 
 class IDialogs;
@@ -22,11 +24,9 @@ class TFormConnection;
 class TFormModbus;
 class TFormTrend;
 class ITrendDialogs;
-class QAction;
 class QLabel;
 class QScrollArea;
 class QTimer;
-class QToolBar;
 
 class TFormKT580 : public QMainWindow, public ILinkShell {
 public:
@@ -34,28 +34,28 @@ public:
     ~TFormKT580() override;
 
     // ILinkShell
-    TPage ActivePage() const override;
+    TPage ActivePage() const override { return FPageArea->ActivePage(); }
     bool Connected() const override { return FConnected; }
     void SetConnected(bool value) override;
     bool DisconnectRequested() const override { return FDisconnectRequested; }
     void RefreshStatusAddress() override;
-    void SetStatusText(int panel, const QString& text) override;
+    void SetStatusText(int panel, const QString& text) override { FStatus->SetText(panel, text); }
 
     // Shows one page (or none) in the page area and names it with the address in panel 0.
     void ShowPage(QWidget* page);
-    QWidget* ActivePageWidget() const { return FActivePage; }
-    QString StatusText(int panel) const;
+    QWidget* ActivePageWidget() const { return FPageArea->Active(); }
+    QString StatusText(int panel) const { return FStatus->Text(panel); }
 
     void StartConnectExecute();
     void StartDisconnectExecute();
     void StartConnectionSettingsExecute();
     void StartExitExecute();
-    void ReadingsRealTimeMeteringExecute();
-    void ReadingsDeviceInformationExecute();
-    void ReadingsTrendExecute();
+    void ReadingsRealTimeMeteringExecute() { OpenPage(FPageArea->Page(0)); }
+    void ReadingsDeviceInformationExecute() { OpenPage(FPageArea->Page(1)); }
+    void ReadingsTrendExecute() { OpenPage(FPageArea->Trend()); }
     void SettingsGeneralSettingsExecute();
     void HelpAboutExecute();
-    void ReadingsInstallationCheckExecute();
+    void ReadingsInstallationCheckExecute() { OpenPage(FPageArea->Page(3)); }
     void ReadingsWriteJournalExecute();
     void StartCommissioningReportExecute();
     // Opens the Communication window (also a double-click on the statistics panel does).
@@ -64,18 +64,18 @@ public:
     // Ends the program as closing the window does, also with a dialog or box open: they are
     // closed without applying anything, then the window closes and the values are saved. A
     // second call while confirmed writes are still going out closes at once.
-    void CloseFromOutside();
+    void CloseFromOutside() { FClose.FromOutside(); }
     // Closing waits for the writes of a confirmed command still going out.
-    bool ClosingAfterWrites() const { return FCloseAfterWrites; }
+    bool ClosingAfterWrites() const { return FClose.AfterWrites(); }
 
     TFormModbus& FormModbus() { return *FFormModbus; }
     TFormConnection& FormConnection() { return *FFormConnection; }
     TCommunicationHost& Communication() { return *FCommunication; }
-    QWidget* FormRTMetering() const { return FPages[0]; }
-    QWidget* FormDeviceInfo() const { return FPages[1]; }
-    QWidget* FormGeneralSettings() const { return FPages[2]; }
+    QWidget* FormRTMetering() const { return FPageArea->Page(0); }
+    QWidget* FormDeviceInfo() const { return FPageArea->Page(1); }
+    QWidget* FormGeneralSettings() const { return FPageArea->Page(2); }
     TFormTrend* FormTrend() const { return FFormTrend; }
-    QWidget* FormInstallCheck() const { return FPages[3]; }
+    QWidget* FormInstallCheck() const { return FPageArea->Page(3); }
     TCommissioning& Commissioning() { return *FCommissioning; }
 
     // How long Connect blocks after opening the port, so the meter's line settles before the
@@ -85,78 +85,58 @@ public:
     // The version record the About box shows; tests replace it.
     TVersionLookup VersionLookup = ProgramVersionValue;
 
-    QAction* StartConnect;
-    QAction* StartDisconnect;
-    QAction* StartConnectionSettings;
-    QAction* StartExit;
-    QAction* ReadingsRealTimeMetering;
-    QAction* ReadingsDeviceInformation;
-    QAction* ReadingsTrend;
-    QAction* SettingsGeneralSettings;
-    QAction* HelpAbout;
-    QAction* ReadingsInstallationCheck;
-    QAction* ReadingsWriteJournal;
-    QAction* StartCommissioningReport;
-
-    QAction* StartFindMeter = nullptr;
+    // The actions are TMainActions'; these reach them.
+    QAction* StartConnect() const { return FActions->StartConnect; }
+    QAction* StartDisconnect() const { return FActions->StartDisconnect; }
+    QAction* StartConnectionSettings() const { return FActions->StartConnectionSettings; }
+    QAction* StartExit() const { return FActions->StartExit; }
+    QAction* ReadingsRealTimeMetering() const { return FActions->ReadingsRealTimeMetering; }
+    QAction* ReadingsDeviceInformation() const { return FActions->ReadingsDeviceInformation; }
+    QAction* ReadingsTrend() const { return FActions->ReadingsTrend; }
+    QAction* SettingsGeneralSettings() const { return FActions->SettingsGeneralSettings; }
+    QAction* HelpAbout() const { return FActions->HelpAbout; }
+    QAction* ReadingsInstallationCheck() const { return FActions->ReadingsInstallationCheck; }
+    QAction* ReadingsWriteJournal() const { return FActions->ReadingsWriteJournal; }
+    QAction* StartCommissioningReport() const { return FActions->StartCommissioningReport; }
+    QAction* StartFindMeter() const { return FActions->StartFindMeter; }
+    QAction* ReadingsCommunication() const { return FActions->ReadingsCommunication; }
     // Serial devices plugged in and pulled out; tests replace the udev one with their own.
     TDeviceMonitor& DeviceMonitor() { return *FDeviceMonitor; }
     void StartFindMeterExecute();
-    QAction* ReadingsCommunication = nullptr;
-    QToolBar* ToolBar1;
-    QScrollArea* ScrollBox1;
-    QWidget* StatusBar;
+    QToolBar* ToolBar1 = nullptr;
+    QScrollArea* ScrollBox1 = nullptr;
+    QWidget* StatusBar = nullptr;
     // What to do next, across the status panels of the line while offline: shown when the
     // start-up Connection Settings dialog was cancelled, gone once connected.
     QLabel* LabelNextStep = nullptr;
-    QTimer* TimerShowDialog;
+    QTimer* TimerShowDialog = nullptr;
 
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
-    void FitPage();
 
 private:
-    // frmMain.cpp: creation, the first showing and the link's state.
     void FormCreate();
     void FormShow();
     void TimerShowDialogTimer();
-    QString NextStepText() const;
-    // frmMainActions.cpp
-    void CreateActions();
-    void CreateCommissioningActions();
-    void CreateMenu();
-    void CreateToolBar();
-    void CreateFindMeter();
     void UpdateActionStates();
-    // frmMainPages.cpp
-    void CreatePageArea();
-    void DockPages();
-    void SizeForPages();
-    // frmMainStatusBar.cpp
-    void CreateStatusBar();
-    void StatusBarResize();
+    // Shows the page and asks the link for its data.
+    void OpenPage(QWidget* page);
 
     IDialogs& FDialogs;
+    TCloseProtocol FClose;
     std::unique_ptr<TFormModbus> FFormModbus;
     std::unique_ptr<TFormConnection> FFormConnection;
     std::unique_ptr<TCommissioning> FCommissioning;
     std::unique_ptr<TCommunicationHost> FCommunication;
-    std::array<QWidget*, 4> FPages{};
     std::unique_ptr<ITrendDialogs> FTrendDialogs;
     TFormTrend* FFormTrend = nullptr;
     std::unique_ptr<TDeviceMonitor> FDeviceMonitor;
-    QWidget* FPageHost = nullptr;
-    std::array<QLabel*, 4> FPanels{};
-    QWidget* FActivePage = nullptr;
+    std::unique_ptr<TMainActions> FActions;
+    std::unique_ptr<TPageArea> FPageArea;
+    std::unique_ptr<TStatusPanels> FStatus;
     bool FConnected = false;
     bool FDisconnectRequested = false;
     bool FShown = false;
     int FConnectWait = 1000;
-    // A close waits until the confirmed writes have gone out and the port has closed; a second
-    // stop request does not wait.
-    bool FCloseAfterWrites = false;
-    bool FCloseAtOnce = false;
-    bool FCloseScheduled = false;
 };

@@ -87,7 +87,7 @@ void TestScenarioCommissioning::journalAgainstTheMeter() {
     QTRY_COMPARE_WITH_TIMEOUT(meter.State().value("relay.0"), QString("1"), Wait);
 
     // A block the meter refuses: CT2 7 A is out of its range.
-    p.W->SettingsGeneralSettings->trigger();
+    p.W->SettingsGeneralSettings()->trigger();
     QTRY_VERIFY_WITH_TIMEOUT(p.Reads.value(0x120A) >= 1, Wait);
     const QMap<int, int> before = meter.Registers();
     p.Settings<QLineEdit>("EditCT2")->setText("7");
@@ -146,7 +146,7 @@ void TestScenarioCommissioning::journalAgainstTheMeter() {
     QCOMPARE(Find(entries, "Settings block 0x1200")->Outcome, QString("accepted"));
 
     // The window: newest first, by meter, and the export.
-    p.W->ReadingsWriteJournal->trigger();
+    p.W->ReadingsWriteJournal()->trigger();
     TFormJournal* window = p.W->Commissioning().JournalWindow();
     QVERIFY(window);
     const int count = static_cast<int>(entries.size());
@@ -198,7 +198,7 @@ void TestScenarioCommissioning::safeWrites() {
     TProgram p;
     QVERIFY(Online(p));
     p.Modbus().SetQueryTimeout(300);
-    p.W->SettingsGeneralSettings->trigger();
+    p.W->SettingsGeneralSettings()->trigger();
     QTRY_VERIFY_WITH_TIMEOUT(p.Reads.value(0x120A) >= 1, Wait);
     const QMap<int, int> before = meter.Registers();
 
@@ -256,7 +256,7 @@ void TestScenarioCommissioning::journalBeforeTheWrite() {
     TProgram p;
     QVERIFY(Online(p));
     p.Modbus().SetQueryTimeout(3000);
-    p.W->SettingsGeneralSettings->trigger();
+    p.W->SettingsGeneralSettings()->trigger();
     QTRY_VERIFY_WITH_TIMEOUT(p.Reads.value(0x120A) >= 1, Wait);
     p.Settings<QLineEdit>("EditPT1")->setText("11000");
     p.Dialogs.Answers = {IDialogs::ResultYes};
@@ -310,7 +310,7 @@ void TestScenarioCommissioning::installationCheck() {
     QVERIFY(meter.Started());
     TProgram p;
     QVERIFY(Online(p));
-    p.W->ReadingsInstallationCheck->trigger();
+    p.W->ReadingsInstallationCheck()->trigger();
     QCOMPARE(p.W->ActivePageWidget(), p.W->FormInstallCheck());
     auto* page = static_cast<TFormInstallCheck*>(p.W->FormInstallCheck());
     const auto verdicts = [&] {
@@ -337,7 +337,7 @@ void TestScenarioCommissioning::reportFiles() {
     QVERIFY(meter.Started());
     TProgram p;
     QVERIFY(Online(p));
-    QVERIFY(p.W->StartCommissioningReport->isEnabled());
+    QVERIFY(p.W->StartCommissioningReport()->isEnabled());
     p.Dialogs.Answers = {IDialogs::ResultYes};
     QTRY_COMPARE_WITH_TIMEOUT(p.MeteringText("LabelRO2"), QString("OFF"), Wait);
     TProgram::Click(p.On(p.W->FormRTMetering(), "SpeedRO2"));
@@ -349,7 +349,7 @@ void TestScenarioCommissioning::reportFiles() {
     p.Dialogs.SaveNames = {pdf};
     std::optional<bool> done;
     p.W->Commissioning().OnReportDone = [&](bool written, const QString&) { done = written; };
-    p.W->StartCommissioningReport->trigger();
+    p.W->StartCommissioningReport()->trigger();
     QTRY_VERIFY_WITH_TIMEOUT(done.has_value(), Wait);
     QVERIFY(*done);
     QFile jsonFile(dir.filePath("commissioning.json"));
@@ -397,7 +397,7 @@ void TestScenarioCommissioning::reportPollsWhenNothingWasPolled() {
     QVERIFY(meter.Started());
     TProgram p;
     QVERIFY(Online(p));
-    p.W->ReadingsDeviceInformation->trigger();
+    p.W->ReadingsDeviceInformation()->trigger();
     QTRY_VERIFY_WITH_TIMEOUT(p.Link().PendingQueries().empty(), Wait);
     // The metering page's values age out of the window: step the report's clock past them.
     std::int64_t now = 1000000;
@@ -409,7 +409,7 @@ void TestScenarioCommissioning::reportPollsWhenNothingWasPolled() {
     std::optional<bool> done;
     p.W->Commissioning().OnReportDone = [&](bool written, const QString&) { done = written; };
     const int polled = p.Reads.value(0x1400);
-    p.W->StartCommissioningReport->trigger();
+    p.W->StartCommissioningReport()->trigger();
     QTRY_VERIFY_WITH_TIMEOUT(done.has_value(), Wait);
     QVERIFY(*done);
     QVERIFY(p.Reads.value(0x1400) > polled);
@@ -455,7 +455,7 @@ void TestScenarioCommissioning::reportNotWrittenFromFailedReads() {
     // Read again once (lost again), then not: nothing is written, the box names the read.
     p.Dialogs.Answers = {IDialogs::ResultYes, IDialogs::ResultNo};
     const std::size_t boxes = p.Dialogs.Boxes.size();
-    p.W->StartCommissioningReport->trigger();
+    p.W->StartCommissioningReport()->trigger();
     QTRY_VERIFY_WITH_TIMEOUT(done.has_value(), Wait);
     QVERIFY(!*done);
     const QString reason = QString("The commissioning report was not written: the meter did not "
@@ -475,7 +475,7 @@ void TestScenarioCommissioning::reportNotWrittenFromFailedReads() {
     done.reset();
     p.Dialogs.ReportAnswers = {{"Site", "Tech", ""}};
     p.Dialogs.SaveNames = {pdf};
-    p.W->StartCommissioningReport->trigger();
+    p.W->StartCommissioningReport()->trigger();
     QTRY_VERIFY_WITH_TIMEOUT(done.has_value(), Wait);
     QVERIFY2(*done, qPrintable(text));
     QVERIFY(p.Dialogs.Boxes.back().Text.startsWith("The commissioning report CR-"));

@@ -184,7 +184,7 @@ void TestScenarioLine::reconnectAtOnce() {
             p.Dialogs.Answers = {IDialogs::ResultYes};
             TProgram::Click(p.On(p.W->FormRTMetering(), "SpeedRO1"));
         }
-        p.W->StartDisconnect->trigger();
+        p.W->StartDisconnect()->trigger();
     };
     p.Modbus().WatchSent([&](const std::string& d) {
         if (armed && command != TCommand::InGap && QueryText(d) == Measurement) {
@@ -201,7 +201,7 @@ void TestScenarioLine::reconnectAtOnce() {
 
     // Connect again as soon as it is offered.
     QTRY_VERIFY_WITH_TIMEOUT(sentAtClick >= 0 && !p.W->Connected(), Wait);
-    QVERIFY(p.W->StartConnect->isEnabled());
+    QVERIFY(p.W->StartConnect()->isEnabled());
     QVERIFY(!p.Modbus().Opened());
     QVERIFY(p.Link().PendingQueries().empty());
     QCOMPARE(inQuery, command != TCommand::InGap);
@@ -267,13 +267,13 @@ void TestScenarioLine::adapterUnplugged() {
              qPrintable(p.Statistics()));
     // The program goes on: still connected, pages can be switched.
     QVERIFY(p.W->Connected());
-    QVERIFY(p.W->StartDisconnect->isEnabled());
-    p.W->ReadingsDeviceInformation->trigger();
+    QVERIFY(p.W->StartDisconnect()->isEnabled());
+    p.W->ReadingsDeviceInformation()->trigger();
     QCOMPARE(p.W->StatusText(0), QString("Device Information @ 1"));
     const std::uint64_t onInfo = p.Link().ErrorCount();
     QTRY_VERIFY_WITH_TIMEOUT(p.Link().ErrorCount() > onInfo, Wait);
     QCOMPARE(p.Tx(), gone);
-    p.W->ReadingsRealTimeMetering->trigger();
+    p.W->ReadingsRealTimeMetering()->trigger();
     const std::uint64_t errors = p.Link().ErrorCount();
     QTRY_VERIFY_WITH_TIMEOUT(p.Link().ErrorCount() >= errors + 2, Wait);
     QCOMPARE(p.Tx(), gone);
@@ -285,7 +285,7 @@ void TestScenarioLine::adapterUnplugged() {
     QVERIFY(!QFileInfo::exists(firstTerminal) || LockFree(firstTerminal));
 
     // Connect while the meter is still away: the port is not there.
-    p.W->StartConnect->trigger();
+    p.W->StartConnect()->trigger();
     QCOMPARE(p.Dialogs.Boxes.size(), std::size_t(1));
     QCOMPARE(p.Dialogs.Boxes[0].Caption, QString("Error"));
     QCOMPARE(p.Dialogs.Boxes[0].Text,
@@ -439,9 +439,9 @@ void TestScenarioLine::otherPortWhileDisconnecting() {
     QVERIFY(p.Start());
     QVERIFY(p.Connect());
     QTRY_VERIFY_WITH_TIMEOUT(p.Sent.size() == 1, Wait);
-    p.W->StartDisconnect->trigger();
+    p.W->StartDisconnect()->trigger();
     QVERIFY(p.W->Connected());
-    QVERIFY(!p.W->StartConnect->isEnabled());
+    QVERIFY(!p.W->StartConnect()->isEnabled());
 
     // Connection Settings while the disconnect is finishing: another port chosen, OK.
     bool answered = false, locked = false;
@@ -457,14 +457,14 @@ void TestScenarioLine::otherPortWhileDisconnecting() {
             answered = true;
             d.ButtonOk->click();
         });
-        p.W->StartConnectionSettings->trigger();
+        p.W->StartConnectionSettings()->trigger();
     }
     QVERIFY(answered);
     QVERIFY(locked);
     // The disconnect finishes by itself: offline, Connect available, the port closed and kept.
     QTRY_VERIFY_WITH_TIMEOUT(
-        !p.W->Connected() && p.W->StartConnect->isEnabled() && !p.Modbus().Opened(), Wait);
-    QVERIFY(!p.W->StartDisconnect->isEnabled());
+        !p.W->Connected() && p.W->StartConnect()->isEnabled() && !p.Modbus().Opened(), Wait);
+    QVERIFY(!p.W->StartDisconnect()->isEnabled());
     QCOMPARE(int(p.Modbus().PortNum()), 1);
     QCOMPARE(p.Statistics(), QString("ERR:  0/1  (0.00%)"));
     QVERIFY(LockFree(meter.Sim.Path()));

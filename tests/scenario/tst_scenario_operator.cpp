@@ -86,8 +86,8 @@ void TestScenarioOperator::firstStart() {
     QVERIFY(p.Sent.isEmpty());
 
     QVERIFY(p.Connect());
-    QVERIFY(!p.W->StartConnect->isEnabled());
-    QVERIFY(p.W->StartDisconnect->isEnabled());
+    QVERIFY(!p.W->StartConnect()->isEnabled());
+    QVERIFY(p.W->StartDisconnect()->isEnabled());
     QVERIFY(p.On(p.W->FormRTMetering(), "SpeedRO1")->isEnabled());
 
     // The page fills with the meter's values, scaled by its ratios.
@@ -263,7 +263,7 @@ void TestScenarioOperator::pagesFollowTheMeterVersion() {
         QTRY_VERIFY_WITH_TIMEOUT(p.MeteringText("LabelEp_imp").startsWith("70."), Wait);
 
     // The settings page: the lists, the digital-output energy choices and the relay alarms.
-    p.W->SettingsGeneralSettings->trigger();
+    p.W->SettingsGeneralSettings()->trigger();
     QCOMPARE(p.W->StatusText(0), QString("General Settings @ 1"));
     const std::uint16_t lastRead = relayAlarms ? 0x120A : (extended ? 0x1208 : 0x1300);
     QTRY_VERIFY_WITH_TIMEOUT(p.Reads.value(lastRead) >= 1, Wait);

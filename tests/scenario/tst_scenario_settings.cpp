@@ -20,7 +20,7 @@ bool ShowSettingsPage(TProgram& p) {
     if (!QTest::qWaitFor([&] { return p.Reads.value(0x1400) >= 1; }, Wait))
         return false;
     const int before = p.Reads.value(0x120A);
-    p.W->SettingsGeneralSettings->trigger();
+    p.W->SettingsGeneralSettings()->trigger();
     return QTest::qWaitFor(
         [&] { return p.Reads.value(0x120A) > before && p.Link().PendingQueries().empty(); }, Wait);
 }
@@ -155,7 +155,7 @@ void TestScenarioSettings::changedWrittenAndReadBack() {
     QCOMPARE(p.Link().Scaling().PTRatio, 20.0);
 
     // The metering page now shows the values scaled by PT 2000/100.
-    p.W->ReadingsRealTimeMetering->trigger();
+    p.W->ReadingsRealTimeMetering()->trigger();
     const int reads = p.Reads.value(0x1400);
     QTRY_VERIFY_WITH_TIMEOUT(p.Reads.value(0x1400) >= reads + 2, Wait);
     const QString mismatch = MeasurementMismatch(p, 20, 10);
@@ -213,7 +213,7 @@ void TestScenarioSettings::newAddressAndLineFollowedAndKept() {
         QVERIFY2(p->Sent[i].startsWith("07,"), qPrintable(p->Sent[i]));
 
     // Polling goes on at the new settings.
-    p->W->ReadingsRealTimeMetering->trigger();
+    p->W->ReadingsRealTimeMetering()->trigger();
     QCOMPARE(p->W->StatusText(0), QString("Real-Time Metering @ 7"));
     const int reads = p->Reads.value(0x1400);
     p->Metering("LabelVa")->clear();
@@ -233,7 +233,7 @@ void TestScenarioSettings::newAddressAndLineFollowedAndKept() {
                      d.EditQueryInterval->text()};
             d.ButtonCancel->click();
         });
-        p->W->StartConnectionSettings->trigger();
+        p->W->StartConnectionSettings()->trigger();
         QCOMPARE(watcher.Seen, 1);
         QCOMPARE(shown.Baud, QString("9600"));
         QCOMPARE(shown.Parity, QString("Even"));
@@ -430,7 +430,7 @@ void TestScenarioSettings::closedWhileWriting() {
     // The window stays until the writes are out; meanwhile a disconnect would drop them.
     QTRY_VERIFY_WITH_TIMEOUT(p.W->ClosingAfterWrites(), Wait);
     QVERIFY(p.W->isVisible());
-    QVERIFY(!p.W->StartDisconnect->isEnabled());
+    QVERIFY(!p.W->StartDisconnect()->isEnabled());
     if (how == "two signals") {
         QCoreApplication::processEvents();
         QVERIFY(p.W->isVisible());

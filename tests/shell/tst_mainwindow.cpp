@@ -156,8 +156,8 @@ void TestMainWindow::firstShow() {
     QVERIFY(!t.W->FormDeviceInfo()->isVisible());
     QVERIFY(!t.W->FormGeneralSettings()->isVisible());
     QCOMPARE(t.W->StatusText(0), QString("Real-Time Metering @ 1"));
-    QVERIFY(t.W->StartConnect->isEnabled());
-    QVERIFY(!t.W->StartDisconnect->isEnabled());
+    QVERIFY(t.W->StartConnect()->isEnabled());
+    QVERIFY(!t.W->StartDisconnect()->isEnabled());
     // Offline: the page's reads are not queued.
     QVERIFY(t.Link().PendingQueries().empty());
 }
@@ -171,14 +171,14 @@ void TestMainWindow::actionsMenuAndToolBar() {
         const char* Hint;
     };
     const TRow rows[] = {
-        {t.W->StartConnect, "Start", "&Connect", "Connect"},
-        {t.W->StartDisconnect, "Start", "&Disconnect", "Disconnect"},
-        {t.W->StartConnectionSettings, "Start", "Connection Se&ttings...", "Connection Settings"},
-        {t.W->StartExit, "Start", "E&xit", "Quit the application"},
-        {t.W->ReadingsRealTimeMetering, "Readings", "Real-Time &Metering", "Real-Time Metering"},
-        {t.W->ReadingsDeviceInformation, "Readings", "Device &Information", "Device Information"},
-        {t.W->SettingsGeneralSettings, "Settings", "&General Settings", "General Settings"},
-        {t.W->HelpAbout, "Help", "&About...", "About the software"},
+        {t.W->StartConnect(), "Start", "&Connect", "Connect"},
+        {t.W->StartDisconnect(), "Start", "&Disconnect", "Disconnect"},
+        {t.W->StartConnectionSettings(), "Start", "Connection Se&ttings...", "Connection Settings"},
+        {t.W->StartExit(), "Start", "E&xit", "Quit the application"},
+        {t.W->ReadingsRealTimeMetering(), "Readings", "Real-Time &Metering", "Real-Time Metering"},
+        {t.W->ReadingsDeviceInformation(), "Readings", "Device &Information", "Device Information"},
+        {t.W->SettingsGeneralSettings(), "Settings", "&General Settings", "General Settings"},
+        {t.W->HelpAbout(), "Help", "&About...", "About the software"},
     };
     QSet<qint64> images;
     for (const TRow& r : rows) {
@@ -206,7 +206,7 @@ void TestMainWindow::actionsMenuAndToolBar() {
              QStringList({"Real-Time &Metering", "-", "Device &Information", "-", "&Trend",
                           "Installation &Check", "-", "C&ommunication", "Write &Journal"}));
     // The report needs the meter: offline it cannot be started.
-    QVERIFY(!t.W->StartCommissioningReport->isEnabled());
+    QVERIFY(!t.W->StartCommissioningReport()->isEnabled());
     QCOMPARE(describe(menus[2]->menu()->actions()), QStringList({"&General Settings"}));
     QCOMPARE(describe(menus[3]->menu()->actions()), QStringList({"&About..."}));
     QCOMPARE(describe(t.W->ToolBar1->actions()),
@@ -221,7 +221,7 @@ void TestMainWindow::statusPanelAndAddress() {
     TProgram t;
     QVERIFY(t.ShowAndDismiss());
     QCOMPARE(t.W->StatusText(0), QString("Real-Time Metering @ 1"));
-    t.W->ReadingsDeviceInformation->trigger();
+    t.W->ReadingsDeviceInformation()->trigger();
     QCOMPARE(t.W->ActivePage(), TPage::DeviceInfo);
     QCOMPARE(t.W->StatusText(0), QString("Device Information @ 1"));
 
@@ -230,10 +230,10 @@ void TestMainWindow::statusPanelAndAddress() {
         t.W->FormConnection().EditDevAddr->setText("5");
         t.W->FormConnection().ButtonOk->click();
     });
-    t.W->StartConnectionSettings->trigger();
+    t.W->StartConnectionSettings()->trigger();
     QCOMPARE(watcher.Seen, 1);
     QCOMPARE(t.W->StatusText(0), QString("Device Information @ 5"));
-    t.W->SettingsGeneralSettings->trigger();
+    t.W->SettingsGeneralSettings()->trigger();
     QCOMPARE(t.W->StatusText(0), QString("General Settings @ 5"));
 
     // With no page shown there is no address to rewrite.
@@ -270,11 +270,11 @@ void TestMainWindow::opensLargeEnoughForThePage() {
     TProgram t;
     t.W->setWindowState(Qt::WindowNoState);
     QVERIFY(t.ShowAndDismiss());
-    const std::map<QString, QAction*> actions = {{"metering", t.W->ReadingsRealTimeMetering},
-                                                 {"device", t.W->ReadingsDeviceInformation},
-                                                 {"settings", t.W->SettingsGeneralSettings},
-                                                 {"check", t.W->ReadingsInstallationCheck},
-                                                 {"trend", t.W->ReadingsTrend}};
+    const std::map<QString, QAction*> actions = {{"metering", t.W->ReadingsRealTimeMetering()},
+                                                 {"device", t.W->ReadingsDeviceInformation()},
+                                                 {"settings", t.W->SettingsGeneralSettings()},
+                                                 {"check", t.W->ReadingsInstallationCheck()},
+                                                 {"trend", t.W->ReadingsTrend()}};
     actions.at(page)->trigger();
     QWidget* shown = t.W->ScrollBox1->widget();
     QWidget* viewport = t.W->ScrollBox1->viewport();
@@ -312,7 +312,7 @@ void TestMainWindow::trendPageUsesTheWindow() {
     t.W->setWindowState(Qt::WindowNoState);
     t.W->resize(window);
     QVERIFY(t.ShowAndDismiss());
-    t.W->ReadingsTrend->trigger();
+    t.W->ReadingsTrend()->trigger();
     QWidget* trend = t.W->FormTrend();
     QWidget* viewport = t.W->ScrollBox1->viewport();
     const QSize least = trend->minimumSize();
@@ -334,7 +334,7 @@ void TestMainWindow::portThatDoesNotExist() {
     MapPort(7, "/nonexistent/kt580-com7");
     TProgram t;
     t.Modbus().SetPortNum(7);
-    t.W->StartConnect->trigger();
+    t.W->StartConnect()->trigger();
     QCOMPARE(t.Dialogs.Boxes.size(), std::size_t(1));
     QCOMPARE(t.Dialogs.Boxes[0].Caption, QString("Error"));
     QCOMPARE(t.Dialogs.Boxes[0].Text,
@@ -343,8 +343,8 @@ void TestMainWindow::portThatDoesNotExist() {
     QCOMPARE(t.Dialogs.Boxes[0].Icon, IDialogs::Critical);
     QCOMPARE(t.Dialogs.Boxes[0].Buttons, IDialogs::Ok);
     QVERIFY(!t.W->Connected());
-    QVERIFY(t.W->StartConnect->isEnabled());
-    QVERIFY(!t.W->StartDisconnect->isEnabled());
+    QVERIFY(t.W->StartConnect()->isEnabled());
+    QVERIFY(!t.W->StartDisconnect()->isEnabled());
     QVERIFY(!t.Modbus().Opened());
     UnmapPort(7);
 }
@@ -401,7 +401,7 @@ void TestMainWindow::portThatCannotBeOpened() {
     }
     TProgram t;
     t.Modbus().SetPortNum(8);
-    t.W->StartConnect->trigger();
+    t.W->StartConnect()->trigger();
     QVERIFY(SetOpenAnyFile(true));
     if (holder >= 0)
         ::close(holder);
@@ -495,7 +495,7 @@ void TestMainWindow::closeSaves() {
     }
     QVERIFY(!Store().childGroups().contains("ComPort"));
     if (byExit)
-        t.W->StartExit->trigger();
+        t.W->StartExit()->trigger();
     else
         QVERIFY(t.W->close());
     QVERIFY(!t.W->isVisible());
@@ -519,13 +519,13 @@ void TestMainWindow::connectPollSwitchDisconnect() {
     QStringList sent;
     t.Modbus().WatchSent([&](const std::string& d) { sent << Hex(d); });
 
-    t.W->StartConnect->trigger();
+    t.W->StartConnect()->trigger();
     QVERIFY(t.Dialogs.Boxes.empty());
     QVERIFY(t.W->Connected());
     QVERIFY(!t.W->DisconnectRequested());
     QVERIFY(t.Modbus().Running());
-    QVERIFY(!t.W->StartConnect->isEnabled());
-    QVERIFY(t.W->StartDisconnect->isEnabled());
+    QVERIFY(!t.W->StartConnect()->isEnabled());
+    QVERIFY(t.W->StartDisconnect()->isEnabled());
     QVERIFY(!LockFree(sim.Path()));
 
     // Live values on the metering page: the measurement block has been decoded.
@@ -534,30 +534,30 @@ void TestMainWindow::connectPollSwitchDisconnect() {
     QTRY_VERIFY(sent.filter(QRegularExpression("^01 02 00 00 00 06")).size() >= 1);
 
     // The Communication window stays open while the pages change.
-    t.W->ReadingsCommunication->trigger();
+    t.W->ReadingsCommunication()->trigger();
     QWidget* communication = t.W->Communication().Window();
     QVERIFY(communication && communication->isVisible());
-    t.W->ReadingsDeviceInformation->trigger();
+    t.W->ReadingsDeviceInformation()->trigger();
     QTRY_VERIFY_WITH_TIMEOUT(DeviceInfoShowsValues(t.W->FormDeviceInfo()), 10000);
-    t.W->SettingsGeneralSettings->trigger();
+    t.W->SettingsGeneralSettings()->trigger();
     QTRY_VERIFY(t.Link().PendingQueries().empty());
     const int settingsReadsEnd = sent.size();
     QVERIFY(communication->isVisible());
 
-    t.W->StartDisconnect->trigger();
+    t.W->StartDisconnect()->trigger();
     QVERIFY(t.W->DisconnectRequested());
     if (t.W->Connected()) {
         // Disconnecting: the query in progress finishes first.
-        QVERIFY(!t.W->StartConnect->isEnabled());
-        QVERIFY(t.W->StartDisconnect->isEnabled());
+        QVERIFY(!t.W->StartConnect()->isEnabled());
+        QVERIFY(t.W->StartDisconnect()->isEnabled());
     }
     QTRY_VERIFY(!t.W->Connected());
     // Every frame of the connection is in the window's counters, each query counted once.
     const TCommCounters counters = t.W->Communication().Counters();
     QCOMPARE(counters.Sent, t.Link().SentCount());
     QCOMPARE(counters.Answered + counters.Failed(), counters.Sent);
-    QVERIFY(t.W->StartConnect->isEnabled());
-    QVERIFY(!t.W->StartDisconnect->isEnabled());
+    QVERIFY(t.W->StartConnect()->isEnabled());
+    QVERIFY(!t.W->StartDisconnect()->isEnabled());
     QVERIFY(!t.Modbus().Opened());
     QVERIFY(!t.Modbus().Running());
     QCOMPARE(t.W->StatusText(1), QString());
@@ -609,20 +609,20 @@ void TestMainWindow::disconnectWithoutCycle() {
     QVERIFY(sim.Started());
     TProgram t;
     QVERIFY(t.ShowAndDismiss());
-    t.W->StartConnect->trigger();
+    t.W->StartConnect()->trigger();
     QVERIFY(t.W->Connected());
     // The cycle ends without its finish event, as it does when the master is cancelled.
     t.Modbus().Cancel();
     QVERIFY(!t.Modbus().Running());
     t.W->SetStatusText(1, "TXD:  01 03");
-    t.W->StartDisconnect->trigger();
+    t.W->StartDisconnect()->trigger();
     // At once, without waiting for a query to end.
     QVERIFY(!t.W->Connected());
     QVERIFY(!t.Modbus().Opened());
     QVERIFY(LockFree(sim.Path()));
     QCOMPARE(t.W->StatusText(1), QString());
-    QVERIFY(t.W->StartConnect->isEnabled());
-    QVERIFY(!t.W->StartDisconnect->isEnabled());
+    QVERIFY(t.W->StartConnect()->isEnabled());
+    QVERIFY(!t.W->StartDisconnect()->isEnabled());
     // Disconnect again while offline changes nothing.
     t.W->StartDisconnectExecute();
     QVERIFY(!t.W->Connected());
@@ -644,10 +644,10 @@ void TestMainWindow::aboutIsNewEachTime() {
         labels << about->LabelVersion->text();
         about->Button1->click();
     });
-    t.W->HelpAbout->trigger();
+    t.W->HelpAbout()->trigger();
     QCOMPARE(boxes.size(), 1);
     QVERIFY(boxes[0].isNull()); // released when it closed
-    t.W->HelpAbout->trigger();
+    t.W->HelpAbout()->trigger();
     QCOMPARE(boxes.size(), 2);
     QVERIFY(boxes[1].isNull());
     QCOMPARE(labels, QStringList({"Version 7.1.3", "Version 7.1.3"}));
@@ -668,7 +668,7 @@ void TestMainWindow::stopSignalEndsLikeClosing() {
     TSignalWatch watch([&](int) { t->W->CloseFromOutside(); });
     QVERIFY(t->ShowAndDismiss());
     t->Modbus().SetQueryInterval(20);
-    t->W->StartConnect->trigger();
+    t->W->StartConnect()->trigger();
     QVERIFY(t->W->Connected());
     t->Link().SetDeviceAddress(1);
     t->Modbus().SetQueryInterval(40);
@@ -682,7 +682,7 @@ void TestMainWindow::stopSignalEndsLikeClosing() {
         }
     });
     QMetaObject::invokeMethod(
-        t->W.get(), [&] { t->W->StartConnectionSettings->trigger(); }, Qt::QueuedConnection);
+        t->W.get(), [&] { t->W->StartConnectionSettings()->trigger(); }, Qt::QueuedConnection);
     QTRY_VERIFY(raised);
     QTRY_VERIFY(!t->W->isVisible());
     QVERIFY(!t->W->FormConnection().isVisible());

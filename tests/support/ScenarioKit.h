@@ -118,24 +118,24 @@ public:
     // Connect from the tool bar; true when the program went online without a box.
     bool Connect() {
         const std::size_t boxes = Dialogs.Boxes.size();
-        if (!W->StartConnect->isEnabled())
+        if (!W->StartConnect()->isEnabled())
             return false;
-        W->StartConnect->trigger();
+        W->StartConnect()->trigger();
         return W->Connected() && Dialogs.Boxes.size() == boxes;
     }
 
     // Disconnect from the tool bar; true once the port is closed and Connect is enabled again.
     bool Disconnect() {
-        if (!W->StartDisconnect->isEnabled())
+        if (!W->StartDisconnect()->isEnabled())
             return false;
-        W->StartDisconnect->trigger();
+        W->StartDisconnect()->trigger();
         return QTest::qWaitFor(
-            [&] { return !W->Connected() && !Modbus().Opened() && W->StartConnect->isEnabled(); },
+            [&] { return !W->Connected() && !Modbus().Opened() && W->StartConnect()->isEnabled(); },
             Wait);
     }
 
     // Closes the window as the operator does with Exit: the connection values are saved.
-    void Exit() { W->StartExit->trigger(); }
+    void Exit() { W->StartExit()->trigger(); }
 
     template <typename T = QWidget> T* On(QWidget* page, const QString& name) const {
         return page->findChild<T*>(name);

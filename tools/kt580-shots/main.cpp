@@ -87,14 +87,14 @@ QString Save(QWidget* widget, const QString& dir, const char* name) {
 
 // The action images at 1x and 2x side by side, to check them by eye.
 QString SaveIconSheet(const TFormKT580& window, const QString& dir) {
-    const QList<QAction*> actions = {window.StartConnect,
-                                     window.StartDisconnect,
-                                     window.StartConnectionSettings,
-                                     window.StartExit,
-                                     window.ReadingsRealTimeMetering,
-                                     window.ReadingsDeviceInformation,
-                                     window.SettingsGeneralSettings,
-                                     window.HelpAbout};
+    const QList<QAction*> actions = {window.StartConnect(),
+                                     window.StartDisconnect(),
+                                     window.StartConnectionSettings(),
+                                     window.StartExit(),
+                                     window.ReadingsRealTimeMetering(),
+                                     window.ReadingsDeviceInformation(),
+                                     window.SettingsGeneralSettings(),
+                                     window.HelpAbout()};
     QImage sheet(8 * 56, 40, QImage::Format_ARGB32);
     sheet.fill(Qt::white);
     QPainter p(&sheet);
@@ -217,15 +217,15 @@ bool SavePages(TFormKT580& window, int& sent, const QString& dir, QStringList& p
     Settle(link, sent, 8);
     pages << Save(&window, dir, "real-time-metering.png");
 
-    window.ReadingsDeviceInformation->trigger();
+    window.ReadingsDeviceInformation()->trigger();
     Settle(link, sent, 4);
     pages << Save(&window, dir, "device-information.png");
 
-    window.SettingsGeneralSettings->trigger();
+    window.SettingsGeneralSettings()->trigger();
     Settle(link, sent, 6);
     pages << Save(&window, dir, "general-settings.png");
 
-    window.ReadingsInstallationCheck->trigger();
+    window.ReadingsInstallationCheck()->trigger();
     Settle(link, sent, 4);
     pages << Save(&window, dir, "installation-check.png");
     return true;
@@ -238,7 +238,7 @@ QString SaveTrend(TFormKT580& window, const QString& dir, int seconds) {
     const QString recordings =
         QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
     trend.StartRecording({recordings + QStringLiteral("/kt580-shots.csv"), {}});
-    window.ReadingsTrend->trigger();
+    window.ReadingsTrend()->trigger();
     Idle(seconds * 1000);
     trend.Refresh();
     trend.Recorder().Stop();

@@ -1,27 +1,32 @@
-// The main window's actions, its menu and tool bar, and which actions are enabled.
-#include "shell/frmMain.h"
+#include "shell/MainActions.h"
 
-#include "shell/DeviceMonitor.h"
 #include "shell/ShellIcons.h"
-#include "shell/frmConnection.h"
+#include "shell/frmMain.h"
 
 #include <QAction>
 #include <QMenuBar>
 #include <QToolBar>
 
-void TFormKT580::CreateFindMeter() {
-    FDeviceMonitor = CreateUdevMonitor();
-    FFormConnection->SetDeviceMonitor(FDeviceMonitor.get());
-    StartFindMeter = new QAction(QStringLiteral("&Find Meter..."), this);
+TMainActions::TMainActions(TFormKT580& window) : FWindow(window) {
+    CreateActions();
+    CreateCommissioningActions();
+    CreateMenu();
+    CreateToolBar();
+}
+
+void TMainActions::AddFindMeter() {
+    StartFindMeter = new QAction(QStringLiteral("&Find Meter..."), &FWindow);
     StartFindMeter->setToolTip(QStringLiteral("Find the meter on a port"));
     StartFindMeter->setProperty("category", QStringLiteral("Start"));
-    connect(StartFindMeter, &QAction::triggered, this, [this] { StartFindMeterExecute(); });
+    TFormKT580* window = &FWindow;
+    QObject::connect(StartFindMeter, &QAction::triggered, window,
+                     [window] { window->StartFindMeterExecute(); });
     // In the Start menu, just above Connection Settings.
-    if (QMenu* start = menuBar()->actions().value(0)->menu())
+    if (QMenu* start = FWindow.menuBar()->actions().value(0)->menu())
         start->insertAction(StartConnectionSettings, StartFindMeter);
 }
 
-void TFormKT580::CreateActions() {
+void TMainActions::CreateActions() {
     struct TActionRow {
         QAction** Target;
         const char* Category;
@@ -50,22 +55,27 @@ void TFormKT580::CreateActions() {
         {&HelpAbout, "Help", "&About...", "About the software", TActionImage::About,
          &TFormKT580::HelpAboutExecute},
     };
+    TFormKT580* window = &FWindow;
     for (const TActionRow& row : rows) {
-        auto* action = new QAction(ActionIcon(row.Image), QString::fromLatin1(row.Caption), this);
+        auto* action = new QAction(ActionIcon(row.Image), QString::fromLatin1(row.Caption), window);
         action->setToolTip(QString::fromLatin1(row.Hint));
         action->setProperty("category", QString::fromLatin1(row.Category));
         action->setIconVisibleInMenu(true);
         const auto execute = row.Execute;
-        connect(action, &QAction::triggered, this, [this, execute] { (this->*execute)(); });
+        QObject::connect(action, &QAction::triggered, window,
+                         [window, execute] { (window->*execute)(); });
         *row.Target = action;
     }
 }
 
-void TFormKT580::CreateCommissioningActions() {
-    const auto add = [this](const char* caption, const char* hint, void (TFormKT580::*execute)()) {
-        auto* action = new QAction(QString::fromLatin1(caption), this);
+void TMainActions::CreateCommissioningActions() {
+    TFormKT580* window = &FWindow;
+    const auto add = [window](const char* caption, const char* hint,
+                              void (TFormKT580::*execute)()) {
+        auto* action = new QAction(QString::fromLatin1(caption), window);
         action->setToolTip(QString::fromLatin1(hint));
-        connect(action, &QAction::triggered, this, [this, execute] { (this->*execute)(); });
+        QObject::connect(action, &QAction::triggered, window,
+                         [window, execute] { (window->*execute)(); });
         return action;
     };
     ReadingsInstallationCheck = add("Installation &Check", "Installation Check",
@@ -76,8 +86,8 @@ void TFormKT580::CreateCommissioningActions() {
                                    &TFormKT580::StartCommissioningReportExecute);
 }
 
-void TFormKT580::CreateMenu() {
-    QMenuBar* bar = menuBar();
+void TMainActions::CreateMenu() {
+    QMenuBar* bar = FWindow.menuBar();
     QMenu* start = bar->addMenu(QStringLiteral("&Start"));
     start->addAction(StartConnect);
     start->addAction(StartDisconnect);
@@ -95,16 +105,18 @@ void TFormKT580::CreateMenu() {
     readings->addAction(ReadingsTrend);
     readings->addAction(ReadingsInstallationCheck);
     readings->addSeparator();
-    ReadingsCommunication = readings->addAction(QStringLiteral("C&ommunication"), this,
-                                                [this] { ReadingsCommunicationExecute(); });
+    TFormKT580* window = &FWindow;
+    ReadingsCommunication = readings->addAction(QStringLiteral("C&ommunication"), window, [window] {
+        window->ReadingsCommunicationExecute();
+    });
     ReadingsCommunication->setToolTip(QStringLiteral("Communication statistics and frame log"));
     readings->addAction(ReadingsWriteJournal);
     bar->addMenu(QStringLiteral("Se&ttings"))->addAction(SettingsGeneralSettings);
     bar->addMenu(QStringLiteral("&Help"))->addAction(HelpAbout);
 }
 
-void TFormKT580::CreateToolBar() {
-    ToolBar1 = new QToolBar(QStringLiteral("ToolBar1"), this);
+void TMainActions::CreateToolBar() {
+    ToolBar1 = new QToolBar(QStringLiteral("ToolBar1"), &FWindow);
     ToolBar1->setObjectName(QStringLiteral("ToolBar1"));
     ToolBar1->setMovable(false);
     ToolBar1->setFloatable(false);
@@ -124,15 +136,28 @@ void TFormKT580::CreateToolBar() {
     ToolBar1->addAction(SettingsGeneralSettings);
     ToolBar1->addSeparator();
     ToolBar1->addAction(HelpAbout);
-    addToolBar(Qt::TopToolBarArea, ToolBar1);
+    FWindow.addToolBar(Qt::TopToolBarArea, ToolBar1);
 }
 
-void TFormKT580::UpdateActionStates() {
+void TMainActions::UpdateStates(bool connected, bool closingAfterWrites, bool online) {
     // Only the connection decides: while a disconnect is still finishing, Connect stays off.
-    StartConnect->setEnabled(!FConnected);
+    StartConnect->setEnabled(!connected);
     // While closing waits for the writes, a disconnect would drop them.
-    StartDisconnect->setEnabled(FConnected && !FCloseAfterWrites);
-    StartCommissioningReport->setEnabled(IsOnline());
+    StartDisconnect->setEnabled(connected && !closingAfterWrites);
+    StartCommissioningReport->setEnabled(online);
     if (StartFindMeter != nullptr)
-        StartFindMeter->setEnabled(!FConnected);
+        StartFindMeter->setEnabled(!connected);
+}
+
+QString TMainActions::NextStepText() const {
+    const auto caption = [](const QAction* action) {
+        QString text = action->text();
+        text.remove(QLatin1Char('&'));
+        if (text.endsWith(QLatin1String("...")))
+            text.chop(3);
+        return text;
+    };
+    const QString start = caption(FWindow.menuBar()->actions().value(0));
+    return QStringLiteral("Not connected. Choose %1 > %2 to pick the meter's port, or %1 > %3.")
+        .arg(start, caption(StartConnectionSettings), caption(StartFindMeter));
 }
