@@ -1,6 +1,7 @@
 // The Trend page: its series fed by the link's metering reads, the chart redrawn from them, the
-// cursor readout, recording and the chart saved as an image. The chart's axes and pools and the
-// mouse on it are in frmTrendChart.cpp, the building of the controls in frmTrendControls.cpp.
+// cursor readout, recording and the chart saved as an image. The chart is a TTrendChart
+// (frmTrendChart.cpp), the controls are built by TTrendControls (frmTrendControls.cpp); the page
+// connects them.
 #include "trend/frmTrend.h"
 
 #include "link/LinkPort.h"
@@ -22,8 +23,6 @@
 #include <QPushButton>
 #include <QSaveFile>
 #include <QTimer>
-
-#include <algorithm>
 
 TFormTrend::TFormTrend(ILinkPort& link, IDialogs& dialogs, ITrendDialogs& trendDialogs,
                        QWidget* parent)
@@ -72,7 +71,8 @@ void TFormTrend::BuildControls() {
     UpdateRecordState();
 }
 
-// The cursor's readout goes under the chart, and a zoom or pan by the operator pauses it.
+// What the controls do; the cursor's readout goes under the chart, and a zoom or pan by the
+// operator pauses it.
 void TFormTrend::ConnectControls() {
     const TTrendControls& c = *FControls;
     connect(FChart, &TTrendChart::PointedAt, this,
