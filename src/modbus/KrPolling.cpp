@@ -2,43 +2,7 @@
 
 #include <algorithm>
 
-namespace {
-
-// The step after a timer tick or a completed response. Nothing follows TimedOut and Finished:
-// they arm no timer, so no tick can step them.
-TPollPhase NextPhase(TPollPhase phase) {
-    switch (phase) {
-    case TPollPhase::Idle:
-        return TPollPhase::SendTime;
-    case TPollPhase::SendTime:
-        return TPollPhase::Sent;
-    case TPollPhase::Sent:
-        return TPollPhase::QueryInterval;
-    case TPollPhase::QueryInterval:
-        return TPollPhase::ResponseCheck;
-    case TPollPhase::ResponseCheck:
-        return TPollPhase::ResponseWait;
-    case TPollPhase::ResponseWait:
-        return TPollPhase::TimedOut;
-    case TPollPhase::Processing:
-        return TPollPhase::Finished;
-    case TPollPhase::TimedOut:
-    case TPollPhase::Finished:
-        break;
-    }
-    return TPollPhase::Idle;
-}
-
-} // namespace
-
 TKrPolling::TKrPolling() {
-    // The master sends binary frames: software flow control would swallow 0x11 and 0x13.
-    FComm.SetTxContinueOnXoff(false);
-    FComm.SetInx_XonXoffFlow(false);
-    FComm.SetOutx_XonXoffFlow(false);
-    // A 5 ms silence closes a received chunk: long enough to keep one burst together, short
-    // enough that a response is seen within a few milliseconds of its last byte.
-    FComm.SetReadIntervalTimeout(5);
     FComm.OnReceiveData = [this](TComm&, const char* buffer, std::uint16_t length) {
         CommReceiveData(buffer, length);
     };
@@ -64,8 +28,25 @@ TKrPolling::~TKrPolling() {
     FComm.OnRequestHangup = nullptr;
 }
 
+bool TKrPolling::Open() {
+    if (!Opened()) {
+        FInQuery = false;
+        FAwaiting = false;
+        FRunning = false;
+        FHeadPos = 0;
+        FQueryFrame.clear();
+        FRecvBuffer.clear();
+    }
+    return TKrPollingPort::Open();
+}
+
+void TKrPolling::Close() {
+    Cancel();
+    TKrPollingPort::Close();
+}
+
 bool TKrPolling::Start(bool Continuous) {
-    if (!FOpened) {
+    if (!Opened()) {
         return false;
     }
     FContinuous = Continuous;
@@ -110,7 +91,7 @@ void TKrPolling::StartQuery() {
 }
 
 bool TKrPolling::SendQuery(const std::string& Frame) {
-    if (!FOpened) {
+    if (!Opened()) {
         return false;
     }
     FRecvBuffer.clear();
@@ -154,69 +135,27 @@ void TKrPolling::ArmPhase(int ms) {
     FPhaseTimer->Start(ms);
 }
 
-void TKrPolling::Finish() {
-    FPhase = TPollPhase::Processing;
-    // Processing runs from a timer tick, never inside the port's receive event.
-    ArmPhase(1);
-}
-
 void TKrPolling::StepPhase() {
-    const int a = std::max(FFrameGap, FFrameInterval);
-    const int b = std::max(FSendTime + a, FQueryInterval);
     FPhaseTimer->Stop();
-    FPhase = NextPhase(FPhase);
     if (!FInQuery || !FRunning) {
+        FPhase = NextPhase(FPhase);
         return;
     }
-    for (;;) {
-        switch (FPhase) {
-        case TPollPhase::SendTime:
-            if (FSendTime > 0) {
-                ArmPhase(FSendTime);
-                return;
-            }
-            FPhase = TPollPhase::QueryInterval;
-            continue;
-        case TPollPhase::Sent:
-            FPhase = TPollPhase::QueryInterval;
-            continue;
-        case TPollPhase::QueryInterval: {
-            const int w = FQueryInterval - (FSendTime + a);
-            if (w > 0) {
-                ArmPhase(w);
-                return;
-            }
-            FPhase = TPollPhase::ResponseCheck;
-            continue;
-        }
-        case TPollPhase::ResponseCheck:
-            if (FResponseComplete || FBroadcast || FQueryFrame.empty()) {
-                Finish();
-                return;
-            }
-            FPhase = TPollPhase::ResponseWait;
-            continue;
-        case TPollPhase::ResponseWait: {
-            const int w = FQueryTimeout - b;
-            if (w > 0) {
-                ArmPhase(w);
-                return;
-            }
-            Finish();
-            return;
-        }
-        case TPollPhase::TimedOut:
-            Finish();
-            return;
-        case TPollPhase::Finished:
-            FInQuery = false;
-            FAwaiting = false;
-            FinishQuery();
-            return;
-        case TPollPhase::Idle:
-        case TPollPhase::Processing:
-            return;
-        }
+    const TPollStep step =
+        NextPollStep(FPhase, {FSendTime, FFrameGap, FFrameInterval, FQueryInterval, FQueryTimeout},
+                     FResponseComplete || FBroadcast || FQueryFrame.empty());
+    FPhase = step.Phase;
+    switch (step.Action) {
+    case TPollAction::Wait:
+        ArmPhase(step.WaitMs);
+        break;
+    case TPollAction::EndQuery:
+        FInQuery = false;
+        FAwaiting = false;
+        FinishQuery();
+        break;
+    case TPollAction::None:
+        break;
     }
 }
 

@@ -1,66 +1,28 @@
 // The Trend page: its series fed by the link's metering reads, the chart redrawn from them, the
-// cursor readout, recording and the chart saved as an image. The chart's axes and pools and the
-// mouse on it are in frmTrendChart.cpp, the building of the controls in frmTrendControls.cpp.
+// cursor readout, recording and the chart saved as an image. The chart is a TTrendChart
+// (frmTrendChart.cpp), the controls are built by TTrendControls (frmTrendControls.cpp); the page
+// connects them.
 #include "trend/frmTrend.h"
 
 #include "link/LinkPort.h"
 #include "meter/QueryPlan.h"
 #include "trend/ChartedQuantities.h"
 #include "trend/TrendDialogs.h"
+#include "trend/frmTrendChart.h"
+#include "trend/frmTrendControls.h"
 #include "widgets/Dialogs.h"
 #include "widgets/UiFont.h"
 
-#include <QChart>
 #include <QChartView>
-#include <QColor>
 #include <QComboBox>
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QLabel>
-#include <QLineSeries>
+#include <QListWidget>
 #include <QPushButton>
 #include <QSaveFile>
-#include <QScopedValueRollback>
 #include <QTimer>
-#include <QValueAxis>
-
-#include <algorithm>
-#include <cmath>
-#include <map>
-
-namespace {
-
-// The series colours, readable on light and dark chart themes alike.
-const QColor SeriesColours[] = {QColor(0x1f, 0x77, 0xb4), QColor(0xff, 0x7f, 0x0e),
-                                QColor(0x2c, 0xa0, 0x2c), QColor(0xd6, 0x27, 0x28),
-                                QColor(0x94, 0x67, 0xbd), QColor(0x8c, 0x56, 0x4b),
-                                QColor(0xe3, 0x77, 0xc2), QColor(0x17, 0xbe, 0xcf)};
-
-// The lowest and highest value drawn per unit.
-using TValueRanges = std::map<QString, std::pair<double, double>>;
-
-void Widen(TValueRanges& ranges, const QString& unit, const std::vector<QPointF>& line) {
-    for (const QPointF& p : line) {
-        auto& r = ranges.try_emplace(unit, p.y(), p.y()).first->second;
-        r.first = std::min(r.first, p.y());
-        r.second = std::max(r.second, p.y());
-    }
-}
-
-// Each value axis spans its unit's values with a little room; one with nothing drawn, 0 to 1.
-void SetValueRanges(const std::map<QString, QValueAxis*>& axes, const TValueRanges& ranges) {
-    for (const auto& [unit, axis] : axes) {
-        const auto it = ranges.find(unit);
-        double low = it == ranges.end() ? 0 : it->second.first;
-        double high = it == ranges.end() ? 1 : it->second.second;
-        const double margin =
-            high > low ? (high - low) * 0.05 : std::max(std::fabs(high) * 0.01, 0.5);
-        axis->setRange(low - margin, high + margin);
-    }
-}
-
-} // namespace
 
 TFormTrend::TFormTrend(ILinkPort& link, IDialogs& dialogs, ITrendDialogs& trendDialogs,
                        QWidget* parent)
@@ -77,7 +39,6 @@ TFormTrend::TFormTrend(ILinkPort& link, IDialogs& dialogs, ITrendDialogs& trendD
     for (std::size_t i = 0; i < MeteringQuantities().size(); ++i)
         FSeries.emplace_back(Charted(MeteringQuantities()[i]) ? 4096 : 1,
                              Charted(MeteringQuantities()[i]) ? 2048 : 2);
-    FPools.resize(MeteringQuantities().size());
     BuildControls();
     FRecorder.OnFailed = [this] {
         // Shown from the event loop: this runs inside a master event.
@@ -87,6 +48,52 @@ TFormTrend::TFormTrend(ILinkPort& link, IDialogs& dialogs, ITrendDialogs& trendD
         });
     };
     FLink.Follow(this);
+}
+
+void TFormTrend::BuildControls() {
+    FControls = std::make_unique<TTrendControls>(this, [this]() -> QWidget* {
+        FChart = new TTrendChart(this);
+        return FChart->View();
+    });
+    ConnectControls();
+    auto* refreshTimer = new QTimer(this);
+    refreshTimer->setInterval(1000);
+    connect(refreshTimer, &QTimer::timeout, this, [this] {
+        if (isVisible())
+            Refresh();
+        UpdateRecordState();
+    });
+    refreshTimer->start();
+
+    // Three voltages and a current to begin with.
+    for (int q : {0, 1, 2, 6})
+        SetShown(q, true);
+    UpdateRecordState();
+}
+
+// What the controls do; the cursor's readout goes under the chart, and a zoom or pan by the
+// operator pauses it.
+void TFormTrend::ConnectControls() {
+    const TTrendControls& c = *FControls;
+    connect(FChart, &TTrendChart::PointedAt, this,
+            [this](qint64 t) { FControls->LabelReadout->setText(ReadoutAt(t)); });
+    connect(FChart, &TTrendChart::ViewMoved, this, [this] {
+        if (!FPaused) {
+            FPaused = true;
+            FControls->ButtonPause->setText(QStringLiteral("Resume"));
+        }
+    });
+    connect(c.ListQuantities, &QListWidget::itemChanged, this, [this] {
+        FChart->RebuildAxes();
+        Refresh();
+    });
+    connect(c.ComboSpan, &QComboBox::currentIndexChanged, this, [this] {
+        SetPaused(false);
+        Refresh();
+    });
+    connect(c.ButtonPause, &QPushButton::clicked, this, [this] { SetPaused(!FPaused); });
+    connect(c.ButtonRecord, &QPushButton::clicked, this, [this] { ButtonRecordClick(); });
+    connect(c.ButtonSaveImage, &QPushButton::clicked, this, [this] { ButtonSaveImageClick(); });
 }
 
 TFormTrend::~TFormTrend() {
@@ -140,53 +147,32 @@ TWindowStats TFormTrend::RecentStats(int quantity, std::int64_t ms) const {
     return Series(quantity).Stats(now - ms, now);
 }
 void TFormTrend::SetSpan(int index) {
-    ComboSpan->setCurrentIndex(index);
+    FControls->ComboSpan->setCurrentIndex(index);
+}
+
+void TFormTrend::SetShown(int quantity, bool shown) {
+    FControls->SetShown(quantity, shown);
+}
+
+QList<int> TFormTrend::Shown() const {
+    return FControls->Shown();
 }
 
 void TFormTrend::SetPaused(bool paused) {
     FPaused = paused;
-    ButtonPause->setText(paused ? QStringLiteral("Resume") : QStringLiteral("Pause"));
+    FControls->ButtonPause->setText(paused ? QStringLiteral("Resume") : QStringLiteral("Pause"));
     if (!paused)
         Refresh();
 }
 void TFormTrend::Refresh() {
-    // Series attached and axes made here move the time axis too: only the operator's zoom
-    // and pan pause the chart.
-    const QScopedValueRollback<bool> ours(FSettingRange, true);
-    const QList<int> shown = Shown();
-    const std::int64_t now = Now();
-    if (!FPaused)
-        FollowNow(shown, now);
-    const int columns = std::max(100, static_cast<int>(FChart->plotArea().width()));
-    const TScaling& scaling = FLink.Scaling();
-    std::map<QString, QValueAxis*> axes = ValueAxes(shown, scaling);
-    TValueRanges ranges;
-    int colour = 0;
-    for (int q : shown) {
-        const QString unit = UnitOf(q, scaling);
-        QValueAxis* axis = axes[unit];
-        if (!axis) {
-            // The unit changed under a shown series (the analog output type): start again.
-            RebuildAxes();
-            Refresh();
-            return;
-        }
-        const auto lines =
-            DecimateForChart(Series(q).Spans(FViewFrom, FViewTo), FViewFrom, FViewTo, columns);
-        const QColor c = SeriesColours[colour++ % std::size(SeriesColours)];
-        const auto& pool = PoolFor(q, lines.size(), c, axis);
-        for (std::size_t i = 0; i < pool.size(); ++i) {
-            if (i < lines.size()) {
-                pool[i]->replace(QList<QPointF>(lines[i].begin(), lines[i].end()));
-                Widen(ranges, unit, lines[i]);
-            } else {
-                pool[i]->clear();
-            }
-        }
-    }
-    SetValueRanges(axes, ranges);
-    ShowViewTimes();
+    FChart->Refresh(FSeries, Shown(), FLink.Scaling(), Now(), FControls->ComboSpan->currentIndex(),
+                    !FPaused);
 }
+
+QChart* TFormTrend::Chart() const {
+    return FChart->Chart();
+}
+
 QString TFormTrend::ReadoutAt(std::int64_t t) const {
     QString text = QDateTime::fromMSecsSinceEpoch(t).toString(QStringLiteral("HH:mm:ss.zzz"));
     const TScaling& scaling = FLink.Scaling();
@@ -242,20 +228,23 @@ bool TFormTrend::StartRecording(const TRecordOptions& options) {
 
 void TFormTrend::UpdateRecordState() {
     const bool on = FRecorder.Recording();
-    ButtonRecord->setText(on ? QStringLiteral("Stop Recording") : QStringLiteral("Record..."));
+    FControls->ButtonRecord->setText(on ? QStringLiteral("Stop Recording")
+                                        : QStringLiteral("Record..."));
     if (!on && !FRecorder.Files().isEmpty()) {
-        LabelRecording->setText(QStringLiteral("Recorded %1 rows to %2")
-                                    .arg(FRecorder.Rows())
-                                    .arg(QFileInfo(FRecorder.Files().last()).fileName()));
+        FControls->LabelRecording->setText(
+            QStringLiteral("Recorded %1 rows to %2")
+                .arg(FRecorder.Rows())
+                .arg(QFileInfo(FRecorder.Files().last()).fileName()));
     } else if (on) {
-        LabelRecording->setText(QStringLiteral("Recording: %1 rows%2")
-                                    .arg(FRecorder.Rows())
-                                    .arg(FRecorder.Files().isEmpty()
-                                             ? QString()
-                                             : QStringLiteral(" in ") +
-                                                   QFileInfo(FRecorder.Files().last()).fileName()));
+        FControls->LabelRecording->setText(
+            QStringLiteral("Recording: %1 rows%2")
+                .arg(FRecorder.Rows())
+                .arg(FRecorder.Files().isEmpty()
+                         ? QString()
+                         : QStringLiteral(" in ") +
+                               QFileInfo(FRecorder.Files().last()).fileName()));
     } else {
-        LabelRecording->setText(QStringLiteral("Not recording."));
+        FControls->LabelRecording->setText(QStringLiteral("Not recording."));
     }
 }
 
@@ -265,7 +254,7 @@ void TFormTrend::ButtonSaveImageClick() {
                               QStringLiteral("PNG image (*.png)"), QStringLiteral("png"));
     if (name.isEmpty())
         return;
-    const QPixmap image = ChartView->grab();
+    const QPixmap image = FChart->View()->grab();
     // Whole or not at all: an image cut short by a full disk never replaces an older one.
     QSaveFile file(name);
     if (!file.open(QIODevice::WriteOnly) || !image.save(&file, "PNG") || !file.flush() ||

@@ -12,26 +12,15 @@
 
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <memory>
 #include <vector>
 
 class IDialogs;
 class ITrendDialogs;
 class QChart;
-class QChartView;
-class QComboBox;
-class QDateTimeAxis;
-class QColor;
-class QGraphicsLineItem;
-class QHBoxLayout;
-class QLabel;
-class QLineSeries;
-class QListWidget;
-class QPushButton;
-class QTimer;
-class QValueAxis;
 class ILinkPort;
+class TTrendChart;
+class TTrendControls;
 
 class TFormTrend : public QWidget, public IMeterEvents {
     Q_OBJECT
@@ -71,57 +60,30 @@ public:
     bool StartRecording(const TRecordOptions& options);
     void ButtonSaveImageClick();
     TRecorder& Recorder() { return FRecorder; }
-    QChart* Chart() const { return FChart; }
+    QChart* Chart() const;
     // The program's version, named in each recording's first line.
     QString ProgramVersion;
     // The time source, ms since the epoch; tests step it.
     std::function<std::int64_t()> Now;
 
 protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
     void showEvent(QShowEvent* event) override;
 
 private:
-    // The controls (frmTrendControls.cpp).
+    // The controls and the chart, and what they do.
     void BuildControls();
-    void BuildQuantityList();
-    QHBoxLayout* BuildBar();
-    // The chart, its axes and series pools, the view's times (frmTrendChart.cpp).
-    void BuildChart();
-    void FollowNow(const QList<int>& shown, std::int64_t now);
-    std::map<QString, QValueAxis*> ValueAxes(const QList<int>& shown, const TScaling& scaling);
-    const std::vector<QLineSeries*>& PoolFor(int quantity, std::size_t lines, const QColor& colour,
-                                             QValueAxis* axis);
-    void ShowViewTimes();
-    void RebuildAxes();
-    void AxisRangeChanged();
-    std::vector<QLineSeries*>& Pool(int quantity);
-    // The recording's state under the chart (frmTrend.cpp).
+    void ConnectControls();
+    // The recording's state under the chart.
     void UpdateRecordState();
 
     ILinkPort& FLink;
     IDialogs& FDialogs;
     ITrendDialogs& FTrendDialogs;
     std::vector<TSeries> FSeries;
-    std::vector<std::vector<QLineSeries*>> FPools;
-    std::vector<QValueAxis*> FValueAxes;
-    QChart* FChart = nullptr;
-    QChartView* ChartView = nullptr;
-    QDateTimeAxis* FTimeAxis = nullptr;
-    QGraphicsLineItem* FCursorLine = nullptr;
-    QListWidget* ListQuantities = nullptr;
-    QComboBox* ComboSpan = nullptr;
-    QPushButton* ButtonPause = nullptr;
-    QPushButton* ButtonRecord = nullptr;
-    QPushButton* ButtonSaveImage = nullptr;
-    QLabel* LabelReadout = nullptr;
-    QLabel* LabelRecording = nullptr;
-    QTimer* FRefreshTimer = nullptr;
+    TTrendChart* FChart = nullptr;
+    std::unique_ptr<TTrendControls> FControls;
     TRecorder FRecorder;
     TRecordOptions FLastOptions;
     bool FPaused = false;
     bool FClearOnNext = false;
-    bool FSettingRange = false;
-    std::int64_t FViewFrom = 0;
-    std::int64_t FViewTo = 0;
 };

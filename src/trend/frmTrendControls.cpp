@@ -1,18 +1,16 @@
 // The Trend page's controls: the list of quantities to tick, the span and the buttons above the
 // chart, the readout and the recording state below it.
-#include "trend/frmTrend.h"
+#include "trend/frmTrendControls.h"
 
 #include "meter/ValueColours.h"
 #include "trend/ChartedQuantities.h"
 
-#include <QChartView>
 #include <QComboBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
 #include <QStyledItemDelegate>
-#include <QTimer>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -53,41 +51,26 @@ QLabel* NamedLabel(const QString& name, QWidget* parent) {
 
 } // namespace
 
-void TFormTrend::BuildControls() {
-    auto* layout = new QHBoxLayout(this);
+TTrendControls::TTrendControls(QWidget* page, const std::function<QWidget*()>& makeChartView) {
+    auto* layout = new QHBoxLayout(page);
     layout->setContentsMargins(8, 8, 8, 8);
-    BuildQuantityList();
+    BuildQuantityList(page);
     layout->addWidget(ListQuantities);
     auto* right = new QVBoxLayout;
-    right->addLayout(BuildBar());
-    BuildChart();
-    right->addWidget(ChartView, 1);
-    LabelReadout = NamedLabel(QStringLiteral("LabelReadout"), this);
+    right->addLayout(BuildBar(page));
+    right->addWidget(makeChartView(), 1);
+    LabelReadout = NamedLabel(QStringLiteral("LabelReadout"), page);
     LabelReadout->setText(QStringLiteral("Point at the chart to read its values; drag to zoom, "
                                          "wheel to zoom, middle button to pan."));
-    LabelRecording = NamedLabel(QStringLiteral("LabelRecording"), this);
+    LabelRecording = NamedLabel(QStringLiteral("LabelRecording"), page);
     right->addWidget(LabelReadout);
     right->addWidget(LabelRecording);
     layout->addLayout(right, 1);
-
-    FRefreshTimer = new QTimer(this);
-    FRefreshTimer->setInterval(1000);
-    connect(FRefreshTimer, &QTimer::timeout, this, [this] {
-        if (isVisible())
-            Refresh();
-        UpdateRecordState();
-    });
-    FRefreshTimer->start();
-
-    // Three voltages and a current to begin with.
-    for (int q : {0, 1, 2, 6})
-        SetShown(q, true);
-    UpdateRecordState();
 }
 
 // The numeric quantities, each with a tick box that shows it on the chart.
-void TFormTrend::BuildQuantityList() {
-    ListQuantities = new QListWidget(this);
+void TTrendControls::BuildQuantityList(QWidget* page) {
+    ListQuantities = new QListWidget(page);
     ListQuantities->setObjectName(QStringLiteral("ListQuantities"));
     ListQuantities->setFixedWidth(150);
     ListQuantities->setItemDelegate(new TTickListDelegate(ListQuantities));
@@ -100,31 +83,20 @@ void TFormTrend::BuildQuantityList() {
         item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable);
         item->setCheckState(Qt::Unchecked);
     }
-    connect(ListQuantities, &QListWidget::itemChanged, this, [this] {
-        RebuildAxes();
-        Refresh();
-    });
 }
 
 // The span choice and the buttons above the chart.
-QHBoxLayout* TFormTrend::BuildBar() {
-    ComboSpan = new QComboBox(this);
+QHBoxLayout* TTrendControls::BuildBar(QWidget* page) {
+    ComboSpan = new QComboBox(page);
     ComboSpan->setObjectName(QStringLiteral("ComboSpan"));
     ComboSpan->addItems({QStringLiteral("Last 1 minute"), QStringLiteral("Last 5 minutes"),
                          QStringLiteral("Last 15 minutes"), QStringLiteral("Last 60 minutes"),
                          QStringLiteral("Since Connect")});
     ComboSpan->setCurrentIndex(1);
-    connect(ComboSpan, &QComboBox::currentIndexChanged, this, [this] {
-        SetPaused(false);
-        Refresh();
-    });
-    ButtonPause = NamedButton(QStringLiteral("Pause"), QStringLiteral("ButtonPause"), this);
-    connect(ButtonPause, &QPushButton::clicked, this, [this] { SetPaused(!FPaused); });
-    ButtonRecord = NamedButton(QStringLiteral("Record..."), QStringLiteral("ButtonRecord"), this);
-    connect(ButtonRecord, &QPushButton::clicked, this, [this] { ButtonRecordClick(); });
+    ButtonPause = NamedButton(QStringLiteral("Pause"), QStringLiteral("ButtonPause"), page);
+    ButtonRecord = NamedButton(QStringLiteral("Record..."), QStringLiteral("ButtonRecord"), page);
     ButtonSaveImage =
-        NamedButton(QStringLiteral("Save Image..."), QStringLiteral("ButtonSaveImage"), this);
-    connect(ButtonSaveImage, &QPushButton::clicked, this, [this] { ButtonSaveImageClick(); });
+        NamedButton(QStringLiteral("Save Image..."), QStringLiteral("ButtonSaveImage"), page);
     auto* bar = new QHBoxLayout;
     bar->addWidget(ComboSpan);
     bar->addWidget(ButtonPause);
@@ -133,7 +105,8 @@ QHBoxLayout* TFormTrend::BuildBar() {
     bar->addWidget(ButtonRecord);
     return bar;
 }
-void TFormTrend::SetShown(int quantity, bool shown) {
+
+void TTrendControls::SetShown(int quantity, bool shown) {
     for (int row = 0; row < ListQuantities->count(); ++row) {
         QListWidgetItem* item = ListQuantities->item(row);
         if (item->data(Qt::UserRole).toInt() == quantity)
@@ -141,7 +114,7 @@ void TFormTrend::SetShown(int quantity, bool shown) {
     }
 }
 
-QList<int> TFormTrend::Shown() const {
+QList<int> TTrendControls::Shown() const {
     QList<int> shown;
     for (int row = 0; row < ListQuantities->count(); ++row) {
         const QListWidgetItem* item = ListQuantities->item(row);
