@@ -6,10 +6,10 @@
 //     over everything since Connect, the recording going on): resident memory by the hour.
 //
 //   bench_trend [--seconds N] [--hours H]   (defaults 120 and 24)
-#include "support/MeterFeed.h"
 #include "ProcessStats.h"
 #include "shell/QtDialogs.h"
 #include "shell/frmMain.h"
+#include "support/MeterFeed.h"
 #include "support/ProgramRig.h"
 #include "trend/frmTrend.h"
 

@@ -1,8 +1,8 @@
 #include "commissioning/CommissioningReport.h"
 
 #include "commissioning/SettingsText.h"
-#include "meter/VersionRules.h"
 #include "meter/SettingsBlocks.h"
+#include "meter/VersionRules.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

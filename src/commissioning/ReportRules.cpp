@@ -1,8 +1,8 @@
 #include "commissioning/ReportRules.h"
 
 #include "meter/RegisterDecode.h"
-#include "meter/VersionRules.h"
 #include "meter/SettingsBlocks.h"
+#include "meter/VersionRules.h"
 
 #include <QTimeZone>
 

@@ -2,8 +2,8 @@
 
 #include "commissioning/SettingsText.h"
 #include "meter/RegisterDecode.h"
-#include "meter/VersionRules.h"
 #include "meter/SettingsBlocks.h"
+#include "meter/VersionRules.h"
 #include "settings/SettingsCaptions.h"
 
 #include <QRegularExpression>

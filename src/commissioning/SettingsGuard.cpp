@@ -2,8 +2,8 @@
 
 #include "commissioning/BackupPruning.h"
 
-#include "meter/cstMain.h"
 #include "meter/SettingsBlocks.h"
+#include "meter/cstMain.h"
 #include "settings/SettingsFile.h"
 #include "widgets/Dialogs.h"
 

@@ -1,9 +1,9 @@
 #include "commissioning/WriteDescription.h"
 
 #include "commissioning/SettingsText.h"
+#include "meter/SettingsBlocks.h"
 #include "meter/ValueFormat.h"
 #include "meter/VersionRules.h"
-#include "meter/SettingsBlocks.h"
 
 namespace {
 

@@ -48,8 +48,8 @@ void TLinkStatus::Show() {
     // While the port's device is gone, the frames go nowhere, and while the reads go
     // unanswered the frames tell the operator little: the first panel says why.
     if (FLineLost)
-        FShell.SetStatusText(1, QString::fromLatin1(cstMain::PortGone)
-                                    .arg(QStringLiteral("COM%1").arg(FPortNum())));
+        FShell.SetStatusText(
+            1, QString::fromLatin1(cstMain::PortGone).arg(QStringLiteral("COM%1").arg(FPortNum())));
     else if (FReadsFailing && FFailureCause)
         FShell.SetStatusText(1, QString::fromLatin1(cstMain::ReadsFailing).arg(FFailureCause()));
     else

@@ -2,9 +2,9 @@
 // these; the link never sees a widget, so it runs and is tested without one.
 #pragma once
 
+#include "meter/MeterSettings.h"
 #include "meter/QueryPlan.h"
 #include "meter/RegisterDecode.h"
-#include "meter/MeterSettings.h"
 
 #include <QString>
 

@@ -38,8 +38,8 @@ public:
     std::vector<std::string> DropDependents(const std::string& failed);
     // The settings page's line settings: with the 0x1100 write queued last (parity and stop
     // bits left out keep the values asked for before), or pending at once without one.
-    void SetNewLineSettings(std::uint8_t deviceAddress, int baudrate,
-                            std::optional<TParity> parity, std::optional<TStopBits> stopBits);
+    void SetNewLineSettings(std::uint8_t deviceAddress, int baudrate, std::optional<TParity> parity,
+                            std::optional<TStopBits> stopBits);
     // Closing: only the writes stay.
     void KeepWrites();
     bool HasWrite() const;

@@ -8,7 +8,6 @@
 
 #include <algorithm>
 
-
 TFormModbus::TFormModbus(ILinkShell& shell, IDialogs& dialogs)
     : FShell(shell), FOverLimit(dialogs), FStatus(shell, [this] { return Modbus.PortNum(); }) {
     FEvents.Follow(&FPresenter);
@@ -234,9 +233,8 @@ void TFormModbus::ModbusF10Response(TKrModbus& /*Sender*/, std::uint8_t /*Slave*
     // from a settings sequence has nothing to adopt.
     if (New.DeviceAddress != 0)
         FDeviceAddress = New.DeviceAddress;
-    if (New.Baudrate > 0 &&
-        (Modbus.Baudrate() != New.Baudrate || Modbus.Parity() != New.Parity ||
-         Modbus.StopBits() != New.StopBits)) {
+    if (New.Baudrate > 0 && (Modbus.Baudrate() != New.Baudrate || Modbus.Parity() != New.Parity ||
+                             Modbus.StopBits() != New.StopBits)) {
         Modbus.SetBaudrate(New.Baudrate);
         Modbus.SetParity(New.Parity);
         Modbus.SetStopBits(New.StopBits);

@@ -51,9 +51,7 @@ public:
     void AppendQuery(std::string text, std::string needs) override;
     void SetNewLineSettings(std::uint8_t deviceAddress, int baudrate, std::optional<TParity> parity,
                             std::optional<TStopBits> stopBits) override;
-    std::size_t QueriesLeft() const override {
-        return FQueue.Size() + (FInFlight ? 1 : 0);
-    }
+    std::size_t QueriesLeft() const override { return FQueue.Size() + (FInFlight ? 1 : 0); }
     bool Closing() const override { return FClosing; }
     TLinkLine Line() const override;
     std::uint64_t SentCount() const override { return FStatus.Traffic().SentCount(); }

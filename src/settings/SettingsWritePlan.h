@@ -4,10 +4,10 @@
 // record and queues the result.
 #pragma once
 
-#include "meter/Scaling.h"
-#include "platform/SerialLine.h"
 #include "meter/MeterSettings.h"
+#include "meter/Scaling.h"
 #include "meter/SettingsBlocks.h"
+#include "platform/SerialLine.h"
 
 #include <QString>
 

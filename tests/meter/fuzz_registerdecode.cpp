@@ -1,8 +1,8 @@
 // Register blocks of any length and content through the link's decoders: whatever the meter
 // sends, decoding never reads past the block, identity texts stay printable where they are
 // cleaned, and the ratios stay as they were when a divisor is 0.
-#include "meter/RegisterDecode.h"
 #include "link/TrafficStats.h"
+#include "meter/RegisterDecode.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -1,9 +1,9 @@
 // The link's pure units: version rules, the query plan, register decoding, traffic statistics.
+#include "link/TrafficStats.h"
 #include "meter/MeterFacts.h"
 #include "meter/QueryAddress.h"
 #include "meter/QueryPlan.h"
 #include "meter/RegisterDecode.h"
-#include "link/TrafficStats.h"
 #include "meter/VersionRules.h"
 
 #include <QLocale>

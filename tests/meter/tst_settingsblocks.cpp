@@ -1,6 +1,6 @@
 // The five settings blocks: record to write query, read response back to the record.
-#include "meter/ValueParse.h"
 #include "meter/SettingsBlocks.h"
+#include "meter/ValueParse.h"
 #include "support/MeterRecords.h"
 
 #include <QLocale>

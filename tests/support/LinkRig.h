@@ -6,8 +6,8 @@
 #pragma once
 
 #include "link/frmModbus.h"
-#include "support/LinkTestAccess.h"
 #include "support/FakeShell.h"
+#include "support/LinkTestAccess.h"
 #include "support/ScriptedDialogs.h"
 #include "support/SimProcess.h"
 
