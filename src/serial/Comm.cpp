@@ -1,15 +1,9 @@
 #include "serial/Comm.h"
 
-#include "platform/Event.h"
 #include "platform/PortName.h"
 #include "platform/PosixSerialDevice.h"
-#include "serial/Hangup.h"
 #include "serial/NotifyQueue.h"
-#include "serial/ReadThread.h"
-#include "serial/WriteThread.h"
-
-#include <cerrno>
-#include <system_error>
+#include "serial/OpenPort.h"
 
 TComm::TComm()
     : FNotifyWindow(std::make_unique<TNotifyQueue>(
@@ -21,7 +15,7 @@ TComm::~TComm() {
 }
 
 bool TComm::IsOpen() const {
-    return FPortHandle != nullptr;
+    return FPort != nullptr;
 }
 
 void TComm::SetDeviceFactory(TDeviceFactory factory) {
@@ -29,25 +23,10 @@ void TComm::SetDeviceFactory(TDeviceFactory factory) {
 }
 
 void TComm::OpenPort() {
-    if (FPortHandle) {
+    if (FPort) {
         throw ECommsError("This serial port already opened");
     }
-    FPortHandle = OpenDevice();
-    FPortHandle->Purge(TPurge::Tx);
-    FPortHandle->Purge(TPurge::Rx);
-    FSendIdle.store(true);
-    ApplyCommTimeouts();
-    ApplyCommState();
-
-    FCloseEvent = TEvent::Create();
-    FHangup = THangup::Create();
-    if (!FCloseEvent || !FHangup) {
-        const int err = errno;
-        ReleaseAfterFailedOpen();
-        throw ECommsError("Unable to create event", err);
-    }
-    CreateThreads(TNotifier(*FNotifyWindow, FNotifyWindow->BeginPeriod(), *FHangup));
-    StartThreads();
+    FPort = std::make_unique<TOpenPort>(OpenDevice(), FLine, FTimeouts, *FNotifyWindow, FSendIdle);
 }
 
 std::unique_ptr<TSerialDevice> TComm::OpenDevice() const {
@@ -70,107 +49,12 @@ std::unique_ptr<TSerialDevice> TComm::OpenDevice() const {
     return device;
 }
 
-void TComm::CreateThreads(const TNotifier& notifier) {
-    try {
-        FReadThread = std::make_unique<TReadThread>(*FPortHandle, *FCloseEvent, notifier);
-    } catch (const std::bad_alloc&) {
-        ReleaseAfterFailedOpen();
-        throw ECommsError("Unable to create read thread");
-    }
-    try {
-        FWriteThread = TWriteThread::Create(*FPortHandle, *FCloseEvent, notifier, FSendIdle);
-    } catch (const std::bad_alloc&) {
-        FWriteThread.reset();
-    }
-    if (!FWriteThread) {
-        const int err = errno;
-        // The reader has not been started: it goes at once.
-        FReadThread.reset();
-        ReleaseAfterFailedOpen();
-        throw ECommsError("Unable to create write thread", err);
-    }
-}
-
-void TComm::StartThreads() {
-    try {
-        FReadThread->Start();
-    } catch (const std::system_error& e) {
-        FWriteThread.reset();
-        FReadThread.reset();
-        ReleaseAfterFailedOpen();
-        throw ECommsError("Unable to create read thread", e.code().value());
-    }
-    try {
-        FWriteThread->Start();
-    } catch (const std::system_error& e) {
-        FWriteThread.reset();
-        StopReadThread();
-        ReleaseAfterFailedOpen();
-        throw ECommsError("Unable to create write thread", e.code().value());
-    }
-}
-
-void TComm::ReleaseAfterFailedOpen() {
-    FNotifyWindow->EndPeriod();
-    FCloseEvent.reset();
-    FHangup.reset();
-    FPortHandle->Close();
-    FPortHandle.reset();
-    FSendIdle.store(true);
-}
-
 void TComm::ClosePort() {
-    if (!FPortHandle) {
-        return;
-    }
-    StopReadThread();
-    StopWriteThread();
-    FCloseEvent.reset();
-    FHangup.reset();
-    FSendIdle.store(true);
-    // Only now that no thread uses the descriptor can its number be given back.
-    FPortHandle->Close();
-    FPortHandle.reset();
-    FNotifyWindow->EndPeriod();
-}
-
-void TComm::StopReadThread() {
-    if (!FReadThread) {
-        return;
-    }
-    FCloseEvent->Set();
-    FPortHandle->Purge(TPurge::Rx);
-    FReadThread->Join();
-    FReadThread.reset();
-}
-
-void TComm::StopWriteThread() {
-    if (!FWriteThread) {
-        return;
-    }
-    FCloseEvent->Set();
-    FPortHandle->Purge(TPurge::Tx);
-    FWriteThread->Join();
-    FWriteThread.reset();
+    FPort.reset();
 }
 
 bool TComm::WriteData(const char* Buffer, std::uint16_t Length) {
-    if (!FWriteThread || Length == 0 || Buffer == nullptr || FHangup->Reported()) {
-        return false;
-    }
-    try {
-        return FWriteThread->Post(std::string(Buffer, Length));
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
-}
-
-void TComm::ApplyCommState() {
-    [[maybe_unused]] const bool ok = FPortHandle->ApplyLineSettings(FLine);
-}
-
-void TComm::ApplyCommTimeouts() {
-    [[maybe_unused]] const bool ok = FPortHandle->ApplyTimeouts(FTimeouts);
+    return FPort && FPort->Write(Buffer, Length);
 }
 
 void TComm::Dispatch(int code, std::uint32_t param, const std::string& data) {
@@ -211,8 +95,8 @@ template <typename T, typename V> void TComm::SetLineField(T TLineSettings::*fie
         return;
     }
     FLine.*field = value;
-    if (FPortHandle) {
-        ApplyCommState();
+    if (FPort) {
+        FPort->ApplyLineSettings(FLine);
     }
 }
 
@@ -221,8 +105,8 @@ template <typename V> void TComm::SetTimeoutField(std::uint32_t TCommTimeouts::*
         return;
     }
     FTimeouts.*field = value;
-    if (FPortHandle) {
-        ApplyCommTimeouts();
+    if (FPort) {
+        FPort->ApplyTimeouts(FTimeouts);
     }
 }
 

@@ -1,5 +1,6 @@
-// TComm owns one serial port: its line settings and time-outs, the reader and
-// writer threads, and the five events it raises on the thread that created it.
+// TComm owns one serial port: its name, line settings and time-outs, and the five events it
+// raises on the thread that created it. What exists only while the port is open (the device
+// and the reader and writer threads) is a TOpenPort.
 #pragma once
 
 #include "platform/SerialDevice.h"
@@ -13,12 +14,8 @@
 #include <memory>
 #include <string>
 
-class TEvent;
-class TReadThread;
-class TWriteThread;
 class TNotifyQueue;
-class THangup;
-class TNotifier;
+class TOpenPort;
 
 class TComm {
 public:
@@ -133,15 +130,7 @@ public:
 private:
     template <typename T, typename V> void SetLineField(T TLineSettings::*field, V value);
     template <typename V> void SetTimeoutField(std::uint32_t TCommTimeouts::*field, V value);
-    void ApplyCommState();
-    void ApplyCommTimeouts();
-    void StopReadThread();
-    void StopWriteThread();
-    // The steps of OpenPort; each throws ECommsError after releasing what it acquired.
     std::unique_ptr<TSerialDevice> OpenDevice() const;
-    void CreateThreads(const TNotifier& notifier);
-    void StartThreads();
-    void ReleaseAfterFailedOpen();
     void Dispatch(int code, std::uint32_t param, const std::string& data);
 
     std::string FCommName = "COM2";
@@ -149,11 +138,7 @@ private:
     TCommTimeouts FTimeouts;
     TDeviceFactory FDeviceFactory;
 
-    std::unique_ptr<TSerialDevice> FPortHandle; // set exactly while the port is open
-    std::unique_ptr<TEvent> FCloseEvent;
-    std::unique_ptr<THangup> FHangup; // the line lost in this open period
-    std::unique_ptr<TReadThread> FReadThread;
-    std::unique_ptr<TWriteThread> FWriteThread;
     std::unique_ptr<TNotifyQueue> FNotifyWindow;
     std::atomic<bool> FSendIdle{true};
+    std::unique_ptr<TOpenPort> FPort; // set exactly while the port is open
 };
