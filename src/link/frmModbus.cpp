@@ -146,8 +146,7 @@ void TFormModbus::ModbusQueryData(TKrModbus& Sender, std::string& FmtData) {
     FMeter->QueryStarted(query);
     FStatus.QueryStarted();
     FQueryOpen = !query.empty();
-    FMeteringRead = query.empty() ? std::nullopt : MeteringBlockOfQuery(query);
-    FMeteringAnswered = false;
+    FMeteringRead.Begin(query);
 
     if (query.empty()) {
         FInFlight.reset();
@@ -189,12 +188,7 @@ bool TFormModbus::FinishWritesThenStop() {
 
 bool TFormModbus::MeteringAnswered(TMeteringBlock block) {
     // The answer to the metering read in progress counts once; its read is no gap.
-    if (FMeteringRead != block)
-        return true;
-    if (FMeteringAnswered)
-        return false;
-    FMeteringAnswered = true;
-    return true;
+    return FMeteringRead.Answer(block);
 }
 
 void TFormModbus::ModbusQueryFinish(TKrPolling& /*Sender*/) {
@@ -203,7 +197,7 @@ void TFormModbus::ModbusQueryFinish(TKrPolling& /*Sender*/) {
     FAdopted.reset();
     FFinishingWrites = false;
     FQueryOpen = false;
-    FMeteringRead.reset();
+    FMeteringRead.Clear();
     FMeter->StopAsking();
     if (FShell.DisconnectRequested())
         FShell.SetConnected(false);
@@ -306,9 +300,9 @@ void TFormModbus::ModbusAfterResponse(TKrModbus& Sender) {
     FMeter->QueryEnded();
     FQueryOpen = false;
     // A metering read without its answer is a gap for those watching, never a repeated value.
-    if (FMeteringRead && !FMeteringAnswered)
-        FMeter->MeteringLost(*FMeteringRead);
-    FMeteringRead.reset();
+    if (const auto lost = FMeteringRead.Unanswered())
+        FMeter->MeteringLost(*lost);
+    FMeteringRead.Clear();
     if (FInFlight)
         ReportQueryEnd(Sender);
     FStatus.QueryEnded(FQueue.Empty() && !PolledPage(FShell.ActivePage()));

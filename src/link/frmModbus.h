@@ -13,6 +13,7 @@
 #include "link/QueryQueue.h"
 #include "link/TrafficObserver.h"
 #include "meter/MeterModel.h"
+#include "meter/MeteringReadProgress.h"
 #include "meter/QueryPlan.h"
 #include "modbus/KrModbus.h"
 #include "widgets/Dialogs.h"
@@ -187,8 +188,7 @@ private:
     ITrafficObserver* FObserver = nullptr;
     int FAdoptWait = 2000;
     // The metering block the query in progress reads, and whether its answer came.
-    std::optional<TMeteringBlock> FMeteringRead;
-    bool FMeteringAnswered = false;
+    TMeteringReadProgress FMeteringRead;
 
     // The query on the line, with the line it went out on, until its answer has been handled.
     std::optional<std::pair<std::string, TLinkLine>> FInFlight;

@@ -19,10 +19,8 @@ TCsvRunner::TCsvRunner(TKrModbus& master, const TQueryOptions& options)
         RegistersRead(start, values);
     };
     const auto bits = [this](TKrModbus&, std::uint8_t, std::uint16_t, std::span<const bool> v) {
-        if (FBlock && !FAnswered) {
-            FAnswered = true;
-            FMeter.BitsRead(*FBlock, v);
-        }
+        if (const auto block = FMeteringRead.Block(); block && FMeteringRead.Answer(*block))
+            FMeter.BitsRead(*block, v);
     };
     FMaster.OnF01Response = bits;
     FMaster.OnF02Response = bits;
@@ -53,8 +51,7 @@ std::string TCsvRunner::PrepareQuery() {
     FInPreamble = FPreambleAt < FPreamble.size();
     FPreambleAnswered = false;
     FCurrent = NextQuery();
-    FBlock = FCurrent.empty() ? std::nullopt : MeteringBlockOfQuery(FCurrent);
-    FAnswered = false;
+    FMeteringRead.Begin(FCurrent);
     return FCurrent.empty() ? NullQuery() : WithAddress(FCurrent, FAddress);
 }
 
@@ -62,11 +59,8 @@ void TCsvRunner::RegistersRead(std::uint16_t start, std::span<const std::uint16_
     if (FInPreamble)
         FPreambleAnswered = true;
     // Only the answer of the metering block asked is recorded, once.
-    if (MeteringBlockOfQuery(FCurrent)) {
-        if (FAnswered)
-            return;
-        FAnswered = true;
-    }
+    if (const auto block = FMeteringRead.Block(); block && !FMeteringRead.Answer(*block))
+        return;
     FMeter.RegistersRead(start, values);
 }
 
@@ -76,11 +70,11 @@ void TCsvRunner::AfterResponse(TKrModbus& sender) {
         ++FPreambleTries;
         --FPreambleAt;
     }
-    if (FBlock && !FAnswered) {
+    if (const auto lost = FMeteringRead.Unanswered()) {
         ++FLost;
-        FMeter.MeteringLost(*FBlock);
+        FMeter.MeteringLost(*lost);
     }
-    if (FBlock == TMeteringBlock::Inputs && FCycles > 0 && FCyclesSent >= FCycles)
+    if (FMeteringRead.Block() == TMeteringBlock::Inputs && FCycles > 0 && FCyclesSent >= FCycles)
         sender.Stop();
 }
 

@@ -6,6 +6,7 @@
 
 #include "QueryOptions.h"
 #include "meter/MeterModel.h"
+#include "meter/MeteringReadProgress.h"
 #include "modbus/KrModbus.h"
 #include "trend/Recorder.h"
 
@@ -62,8 +63,7 @@ private:
     int FPreambleTries = 0;
     int FStep = 0;
     std::string FCurrent;
-    std::optional<TMeteringBlock> FBlock;
-    bool FAnswered = false;
+    TMeteringReadProgress FMeteringRead;
     bool FDone = false;
     QString FError;
     unsigned long long FSent = 0, FLost = 0;
