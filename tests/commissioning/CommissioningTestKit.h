@@ -4,6 +4,7 @@
 
 #include "commissioning/MeterMemory.h"
 #include "support/MeterFeed.h"
+#include "support/MeterRegisters.h"
 
 #include <QByteArray>
 
@@ -38,22 +39,13 @@ inline std::vector<std::uint16_t> Regs(std::initializer_list<int> values) {
     return out;
 }
 
-// `chars` two characters per register, high byte first, padded with zero to `count` registers.
-inline std::vector<std::uint16_t> TextRegs(const QByteArray& chars, int count) {
-    std::vector<std::uint16_t> out(static_cast<std::size_t>(count), 0);
-    for (int i = 0; i < chars.size() && i / 2 < count; ++i)
-        out[static_cast<std::size_t>(i / 2)] |=
-            static_cast<std::uint16_t>(static_cast<std::uint8_t>(chars[i]) << (i % 2 ? 0 : 8));
-    return out;
-}
-
 // The identity block of a KT580 (ED80, hardware 1.00) of that version and release date.
 inline std::vector<std::uint16_t> Identity(const QByteArray& version, const QByteArray& date) {
-    return TextRegs("ED801.00" + version + date, 9);
+    return TextRegisters("ED801.00" + version + date, 9);
 }
 
 inline std::vector<std::uint16_t> SerialNumber(const QByteArray& serial) {
-    return TextRegs(serial, 16);
+    return TextRegisters(serial, 16);
 }
 
 // What a report reads from a 3.05 meter "KT-1": its identity, serial number, the settings

@@ -5,6 +5,7 @@
 #include "meter/QueryPlan.h"
 #include "meter/RegisterDecode.h"
 #include "meter/VersionRules.h"
+#include "support/MeterRegisters.h"
 
 #include <QLocale>
 #include <QtTest>
@@ -16,16 +17,6 @@ Q_DECLARE_METATYPE(TRegs)
 Q_DECLARE_METATYPE(TPage)
 
 namespace {
-
-// Registers holding a text, two characters each, the high byte first.
-TRegs TextRegs(const QByteArray& text, int count) {
-    TRegs regs(static_cast<std::size_t>(count), 0);
-    for (int i = 0; i < text.size() && i / 2 < count; ++i) {
-        const auto b = static_cast<std::uint8_t>(text[i]);
-        regs[static_cast<std::size_t>(i / 2)] |= (i % 2 == 0) ? b << 8 : b;
-    }
-    return regs;
-}
 
 QStringList Texts(const std::vector<std::string>& list) {
     QStringList out;
@@ -401,7 +392,7 @@ void TestLinkUnits::identity_data() {
 
 void TestLinkUnits::identity() {
     QFETCH(QByteArray, text);
-    const TIdentity id = DecodeIdentity(TextRegs(text, 9));
+    const TIdentity id = DecodeIdentity(TextRegisters(text, 9));
     QTEST(id.DevType, "devType");
     QTEST(id.HardVersion, "hard");
     QTEST(id.SoftVersion, "soft");
@@ -420,7 +411,7 @@ void TestLinkUnits::serialNumber_data() {
 
 void TestLinkUnits::serialNumber() {
     QFETCH(QByteArray, text);
-    QTEST(DecodeSerialNumber(TextRegs(text, 16)), "serial");
+    QTEST(DecodeSerialNumber(TextRegisters(text, 16)), "serial");
 }
 
 void TestLinkUnits::aoType_data() {

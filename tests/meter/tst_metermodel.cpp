@@ -2,6 +2,7 @@
 // is one meter's life on the line: the answers and lost reads of its queries, in order.
 #include "meter/MeterModel.h"
 #include "meter/QueryPlan.h"
+#include "support/MeterRegisters.h"
 
 #include <QtTest>
 
@@ -9,14 +10,6 @@
 #include <vector>
 
 namespace {
-
-std::vector<std::uint16_t> Text(const QByteArray& chars, int count) {
-    std::vector<std::uint16_t> out(static_cast<std::size_t>(count), 0);
-    for (int i = 0; i < chars.size() && i / 2 < count; ++i)
-        out[static_cast<std::size_t>(i / 2)] |=
-            static_cast<std::uint16_t>(static_cast<std::uint8_t>(chars[i]) << (i % 2 ? 0 : 8));
-    return out;
-}
 
 // Block 0x1100 with PT1 (two registers), PT2, CT1 and CT2 in place.
 std::vector<std::uint16_t> Ratios(int pt1, int pt2, int ct1, int ct2) {
@@ -84,9 +77,9 @@ void Step(TMeterModel& m, const QString& step) {
     const QStringList w = step.split(' ');
     const auto n = [&](int i) { return w.value(i).toInt(); };
     if (w[0] == "id")
-        m.RegistersRead(0xF000, Text("ED801.00" + w[1].toLatin1() + "160121", 9));
+        m.RegistersRead(0xF000, TextRegisters("ED801.00" + w[1].toLatin1() + "160121", 9));
     else if (w[0] == "sn")
-        m.RegistersRead(0xF040, Text(w[1].toLatin1(), 16));
+        m.RegistersRead(0xF040, TextRegisters(w[1].toLatin1(), 16));
     else if (w[0] == "ratios")
         m.RegistersRead(0x1100, Ratios(n(1), n(2), n(3), n(4)));
     else if (w[0] == "m")

@@ -3,13 +3,12 @@
 #pragma once
 
 #include "link/frmModbus.h"
+#include "support/MeterRegisters.h"
 
-#include <QByteArray>
 #include <QString>
 
 #include <cstdint>
 #include <span>
-#include <vector>
 
 class TLinkTestAccess {
 public:
@@ -21,14 +20,7 @@ public:
     }
     // The meter now reached names its software version (its identity block is read).
     static void ReadVersion(TFormModbus& link, const QString& version) {
-        // Device type, hardware version, the version padded to four characters, release date:
-        // two characters a register, the high byte first.
-        const QByteArray text = "ED801.00" + version.toLatin1().leftJustified(4, ' ') + "190815";
-        std::vector<std::uint16_t> regs;
-        for (qsizetype i = 0; i + 1 < text.size(); i += 2)
-            regs.push_back(static_cast<std::uint16_t>(static_cast<std::uint8_t>(text[i]) << 8 |
-                                                      static_cast<std::uint8_t>(text[i + 1])));
-        Answer(link, 0xF000, regs);
+        Answer(link, 0xF000, IdentityRegisters(version));
     }
 };
 

@@ -1,9 +1,10 @@
-// The meter's records as the tests use them: settings records with known values, the text
-// QCOMPARE shows for a settings record, and register blocks made from texts (the identity
-// block).
+// The meter's records as the tests use them: settings records with known values and the text
+// QCOMPARE shows for a settings record; register blocks made from texts come with them
+// (MeterRegisters.h).
 #pragma once
 
 #include "meter/MeterSettings.h"
+#include "support/MeterRegisters.h"
 
 #include <QByteArray>
 #include <QString>
@@ -142,22 +143,4 @@ inline TMeterSettings DistinctSettings() {
     s.RO2AlarmItems = 7;
     s.AO2Object = 16;
     return s;
-}
-
-// Register values holding a text, two characters per register with the first one in the high
-// byte; the text is cut or padded with zero bytes to `count` registers.
-inline std::vector<std::uint16_t> TextRegisters(const QByteArray& text, int count) {
-    const QByteArray t = text.leftJustified(2 * count, '\0', true);
-    std::vector<std::uint16_t> regs;
-    for (int i = 0; i < 2 * count; i += 2)
-        regs.push_back(std::uint16_t((std::uint8_t(t[i]) << 8) | std::uint8_t(t[i + 1])));
-    return regs;
-}
-
-// The identity block (0xF000, nine registers) of a meter with that software version, padded
-// with blanks to four characters: device type, hardware version "1.00", release date.
-inline std::vector<std::uint16_t> IdentityRegisters(const QString& version,
-                                                    const QByteArray& type = "ED80",
-                                                    const QByteArray& date = "190815") {
-    return TextRegisters(type + "1.00" + version.toLatin1().leftJustified(4, ' ') + date, 9);
 }
