@@ -83,13 +83,11 @@ QString CsvRow(const TCsvCycle& cycle) {
     return cells.join(QLatin1Char(','));
 }
 
-std::optional<TCsvCycle> TCycleAssembler::Begin(const TScaling& scaling, std::int64_t time,
-                                                int offsetSeconds) {
+std::optional<TCsvCycle> TCycleAssembler::Begin(std::int64_t time, int offsetSeconds) {
     std::optional<TCsvCycle> done = Finish();
     FOpen = TCsvCycle{};
     FOpen->Time = time;
     FOpen->OffsetSeconds = offsetSeconds;
-    FOpen->Scaling = scaling;
     return done;
 }
 
@@ -98,7 +96,7 @@ std::optional<TCsvCycle> TCycleAssembler::Answer(const TMeterReading& reading, s
     const TMeteringBlock block = reading.Block;
     std::optional<TCsvCycle> done;
     if (block == TMeteringBlock::Measurement)
-        done = Begin(reading.Scaling, time, offsetSeconds);
+        done = Begin(time, offsetSeconds);
     if (!FOpen)
         return done;
     FOpen->Blocks[Index(block)] = reading;
@@ -110,8 +108,10 @@ std::optional<TCsvCycle> TCycleAssembler::Answer(const TMeterReading& reading, s
 std::optional<TCsvCycle> TCycleAssembler::Lost(TMeteringBlock block, const TScaling& scaling,
                                                std::int64_t time, int offsetSeconds) {
     std::optional<TCsvCycle> done;
-    if (block == TMeteringBlock::Measurement)
-        done = Begin(scaling, time, offsetSeconds);
+    if (block == TMeteringBlock::Measurement) {
+        done = Begin(time, offsetSeconds);
+        FOpen->ScalingAtLoss = scaling;
+    }
     if (!FOpen)
         return done;
     // An earlier answer of the block in this cycle (a read-back after a command) stays.

@@ -33,8 +33,13 @@ QString CsvHeader(const TScaling& scaling);
 struct TCsvCycle {
     std::int64_t Time = 0; // ms since the epoch
     int OffsetSeconds = 0;
-    TScaling Scaling;
+    // The scaling last known when the cycle's measurement read was lost; an answered one
+    // carries its own.
+    TScaling ScalingAtLoss;
     std::array<std::optional<TMeterReading>, 4> Blocks;
+
+    // The scaling of the measurement read that began the cycle (it names the header's units).
+    const TScaling& Scaling() const { return Blocks[0] ? Blocks[0]->Scaling : ScalingAtLoss; }
 };
 QString CsvRow(const TCsvCycle& cycle);
 
@@ -53,6 +58,6 @@ public:
     std::optional<TCsvCycle> Finish();
 
 private:
-    std::optional<TCsvCycle> Begin(const TScaling& scaling, std::int64_t time, int offsetSeconds);
+    std::optional<TCsvCycle> Begin(std::int64_t time, int offsetSeconds);
     std::optional<TCsvCycle> FOpen;
 };

@@ -93,7 +93,7 @@ bool TRecorder::OpenNext(const TCsvCycle& first, const TRecordMeta& meta) {
             return WriteLine(CsvCommentLine(meta.SerialNumber, meta.MeterVersion, meta.ProgramName,
                                             meta.ProgramVersion),
                              false) &&
-                   WriteLine(CsvHeader(first.Scaling), false);
+                   WriteLine(CsvHeader(first.Scaling()), false);
         }
         if (opened == TRowFile::TOpened::Failed) {
             Fail(QStringLiteral("Cannot create the recording file '%1': %2")

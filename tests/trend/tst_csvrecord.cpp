@@ -57,6 +57,8 @@ private slots:
     void fields();
     void commentLineStaysOneLine();
     void headerNamesUnitsAndRawColumns();
+    void headerTakesTheFirstRowsScaling_data();
+    void headerTakesTheFirstRowsScaling();
     void rowScalesAsThePageAndLeavesLostBlocksEmpty_data();
     void rowScalesAsThePageAndLeavesLostBlocksEmpty();
     void cyclesOfTheRotation_data();
@@ -143,6 +145,39 @@ void TestCsvRecord::headerNamesUnitsAndRawColumns() {
     QCOMPARE(unique.removeDuplicates(), qsizetype(0));
 }
 
+void TestCsvRecord::headerTakesTheFirstRowsScaling_data() {
+    // Before the first row: an energy read (left out of the rows) with outputs in V, or none.
+    QTest::addColumn<bool>("readInVolts");
+    QTest::addColumn<bool>("measurementLost");
+    QTest::addColumn<QString>("unit");
+    QTest::newRow("answered in mA after a read in V") << true << false << "AO 1 (mA)";
+    QTest::newRow("lost after a read in V") << true << true << "AO 1 (V)";
+    QTest::newRow("lost, nothing read before") << false << true << "AO 1 (mA)";
+}
+
+void TestCsvRecord::headerTakesTheFirstRowsScaling() {
+    QFETCH(bool, readInVolts);
+    QFETCH(bool, measurementLost);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("run.csv"));
+    TRecorder rec;
+    qint64 now = 1772370309042;
+    rec.Now = [&now] { return now += 500; };
+    QVERIFY(rec.Start({path, {}}, [] { return TRecordMeta{}; }));
+    TScaling volts;
+    volts.AOType = 2;
+    if (readInVolts)
+        Answer(rec, TMeteringBlock::Energy, std::vector<std::uint16_t>(12, 0), volts);
+    if (measurementLost)
+        Lost(rec, TMeteringBlock::Measurement);
+    else
+        Answer(rec, TMeteringBlock::Measurement, Measurement(), TScaling{});
+    rec.Stop();
+    const QStringList header = ReadLines(path).value(1).split(u',');
+    QFETCH(QString, unit);
+    QVERIFY2(header.contains(unit), qPrintable(header.join(u',')));
+}
+
 void TestCsvRecord::rowScalesAsThePageAndLeavesLostBlocksEmpty_data() {
     QTest::addColumn<QString>("column");
     QTest::addColumn<QString>("cell");
@@ -184,16 +219,17 @@ void TestCsvRecord::rowScalesAsThePageAndLeavesLostBlocksEmpty() {
     QFETCH(bool, energyLost);
     TCsvCycle c;
     c.Time = 1772370309042;
-    c.Scaling.PTRatio = 100;
-    c.Scaling.CTRatio = 40;
-    c.Blocks[0] = MakeReading(TMeteringBlock::Measurement, Measurement(), c.Scaling, 0);
+    TScaling scaling;
+    scaling.PTRatio = 100;
+    scaling.CTRatio = 40;
+    c.Blocks[0] = MakeReading(TMeteringBlock::Measurement, Measurement(), scaling, 0);
     if (!energyLost)
         c.Blocks[1] = MakeReading(TMeteringBlock::Energy,
                                   std::vector<std::uint16_t>{0x86A0, 1, 0, 0}, TScaling{}, 0);
     c.Blocks[2] =
         MakeReading(TMeteringBlock::Relays, std::vector<std::uint16_t>{1, 0}, TScaling{}, 0);
     const QStringList cells = Cells(CsvRow(c));
-    QCOMPARE(cells.size(), CsvHeader(c.Scaling).split(u',').size());
+    QCOMPARE(cells.size(), CsvHeader(c.Scaling()).split(u',').size());
     QCOMPARE(cells.first(), QStringLiteral("2026-03-01T13:05:09.042+00:00"));
     const int at = Column(column);
     QVERIFY2(at > 0, qPrintable(column));
