@@ -6,6 +6,7 @@
 #include "meter/VersionRules.h"
 
 #include <algorithm>
+#include <cmath>
 
 TMeterMemory::TMeterMemory(std::function<std::int64_t()> nowMs) : FNowMs(std::move(nowMs)) {}
 
@@ -71,13 +72,7 @@ void TMeterMemory::BlockRead(const TMeterModel& meter, std::uint16_t start,
         break;
     case rbAOType:
     case rbMeasurement:
-        break;
     case rbEnergy:
-        for (int k = 0; k < EnergyCount; ++k)
-            if (const auto tenths = CounterTenths(values, k))
-                FEnergy[static_cast<std::size_t>(k)] = *tenths;
-        if (values.size() >= 4)
-            Arrived(start);
         break;
     default:
         ReadSettingsBlock(meter, start, values.size());
@@ -88,8 +83,21 @@ void TMeterMemory::BlockRead(const TMeterModel& meter, std::uint16_t start,
 void TMeterMemory::MeteringRead(const TMeterModel& /*meter*/, const TMeterReading& reading) {
     if (reading.Block == TMeteringBlock::Measurement)
         ReadMeasurement(reading);
+    else if (reading.Block == TMeteringBlock::Energy)
+        ReadEnergy(reading);
     else if (reading.Block == TMeteringBlock::Relays && reading.Raw.size() >= RelayCount)
         FRelays = std::array<bool, RelayCount>{reading.Raw[0] != 0, reading.Raw[1] != 0};
+}
+
+void TMeterMemory::ReadEnergy(const TMeterReading& reading) {
+    // The reading holds each counter in kWh or kvarh at the offset of its low word; tenths are
+    // whole numbers below 2^32, so a double carries them exactly.
+    for (int k = 0; k < EnergyCount; ++k)
+        if (const auto value = reading.Value(2 * k))
+            FEnergy[static_cast<std::size_t>(k)] =
+                static_cast<std::uint32_t>(std::llround(*value * 10));
+    if (reading.Raw.size() >= 4)
+        Arrived(rbEnergy);
 }
 
 void TMeterMemory::ReadMeasurement(const TMeterReading& reading) {

@@ -64,6 +64,7 @@ private:
     void Arrived(std::uint16_t start);
     void ReadSettingsBlock(const TMeterModel& meter, std::uint16_t start, std::size_t registers);
     void ReadMeasurement(const TMeterReading& reading);
+    void ReadEnergy(const TMeterReading& reading);
 
     std::function<std::int64_t()> FNowMs;
     std::optional<TIdentity> FIdentity;
