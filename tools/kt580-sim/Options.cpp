@@ -39,9 +39,8 @@ bool Printable(const std::string& text) {
     return std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c <= 0x7E; });
 }
 
-} // namespace
-
-std::string UsageText() {
+// The serial side: the meter on a terminal and the faults of its line.
+const char* TerminalUsage() {
     return "Usage: kt580-sim [options]\n"
            "Simulates a KT580 meter as a Modbus RTU slave on a pseudo-terminal (or a serial\n"
            "device). The first line of output is the path of the terminal to connect to.\n"
@@ -78,17 +77,6 @@ std::string UsageText() {
            "  --delay MS          turnaround delay in ms (default 10 with --pace, else 0)\n"
            "  --chunk MS          pass each answer on in chunks every MS ms, as a USB\n"
            "                      adapter's latency timer does\n"
-           "Gateway (the meters behind an Ethernet gateway, instead of a terminal):\n"
-           "  --tcp PORT          serve Modbus TCP on 127.0.0.1:PORT (0: a free port); the\n"
-           "                      first line of output is then modbus-tcp=127.0.0.1:PORT\n"
-           "  --rtu-over-tcp PORT serve RTU frames with their CRC on 127.0.0.1:PORT (0: a free\n"
-           "                      port), listed as rtu-over-tcp=127.0.0.1:PORT\n"
-           "                      A unit identifier no meter has is answered with exception\n"
-           "                      0B; --pace, --delay, --chunk, --busy, --fault, --lose-answer,\n"
-           "                      --mute-function and the any-address options act on the\n"
-           "                      terminal only\n"
-           "  --gateway-latency MS  answer MS ms later, as a slow gateway does\n"
-           "  --close-after-answer  close the connection after each answer\n"
            "Faults and tests:\n"
            "  --answer-any-address answer every address, with the meter's own in the answer\n"
            "  --echo-any-address  answer every address, with the address asked in the answer\n"
@@ -102,6 +90,27 @@ std::string UsageText() {
            "  --requests N        exit after N requests\n"
            "  --log               print every request and answer in hex on stderr\n"
            "  --help              this text\n";
+}
+
+// The meters behind a gateway on TCP instead of the terminal.
+const char* GatewayUsage() {
+    return "Gateway (the meters behind an Ethernet gateway, instead of a terminal):\n"
+           "  --tcp PORT          serve Modbus TCP on 127.0.0.1:PORT (0: a free port); the\n"
+           "                      first line of output is then modbus-tcp=127.0.0.1:PORT\n"
+           "  --rtu-over-tcp PORT serve RTU frames with their CRC on 127.0.0.1:PORT (0: a free\n"
+           "                      port), listed as rtu-over-tcp=127.0.0.1:PORT\n"
+           "                      A unit identifier no meter has is answered with exception\n"
+           "                      0B; --pace, --delay, --chunk, --busy, --fault, --lose-answer,\n"
+           "                      --mute-function and the any-address options act on the\n"
+           "                      terminal only\n"
+           "  --gateway-latency MS  answer MS ms later, as a slow gateway does\n"
+           "  --close-after-answer  close the connection after each answer\n";
+}
+
+} // namespace
+
+std::string UsageText() {
+    return std::string(TerminalUsage()) + GatewayUsage();
 }
 
 // One --miswire value into the wiring.
