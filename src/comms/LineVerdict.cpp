@@ -28,22 +28,6 @@ double Rate(const TIntervalTally& t) {
     return t.Queries == 0 ? 0 : static_cast<double>(t.NoResponse) / static_cast<double>(t.Queries);
 }
 
-// The longest shorter interval whose recent time-outs were a pattern that the present
-// interval's recent queries no longer show, or -1.
-int TimeoutInterval(const TLineSummary& s) {
-    const auto now = s.ByInterval.find(s.QueryInterval);
-    if (now == s.ByInterval.end() || now->second.Queries < CleanIntervalQueries ||
-        Rate(now->second) > StrayRate)
-        return -1;
-    const double rateNow = Rate(now->second);
-    int found = -1;
-    for (const auto& [interval, tally] : s.ByInterval)
-        if (interval < s.QueryInterval && tally.NoResponse >= PatternTimeouts &&
-            Rate(tally) >= PatternRate && Rate(tally) >= CuredFactor * rateNow)
-            found = interval;
-    return found;
-}
-
 TLineVerdict Garbled(const TLineSummary& s) {
     if (s.ParityErrors > 0)
         return Make(TVerdictKind::Garbled,
@@ -83,6 +67,20 @@ std::optional<TLineVerdict> Refusal(const TLineSummary& s) {
 
 } // namespace
 
+int TimeoutsCuredBelow(const std::map<int, TIntervalTally>& bySetting, int now) {
+    const auto at = bySetting.find(now);
+    if (at == bySetting.end() || at->second.Queries < CleanIntervalQueries ||
+        Rate(at->second) > StrayRate)
+        return -1;
+    const double rateNow = Rate(at->second);
+    int found = -1;
+    for (const auto& [setting, tally] : bySetting)
+        if (setting < now && tally.NoResponse >= PatternTimeouts && Rate(tally) >= PatternRate &&
+            Rate(tally) >= CuredFactor * rateNow)
+            found = setting;
+    return found;
+}
+
 TLineVerdict JudgeLine(const TLineSummary& s) {
     if (s.Queries < MinQueries)
         return Make(TVerdictKind::Waiting,
@@ -102,7 +100,7 @@ TLineVerdict JudgeLine(const TLineSummary& s) {
         return Garbled(s);
     if (const auto refusal = Refusal(s))
         return *refusal;
-    if (const int shorter = TimeoutInterval(s); shorter >= 0)
+    if (const int shorter = TimeoutsCuredBelow(s.ByInterval, s.QueryInterval); shorter >= 0)
         return Make(TVerdictKind::IntervalTimeouts,
                     QStringLiteral("Time-outs stopped when the scan interval grew from %1 ms to "
                                    "%2 ms: the meter needs time between queries. Keep the scan "

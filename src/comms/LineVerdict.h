@@ -59,3 +59,7 @@ struct TLineVerdict {
 };
 
 TLineVerdict JudgeLine(const TLineSummary& s);
+
+// The longest setting below `now` (a scan interval, a time-out) whose recent time-outs were a
+// pattern that the recent queries at `now` no longer show, or -1: the cure the operator found.
+int TimeoutsCuredBelow(const std::map<int, TIntervalTally>& bySetting, int now);

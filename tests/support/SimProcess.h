@@ -93,7 +93,18 @@ public:
         return Started();
     }
 
-    bool Started() const { return FPath.startsWith(QLatin1Char('/')); }
+    // Started on a terminal (its path) or, with --tcp or --rtu-over-tcp, on its TCP ports.
+    bool Started() const {
+        return FPath.startsWith(QLatin1Char('/')) || FPath.contains(QLatin1String("=127.0.0.1:"));
+    }
+    // The port it serves `framing` ("modbus-tcp", "rtu-over-tcp") on, or 0.
+    quint16 Port(const QString& framing) const {
+        const QString prefix = framing + QLatin1String("=127.0.0.1:");
+        for (const QString& endpoint : FPath.split(QLatin1Char(' ')))
+            if (endpoint.startsWith(prefix))
+                return quint16(endpoint.mid(prefix.size()).toUInt());
+        return 0;
+    }
     const QString& Path() const { return FPath; }
     QProcess& Process() { return FProcess; }
 

@@ -39,9 +39,8 @@ bool Printable(const std::string& text) {
     return std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c <= 0x7E; });
 }
 
-} // namespace
-
-std::string UsageText() {
+// The serial side: the meter on a terminal and the faults of its line.
+const char* TerminalUsage() {
     return "Usage: kt580-sim [options]\n"
            "Simulates a KT580 meter as a Modbus RTU slave on a pseudo-terminal (or a serial\n"
            "device). The first line of output is the path of the terminal to connect to.\n"
@@ -91,6 +90,27 @@ std::string UsageText() {
            "  --requests N        exit after N requests\n"
            "  --log               print every request and answer in hex on stderr\n"
            "  --help              this text\n";
+}
+
+// The meters behind a gateway on TCP instead of the terminal.
+const char* GatewayUsage() {
+    return "Gateway (the meters behind an Ethernet gateway, instead of a terminal):\n"
+           "  --tcp PORT          serve Modbus TCP on 127.0.0.1:PORT (0: a free port); the\n"
+           "                      first line of output is then modbus-tcp=127.0.0.1:PORT\n"
+           "  --rtu-over-tcp PORT serve RTU frames with their CRC on 127.0.0.1:PORT (0: a free\n"
+           "                      port), listed as rtu-over-tcp=127.0.0.1:PORT\n"
+           "                      A unit identifier no meter has is answered with exception\n"
+           "                      0B; --pace, --delay, --chunk, --busy, --fault, --lose-answer,\n"
+           "                      --mute-function and the any-address options act on the\n"
+           "                      terminal only\n"
+           "  --gateway-latency MS  answer MS ms later, as a slow gateway does\n"
+           "  --close-after-answer  close the connection after each answer\n";
+}
+
+} // namespace
+
+std::string UsageText() {
+    return std::string(TerminalUsage()) + GatewayUsage();
 }
 
 // One --miswire value into the wiring.
@@ -344,7 +364,33 @@ const TOptionRule<TParse> OptionRules[] = {
      }},
     {"--mute-function", true, TakeLostFunction},
     {"--extra-meter", true, TakeExtraMeter},
+    {"--tcp", true,
+     [](TValue v, TParse& p) {
+         return TakeInt<uint16_t>(v, 0, 65535, "a port 0..65535", p.O.TcpPort);
+     }},
+    {"--rtu-over-tcp", true,
+     [](TValue v, TParse& p) {
+         return TakeInt<uint16_t>(v, 0, 65535, "a port 0..65535", p.O.RtuOverTcpPort);
+     }},
+    {"--gateway-latency", true,
+     [](TValue v, TParse& p) { return TakeMilliseconds(v, p.O.GatewayLatencyMs); }},
+    {"--close-after-answer", false, [](TValue, TParse& p) { return Set(p.O.CloseAfterAnswer); }},
 };
+
+// The gateway serves TCP in place of the terminal: options of either kind alone.
+bool GatewayOptionsFit(const TOptions& o, std::string& error) {
+    const bool tcp = o.TcpPort || o.RtuOverTcpPort;
+    if (tcp && (o.Com || !o.LinkPath.empty() || !o.DevicePath.empty())) {
+        error = "--com, --link and --device name a terminal, which --tcp and --rtu-over-tcp "
+                "replace: use one or the other";
+        return false;
+    }
+    if (!tcp && (o.GatewayLatencyMs > 0 || o.CloseAfterAnswer)) {
+        error = "--gateway-latency and --close-after-answer need --tcp or --rtu-over-tcp";
+        return false;
+    }
+    return true;
+}
 
 // Parity and stop bits given on the command line, as one meter setting.
 bool SettleParity(TParse& p, std::string& error) {
@@ -388,7 +434,7 @@ bool ParseOptions(const std::vector<std::string>& args, TOptions& o, std::string
     if (!ApplyOptionTable<TParse>(OptionRules, args, p, error, unknown)) {
         return false;
     }
-    return SettleParity(p, error) && BaudOffered(o, error);
+    return SettleParity(p, error) && BaudOffered(o, error) && GatewayOptionsFit(o, error);
 }
 
 } // namespace kt580sim

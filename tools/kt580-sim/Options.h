@@ -56,6 +56,12 @@ struct TOptions {
     TWiring Wiring;
     // Function codes whose requests are carried out but never answered.
     std::vector<uint8_t> LoseFunctions;
+    // Modbus TCP and RTU over TCP on 127.0.0.1 in place of the terminal (0: any free port),
+    // with what a gateway in front of the meters adds.
+    std::optional<uint16_t> TcpPort;
+    std::optional<uint16_t> RtuOverTcpPort;
+    int GatewayLatencyMs = 0;
+    bool CloseAfterAnswer = false;
     bool Help = false;
 };
 

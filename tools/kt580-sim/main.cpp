@@ -6,6 +6,7 @@
 #include "Registers.h"
 #include "Server.h"
 #include "StateFile.h"
+#include "TcpServer.h"
 #include "Terminal.h"
 #include "platform/PortName.h"
 
@@ -148,6 +149,28 @@ bool Serve(const TOptions& options, TMeterModel& meter, TTerminal& terminal,
     return ok;
 }
 
+// The meters behind a gateway on TCP, until stopped; the endpoints are the first line out.
+bool ServeGateway(const TOptions& options, TMeterModel& meter, std::string& error) {
+    TTcpServer server(options, meter, options.Log ? stderr : nullptr);
+    if (!server.Listen(error)) {
+        return false;
+    }
+    std::printf("%s\n", server.Endpoints().c_str());
+    std::fflush(stdout);
+    std::fprintf(stderr, "kt580-sim: meter %s at address %u behind a gateway on %s\n",
+                 options.Identity.DeviceType.c_str(), meter.Address(), server.Endpoints().c_str());
+    std::vector<std::unique_ptr<TMeterModel>> others;
+    for (const TExtraMeter& extra : options.ExtraMeters) {
+        others.push_back(ExtraMeter(options, extra, meter));
+        server.AddMeter(*others.back());
+    }
+    const bool ok = server.Run(StopRequested);
+    server.SaveState();
+    std::fputs(server.Statistics().Summary({}).c_str(), stdout);
+    std::fflush(stdout);
+    return ok;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -172,6 +195,12 @@ int main(int argc, char** argv) {
         return Fail(error, 2);
     }
     InstallSignals();
+    if (options.TcpPort || options.RtuOverTcpPort) {
+        if (ServeGateway(options, meter, error)) {
+            return 0;
+        }
+        return error.empty() ? 1 : Fail(error, 1);
+    }
     const std::unique_ptr<TTerminal> terminal = OpenTerminal(options, meter, error);
     if (!terminal) {
         return Fail(error, 1);
