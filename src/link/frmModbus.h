@@ -88,7 +88,7 @@ public:
     void EndCycle() { ModbusQueryFinish(FModbus); }
 
     // Another port. A cycle that the change of port cuts short still ends as a disconnect
-    // does: its query counts as failed, the queue is dropped and the shell goes offline.
+    // does: its query counts as failed, the queue is dropped and the link goes offline.
     void SetPortNum(std::uint16_t port);
 
     // Closing: the writes of confirmed commands that are still waiting go out, each within
