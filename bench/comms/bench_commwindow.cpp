@@ -110,7 +110,7 @@ int main(int argc, char** argv) {
     TCommMonitor monitor;
     link.SetTrafficObserver(&monitor);
     TFormCommunication window(monitor, rig.Dialogs);
-    if (!ConnectLink(link, rig.Shell, {0, 200, options.Baud})) {
+    if (!ConnectLink(link, {0, 200, options.Baud})) {
         std::fprintf(stderr, "COM1 did not connect: %s\n", Master(link).OpenErrorText().c_str());
         return 1;
     }
@@ -157,7 +157,7 @@ int main(int argc, char** argv) {
         }
         watch.stop();
         window.hide();
-        rig.Shell.Disconnecting = true;
+        link.RequestDisconnect();
         Master(link).Stop();
         QTimer::singleShot(500, &app, &QCoreApplication::quit);
     });

@@ -47,7 +47,7 @@ int main(int argc, char** argv) {
     TLinkRig rig;
     TFormModbus& link = rig.Link;
     const TMaster master(link);
-    if (!ConnectLink(link, rig.Shell, {0, timeout, 57600})) {
+    if (!ConnectLink(link, {0, timeout, 57600})) {
         std::fprintf(stderr, "COM1 did not connect: %s\n", master.OpenErrorText().c_str());
         return 1;
     }
@@ -65,7 +65,7 @@ int main(int argc, char** argv) {
         if (rssAt10k < 0 && sent >= 10000)
             rssAt10k = ResidentKiB();
         if (static_cast<long long>(sent) >= queries && master.Running()) {
-            rig.Shell.Disconnecting = true;
+            link.RequestDisconnect();
             master.Stop();
         }
         if (!master.Opened())

@@ -2,6 +2,7 @@
 // these; the link never sees a widget, so it runs and is tested without one.
 #pragma once
 
+#include "link/ConnectionState.h"
 #include "meter/MeterSettings.h"
 #include "meter/QueryPlan.h"
 #include "meter/RegisterDecode.h"
@@ -13,10 +14,8 @@ class ILinkShell {
 public:
     virtual ~ILinkShell() = default;
     virtual TPage ActivePage() const = 0;
-    virtual bool Connected() const = 0;
-    virtual void SetConnected(bool value) = 0;
-    virtual bool DisconnectRequested() const = 0;
-    bool IsOnline() const { return Connected() && !DisconnectRequested(); }
+    // The link's connection state changed (menus, actions, the title follow it).
+    virtual void ConnectionChanged(TConnectionState state) = 0;
     // Rewrites the device address shown in status panel 0.
     virtual void RefreshStatusAddress() = 0;
     // Status panels 1 (transmit), 2 (receive) and 3 (statistics).

@@ -1,16 +1,22 @@
-// The link session: the one owner of the Modbus master. It keeps the line and the device
-// address, chooses every query (one-shot queries first, then the metering rotation), adopts the
-// line settings a settings write moved the meter to, runs the closing protocol and shows the
-// traffic in the status bar. What it learns of the meter goes to the meter model of the meter
-// it reaches now, which raises the events that pages, chart, recorder and journal follow.
+// The link session: it drives the Modbus master (set up and owned by its base TModbusLine) and
+// keeps the connection state, the line and the device address. It chooses every query (one-shot
+// queries first, then the metering rotation), adopts the line settings a settings write moved the
+// meter to, runs the closing protocol and shows the traffic in the status bar. What it learns of
+// the meter goes to the meter model of the meter it reaches now, which raises the events that
+// pages, chart, recorder and journal follow.
 #pragma once
 
+#include "link/ClosingWrites.h"
+#include "link/ConnectionState.h"
+#include "link/InFlightQuery.h"
 #include "link/LinkPort.h"
 #include "link/LinkStatus.h"
 #include "link/LinkViews.h"
+#include "link/ModbusLine.h"
 #include "link/OverLimitBox.h"
 #include "link/PagePresenter.h"
 #include "link/QueryQueue.h"
+#include "link/ReachedMeter.h"
 #include "link/TrafficObserver.h"
 #include "meter/MeterModel.h"
 #include "meter/MeteringReadProgress.h"
@@ -31,7 +37,7 @@
 
 class TLinkTestAccess;
 
-class TFormModbus : public ILinkPort {
+class TFormModbus : public ILinkPort, public TModbusLine {
 public:
     using TLineChange = TQueryQueue::TLineChange;
     using TPendingQuery = TQueryQueue::TPendingQuery;
@@ -45,59 +51,45 @@ public:
     void SetViews(IMeteringView* metering, IDeviceInfoView* deviceInfo, ISettingsView* settings);
 
     // ILinkPort
-    const TMeterModel& Meter() const override { return *FMeter; }
+    const TMeterModel& Meter() const override { return FMeter.Model(); }
     void Follow(IMeterEvents* follower) override { FEvents.Follow(follower); }
     void Unfollow(IMeterEvents* follower) override { FEvents.Unfollow(follower); }
     using ILinkPort::AppendQuery;
     void AppendQuery(std::string text, std::string needs) override;
     void SetNewLineSettings(std::uint8_t deviceAddress, int baudrate, std::optional<TParity> parity,
                             std::optional<TStopBits> stopBits) override;
-    std::size_t QueriesLeft() const override { return FQueue.Size() + (FInFlight ? 1 : 0); }
-    bool Closing() const override { return FClosing; }
+    std::size_t QueriesLeft() const override {
+        return FQueue.Size() + (FInFlight.Active() ? 1 : 0);
+    }
+    bool Closing() const override { return FClose.Closing(); }
     TLinkLine Line() const override;
     std::uint64_t SentCount() const override { return FStatus.Traffic().SentCount(); }
     std::uint64_t ErrorCount() const override { return FStatus.Traffic().ErrorCount(); }
     void SetTrafficObserver(ITrafficObserver* observer) override { FObserver = observer; }
 
     // A query is on the line and its end not yet handled.
-    bool QueryInFlight() const { return FInFlight.has_value(); }
+    bool QueryInFlight() const { return FInFlight.Active(); }
 
-    // The port and the line, for the connection dialog and the main window.
-    std::uint16_t PortNum() const { return Modbus.PortNum(); }
-    int Baudrate() const { return Modbus.Baudrate(); }
-    TParity Parity() const { return Modbus.Parity(); }
-    TStopBits StopBits() const { return Modbus.StopBits(); }
-    void SetBaudrate(int value) { Modbus.SetBaudrate(value); }
-    void SetParity(TParity value) { Modbus.SetParity(value); }
-    void SetStopBits(TStopBits value) { Modbus.SetStopBits(value); }
-    int QueryInterval() const { return Modbus.QueryInterval(); }
-    void SetQueryInterval(int ms) { Modbus.SetQueryInterval(ms); }
-    int QueryTimeout() const { return Modbus.QueryTimeout(); }
-    void SetQueryTimeout(int ms) { Modbus.SetQueryTimeout(ms); }
-    // Opens the port; false with the system's error number kept (OpenSystemError) when it
-    // cannot.
-    bool Open() { return Modbus.Open(); }
-    int OpenSystemError() const { return Modbus.OpenSystemError(); }
-    bool Opened() const { return Modbus.Opened(); }
-    bool Running() const { return Modbus.Running(); }
-    // Starts the query cycle on the open port (at once when `now`).
-    void Start(bool now) { Modbus.Start(now); }
-    // Ends the cycle after the query on the line; its end closes the port (ModbusQueryFinish).
-    void Stop() { Modbus.Stop(); }
-    void SetClock(IKrClock& clock) { Modbus.SetClock(clock); }
+    // The connection: the shell sets Online on connect, the link goes Offline when the cycle
+    // ends; the shell hears of each change.
+    TConnectionState State() const { return FState; }
+    bool IsOnline() const { return FState == TConnectionState::Online; }
+    void SetState(TConnectionState state);
+    // Online becomes Disconnecting; offline stays so.
+    void RequestDisconnect();
 
     // Queues the reads of the page shown; false (and nothing queued) while offline.
     bool RequestPageData();
-    // Write commands of the pages enabled exactly while the shell is online.
+    // Write commands of the pages enabled exactly while the link is online.
     void UpdateCommandStates();
     // Clean-up after the query cycle has stopped; also called by the shell when a disconnect
     // is requested while no cycle runs.
     void ModbusQueryFinish(TKrPolling& Sender);
     // The same when the shell ends a connection whose cycle does not run.
-    void EndCycle() { ModbusQueryFinish(Modbus); }
+    void EndCycle() { ModbusQueryFinish(FModbus); }
 
     // Another port. A cycle that the change of port cuts short still ends as a disconnect
-    // does: its query counts as failed, the queue is dropped and the shell goes offline.
+    // does: its query counts as failed, the queue is dropped and the link goes offline.
     void SetPortNum(std::uint16_t port);
 
     // Closing: the writes of confirmed commands that are still waiting go out, each within
@@ -132,11 +124,6 @@ public:
     // The last read ended without a valid answer.
     bool ReadsFailing() const { return FStatus.ReadsFailing(); }
 
-    // How long the link blocks after adopting new line settings, so the meter can switch
-    // over before the next frame. It sleeps on the master's clock, which tests replace.
-    int AdoptWait() const { return FAdoptWait; }
-    void SetAdoptWait(int ms) { FAdoptWait = ms; }
-
     // Handlers bound to the master's events.
     void ModbusQueryData(TKrModbus& Sender, std::string& FmtData);
     void ModbusF10Response(TKrModbus& Sender, std::uint8_t Slave, std::uint16_t StartAddr,
@@ -149,26 +136,26 @@ public:
                            std::span<const std::uint16_t> Values);
     void ModbusSendData(TKrPolling& Sender, const std::string& Data);
     void ModbusRecvData(TKrPolling& Sender, const std::string& Data);
-    void ModbusResponseError(TKrModbus& Sender);
+    void ModbusResponseError(TKrModbus& /*Sender*/) { FStatus.ResponseError(); }
     void ModbusAfterResponse(TKrModbus& Sender);
-    void ModbusExceptionResponse(TKrModbus& Sender, std::uint8_t Slave, int AExceptionCode);
-    void ModbusLineError(TKrModbus& Sender, std::uint32_t EventMask);
-    void ModbusLineLost(TKrPolling& Sender);
+    void ModbusExceptionResponse(TKrModbus& /*Sender*/, std::uint8_t /*Slave*/,
+                                 int AExceptionCode) {
+        FOverLimit.ExceptionAnswer(FCurrentQuery, AExceptionCode, FClose.Closing());
+    }
+    void ModbusLineError(TKrModbus& /*Sender*/, std::uint32_t EventMask) {
+        if (FObserver)
+            FObserver->LineErrors(EventMask);
+    }
+    void ModbusLineLost(TKrPolling& /*Sender*/) { FStatus.LineLost(); }
 
 private:
     friend class TLinkTestAccess;
 
-    void NewMeter(bool ask);
-    void DropDependents(const std::string& failed);
     bool MeteringAnswered(TMeteringBlock block);
-    void ReportQueryEnd(TKrModbus& sender);
 
-    // The master: nothing outside the session touches it (tests reach it through
-    // TLinkTestAccess).
-    TKrModbus Modbus;
     ILinkShell& FShell;
     TMeterEventStream FEvents;
-    std::unique_ptr<TMeterModel> FMeter;
+    TReachedMeter FMeter{FEvents};
     TPagePresenter FPresenter;
     TOverLimitBox FOverLimit;
     TLinkStatus FStatus;
@@ -177,21 +164,14 @@ private:
     // outcome is still to come.
     std::string FCurrentQuery;
     bool FQueryOpen = false;
-    // Closing: only the queued writes still go out.
-    bool FFinishingWrites = false;
-    bool FClosing = false;
-    // The line whose meter the model was read from; none between connections.
-    std::optional<TLinkLine> FMeterLine;
     std::uint8_t FDeviceAddress = 1;
     TPollRotation FRotation;
     TQueryQueue FQueue;
+    TClosingWrites FClose{FQueue};
     ITrafficObserver* FObserver = nullptr;
-    int FAdoptWait = 2000;
+    TConnectionState FState = TConnectionState::Offline;
     // The metering block the query in progress reads, and whether its answer came.
     TMeteringReadProgress FMeteringRead;
 
-    // The query on the line, with the line it went out on, until its answer has been handled.
-    std::optional<std::pair<std::string, TLinkLine>> FInFlight;
-    // A switch of line settings made while handling the answer in flight.
-    std::optional<std::pair<TLinkLine, TLinkLine>> FAdopted;
+    TInFlightQuery FInFlight{FEvents, FQueue, FStatus};
 };

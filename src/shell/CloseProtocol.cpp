@@ -5,15 +5,14 @@
 #include <QApplication>
 #include <QWidget>
 
-TCloseProtocol::TStep TCloseProtocol::Ask(bool connected, bool disconnectRequested,
-                                          TFormModbus& link) {
-    if (FAtOnce || !connected)
+TCloseProtocol::TStep TCloseProtocol::Ask(TFormModbus& link) {
+    if (FAtOnce || link.State() == TConnectionState::Offline)
         return TStep::Close;
     if (FAfterWrites)
         return TStep::Wait;
     // A settings sequence the operator confirmed goes out whole: closing half way would leave
     // the meter with some blocks new and some old.
-    if (!disconnectRequested && link.FinishWritesThenStop()) {
+    if (link.IsOnline() && link.FinishWritesThenStop()) {
         FAfterWrites = true;
         return TStep::WaitForWrites;
     }

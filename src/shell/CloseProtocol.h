@@ -13,7 +13,7 @@ public:
 
     // What a close asked for now does. WaitForWrites: the close waits from now on until the
     // writes have gone out and the port has closed; the window goes offline.
-    TStep Ask(bool connected, bool disconnectRequested, TFormModbus& link);
+    TStep Ask(TFormModbus& link);
     // Closing waits for the writes of a confirmed command still going out.
     bool AfterWrites() const { return FAfterWrites; }
     // The port has closed: a close that waited for the writes goes ahead.

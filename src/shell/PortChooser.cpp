@@ -1,6 +1,5 @@
 #include "shell/PortChooser.h"
 
-#include "link/LinkViews.h"
 #include "link/frmModbus.h"
 #include "meter/cstMain.h"
 #include "platform/PortInfo.h"
@@ -21,10 +20,8 @@
 #include <vector>
 
 TPortChooser::TPortChooser(QDialog& dialog, QComboBox* ports, const TFormModbus& link,
-                           const ILinkShell& shell, IDialogs& dialogs,
-                           const std::string& deviceRoot)
-    : FDialog(dialog), FPorts(ports), FLink(link), FShell(shell), FDialogs(dialogs),
-      FDeviceRoot(deviceRoot) {
+                           IDialogs& dialogs, const std::string& deviceRoot)
+    : FDialog(dialog), FPorts(ports), FLink(link), FDialogs(dialogs), FDeviceRoot(deviceRoot) {
     CheckPresentOnly = new QCheckBox(QStringLiteral("Only ports that reach a device"), &dialog);
     CheckPresentOnly->setGeometry(19, 150, 288, 19);
     LabelReachCaption = MakeLabel("Port reaches:", 19, 175, &dialog);
@@ -95,8 +92,8 @@ void TPortChooser::Refresh() {
         ComboAdapter->addItem(full.section(QLatin1Char('/'), -1), full);
     }
     ComboAdapter->setCurrentIndex(std::max(ComboAdapter->findData(current), 0));
-    ButtonFindMeter->setEnabled(!FShell.IsOnline());
-    ComboAdapter->setEnabled(!FShell.IsOnline() && !adapters.empty());
+    ButtonFindMeter->setEnabled(!FLink.IsOnline());
+    ComboAdapter->setEnabled(!FLink.IsOnline() && !adapters.empty());
 }
 
 void TPortChooser::ChooseAdapter(int index) {

@@ -8,7 +8,6 @@
 #include <string>
 
 class IDialogs;
-class ILinkShell;
 class QCheckBox;
 class QComboBox;
 class QDialog;
@@ -21,8 +20,8 @@ class TPortChooser : public QObject {
 public:
     // The controls below the group box go on `dialog`; `ports` is the dialog's port list.
     // `deviceRoot` is the file system where ports are looked up.
-    TPortChooser(QDialog& dialog, QComboBox* ports, const TFormModbus& link,
-                 const ILinkShell& shell, IDialogs& dialogs, const std::string& deviceRoot);
+    TPortChooser(QDialog& dialog, QComboBox* ports, const TFormModbus& link, IDialogs& dialogs,
+                 const std::string& deviceRoot);
 
     // The COM number of the chosen entry; choosing one that is filtered out brings it back.
     unsigned Selected() const;
@@ -57,7 +56,6 @@ private:
     QDialog& FDialog;
     QComboBox* FPorts;
     const TFormModbus& FLink;
-    const ILinkShell& FShell;
     IDialogs& FDialogs;
     const std::string& FDeviceRoot;
 };

@@ -143,7 +143,7 @@ void TFormConnection::FormShow() {
     EditQueryInterval->setText(QString::number(modbus.QueryInterval()));
     // Locked while connected, also while a disconnect is still finishing: the port of a cycle
     // that has not ended yet must not change under it.
-    FPorts->SetLocked(FShell.Connected());
+    FPorts->SetLocked(FLink.State() != TConnectionState::Offline);
 
     FShown = {ComboBaudrate->currentIndex(),
               entry,
@@ -213,8 +213,7 @@ void TFormConnection::SaveSettings() const {
 
 void TFormConnection::BuildPortInfoControls() {
     setFixedSize(317, 237);
-    FPorts =
-        std::make_unique<TPortChooser>(*this, ComboPortName, FLink, FShell, FDialogs, DeviceRoot);
+    FPorts = std::make_unique<TPortChooser>(*this, ComboPortName, FLink, FDialogs, DeviceRoot);
     CheckPresentOnly = FPorts->CheckPresentOnly;
     LabelReachCaption = FPorts->LabelReachCaption;
     LabelReach = FPorts->LabelReach;

@@ -84,7 +84,7 @@ void TFormKT580::FormCreate() {
     // Loads the stored connection values into the link, so it comes after the link.
     FFormConnection = std::make_unique<TFormConnection>(*FFormModbus, *this, FDialogs, this);
     FFormConnection->OnConnect = [this] {
-        if (!FConnected)
+        if (FFormModbus->State() == TConnectionState::Offline)
             StartConnectExecute();
     };
     FCommissioning = std::make_unique<TCommissioning>(*FFormModbus, FDialogs, this);
@@ -130,29 +130,31 @@ void TFormKT580::FormShow() {
 
 void TFormKT580::TimerShowDialogTimer() {
     TimerShowDialog->stop();
-    if (FFormConnection->exec() != QDialog::Accepted && !FConnected)
+    if (FFormConnection->exec() != QDialog::Accepted &&
+        FFormModbus->State() == TConnectionState::Offline)
         FStatus->ShowNextStep(FActions->NextStepText());
 }
 
 void TFormKT580::UpdateActionStates() {
-    FActions->UpdateStates(FConnected, FClose.AfterWrites(), IsOnline());
+    FActions->UpdateStates(FFormModbus->State() != TConnectionState::Offline, FClose.AfterWrites(),
+                           FFormModbus->IsOnline());
 }
 
-void TFormKT580::SetConnected(bool value) {
-    FConnected = value;
+void TFormKT580::ConnectionChanged(TConnectionState state) {
+    const bool connected = state != TConnectionState::Offline;
     // Simulated values must never pass for a meter's: the title says whom the port reaches.
     const bool simulator =
-        FConnected && SimulatorOnPort("COM" + std::to_string(FFormModbus->PortNum()));
+        connected && SimulatorOnPort("COM" + std::to_string(FFormModbus->PortNum()));
     setWindowTitle(simulator ? MainTitle + SimulatorMark : MainTitle);
-    if (FConnected)
+    if (connected)
         FStatus->HideNextStep();
     UpdateActionStates();
-    if (!FConnected)
+    if (!connected)
         FClose.Disconnected();
 }
 
 void TFormKT580::StartFindMeterExecute() {
-    if (!FConnected)
+    if (FFormModbus->State() == TConnectionState::Offline)
         FFormConnection->FindMeterFromMenu();
 }
 
@@ -167,18 +169,17 @@ void TFormKT580::StartConnectExecute() {
     // The meter and the adapter settle on the freshly opened line before the first frame.
     if (FConnectWait > 0)
         QThread::msleep(static_cast<unsigned long>(FConnectWait));
-    FDisconnectRequested = false;
-    SetConnected(true);
+    modbus.SetState(TConnectionState::Online);
     FFormModbus->UpdateCommandStates();
     if (FFormModbus->RequestPageData())
         modbus.Start(true);
 }
 
 void TFormKT580::StartDisconnectExecute() {
-    FDisconnectRequested = true;
-    UpdateActionStates();
-    FFormModbus->UpdateCommandStates();
     TFormModbus& modbus = *FFormModbus;
+    modbus.RequestDisconnect();
+    UpdateActionStates();
+    modbus.UpdateCommandStates();
     if (modbus.Running())
         modbus.Stop();
     else
@@ -194,10 +195,10 @@ void TFormKT580::StartExitExecute() {
 }
 
 void TFormKT580::closeEvent(QCloseEvent* event) {
-    const TCloseProtocol::TStep step = FClose.Ask(FConnected, FDisconnectRequested, *FFormModbus);
+    const TCloseProtocol::TStep step = FClose.Ask(*FFormModbus);
     if (step == TCloseProtocol::TStep::WaitForWrites) {
         // Offline from now on: no new command, and the end of the cycle closes the port.
-        FDisconnectRequested = true;
+        FFormModbus->RequestDisconnect();
         FFormModbus->UpdateCommandStates();
         UpdateActionStates();
     }
@@ -229,7 +230,7 @@ void TFormKT580::OpenPage(QWidget* page) {
 void TFormKT580::SettingsGeneralSettingsExecute() {
     ShowPage(FormGeneralSettings());
     // A write from this page is backed up under the meter's serial number.
-    if (IsOnline())
+    if (FFormModbus->IsOnline())
         FCommissioning->EnsureSerialNumber();
     FFormModbus->RequestPageData();
 }
@@ -243,7 +244,7 @@ void TFormKT580::ReadingsWriteJournalExecute() {
 }
 
 void TFormKT580::StartCommissioningReportExecute() {
-    if (IsOnline())
+    if (FFormModbus->IsOnline())
         FCommissioning->StartReport();
 }
 

@@ -1,6 +1,6 @@
 // The main window: menu, tool bar, the page area with the three pages, the four-panel status
 // bar, connect and disconnect. It owns the meter link, the connection dialog and the pages, and
-// is the link's view of the shell's state.
+// is the link's view of the shell (the connection state is the link's).
 // It composes the actions with the menu and tool bar (TMainActions), the page area (TPageArea),
 // the status bar (TStatusPanels) and the close protocol (TCloseProtocol).
 #pragma once
@@ -35,9 +35,7 @@ public:
 
     // ILinkShell
     TPage ActivePage() const override { return FPageArea->ActivePage(); }
-    bool Connected() const override { return FConnected; }
-    void SetConnected(bool value) override;
-    bool DisconnectRequested() const override { return FDisconnectRequested; }
+    void ConnectionChanged(TConnectionState state) override;
     void RefreshStatusAddress() override;
     void SetStatusText(int panel, const QString& text) override { FStatus->SetText(panel, text); }
 
@@ -135,8 +133,6 @@ private:
     std::unique_ptr<TMainActions> FActions;
     std::unique_ptr<TPageArea> FPageArea;
     std::unique_ptr<TStatusPanels> FStatus;
-    bool FConnected = false;
-    bool FDisconnectRequested = false;
     bool FShown = false;
     int FConnectWait = 1000;
 };

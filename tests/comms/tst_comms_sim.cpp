@@ -93,7 +93,7 @@ void TestCommsSim::verdicts() {
     r.Link.SetDeviceAddress(static_cast<std::uint8_t>(address));
     if (!queued.isEmpty())
         r.Link.AppendQuery(queued.toStdString());
-    QVERIFY(ConnectLink(r.Link, r.Shell));
+    QVERIFY(ConnectLink(r.Link));
     // Generous where answers come, so an answer the scheduler held up is no time-out; short
     // where nothing ever does.
     Master(r.Link).SetQueryTimeout(kind == TVerdictKind::NoBytes ? 250 : 1000);
@@ -111,7 +111,7 @@ void TestCommsSim::verdicts() {
         QVERIFY(r.Monitor.QueriesPerSecond() > 0);
         QVERIFY(r.Monitor.LineShare() > 0 && r.Monitor.LineShare() < 1);
     }
-    QVERIFY(DisconnectLink(r.Link, r.Shell));
+    QVERIFY(DisconnectLink(r.Link));
 }
 
 void TestCommsSim::timeoutsStopAtLongerInterval() {
@@ -119,7 +119,7 @@ void TestCommsSim::timeoutsStopAtLongerInterval() {
     TSimMeter sim({"--busy", "60"});
     QVERIFY(sim.Started());
     TRig r;
-    QVERIFY(ConnectLink(r.Link, r.Shell));
+    QVERIFY(ConnectLink(r.Link));
     Master(r.Link).SetQueryTimeout(250);
     Master(r.Link).SetQueryInterval(0);
     QTRY_VERIFY_WITH_TIMEOUT(r.Monitor.Counters().NoResponse >= 4, 30000);
@@ -134,7 +134,7 @@ void TestCommsSim::timeoutsStopAtLongerInterval() {
         30000));
     QVERIFY2(r.Monitor.Verdict().Kind == TVerdictKind::IntervalTimeouts, Describe(r.Monitor));
     QVERIFY(r.Monitor.Verdict().Text.contains("to 150 ms"));
-    QVERIFY(DisconnectLink(r.Link, r.Shell));
+    QVERIFY(DisconnectLink(r.Link));
 }
 
 void TestCommsSim::wrongParityGarbles() {
@@ -156,13 +156,13 @@ void TestCommsSim::wrongParityGarbles() {
             line->Push(TFakeReadStep::Bytes(answer));
         },
         TMaster::TWhen::After);
-    QVERIFY(GoOnline(r.Link, r.Shell, {20, 200}));
+    QVERIFY(GoOnline(r.Link, {20, 200}));
     QVERIFY(r.WaitQueries(8));
     QVERIFY2(r.Monitor.Verdict().Kind == TVerdictKind::Garbled, Describe(r.Monitor));
     QVERIFY2(r.Monitor.Verdict().Text.contains("parity"), Describe(r.Monitor));
     QVERIFY(r.Monitor.Counters().ParityErrors >= 8);
     QCOMPARE(r.Monitor.Counters().Answered, std::uint64_t(0));
-    QVERIFY(DisconnectLink(r.Link, r.Shell));
+    QVERIFY(DisconnectLink(r.Link));
 }
 
 QTEST_GUILESS_MAIN(TestCommsSim)

@@ -14,7 +14,7 @@ struct TDeviceInfoRig : TLinkRig {
         Link.SetViews(nullptr, &Page, nullptr);
     }
     ~TDeviceInfoRig() {
-        DisconnectLink(Link, Shell);
+        DisconnectLink(Link);
         Link.SetViews(nullptr, nullptr, nullptr);
     }
     QLabel* Find(const QString& name) const { return Page.findChild<QLabel*>(name); }

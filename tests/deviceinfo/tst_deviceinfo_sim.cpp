@@ -32,7 +32,7 @@ void TestDeviceInfoSim::filledFromTheMeter() {
     TRig rig;
     rig.Page.show();
     QVERIFY(QTest::qWaitForWindowExposed(&rig.Page));
-    QVERIFY(ConnectLink(rig.Link, rig.Shell));
+    QVERIFY(ConnectLink(rig.Link));
     QTRY_COMPARE_WITH_TIMEOUT(rig.Text("LabelAOType"), QString("Voltage"), Wait);
     QCOMPARE(rig.Text("LabelDevType"), QString("ED80 (KT580)"));
     QCOMPARE(rig.Text("LabelHardVersion"), QString("2.10"));

@@ -95,6 +95,8 @@ struct TRig {
     TFakeShell Shell;
     TScriptedDialogs Dialogs;
     TFormModbus Link{Shell, Dialogs};
+    // Connected unless a test says otherwise.
+    bool Online = (Link.SetState(TConnectionState::Online), true);
     TFakeMetering Metering;
     TFakeDeviceInfo DeviceInfo;
     TFakeSettingsView Settings;

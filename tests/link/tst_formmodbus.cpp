@@ -30,6 +30,8 @@ private slots:
     void forgottenMeterLeavesDeviceInfoEmpty_data();
     void forgottenMeterLeavesDeviceInfoEmpty();
     void queryFinish();
+    void connectionState_data();
+    void connectionState();
     void commandStates();
 };
 
@@ -81,15 +83,14 @@ void TestFormModbus::otherPagesGetNullQueries() {
 
 void TestFormModbus::requestPageData() {
     TRig r;
-    r.Shell.IsConnected = false;
+    r.Link.SetState(TConnectionState::Offline);
     QVERIFY(!r.Link.RequestPageData());
     QVERIFY(r.Link.PendingQueries().empty());
-    r.Shell.IsConnected = true;
-    r.Shell.Disconnecting = true;
+    r.Link.SetState(TConnectionState::Disconnecting);
     QVERIFY(!r.Link.RequestPageData());
     QVERIFY(r.Link.PendingQueries().empty());
 
-    r.Shell.Disconnecting = false;
+    r.Link.SetState(TConnectionState::Online);
     r.Link.AppendQuery("00,05,00,01,00,00");
     r.Link.SetPollStep(3);
     r.Shell.Page = TPage::GeneralSettings;
@@ -107,15 +108,15 @@ void TestFormModbus::requestPageData() {
 void TestFormModbus::addressInEveryQuery() {
     TRig r;
     // Set before connecting, as the connection dialog does.
-    r.Shell.IsConnected = false;
+    r.Link.SetState(TConnectionState::Offline);
     r.Link.SetDeviceAddress(10);
-    r.Shell.IsConnected = true;
+    r.Link.SetState(TConnectionState::Online);
     QCOMPARE(r.Next(), QStringLiteral("0A,03,14,00,00,15"));
     r.Link.AppendQuery("00,01,00,00,00,02");
     QCOMPARE(r.Next(), QStringLiteral("0A,01,00,00,00,02"));
-    r.Shell.IsConnected = false;
+    r.Link.SetState(TConnectionState::Offline);
     r.Link.SetDeviceAddress(247);
-    r.Shell.IsConnected = true;
+    r.Link.SetState(TConnectionState::Online);
     QCOMPARE(r.Next(), QStringLiteral("F7,03,14,00,00,15"));
 }
 
@@ -438,7 +439,7 @@ void TestFormModbus::lostReadsAskedAgain() {
     // A meter whose ratios were read before, on another connection, and no longer hold.
     r.F03(0x1100, GeneralBlock(100, 100, 5, 5));
     r.Link.ModbusQueryFinish(TLinkTestAccess::Master(r.Link));
-    r.Shell.IsConnected = true;
+    r.Link.SetState(TConnectionState::Online);
     QVERIFY(r.Link.RequestPageData());
     QStringList got, volts;
     for (int i = 0; i < sent.size(); ++i) {
@@ -531,26 +532,60 @@ void TestFormModbus::queryFinish() {
     r.Shell.Panels[1] = "TXD:  x";
     r.Shell.Panels[2] = "RXD:  y";
     r.Shell.Panels[3] = "ERR:  0/1  (0.00%)";
-    r.Shell.Disconnecting = true;
+    r.Link.RequestDisconnect();
     r.Link.ModbusQueryFinish(TLinkTestAccess::Master(r.Link));
     QVERIFY(r.Link.PendingQueries().empty());
-    QVERIFY(!r.Shell.IsConnected);
+    QCOMPARE(r.Link.State(), TConnectionState::Offline);
     QVERIFY(r.Shell.Panels[1].isEmpty());
     QVERIFY(r.Shell.Panels[2].isEmpty());
     QCOMPARE(r.Shell.Panels[3], QStringLiteral("ERR:  0/1  (0.00%)"));
 }
 
+// A disconnect asked for while offline leaves the link offline; a cycle that ends with the port
+// already closed and no disconnect asked for leaves it connected. The shell hears each change
+// once, and nothing else.
+void TestFormModbus::connectionState_data() {
+    QTest::addColumn<bool>("offlineFirst");
+    QTest::addColumn<bool>("disconnect");
+    QTest::addColumn<int>("afterRequest");
+    QTest::addColumn<int>("afterCycle");
+    QTest::addColumn<QList<int>>("told");
+    const int off = int(TConnectionState::Offline);
+    const int on = int(TConnectionState::Online);
+    const int disc = int(TConnectionState::Disconnecting);
+    QTest::newRow("online, disconnect") << false << true << disc << off << QList{on, disc, off};
+    QTest::newRow("offline, disconnect") << true << true << off << off << QList{on, off};
+    QTest::newRow("online, cycle ends") << false << false << on << on << QList{on};
+}
+
+void TestFormModbus::connectionState() {
+    QFETCH(bool, offlineFirst);
+    QFETCH(bool, disconnect);
+    TRig r;
+    if (offlineFirst)
+        r.Link.SetState(TConnectionState::Offline);
+    if (disconnect)
+        r.Link.RequestDisconnect();
+    QTEST(int(r.Link.State()), "afterRequest");
+    r.Link.EndCycle();
+    QTEST(int(r.Link.State()), "afterCycle");
+    QList<int> told;
+    for (const TConnectionState state : r.Shell.Told)
+        told << int(state);
+    QTEST(told, "told");
+}
+
 void TestFormModbus::commandStates() {
     TRig r;
-    r.Shell.IsConnected = false;
+    r.Link.SetState(TConnectionState::Offline);
     r.Link.UpdateCommandStates();
     QVERIFY(!r.Metering.Enabled);
     QVERIFY(!r.Settings.UpdateEnabled);
-    r.Shell.IsConnected = true;
+    r.Link.SetState(TConnectionState::Online);
     r.Link.UpdateCommandStates();
     QVERIFY(r.Metering.Enabled);
     QVERIFY(r.Settings.UpdateEnabled);
-    r.Shell.Disconnecting = true;
+    r.Link.RequestDisconnect();
     r.Link.UpdateCommandStates();
     QVERIFY(!r.Metering.Enabled);
 }

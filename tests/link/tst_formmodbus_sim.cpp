@@ -65,7 +65,7 @@ void TestFormModbusSim::connectOnEachPage() {
         query(m, text);
         ++asked;
     };
-    QVERIFY(ConnectLink(r.Link, r.Shell));
+    QVERIFY(ConnectLink(r.Link));
     QTRY_VERIFY_WITH_TIMEOUT(sim.Requests().size() >= expected.size(), 10000);
     if (page != TPage::RTMetering) {
         // Not polled: after its reads the page gets null queries, which send nothing, however
@@ -78,10 +78,11 @@ void TestFormModbusSim::connectOnEachPage() {
     QCOMPARE(r.Link.SoftwareVersion(), version);
     if (page == TPage::DeviceInfo)
         QCOMPARE(r.DeviceInfo.Fields[IDeviceInfoView::fSoftVersion], version);
-    QVERIFY(DisconnectLink(r.Link, r.Shell));
+    QVERIFY(DisconnectLink(r.Link));
     QCOMPARE(sim.Requests().mid(0, expected.size()), expected);
     QCOMPARE(r.Link.ErrorCount(), std::uint64_t(0));
-    QVERIFY(!r.Shell.IsConnected);
+    QCOMPARE(r.Link.State(), TConnectionState::Offline);
+    QCOMPARE(r.Shell.State(), TConnectionState::Offline);
     // The next meter connected may be another: its version is read again.
     QVERIFY(r.Link.SoftwareVersion().isEmpty());
     if (page == TPage::RTMetering) {
@@ -103,12 +104,12 @@ void TestFormModbusSim::adoptsNewLineSettingsAfterAnswer() {
     r.Link.AppendQuery(GeneralWrite("5", "9600", 0));
     r.Link.SetNewLineSettings(5, 9600, TParity::Even, TStopBits::_1);
     r.Link.AppendQuery("00,03,11,00,00,0D");
-    QVERIFY(ConnectLink(r.Link, r.Shell));
+    QVERIFY(ConnectLink(r.Link));
     // Set after connecting, which shortens every wait; the first answer is still to come.
     r.Link.SetAdoptWait(50);
     QTRY_VERIFY_WITH_TIMEOUT(r.Link.PendingQueries().empty(), 10000);
     QTRY_VERIFY_WITH_TIMEOUT(sim.Requests().size() >= 6, 10000);
-    QVERIFY(DisconnectLink(r.Link, r.Shell));
+    QVERIFY(DisconnectLink(r.Link));
     QCOMPARE(int(r.Link.DeviceAddress()), 5);
     QCOMPARE(TLinkTestAccess::Master(r.Link).Baudrate(), 9600);
     QVERIFY(TLinkTestAccess::Master(r.Link).Parity() == TParity::Even);
@@ -163,10 +164,10 @@ void TestFormModbusSim::listenersHearEachQueryEnd() {
     r.Link.AppendQuery(GeneralWrite("5", "9600", 3));
     r.Link.SetNewLineSettings(5, 9600, TParity::None, TStopBits::_1);
     r.Link.AppendQuery("00,03,11,00,00,0D");
-    QVERIFY(ConnectLink(r.Link, r.Shell));
+    QVERIFY(ConnectLink(r.Link));
     TLinkTestAccess::Master(r.Link).SetQueryTimeout(300);
     QTRY_VERIFY_WITH_TIMEOUT(log.Events.contains("read 1100"), 10000);
-    QVERIFY(DisconnectLink(r.Link, r.Shell));
+    QVERIFY(DisconnectLink(r.Link));
     r.Link.Unfollow(&log);
     const QString general = QString::fromStdString(GeneralWrite("5", "9600", 3));
     // Identity and page reads come first; from the refused write on, in this order.
@@ -193,10 +194,10 @@ void TestFormModbusSim::overLimitBoxDoesNotReenterMaster() {
         sentWhenOpened = r.Link.SentCount();
         QTRY_VERIFY_WITH_TIMEOUT(r.Link.SentCount() >= sentWhenOpened + 6, 5000);
     };
-    QVERIFY(ConnectLink(r.Link, r.Shell));
+    QVERIFY(ConnectLink(r.Link));
     QTRY_COMPARE_WITH_TIMEOUT(r.Dialogs.Boxes.size(), std::size_t(1), 10000);
     QTRY_VERIFY_WITH_TIMEOUT(sim.Requests().size() >= 16, 10000);
-    QVERIFY(DisconnectLink(r.Link, r.Shell));
+    QVERIFY(DisconnectLink(r.Link));
     QCOMPARE(r.Dialogs.Boxes.size(), std::size_t(1));
     QCOMPARE(r.Link.ErrorCount(), std::uint64_t(0));
 
@@ -221,12 +222,12 @@ void TestFormModbusSim::statisticsCountInjectedFaults() {
                      "split=0.08"});
     QVERIFY(!sim.Path().isEmpty());
     TRig r(TRig::Real);
-    QVERIFY(ConnectLink(r.Link, r.Shell));
+    QVERIFY(ConnectLink(r.Link));
     TLinkTestAccess::Master(r.Link).SetQueryInterval(5);
     // Generous: only the spoilt answers may cost a time-out, never one the scheduler held up.
     TLinkTestAccess::Master(r.Link).SetQueryTimeout(1000);
     QTRY_VERIFY_WITH_TIMEOUT(r.Link.SentCount() >= 120, 120000);
-    QVERIFY(DisconnectLink(r.Link, r.Shell));
+    QVERIFY(DisconnectLink(r.Link));
     const qlonglong lost = sim.LostAnswers();
     const auto counters = sim.Stop();
     QVERIFY(lost > 0);
@@ -243,11 +244,11 @@ void TestFormModbusSim::portChangeEndsTheCycle() {
     TSimProcess sim({"--version-text", "3.20", "--delay", "2000"});
     QVERIFY(!sim.Path().isEmpty());
     TRig r;
-    QVERIFY(ConnectLink(r.Link, r.Shell));
+    QVERIFY(ConnectLink(r.Link));
     TLinkTestAccess::Master(r.Link).SetQueryTimeout(5000);
     QTRY_COMPARE_WITH_TIMEOUT(r.Link.SentCount(), std::uint64_t(1), 5000);
     // Disconnect, and the port changed before the query in progress has been answered.
-    r.Shell.Disconnecting = true;
+    r.Link.RequestDisconnect();
     r.Link.UpdateCommandStates();
     TLinkTestAccess::Master(r.Link).Stop();
     r.Link.SetPortNum(2);
@@ -255,7 +256,7 @@ void TestFormModbusSim::portChangeEndsTheCycle() {
     QVERIFY(!TLinkTestAccess::Master(r.Link).Running());
     QCOMPARE(int(TLinkTestAccess::Master(r.Link).PortNum()), 2);
     // The cycle ended as a disconnect ends it: offline, queue dropped, the query counted.
-    QVERIFY(!r.Shell.IsConnected);
+    QCOMPARE(r.Shell.State(), TConnectionState::Offline);
     QVERIFY(r.Link.PendingQueries().empty());
     QCOMPARE(r.Shell.Panels[3], QStringLiteral("ERR:  1/1  (100.00%)"));
     QVERIFY(r.Shell.Panels[1].isEmpty());
@@ -264,7 +265,7 @@ void TestFormModbusSim::portChangeEndsTheCycle() {
     r.Clock.Advance(10000);
     QCoreApplication::processEvents();
     QCOMPARE(r.Link.SentCount(), std::uint64_t(1));
-    QVERIFY(!r.Shell.IsConnected);
+    QCOMPARE(r.Link.State(), TConnectionState::Offline);
 }
 
 void TestFormModbusSim::closingSendsTheQueuedWrites_data() {
@@ -292,15 +293,15 @@ void TestFormModbusSim::closingSendsTheQueuedWrites() {
     TRig r(TRig::Real);
     for (const QString& q : queued)
         r.Link.AppendQuery(q.toStdString());
-    QVERIFY(ConnectLink(r.Link, r.Shell));
+    QVERIFY(ConnectLink(r.Link));
     QTRY_COMPARE_WITH_TIMEOUT(r.Link.SentCount(), std::uint64_t(1), 5000);
     QCOMPARE(r.Link.FinishWritesThenStop(), waits);
     if (!waits) {
-        QVERIFY(DisconnectLink(r.Link, r.Shell));
+        QVERIFY(DisconnectLink(r.Link));
     } else {
         // The cycle ends by itself once the writes are out, and the port closes.
         QTRY_VERIFY_WITH_TIMEOUT(!TLinkTestAccess::Master(r.Link).Opened(), 10000);
-        QVERIFY(!r.Shell.IsConnected);
+        QCOMPARE(r.Shell.State(), TConnectionState::Offline);
     }
     QCOMPARE(sim.Requests(), sent);
     QCOMPARE(r.Link.ErrorCount(), std::uint64_t(0));

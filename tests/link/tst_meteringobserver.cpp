@@ -55,6 +55,7 @@ void TestMeteringObserver::answersAndLosses() {
     TFakeShell shell;
     TScriptedDialogs dialogs;
     TFormModbus link(shell, dialogs);
+    link.SetState(TConnectionState::Online);
     TWatch watch;
     link.Follow(&watch);
     link.Follow(&watch); // once only
@@ -66,6 +67,7 @@ void TestMeteringObserver::removedObserverHearsNothing() {
     TFakeShell shell;
     TScriptedDialogs dialogs;
     TFormModbus link(shell, dialogs);
+    link.SetState(TConnectionState::Online);
     TWatch watch;
     link.Follow(&watch);
     link.Unfollow(&watch);
@@ -96,9 +98,10 @@ void TestMeteringObserver::anotherMeterIsANewModel() {
     QFETCH(QString, change);
     QFETCH(bool, asked);
     TFakeShell shell;
-    shell.IsConnected = !change.endsWith("offline");
     TScriptedDialogs dialogs;
     TFormModbus link(shell, dialogs);
+    if (!change.endsWith("offline"))
+        link.SetState(TConnectionState::Online);
     std::string query;
     link.ModbusQueryData(TLinkTestAccess::Master(link), query);
     TLinkTestAccess::ReadVersion(link, "3.20");

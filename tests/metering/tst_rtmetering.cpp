@@ -795,7 +795,7 @@ void TestRTMetering::disabledCommandsStartNothing() {
         }
     };
 
-    rig.Shell.IsConnected = false;
+    rig.Link.SetState(TConnectionState::Offline);
     rig.Link.UpdateCommandStates();
     for (const QString& name : commands)
         QVERIFY2(!rig.Page.findChild<QWidget*>(name)->isEnabled(), qPrintable(name));
@@ -805,15 +805,15 @@ void TestRTMetering::disabledCommandsStartNothing() {
     QVERIFY(rig.Link.PendingTexts().empty());
 
     // A disconnect requested disables them as well.
-    rig.Shell.IsConnected = true;
-    rig.Shell.Disconnecting = true;
+    rig.Link.SetState(TConnectionState::Online);
+    rig.Link.RequestDisconnect();
     rig.Link.UpdateCommandStates();
     clickAll();
     QCOMPARE(rig.Dialogs.Boxes.size(), std::size_t(0));
     QVERIFY(rig.Link.PendingTexts().empty());
 
     // Online again, the same clicks reach every command.
-    rig.Shell.Disconnecting = false;
+    rig.Link.SetState(TConnectionState::Online);
     rig.Link.UpdateCommandStates();
     rig.Dialogs.InputAnswers.clear();
     clickAll();

@@ -26,13 +26,13 @@ struct TRig : TLinkRig {
 
     TRig() {
         Link.SetViews(&Page, nullptr, nullptr);
-        Shell.IsConnected = false;
+        Link.SetState(TConnectionState::Offline);
         Link.UpdateCommandStates();
         Page.show();
         Exposed = QTest::qWaitForWindowExposed(&Page);
     }
     ~TRig() {
-        DisconnectLink(Link, Shell);
+        DisconnectLink(Link);
         Link.SetViews(nullptr, nullptr, nullptr);
     }
     QLabel* Find(const QString& name) const { return Page.findChild<QLabel*>(name); }
@@ -104,7 +104,7 @@ void TestRTMeteringSim::pageFilledFromTheMeter() {
     QVERIFY(sim.Started());
     TRig rig;
     QVERIFY(rig.Exposed);
-    QVERIFY(ConnectLink(rig.Link, rig.Shell));
+    QVERIFY(ConnectLink(rig.Link));
 
     // Every label of the measurement block, with its unit; PT 400/400 and CT 5/5 give ratio 1.
     const QMap<QString, QString> formats = {
@@ -161,22 +161,22 @@ void TestRTMeteringSim::importExportShownAgainForALaterExtendedMeter() {
     {
         TSimMeter basic({"--version-text", "3.05"});
         QVERIFY(basic.Started());
-        QVERIFY(ConnectLink(rig.Link, rig.Shell));
+        QVERIFY(ConnectLink(rig.Link));
         QTRY_COMPARE_WITH_TIMEOUT(rig.Link.SoftwareVersion(), QString("3.05"), Wait);
         for (const QString& name : ExtendedEnergy)
             QVERIFY2(rig.Find(name)->isHidden(), qPrintable(name));
-        QVERIFY(DisconnectLink(rig.Link, rig.Shell));
+        QVERIFY(DisconnectLink(rig.Link));
     }
     TSimMeter extended({"--version-text", "4.00"}, "energy.2=77\n");
     QVERIFY(extended.Started());
-    QVERIFY(ConnectLink(rig.Link, rig.Shell));
+    QVERIFY(ConnectLink(rig.Link));
     QTRY_COMPARE_WITH_TIMEOUT(rig.Link.SoftwareVersion(), QString("4.00"), Wait);
     // The meter connected now has them: they show again, filled by the 12-register read.
     QTRY_VERIFY_WITH_TIMEOUT(rig.Text("LabelEp_imp").startsWith("7.7"), Wait);
     for (const QString& name : ExtendedEnergy)
         QVERIFY2(!rig.Find(name)->isHidden(), qPrintable(name));
     QVERIFY(rig.Find("LabelEp_total")->isVisible());
-    QVERIFY(DisconnectLink(rig.Link, rig.Shell));
+    QVERIFY(DisconnectLink(rig.Link));
 }
 
 void TestRTMeteringSim::relaysSwitched() {
@@ -184,7 +184,7 @@ void TestRTMeteringSim::relaysSwitched() {
     QVERIFY(sim.Started());
     TRig rig;
     QVERIFY(rig.Exposed);
-    QVERIFY(ConnectLink(rig.Link, rig.Shell));
+    QVERIFY(ConnectLink(rig.Link));
     QTRY_COMPARE_WITH_TIMEOUT(rig.Text("LabelRO1"), QString("OFF"), Wait);
 
     rig.Dialogs.Answers = {IDialogs::ResultYes};
@@ -249,7 +249,7 @@ void TestRTMeteringSim::energyPreset() {
     QVERIFY(sim.Started());
     TRig rig;
     QVERIFY(rig.Exposed);
-    QVERIFY(ConnectLink(rig.Link, rig.Shell));
+    QVERIFY(ConnectLink(rig.Link));
     QTRY_VERIFY_WITH_TIMEOUT(rig.Text(label).startsWith("0.5 k"), Wait);
 
     rig.Dialogs.InputAnswers = {{true, entry}};
@@ -281,7 +281,7 @@ void TestRTMeteringSim::energyReset() {
     QVERIFY(sim.Started());
     TRig rig;
     QVERIFY(rig.Exposed);
-    QVERIFY(ConnectLink(rig.Link, rig.Shell));
+    QVERIFY(ConnectLink(rig.Link));
     QTRY_VERIFY_WITH_TIMEOUT(rig.Text("LabelEp_total").startsWith("100."), Wait);
 
     rig.Dialogs.Answers = {IDialogs::ResultYes};
@@ -306,7 +306,7 @@ void TestRTMeteringSim::filledPageHasNoOverlaps() {
     QVERIFY(sim.Started());
     TRig rig;
     QVERIFY(rig.Exposed);
-    QVERIFY(ConnectLink(rig.Link, rig.Shell));
+    QVERIFY(ConnectLink(rig.Link));
     for (const QString& name : MeasurementLabels)
         QTRY_VERIFY_WITH_TIMEOUT(!rig.Text(name).isEmpty(), Wait);
     QTRY_VERIFY_WITH_TIMEOUT(!rig.Text("LabelEq_exp").isEmpty(), Wait);

@@ -200,7 +200,8 @@ void TestScenarioLine::reconnectAtOnce() {
     });
 
     // Connect again as soon as it is offered.
-    QTRY_VERIFY_WITH_TIMEOUT(sentAtClick >= 0 && !p.W->Connected(), Wait);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        sentAtClick >= 0 && p.W->FormModbus().State() == TConnectionState::Offline, Wait);
     QVERIFY(p.W->StartConnect()->isEnabled());
     QVERIFY(!p.Modbus().Opened());
     QVERIFY(p.Link().PendingQueries().empty());
@@ -266,7 +267,7 @@ void TestScenarioLine::adapterUnplugged() {
     QVERIFY2(p.Link().ErrorCount() <= p.Link().SentCount() - sentBefore + 1,
              qPrintable(p.Statistics()));
     // The program goes on: still connected, pages can be switched.
-    QVERIFY(p.W->Connected());
+    QVERIFY(p.W->FormModbus().State() != TConnectionState::Offline);
     QVERIFY(p.W->StartDisconnect()->isEnabled());
     p.W->ReadingsDeviceInformation()->trigger();
     QCOMPARE(p.W->StatusText(0), QString("Device Information @ 1"));
@@ -291,7 +292,7 @@ void TestScenarioLine::adapterUnplugged() {
     QCOMPARE(p.Dialogs.Boxes[0].Text,
              QString("Cannot open the serial port 'COM1'\n\n"
                      "COM1 does not exist on this computer (no device behind it)."));
-    QVERIFY(!p.W->Connected());
+    QVERIFY(p.W->FormModbus().State() == TConnectionState::Offline);
 
     // Put back: Connect works again, the values come in and no further error is counted.
     QVERIFY(meter.Sim.Restart());
@@ -440,7 +441,7 @@ void TestScenarioLine::otherPortWhileDisconnecting() {
     QVERIFY(p.Connect());
     QTRY_VERIFY_WITH_TIMEOUT(p.Sent.size() == 1, Wait);
     p.W->StartDisconnect()->trigger();
-    QVERIFY(p.W->Connected());
+    QVERIFY(p.W->FormModbus().State() != TConnectionState::Offline);
     QVERIFY(!p.W->StartConnect()->isEnabled());
 
     // Connection Settings while the disconnect is finishing: another port chosen, OK.
@@ -462,8 +463,9 @@ void TestScenarioLine::otherPortWhileDisconnecting() {
     QVERIFY(answered);
     QVERIFY(locked);
     // The disconnect finishes by itself: offline, Connect available, the port closed and kept.
-    QTRY_VERIFY_WITH_TIMEOUT(
-        !p.W->Connected() && p.W->StartConnect()->isEnabled() && !p.Modbus().Opened(), Wait);
+    QTRY_VERIFY_WITH_TIMEOUT(p.W->FormModbus().State() == TConnectionState::Offline &&
+                                 p.W->StartConnect()->isEnabled() && !p.Modbus().Opened(),
+                             Wait);
     QVERIFY(!p.W->StartDisconnect()->isEnabled());
     QCOMPARE(int(p.Modbus().PortNum()), 1);
     QCOMPARE(p.Statistics(), QString("ERR:  0/1  (0.00%)"));

@@ -82,7 +82,7 @@ void TestScenarioOperator::firstStart() {
     QCOMPARE(p.Shown.Interval, QString("500"));
     QCOMPARE(p.Modbus().QueryInterval(), 20);
     QCOMPARE(p.W->StatusText(0), QString("Real-Time Metering @ 1"));
-    QVERIFY(!p.W->Connected());
+    QVERIFY(p.W->FormModbus().State() == TConnectionState::Offline);
     QVERIFY(p.Sent.isEmpty());
 
     QVERIFY(p.Connect());

@@ -520,15 +520,15 @@ void TestGeneralSettings::upDown() {
 void TestGeneralSettings::updateEnabledOnlyOnline() {
     TPageRig rig;
     auto* update = rig.Get<QPushButton>("ButtonUpdate");
-    rig.Shell.IsConnected = false;
+    rig.Link.SetState(TConnectionState::Offline);
     rig.Link.UpdateCommandStates();
     QVERIFY(!update->isEnabled());
     QVERIFY(rig.Get<QPushButton>("ButtonSave")->isEnabled());
     QVERIFY(rig.Get<QPushButton>("ButtonLoad")->isEnabled());
-    rig.Shell.IsConnected = true;
+    rig.Link.SetState(TConnectionState::Online);
     rig.Link.UpdateCommandStates();
     QVERIFY(update->isEnabled());
-    rig.Shell.Disconnecting = true;
+    rig.Link.RequestDisconnect();
     rig.Link.UpdateCommandStates();
     QVERIFY(!update->isEnabled());
 }

@@ -120,8 +120,7 @@ void TestGeneralSettingsSim::Connect(TSimRig& rig, const QString& version) {
     // Only a map entry pointing at this simulator may be opened: without one COM1 would be a
     // real port.
     QTRY_COMPARE_WITH_TIMEOUT(QFileInfo(PortMapEntry()).symLinkTarget(), FSim->Path(), 5000);
-    QVERIFY2(ConnectLink(rig.Link, rig.Shell),
-             TLinkTestAccess::Master(rig.Link).OpenErrorText().c_str());
+    QVERIFY2(ConnectLink(rig.Link), TLinkTestAccess::Master(rig.Link).OpenErrorText().c_str());
     QVERIFY(rig.Get<QPushButton>("ButtonUpdate")->isEnabled());
     QTRY_COMPARE_WITH_TIMEOUT(rig.ReadCount(0x1300), 1, 10000);
     QCOMPARE(rig.Link.SoftwareVersion(), version);

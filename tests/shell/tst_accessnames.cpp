@@ -54,7 +54,6 @@ struct TWindows {
     std::unique_ptr<TJournalFile> Journal;
     std::unique_ptr<TFormModbus> Link;
     TWindows() {
-        Shell.IsConnected = false;
         Journal = std::make_unique<TJournalFile>(Dir.filePath("journal.jsonl"));
         Link = std::make_unique<TFormModbus>(Shell, Dialogs);
     }

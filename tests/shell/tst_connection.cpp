@@ -298,7 +298,7 @@ void TestConnection::show() {
     rig.Modbus().SetStopBits(stopBits);
     rig.Link->SetDeviceAddress(std::uint8_t(address));
     rig.Modbus().SetQueryInterval(interval);
-    rig.Shell.IsConnected = online;
+    rig.Link->SetState(online ? TConnectionState::Online : TConnectionState::Offline);
     // Leftovers of an earlier, cancelled showing are not kept.
     rig.Dialog->EditDevAddr->setText("99");
     rig.Dialog->show();
@@ -505,7 +505,7 @@ void TestConnection::onlinePortLocked() {
     // A stored port outside the list shows as COM1; while online OK must not switch to it.
     Store({{"PortNum", "200"}});
     TRig rig;
-    rig.Shell.IsConnected = true;
+    rig.Link->SetState(TConnectionState::Online);
     rig.Dialog->show();
     QVERIFY(!rig.Dialog->ComboPortName->isEnabled());
     QCOMPARE(rig.Dialog->ComboPortName->currentText(), QString("COM1"));
@@ -529,8 +529,9 @@ void TestConnection::portLockedUntilDisconnected() {
     QFETCH(bool, connected);
     QFETCH(bool, disconnecting);
     TRig rig;
-    rig.Shell.IsConnected = connected;
-    rig.Shell.Disconnecting = disconnecting;
+    if (connected)
+        rig.Link->SetState(disconnecting ? TConnectionState::Disconnecting
+                                         : TConnectionState::Online);
     rig.Dialog->show();
     QCOMPARE(rig.Dialog->ComboPortName->isEnabled(), !connected);
     rig.Dialog->ComboPortName->setCurrentText("COM4");
@@ -570,7 +571,7 @@ void TestConnection::settingsWriteWhileOpen() {
     QFETCH(QString, chosenParity);
     TRig rig;
     rig.Link->SetAdoptWait(0);
-    rig.Shell.IsConnected = true;
+    rig.Link->SetState(TConnectionState::Online);
     TFormConnection& d = *rig.Dialog;
     d.show();
     if (!typedAddress.isEmpty())

@@ -47,7 +47,7 @@ void TestConnectionPty::onlineBaudRateAppliedToOpenPort() {
     TRig rig;
     rig.Modbus().SetPortNum(90);
     QVERIFY(rig.Modbus().Open());
-    rig.Shell.IsConnected = true;
+    rig.Link->SetState(TConnectionState::Online);
     rig.Dialog->show();
     rig.Dialog->ComboBaudrate->setCurrentText("9600");
     rig.Dialog->ButtonOk->click();

@@ -124,7 +124,7 @@ private slots:
         QFETCH(bool, online);
         QFETCH(QString, port);
         TRig rig;
-        rig.Shell.IsConnected = online;
+        rig.Link->SetState(online ? TConnectionState::Online : TConnectionState::Offline);
         rig.Dialog->show();
         rig.Dialog->UseMeter({"COM12", 33, {4800, TScanSetting::Odd}, "KT580", "3.20", "S"});
         QCOMPARE(rig.Dialog->ComboPortName->currentText(), port);

@@ -293,9 +293,9 @@ void TestMainWindow::startUpCancelSaysWhatNext() {
                      "or Start > Find Meter."));
     QVERIFY(t.W->LabelNextStep->width() >=
             t.W->LabelNextStep->fontMetrics().horizontalAdvance(t.W->LabelNextStep->text()));
-    t.W->SetConnected(true);
+    t.W->FormModbus().SetState(TConnectionState::Online);
     QVERIFY(!t.W->LabelNextStep->isVisible());
-    t.W->SetConnected(false);
+    t.W->FormModbus().SetState(TConnectionState::Offline);
 }
 
 // The Trend page grows with the window, its chart taking the room; in a small window it
@@ -342,7 +342,7 @@ void TestMainWindow::portThatDoesNotExist() {
                      "COM7 does not exist on this computer (no device behind it)."));
     QCOMPARE(t.Dialogs.Boxes[0].Icon, IDialogs::Critical);
     QCOMPARE(t.Dialogs.Boxes[0].Buttons, IDialogs::Ok);
-    QVERIFY(!t.W->Connected());
+    QVERIFY(t.W->FormModbus().State() == TConnectionState::Offline);
     QVERIFY(t.W->StartConnect()->isEnabled());
     QVERIFY(!t.W->StartDisconnect()->isEnabled());
     QVERIFY(!t.Modbus().Opened());
@@ -415,7 +415,7 @@ void TestMainWindow::portThatCannotBeOpened() {
     QVERIFY2(text.contains(QString::fromLocal8Bit(name)), qPrintable(text));
     for (const QString& part : says)
         QVERIFY2(text.contains(part), qPrintable(text));
-    QVERIFY(!t.W->Connected());
+    QVERIFY(t.W->FormModbus().State() == TConnectionState::Offline);
     QVERIFY(!t.Modbus().Opened());
 }
 
@@ -521,8 +521,7 @@ void TestMainWindow::connectPollSwitchDisconnect() {
 
     t.W->StartConnect()->trigger();
     QVERIFY(t.Dialogs.Boxes.empty());
-    QVERIFY(t.W->Connected());
-    QVERIFY(!t.W->DisconnectRequested());
+    QCOMPARE(t.W->FormModbus().State(), TConnectionState::Online);
     QVERIFY(t.Modbus().Running());
     QVERIFY(!t.W->StartConnect()->isEnabled());
     QVERIFY(t.W->StartDisconnect()->isEnabled());
@@ -545,13 +544,13 @@ void TestMainWindow::connectPollSwitchDisconnect() {
     QVERIFY(communication->isVisible());
 
     t.W->StartDisconnect()->trigger();
-    QVERIFY(t.W->DisconnectRequested());
-    if (t.W->Connected()) {
+    QVERIFY(t.W->FormModbus().State() != TConnectionState::Online);
+    if (t.W->FormModbus().State() == TConnectionState::Disconnecting) {
         // Disconnecting: the query in progress finishes first.
         QVERIFY(!t.W->StartConnect()->isEnabled());
         QVERIFY(t.W->StartDisconnect()->isEnabled());
     }
-    QTRY_VERIFY(!t.W->Connected());
+    QTRY_VERIFY(t.W->FormModbus().State() == TConnectionState::Offline);
     // Every frame of the connection is in the window's counters, each query counted once.
     const TCommCounters counters = t.W->Communication().Counters();
     QCOMPARE(counters.Sent, t.Link().SentCount());
@@ -610,14 +609,14 @@ void TestMainWindow::disconnectWithoutCycle() {
     TProgram t;
     QVERIFY(t.ShowAndDismiss());
     t.W->StartConnect()->trigger();
-    QVERIFY(t.W->Connected());
+    QVERIFY(t.W->FormModbus().State() != TConnectionState::Offline);
     // The cycle ends without its finish event, as it does when the master is cancelled.
     t.Modbus().Cancel();
     QVERIFY(!t.Modbus().Running());
     t.W->SetStatusText(1, "TXD:  01 03");
     t.W->StartDisconnect()->trigger();
     // At once, without waiting for a query to end.
-    QVERIFY(!t.W->Connected());
+    QVERIFY(t.W->FormModbus().State() == TConnectionState::Offline);
     QVERIFY(!t.Modbus().Opened());
     QVERIFY(LockFree(sim.Path()));
     QCOMPARE(t.W->StatusText(1), QString());
@@ -625,7 +624,7 @@ void TestMainWindow::disconnectWithoutCycle() {
     QVERIFY(!t.W->StartDisconnect()->isEnabled());
     // Disconnect again while offline changes nothing.
     t.W->StartDisconnectExecute();
-    QVERIFY(!t.W->Connected());
+    QVERIFY(t.W->FormModbus().State() == TConnectionState::Offline);
 }
 
 void TestMainWindow::aboutIsNewEachTime() {
@@ -669,7 +668,7 @@ void TestMainWindow::stopSignalEndsLikeClosing() {
     QVERIFY(t->ShowAndDismiss());
     t->Modbus().SetQueryInterval(20);
     t->W->StartConnect()->trigger();
-    QVERIFY(t->W->Connected());
+    QVERIFY(t->W->FormModbus().State() != TConnectionState::Offline);
     t->Link().SetDeviceAddress(1);
     t->Modbus().SetQueryInterval(40);
 

@@ -143,6 +143,8 @@ struct TLinkRig {
     TFakeShell Shell;
     TScriptedDialogs Dialogs;
     TFormModbus Link{Shell, Dialogs};
+    // Connected unless a test says otherwise.
+    bool Online = (Link.SetState(TConnectionState::Online), true);
 };
 
 // The line's timing while connected; shrunk so that a test runs in seconds. Baud rate 0 keeps
@@ -155,7 +157,7 @@ struct TLineSetup {
 
 // Goes online as the shell does, minus its settling wait, on the port the link has: open it, go
 // online, queue the reads of the page shown and start polling.
-inline bool GoOnline(TFormModbus& link, TFakeShell& shell, const TLineSetup& setup = {}) {
+inline bool GoOnline(TFormModbus& link, const TLineSetup& setup = {}) {
     const TMaster master(link);
     if (setup.Baudrate > 0)
         master.SetBaudrate(setup.Baudrate);
@@ -164,27 +166,26 @@ inline bool GoOnline(TFormModbus& link, TFakeShell& shell, const TLineSetup& set
     link.SetAdoptWait(0);
     if (!master.Open())
         return false;
-    shell.IsConnected = true;
-    shell.Disconnecting = false;
+    link.SetState(TConnectionState::Online);
     link.UpdateCommandStates();
     return link.RequestPageData() && master.Start();
 }
 
 // Connects the link to the meter mapped as COM1 in the private configuration folder (the
 // simulator's).
-inline bool ConnectLink(TFormModbus& link, TFakeShell& shell, const TLineSetup& setup = {}) {
+inline bool ConnectLink(TFormModbus& link, const TLineSetup& setup = {}) {
     // Without the simulator's COM1 entry the name would fall back to /dev/ttyS0, a real port.
     const QString mapped = TestPortMapDir() + "/COM1";
     if (qEnvironmentVariableIsEmpty("XDG_CONFIG_HOME") || !QFileInfo(mapped).isSymLink())
         return false;
     Master(link).SetPortNum(1);
-    return GoOnline(link, shell, setup);
+    return GoOnline(link, setup);
 }
 
 // Disconnects as the shell does; true once the cycle has stopped and the port is closed.
-inline bool DisconnectLink(TFormModbus& link, TFakeShell& shell) {
+inline bool DisconnectLink(TFormModbus& link) {
     const TMaster master(link);
-    shell.Disconnecting = true;
+    link.RequestDisconnect();
     link.UpdateCommandStates();
     if (master.Running())
         master.Stop();

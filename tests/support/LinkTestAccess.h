@@ -12,7 +12,7 @@
 
 class TLinkTestAccess {
 public:
-    static TKrModbus& Master(TFormModbus& link) { return link.Modbus; }
+    static TKrModbus& Master(TFormModbus& link) { return link.FModbus; }
     // An answer of the meter now reached, put into its model as the link puts it.
     static void Answer(TFormModbus& link, std::uint16_t start,
                        std::span<const std::uint16_t> values) {

@@ -61,13 +61,13 @@ private:
 // Connect as the tool bar does; true when the program went online.
 inline bool ConnectWindow(TFormKT580& window) {
     window.StartConnectExecute();
-    return window.Connected();
+    return window.FormModbus().State() != TConnectionState::Offline;
 }
 
 // Disconnect as the tool bar does; true once the program is offline.
 inline bool DisconnectWindow(TFormKT580& window, int ms = 10000) {
     window.StartDisconnectExecute();
-    return WaitFor([&] { return !window.Connected(); }, ms);
+    return WaitFor([&] { return window.FormModbus().State() == TConnectionState::Offline; }, ms);
 }
 
 // True once the metering page shows a voltage read from the meter, within ms.
@@ -97,7 +97,6 @@ struct TConnectionRig {
     explicit TConnectionRig(bool portsPresent = true) {
         for (unsigned com = 1; portsPresent && com <= 96; ++com)
             Devices.AddPort(com);
-        Shell.IsConnected = false;
         Link = std::make_unique<TFormModbus>(Shell, Dialogs);
         Dialog = std::make_unique<TFormConnection>(*Link, Shell, Dialogs);
         Dialog->DeviceRoot = Devices.Root();

@@ -121,7 +121,8 @@ public:
         if (!W->StartConnect()->isEnabled())
             return false;
         W->StartConnect()->trigger();
-        return W->Connected() && Dialogs.Boxes.size() == boxes;
+        return W->FormModbus().State() != TConnectionState::Offline &&
+               Dialogs.Boxes.size() == boxes;
     }
 
     // Disconnect from the tool bar; true once the port is closed and Connect is enabled again.
@@ -130,7 +131,10 @@ public:
             return false;
         W->StartDisconnect()->trigger();
         return QTest::qWaitFor(
-            [&] { return !W->Connected() && !Modbus().Opened() && W->StartConnect()->isEnabled(); },
+            [&] {
+                return W->FormModbus().State() == TConnectionState::Offline && !Modbus().Opened() &&
+                       W->StartConnect()->isEnabled();
+            },
             Wait);
     }
 

@@ -46,7 +46,7 @@ void TestTrendSim::recordingAgainstTheSimulator() {
     r.TrendDialogs.Records.push_back({path, {}});
     r.Page.ButtonRecordClick();
     Master(r.Link).SetQueryTimeout(1000);
-    QVERIFY(ConnectLink(r.Link, r.Shell));
+    QVERIFY(ConnectLink(r.Link));
     Master(r.Link).SetQueryTimeout(1000);
     QVERIFY(QTest::qWaitFor([&] { return r.Page.Recorder().Rows() >= 8; }, 60000));
     const bool unplug = end == QLatin1String("unplug");
@@ -56,7 +56,7 @@ void TestTrendSim::recordingAgainstTheSimulator() {
         const qint64 before = r.Page.Recorder().Rows();
         QVERIFY(QTest::qWaitFor([&] { return r.Page.Recorder().Rows() >= before + 2; }, 30000));
     }
-    QVERIFY(DisconnectLink(r.Link, r.Shell));
+    QVERIFY(DisconnectLink(r.Link));
     const qint64 rows = r.Page.Recorder().Rows();
     QVERIFY(r.Page.Recorder().Recording()); // it goes on with the next connection
     sim.Stop();
@@ -116,7 +116,7 @@ void TestTrendSim::pageOpenedWhileConnectedRunsLive() {
     QVERIFY(sim.Started());
     TTrendRig r;
     r.Page.Now = [] { return QDateTime::currentMSecsSinceEpoch(); };
-    QVERIFY(ConnectLink(r.Link, r.Shell));
+    QVERIFY(ConnectLink(r.Link));
     r.Page.show();
     const auto drawn = [&] {
         for (QAbstractSeries* s : r.Page.Chart()->series())
@@ -133,7 +133,7 @@ void TestTrendSim::pageOpenedWhileConnectedRunsLive() {
     const auto* axis = qobject_cast<QDateTimeAxis*>(r.Page.Chart()->axes(Qt::Horizontal).first());
     QVERIFY(axis);
     QVERIFY(qAbs(axis->max().toMSecsSinceEpoch() - QDateTime::currentMSecsSinceEpoch()) < 60000);
-    QVERIFY(DisconnectLink(r.Link, r.Shell));
+    QVERIFY(DisconnectLink(r.Link));
 }
 
 // Recording through Disconnect and Connect to another meter on the same port: the rows of
@@ -149,9 +149,9 @@ void TestTrendSim::anotherMeterAnotherFile() {
         TSimMeter sim({"--serial", serial}, MeterMemory());
         QVERIFY(sim.Started());
         const qint64 before = r.Page.Recorder().Rows();
-        QVERIFY(ConnectLink(r.Link, r.Shell));
+        QVERIFY(ConnectLink(r.Link));
         QVERIFY(QTest::qWaitFor([&] { return r.Page.Recorder().Rows() >= before + 3; }, 60000));
-        QVERIFY(DisconnectLink(r.Link, r.Shell));
+        QVERIFY(DisconnectLink(r.Link));
         sim.Stop();
     }
     r.Page.ButtonRecordClick();
