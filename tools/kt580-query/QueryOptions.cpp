@@ -272,9 +272,8 @@ bool Combined(TParse& p, std::string& error) {
         error = "--csv-max-mb needs --csv";
         return false;
     }
-    if (o.Addresses.size() > 1 && (o.Scan || !o.CsvPath.empty())) {
-        error = std::string(o.Scan ? "--scan" : "--csv") +
-                " takes one address; a list of meters goes with QUERY texts";
+    if (o.Addresses.size() > 1 && o.Scan) {
+        error = "--scan takes one address to try first, not a list";
         return false;
     }
     if (o.Scan && (!o.Queries.empty() || !o.CsvPath.empty())) {

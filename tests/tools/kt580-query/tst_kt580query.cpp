@@ -279,11 +279,9 @@ void TestKt580Query::optionTexts_data() {
         << "bad value '1-3,2' for --address: an address 0..247 or a list such as 1,3,7-9; '2': "
            "address 2 is already in the list.";
     QTest::newRow("address list to record")
-        << QStringList{"--csv", "r.csv", "--address", "1,3"}
-        << "--csv takes one address; a list of meters goes with QUERY texts";
+        << QStringList{"--csv", "r.csv", "--address", "1,3"} << "";
     QTest::newRow("address list to scan") << QStringList{"--scan", "--address", "1-2"}
-                                          << "--scan takes one address; a list of meters goes "
-                                             "with QUERY texts";
+                                          << "--scan takes one address to try first, not a list";
     QTest::newRow("recording to a device")
         << QStringList{"--csv", "/dev/null"}
         << "--csv records only to a regular file; /dev/null is a device";
