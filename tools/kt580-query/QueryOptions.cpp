@@ -1,6 +1,7 @@
 #include "QueryOptions.h"
 
 #include "OptionTable.h"
+#include "meter/AddressList.h"
 #include "platform/PortName.h"
 #include "scan/ScanPlan.h"
 
@@ -33,7 +34,9 @@ std::string QueryUsage() {
            "  --port COMn|N|PATH  serial port (default COM1)\n"
            "  --baud N            baud rate (default 19200)\n"
            "  --parity P          none1, none2, even or odd (default none1)\n"
-           "  --address A         put address A (0..247) in place of each text's first byte\n"
+           "  --address A         put address A (0..247) in place of each text's first byte;\n"
+           "                      a list of meters (1,3,7-9) sends every text to each in\n"
+           "                      turn and totals the outcomes per meter\n"
            "  --interval MS       polling period (default 500)\n"
            "  --timeout MS        give a query up after MS (default 3000); with --scan, how\n"
            "                      long a probe waits for an answer to begin (default 100;\n"
@@ -44,7 +47,8 @@ std::string QueryUsage() {
            "  --trace             print every frame sent and chunk received in hex\n"
            "  --csv FILE          record the metering reads to CSV instead of sending QUERY\n"
            "                      texts; --count is then the number of rows (default 0:\n"
-           "                      until interrupted); a new file each day\n"
+           "                      until interrupted); a new file each day; with a list of\n"
+           "                      meters, a file per meter named by its serial number\n"
            "  --csv-max-mb N      with --csv, a new file when one would pass N megabytes\n"
            "  --scan              find meters: every baud rate, parity and address 1..247,\n"
            "                      those of --baud, --parity and --address first; one line\n"
@@ -67,6 +71,7 @@ struct TParse {
     bool CountGiven = false;
     bool TimeoutGiven = false;
     std::vector<std::string> Given; // the options named, in order
+    std::string Problem;            // a refusal's text made for the value given
 };
 
 using TValue = const std::string&;
@@ -129,6 +134,25 @@ const char* TakeMilliseconds(TValue v, int& field) {
     return TakeNumber<int>(v, 0, 3600000, "milliseconds 0..3600000", field);
 }
 
+// One address 0..247 (0 the broadcast), or a list of meters such as 1,3,7-9.
+const char* TakeAddress(TValue v, TParse& p) {
+    p.O.Addresses.clear();
+    if (AllDigits(v) || v.empty()) {
+        return TakeNumber<std::uint8_t>(v, 0, 247, "an address 0..247", p.O.Address);
+    }
+    QString error;
+    const auto list = ParseAddressList(QString::fromStdString(v), error);
+    if (!list) {
+        p.Problem = "an address 0..247 or a list such as 1,3,7-9; " + error.toStdString();
+        return p.Problem.c_str();
+    }
+    for (const int address : *list) {
+        p.O.Addresses.push_back(static_cast<std::uint8_t>(address));
+    }
+    p.O.Address = p.O.Addresses.front();
+    return nullptr;
+}
+
 const TOptionRule<TParse> OptionRules[] = {
     {"--help", false, [](TValue, TParse& p) { return Set(p.O.Help); }},
     {"-h", false, [](TValue, TParse& p) { return Set(p.O.Help); }},
@@ -143,10 +167,7 @@ const TOptionRule<TParse> OptionRules[] = {
          return TakeNumber<int>(v, 1, 4000000, "a baud rate above 0", p.O.Baud);
      }},
     {"--parity", true, TakeParity},
-    {"--address", true,
-     [](TValue v, TParse& p) {
-         return TakeNumber<std::uint8_t>(v, 0, 247, "an address 0..247", p.O.Address);
-     }},
+    {"--address", true, TakeAddress},
     {"--interval", true, [](TValue v, TParse& p) { return TakeMilliseconds(v, p.O.IntervalMs); }},
     {"--timeout", true,
      [](TValue v, TParse& p) {
@@ -250,6 +271,10 @@ bool Combined(TParse& p, std::string& error) {
         }
     } else if (o.CsvMaxBytes > 0) {
         error = "--csv-max-mb needs --csv";
+        return false;
+    }
+    if (o.Addresses.size() > 1 && o.Scan) {
+        error = "--scan takes one address to try first, not a list";
         return false;
     }
     if (o.Scan && (!o.Queries.empty() || !o.CsvPath.empty())) {

@@ -16,6 +16,9 @@ struct TQueryOptions {
     TParity Parity = TParity::None;
     TStopBits StopBits = TStopBits::_1;
     std::optional<std::uint8_t> Address;
+    // --address with a list (1,3,7-9): every query goes to each of these meters in turn, and
+    // Address is the first of them. Empty for one address.
+    std::vector<std::uint8_t> Addresses;
     int IntervalMs = 500;
     int TimeoutMs = 3000;
     long long Count = 1; // rounds over the queries; 0: until interrupted

@@ -52,8 +52,18 @@ std::string Printable(const std::string& text) {
 
 TQueryRunner::TQueryRunner(TKrModbus& master, const TQueryOptions& options, TPrint print)
     : FMaster(master), FTrace(options.Trace), FPrint(std::move(print)) {
-    for (const std::string& q : options.Queries) {
-        FTexts.push_back(options.Address ? WithAddress(q, *options.Address) : q);
+    // A list of meters: every text to the first, then every text to the next, round after round.
+    for (const std::uint8_t address : options.Addresses) {
+        FMeters.emplace_back(address, TCounts{});
+        for (const std::string& q : options.Queries) {
+            FTexts.push_back(WithAddress(q, address));
+            FTextAddress.push_back(address);
+        }
+    }
+    if (options.Addresses.empty()) {
+        for (const std::string& q : options.Queries) {
+            FTexts.push_back(options.Address ? WithAddress(q, *options.Address) : q);
+        }
     }
     FTotal = static_cast<unsigned long long>(options.Count) * FTexts.size();
     FClock.start();
@@ -64,22 +74,32 @@ TQueryRunner::TQueryRunner(TKrModbus& master, const TQueryOptions& options, TPri
 
 void TQueryRunner::BindPolling() {
     FMaster.OnQueryData = [this](TKrModbus&, std::string& fmt) {
-        FCurrentText = FTexts[FNext++ % FTexts.size()];
+        FCurrentIndex = FNext++ % FTexts.size();
+        FCurrentText = FTexts[FCurrentIndex];
         FOutcome.clear();
         FOutcomeOk = false;
         fmt = FCurrentText;
     };
     FMaster.OnSendData = [this](TKrPolling&, const std::string& frame) {
-        ++FSent;
+        ++FAll.Sent;
+        if (TCounts* meter = MeterCounts()) {
+            ++meter->Sent;
+        }
         Trace("TX", frame);
     };
     FMaster.OnRecvData = [this](TKrPolling&, const std::string& chunk) { Trace("RX", chunk); };
     FMaster.OnResponseError = [this](TKrModbus& s) {
-        ++FErrors;
+        ++FAll.Errors;
+        if (TCounts* meter = MeterCounts()) {
+            ++meter->Errors;
+        }
         Outcome("ERROR kind=" + std::to_string(s.ErrorKind()), false);
     };
     FMaster.OnFExResponse = [this](TKrModbus&, std::uint8_t slave, std::uint8_t fn, int code) {
-        ++FExceptions;
+        ++FAll.Exceptions;
+        if (TCounts* meter = MeterCounts()) {
+            ++meter->Exceptions;
+        }
         Outcome("EXCEPTION slave=" + std::to_string(slave) + " function=" + Hex2(fn) +
                     " code=" + std::to_string(code),
                 false);
@@ -226,7 +246,10 @@ void TQueryRunner::AfterResponse(TKrModbus& sender) {
         }
     }
     if (FOutcomeOk) {
-        ++FOk;
+        ++FAll.Ok;
+        if (TCounts* meter = MeterCounts()) {
+            ++meter->Ok;
+        }
     }
     ++FFinished;
     Print(Printable(FCurrentText) + " -> " + FOutcome);
@@ -235,11 +258,32 @@ void TQueryRunner::AfterResponse(TKrModbus& sender) {
     }
 }
 
+TQueryRunner::TCounts* TQueryRunner::MeterCounts() {
+    if (FCurrentIndex >= FTextAddress.size()) {
+        return nullptr;
+    }
+    const std::uint8_t address = FTextAddress[FCurrentIndex];
+    for (auto& [meter, counts] : FMeters) {
+        if (meter == address) {
+            return &counts;
+        }
+    }
+    return nullptr;
+}
+
+std::string TQueryRunner::TCounts::Text() const {
+    return "sent=" + std::to_string(Sent) + " ok=" + std::to_string(Ok) +
+           " errors=" + std::to_string(Errors) + " exceptions=" + std::to_string(Exceptions);
+}
+
 std::string TQueryRunner::Totals() const {
-    return "sent=" + std::to_string(FSent) + " ok=" + std::to_string(FOk) +
-           " errors=" + std::to_string(FErrors) + " exceptions=" + std::to_string(FExceptions);
+    std::string text;
+    for (const auto& [address, counts] : FMeters) {
+        text += "address=" + std::to_string(address) + ' ' + counts.Text() + '\n';
+    }
+    return text + FAll.Text();
 }
 
 int TQueryRunner::ExitCode() const {
-    return !FOutputLost && FFinished > 0 && FOk == FFinished ? 0 : 1;
+    return !FOutputLost && FFinished > 0 && FAll.Ok == FFinished ? 0 : 1;
 }

@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 class TQueryRunner {
 public:
@@ -31,6 +33,7 @@ public:
     // Called once when the last query has finished.
     std::function<void()> OnDone;
 
+    // The totals of the run; with a list of meters, a line per meter ahead of them.
     std::string Totals() const;
     // 0 when every query got a valid response.
     int ExitCode() const;
@@ -47,15 +50,27 @@ private:
     void Trace(const char* direction, const std::string& bytes);
     void AfterResponse(TKrModbus& sender);
 
+    // What the queries to one meter (or to all of them) came to.
+    struct TCounts {
+        unsigned long long Sent = 0, Ok = 0, Errors = 0, Exceptions = 0;
+        std::string Text() const;
+    };
+    // The counts of the meter the query in progress asks: all of them with one address.
+    TCounts* MeterCounts();
+
     TKrModbus& FMaster;
     bool FTrace;
     TPrint FPrint;
     QElapsedTimer FClock;
     std::vector<std::string> FTexts;
+    // With a list of meters: the address each text goes to, and the counts per address.
+    std::vector<std::uint8_t> FTextAddress;
+    std::vector<std::pair<std::uint8_t, TCounts>> FMeters;
+    std::size_t FCurrentIndex = 0;
     unsigned long long FNext = 0;
     unsigned long long FTotal = 0; // 0: until stopped
     unsigned long long FFinished = 0;
-    unsigned long long FSent = 0, FOk = 0, FErrors = 0, FExceptions = 0;
+    TCounts FAll;
     std::string FCurrentText;
     std::string FOutcome;
     bool FOutcomeOk = false;

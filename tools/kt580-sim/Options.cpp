@@ -64,6 +64,10 @@ const char* TerminalUsage() {
            "  --ao-type N         analog output type: 1 current, 2 voltage (default 1)\n"
            "  --extra-meter A[,SERIAL[,TYPE]]  one more meter on the same line at address A,\n"
            "                      with its own serial number and device type (repeatable)\n"
+           "  --meter-fault A:F   the meter answering address A misbehaves: F silent (never\n"
+           "                      answers), slow=MS (begins each answer MS ms after the\n"
+           "                      request instead of the --delay) or garble (answers with a\n"
+           "                      broken CRC); repeatable, also for one address\n"
            "  --state FILE        keep settings, energy and relays in FILE across runs\n"
            "  --time-scale F      meter time runs F times faster than real time (default 1)\n"
            "  --miswire KIND      wire the meter wrong: missing-phase=A|B|C (no voltage on that\n"
@@ -375,6 +379,15 @@ const TOptionRule<TParse> OptionRules[] = {
     {"--gateway-latency", true,
      [](TValue v, TParse& p) { return TakeMilliseconds(v, p.O.GatewayLatencyMs); }},
     {"--close-after-answer", false, [](TValue, TParse& p) { return Set(p.O.CloseAfterAnswer); }},
+    {"--meter-fault", true,
+     [](TValue v, TParse& p) -> const char* {
+         TMeterFault fault;
+         if (!ParseMeterFault(v, fault)) {
+             return "A:silent, A:slow=MS (0..10000) or A:garble with an address 1..247";
+         }
+         p.O.MeterFaults.push_back(fault);
+         return nullptr;
+     }},
 };
 
 // The gateway serves TCP in place of the terminal: options of either kind alone.

@@ -3,6 +3,7 @@
 
 #include "FaultInjector.h"
 #include "LiveValues.h"
+#include "MeterFaults.h"
 #include "MeterModel.h"
 
 #include <array>
@@ -31,6 +32,8 @@ struct TOptions {
     std::optional<TMeterParity> Parity;
     TIdentity Identity;
     std::vector<TExtraMeter> ExtraMeters;
+    // Meters, by address, that stay silent, answer late or spoil their answers.
+    std::vector<TMeterFault> MeterFaults;
     bool Pace = false;
     std::optional<int> DelayMs; // turnaround; 10 ms with --pace, else none
     // Answers requests for any address, with its own address in the answer (a device that

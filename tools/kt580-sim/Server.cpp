@@ -135,13 +135,14 @@ void TServer::SaveState() {
     FLastSave = TClock::now();
 }
 
-void TServer::Send(const std::vector<TPiece>& pieces, TClock::time_point lastByte) {
+void TServer::Send(const std::vector<TPiece>& pieces, TClock::time_point lastByte,
+                   std::optional<int> turnaroundMs) {
     const double charSeconds = CharacterSeconds(FBaudrate);
     const auto seconds = [](double s) {
         return std::chrono::duration_cast<TClock::duration>(std::chrono::duration<double>(s));
     };
-    auto next =
-        lastByte + std::chrono::milliseconds(FOptions.DelayMs.value_or(FOptions.Pace ? 10 : 0));
+    auto next = lastByte + std::chrono::milliseconds(turnaroundMs.value_or(
+                               FOptions.DelayMs.value_or(FOptions.Pace ? 10 : 0)));
     if (FOptions.Pace) {
         next += seconds(3.5 * charSeconds);
     }
@@ -241,11 +242,22 @@ void TServer::Answer(const std::string& frame, const TReply& reply, TClock::time
         Log("TX", {}, "fault drop (chosen)");
         return;
     }
+    // By the address in the answer: the meter that gives it.
+    const TMeterBehaviour meter = BehaviourOf(
+        FOptions.MeterFaults, reply.Bytes.empty() ? 0 : static_cast<uint8_t>(reply.Bytes[0]));
+    if (meter.Silent) {
+        Log("TX", {}, "fault silent (meter)");
+        return;
+    }
+    std::string bytes = reply.Bytes;
+    if (meter.Garble) {
+        GarbleCheck(bytes);
+    }
     const auto before = FaultCounts();
-    const std::vector<TPiece> pieces = FFaults.Shape(reply.Bytes, FAddress);
+    const std::vector<TPiece> pieces = FFaults.Shape(bytes, FAddress);
     if (!pieces.empty()) {
         ++FStats.Answers;
-        Send(pieces, lastByte);
+        Send(pieces, lastByte, meter.TurnaroundMs);
         FLastAnswer = TClock::now();
     }
     if (FLog != nullptr) {

@@ -70,7 +70,9 @@ private:
     std::string AsAddressed(const std::string& frame) const;
     // Whether the answer to this request is one chosen to be lost (and takes it off the list).
     bool LoseAnswer(const std::string& frame);
-    void Send(const std::vector<TPiece>& pieces, TClock::time_point lastByte);
+    // Sends the pieces after the turnaround (--delay, or the answering meter's own).
+    void Send(const std::vector<TPiece>& pieces, TClock::time_point lastByte,
+              std::optional<int> turnaroundMs = std::nullopt);
     void AdvanceMeterTime();
     void Log(const char* direction, const std::string& bytes, const std::string& note = {});
     double SilenceSeconds() const;

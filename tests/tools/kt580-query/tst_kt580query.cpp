@@ -100,6 +100,8 @@ private slots:
     void queriesAgainstSimulator_data();
     void queriesAgainstSimulator();
     void roundsAndTrace();
+    void severalMeters_data();
+    void severalMeters();
     void badUsageExits2_data();
     void badUsageExits2();
     void portThatCannotOpen_data();
@@ -157,6 +159,9 @@ void TestKt580Query::options_data() {
     QTest::newRow("address and flags")
         << QStringList{"--address", "247", "--ascii", "--old-format", "--trace", "q"} << 1 << ""
         << 19200 << none << s1 << 247 << 500 << 3000 << 1 << "aot";
+    QTest::newRow("address list: the first typed")
+        << QStringList{"--address", "3,1,7-9", "q"} << 1 << "" << 19200 << none << s1 << 3 << 500
+        << 3000 << 1 << "";
 }
 
 void TestKt580Query::options() {
@@ -265,6 +270,18 @@ void TestKt580Query::optionTexts_data() {
         << QStringList{"--scan", "--address", "0"}
         << "--scan looks for meters at addresses 1..247; 0 is the broadcast address";
     QTest::newRow("scan with a wait") << QStringList{"--scan", "--timeout", "300"} << "";
+    QTest::newRow("address list backwards")
+        << QStringList{"--address", "1,9-7", "q"}
+        << "bad value '1,9-7' for --address: an address 0..247 or a list such as 1,3,7-9; '9-7' "
+           "runs backwards: write it 7-9.";
+    QTest::newRow("address list twice")
+        << QStringList{"--address", "1-3,2", "q"}
+        << "bad value '1-3,2' for --address: an address 0..247 or a list such as 1,3,7-9; '2': "
+           "address 2 is already in the list.";
+    QTest::newRow("address list to record")
+        << QStringList{"--csv", "r.csv", "--address", "1,3"} << "";
+    QTest::newRow("address list to scan") << QStringList{"--scan", "--address", "1-2"}
+                                          << "--scan takes one address to try first, not a list";
     QTest::newRow("recording to a device")
         << QStringList{"--csv", "/dev/null"}
         << "--csv records only to a regular file; /dev/null is a device";
@@ -369,6 +386,53 @@ void TestKt580Query::roundsAndTrace() {
     QVERIFY(sent[0].endsWith("TX 01 03 14 00 00 01 81 FA"));
     QVERIFY(r.Out.indexOf(sent[0]) < r.Out.indexOf(results[0]));
     QVERIFY(!r.Out.filter(QRegularExpression(R"(^ *\d+ ms RX 01 03 02 )")).isEmpty());
+}
+
+void TestKt580Query::severalMeters_data() {
+    QTest::addColumn<QString>("addresses");
+    QTest::addColumn<QStringList>("lines"); // the outcomes' heads in order, then the totals
+    QTest::addColumn<int>("exitCode");
+    QTest::newRow("all answer") << "3,1"
+                                << QStringList{"03,03,F1,06,00,01 -> F03 slave=3",
+                                               "01,03,F1,06,00,01 -> F03 slave=1",
+                                               "03,03,F1,06,00,01 -> F03 slave=3",
+                                               "01,03,F1,06,00,01 -> F03 slave=1",
+                                               "address=3 sent=2 ok=2 errors=0 exceptions=0",
+                                               "address=1 sent=2 ok=2 errors=0 exceptions=0",
+                                               "sent=4 ok=4 errors=0 exceptions=0"}
+                                << 0;
+    QTest::newRow("one silent, one garbling")
+        << "1,5-6"
+        << QStringList{"01,03,F1,06,00,01 -> F03 slave=1",
+                       "05,03,F1,06,00,01 -> ERROR",
+                       "06,03,F1,06,00,01 -> ERROR",
+                       "01,03,F1,06,00,01 -> F03 slave=1",
+                       "05,03,F1,06,00,01 -> ERROR",
+                       "06,03,F1,06,00,01 -> ERROR",
+                       "address=1 sent=2 ok=2 errors=0 exceptions=0",
+                       "address=5 sent=2 ok=0 errors=2 exceptions=0",
+                       "address=6 sent=2 ok=0 errors=2 exceptions=0",
+                       "sent=6 ok=2 errors=4 exceptions=0"}
+        << 1;
+}
+
+// A list of meters on one line, each asked every text in turn and totalled on its own.
+void TestKt580Query::severalMeters() {
+    QFETCH(QString, addresses);
+    QFETCH(QStringList, lines);
+    QFETCH(int, exitCode);
+    TSimProcess sim({"--extra-meter", "3,SN3", "--extra-meter", "5,SN5", "--extra-meter", "6,SN6",
+                     "--meter-fault", "5:silent", "--meter-fault", "6:garble"},
+                    TSimProcess::Unmapped);
+    QVERIFY(sim.Started());
+    const TRun r = RunQuery({"--port", sim.Path(), "--interval", "20", "--timeout", "300",
+                             "--count", "2", "--address", addresses, "00,03,F1,06,00,01"});
+    QCOMPARE(r.Out.size(), lines.size());
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        QVERIFY2(r.Out[i].startsWith(lines[i]), qPrintable(r.Out[i]));
+    }
+    QCOMPARE(r.Out.last(), lines.last());
+    QCOMPARE(r.ExitCode, exitCode);
 }
 
 void TestKt580Query::badUsageExits2_data() {

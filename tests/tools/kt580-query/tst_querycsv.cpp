@@ -1,5 +1,6 @@
 // kt580-query --csv against the simulator: one row per measurement read the simulator logged,
 // an empty cell for each answer it dropped, the meter named in the first line; and the options.
+#include "CsvRunner.h"
 #include "QueryOptions.h"
 #include "support/SimProcess.h"
 
@@ -26,6 +27,10 @@ private slots:
     void recordsOneRowPerMeasurementRead();
     void noScaledValueWithoutTheRatios_data();
     void noScaledValueWithoutTheRatios();
+    void meterRecordPath_data();
+    void meterRecordPath();
+    void severalMetersEachToItsFile_data();
+    void severalMetersEachToItsFile();
 };
 
 void TestQueryCsv::options_data() {
@@ -165,6 +170,85 @@ void TestQueryCsv::noScaledValueWithoutTheRatios() {
         const QStringList cells = lines[i].split(u',');
         QCOMPARE(cells[volts].toDouble(), cells[raw].toInt() * 4 / 10.0);
     }
+}
+
+void TestQueryCsv::meterRecordPath_data() {
+    QTest::addColumn<QString>("chosen");
+    QTest::addColumn<QString>("serial");
+    QTest::addColumn<QString>("path");
+    QTest::newRow("serial before the extension") << "/data/run.csv"
+                                                 << "KT58001"
+                                                 << "/data/run-KT58001.csv";
+    QTest::newRow("no extension") << "run"
+                                  << "SN3"
+                                  << "run-SN3";
+    QTest::newRow("a dot in the folder only") << "a.b/run"
+                                              << "SN3"
+                                              << "a.b/run-SN3";
+    QTest::newRow("unsafe characters") << "run.csv"
+                                       << "SN/1 x,2"
+                                       << "run-SN_1_x_2.csv";
+    QTest::newRow("serial unknown") << "run.csv"
+                                    << " "
+                                    << "run-address7.csv";
+}
+
+void TestQueryCsv::meterRecordPath() {
+    QFETCH(QString, chosen);
+    QFETCH(QString, serial);
+    QFETCH(QString, path);
+    QCOMPARE(MeterRecordPath(chosen, serial, 7), path);
+}
+
+// A list of meters: each records its rows to a file named by its serial number; a meter that
+// never gives its ratios is left out, said so, and fails the run, while the others record.
+void TestQueryCsv::severalMetersEachToItsFile_data() {
+    QTest::addColumn<QString>("addresses");
+    QTest::addColumn<QStringList>("files");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("complaint");
+    QTest::newRow("all answer") << "3,1" << QStringList{"run-SN3.csv", "run-SN_1.csv"} << 0 << "";
+    QTest::newRow("one silent") << "1,5,3" << QStringList{"run-SN3.csv", "run-SN_1.csv"} << 1
+                                << "The meter at address 5 did not answer the read of its "
+                                   "transformer ratios";
+}
+
+void TestQueryCsv::severalMetersEachToItsFile() {
+    QFETCH(QString, addresses);
+    QFETCH(QStringList, files);
+    QFETCH(int, exitCode);
+    QFETCH(QString, complaint);
+    TSimProcess sim({"--serial", "SN/1", "--extra-meter", "3,SN3", "--extra-meter", "5,SN5",
+                     "--meter-fault", "5:silent"});
+    QVERIFY(!sim.Path().isEmpty());
+    QTemporaryDir dir;
+    QProcess query;
+    query.start(qEnvironmentVariable("KT_BIN_DIR") + "/tools/kt580-query/kt580-query",
+                {"--port", sim.Path(), "--interval", "20", "--timeout", "300", "--address",
+                 addresses, "--csv", dir.filePath("run.csv"), "--count", "3"});
+    QVERIFY(query.waitForFinished(60000));
+    const QString out = QString::fromLocal8Bit(query.readAllStandardOutput());
+    const QString err = QString::fromLocal8Bit(query.readAllStandardError());
+    QCOMPARE(query.exitCode(), exitCode);
+    QVERIFY2(err.contains(complaint), qPrintable(err));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files, QDir::Name), files);
+    for (const QString& name : files) {
+        const QStringList lines = ReadLines(dir.filePath(name));
+        QCOMPARE(lines.size(), 2 + 3); // the meter, the header, a row per cycle
+        const QString serial = name == "run-SN3.csv" ? "SN3" : "SN/1";
+        QVERIFY2(lines[0].contains("serial number " + serial + ","), qPrintable(lines[0]));
+    }
+    // A line per meter in the order typed, ahead of the totals.
+    const QStringList lines = out.split('\n', Qt::SkipEmptyParts);
+    const QStringList typed = addresses.split(',');
+    QCOMPARE(lines.size(), typed.size() + 1);
+    for (qsizetype i = 0; i < typed.size(); ++i) {
+        const bool silent = typed[i] == "5";
+        QVERIFY2(lines[i].startsWith("address=" + typed[i] + " serial=" + (silent ? "" : "SN")),
+                 qPrintable(lines[i]));
+        QVERIFY2(lines[i].contains(silent ? " rows=0 " : " rows=3 "), qPrintable(lines[i]));
+    }
+    QVERIFY2(lines.last().startsWith("sent="), qPrintable(lines.last()));
 }
 
 QTEST_GUILESS_MAIN(TestQueryCsv)

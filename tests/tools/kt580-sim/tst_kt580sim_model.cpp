@@ -812,6 +812,20 @@ void TestKt580SimModel::options_data() {
                                 << "bad value '' for --link: a path";
     QTest::newRow("ao type") << QStringList{"--ao-type", "65536"} << false
                              << "bad value '65536' for --ao-type: a number 0..65535";
+    QTest::newRow("meter faults") << QStringList{"--meter-fault", "3:silent",      "--meter-fault",
+                                                 "4:slow=120",    "--meter-fault", "4:garble",
+                                                 "--meter-fault", "247:slow=0"}
+                                  << true << "meterfaults=3:silent,4:slow120,4:garble,247:slow0";
+    QTest::newRow("meter fault kind")
+        << QStringList{"--meter-fault", "3:noisy"} << false << "for --meter-fault: A:silent";
+    QTest::newRow("meter fault address 248")
+        << QStringList{"--meter-fault", "248:silent"} << false << "for --meter-fault";
+    QTest::newRow("meter fault slow without ms")
+        << QStringList{"--meter-fault", "3:slow="} << false << "for --meter-fault";
+    QTest::newRow("meter fault slow too long")
+        << QStringList{"--meter-fault", "3:slow=10001"} << false << "for --meter-fault";
+    QTest::newRow("meter fault no address")
+        << QStringList{"--meter-fault", "garble"} << false << "for --meter-fault";
     QTest::newRow("extra meter 0")
         << QStringList{"--extra-meter", "0,SN"} << false << "for --extra-meter: A[,SERIAL[,TYPE]]";
     QTest::newRow("extra meter type")
@@ -891,6 +905,16 @@ void TestKt580SimModel::options() {
                                              ":" + m.DeviceType);
         }
         QCOMPARE(extras.join(','), value);
+    } else if (field == "meterfaults") {
+        QStringList faults;
+        const char* const kinds[] = {"silent", "slow", "garble"};
+        for (const TMeterFault& f : o.MeterFaults) {
+            faults << QString("%1:%2%3")
+                          .arg(f.Address)
+                          .arg(kinds[f.Kind])
+                          .arg(f.Kind == TMeterFault::Slow ? QString::number(f.SlowMs) : "");
+        }
+        QCOMPARE(faults.join(','), value);
     } else if (field == "functions") {
         QStringList functions;
         for (uint8_t f : o.LoseFunctions) {

@@ -160,6 +160,8 @@ private slots:
     void rawFrames_data();
     void rawFrames();
     void addressAndSpeedChangeAfterTheAnswer();
+    void meterFaults_data();
+    void meterFaults();
     void faultsAsTheMasterSeesThem();
     void splitAnswerHasGaps();
     void pacedAnswerWaitsForTheLine();
@@ -352,6 +354,43 @@ void TestKt580SimPeers::rawFrames() {
     // The meter is not wedged by whatever came before.
     line.Write(Frame("01 03 F1 06 00 01"));
     QCOMPARE(Hex(line.Read(7, 500)), Hex(Frame("01 03 02 00 01")));
+}
+
+void TestKt580SimPeers::meterFaults_data() {
+    QTest::addColumn<int>("address");
+    QTest::addColumn<QString>("answer");  // clean, none or crc (the clean one's check spoilt)
+    QTest::addColumn<int>("notBeforeMs"); // the first byte of the answer comes this late or later
+
+    QTest::newRow("the first meter") << 1 << "clean" << 0;
+    QTest::newRow("a well extra meter") << 2 << "clean" << 0;
+    QTest::newRow("silent") << 3 << "none" << 0;
+    QTest::newRow("slow") << 4 << "clean" << 150;
+    QTest::newRow("garbling") << 5 << "crc" << 0;
+}
+
+// Each extra meter's own fault, beside meters that answer well.
+void TestKt580SimPeers::meterFaults() {
+    QFETCH(int, address);
+    QFETCH(QString, answer);
+    QFETCH(int, notBeforeMs);
+    TSimProcess sim;
+    QVERIFY(sim.Start({"--extra-meter", "2,SN2", "--extra-meter", "3,SN3", "--extra-meter", "4,SN4",
+                       "--extra-meter", "5,SN5", "--meter-fault", "3:silent", "--meter-fault",
+                       "4:slow=150", "--meter-fault", "5:garble"}));
+    TRawLine line(sim.Path());
+    QVERIFY(line.IsOpen());
+    const QString head = QString("%1 03").arg(address, 2, 16, QLatin1Char('0'));
+    line.Write(Frame(head + " F1 06 00 01"));
+    qint64 firstMs = -1;
+    const std::string got = line.Read(7, 1000, nullptr, &firstMs);
+    std::string expected = answer == "none" ? std::string() : Frame(head + " 02 00 01");
+    if (answer == "crc") {
+        expected.back() = static_cast<char>(static_cast<unsigned char>(expected.back()) ^ 0xFF);
+    }
+    QCOMPARE(Hex(got), Hex(expected));
+    if (!expected.empty()) {
+        QVERIFY2(firstMs >= notBeforeMs, qPrintable(QString::number(firstMs)));
+    }
 }
 
 void TestKt580SimPeers::addressAndSpeedChangeAfterTheAnswer() {
