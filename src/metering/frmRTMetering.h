@@ -8,17 +8,13 @@
 #include "meter/MeterEvents.h"
 #include "meter/MeterReading.h"
 #include "meter/ValueColours.h"
+#include "metering/MeteringPanels.h"
 
 #include <QWidget>
 
 #include <array>
 
 class IDialogs;
-class QFrame;
-class QLabel;
-class QPushButton;
-class QToolButton;
-class TCommandLabel;
 class ILinkPort;
 
 class TFormRTMetering : public QWidget, public IMeteringView, public IMeterEvents {
@@ -58,16 +54,6 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
-    void BuildVoltsAndAmps();
-    void BuildPowers();
-    void BuildPowerFactorAndFrequency();
-    void BuildEnergy();
-    void BuildRelays();
-    void BuildInputs();
-    void BuildAnalogOutputs();
-    QFrame* AddPanel(const char* name, int left, int top, int width, int height);
-    QLabel* AddCaption(QWidget* panel, const char* text, int x, int y, const char* name = nullptr);
-    QLabel* AddValue(QWidget* panel, const char* name, int x, int y, bool blue = true);
     void SwitchRelay(int relay);
     // The blocks of values, in the order of TMeteringBlock: measurement, energy, relays, inputs.
     void SetStale(std::size_t block, bool stale);
@@ -78,17 +64,7 @@ private:
     IDialogs& FDialogs;
     TValueColours FColours;
 
-    // In register order of the measurement block, 0x1400 to 0x1414.
-    std::array<QLabel*, 21> FMeasurement{};
-    // Ep_total, Eq_total, Ep_imp, Ep_exp, Eq_imp, Eq_exp.
-    std::array<TCommandLabel*, 6> FEnergy{};
-    // Captions of the four import/export counters, hidden with them.
-    std::array<QLabel*, 4> FExtendedCaptions{};
-    std::array<QLabel*, 2> FRelays{};
-    std::array<QLabel*, 6> FInputs{};
+    TMeteringPanels FPanels;
     // Per block: its values were not confirmed by the last read.
     std::array<bool, 4> FStale{};
-    QToolButton* SpeedRO1 = nullptr;
-    QToolButton* SpeedRO2 = nullptr;
-    QPushButton* ButtonClearEnergy = nullptr;
 };
