@@ -1,16 +1,14 @@
 #include "modbus/KrModbus.h"
 
-#include <cmath>
+#include "serial/LineEvents.h"
+
 #include <utility>
 
 namespace {
 
 // Line-error flags of the port that spoil the bytes of a query: overrun, parity, framing.
-constexpr std::uint32_t LineErrorMask = TComm::ErrOverrun | TComm::ErrParity | TComm::ErrFrame;
-// Bits per character on the wire (start, 8 data, parity or second stop, stop) and the
-// silence that ends an RTU frame, in characters.
-constexpr double BitsPerChar = 11.0;
-constexpr double FrameSilenceChars = 3.5;
+constexpr std::uint32_t LineErrorMask =
+    LineEvents::ErrOverrun | LineEvents::ErrParity | LineEvents::ErrFrame;
 
 template <typename TEvent, typename... TArgs>
 void Raise(const TEvent& event, TKrModbus& sender, TArgs&&... args) {
@@ -39,8 +37,8 @@ void TKrModbus::SetParity(TParity value) {
 }
 
 void TKrModbus::UpdateParityCheck() {
-    FComm.SetParityCheck(FSettings.ProtocolVersion == pvGB19582_2008 &&
-                         FComm.Parity() != TParity::None);
+    Comm().SetParityCheck(FSettings.ProtocolVersion == pvGB19582_2008 &&
+                          Comm().Parity() != TParity::None);
 }
 
 void TKrModbus::BuildQuery() {
@@ -78,24 +76,17 @@ void TKrModbus::CheckComplete() {
 }
 
 bool TKrModbus::LineTimed() const {
-    return FSettings.Mode == tmRtu && FSettings.ProtocolVersion == pvGB19582_2008 && Baudrate() > 0;
+    return FSettings.Mode == tmRtu && FSettings.ProtocolVersion == pvGB19582_2008;
 }
 
+// The line's character times belong to the transport; which protocol version waits them out
+// is the master's.
 void TKrModbus::UpdateSendTime() {
-    FSendTime = 0;
-    if (LineTimed()) {
-        // nearbyint in the default rounding mode rounds halves to even.
-        FSendTime = static_cast<int>(std::nearbyint((FQuery.RequestLength + FrameSilenceChars) *
-                                                    BitsPerChar * 1000.0 / Baudrate()));
-    }
+    FSendTime = LineTimed() ? Transport().SendTime(FQuery.RequestLength) : 0;
 }
 
 void TKrModbus::UpdateFrameGap() {
-    FFrameGap = 0;
-    if (LineTimed()) {
-        FFrameGap =
-            static_cast<int>(std::nearbyint(FrameSilenceChars * BitsPerChar * 1000.0 / Baudrate()));
-    }
+    FFrameGap = LineTimed() ? Transport().FrameGap() : 0;
 }
 
 void TKrModbus::CommReceiveError(std::uint32_t EventMask) {

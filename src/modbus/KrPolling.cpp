@@ -3,14 +3,39 @@
 #include <algorithm>
 
 TKrPolling::TKrPolling() {
-    FComm.OnReceiveData = [this](TComm&, const char* buffer, std::uint16_t length) {
+    BindTransport();
+    SetClock(*FClock);
+}
+
+void TKrPolling::BindTransport() {
+    IKrTransport& t = Transport();
+    t.OnReceive = [this](const char* buffer, std::uint16_t length) {
         CommReceiveData(buffer, length);
     };
-    FComm.OnReceiveError = [this](TComm&, std::uint32_t mask) { CommReceiveError(mask); };
-    FComm.OnModemStateChange = [this](TComm&, std::uint32_t bits) { CommModemStateChange(bits); };
-    FComm.OnRequestHangup = [this](TComm&) { CommRequestHangup(); };
+    t.OnLineError = [this](std::uint32_t mask) { CommReceiveError(mask); };
+    t.OnModemState = [this](std::uint32_t bits) { CommModemStateChange(bits); };
+    t.OnLineLost = [this] { CommRequestHangup(); };
+    t.OnFault = [this](const std::string& text) {
+        if (OnTransportFault) {
+            OnTransportFault(*this, text);
+        }
+    };
+}
 
-    SetClock(*FClock);
+void TKrPolling::UnbindTransport() {
+    IKrTransport& t = Transport();
+    t.OnReceive = nullptr;
+    t.OnLineError = nullptr;
+    t.OnModemState = nullptr;
+    t.OnLineLost = nullptr;
+    t.OnFault = nullptr;
+}
+
+void TKrPolling::SetTransport(IKrTransport* transport) {
+    Close();
+    UnbindTransport();
+    UseTransport(transport);
+    BindTransport();
 }
 
 void TKrPolling::SetClock(IKrClock& clock) {
@@ -22,10 +47,7 @@ void TKrPolling::SetClock(IKrClock& clock) {
 TKrPolling::~TKrPolling() {
     // The port's events call back into this object: they must stop before it goes.
     TKrPolling::Close();
-    FComm.OnReceiveData = nullptr;
-    FComm.OnReceiveError = nullptr;
-    FComm.OnModemStateChange = nullptr;
-    FComm.OnRequestHangup = nullptr;
+    UnbindTransport();
 }
 
 bool TKrPolling::Open() {
@@ -95,13 +117,12 @@ bool TKrPolling::SendQuery(const std::string& Frame) {
         return false;
     }
     FRecvBuffer.clear();
-    // The port takes at most 65535 bytes per call; a longer frame cannot go out whole.
-    if (Frame.empty() || Frame.size() > 0xFFFF) {
+    if (Frame.empty()) {
         return false;
     }
     bool written = false;
     try {
-        written = FComm.WriteData(Frame.data(), static_cast<std::uint16_t>(Frame.size()));
+        written = Transport().Write(Frame);
     } catch (...) {
         written = false;
     }

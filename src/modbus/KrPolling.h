@@ -1,7 +1,7 @@
-// The timed query cycle of a polling serial master: asks its derived class for a frame, sends it
-// through its port (the TKrPollingPort it is), collects the answer, waits out the intervals and
-// time-outs (worked out by NextPollStep) on two single-shot timers of the thread that owns it,
-// and hands the result back for processing.
+// The timed query cycle of a polling master: asks its derived class for a frame, sends it
+// through its transport (the serial line of the TKrPollingPort it is, or another), collects the
+// answer, waits out the intervals and time-outs (worked out by NextPollStep) on two single-shot
+// timers of the thread that owns it, and hands the result back for processing.
 #pragma once
 
 #include "modbus/KrClock.h"
@@ -36,6 +36,10 @@ public:
 
     bool Running() const { return FRunning; }
 
+    // Closes the master and works through Transport from now on (nullptr: the serial line
+    // again). The transport must outlive the master or be replaced before it goes.
+    void SetTransport(IKrTransport* transport);
+
     int FrameInterval() const { return FFrameInterval; }
     void SetFrameInterval(int value) { FFrameInterval = value; }
     int QueryInterval() const { return FQueryInterval; }
@@ -67,6 +71,9 @@ public:
     // The device under the open port is gone (an adapter pulled out): once per open period.
     // Polling goes on; its queries time out until the port is closed.
     TNotifyEvent OnLineLost;
+    // The transport received something that is no answer (a broken header, a foreign unit);
+    // the query goes on and times out unless its answer still comes.
+    TRxTxDataEvent OnTransportFault;
 
 protected:
     // Fills FQueryFrame and FFrameHead (and FBroadcast) for the next query.
@@ -100,6 +107,8 @@ protected:
     int FFrameGap = 0;
 
 private:
+    void BindTransport();
+    void UnbindTransport();
     void StartQuery();
     bool SendQuery(const std::string& Frame);
     void StepPhase();

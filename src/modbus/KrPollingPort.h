@@ -1,9 +1,11 @@
-// The serial port under a polling master: its line settings, and opening, closing and reopening
-// it with the reason kept when that fails.
+// The transport under a polling master: opening, closing and reopening it with the reason kept
+// when that fails, and the serial line's settings (the serial transport is always there; another
+// transport can be put in its place).
 #pragma once
 
 #include "modbus/KrClock.h"
-#include "serial/Comm.h"
+#include "modbus/KrSerialTransport.h"
+#include "modbus/KrTransport.h"
 
 #include <cstdint>
 #include <string>
@@ -31,11 +33,11 @@ public:
     void SetBaudrate(int value);
     std::uint16_t DataBits() const;
     void SetDataBits(std::uint16_t value);
-    TParity Parity() const { return FComm.Parity(); }
+    TParity Parity() const { return Comm().Parity(); }
     // Virtual: the Modbus master turns the parity check on with any parity.
-    virtual void SetParity(TParity value) { FComm.SetParity(value); }
-    TStopBits StopBits() const { return FComm.StopBits(); }
-    void SetStopBits(TStopBits value) { FComm.SetStopBits(value); }
+    virtual void SetParity(TParity value) { Comm().SetParity(value); }
+    TStopBits StopBits() const { return Comm().StopBits(); }
+    void SetStopBits(TStopBits value) { Comm().SetStopBits(value); }
     bool RtsCtsFlow() const;
     void SetRtsCtsFlow(bool value);
 
@@ -47,16 +49,26 @@ public:
     const std::string& OpenErrorText() const { return FOpenErrorText; }
     int OpenSystemError() const { return FOpenSystemError; }
 
-    // The port itself, for a device path that is not a COM name and for tests.
-    TComm& Comm() { return FComm; }
-    const TComm& Comm() const { return FComm; }
+    // The serial port itself, for a device path that is not a COM name and for tests.
+    TComm& Comm() { return FSerial.Comm(); }
+    const TComm& Comm() const { return FSerial.Comm(); }
+
+    // The transport the master works through: the serial line unless another is set.
+    IKrTransport& Transport() { return *FTransport; }
+    const IKrTransport& Transport() const { return *FTransport; }
 
 protected:
-    TComm FComm;
+    // Puts Transport in place of the current one (nullptr: the serial line again); the caller
+    // has closed the current one and rebinds the events.
+    void UseTransport(IKrTransport* transport) { FTransport = transport ? transport : &FSerial; }
+
     // The clock Reopen waits on; the polling master's own.
     IKrClock* FClock = &SystemClock();
 
 private:
+    TKrSerialTransport FSerial;
+    IKrTransport* FTransport = &FSerial;
+
     // Opens the port, keeping the reason when it fails; true when it opened.
     bool TryOpen();
 

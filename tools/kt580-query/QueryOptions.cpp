@@ -2,6 +2,7 @@
 
 #include "OptionTable.h"
 #include "meter/AddressList.h"
+#include "modbus/KrTcpTransport.h"
 #include "platform/PortName.h"
 #include "scan/ScanPlan.h"
 
@@ -32,6 +33,10 @@ std::string QueryUsage() {
            "for example 01,03,14,00,00,15.\n"
            "\n"
            "  --port COMn|N|PATH  serial port (default COM1)\n"
+           "  --tcp HOST[:PORT]   a Modbus TCP gateway instead of the serial port (port\n"
+           "                      502 unless given); --address is the unit id, and the\n"
+           "                      time-out 5000 unless --timeout says otherwise\n"
+           "  --rtu-over-tcp HOST[:PORT]  the same for a gateway that passes RTU frames\n"
            "  --baud N            baud rate (default 19200)\n"
            "  --parity P          none1, none2, even or odd (default none1)\n"
            "  --address A         put address A (0..247) in place of each text's first byte;\n"
@@ -153,6 +158,39 @@ const char* TakeAddress(TValue v, TParse& p) {
     return nullptr;
 }
 
+// HOST, HOST:PORT, [IPv6] or [IPv6]:PORT; a bare IPv6 address has no port.
+const char* TakeGateway(TValue v, TParse& p, bool rtuOverTcp) {
+    const char* const bad = "HOST[:PORT] with a port 1..65535, an IPv6 address in brackets";
+    std::string host = v;
+    std::string port;
+    bool portGiven = false;
+    if (!v.empty() && v.front() == '[') {
+        const auto close = v.find(']');
+        if (close == std::string::npos || (close + 1 < v.size() && v[close + 1] != ':')) {
+            return bad;
+        }
+        host = v.substr(1, close - 1);
+        portGiven = close + 1 < v.size();
+        port = portGiven ? v.substr(close + 2) : std::string();
+    } else if (std::count(v.begin(), v.end(), ':') == 1) {
+        const auto colon = v.find(':');
+        host = v.substr(0, colon);
+        port = v.substr(colon + 1);
+        portGiven = true;
+    }
+    long long n = TTcpPort::DefaultPort;
+    if (host.empty() || (portGiven && !Number(port, 1, 0xFFFF, n))) {
+        return bad;
+    }
+    if (!p.O.TcpHost.empty()) {
+        return "one gateway: --tcp or --rtu-over-tcp, once";
+    }
+    p.O.TcpHost = host;
+    p.O.TcpPort = static_cast<std::uint16_t>(n);
+    p.O.RtuOverTcp = rtuOverTcp;
+    return nullptr;
+}
+
 const TOptionRule<TParse> OptionRules[] = {
     {"--help", false, [](TValue, TParse& p) { return Set(p.O.Help); }},
     {"-h", false, [](TValue, TParse& p) { return Set(p.O.Help); }},
@@ -162,6 +200,8 @@ const TOptionRule<TParse> OptionRules[] = {
     {"--scan", false, [](TValue, TParse& p) { return Set(p.O.Scan); }},
     {"--all", false, [](TValue, TParse& p) { return Set(p.O.ScanAll); }},
     {"--port", true, TakePort},
+    {"--tcp", true, [](TValue v, TParse& p) { return TakeGateway(v, p, false); }},
+    {"--rtu-over-tcp", true, [](TValue v, TParse& p) { return TakeGateway(v, p, true); }},
     {"--baud", true,
      [](TValue v, TParse& p) {
          return TakeNumber<int>(v, 1, 4000000, "a baud rate above 0", p.O.Baud);
@@ -255,9 +295,33 @@ std::string ScanProblem(TParse& p) {
     return {};
 }
 
+// What a gateway cannot do; empty when nothing.
+std::string GatewayProblem(TParse& p) {
+    TQueryOptions& o = p.O;
+    if (o.TcpHost.empty()) {
+        return {};
+    }
+    if (o.Scan) {
+        return "--scan searches serial lines; leave out --tcp and --rtu-over-tcp";
+    }
+    if (o.Ascii) {
+        return "Modbus ASCII does not go through a TCP gateway; leave out --ascii";
+    }
+    if (Given(p, "--port")) {
+        return "--port names a serial port; a gateway takes --tcp or --rtu-over-tcp alone";
+    }
+    if (!p.TimeoutGiven) {
+        o.TimeoutMs = TKrTcpTransport::DefaultQueryTimeout;
+    }
+    return {};
+}
+
 // The options that go together, or do not.
 bool Combined(TParse& p, std::string& error) {
     TQueryOptions& o = p.O;
+    if (error = GatewayProblem(p); !error.empty()) {
+        return false;
+    }
     if (!o.CsvPath.empty()) {
         if (error = CsvPathProblem(o.CsvPath); !error.empty()) {
             return false;

@@ -36,6 +36,11 @@ struct TQueryOptions {
     // is then the number of rotation cycles (rows), 0 until interrupted.
     std::string CsvPath;
     long long CsvMaxBytes = 0; // --csv-max-mb: a new file past this size; 0: one a day
+    // --tcp / --rtu-over-tcp HOST[:PORT]: a gateway instead of the serial port (TcpHost empty
+    // for the serial port); --address is then the unit id.
+    std::string TcpHost;
+    std::uint16_t TcpPort = 502;
+    bool RtuOverTcp = false;
 };
 
 // False with a message in `error` for an unknown option, a missing or bad value, no query, an

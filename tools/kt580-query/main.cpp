@@ -5,6 +5,7 @@
 #include "QueryRunner.h"
 #include "StopSignals.h"
 #include "modbus/KrModbus.h"
+#include "modbus/KrTcpTransport.h"
 #include "platform/Event.h"
 #include "platform/PortName.h"
 #include "platform/PosixSerialDevice.h"
@@ -14,6 +15,7 @@
 #include <QCoreApplication>
 
 #include <cstdio>
+#include <memory>
 #include <thread>
 
 namespace {
@@ -77,6 +79,9 @@ int RecordCsv(QCoreApplication& app, TKrModbus& master, const TQueryOptions& opt
 
 // The port as the operator named it.
 std::string PortText(const TQueryOptions& o) {
+    if (!o.TcpHost.empty()) {
+        return TcpEndpointText(o.TcpHost, o.TcpPort);
+    }
     return o.PortPath.empty() ? "COM" + std::to_string(o.PortNum) : o.PortPath;
 }
 
@@ -220,8 +225,20 @@ int main(int argc, char** argv) {
         return Scan(options, app);
     }
 
+    // Declared before the master, which works through it until it goes.
+    std::unique_ptr<TKrTcpTransport> gateway;
     TKrModbus master;
     Configure(master, options);
+    if (!options.TcpHost.empty()) {
+        gateway = std::make_unique<TKrTcpTransport>(options.RtuOverTcp ? TKrTcpFraming::RtuOverTcp
+                                                                       : TKrTcpFraming::ModbusTcp);
+        gateway->Port().SetHostName(options.TcpHost);
+        gateway->Port().SetPortNumber(options.TcpPort);
+        master.SetTransport(gateway.get());
+        master.OnTransportFault = [](TKrPolling&, const std::string& text) {
+            std::fprintf(stderr, "kt580-query: %s\n", text.c_str());
+        };
+    }
     if (!master.Open()) {
         const std::string port = PortText(options);
         std::fprintf(stderr, "kt580-query: cannot open %s: %s\n", port.c_str(),

@@ -97,8 +97,12 @@ private slots:
     void withAddress_data();
     void withAddress();
 
+    void gatewayOptions_data();
+    void gatewayOptions();
     void queriesAgainstSimulator_data();
     void queriesAgainstSimulator();
+    void throughGateway_data();
+    void throughGateway();
     void roundsAndTrace();
     void severalMeters_data();
     void severalMeters();
@@ -208,6 +212,45 @@ void TestKt580Query::badOptions_data() {
     QTest::newRow("interval negative") << QStringList{"--interval", "-5", "q"};
     QTest::newRow("count text") << QStringList{"--count", "many", "q"};
     QTest::newRow("port 0") << QStringList{"--port", "0", "q"};
+    QTest::newRow("gateway port 0") << QStringList{"--tcp", "gw:0", "q"};
+    QTest::newRow("gateway without host") << QStringList{"--tcp", ":502", "q"};
+    QTest::newRow("gateway port missing") << QStringList{"--rtu-over-tcp", "gw:", "q"};
+    QTest::newRow("two gateways") << QStringList{"--tcp", "a", "--rtu-over-tcp", "b", "q"};
+    QTest::newRow("gateway and serial port") << QStringList{"--tcp", "gw", "--port", "COM2", "q"};
+    QTest::newRow("gateway and ascii") << QStringList{"--tcp", "gw", "--ascii", "q"};
+    QTest::newRow("gateway scan") << QStringList{"--tcp", "gw", "--scan"};
+}
+
+void TestKt580Query::gatewayOptions_data() {
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<int>("port");
+    QTest::addColumn<bool>("rtuOverTcp");
+    QTest::addColumn<int>("timeout");
+    QTest::newRow("host alone: port 502, the gateway's time-out")
+        << QStringList{"--tcp", "gw.local", "q"} << "gw.local" << 502 << false << 5000;
+    QTest::newRow("host and port, time-out given")
+        << QStringList{"--timeout", "800", "--rtu-over-tcp", "10.1.2.3:4001", "q"} << "10.1.2.3"
+        << 4001 << true << 800;
+    QTest::newRow("IPv6 in brackets")
+        << QStringList{"--tcp", "[::1]:1502", "q"} << "::1" << 1502 << false << 5000;
+    QTest::newRow("bare IPv6") << QStringList{"--tcp", "fe80::1", "q"} << "fe80::1" << 502 << false
+                               << 5000;
+}
+
+void TestKt580Query::gatewayOptions() {
+    QFETCH(QStringList, args);
+    QFETCH(QString, host);
+    QFETCH(int, port);
+    QFETCH(bool, rtuOverTcp);
+    QFETCH(int, timeout);
+    TQueryOptions o;
+    std::string error;
+    QVERIFY2(ParseQueryOptions(StdArgs(args), o, error), error.c_str());
+    QCOMPARE(QString::fromStdString(o.TcpHost), host);
+    QCOMPARE(int(o.TcpPort), port);
+    QCOMPARE(o.RtuOverTcp, rtuOverTcp);
+    QCOMPARE(o.TimeoutMs, timeout);
 }
 
 void TestKt580Query::badOptions() {
@@ -365,6 +408,54 @@ void TestKt580Query::queriesAgainstSimulator() {
     QVERIFY2(QRegularExpression(line).match(r.Out[0]).hasMatch(), qPrintable(r.Out[0]));
     QCOMPARE(r.Out[1], totals);
     QCOMPARE(r.ExitCode, exitCode);
+}
+
+// The master through the simulator's gateway: the answers come back to it as RTU frames, so
+// the outcome lines are those of the serial line.
+void TestKt580Query::throughGateway_data() {
+    QTest::addColumn<QString>("framing");
+    QTest::addColumn<QStringList>("simArgs");
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("line"); // a regular expression every outcome line matches
+    QTest::addColumn<QString>("totals");
+    const QString block = R"(^01,03,14,00,00,15 -> F03 slave=1 start=0x1400 values=(\d+ ){20}\d+$)";
+    QTest::newRow("modbus tcp, metering block")
+        << "modbus-tcp" << QStringList{} << QStringList{"01,03,14,00,00,15"} << block
+        << "sent=1 ok=1 errors=0 exceptions=0";
+    QTest::newRow("modbus tcp, unit id from --address")
+        << "modbus-tcp" << QStringList{} << QStringList{"--address", "1", "00,03,14,00,00,15"}
+        << block << "sent=1 ok=1 errors=0 exceptions=0";
+    QTest::newRow("modbus tcp, no meter at unit 9: exception 0B")
+        << "modbus-tcp" << QStringList{} << QStringList{"--address", "9", "00,03,14,00,00,15"}
+        << R"(^09,03,14,00,00,15 -> EXCEPTION slave=9 function=0x03 code=11$)"
+        << "sent=1 ok=0 errors=0 exceptions=1";
+    QTest::newRow("modbus tcp, the gateway closes after each answer")
+        << "modbus-tcp" << QStringList{"--close-after-answer"}
+        << QStringList{"--count", "3", "01,03,14,00,00,15"} << block
+        << "sent=3 ok=3 errors=0 exceptions=0";
+    QTest::newRow("rtu over tcp, metering block twice")
+        << "rtu-over-tcp" << QStringList{"--gateway-latency", "20"}
+        << QStringList{"--count", "2", "01,03,14,00,00,15"} << block
+        << "sent=2 ok=2 errors=0 exceptions=0";
+}
+
+void TestKt580Query::throughGateway() {
+    QFETCH(QString, framing);
+    QFETCH(QStringList, simArgs);
+    QFETCH(QStringList, args);
+    QFETCH(QString, line);
+    QFETCH(QString, totals);
+    TSimProcess sim;
+    QVERIFY(sim.Start(QStringList{"--" + QString(framing).replace("modbus-", ""), "0"} + simArgs));
+    const QString endpoint = QStringLiteral("127.0.0.1:%1").arg(sim.Port(framing));
+    const QString option = framing == "modbus-tcp" ? "--tcp" : "--rtu-over-tcp";
+    const TRun r = RunQuery(QStringList{option, endpoint, "--interval", "20"} + args);
+    QVERIFY2(!r.Out.isEmpty(), qPrintable(r.Err));
+    QCOMPARE(r.Out.last(), totals);
+    for (qsizetype i = 0; i + 1 < r.Out.size(); ++i)
+        QVERIFY2(QRegularExpression(line).match(r.Out[i]).hasMatch(), qPrintable(r.Out[i]));
+    QCOMPARE(r.ExitCode, totals.contains("ok=0") ? 1 : 0);
+    QCOMPARE(r.Err, QString());
 }
 
 void TestKt580Query::roundsAndTrace() {
