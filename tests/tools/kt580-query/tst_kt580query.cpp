@@ -103,6 +103,8 @@ private slots:
     void queriesAgainstSimulator();
     void throughGateway_data();
     void throughGateway();
+    void pymodbusServer_data();
+    void pymodbusServer();
     void roundsAndTrace();
     void severalMeters_data();
     void severalMeters();
@@ -456,6 +458,73 @@ void TestKt580Query::throughGateway() {
         QVERIFY2(QRegularExpression(line).match(r.Out[i]).hasMatch(), qPrintable(r.Out[i]));
     QCOMPARE(r.ExitCode, totals.contains("ok=0") ? 1 : 0);
     QCOMPARE(r.Err, QString());
+}
+
+// pymodbus as the Modbus TCP server: the master's framing against a server that shares no code
+// with it. Unit 17 holds the metering block as 2301 + i, unit 18 as 100 + i; nothing lies past
+// the block. The server prints the port it listens on once it serves.
+void TestKt580Query::pymodbusServer_data() {
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<int>("exitCode");
+    QString block17 = "2301";
+    QString block18 = "100";
+    for (int i = 1; i < 21; ++i) {
+        block17 += ' ' + QString::number(2301 + i);
+        block18 += ' ' + QString::number(100 + i);
+    }
+    QTest::newRow("metering block, unit 17")
+        << QStringList{"--address", "17", "00,03,14,00,00,15"}
+        << "11,03,14,00,00,15 -> F03 slave=17 start=0x1400 values=" + block17 << 0;
+    QTest::newRow("the unit id picks the slave")
+        << QStringList{"--address", "18", "00,03,14,00,00,15"}
+        << "12,03,14,00,00,15 -> F03 slave=18 start=0x1400 values=" + block18 << 0;
+    QTest::newRow("one register past the block: exception 2")
+        << QStringList{"--address", "17", "00,03,14,00,00,16"}
+        << "11,03,14,00,00,16 -> EXCEPTION slave=17 function=0x03 code=2" << 1;
+}
+
+void TestKt580Query::pymodbusServer() {
+    QFETCH(QStringList, args);
+    QFETCH(QString, line);
+    QFETCH(int, exitCode);
+    const QString script = R"(
+import asyncio, sys
+from pymodbus.datastore import ModbusSequentialDataBlock, ModbusServerContext, ModbusSlaveContext
+from pymodbus.server.async_io import ModbusTcpServer
+
+def unit(first):
+    block = ModbusSequentialDataBlock(0x1400, [first + i for i in range(21)])
+    return ModbusSlaveContext(hr=block, zero_mode=True)
+
+async def main():
+    context = ModbusServerContext(slaves={17: unit(2301), 18: unit(100)}, single=False)
+    server = ModbusTcpServer(context, address=('127.0.0.1', 0))
+    task = asyncio.create_task(server.serve_forever())
+    await server.serving
+    print(server.server.sockets[0].getsockname()[1], flush=True)
+    await task
+
+asyncio.run(main())
+)";
+    QProcess server;
+    server.start("/usr/bin/python3", {"-c", script});
+    if (!server.waitForStarted(5000))
+        QSKIP("python3 cannot start");
+    const QDeadlineTimer deadline(20000);
+    while (!server.canReadLine() && server.state() == QProcess::Running && !deadline.hasExpired())
+        server.waitForReadyRead(int(deadline.remainingTime()));
+    const QString port = QString::fromLatin1(server.readLine()).trimmed();
+    if (port.isEmpty() && server.readAllStandardError().contains("No module named 'pymodbus"))
+        QSKIP("pymodbus is not installed");
+    QVERIFY2(port.toUInt() > 0, qPrintable(server.readAllStandardError()));
+
+    const TRun r = RunQuery(QStringList{"--tcp", "127.0.0.1:" + port} + args);
+    server.kill();
+    server.waitForFinished();
+    QVERIFY2(!r.Out.isEmpty(), qPrintable(r.Err));
+    QCOMPARE(r.Out.first(), line);
+    QCOMPARE(r.ExitCode, exitCode);
 }
 
 void TestKt580Query::roundsAndTrace() {
