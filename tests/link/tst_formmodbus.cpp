@@ -33,7 +33,71 @@ private slots:
     void connectionState_data();
     void connectionState();
     void commandStates();
+    void sharedLineTurns_data();
+    void sharedLineTurns();
+    void selectingAnotherMeter();
 };
+
+namespace {
+
+// Answers the query of this turn as the meter at its address would: its measurement words all
+// ten times its address, its serial number "SN" and the address; then ends the query.
+void AnswerTurn(TRig& r, const QString& query) {
+    TKrModbus& master = TLinkTestAccess::Master(r.Link);
+    const QStringList bytes = query.split(',');
+    if (bytes.size() < 6) {
+        r.Link.ModbusAfterResponse(master);
+        return;
+    }
+    const int address = bytes[0].toInt(nullptr, 16);
+    const auto start =
+        std::uint16_t(bytes[2].toInt(nullptr, 16) << 8 | bytes[3].toInt(nullptr, 16));
+    const int count = bytes[4].toInt(nullptr, 16) << 8 | bytes[5].toInt(nullptr, 16);
+    const auto slave = std::uint8_t(address);
+    if (bytes[1] == "01" || bytes[1] == "02") {
+        const std::vector<char> bits(std::size_t(count), 1);
+        const std::span<const bool> on(reinterpret_cast<const bool*>(bits.data()), bits.size());
+        if (bytes[1] == "01")
+            r.Link.ModbusF01Response(master, slave, start, on);
+        else
+            r.Link.ModbusF02Response(master, slave, start, on);
+    } else if (start == 0xF000) {
+        r.Link.ModbusF03Response(master, slave, start, IdentityRegs("3.20"));
+    } else if (start == 0xF040) {
+        r.Link.ModbusF03Response(master, slave, start,
+                                 TextRegisters("SN" + QByteArray::number(address), 16));
+    } else if (start == 0x1100) {
+        r.Link.ModbusF03Response(master, slave, start, GeneralBlock(100, 100, 5, 5));
+    } else {
+        const std::vector<std::uint16_t> words(std::size_t(count), std::uint16_t(10 * address));
+        r.Link.ModbusF03Response(master, slave, start, words);
+    }
+    r.Link.ModbusAfterResponse(master);
+}
+
+// The queries of `turns` turns, one every `stepMs` on the rig's clock, each answered.
+QStringList AnsweredTurns(TRig& r, int turns, int stepMs) {
+    QStringList sent;
+    for (int i = 0; i < turns; ++i) {
+        const QString query = r.Next();
+        sent << query;
+        AnswerTurn(r, query);
+        r.Clock.Advance(stepMs);
+    }
+    return sent;
+}
+
+class TMeterChanges : public IMeterEvents {
+public:
+    void MeterChanged(const TMeterModel& meter) override { Addresses << meter.Line().Address; }
+    void MeteringRead(const TMeterModel& meter, const TMeterReading&) override {
+        Readings << meter.Line().Address;
+    }
+    QList<int> Addresses;
+    QList<int> Readings;
+};
+
+} // namespace
 
 void TestFormModbus::configuration() {
     TRig r;
@@ -594,3 +658,97 @@ void TestFormModbus::commandStates() {
 
 QTEST_GUILESS_MAIN(TestFormModbus)
 #include "tst_formmodbus.moc"
+
+void TestFormModbus::sharedLineTurns_data() {
+    QTest::addColumn<QList<int>>("addresses");
+    QTest::addColumn<QStringList>("expected");
+    const QString meas1 = "01,03,14,00,00,15";
+    // One address polls as a single meter: the rotation of the page alone.
+    QTest::newRow("one address") << QList<int>{1}
+                                 << QStringList{meas1, "01,03,11,80,00,04", "01,01,00,00,00,02",
+                                                "01,02,00,00,00,06", meas1};
+    // Three meters: the others are read every 2 s, the selected one at the master's interval;
+    // each other meter's facts come first, its serial number once, then its measurements.
+    // Three meters: the others are read every 2 s, the selected one at the master's interval;
+    // each other meter's identity comes first, then (a retried fact waits a turn) its serial
+    // number, its ratios, and from then on its measurements.
+    const QStringList id = {"02,03,F0,00,00,09", "03,03,F0,00,00,09"},
+                      serial = {"02,03,F0,40,00,10", "03,03,F0,40,00,10"},
+                      ratios = {"02,03,11,00,00,0D", "03,03,11,00,00,0D"},
+                      meas = {"02,03,14,00,00,15", "03,03,14,00,00,15"},
+                      rotation = {"01,03,11,80,00,04", "01,01,00,00,00,02"};
+    QTest::newRow("three meters") << QList<int>{1, 2, 3}
+                                  << QStringList{meas1} + id + rotation + serial +
+                                         QStringList{"01,02,00,00,00,06", meas1} + ratios +
+                                         rotation + meas + QStringList{"01,02,00,00,00,06"};
+}
+
+void TestFormModbus::sharedLineTurns() {
+    QFETCH(QList<int>, addresses);
+    QFETCH(QStringList, expected);
+    TRig r;
+    r.F03(0x1100, GeneralBlock(100, 100, 5, 5));
+    r.Link.SetBusAddresses(std::vector<int>(addresses.begin(), addresses.end()));
+    TMeterChanges pages;
+    r.Link.Follow(&pages);
+    TMeterChanges others;
+    r.Link.FollowBus(&others);
+    const QStringList sent = AnsweredTurns(r, int(expected.size()), 500);
+    QCOMPARE(sent, expected);
+    if (addresses.size() == 1) {
+        TRig single;
+        single.F03(0x1100, GeneralBlock(100, 100, 5, 5));
+        QCOMPARE(AnsweredTurns(single, int(expected.size()), 500), sent);
+    }
+    // The pages show the selected meter's values only, and hear of no other.
+    QCOMPARE(r.Metering.Measurement[0], QStringLiteral("1.0 V"));
+    QVERIFY(!pages.Readings.isEmpty());
+    QCOMPARE(pages.Readings.count(1), pages.Readings.size());
+    QCOMPARE(others.Readings.count(1), 0);
+    for (const int address : addresses) {
+        if (address == 1)
+            continue;
+        const QString prefix = QString("%1,").arg(address, 2, 10, QChar('0'));
+        const auto asked = std::count_if(sent.begin(), sent.end(),
+                                         [&](const QString& q) { return q.startsWith(prefix); });
+        QCOMPARE(r.Link.Bus().Stats(address).Answered, std::int64_t(asked));
+        QCOMPARE(r.Link.BusMeter(address)->SerialNumber(), QString("SN%1").arg(address));
+        QCOMPARE(others.Readings.count(address), 1);
+    }
+}
+
+void TestFormModbus::selectingAnotherMeter() {
+    TRig r;
+    r.F03(0x1100, GeneralBlock(100, 100, 5, 5));
+    r.Link.SetBusAddresses({1, 2});
+    TMeterChanges pages;
+    r.Link.Follow(&pages);
+    TMeterChanges others;
+    r.Link.FollowBus(&others);
+    // Long enough for meter 2's facts, its serial number and a measurement.
+    AnsweredTurns(r, 20, 500);
+    QVERIFY(others.Readings.contains(2));
+    QVERIFY(!pages.Readings.contains(2));
+    QCOMPARE(r.Metering.Measurement[0], QStringLiteral("1.0 V"));
+
+    QVERIFY(!r.Link.SelectMeter(9));
+    QVERIFY(!r.Link.SelectMeter(1));
+    const int refreshes = r.Shell.AddressRefreshes;
+    QVERIFY(r.Link.SelectMeter(2));
+    QCOMPARE(pages.Addresses, QList<int>{2});
+    QCOMPARE(r.Shell.AddressRefreshes, refreshes + 1);
+    QCOMPARE(int(r.Link.DeviceAddress()), 2);
+    // What was read of meter 2 holds: the pages need not wait for its facts again.
+    QCOMPARE(r.Link.SerialNumber(), QStringLiteral("SN2"));
+    QVERIFY(r.Link.RatiosKnown());
+    QCOMPARE(r.Link.BusMeter(1)->Line().Address, std::uint8_t(1));
+
+    pages.Readings.clear();
+    others.Readings.clear();
+    const QStringList sent = AnsweredTurns(r, 12, 500);
+    QVERIFY2(sent.filter("02,03,14").size() >= 2, qPrintable(sent.join(' ')));
+    QVERIFY2(!sent.filter("01,03,14").isEmpty(), qPrintable(sent.join(' ')));
+    QCOMPARE(r.Metering.Measurement[0], QStringLiteral("2.0 V"));
+    QVERIFY(!pages.Readings.contains(1));
+    QVERIFY(!others.Readings.contains(2));
+}
