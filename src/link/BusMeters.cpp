@@ -38,11 +38,19 @@ void TBusMeters::SetAddresses(const std::vector<int>& addresses, int selected,
             FAddresses.push_back(address);
     FUserPaused.clear();
     FStart.reset();
+    FSelectedIntervalMs = selectedIntervalMs;
     FSchedule = TBusSchedule{};
     for (const int address : FAddresses)
         FSchedule.AddMeter(
             {address, address == selected ? selectedIntervalMs : FOtherIntervalMs, false}, now);
     MakeModels(line, selected);
+}
+
+void TBusMeters::KeepSelectedInterval(int selected, std::int64_t ms) {
+    if (ms == FSelectedIntervalMs)
+        return;
+    FSelectedIntervalMs = ms;
+    FSchedule.SetInterval(selected, ms);
 }
 
 void TBusMeters::MakeModels(const TLinkLine& line, int selected) {
@@ -139,6 +147,7 @@ void TBusMeters::Put(int address, std::unique_ptr<TMeterModel> model) {
 
 void TBusMeters::Selected(int address, int previous, std::int64_t selectedIntervalMs,
                           std::int64_t now) {
+    FSelectedIntervalMs = selectedIntervalMs;
     FSchedule.SetInterval(address, selectedIntervalMs);
     FSchedule.SetInterval(previous, FOtherIntervalMs);
     SetSelectedIdle(previous, false, now);

@@ -26,6 +26,8 @@ public:
     void SetAddresses(const std::vector<int>& addresses, int selected, const TLinkLine& line,
                       std::int64_t now, std::int64_t selectedIntervalMs);
     void SetOtherInterval(std::int64_t ms) { FOtherIntervalMs = ms; }
+    // The selected meter keeps to the master's query interval, which may change while connected.
+    void KeepSelectedInterval(int selected, std::int64_t ms);
 
     TMeterEventStream& Events() { return FEvents; }
     const TBusSchedule& Schedule() const { return FSchedule; }
@@ -65,6 +67,7 @@ private:
     std::vector<int> FAddresses;
     std::vector<int> FUserPaused;
     std::int64_t FOtherIntervalMs = 2000;
+    std::int64_t FSelectedIntervalMs = 0;
     TMeterEventStream FEvents;
     TBusSchedule FSchedule;
     std::map<int, std::unique_ptr<TMeterModel>> FOthers;

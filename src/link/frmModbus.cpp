@@ -82,6 +82,7 @@ std::string TFormModbus::BusTurn() {
     const std::int64_t now = Now();
     const bool idle = FMeter->MissingRead() == nullptr && !PolledPage(FShell.ActivePage());
     FBus.SetSelectedIdle(FDeviceAddress, idle, now);
+    FBus.KeepSelectedInterval(FDeviceAddress, QueryInterval());
     const auto due = FBus.Due(now);
     if (!due)
         return {};
