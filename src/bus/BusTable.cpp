@@ -75,22 +75,16 @@ const char* BusStateText(TBusMeterState state) {
 QStringList BusRowCells(const TBusMeterFacts& facts, const TBusSchedule& bus, std::int64_t now) {
     const TBusMeterStats& stats = bus.Stats(facts.Address);
     const auto text = [](const QString& s) { return s.isEmpty() ? NoValue : s; };
-    return {QString::number(facts.Address),
-            text(facts.SerialNumber),
-            text(facts.SoftwareVersion),
-            QString::fromLatin1(BusStateText(bus.State(facts.Address))),
-            Age(stats.ValuesAgeMs(now)),
-            Number(facts.TotalPowerKw, 3),
-            Number(facts.MeanVoltageV, 1),
-            Number(facts.LargestCurrentA, 3),
-            Number(facts.EnergyImportKwh, 1),
-            Share(stats.Answered, stats.Queries),
-            QString::number(stats.TimedOut),
-            QString::number(stats.BadFrames),
-            QString::number(stats.Exceptions),
-            Ms(stats.MedianMs()),
-            Ms(stats.P95Ms()),
-            Ms(stats.AchievedIntervalMs())};
+    return {
+        QString::number(facts.Address), text(facts.SerialNumber), text(facts.SoftwareVersion),
+        QString::fromLatin1(BusStateText(bus.State(facts.Address))), Age(stats.ValuesAgeMs(now)),
+        Number(facts.TotalPowerKw, 3), Number(facts.MeanVoltageV, 1),
+        Number(facts.LargestCurrentA, 3), Number(facts.EnergyImportKwh, 1),
+        // Of the queries that ended: the one on the line now has no outcome yet.
+        Share(stats.Answered, stats.Answered + stats.TimedOut + stats.BadFrames + stats.Exceptions),
+        QString::number(stats.TimedOut), QString::number(stats.BadFrames),
+        QString::number(stats.Exceptions), Ms(stats.MedianMs()), Ms(stats.P95Ms()),
+        Ms(stats.AchievedIntervalMs())};
 }
 
 QString BusLineSummary(const TBusSchedule& bus, std::int64_t now, std::int64_t silenceMs,

@@ -77,11 +77,19 @@ std::optional<int> TBusMeters::Due(std::int64_t now) const {
     return next->Address;
 }
 
-const char* TBusMeters::ReadFor(const TMeterModel& model) {
-    if (const char* missing = model.MissingRead())
+const char* TBusMeters::ReadFor(int address) {
+    const TMeterModel* model = Other(address);
+    if (model == nullptr)
+        return nullptr;
+    if (const char* missing = model->MissingRead())
         return missing;
-    if (!model.SerialNumberKnown())
+    if (!model->SerialNumberKnown())
         return qry::SerialNumber;
+    if (Contains(FEnergyNext, address)) {
+        std::erase(FEnergyNext, address);
+        return EnergyReadQuery(model->SoftwareVersion());
+    }
+    FEnergyNext.push_back(address);
     return qry::Measurement;
 }
 
@@ -115,16 +123,23 @@ bool TBusMeters::Paused(int address) const {
 }
 
 void TBusMeters::Started(int address, std::int64_t now) {
-    if (FSchedule.Started(address, now))
+    if (FSchedule.Started(address, now)) {
         FStart = now;
+        FSentAt.reset();
+        FReceivedAt.reset();
+    }
 }
 
 void TBusMeters::Ended(std::uint8_t errorKind, std::int64_t now) {
     if (!FStart)
         return;
     const TBusOutcome outcome = OutcomeOf(errorKind);
-    FSchedule.Finished(outcome, now, now - *FStart);
+    const bool timed = FSentAt && FReceivedAt && *FSentAt >= *FStart && *FReceivedAt >= *FSentAt;
+    const std::int64_t end = outcome != TBusOutcome::TimedOut && timed ? *FReceivedAt : now;
+    FSchedule.Finished(outcome, end, end - (timed ? *FSentAt : *FStart));
     FStart.reset();
+    FSentAt.reset();
+    FReceivedAt.reset();
 }
 
 void TBusMeters::Abandoned(std::int64_t now) {

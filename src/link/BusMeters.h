@@ -37,8 +37,8 @@ public:
     // Whose turn it is at `now`: nothing while no meter is due (a null query goes out).
     std::optional<int> Due(std::int64_t now) const;
     // The read of another meter's turn: its identity and ratios until known, its serial number
-    // once, then its measurements.
-    static const char* ReadFor(const TMeterModel& model);
+    // once, then its measurements and its energy counters by turns.
+    const char* ReadFor(int address);
     // The selected meter has nothing to read (its page is not polled): its slot waits, so the
     // others are not held back by a meter that is always due.
     void SetSelectedIdle(int selected, bool idle, std::int64_t now);
@@ -49,6 +49,11 @@ public:
     // A query to `address` went out at `now`; its end, as the master judged it.
     void Started(int address, std::int64_t now);
     void Ended(std::uint8_t errorKind, std::int64_t now);
+    // The query's frame went out, and bytes of its answer came: an answer's time runs from the
+    // one to the last of the other, not to the end of the master's scan interval, when it
+    // judges the query.
+    void FrameSent(std::int64_t now) { FSentAt = now; }
+    void DataReceived(std::int64_t now) { FReceivedAt = now; }
     // A query that never ended (the cycle stopped under it) counts as unanswered.
     void Abandoned(std::int64_t now);
     // The model of the listed meter at `address`, taken off this stream (it is becoming the
@@ -72,4 +77,8 @@ private:
     TBusSchedule FSchedule;
     std::map<int, std::unique_ptr<TMeterModel>> FOthers;
     std::optional<std::int64_t> FStart;
+    std::optional<std::int64_t> FSentAt;
+    std::optional<std::int64_t> FReceivedAt;
+    // The meters whose last turn read their measurements: their energy is next.
+    std::vector<int> FEnergyNext;
 };

@@ -68,6 +68,7 @@ void TFormModbus::SetDeviceAddress(std::uint8_t value) {
         return;
     FDeviceAddress = value;
     FMeter.Renew(Line(), FState != TConnectionState::Offline);
+    FSelectedSerialAsked = false;
 }
 
 std::string TFormModbus::SelectedRead() {
@@ -86,11 +87,19 @@ std::string TFormModbus::BusTurn() {
     const auto due = FBus.Due(now);
     if (!due)
         return {};
-    if (*due == FDeviceAddress)
+    if (*due == FDeviceAddress) {
+        // The Bus page names every meter by its serial number, the one shown too.
+        if (!FMeter->SerialNumberKnown() && FMeter->MissingRead() == nullptr &&
+            !FSelectedSerialAsked) {
+            FSelectedSerialAsked = true;
+            return qry::SerialNumber;
+        }
         return SelectedRead();
+    }
     FTurnAddress = *due;
     FTurnOther = true;
-    return TBusMeters::ReadFor(*FBus.Other(*due));
+    const char* read = FBus.ReadFor(*due);
+    return read != nullptr ? read : std::string();
 }
 
 TMeterModel& TFormModbus::Answering() const {
@@ -151,6 +160,7 @@ bool TFormModbus::SelectMeter(int address) {
     const int previous = FDeviceAddress;
     FDeviceAddress = static_cast<std::uint8_t>(address);
     FBus.Put(previous, FMeter.Exchange(FBus.Take(address)));
+    FSelectedSerialAsked = false;
     FBus.Selected(address, previous, QueryInterval(), Now());
     FRotation.Restart();
     FShell.RefreshStatusAddress();
@@ -222,6 +232,7 @@ void TFormModbus::ModbusQueryFinish(TKrPolling& /*Sender*/) {
     // The rows of this connection are written under its meter, on CycleEnded; the next
     // connection may reach another meter.
     FMeter.Forget(Line());
+    FSelectedSerialAsked = false;
 
     if (FObserver)
         FObserver->PollingEnded();
@@ -268,12 +279,14 @@ void TFormModbus::ModbusF03Response(TKrModbus& /*Sender*/, std::uint8_t /*Slave*
 }
 
 void TFormModbus::ModbusSendData(TKrPolling& /*Sender*/, const std::string& Data) {
+    FBus.FrameSent(Now());
     if (FObserver)
         FObserver->FrameSent(Data, Shape());
     FStatus.FrameSent(Data);
 }
 
 void TFormModbus::ModbusRecvData(TKrPolling& /*Sender*/, const std::string& Data) {
+    FBus.DataReceived(Now());
     if (FObserver)
         FObserver->DataReceived(Data);
     FStatus.DataReceived(Data);

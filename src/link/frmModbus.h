@@ -215,4 +215,6 @@ private:
     // query is told on the bus's stream).
     int FTurnAddress = 1;
     bool FTurnOther = false;
+    // On a shared line the selected meter's serial number is asked for once per meter.
+    bool FSelectedSerialAsked = false;
 };

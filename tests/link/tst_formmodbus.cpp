@@ -40,53 +40,6 @@ private slots:
 
 namespace {
 
-// Answers the query of this turn as the meter at its address would: its measurement words all
-// ten times its address, its serial number "SN" and the address; then ends the query.
-void AnswerTurn(TRig& r, const QString& query) {
-    TKrModbus& master = TLinkTestAccess::Master(r.Link);
-    const QStringList bytes = query.split(',');
-    if (bytes.size() < 6) {
-        r.Link.ModbusAfterResponse(master);
-        return;
-    }
-    const int address = bytes[0].toInt(nullptr, 16);
-    const auto start =
-        std::uint16_t(bytes[2].toInt(nullptr, 16) << 8 | bytes[3].toInt(nullptr, 16));
-    const int count = bytes[4].toInt(nullptr, 16) << 8 | bytes[5].toInt(nullptr, 16);
-    const auto slave = std::uint8_t(address);
-    if (bytes[1] == "01" || bytes[1] == "02") {
-        const std::vector<char> bits(std::size_t(count), 1);
-        const std::span<const bool> on(reinterpret_cast<const bool*>(bits.data()), bits.size());
-        if (bytes[1] == "01")
-            r.Link.ModbusF01Response(master, slave, start, on);
-        else
-            r.Link.ModbusF02Response(master, slave, start, on);
-    } else if (start == 0xF000) {
-        r.Link.ModbusF03Response(master, slave, start, IdentityRegs("3.20"));
-    } else if (start == 0xF040) {
-        r.Link.ModbusF03Response(master, slave, start,
-                                 TextRegisters("SN" + QByteArray::number(address), 16));
-    } else if (start == 0x1100) {
-        r.Link.ModbusF03Response(master, slave, start, GeneralBlock(100, 100, 5, 5));
-    } else {
-        const std::vector<std::uint16_t> words(std::size_t(count), std::uint16_t(10 * address));
-        r.Link.ModbusF03Response(master, slave, start, words);
-    }
-    r.Link.ModbusAfterResponse(master);
-}
-
-// The queries of `turns` turns, one every `stepMs` on the rig's clock, each answered.
-QStringList AnsweredTurns(TRig& r, int turns, int stepMs) {
-    QStringList sent;
-    for (int i = 0; i < turns; ++i) {
-        const QString query = r.Next();
-        sent << query;
-        AnswerTurn(r, query);
-        r.Clock.Advance(stepMs);
-    }
-    return sent;
-}
-
 class TMeterChanges : public IMeterEvents {
 public:
     void MeterChanged(const TMeterModel& meter) override { Addresses << meter.Line().Address; }
@@ -668,19 +621,19 @@ void TestFormModbus::sharedLineTurns_data() {
                                  << QStringList{meas1, "01,03,11,80,00,04", "01,01,00,00,00,02",
                                                 "01,02,00,00,00,06", meas1};
     // Three meters: the others are read every 2 s, the selected one at the master's interval;
-    // each other meter's facts come first, its serial number once, then its measurements.
-    // Three meters: the others are read every 2 s, the selected one at the master's interval;
-    // each other meter's identity comes first, then (a retried fact waits a turn) its serial
-    // number, its ratios, and from then on its measurements.
+    // each meter's serial number is read once (the Bus page names them by it); each other
+    // meter's identity comes first, then (a retried fact waits a turn) its serial number, its
+    // ratios, and from then on its measurements.
     const QStringList id = {"02,03,F0,00,00,09", "03,03,F0,00,00,09"},
                       serial = {"02,03,F0,40,00,10", "03,03,F0,40,00,10"},
                       ratios = {"02,03,11,00,00,0D", "03,03,11,00,00,0D"},
                       meas = {"02,03,14,00,00,15", "03,03,14,00,00,15"},
-                      rotation = {"01,03,11,80,00,04", "01,01,00,00,00,02"};
+                      energy = {meas1, "01,03,11,80,00,04"},
+                      bits = {"01,01,00,00,00,02", "01,02,00,00,00,06"};
     QTest::newRow("three meters") << QList<int>{1, 2, 3}
-                                  << QStringList{meas1} + id + rotation + serial +
-                                         QStringList{"01,02,00,00,00,06", meas1} + ratios +
-                                         rotation + meas + QStringList{"01,02,00,00,00,06"};
+                                  << QStringList{"01,03,F0,40,00,10"} + id + energy + serial +
+                                         bits + ratios + energy + meas +
+                                         QStringList{"01,01,00,00,00,02"};
 }
 
 void TestFormModbus::sharedLineTurns() {

@@ -342,7 +342,8 @@ void TestFormModbusSim::sharedLineWithFaultyMeters() {
     const TBusSchedule& bus = r.Link.Bus();
     QTRY_COMPARE_WITH_TIMEOUT(bus.State(3), TBusMeterState::Offline, 30000);
     QTRY_VERIFY_WITH_TIMEOUT(bus.Stats(4).Answered >= 3 && bus.Stats(5).BadFrames >= 3, 30000);
-    QTRY_VERIFY_WITH_TIMEOUT(others.Addresses.count(2) == 1, 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(others.Addresses.count(2) == 1 && pages.Addresses.count(1) == 1,
+                             30000);
     QCOMPARE(bus.State(4), TBusMeterState::Slow);
     QVERIFY(bus.Stats(4).MedianMs().value_or(0) >= 300);
     QCOMPARE(bus.State(5), TBusMeterState::Slow);
