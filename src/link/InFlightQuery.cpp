@@ -4,8 +4,6 @@
 
 #include <vector>
 
-namespace {
-
 TQueryOutcome OutcomeOf(const TKrModbus& sender) {
     TQueryOutcome outcome;
     switch (sender.ErrorKind()) {
@@ -23,8 +21,6 @@ TQueryOutcome OutcomeOf(const TKrModbus& sender) {
     }
     return outcome;
 }
-
-} // namespace
 
 void TInFlightQuery::Start(const std::string& query, const TLinkLine& line) {
     if (query.empty()) {

@@ -13,6 +13,9 @@
 #include <string>
 #include <utility>
 
+// How the master judged the query that just ended.
+TQueryOutcome OutcomeOf(const TKrModbus& sender);
+
 class TInFlightQuery {
 public:
     TInFlightQuery(TMeterEventStream& events, TQueryQueue& queue, TLinkStatus& status)

@@ -25,3 +25,13 @@ void TReachedMeter::MovedTo(const TLinkLine& line) {
         FLine = line;
     FModel->MovedTo(line);
 }
+
+std::unique_ptr<TMeterModel> TReachedMeter::Exchange(std::unique_ptr<TMeterModel> model) {
+    std::unique_ptr<TMeterModel> previous = std::move(FModel);
+    FModel = std::move(model);
+    FModel->RaiseOn(FEvents);
+    if (FLine)
+        FLine = FModel->Line();
+    FEvents.Raise([this](IMeterEvents& e) { e.MeterChanged(*FModel); });
+    return previous;
+}

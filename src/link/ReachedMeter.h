@@ -27,6 +27,10 @@ public:
     void QueryOn(const TLinkLine& line);
     // The same meter, moved by its own settings: what is known of it holds.
     void MovedTo(const TLinkLine& line);
+    // Another meter of a shared line, already known, becomes the one reached; its model raises
+    // on this stream from now on, and MeterChanged tells the followers to read it afresh.
+    // Returns the model it replaces.
+    std::unique_ptr<TMeterModel> Exchange(std::unique_ptr<TMeterModel> model);
 
 private:
     TMeterEventStream& FEvents;

@@ -68,33 +68,117 @@ void TFormModbus::SetDeviceAddress(std::uint8_t value) {
         return;
     FDeviceAddress = value;
     FMeter.Renew(Line(), FState != TConnectionState::Offline);
+    FSelectedSerialAsked = false;
+}
+
+std::string TFormModbus::SelectedRead() {
+    if (const char* missing = FMeter->MissingRead())
+        return missing;
+    if (const char* polled = FRotation.Next(FShell.ActivePage(), FMeter->SoftwareVersion()))
+        return polled;
+    return {};
+}
+
+std::string TFormModbus::BusTurn() {
+    const std::int64_t now = Now();
+    const bool idle = FMeter->MissingRead() == nullptr && !PolledPage(FShell.ActivePage());
+    FBus.SetSelectedIdle(FDeviceAddress, idle, now);
+    FBus.KeepSelectedInterval(FDeviceAddress, QueryInterval());
+    const auto due = FBus.Due(now);
+    if (!due)
+        return {};
+    if (*due == FDeviceAddress) {
+        // The Bus page names every meter by its serial number, the one shown too.
+        if (!FMeter->SerialNumberKnown() && FMeter->MissingRead() == nullptr &&
+            !FSelectedSerialAsked) {
+            FSelectedSerialAsked = true;
+            return qry::SerialNumber;
+        }
+        return SelectedRead();
+    }
+    FTurnAddress = *due;
+    FTurnOther = true;
+    const char* read = FBus.ReadFor(*due);
+    return read != nullptr ? read : std::string();
+}
+
+TMeterModel& TFormModbus::Answering() const {
+    if (TMeterModel* other = FBus.Other(FTurnAddress); other != nullptr && FBus.Shared())
+        return *other;
+    return *FMeter.operator->();
 }
 
 void TFormModbus::ModbusQueryData(TKrModbus& Sender, std::string& FmtData) {
     const bool onlyWrites = FClose.OnlyWrites();
     FMeter.QueryOn(Line());
+    FTurnAddress = FDeviceAddress;
+    FTurnOther = false;
     std::string query;
     if (auto next = FQueue.Take()) {
         query = std::move(*next);
         FRotation.Restart();
     } else if (onlyWrites) {
         // Nothing more goes out once the writes are done.
-    } else if (const char* missing = FMeter->MissingRead()) {
-        query = missing;
-    } else if (const char* polled =
-                   FRotation.Next(FShell.ActivePage(), FMeter->SoftwareVersion())) {
-        query = polled;
+    } else if (FBus.Shared()) {
+        query = BusTurn();
+    } else {
+        query = SelectedRead();
     }
     if (FClose.LastWriteTaken())
         Sender.Stop();
-    FMeter->QueryStarted(query);
+    Answering().QueryStarted(query);
     FStatus.QueryStarted();
     FQueryOpen = !query.empty();
     FMeteringRead.Begin(query);
 
-    FInFlight.Start(query, Line());
+    TLinkLine line = Line();
+    line.Address = static_cast<std::uint8_t>(FTurnAddress);
+    FInFlight.Start(FTurnOther ? std::string() : query, line);
+    if (FTurnOther)
+        FBus.Events().Raise([&](IMeterEvents& e) { e.QueryStarting(query, line); });
+    if (FBus.Shared() && !query.empty())
+        FBus.Started(FTurnAddress, Now());
     FCurrentQuery = std::move(query);
-    FmtData = FCurrentQuery.empty() ? NullQuery() : WithAddress(FCurrentQuery, FDeviceAddress);
+    FmtData = FCurrentQuery.empty()
+                  ? NullQuery()
+                  : WithAddress(FCurrentQuery, static_cast<std::uint8_t>(FTurnAddress));
+}
+
+void TFormModbus::SetBusAddresses(const std::vector<int>& addresses) {
+    std::vector<int> listed;
+    for (const int address : addresses)
+        if (IsMeterAddress(address))
+            listed.push_back(address);
+    if (!listed.empty() && std::find(listed.begin(), listed.end(), FDeviceAddress) == listed.end())
+        SetDeviceAddress(static_cast<std::uint8_t>(listed.front()));
+    FBus.SetAddresses(listed, FDeviceAddress, Line(), Now(), QueryInterval());
+}
+
+bool TFormModbus::SelectMeter(int address) {
+    if (!FBus.Listed(address) || address == FDeviceAddress)
+        return false;
+    const int previous = FDeviceAddress;
+    FDeviceAddress = static_cast<std::uint8_t>(address);
+    FBus.Put(previous, FMeter.Exchange(FBus.Take(address)));
+    FSelectedSerialAsked = false;
+    FBus.Selected(address, previous, QueryInterval(), Now());
+    FRotation.Restart();
+    FShell.RefreshStatusAddress();
+    RequestPageData();
+    return true;
+}
+
+void TFormModbus::RaiseOtherEnd(const TKrModbus& sender) {
+    TLinkLine line = Line();
+    line.Address = static_cast<std::uint8_t>(FTurnAddress);
+    const TQueryOutcome outcome = OutcomeOf(sender);
+    FBus.Events().Raise([&](IMeterEvents& e) { e.QueryFinished(FCurrentQuery, line, outcome); });
+}
+
+const TMeterModel* TFormModbus::BusMeter(int address) const {
+    if (address == FDeviceAddress)
+        return &FMeter.Model();
+    return FBus.Other(address);
 }
 
 void TFormModbus::SetPortNum(std::uint16_t port) {
@@ -133,6 +217,10 @@ void TFormModbus::ModbusQueryFinish(TKrPolling& /*Sender*/) {
     FQueryOpen = false;
     FMeteringRead.Clear();
     FMeter->StopAsking();
+    if (FBus.Shared()) {
+        FBus.Abandoned(Now());
+        FBus.Forget(Line());
+    }
     if (FState == TConnectionState::Disconnecting)
         SetState(TConnectionState::Offline);
     if (Opened()) {
@@ -144,6 +232,7 @@ void TFormModbus::ModbusQueryFinish(TKrPolling& /*Sender*/) {
     // The rows of this connection are written under its meter, on CycleEnded; the next
     // connection may reach another meter.
     FMeter.Forget(Line());
+    FSelectedSerialAsked = false;
 
     if (FObserver)
         FObserver->PollingEnded();
@@ -169,13 +258,13 @@ void TFormModbus::ModbusF10Response(TKrModbus& /*Sender*/, std::uint8_t /*Slave*
 void TFormModbus::ModbusF01Response(TKrModbus& /*Sender*/, std::uint8_t /*Slave*/,
                                     std::uint16_t /*StartAddr*/, std::span<const bool> Values) {
     if (MeteringAnswered(TMeteringBlock::Relays))
-        FMeter->BitsRead(TMeteringBlock::Relays, Values);
+        Answering().BitsRead(TMeteringBlock::Relays, Values);
 }
 
 void TFormModbus::ModbusF02Response(TKrModbus& /*Sender*/, std::uint8_t /*Slave*/,
                                     std::uint16_t /*StartAddr*/, std::span<const bool> Values) {
     if (MeteringAnswered(TMeteringBlock::Inputs))
-        FMeter->BitsRead(TMeteringBlock::Inputs, Values);
+        Answering().BitsRead(TMeteringBlock::Inputs, Values);
 }
 
 void TFormModbus::ModbusF03Response(TKrModbus& /*Sender*/, std::uint8_t /*Slave*/,
@@ -186,16 +275,18 @@ void TFormModbus::ModbusF03Response(TKrModbus& /*Sender*/, std::uint8_t /*Slave*
         StartAddr == rbEnergy ? TMeteringBlock::Energy : TMeteringBlock::Measurement;
     if (metering && !MeteringAnswered(block))
         return;
-    FMeter->RegistersRead(StartAddr, Values);
+    Answering().RegistersRead(StartAddr, Values);
 }
 
 void TFormModbus::ModbusSendData(TKrPolling& /*Sender*/, const std::string& Data) {
+    FBus.FrameSent(Now());
     if (FObserver)
         FObserver->FrameSent(Data, Shape());
     FStatus.FrameSent(Data);
 }
 
 void TFormModbus::ModbusRecvData(TKrPolling& /*Sender*/, const std::string& Data) {
+    FBus.DataReceived(Now());
     if (FObserver)
         FObserver->DataReceived(Data);
     FStatus.DataReceived(Data);
@@ -205,12 +296,17 @@ void TFormModbus::ModbusAfterResponse(TKrModbus& Sender) {
     if (FObserver)
         FObserver->QueryEnded({Sender.ErrorKind(), Sender.ExceptionCode(), Sender.Broadcast(),
                                Sender.CurrentRequest(), Sender.RecvBuffer()});
-    FMeter->QueryEnded();
+    TMeterModel& model = Answering();
+    model.QueryEnded();
     FQueryOpen = false;
     // A metering read without its answer is a gap for those watching, never a repeated value.
     if (const auto lost = FMeteringRead.Unanswered())
-        FMeter->MeteringLost(*lost);
+        model.MeteringLost(*lost);
     FMeteringRead.Clear();
+    if (FBus.Shared())
+        FBus.Ended(Sender.ErrorKind(), Now());
+    if (FTurnOther)
+        RaiseOtherEnd(Sender);
     FInFlight.End(Sender);
     FStatus.QueryEnded(FQueue.Empty() && !PolledPage(FShell.ActivePage()));
 }

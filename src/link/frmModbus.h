@@ -6,6 +6,7 @@
 // pages, chart, recorder and journal follow.
 #pragma once
 
+#include "link/BusMeters.h"
 #include "link/ClosingWrites.h"
 #include "link/ConnectionState.h"
 #include "link/InFlightQuery.h"
@@ -114,6 +115,33 @@ public:
     int PollStep() const { return FRotation.Step(); }
     void SetPollStep(int value) { FRotation.SetStep(value); }
 
+    // --- Several meters on the line.
+    // The meters the master polls on this line. With more than one, the schedule decides whose
+    // turn it is when no one-shot query waits: the selected meter's turn is the page's
+    // rotation, another meter's reads its identity and serial number once and then its
+    // measurements, on a stream of its own. The selected meter moves to the first address
+    // when the list leaves it out; one address (or none) polls as a single meter.
+    void SetBusAddresses(const std::vector<int>& addresses);
+    const std::vector<int>& BusAddresses() const { return FBus.Addresses(); }
+    // Another listed meter becomes the one the pages show and write, without reconnecting;
+    // MeterChanged tells them. False for an address not on the list or already selected.
+    // Never from inside an event of the stream.
+    bool SelectMeter(int address);
+    const TBusSchedule& Bus() const { return FBus.Schedule(); }
+    // The model of a listed meter: Meter() for the selected one, nullptr off the list.
+    const TMeterModel* BusMeter(int address) const;
+    // The events of the listed meters other than the selected one.
+    void FollowBus(IMeterEvents* follower) { FBus.Events().Follow(follower); }
+    void UnfollowBus(IMeterEvents* follower) { FBus.Events().Unfollow(follower); }
+    // The operator's pause of one meter: never asked until resumed.
+    bool PauseMeter(int address) { return FBus.Pause(address); }
+    bool ResumeMeter(int address) { return FBus.Resume(address, Now()); }
+    bool MeterPaused(int address) const { return FBus.Paused(address); }
+    // How often the meters not selected are read.
+    void SetOtherMetersInterval(int ms) { FBus.SetOtherInterval(ms); }
+    // The master's time, on which the schedule runs.
+    std::int64_t Now() const { return FModbus.Clock().NowMs(); }
+
     // The connection dialog restarts the statistics when the device address changes.
     void ResetCounts() { FStatus.ResetCounts(); }
     // Names the likely cause of the line's state (the communication statistics' verdict).
@@ -152,6 +180,14 @@ private:
     friend class TLinkTestAccess;
 
     bool MeteringAnswered(TMeteringBlock block);
+    // The selected meter's read of this turn: a fact still missing, else the page's rotation.
+    std::string SelectedRead();
+    // The turn on a shared line: the read of whichever meter is due, or none.
+    std::string BusTurn();
+    // The model the query of this turn reads.
+    TMeterModel& Answering() const;
+    // The end of another meter's query, told on the bus's stream.
+    void RaiseOtherEnd(const TKrModbus& sender);
 
     ILinkShell& FShell;
     TMeterEventStream FEvents;
@@ -174,4 +210,11 @@ private:
     TMeteringReadProgress FMeteringRead;
 
     TInFlightQuery FInFlight{FEvents, FQueue, FStatus};
+    TBusMeters FBus;
+    // The address the query of this turn went to, and whether it is a meter not selected (its
+    // query is told on the bus's stream).
+    int FTurnAddress = 1;
+    bool FTurnOther = false;
+    // On a shared line the selected meter's serial number is asked for once per meter.
+    bool FSelectedSerialAsked = false;
 };

@@ -6,7 +6,7 @@
 
 TMeterModel::TMeterModel(const TLinkLine& line, TMeterEventStream& events, bool ask,
                          std::function<std::int64_t()> nowMs)
-    : FLine(line), FEvents(events), FNowMs(std::move(nowMs)) {
+    : FLine(line), FEvents(&events), FNowMs(std::move(nowMs)) {
     FScaling.RatiosKnown = false;
     if (ask)
         FFacts.AskAgain();
@@ -44,25 +44,25 @@ void TMeterModel::RegistersRead(std::uint16_t start, std::span<const std::uint16
     case rbIdentity:
         FIdentity = DecodeIdentity(values);
         FFacts.BlockRead(start);
-        FEvents.Raise([this](IMeterEvents& e) { e.IdentityRead(*this); });
+        FEvents->Raise([this](IMeterEvents& e) { e.IdentityRead(*this); });
         break;
     case rbSerialNumber:
         FSerial = DecodeSerialNumber(values);
         FSerialKnown = true;
-        FEvents.Raise([this](IMeterEvents& e) { e.SerialNumberRead(*this); });
+        FEvents->Raise([this](IMeterEvents& e) { e.SerialNumberRead(*this); });
         break;
     case rbAOType:
         if (!values.empty()) {
             FAOType = values[0];
             FScaling.AOType = values[0];
-            FEvents.Raise([this](IMeterEvents& e) { e.AnalogOutputTypeRead(*this); });
+            FEvents->Raise([this](IMeterEvents& e) { e.AnalogOutputTypeRead(*this); });
         }
         break;
     default:
         SettingsBlock(start, values);
         break;
     }
-    FEvents.Raise([&](IMeterEvents& e) { e.BlockRead(*this, start, values); });
+    FEvents->Raise([&](IMeterEvents& e) { e.BlockRead(*this, start, values); });
 }
 
 void TMeterModel::SettingsBlock(std::uint16_t start, std::span<const std::uint16_t> values) {
@@ -77,14 +77,14 @@ void TMeterModel::SettingsBlock(std::uint16_t start, std::span<const std::uint16
         FFacts.BlockRead(start);
         FScaling.RatiosKnown = FFacts.RatiosKnown();
     }
-    FEvents.Raise([&](IMeterEvents& e) { e.SettingsRead(*this, start, values); });
+    FEvents->Raise([&](IMeterEvents& e) { e.SettingsRead(*this, start, values); });
 }
 
 void TMeterModel::Metering(TMeteringBlock block, std::span<const std::uint16_t> values) {
     FLatest[static_cast<std::size_t>(block)] =
         MakeReading(block, values, FScaling, FNowMs ? FNowMs() : 0);
     const TMeterReading& reading = *FLatest[static_cast<std::size_t>(block)];
-    FEvents.Raise([&](IMeterEvents& e) { e.MeteringRead(*this, reading); });
+    FEvents->Raise([&](IMeterEvents& e) { e.MeteringRead(*this, reading); });
 }
 
 void TMeterModel::BitsRead(TMeteringBlock block, std::span<const bool> bits) {
@@ -93,5 +93,5 @@ void TMeterModel::BitsRead(TMeteringBlock block, std::span<const bool> bits) {
 }
 
 void TMeterModel::MeteringLost(TMeteringBlock block) {
-    FEvents.Raise([&](IMeterEvents& e) { e.MeteringLost(*this, block); });
+    FEvents->Raise([&](IMeterEvents& e) { e.MeteringLost(*this, block); });
 }

@@ -33,6 +33,9 @@ public:
     // the model with it.
     const TLinkLine& Line() const { return FLine; }
     void MovedTo(const TLinkLine& line) { FLine = line; }
+    // Its events go to `events` from now on: a meter on a shared line whose values the pages
+    // show raises on theirs, the others on a stream of their own.
+    void RaiseOn(TMeterEventStream& events) { FEvents = &events; }
 
     // --- What is known.
     const std::optional<TIdentity>& Identity() const { return FIdentity; }
@@ -76,7 +79,7 @@ private:
     void SettingsBlock(std::uint16_t start, std::span<const std::uint16_t> values);
 
     TLinkLine FLine;
-    TMeterEventStream& FEvents;
+    TMeterEventStream* FEvents;
     std::function<std::int64_t()> FNowMs;
     TMeterFacts FFacts;
     std::optional<TIdentity> FIdentity;

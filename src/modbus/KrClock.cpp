@@ -4,6 +4,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <chrono>
 
 namespace {
 
@@ -31,6 +32,11 @@ public:
         if (ms > 0) {
             QThread::msleep(static_cast<unsigned long>(ms));
         }
+    }
+    std::int64_t NowMs() const override {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+                   std::chrono::steady_clock::now().time_since_epoch())
+            .count();
     }
 };
 

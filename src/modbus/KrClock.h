@@ -2,6 +2,7 @@
 // thread that owns the master. The program uses the system clock; tests step a clock of their own.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 
@@ -22,6 +23,8 @@ public:
     virtual std::unique_ptr<IOneShotTimer> CreateTimer(std::function<void()> onTimeout) = 0;
     // Blocks the calling thread for ms milliseconds; its timers fire only afterwards.
     virtual void Sleep(int ms) = 0;
+    // Milliseconds on a monotonic scale of the clock's own: only differences mean anything.
+    virtual std::int64_t NowMs() const = 0;
 };
 
 // Precise QTimers on the calling thread's event loop and QThread::msleep. One instance serves

@@ -110,6 +110,9 @@ void TMainActions::CreateMenu() {
         window->ReadingsCommunicationExecute();
     });
     ReadingsCommunication->setToolTip(QStringLiteral("Communication statistics and frame log"));
+    ReadingsBus = readings->addAction(QStringLiteral("&Bus"), window,
+                                      [window] { window->ReadingsBusExecute(); });
+    ReadingsBus->setToolTip(QStringLiteral("The meters on the line, their counters and the load"));
     readings->addAction(ReadingsWriteJournal);
     bar->addMenu(QStringLiteral("Se&ttings"))->addAction(SettingsGeneralSettings);
     bar->addMenu(QStringLiteral("&Help"))->addAction(HelpAbout);

@@ -34,6 +34,7 @@ public:
     QAction* StartCommissioningReport = nullptr;
     QAction* StartFindMeter = nullptr;
     QAction* ReadingsCommunication = nullptr;
+    QAction* ReadingsBus = nullptr;
     QToolBar* ToolBar1 = nullptr;
 
 private:

@@ -2,6 +2,7 @@
 // and the commands that show a page or open a window.
 #include "shell/frmMain.h"
 
+#include "busview/frmBus.h"
 #include "commissioning/Commissioning.h"
 #include "commissioning/frmInstallCheck.h"
 #include "comms/CommunicationHost.h"
@@ -237,6 +238,18 @@ void TFormKT580::SettingsGeneralSettingsExecute() {
 
 void TFormKT580::ReadingsCommunicationExecute() {
     FCommunication->Open();
+}
+
+void TFormKT580::ReadingsBusExecute() {
+    if (!FBusWindow) {
+        FBusWindow = new TFormBus(*FFormModbus, FDialogs, this);
+        FBusWindow->setWindowFlag(Qt::Window);
+        FBusWindow->setWindowTitle(QStringLiteral("Bus"));
+        FBusWindow->resize(1100, 360);
+    }
+    FBusWindow->Refresh();
+    FBusWindow->show();
+    FBusWindow->raise();
 }
 
 void TFormKT580::ReadingsWriteJournalExecute() {

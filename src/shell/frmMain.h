@@ -22,6 +22,7 @@ class TCommunicationHost;
 class TDeviceMonitor;
 class TFormConnection;
 class TFormModbus;
+class TFormBus;
 class TFormTrend;
 class ITrendDialogs;
 class QLabel;
@@ -58,6 +59,10 @@ public:
     void StartCommissioningReportExecute();
     // Opens the Communication window (also a double-click on the statistics panel does).
     void ReadingsCommunicationExecute();
+    // Opens the Bus window: the meters on the shared line.
+    void ReadingsBusExecute();
+    // The Bus window, once opened.
+    TFormBus* BusWindow() const { return FBusWindow; }
 
     // Ends the program as closing the window does, also with a dialog or box open: they are
     // closed without applying anything, then the window closes and the values are saved. A
@@ -127,6 +132,7 @@ private:
     std::unique_ptr<TFormConnection> FFormConnection;
     std::unique_ptr<TCommissioning> FCommissioning;
     std::unique_ptr<TCommunicationHost> FCommunication;
+    TFormBus* FBusWindow = nullptr;
     std::unique_ptr<ITrendDialogs> FTrendDialogs;
     TFormTrend* FFormTrend = nullptr;
     std::unique_ptr<TDeviceMonitor> FDeviceMonitor;

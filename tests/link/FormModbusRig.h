@@ -141,6 +141,53 @@ inline std::string GeneralWrite(const QString& address, const QString& baud, int
     return EncodeSettingsBlock(sbGeneral, s, false, TScaling{});
 }
 
+// Answers the query of this turn as the meter at its address would: its measurement words all
+// ten times its address, its serial number "SN" and the address; then ends the query.
+inline void AnswerTurn(TRig& r, const QString& query) {
+    TKrModbus& master = TLinkTestAccess::Master(r.Link);
+    const QStringList bytes = query.split(',');
+    if (bytes.size() < 6) {
+        r.Link.ModbusAfterResponse(master);
+        return;
+    }
+    const int address = bytes[0].toInt(nullptr, 16);
+    const auto start =
+        std::uint16_t(bytes[2].toInt(nullptr, 16) << 8 | bytes[3].toInt(nullptr, 16));
+    const int count = bytes[4].toInt(nullptr, 16) << 8 | bytes[5].toInt(nullptr, 16);
+    const auto slave = std::uint8_t(address);
+    if (bytes[1] == "01" || bytes[1] == "02") {
+        const std::vector<char> bits(std::size_t(count), 1);
+        const std::span<const bool> on(reinterpret_cast<const bool*>(bits.data()), bits.size());
+        if (bytes[1] == "01")
+            r.Link.ModbusF01Response(master, slave, start, on);
+        else
+            r.Link.ModbusF02Response(master, slave, start, on);
+    } else if (start == 0xF000) {
+        r.Link.ModbusF03Response(master, slave, start, IdentityRegs("3.20"));
+    } else if (start == 0xF040) {
+        r.Link.ModbusF03Response(master, slave, start,
+                                 TextRegisters("SN" + QByteArray::number(address), 16));
+    } else if (start == 0x1100) {
+        r.Link.ModbusF03Response(master, slave, start, GeneralBlock(100, 100, 5, 5));
+    } else {
+        const std::vector<std::uint16_t> words(std::size_t(count), std::uint16_t(10 * address));
+        r.Link.ModbusF03Response(master, slave, start, words);
+    }
+    r.Link.ModbusAfterResponse(master);
+}
+
+// The queries of `turns` turns, one every `stepMs` on the rig's clock, each answered.
+inline QStringList AnsweredTurns(TRig& r, int turns, int stepMs) {
+    QStringList sent;
+    for (int i = 0; i < turns; ++i) {
+        const QString query = r.Next();
+        sent << query;
+        AnswerTurn(r, query);
+        r.Clock.Advance(stepMs);
+    }
+    return sent;
+}
+
 } // namespace formmodbustest
 
 using namespace formmodbustest;

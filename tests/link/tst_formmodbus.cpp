@@ -33,7 +33,24 @@ private slots:
     void connectionState_data();
     void connectionState();
     void commandStates();
+    void sharedLineTurns_data();
+    void sharedLineTurns();
+    void selectingAnotherMeter();
 };
+
+namespace {
+
+class TMeterChanges : public IMeterEvents {
+public:
+    void MeterChanged(const TMeterModel& meter) override { Addresses << meter.Line().Address; }
+    void MeteringRead(const TMeterModel& meter, const TMeterReading&) override {
+        Readings << meter.Line().Address;
+    }
+    QList<int> Addresses;
+    QList<int> Readings;
+};
+
+} // namespace
 
 void TestFormModbus::configuration() {
     TRig r;
@@ -594,3 +611,97 @@ void TestFormModbus::commandStates() {
 
 QTEST_GUILESS_MAIN(TestFormModbus)
 #include "tst_formmodbus.moc"
+
+void TestFormModbus::sharedLineTurns_data() {
+    QTest::addColumn<QList<int>>("addresses");
+    QTest::addColumn<QStringList>("expected");
+    const QString meas1 = "01,03,14,00,00,15";
+    // One address polls as a single meter: the rotation of the page alone.
+    QTest::newRow("one address") << QList<int>{1}
+                                 << QStringList{meas1, "01,03,11,80,00,04", "01,01,00,00,00,02",
+                                                "01,02,00,00,00,06", meas1};
+    // Three meters: the others are read every 2 s, the selected one at the master's interval;
+    // each meter's serial number is read once (the Bus page names them by it); each other
+    // meter's identity comes first, then (a retried fact waits a turn) its serial number, its
+    // ratios, and from then on its measurements.
+    const QStringList id = {"02,03,F0,00,00,09", "03,03,F0,00,00,09"},
+                      serial = {"02,03,F0,40,00,10", "03,03,F0,40,00,10"},
+                      ratios = {"02,03,11,00,00,0D", "03,03,11,00,00,0D"},
+                      meas = {"02,03,14,00,00,15", "03,03,14,00,00,15"},
+                      energy = {meas1, "01,03,11,80,00,04"},
+                      bits = {"01,01,00,00,00,02", "01,02,00,00,00,06"};
+    QTest::newRow("three meters") << QList<int>{1, 2, 3}
+                                  << QStringList{"01,03,F0,40,00,10"} + id + energy + serial +
+                                         bits + ratios + energy + meas +
+                                         QStringList{"01,01,00,00,00,02"};
+}
+
+void TestFormModbus::sharedLineTurns() {
+    QFETCH(QList<int>, addresses);
+    QFETCH(QStringList, expected);
+    TRig r;
+    r.F03(0x1100, GeneralBlock(100, 100, 5, 5));
+    r.Link.SetBusAddresses(std::vector<int>(addresses.begin(), addresses.end()));
+    TMeterChanges pages;
+    r.Link.Follow(&pages);
+    TMeterChanges others;
+    r.Link.FollowBus(&others);
+    const QStringList sent = AnsweredTurns(r, int(expected.size()), 500);
+    QCOMPARE(sent, expected);
+    if (addresses.size() == 1) {
+        TRig single;
+        single.F03(0x1100, GeneralBlock(100, 100, 5, 5));
+        QCOMPARE(AnsweredTurns(single, int(expected.size()), 500), sent);
+    }
+    // The pages show the selected meter's values only, and hear of no other.
+    QCOMPARE(r.Metering.Measurement[0], QStringLiteral("1.0 V"));
+    QVERIFY(!pages.Readings.isEmpty());
+    QCOMPARE(pages.Readings.count(1), pages.Readings.size());
+    QCOMPARE(others.Readings.count(1), 0);
+    for (const int address : addresses) {
+        if (address == 1)
+            continue;
+        const QString prefix = QString("%1,").arg(address, 2, 10, QChar('0'));
+        const auto asked = std::count_if(sent.begin(), sent.end(),
+                                         [&](const QString& q) { return q.startsWith(prefix); });
+        QCOMPARE(r.Link.Bus().Stats(address).Answered, std::int64_t(asked));
+        QCOMPARE(r.Link.BusMeter(address)->SerialNumber(), QString("SN%1").arg(address));
+        QCOMPARE(others.Readings.count(address), 1);
+    }
+}
+
+void TestFormModbus::selectingAnotherMeter() {
+    TRig r;
+    r.F03(0x1100, GeneralBlock(100, 100, 5, 5));
+    r.Link.SetBusAddresses({1, 2});
+    TMeterChanges pages;
+    r.Link.Follow(&pages);
+    TMeterChanges others;
+    r.Link.FollowBus(&others);
+    // Long enough for meter 2's facts, its serial number and a measurement.
+    AnsweredTurns(r, 20, 500);
+    QVERIFY(others.Readings.contains(2));
+    QVERIFY(!pages.Readings.contains(2));
+    QCOMPARE(r.Metering.Measurement[0], QStringLiteral("1.0 V"));
+
+    QVERIFY(!r.Link.SelectMeter(9));
+    QVERIFY(!r.Link.SelectMeter(1));
+    const int refreshes = r.Shell.AddressRefreshes;
+    QVERIFY(r.Link.SelectMeter(2));
+    QCOMPARE(pages.Addresses, QList<int>{2});
+    QCOMPARE(r.Shell.AddressRefreshes, refreshes + 1);
+    QCOMPARE(int(r.Link.DeviceAddress()), 2);
+    // What was read of meter 2 holds: the pages need not wait for its facts again.
+    QCOMPARE(r.Link.SerialNumber(), QStringLiteral("SN2"));
+    QVERIFY(r.Link.RatiosKnown());
+    QCOMPARE(r.Link.BusMeter(1)->Line().Address, std::uint8_t(1));
+
+    pages.Readings.clear();
+    others.Readings.clear();
+    const QStringList sent = AnsweredTurns(r, 12, 500);
+    QVERIFY2(sent.filter("02,03,14").size() >= 2, qPrintable(sent.join(' ')));
+    QVERIFY2(!sent.filter("01,03,14").isEmpty(), qPrintable(sent.join(' ')));
+    QCOMPARE(r.Metering.Measurement[0], QStringLiteral("2.0 V"));
+    QVERIFY(!pages.Readings.contains(1));
+    QVERIFY(!others.Readings.contains(2));
+}

@@ -2,6 +2,8 @@
 // settings, what its followers hear, faults on the line, a port change and closing.
 #include "FormModbusRig.h"
 
+#include <set>
+
 class TestFormModbusSim : public QObject {
     Q_OBJECT
 
@@ -17,6 +19,7 @@ private slots:
     void closingSendsTheQueuedWrites_data();
     void closingSendsTheQueuedWrites();
     void listenersHearEachQueryEnd();
+    void sharedLineWithFaultyMeters();
 };
 
 void TestFormModbusSim::connectOnEachPage_data() {
@@ -306,6 +309,63 @@ void TestFormModbusSim::closingSendsTheQueuedWrites() {
     QCOMPARE(sim.Requests(), sent);
     QCOMPARE(r.Link.ErrorCount(), std::uint64_t(0));
     QVERIFY(r.Link.PendingQueries().empty());
+}
+
+namespace {
+
+// Which meters' metering reads a stream carried.
+class TReadingAddresses : public IMeterEvents {
+public:
+    void MeteringRead(const TMeterModel& meter, const TMeterReading&) override {
+        Addresses.insert(meter.Line().Address);
+    }
+    std::set<int> Addresses;
+};
+
+} // namespace
+
+void TestFormModbusSim::sharedLineWithFaultyMeters() {
+    // Meter 3 never answers, 4 answers late, 5 answers with broken frames, 2 is well.
+    TSimProcess sim({"--extra-meter", "2,SN-TWO", "--extra-meter", "3", "--extra-meter", "4",
+                     "--extra-meter", "5", "--meter-fault", "3:silent", "--meter-fault",
+                     "4:slow=300", "--meter-fault", "5:garble"});
+    QVERIFY(!sim.Path().isEmpty());
+    TRig r(TRig::Real);
+    r.Shell.Page = TPage::RTMetering;
+    r.Link.SetOtherMetersInterval(100);
+    r.Link.SetBusAddresses({1, 2, 3, 4, 5});
+    TReadingAddresses pages;
+    r.Link.Follow(&pages);
+    TReadingAddresses others;
+    r.Link.FollowBus(&others);
+    QVERIFY(ConnectLink(r.Link, {20, 600, 0}));
+    const TBusSchedule& bus = r.Link.Bus();
+    QTRY_COMPARE_WITH_TIMEOUT(bus.State(3), TBusMeterState::Offline, 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(bus.Stats(4).Answered >= 3 && bus.Stats(5).BadFrames >= 3, 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(others.Addresses.count(2) == 1 && pages.Addresses.count(1) == 1,
+                             30000);
+    QCOMPARE(bus.State(4), TBusMeterState::Slow);
+    QVERIFY(bus.Stats(4).MedianMs().value_or(0) >= 300);
+    QCOMPARE(bus.State(5), TBusMeterState::Slow);
+    QCOMPARE(bus.Stats(5).Answered, std::int64_t(0));
+    QCOMPARE(bus.Stats(3).Answered, std::int64_t(0));
+    QVERIFY(bus.State(1) != TBusMeterState::Offline);
+    QCOMPARE(r.Link.BusMeter(2)->SerialNumber(), QStringLiteral("SN-TWO"));
+    // The pages heard meter 1 alone; the others' values went to their own stream.
+    QCOMPARE(pages.Addresses, std::set<int>{1});
+    QCOMPARE(others.Addresses.count(1), std::size_t(0));
+    QVERIFY(!r.Metering.Measurement[0].isEmpty());
+
+    // Meter 2 is shown instead, on the same connection.
+    QVERIFY(r.Link.SelectMeter(2));
+    pages.Addresses.clear();
+    others.Addresses.clear();
+    QCOMPARE(r.Link.SerialNumber(), QStringLiteral("SN-TWO"));
+    QTRY_VERIFY_WITH_TIMEOUT(pages.Addresses.count(2) == 1 && others.Addresses.count(1) == 1,
+                             30000);
+    QVERIFY(DisconnectLink(r.Link));
+    QCOMPARE(pages.Addresses, std::set<int>{2});
+    QVERIFY(sim.Requests().contains(QStringLiteral("02,03,14,00,00,15")));
 }
 
 QTEST_GUILESS_MAIN(TestFormModbusSim)

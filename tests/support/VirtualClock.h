@@ -21,6 +21,7 @@ public:
 
     // Milliseconds since the clock was made.
     std::int64_t Now() const { return FNow; }
+    std::int64_t NowMs() const override { return FNow; }
     // Moves the time on by ms, firing every timer that falls due on the way, also the ones a
     // firing timer arms; timers due at the same moment fire in the order they were armed.
     // Advance(0) fires the timers that a Sleep made overdue.

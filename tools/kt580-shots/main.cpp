@@ -1,12 +1,14 @@
 // kt580-shots [DIR] [--windows] [--dark] [--size WxH] [--prefix P] [--trend S]
-// [--communication NAME]: runs the utility's main window in this process, answers the connection
-// dialog with OK, connects to the meter mapped as COM1 and saves a screenshot of each page once
-// it shows live values, then prints the paths. With --windows the connection dialog, the Record
-// dialog, the Write Journal window and the About box are saved too; --dark runs with a dark
+// [--communication NAME] [--bus NAME]: runs the utility's main window in this process, answers the
+// connection dialog with OK, connects to the meter mapped as COM1 and saves a screenshot of each
+// page once it shows live values, then prints the paths. With --windows the connection dialog, the
+// Record dialog, the Write Journal window and the About box are saved too; --dark runs with a dark
 // palette; --size gives the main window that size; --prefix goes before each file name; --trend
 // also saves the Trend page after S seconds of polling on it, with a recording running. With
 // --communication NAME only the Communication window is saved, as NAME, after some seconds of
-// traffic, whatever the meter answers. Used where no one can look at a screen.
+// traffic, whatever the meter answers; with --bus NAME only the Bus window, polling addresses 1
+// to 8 for some seconds. Used where no one can look at a screen.
+#include "busview/frmBus.h"
 #include "commissioning/Commissioning.h"
 #include "commissioning/WriteJournal.h"
 #include "commissioning/frmJournal.h"
@@ -114,6 +116,7 @@ struct TShotOptions {
     bool Windows = false;
     int TrendSeconds = 0;
     QByteArray Communication; // the file name for the Communication window alone
+    QByteArray Bus;           // the file name for the Bus window alone
     QSize Size;               // the main window's size, where no window manager maximises it
 };
 
@@ -132,6 +135,8 @@ TShotOptions ParseShotOptions(int argc, char* argv[]) {
             o.TrendSeconds = QString::fromLocal8Bit(argv[++i]).toInt();
         } else if (arg == QLatin1String("--communication") && i + 1 < argc) {
             o.Communication = argv[++i];
+        } else if (arg == QLatin1String("--bus") && i + 1 < argc) {
+            o.Bus = argv[++i];
         } else if (arg == QLatin1String("--size") && i + 1 < argc) {
             const QStringList wh = QString::fromLocal8Bit(argv[++i]).split(QLatin1Char('x'));
             if (wh.size() == 2)
@@ -149,6 +154,25 @@ int SaveCommunication(TFormKT580& window, const QString& dir, const QByteArray& 
     // Enough queries for the figures and the verdict, and one refresh after them.
     Idle(6000);
     const QString path = Save(window.Communication().Window(), dir, name.constData());
+    DisconnectWindow(window);
+    window.close();
+    if (path.isEmpty())
+        return 1;
+    std::printf("%s\n", qPrintable(path));
+    return 0;
+}
+
+// Polls meters 1 to 8 on the line, opens the Bus window, lets the schedule find out which
+// answer, saves the window and disconnects.
+int SaveBus(TFormKT580& window, const QString& dir, const QByteArray& name) {
+    TFormModbus& link = window.FormModbus();
+    link.SetQueryTimeout(400);
+    link.SetOtherMetersInterval(500);
+    link.SetBusAddresses({1, 2, 3, 4, 5, 6, 7, 8});
+    window.ReadingsBusExecute();
+    Idle(20000);
+    window.BusWindow()->Refresh();
+    const QString path = Save(window.BusWindow(), dir, name.constData());
     DisconnectWindow(window);
     window.close();
     if (path.isEmpty())
@@ -336,6 +360,8 @@ int main(int argc, char* argv[]) {
     }
     if (!options.Communication.isEmpty())
         return SaveCommunication(window, dir, options.Communication);
+    if (!options.Bus.isEmpty())
+        return SaveBus(window, dir, options.Bus);
     QStringList pages;
     if (!SavePages(window, sent, dir, pages))
         return 1;
